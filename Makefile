@@ -1,0 +1,36 @@
+# Tindra: the Windows programs (cross-compiled, tested under Wine) and the portable
+# logic (built natively, unit-tested with sanitizers).
+BUILD ?= build
+REVISION ?= 27
+UPDATE_HOST ?= 127.0.0.1
+JOBS ?= $(shell nproc)
+CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST)
+
+.PHONY: all setup native win test run fuzz clean
+
+all: native win
+
+setup:
+	@bash scripts/setup.sh
+
+native: setup
+	@cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD)/native -j$(JOBS)
+
+win: setup
+	@cmake -S . -B $(BUILD)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD)/win -j$(JOBS)
+
+test: all
+	@bash scripts/run-tests.sh $(BUILD)
+
+run: all
+	@bash scripts/demo.sh $(BUILD)
+
+FUZZ_SECONDS ?= 300
+fuzz: setup
+	@bash scripts/fuzz.sh $(BUILD) $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) dist out

@@ -1,0 +1,47 @@
+#pragma once
+// Run-time errors of the program: a number and a description, raised for faults
+// (overflow, invalid arguments, failed window operations). Failures of platform
+// calls are ordinary results and never become errors.
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace tindra {
+
+class AppError : public std::exception {
+ public:
+  AppError(int32_t number, std::u16string description);
+  int32_t number() const noexcept { return number_; }
+  const std::u16string& description() const noexcept { return description_; }
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  int32_t number_;
+  std::u16string description_;
+  std::string what_;
+};
+
+// Error numbers the program raises itself.
+inline constexpr int32_t kErrInvalidCall = 5;      // "Invalid procedure call or argument"
+inline constexpr int32_t kErrOverflow = 6;         // "Overflow"
+inline constexpr int32_t kErrOutOfMemory = 7;      // "Out of memory"
+inline constexpr int32_t kErrSubscript = 9;        // "Subscript out of range"
+inline constexpr int32_t kErrFileNotFound = 53;    // "File not found"
+inline constexpr int32_t kErrBadFileName = 52;     // "Bad file name or number"
+inline constexpr int32_t kErrDeviceUnavailable = 68;  // "Device unavailable"
+inline constexpr int32_t kErrPathNotFound = 76;    // "Path not found"
+inline constexpr int32_t kErrWindowOperation = 380;  // "Invalid property value"
+
+// The standard description of an error number ("Overflow" for 6, ...).
+std::u16string ErrorDescription(int32_t number);
+
+// Raises the error with its standard description.
+[[noreturn]] void Raise(int32_t number);
+[[noreturn]] void Raise(int32_t number, std::u16string description);
+
+// "Error " + number + " (" + description + ") in procedure " + procedure + " of Module " + module
+std::u16string ErrorMessage(const AppError& e, std::u16string_view procedure,
+                            std::u16string_view module);
+
+}  // namespace tindra

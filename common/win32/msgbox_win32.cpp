@@ -1,0 +1,24 @@
+#include <windows.h>
+
+#include "common/msgbox.h"
+#include "common/win32/ansi.h"
+
+namespace tindra {
+
+namespace {
+class Win32MessageBoxes : public MessageBoxes {
+ public:
+  void Show(std::u16string_view text, uint32_t style) override {
+    std::u16string t(text);
+    MessageBoxW(nullptr, win32::WidePtr(t), reinterpret_cast<const wchar_t*>(kAppTitle),
+                style | MB_SETFOREGROUND);
+  }
+};
+}  // namespace
+
+MessageBoxes& PlatformMessageBoxes() {
+  static Win32MessageBoxes boxes;
+  return boxes;
+}
+
+}  // namespace tindra

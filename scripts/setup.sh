@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a Debian 12 machine.
+# Idempotent: returns at once when every package and the Korean locale are present.
+set -euo pipefail
+
+PACKAGES=(
+  cmake make g++ clang libclang-rt-14-dev python3
+  googletest libgtest-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386
+  xvfb xauth x11-utils x11-xserver-utils imagemagick
+  fonts-nanum locales
+)
+
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+need_locale=0
+locale -a 2>/dev/null | grep -qix 'ko_KR.utf8' || need_locale=1
+
+if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ] && [ "$need_locale" = 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" != 0 ]; then
+  echo "setup: missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if [ "$need_i386" = 1 ]; then
+  echo "setup: adding the i386 architecture"
+  dpkg --add-architecture i386
+fi
+if [ "${#missing[@]}" != 0 ] || [ "$need_i386" = 1 ]; then
+  echo "setup: installing ${missing[*]}"
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if [ "$need_locale" = 1 ]; then
+  echo "setup: generating the ko_KR.UTF-8 locale"
+  sed -i 's/^# *ko_KR.UTF-8 UTF-8/ko_KR.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ko_KR.UTF-8 UTF-8' /etc/locale.gen || echo 'ko_KR.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
+echo "setup: done"

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs a command inside the Windows test environment: a private Xvfb display with a
+# 1280 x 994 desktop work area, and a private Wine prefix under the build folder in a
+# Korean locale (so the ANSI code page is 949). Stops only what it started.
+#   scripts/test-env.sh BUILD_DIR -- COMMAND [ARGS...]
+# With TINDRA_USE_DISPLAY=1 and a DISPLAY set, uses that display instead of Xvfb.
+set -uo pipefail
+
+build=$(mkdir -p "$1" && cd "$1" && pwd)
+shift
+[ "${1:-}" = "--" ] && shift
+
+export WINEPREFIX="$build/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ko_KR.UTF-8
+export LC_ALL=ko_KR.UTF-8
+
+xvfb_pid=""
+started_wineserver=0
+cleanup() {
+  if [ "$started_wineserver" = 1 ]; then wineserver -k >/dev/null 2>&1 || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ "${TINDRA_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+  :
+else
+  display=""
+  for n in $(seq 91 199); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+  done
+  [ -n "$display" ] || { echo "test-env: no free X display" >&2; exit 1; }
+  Xvfb ":$display" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$display"
+  for _ in $(seq 1 100); do
+    xprop -root >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  xprop -root >/dev/null 2>&1 || { echo "test-env: Xvfb did not start" >&2; exit 1; }
+  # A 1280 x 1024 screen with a 30-pixel taskbar at the bottom.
+  xprop -root -format _NET_WORKAREA 32c -set _NET_WORKAREA 0,0,1280,994
+fi
+export TINDRA_TEST_DISPLAY="$DISPLAY"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "test-env: creating the Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+wineserver -p </dev/null >/dev/null 2>&1
+started_wineserver=1
+# Start Wine's own services now, detached from the caller's pipes: the first Windows
+# program would otherwise start them holding its output open, and CTest would wait
+# for that output to close.
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+"$@"
