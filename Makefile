@@ -3,8 +3,10 @@
 BUILD ?= build
 REVISION ?= 27
 UPDATE_HOST ?= 127.0.0.1
+DIST ?= $(CURDIR)/dist
 JOBS ?= $(shell nproc)
-CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST)
+CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
+  -DTINDRA_NATIVE_BUILD=$(abspath $(BUILD))/native
 
 .PHONY: all setup native win test run fuzz clean
 
