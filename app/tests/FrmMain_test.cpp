@@ -1,0 +1,249 @@
+#include "app/FrmMain.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "app/modMain.h"
+#include "build_config.h"
+#include "common/errors.h"
+#include "common/text.h"
+
+using namespace tindra;
+
+namespace {
+
+struct PopupCall {
+  std::u16string sName;
+  int16_t iMode;
+  int32_t nSX;
+  int32_t nSY;
+};
+
+// A loaded popup as the registry sees it: unloading lowers gPopupCount.
+class FakePopup : public Form {
+ public:
+  explicit FakePopup(std::u16string name = u"FrmTindra") : name_(std::move(name)) {
+    gPopupCount += 1;
+    Forms().Add(this);
+  }
+  ~FakePopup() override { Unload(); }
+  std::u16string FormName() const override { return name_; }
+  void Unload() override {
+    if (!Forms().Contains(this)) return;
+    Forms().Remove(this);
+    gPopupCount -= 1;
+    unloaded = true;
+  }
+  bool unloaded = false;
+
+ private:
+  std::u16string name_;
+};
+
+class FakeHost : public FrmMainHost {
+ public:
+  bool anotherInstance = false;
+  bool workAreaFails = false;
+  WorkArea workArea{0, 0, 1280, 994};
+  float tppX = 15.0f;
+  float tppY = 15.0f;
+  FrmMain* form = nullptr;
+
+  std::vector<std::string> calls;
+  std::u16string hostAtInstanceCheck;
+  std::u16string label = u"Label1";
+  std::vector<std::u16string> labelSets;
+  std::vector<PopupCall> popups;
+  std::vector<std::unique_ptr<FakePopup>> open;
+  int unloads = 0;
+
+  bool AnotherInstanceRunning() override {
+    calls.push_back("instance");
+    hostAtInstanceCheck = gServerHost;
+    return anotherInstance;
+  }
+  void EndProcessNow() override { calls.push_back("end-process"); }
+  void RunAutoUpdate(const int16_t& skip) override {
+    calls.push_back(skip == 0 ? "update(false)" : "update(true)");
+  }
+  void GetWorkArea(WorkArea& rc) override {
+    calls.push_back("work-area");
+    if (!workAreaFails) rc = workArea;
+  }
+  float TwipsPerPixelX() override { return tppX; }
+  float TwipsPerPixelY() override { return tppY; }
+  std::u16string LabelText() override { return label; }
+  void SetLabelWindowText(const std::u16string& text) override {
+    label = text;
+    labelSets.push_back(text);
+  }
+  void UnloadMainForm() override {
+    ++unloads;
+    int16_t cancel = 0;
+    form->Form_Unload(cancel);
+  }
+  void ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+                 const int32_t& nSY) override {
+    popups.push_back({sName, iMode, nSX, nSY});
+    open.push_back(std::make_unique<FakePopup>());
+  }
+  // The oldest popups close on their own.
+  void CloseOldest(size_t n) { open.erase(open.begin(), open.begin() + static_cast<long>(n)); }
+};
+
+class FrmMainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gServerHost.clear();
+    gPopupCount = 0;
+    host.form = &form;
+  }
+  void TearDown() override {
+    host.open.clear();
+    gPopupCount = 0;
+  }
+  FakeHost host;
+  FrmMain form{host};
+};
+
+}  // namespace
+
+TEST_F(FrmMainTest, LoadSetsTheHostThenChecksTheInstanceThenUpdatesThenMeasures) {
+  gPopupCount = 4;
+  form.Form_Load();
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"instance", "update(false)", "work-area"}));
+  EXPECT_EQ(host.hostAtInstanceCheck, Ascii(TINDRA_UPDATE_HOST));
+  EXPECT_EQ(gServerHost, Ascii(TINDRA_UPDATE_HOST));
+  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(form.nSlot(), 0);
+  EXPECT_TRUE(form.loaded());
+}
+
+TEST_F(FrmMainTest, A1280x994WorkAreaAt96DpiGivesTheColumnAt16415) {
+  form.Form_Load();
+  EXPECT_EQ(form.rcWorkArea().right, 19200);
+  EXPECT_EQ(form.rcWorkArea().bottom, 14910);
+  EXPECT_EQ(form.nPopupX(), 16415);
+}
+
+TEST_F(FrmMainTest, EachEdgeUsesItsOwnAxisFactor) {
+  host.workArea = {10, 20, 1001, 703};
+  host.tppX = 12.5f;
+  host.tppY = 1440.0f / 130.0f;
+  form.Form_Load();
+  EXPECT_EQ(form.rcWorkArea().left, 125);
+  EXPECT_EQ(form.rcWorkArea().right, 12512);  // 12512.5 -> even
+  EXPECT_EQ(form.rcWorkArea().top, 222);      // 221.54
+  EXPECT_EQ(form.rcWorkArea().bottom, 7787);  // 7787.08
+  EXPECT_EQ(form.nPopupX(), 12512 - 2785);
+}
+
+TEST_F(FrmMainTest, AFailedWorkAreaQueryLeavesBottomZeroAndTheColumnAtMinus2785) {
+  host.workAreaFails = true;
+  form.Form_Load();
+  EXPECT_EQ(form.rcWorkArea().bottom, 0);
+  EXPECT_EQ(form.nPopupX(), -2785);
+  form.SetLblDDE(u"0;a");
+  ASSERT_EQ(host.popups.size(), 1u);
+  EXPECT_EQ(host.popups[0].nSX, -2785);
+  EXPECT_EQ(host.popups[0].nSY, -20);
+}
+
+TEST_F(FrmMainTest, ASecondInstanceEndsBeforeUpdatingOrMeasuring) {
+  host.anotherInstance = true;
+  form.Form_Load();
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"instance", "end-process"}));
+  EXPECT_FALSE(form.loaded());
+}
+
+TEST_F(FrmMainTest, ANotificationEmptiesTheLabelAndStartsOnePopup) {
+  form.Form_Load();
+  form.SetLblDDE(u"1;사용자");
+  ASSERT_EQ(host.popups.size(), 1u);
+  EXPECT_EQ(host.popups[0].sName, u"사용자");
+  EXPECT_EQ(host.popups[0].iMode, 1);
+  EXPECT_EQ(host.popups[0].nSX, 16415);
+  EXPECT_EQ(host.popups[0].nSY, 14910);
+  EXPECT_EQ(host.labelSets, (std::vector<std::u16string>{u"1;사용자", u""}));
+  EXPECT_EQ(host.label, u"");
+  EXPECT_EQ(gPopupCount, 1);
+}
+
+TEST_F(FrmMainTest, IdenticalMessagesGiveOnePopupEach) {
+  form.Form_Load();
+  form.SetLblDDE(u"0;kim");
+  form.SetLblDDE(u"0;kim");
+  ASSERT_EQ(host.popups.size(), 2u);
+  EXPECT_EQ(host.popups[1].nSY, 12925);
+}
+
+TEST_F(FrmMainTest, EmptyTextDoesNothing) {
+  form.Form_Load();
+  form.SetLblDDE(u"");
+  EXPECT_TRUE(host.popups.empty());
+  EXPECT_EQ(host.unloads, 0);
+}
+
+TEST_F(FrmMainTest, EndUnloadsEveryPopupAndKeepsTheLabelText) {
+  form.Form_Load();
+  form.SetLblDDE(u"0;a");
+  form.SetLblDDE(u"1;b");
+  form.SetLblDDE(u"5;c");
+  FakePopup sameName(u"frmMAIN");  // named like the main form: stays
+  EXPECT_EQ(gPopupCount, 4);
+  form.SetLblDDE(u"end");
+  EXPECT_EQ(host.unloads, 1);
+  EXPECT_EQ(host.label, u"end");
+  EXPECT_EQ(host.popups.size(), 3u);
+  for (auto& p : host.open) EXPECT_TRUE(p->unloaded);
+  EXPECT_FALSE(sameName.unloaded);
+  EXPECT_EQ(gPopupCount, 1);
+}
+
+TEST_F(FrmMainTest, NotificationsThatLookLikeEndStillShowPopups) {
+  form.Form_Load();
+  form.SetLblDDE(u"End");
+  form.SetLblDDE(u"END");
+  form.SetLblDDE(u"end ");
+  EXPECT_EQ(host.unloads, 0);
+  ASSERT_EQ(host.popups.size(), 3u);
+  EXPECT_EQ(host.popups[0].sName, u"d");
+  EXPECT_EQ(host.popups[2].sName, u"d ");
+}
+
+TEST_F(FrmMainTest, TheTestButtonActsLikeAPokeOf0Test) {
+  form.Form_Load();
+  form.Command1_Click();
+  ASSERT_EQ(host.popups.size(), 1u);
+  EXPECT_EQ(host.popups[0].sName, u"test");
+  EXPECT_EQ(host.popups[0].iMode, 0);
+  EXPECT_EQ(host.labelSets.front(), u"0;test");
+}
+
+TEST_F(FrmMainTest, FreedSlotsAreReusedOnlyAfterEveryPopupClosed) {
+  form.Form_Load();
+  form.SetLblDDE(u"0;a");  // slot 0
+  form.SetLblDDE(u"0;b");  // slot 1
+  host.CloseOldest(1);     // slot 0 closes, slot 1 stays
+  form.SetLblDDE(u"0;c");
+  EXPECT_EQ(host.popups.back().nSY, 10940);  // slot 2
+  host.CloseOldest(2);
+  EXPECT_EQ(gPopupCount, 0);
+  form.SetLblDDE(u"0;d");
+  EXPECT_EQ(host.popups.back().nSY, 14910);
+}
+
+TEST_F(FrmMainTest, ANinePopupStackWrapsAboveSlotZero) {
+  form.Form_Load();
+  const int32_t expected[] = {14910, 12925, 10940, 8955, 6970, 4985, 3000, 14890, 12925};
+  for (int i = 0; i < 9; ++i) form.SetLblDDE(u"2;n" + Ascii(std::to_string(i)));
+  ASSERT_EQ(host.popups.size(), 9u);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(host.popups[i].nSY, expected[i]) << i;
+}
+
+TEST_F(FrmMainTest, AnOverflowingWorkAreaIsAnErrorNotAWrappedValue) {
+  host.workArea = {0, 0, INT32_MAX / 10, 994};
+  EXPECT_THROW(form.Form_Load(), AppError);
+}
