@@ -1,0 +1,42 @@
+#pragma once
+// The start-up self-update (module modAutoUpdateV1_Launcher), over the platform
+// services of UpdatePlatform. modAutoUpdateV1_Launcher.h holds the entry point the
+// main form calls; these are the procedures behind it.
+#include <cstdint>
+#include <string>
+
+#include "update/UpdatePlatform.h"
+
+namespace tindra {
+
+inline constexpr char16_t kCheckerName[] = u"Vantorel.exe";
+inline constexpr char16_t kReplacerName[] = u"Pellmora.exe";
+inline constexpr char16_t kNewPrefix[] = u"New_";
+
+// Window states handed to StartCommand.
+inline constexpr int32_t kSwShowNormal = 1;
+inline constexpr int32_t kSwShowMinimized = 2;
+
+// "http://" + gServerHost + "/download/자동업데이트_v1/"
+std::u16string GetUpdateBaseUrl();
+
+// Keeps Vantorel.exe and Pellmora.exe current. -1 when they are current or were just
+// downloaded; 0 when the latest revision cannot be read or a download fails. Every
+// error is reported and the procedure goes on after the failing statement.
+int16_t AutoUpdaterSelfUpdate(UpdatePlatform& platform);
+
+// Runs the self-update, the update checker, and hands over to the file replacer
+// when a new executable is ready (ending the process through the platform).
+void RunAutoUpdate(UpdatePlatform& platform, const int16_t& skipSelfUpdate);
+
+// The update checker's parameters: "27;Tindra.exe".
+std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName);
+// Opens the program folder for the user; the folder is quoted so that a path with
+// blanks reaches Explorer whole.
+std::u16string ExplorerCommandLine(const std::u16string& folder);
+// The replacer's command line: the quoted replacer path, then exactly
+// "Tindra.exe;New_Tindra.exe".
+std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
+                                   const std::u16string& exeFileName);
+
+}  // namespace tindra

@@ -1,0 +1,146 @@
+#include "update/CompanionRules.h"
+
+#include <cstring>
+
+namespace tindra {
+
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+std::u16string Trim(std::u16string_view s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && IsBlank(s[b])) ++b;
+  while (e > b && IsBlank(s[e - 1])) --e;
+  return std::u16string(s.substr(b, e - b));
+}
+
+// A run of decimal digits, at most `maxDigits` long.
+std::optional<int32_t> Digits(std::u16string_view s, size_t maxDigits) {
+  if (s.empty() || s.size() > maxDigits) return std::nullopt;
+  int32_t n = 0;
+  for (char16_t c : s) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    n = n * 10 + (c - u'0');
+  }
+  return n;
+}
+
+uint32_t Le32(std::string_view b, size_t at) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+  return v;
+}
+uint16_t Le16(std::string_view b, size_t at) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
+                               static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+}  // namespace
+
+std::u16string ArgumentsOf(std::u16string_view commandLine) {
+  size_t i = 0;
+  while (i < commandLine.size() && IsBlank(commandLine[i])) ++i;
+  if (i < commandLine.size() && commandLine[i] == u'"') {
+    size_t close = commandLine.find(u'"', i + 1);
+    i = close == std::u16string_view::npos ? commandLine.size() : close + 1;
+  } else {
+    while (i < commandLine.size() && !IsBlank(commandLine[i])) ++i;
+  }
+  return Trim(commandLine.substr(i));
+}
+
+bool IsBareFileName(std::u16string_view name) {
+  if (name.empty() || name.size() > 255 || name == u"." || name == u"..") return false;
+  if (name.find(u"..") != std::u16string_view::npos) return false;
+  for (char16_t c : name) {
+    if (c < 0x20 || c == u'\\' || c == u'/' || c == u':' || c == u'*' || c == u'?' ||
+        c == u'"' || c == u'<' || c == u'>' || c == u'|') {
+      return false;
+    }
+  }
+  // Names ending in a dot or blank are not stored as given.
+  return name.back() != u'.' && name.back() != u' ';
+}
+
+std::optional<ArgPair> SplitArgs(std::u16string_view args) {
+  size_t semi = args.find(u';');
+  if (semi == std::u16string_view::npos) return std::nullopt;
+  return ArgPair{Trim(args.substr(0, semi)), Trim(args.substr(semi + 1))};
+}
+
+std::optional<CheckerArgs> ParseCheckerArgs(std::u16string_view args) {
+  auto pair = SplitArgs(args);
+  if (!pair) return std::nullopt;
+  auto revision = Digits(pair->first, 5);
+  if (!revision || *revision > 32767) return std::nullopt;
+  const std::u16string& file = pair->second;
+  if (!IsBareFileName(file) || file.size() < 5) return std::nullopt;
+  std::u16string ext = file.substr(file.size() - 4);
+  for (char16_t& c : ext) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  if (ext != u".exe") return std::nullopt;
+  return CheckerArgs{*revision, file};
+}
+
+std::optional<int32_t> ParseLatestRevision(std::string_view body) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  size_t b = 0;
+  size_t e = body.size();
+  while (b < e && space(body[b])) ++b;
+  while (e > b && space(body[e - 1])) --e;
+  std::u16string digits;
+  for (size_t i = b; i < e; ++i) digits += static_cast<char16_t>(static_cast<unsigned char>(body[i]));
+  return Digits(digits, 9);
+}
+
+std::optional<int32_t> RevisionOfVersion(std::u16string_view version) {
+  size_t dot = version.rfind(u'.');
+  std::u16string_view last = dot == std::u16string_view::npos ? version : version.substr(dot + 1);
+  // Leading zeros may stand in front of the number ("0028").
+  while (last.size() > 1 && last.front() == u'0') last.remove_prefix(1);
+  return Digits(last, 9);
+}
+
+std::u16string VersionFileName(std::u16string_view exeFile) {
+  size_t dot = exeFile.rfind(u'.');
+  std::u16string_view stem = dot == std::u16string_view::npos ? exeFile : exeFile.substr(0, dot);
+  return std::u16string(stem) + u"_lastver.txt";
+}
+
+bool LooksLikeWindowsProgram(std::string_view head) {
+  if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
+  uint32_t pe = Le32(head, 0x3C);
+  // Signature, file header (20 bytes) and the optional header's magic.
+  if (pe > head.size() || head.size() - pe < 4 + 20 + 2) return false;
+  if (std::memcmp(head.data() + pe, "PE\0\0", 4) != 0) return false;
+  uint16_t characteristics = Le16(head, pe + 4 + 18);
+  uint16_t magic = Le16(head, pe + 24);
+  const uint16_t kExecutable = 0x0002;
+  const uint16_t kDll = 0x2000;
+  return (characteristics & kExecutable) && !(characteristics & kDll) &&
+         (magic == 0x10B || magic == 0x20B);
+}
+
+bool IsValidHost(std::u16string_view host) {
+  size_t colon = host.find(u':');
+  std::u16string_view address = host.substr(0, colon);
+  int parts = 0;
+  size_t start = 0;
+  for (;;) {
+    size_t dot = address.find(u'.', start);
+    auto part = Digits(address.substr(start, dot == std::u16string_view::npos ? dot : dot - start), 3);
+    if (!part || *part > 255) return false;
+    ++parts;
+    if (dot == std::u16string_view::npos) break;
+    start = dot + 1;
+  }
+  if (parts != 4) return false;
+  if (colon == std::u16string_view::npos) return true;
+  auto port = Digits(host.substr(colon + 1), 5);
+  return port && *port >= 1 && *port <= 65535;
+}
+
+}  // namespace tindra

@@ -1,0 +1,54 @@
+#pragma once
+// Rules shared by the companion programs: reading their command lines, the names
+// they accept, the server's version file and the checks on a downloaded program.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tindra {
+
+// The text of a command line after the program's own name (quoted or not), with
+// blanks around it removed.
+std::u16string ArgumentsOf(std::u16string_view commandLine);
+
+// A bare file name of the program folder: not empty, no folder part ("\", "/",
+// ":"), not "." or "..", no ".." anywhere, no wildcard, quote, "|", "<", ">" or
+// control character, at most 255 units.
+bool IsBareFileName(std::u16string_view name);
+
+// "OLD.exe;NEW.exe" or "27;Tindra.exe": the two parts around the first ";", each
+// without surrounding blanks. Nothing when there is no ";".
+struct ArgPair {
+  std::u16string first;
+  std::u16string second;
+};
+std::optional<ArgPair> SplitArgs(std::u16string_view args);
+
+// The update checker's parameters "REVISION;FILE.exe": a revision of decimal digits
+// (0 to 32767) and a bare file name ending in ".exe" (any case).
+struct CheckerArgs {
+  int32_t revision = 0;
+  std::u16string exeFile;
+};
+std::optional<CheckerArgs> ParseCheckerArgs(std::u16string_view args);
+
+// The version file's body: blanks and line breaks around one decimal number of at
+// most 9 digits. Nothing for anything else (an error page, an empty body).
+std::optional<int32_t> ParseLatestRevision(std::string_view body);
+
+// The revision a version text carries: its last dotted part, all digits
+// ("1.00.28" -> 28, "1.00.0028" -> 28). Nothing when that part is not a number.
+std::optional<int32_t> RevisionOfVersion(std::u16string_view version);
+
+// The version file's name for a program: "Tindra.exe" -> "Tindra_lastver.txt".
+std::u16string VersionFileName(std::u16string_view exeFile);
+
+// True when `head` (the first bytes of a file, at least 4 KiB when the file has
+// them) starts a 32-bit or 64-bit Windows executable image that is not a DLL.
+bool LooksLikeWindowsProgram(std::string_view head);
+
+// A host setting: a dotted IPv4 address, optionally with ":port".
+bool IsValidHost(std::u16string_view host);
+
+}  // namespace tindra

@@ -1,0 +1,194 @@
+#include <new>
+
+#include "app/modMain.h"
+#include "common/errors.h"
+#include "common/msgbox.h"
+#include "common/numeric.h"
+#include "common/text.h"
+#include "update/AutoUpdater.h"
+
+namespace tindra {
+
+namespace {
+
+constexpr char16_t kModule[] = u"modAutoUpdateV1_Launcher";
+
+// Runs one statement of an update procedure. An error is reported in the
+// procedure's name and the procedure goes on with its next statement; the result
+// tells the caller whether the statement completed, so that a failing test can
+// continue inside the branch it guards.
+template <typename F>
+bool Statement(std::u16string_view procedure, F&& statement) {
+  try {
+    statement();
+    return true;
+  } catch (const AppError& e) {
+    ReportError(e, procedure, kModule);
+  } catch (const std::bad_alloc&) {
+    ReportError(AppError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory)), procedure,
+                kModule);
+  }
+  return false;
+}
+
+// The text after the last "." (all of it when there is none).
+std::u16string AfterLastDot(const std::u16string& s) {
+  size_t dot = s.rfind(u'.');
+  return dot == std::u16string::npos ? s : s.substr(dot + 1);
+}
+
+// The name up to, not including, its last ".".
+std::u16string BeforeLastDot(const std::u16string& s) {
+  size_t dot = s.rfind(u'.');
+  if (dot == std::u16string::npos) Raise(kErrInvalidCall);
+  return s.substr(0, dot);
+}
+
+}  // namespace
+
+std::u16string GetUpdateBaseUrl() {
+  return u"http://" + gServerHost + u"/download/자동업데이트_v1/";
+}
+
+std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName) {
+  return ToDecimal(revision) + u";" + exeFileName;
+}
+
+std::u16string ExplorerCommandLine(const std::u16string& folder) {
+  std::u16string quoted = folder;
+  // A drive root ends in "\", which would escape the closing quote.
+  if (!quoted.empty() && quoted.back() == u'\\') quoted += u'\\';
+  return u"explorer.exe \"" + quoted + u"\"";
+}
+
+std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
+                                   const std::u16string& exeFileName) {
+  return u"\"" + replacerPath + u"\" " + exeFileName + u";" + kNewPrefix + exeFileName;
+}
+
+int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
+  auto run = [](auto&& statement) { return Statement(u"AutoUpdaterSelfUpdate", statement); };
+
+  // S1
+  int16_t result = 0;
+  std::u16string name = kCheckerName;
+
+  // S2
+  std::u16string path;
+  run([&] { path = p.ProgramFolder() + u"\\" + name; });
+
+  // S3: the local checker's revision, "0" when it is missing.
+  bool missing = true;
+  if (!run([&] { missing = !p.FindOrdinaryFile(path).has_value(); })) missing = true;
+  std::u16string local;
+  if (missing) {
+    local = u"0";
+  } else {
+    if (!run([&] { local = p.GetFileVerNumber(path, true, true); })) local.clear();
+    run([&] { local = AfterLastDot(local); });
+  }
+
+  // S4, S5
+  std::u16string versionFile;
+  run([&] { versionFile = BeforeLastDot(name) + u"_lastver.txt"; });
+  std::u16string baseUrl;
+  run([&] { baseUrl = GetUpdateBaseUrl(); });
+
+  // S6
+  std::u16string text;
+  run([&] { text = p.ReadUrlText(baseUrl + versionFile); });
+
+  // S7
+  bool empty = true;
+  if (!run([&] { empty = TrimSpaces(text).empty(); })) empty = true;
+  if (empty) {
+    run([&] {
+      p.ShowMessage(name + u"의 최신버전 정보를 읽어올 수 없습니다!", kMbOk | kMbIconError);
+    });
+    return result;
+  }
+
+  // S8: rounded halves to even; beyond 32 bits is an Overflow and latest stays 0.
+  int32_t latest = 0;
+  run([&] { latest = ToInt32(ReadNumber(text)); });
+
+  // S9: only the last dotted part of the local version takes part, unrounded.
+  bool older = true;
+  if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
+
+  if (older) {
+    // S10, then S11 with the replacer.
+    for (const char16_t* file : {kCheckerName, kReplacerName}) {
+      name = file;
+      std::u16string url;
+      std::u16string target;
+      run([&] { url = baseUrl + name; });
+      run([&] { target = p.ProgramFolder() + u"\\" + name; });
+      bool failed = true;
+      if (!run([&] { failed = !p.DownloadToFile(url, target); })) failed = true;
+      if (failed) return result;
+    }
+  }
+
+  // S12
+  result = -1;
+  return result;
+}
+
+void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
+  auto run = [](auto&& statement) { return Statement(u"RunAutoUpdate", statement); };
+
+  // R1
+  bool stop = true;
+  if (!run([&] { stop = !skipSelfUpdate && !AutoUpdaterSelfUpdate(p); })) stop = true;
+  if (stop) return;
+
+  // R2
+  std::u16string checker;
+  run([&] { checker = p.ProgramFolder() + u"\\" + kCheckerName; });
+
+  // R3: the executable's name as the directory lists it.
+  std::u16string exeFile;
+  run([&] { exeFile = p.ExeBaseName() + u".exe"; });
+  run([&] { exeFile = p.FindOrdinaryFile(p.ProgramFolder() + u"\\" + exeFile).value_or(u""); });
+
+  // R4
+  bool noExe = true;
+  if (!run([&] { noExe = exeFile.empty(); })) noExe = true;
+  if (noExe) return;
+
+  // R5, R6: the checker runs in the program folder; the call returns when it ends.
+  std::u16string parameters;
+  run([&] { parameters = CheckerParameters(p.ProgramRevision(), exeFile); });
+  run([&] {
+    const int32_t noOwner = 0;
+    const int16_t no = 0;
+    p.StartProcessAndWait(checker, noOwner, parameters, p.ProgramFolder(), no, no);
+  });
+
+  // R7
+  std::u16string newExe;
+  run([&] { newExe = p.ProgramFolder() + u"\\" + kNewPrefix + exeFile; });
+  bool nothingNew = true;
+  if (!run([&] { nothingNew = !p.FindOrdinaryFile(newExe).has_value(); })) nothingNew = true;
+  if (nothingNew) return;
+
+  // R8
+  std::u16string replacer;
+  run([&] { replacer = p.ProgramFolder() + u"\\" + kReplacerName; });
+
+  // R9
+  bool noReplacer = true;
+  if (!run([&] { noReplacer = !p.FindOrdinaryFile(replacer).has_value(); })) noReplacer = true;
+  if (noReplacer) {
+    run([&] { p.ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk); });
+    run([&] { p.StartCommand(ExplorerCommandLine(p.ProgramFolder()), kSwShowNormal); });
+    p.EndProcess();
+  }
+
+  // R10, R11
+  run([&] { p.StartCommand(ReplacerCommandLine(replacer, exeFile), kSwShowMinimized); });
+  p.EndProcess();
+}
+
+}  // namespace tindra

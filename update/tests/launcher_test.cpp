@@ -1,0 +1,409 @@
+// The start-up update over a scripted platform: the steps, the hand-over, and where
+// each procedure goes on after an error at each of its statements.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/modMain.h"
+#include "update/AutoUpdater.h"
+#include "update/modWaitProc.h"
+#include "update/tests/fake_platform.h"
+
+namespace tindra {
+namespace {
+
+using testing::FakePlatform;
+using testing::ProcessEnded;
+using Log = std::vector<std::string>;
+
+const std::string kBase = "http://127.0.0.1/download/자동업데이트_v1/";
+const std::string kVersionUrl = kBase + "Vantorel_lastver.txt";
+const std::u16string kVersionUrl16 =
+    u"http://127.0.0.1/download/자동업데이트_v1/Vantorel_lastver.txt";
+
+const std::string kFindChecker = "find C:\\Prog\\Vantorel.exe";
+const std::string kVerChecker = "ver C:\\Prog\\Vantorel.exe build silent";
+const std::string kRead = "read " + kVersionUrl;
+const std::string kGetChecker = "download " + kBase + "Vantorel.exe -> C:\\Prog\\Vantorel.exe";
+const std::string kGetReplacer = "download " + kBase + "Pellmora.exe -> C:\\Prog\\Pellmora.exe";
+const std::string kCannotRead = "box 16 Vantorel.exe의 최신버전 정보를 읽어올 수 없습니다!";
+const std::string kSelfError =
+    "box 0 Error 76 (Path not found) in procedure AutoUpdaterSelfUpdate of Module "
+    "modAutoUpdateV1_Launcher";
+const std::string kSelfOverflow =
+    "box 0 Error 6 (Overflow) in procedure AutoUpdaterSelfUpdate of Module "
+    "modAutoUpdateV1_Launcher";
+const std::string kRunError =
+    "box 0 Error 76 (Path not found) in procedure RunAutoUpdate of Module "
+    "modAutoUpdateV1_Launcher";
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { gServerHost = u"127.0.0.1"; }
+  void TearDown() override { gServerHost.clear(); }
+
+  // A local checker of the given version (nullopt: none) and the server's text.
+  void Checker(std::optional<std::u16string> version, std::u16string latest) {
+    if (version) {
+      p.AddFile(u"C:\\Prog\\Vantorel.exe");
+      p.versions[u"C:\\Prog\\Vantorel.exe"] = *version;
+    }
+    p.urlTexts[kVersionUrl16] = latest;
+  }
+
+  // Runs RunAutoUpdate; true when it ended the process.
+  bool Run(int16_t skip = 0) {
+    try {
+      RunAutoUpdate(p, skip);
+    } catch (const ProcessEnded&) {
+      return true;
+    }
+    return false;
+  }
+
+  FakePlatform p;
+};
+
+// ---- AutoUpdaterSelfUpdate
+
+TEST_F(UpdateTest, CurrentCheckerDownloadsNothing) {
+  Checker(u"1.00.27", u"27");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead}));
+}
+
+TEST_F(UpdateTest, OlderCheckerFetchesBothCompanions) {
+  Checker(u"1.00.26", u"27\r\n");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kGetReplacer}));
+}
+
+TEST_F(UpdateTest, NewerLocalCheckerIsKept) {
+  Checker(u"1.00.31", u"27");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log.size(), 3u);
+}
+
+TEST_F(UpdateTest, OnlyTheLastDottedPartOfTheLocalVersionCounts) {
+  Checker(u"9.99.26", u"27");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log.back(), kGetReplacer);
+}
+
+TEST_F(UpdateTest, MissingCheckerIsRevisionZero) {
+  Checker(std::nullopt, u"1");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log, (Log{kFindChecker, kRead, kGetChecker, kGetReplacer}));
+}
+
+TEST_F(UpdateTest, MissingCheckerAndLatestZeroDownloadsNothing) {
+  Checker(std::nullopt, u"0");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log, (Log{kFindChecker, kRead}));
+}
+
+TEST_F(UpdateTest, UnreadableLocalVersionReadsAsZero) {
+  Checker(u"Not specified", u"27");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log.back(), kGetReplacer);
+}
+
+TEST_F(UpdateTest, LatestIsRoundedHalvesToEven) {
+  Checker(u"1.00.27", u"27.5");  // 28: newer than 27
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kGetReplacer}));
+
+  FakePlatform q;
+  q.AddFile(u"C:\\Prog\\Vantorel.exe");
+  q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.28";
+  q.urlTexts[kVersionUrl16] = u"28.5";  // 28: not newer than 28
+  EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
+  EXPECT_EQ(q.log, (Log{kFindChecker, kVerChecker, kRead}));
+}
+
+TEST_F(UpdateTest, LocalRevisionIsNotRounded) {
+  Checker(u"1.00.26.6", u"27");  // last part "6"
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log.back(), kGetReplacer);
+}
+
+TEST_F(UpdateTest, LatestBeyond32BitsIsOverflowThenNoDownload) {
+  Checker(std::nullopt, u"2147483648");
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log, (Log{kFindChecker, kRead, kSelfOverflow}));
+}
+
+TEST_F(UpdateTest, EmptyOrBlankVersionTextIsReported) {
+  for (std::u16string text : {u"", u"   "}) {
+    FakePlatform q;
+    q.urlTexts[kVersionUrl16] = text;
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q), 0);
+    EXPECT_EQ(q.log, (Log{kFindChecker, kRead, kCannotRead}));
+  }
+}
+
+TEST_F(UpdateTest, ErrorPageReadsAsZero) {
+  // Only spaces are trimmed: a line break is a text, and an HTML page reads as 0.
+  for (std::u16string text : {u"\r\n", u"<html><head><title>"}) {
+    FakePlatform q;
+    q.AddFile(u"C:\\Prog\\Vantorel.exe");
+    q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.27";
+    q.urlTexts[kVersionUrl16] = text;
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
+    EXPECT_EQ(q.log, (Log{kFindChecker, kVerChecker, kRead}));
+  }
+}
+
+TEST_F(UpdateTest, FailedDownloadsReturnFalse) {
+  Checker(u"1.00.26", u"27");
+  p.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Vantorel.exe"] = 0;
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), 0);
+  EXPECT_EQ(p.log.back(), kGetChecker);  // the replacer is not fetched
+
+  FakePlatform q;
+  q.urlTexts[kVersionUrl16] = u"27";
+  q.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Pellmora.exe"] = 0;
+  EXPECT_EQ(AutoUpdaterSelfUpdate(q), 0);
+  EXPECT_EQ(q.log.back(), kGetReplacer);
+}
+
+TEST_F(UpdateTest, BaseUrlUsesTheServerHostAsGiven) {
+  gServerHost = u"10.1.2.3:8080";
+  EXPECT_EQ(GetUpdateBaseUrl(), u"http://10.1.2.3:8080/download/자동업데이트_v1/");
+}
+
+// Each row: an error raised by one call of one service, and everything the
+// procedure does afterwards.
+struct SelfRow {
+  const char* statement;
+  const char* service;
+  int nth;
+  std::optional<std::u16string> local;
+  std::u16string latest;
+  int16_t result;
+  Log log;
+};
+
+TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
+  const std::vector<SelfRow> rows = {
+      {"S2: path stays empty, S3 finds nothing", "folder", 1, u"1.00.27", u"27", -1,
+       {kSelfError, "find ", kRead, kGetChecker, kGetReplacer}},
+      {"S3 existence test: local 0", "find", 1, u"1.00.27", u"27", -1,
+       {kSelfError, kRead, kGetChecker, kGetReplacer}},
+      {"S3 reading the version: local empty", "ver", 1, u"1.00.27", u"27", -1,
+       {kFindChecker, kSelfError, kRead, kGetChecker, kGetReplacer}},
+      {"S6: text empty, the S7 message", "read", 1, u"1.00.27", u"27", 0,
+       {kFindChecker, kVerChecker, kSelfError, kCannotRead}},
+      {"S7 message: return false", "box", 1, u"1.00.27", u"", 0,
+       {kFindChecker, kVerChecker, kRead, kSelfError}},
+      {"S9 test: the downloads run", "none", 0, u"1.00.1e999", u"27", -1,
+       {kFindChecker, kVerChecker, kRead, kSelfOverflow, kGetChecker, kGetReplacer}},
+      {"S10 path: the download goes on", "folder", 2, u"1.00.26", u"27", -1,
+       {kFindChecker, kVerChecker, kRead, kSelfError,
+        "download " + kBase + "Vantorel.exe -> ", kGetReplacer}},
+      {"S10 download test: return false", "download", 1, u"1.00.26", u"27", 0,
+       {kFindChecker, kVerChecker, kRead, kSelfError}},
+      {"S11 path: the download goes on", "folder", 3, u"1.00.26", u"27", -1,
+       {kFindChecker, kVerChecker, kRead, kGetChecker, kSelfError,
+        "download " + kBase + "Pellmora.exe -> "}},
+      {"S11 download test: return false", "download", 2, u"1.00.26", u"27", 0,
+       {kFindChecker, kVerChecker, kRead, kGetChecker, kSelfError}},
+  };
+  for (const SelfRow& row : rows) {
+    SCOPED_TRACE(row.statement);
+    FakePlatform q;
+    if (row.local) {
+      q.AddFile(u"C:\\Prog\\Vantorel.exe");
+      q.versions[u"C:\\Prog\\Vantorel.exe"] = *row.local;
+    }
+    q.urlTexts[kVersionUrl16] = row.latest;
+    q.FailAt(row.service, row.nth);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q), row.result);
+    EXPECT_EQ(q.log, row.log);
+  }
+}
+
+// ---- RunAutoUpdate
+
+const std::string kFindExe = "find C:\\Prog\\TINDRA.exe";
+const std::string kWait = "wait C:\\Prog\\Vantorel.exe | 27;Tindra.exe | C:\\Prog | 0 0 0";
+const std::string kFindNew = "find C:\\Prog\\New_Tindra.exe";
+const std::string kFindReplacer = "find C:\\Prog\\Pellmora.exe";
+const std::string kReplacer = "cmd 2 \"C:\\Prog\\Pellmora.exe\" Tindra.exe;New_Tindra.exe";
+const std::string kNoReplacer =
+    "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\nC:\\Prog\\Pellmora.exe";
+const std::string kExplorer = "cmd 1 explorer.exe \"C:\\Prog\"";
+
+class RunTest : public UpdateTest {
+ protected:
+  // A current checker, the program on disk as "Tindra.exe" though started as
+  // "TINDRA", a new executable waiting, and the replacer.
+  void SetUp() override {
+    UpdateTest::SetUp();
+    Script(p);
+  }
+  static void Script(FakePlatform& q, bool replacer = true) {
+    q.AddFile(u"C:\\Prog\\Vantorel.exe");
+    q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.27";
+    q.urlTexts[kVersionUrl16] = u"27";
+    q.baseName = u"TINDRA";
+    q.AddFile(u"C:\\Prog\\Tindra.exe");
+    q.AddFile(u"C:\\Prog\\New_Tindra.exe");
+    if (replacer) q.AddFile(u"C:\\Prog\\Pellmora.exe");
+  }
+  const Log kSelf{kFindChecker, kVerChecker, kRead};
+  Log Self(Log rest) const {
+    Log all = kSelf;
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+  }
+};
+
+TEST_F(RunTest, NewExecutableIsHandedToTheReplacer) {
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kReplacer, "end"}));
+}
+
+TEST_F(RunTest, SkipSelfUpdateGoesStraightToTheChecker) {
+  EXPECT_TRUE(Run(-1));
+  EXPECT_EQ(p.log, (Log{kFindExe, kWait, kFindNew, kFindReplacer, kReplacer, "end"}));
+}
+
+TEST_F(RunTest, FailedSelfUpdateReturnsBeforeTheChecker) {
+  p.urlTexts.clear();
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kCannotRead}));
+}
+
+TEST_F(RunTest, ExecutableNotFoundReturnsSilently) {
+  p.files.erase(u"C:\\PROG\\TINDRA.EXE");
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(p.log, Self({kFindExe}));
+}
+
+TEST_F(RunTest, NoNewExecutableReturnsAfterTheChecker) {
+  p.files.erase(u"C:\\PROG\\NEW_TINDRA.EXE");
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew}));
+}
+
+TEST_F(RunTest, MissingReplacerShowsTheFolderAndEnds) {
+  p.files.erase(u"C:\\PROG\\PELLMORA.EXE");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kExplorer, "end"}));
+}
+
+TEST_F(RunTest, FolderWithBlanksIsQuoted) {
+  FakePlatform q;
+  q.folder = u"C:\\Program Files\\Tindra";
+  q.AddFile(u"C:\\Program Files\\Tindra\\Vantorel.exe");
+  q.versions[u"C:\\Program Files\\Tindra\\Vantorel.exe"] = u"1.00.27";
+  q.urlTexts[kVersionUrl16] = u"27";
+  q.AddFile(u"C:\\Program Files\\Tindra\\Tindra.exe");
+  q.AddFile(u"C:\\Program Files\\Tindra\\New_Tindra.exe");
+  q.revision = 28;
+  try {
+    RunAutoUpdate(q, 0);
+    FAIL() << "did not end";
+  } catch (const ProcessEnded&) {
+  }
+  EXPECT_EQ(q.log[4],
+            "wait C:\\Program Files\\Tindra\\Vantorel.exe | 28;Tindra.exe | C:\\Program "
+            "Files\\Tindra | 0 0 0");
+  EXPECT_EQ(q.log[q.log.size() - 2], "cmd 1 explorer.exe \"C:\\Program Files\\Tindra\"");
+
+  q.AddFile(u"C:\\Program Files\\Tindra\\Pellmora.exe");
+  q.log.clear();
+  try {
+    RunAutoUpdate(q, -1);
+  } catch (const ProcessEnded&) {
+  }
+  EXPECT_EQ(q.log[q.log.size() - 2],
+            "cmd 2 \"C:\\Program Files\\Tindra\\Pellmora.exe\" Tindra.exe;New_Tindra.exe");
+}
+
+struct RunRow {
+  const char* statement;
+  const char* service;
+  int nth;
+  bool replacer;
+  bool ends;
+  Log afterSelf;
+};
+
+TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
+  const std::vector<RunRow> rows = {
+      {"R2: the checker path stays empty", "folder", 2, true, true,
+       {kRunError, kFindExe, "wait  | 27;Tindra.exe | C:\\Prog | 0 0 0", kFindNew, kFindReplacer,
+        kReplacer, "end"}},
+      {"R3 base name: nothing found, return", "base", 1, true, false,
+       {kRunError, "find C:\\Prog\\"}},
+      {"R3 search: the name as formed", "find", 2, true, true,
+       {kRunError, "wait C:\\Prog\\Vantorel.exe | 27;TINDRA.exe | C:\\Prog | 0 0 0",
+        "find C:\\Prog\\New_TINDRA.exe", kFindReplacer,
+        "cmd 2 \"C:\\Prog\\Pellmora.exe\" TINDRA.exe;New_TINDRA.exe", "end"}},
+      {"R5: empty parameters", "revision", 1, true, true,
+       {kFindExe, kRunError, "wait C:\\Prog\\Vantorel.exe |  | C:\\Prog | 0 0 0", kFindNew,
+        kFindReplacer, kReplacer, "end"}},
+      {"R6: on to R7", "wait", 1, true, true,
+       {kFindExe, kRunError, kFindNew, kFindReplacer, kReplacer, "end"}},
+      {"R7 path: the test finds nothing", "folder", 5, true, false,
+       {kFindExe, kWait, kRunError, "find "}},
+      {"R7 test: return", "find", 3, true, false, {kFindExe, kWait, kRunError}},
+      {"R8: R9 with an empty path", "folder", 6, true, true,
+       {kFindExe, kWait, kFindNew, kRunError, "find ",
+        "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n", kExplorer, "end"}},
+      {"R9 test: message, Explorer, end", "find", 4, true, true,
+       {kFindExe, kWait, kFindNew, kRunError, kNoReplacer, kExplorer, "end"}},
+      {"R9.1: Explorer, end", "box", 1, false, true,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, kExplorer, "end"}},
+      {"R9.2: end", "cmd", 1, false, true,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kRunError, "end"}},
+      {"R10: end", "cmd", 1, true, true,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, "end"}},
+  };
+  for (const RunRow& row : rows) {
+    SCOPED_TRACE(row.statement);
+    FakePlatform q;
+    Script(q, row.replacer);
+    q.FailAt(row.service, row.nth);
+    bool ended = false;
+    try {
+      RunAutoUpdate(q, 0);
+    } catch (const ProcessEnded&) {
+      ended = true;
+    }
+    EXPECT_EQ(ended, row.ends);
+    EXPECT_EQ(q.log, Self(row.afterSelf));
+  }
+}
+
+// ---- Command lines and window states
+
+TEST(CommandLines, CheckerParametersAndReplacerArguments) {
+  EXPECT_EQ(CheckerParameters(27, u"Tindra.exe"), u"27;Tindra.exe");
+  EXPECT_EQ(CheckerParameters(5, u"내 Tindra.exe"), u"5;내 Tindra.exe");
+  EXPECT_EQ(ReplacerCommandLine(u"D:\\a b\\Pellmora.exe", u"Tindra.exe"),
+            u"\"D:\\a b\\Pellmora.exe\" Tindra.exe;New_Tindra.exe");
+}
+
+TEST(CommandLines, ExplorerGetsTheWholeFolder) {
+  EXPECT_EQ(ExplorerCommandLine(u"C:\\Program Files\\Tindra"),
+            u"explorer.exe \"C:\\Program Files\\Tindra\"");
+  // A root's own "\" must not escape the closing quote.
+  EXPECT_EQ(ExplorerCommandLine(u"C:\\"), u"explorer.exe \"C:\\\\\"");
+}
+
+TEST(WaitProc, WindowStateFollowsHiddenThenMinimized) {
+  EXPECT_EQ(WaitProcShowCommand(-1, 0), 0);
+  EXPECT_EQ(WaitProcShowCommand(-1, -1), 0);
+  EXPECT_EQ(WaitProcShowCommand(1, -1), 0);  // any nonzero is true
+  EXPECT_EQ(WaitProcShowCommand(0, -1), 7);
+  EXPECT_EQ(WaitProcShowCommand(0, 2), 7);
+  EXPECT_EQ(WaitProcShowCommand(0, 0), 5);
+}
+
+}  // namespace
+}  // namespace tindra

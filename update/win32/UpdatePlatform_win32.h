@@ -1,0 +1,25 @@
+#pragma once
+// The update's platform services over Win32, WinINet and the shell.
+#include "update/UpdatePlatform.h"
+
+namespace tindra::win32 {
+
+class Win32UpdatePlatform : public UpdatePlatform {
+ public:
+  std::u16string ProgramFolder() override;
+  std::u16string ExeBaseName() override;
+  int16_t ProgramRevision() override;
+  std::optional<std::u16string> FindOrdinaryFile(const std::u16string& path) override;
+  std::u16string GetFileVerNumber(const std::u16string& fileName, bool includeBuild,
+                                  bool silent) override;
+  std::u16string ReadUrlText(const std::u16string& url) override;
+  int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
+  void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
+                           const std::u16string& parameters, const std::u16string& directory,
+                           const int16_t& hidden, const int16_t& minimized) override;
+  void StartCommand(const std::u16string& commandLine, int32_t windowState) override;
+  void ShowMessage(const std::u16string& text, uint32_t style) override;
+  [[noreturn]] void EndProcess() override;
+};
+
+}  // namespace tindra::win32

@@ -1,0 +1,49 @@
+#pragma once
+// WinINet helpers shared by the program's HTTP fetch and the companion programs:
+// sessions with bounded time-outs, and a download that replaces its target only
+// after a complete, successful transfer.
+#include <windows.h>
+#include <wininet.h>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace tindra::win32 {
+
+// How long a connection attempt, a send or a wait for data may take before the
+// request fails. A build setting, so that a test build can lower it.
+#ifndef TINDRA_NET_TIMEOUT_MS
+#define TINDRA_NET_TIMEOUT_MS 30000
+#endif
+inline constexpr DWORD kNetTimeoutMs = TINDRA_NET_TIMEOUT_MS;
+
+struct InternetCloser {
+  void operator()(HINTERNET h) const noexcept {
+    if (h) InternetCloseHandle(h);
+  }
+};
+using UniqueInternet = std::unique_ptr<std::remove_pointer_t<HINTERNET>, InternetCloser>;
+
+// InternetOpenA with the agent "VB OpenUrl" and the system's proxy settings, its
+// connect, send and receive time-outs set to kNetTimeoutMs. Null on failure.
+UniqueInternet OpenInternetSession();
+
+// InternetOpenUrlA, always from the server (INTERNET_FLAG_RELOAD). `url` is sent in
+// the ANSI code page. Null on failure.
+UniqueInternet OpenUrl(HINTERNET session, const std::u16string& url);
+
+// The response's HTTP status code; 0 when it cannot be read.
+DWORD HttpStatus(HINTERNET request);
+
+// Reads the whole body of a 2xx response, at most `maxBytes`. False on any failure,
+// a non-2xx status, a body longer than maxBytes or shorter than its Content-Length.
+bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body);
+
+// Downloads `url` into a temporary file beside `localPath` and moves it over
+// `localPath` (MoveFileEx, replace, write-through) only when the status was 2xx and
+// the whole body arrived (Content-Length matched where given, no read failed).
+// On failure `localPath` is untouched and the temporary file removed.
+bool SafeDownload(const std::u16string& url, const std::u16string& localPath);
+
+}  // namespace tindra::win32
