@@ -1,0 +1,49 @@
+# Builds Tindra.exe. Included by app/CMakeLists.txt; other folders may include it too
+# (include(${TINDRA_SOURCE_ROOT}/app/TindraProgram.cmake)) to build a second copy.
+#
+# tindra_add_program(<target> <revision> [OUTPUT_DIRECTORY <dir>])
+#   A copy of the program built from the shared sources with its own revision: the
+#   version block reads "1.00.<revision, 4 digits>" and FILEVERSION 1,0,0,<revision>,
+#   and AppRevision() returns <revision>. The file is always named Tindra.exe (its DDE
+#   service name); it goes to <dir>, by default ${CMAKE_BINARY_DIR}/programs/<target>.
+#   Example: tindra_add_program(Tindra28 28) gives programs/Tindra28/Tindra.exe.
+include_guard(GLOBAL)
+set(_TINDRA_APP_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+function(tindra_add_program target revision)
+  cmake_parse_arguments(P "" "OUTPUT_DIRECTORY" "" ${ARGN})
+  if(NOT revision MATCHES "^[0-9]+$" OR revision GREATER 9999)
+    message(FATAL_ERROR "tindra_add_program: revision must be a whole number from 0 to 9999")
+  endif()
+  if(NOT P_OUTPUT_DIRECTORY)
+    set(P_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs/${target})
+  endif()
+  math(EXPR P_REVISION "${revision}")
+  string(LENGTH "${P_REVISION}" len)
+  set(padded "${P_REVISION}")
+  while(len LESS 4)
+    string(PREPEND padded "0")
+    math(EXPR len "${len} + 1")
+  endwhile()
+  set(P_VERSION_TEXT "1.00.${padded}")
+  set(P_BELL_ICON ${TINDRA_SOURCE_ROOT}/res/bell.ico)
+  set(gen ${CMAKE_BINARY_DIR}/programs/${target}/generated)
+  set(P_MANIFEST ${gen}/Tindra.manifest)
+  if(EXISTS ${TINDRA_SOURCE_ROOT}/popup/popup.rc)
+    set(P_HAVE_POPUP_RC 1)
+  else()
+    set(P_HAVE_POPUP_RC 0)
+  endif()
+  configure_file(${_TINDRA_APP_DIR}/tindra_program.h.in ${gen}/tindra_program.h @ONLY)
+  configure_file(${_TINDRA_APP_DIR}/Tindra.manifest.in ${P_MANIFEST} @ONLY)
+
+  add_executable(${target} WIN32 ${_TINDRA_APP_DIR}/win32/TindraMain.cpp
+                 ${_TINDRA_APP_DIR}/win32/AppRevision.cpp ${_TINDRA_APP_DIR}/Tindra.rc)
+  target_include_directories(${target} PRIVATE ${gen} ${TINDRA_SOURCE_ROOT})
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TINDRA_WARNINGS}>)
+  target_link_options(${target} PRIVATE -municode)
+  target_link_libraries(${target} PRIVATE tindra_app_win32)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME Tindra
+                        RUNTIME_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY})
+  set_property(TARGET ${target} APPEND PROPERTY OBJECT_DEPENDS ${P_BELL_ICON} ${P_MANIFEST})
+endfunction()

@@ -1,0 +1,70 @@
+#pragma once
+// The main form as a Win32 window: hidden, never shown, with the real child controls
+// Command1 and lblDDE. It is the platform side (FrmMainHost) of the form's logic.
+#include <windows.h>
+
+#include <string>
+
+#include "app/FrmMain.h"
+#include "common/win32/handle.h"
+
+namespace tindra::win32 {
+
+inline constexpr wchar_t kFrmMainClass[] = L"TindraFrmMain";
+inline constexpr int kCommand1Id = 1;
+inline constexpr int kLblDDEId = 2;
+// The program's icon, also the main form's class icon.
+inline constexpr int kBellIconId = 1;
+
+class FrmMainWindow final : public FrmMainHost {
+ public:
+  explicit FrmMainWindow(HINSTANCE instance);
+  ~FrmMainWindow() override;
+  FrmMainWindow(const FrmMainWindow&) = delete;
+  FrmMainWindow& operator=(const FrmMainWindow&) = delete;
+
+  // Creates the hidden window and its controls and registers the form. Raises
+  // Invalid property value (380) when the window cannot be created.
+  void Create();
+
+  FrmMain& form() { return form_; }
+  HWND hwnd() const { return hwnd_; }
+  // True while pokes are taken: after Form_Load, before the unload.
+  bool TakesPokes() const { return form_.loaded() && !unloading_; }
+
+  // FrmMainHost
+  bool AnotherInstanceRunning() override;
+  [[noreturn]] void EndProcessNow() override;
+  void RunAutoUpdate(const int16_t& skipSelfUpdate) override;
+  void GetWorkArea(WorkArea& rc) override;
+  float TwipsPerPixelX() override;
+  float TwipsPerPixelY() override;
+  std::u16string LabelText() override;
+  void SetLabelWindowText(const std::u16string& text) override;
+  void UnloadMainForm() override;
+  void ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+                 const int32_t& nSY) override;
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  int Pixels(int twips, float twipsPerPixel) const;
+
+  HINSTANCE instance_;
+  FrmMain form_;
+  HWND hwnd_ = nullptr;
+  HWND command1_ = nullptr;
+  HWND lblDDE_ = nullptr;
+  UniqueHandle instanceMutex_;
+  bool unloading_ = false;
+};
+
+// The executable's file name without folder and extension ("Tindra" for
+// C:\Apps\Tindra.exe): the DDE service name.
+std::u16string ExeBaseName();
+
+// The whole program: the main form, its load, the DDE source and the event loop.
+// Returns the process exit code.
+int RunTindra(HINSTANCE instance);
+
+}  // namespace tindra::win32
