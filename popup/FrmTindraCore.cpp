@@ -1,0 +1,150 @@
+#include "popup/FrmTindraCore.h"
+
+#include <cmath>
+
+#include "app/modMain.h"
+#include "common/numeric.h"
+
+namespace tindra {
+
+namespace {
+constexpr char16_t kNameSuffix[] = u"님이";
+constexpr char16_t kLoginText[] = u"로그인 하였습니다.";
+constexpr char16_t kLogoutText[] = u"로그아웃 하였습니다.";
+
+bool CollapsesDownward(int16_t mode) { return mode == 0 || mode == 2; }
+}  // namespace
+
+PopupLook LookForMode(const std::u16string& sName, int16_t iMode) {
+  PopupLook look;
+  if (iMode == 0) {
+    look.nameText = sName + kNameSuffix;
+    look.descText = kLoginText;
+  } else if (iMode == 1) {
+    look.nameText = sName + kNameSuffix;
+    look.descText = kLogoutText;
+    look.descColor = kLogoutRed;
+  } else {
+    look.nameText = sName;
+    look.nameColor = kNoticeGreen;
+    look.noteVisible = true;
+  }
+  return look;
+}
+
+int32_t InitialInterval(PopupTimer timer) {
+  return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
+}
+
+int32_t TwipsToPixels(double twips, float twipsPerPixel) {
+  if (!(twipsPerPixel > 0.0f)) Raise(kErrInvalidCall);
+  return ToInt32(twips / static_cast<double>(twipsPerPixel));
+}
+
+float PixelsToTwips(int32_t pixels, float twipsPerPixel) {
+  return static_cast<float>(pixels) * twipsPerPixel;
+}
+
+void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode,
+                          const int32_t& nSX, const int32_t& nSY) {
+  iPopupMode_ = iMode;
+  // The first use of a control loads the window: the count grows before any text is set.
+  window_.Load();
+  const PopupLook look = LookForMode(sName, iMode);
+  const float left = static_cast<float>(nSX);
+  window_.SetNameText(look.nameText);
+  window_.SetDescText(look.descText);
+  if (iMode == 1) {
+    window_.SetDescColor(look.descColor);
+    const float height = window_.Height();
+    const float top = static_cast<float>(static_cast<double>(nSY) - height);
+    window_.Move(left, top, window_.Width(), height);
+    window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
+  } else {
+    if (look.nameColor != kLabelBlue) window_.SetNameColor(look.nameColor);
+    if (look.noteVisible) window_.ShowNote();
+    window_.Move(left, static_cast<float>(nSY), window_.Width(), 0.0f);
+    window_.SetTimerInterval(PopupTimer::tmrEffect1, kEffectIntervalMs);
+    window_.SetTimerEnabled(PopupTimer::tmrEffect1, true);
+  }
+  window_.ShowTopmost();
+}
+
+void FrmTindraCore::Form_Load() {
+  gPopupCount = CheckedAdd<int32_t>(gPopupCount, 1);
+  loaded_ = true;
+}
+
+void FrmTindraCore::Form_Unload() {
+  if (!loaded_ || unloaded_) return;
+  unloaded_ = true;
+  window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
+  window_.SetTimerEnabled(PopupTimer::tmrEffect2, false);
+  window_.SetTimerEnabled(PopupTimer::tmrEffect3, false);
+  window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
+  gPopupCount = CheckedSub<int32_t>(gPopupCount, 1);
+}
+
+void FrmTindraCore::tmrEffect1_Timer() {
+  if (unloaded_) return;
+  if (window_.Height() >= kOpenEndHeight) {
+    window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
+    window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
+    return;
+  }
+  const float left = window_.Left();
+  const float top = window_.Top();
+  const float width = window_.Width();
+  const float height = window_.Height();
+  window_.Move(left, top - kOpenStep, width, height + kOpenStep);
+}
+
+void FrmTindraCore::tmrDelay_Timer() {
+  if (unloaded_) return;
+  window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
+  const PopupTimer closing =
+      CollapsesDownward(iPopupMode_) ? PopupTimer::tmrEffect2 : PopupTimer::tmrEffect3;
+  window_.SetTimerInterval(closing, kEffectIntervalMs);
+  window_.SetTimerEnabled(closing, true);
+}
+
+void FrmTindraCore::tmrEffect2_Timer() {
+  if (unloaded_) return;
+  if (window_.Height() > kCollapseEndHeight) {
+    const float left = window_.Left();
+    const float top = window_.Top();
+    const float width = window_.Width();
+    const float height = window_.Height();
+    window_.Move(left, top + kCollapseStep, width, height - kCollapseStep);
+    return;
+  }
+  window_.SetTimerEnabled(PopupTimer::tmrEffect2, false);
+  window_.Unload();  // may delete this instance
+}
+
+void FrmTindraCore::tmrEffect3_Timer() {
+  if (unloaded_) return;
+  const float left = window_.Left() + kShrinkEdgeStep;
+  const float top = window_.Top() + kShrinkEdgeStep;
+  float width = window_.Width() - 2 * kShrinkEdgeStep;
+  if (width < 0.0f) width = 0.0f;
+  float height = window_.Height() - 2 * kShrinkEdgeStep;
+  if (height < 0.0f) height = 0.0f;
+  // The sum is taken in single precision, as the stored values are.
+  const float size = width + height;
+  if (size > kShrinkEndSize) {
+    window_.Move(left, top, width, height);
+    return;
+  }
+  window_.SetTimerEnabled(PopupTimer::tmrEffect3, false);
+  window_.Unload();  // may delete this instance
+}
+
+void FrmTindraCore::Picture1_Click() {
+  if (unloaded_) return;
+  window_.Unload();  // may delete this instance
+}
+
+void FrmTindraCore::lblName_Click() { Picture1_Click(); }
+
+}  // namespace tindra

@@ -1,0 +1,139 @@
+#pragma once
+// The behaviour of one notification popup, independent of the window system: the
+// texts and colours per kind of notification, the placement done by Start, and the
+// open / hold / close effect sequence driven by the four timers. The window itself
+// (Windows, or a fake in tests) is reached through PopupWindow.
+#include <cstdint>
+#include <string>
+
+namespace tindra {
+
+// Colours in the platform's 0x00BBGGRR order.
+constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b) {
+  return static_cast<uint32_t>(r) | (static_cast<uint32_t>(g) << 8) |
+         (static_cast<uint32_t>(b) << 16);
+}
+
+inline constexpr uint32_t kLabelBlue = Rgb(32, 135, 249);  // design colour of both labels
+inline constexpr uint32_t kLogoutRed = Rgb(255, 0, 0);
+inline constexpr uint32_t kNoticeGreen = Rgb(0, 192, 0);
+inline constexpr uint32_t kNoteBackground = Rgb(240, 255, 255);
+
+// Design geometry of the popup window and its controls, in twips.
+inline constexpr int32_t kPopupWidthTwips = 2685;
+inline constexpr int32_t kPopupHeightTwips = 1965;
+struct TwipsBox {
+  int32_t left, top, width, height;
+};
+inline constexpr TwipsBox kPicture1Box{0, 0, 2715, 1980};
+inline constexpr TwipsBox kPicNoteBox{285, 1215, 480, 480};
+inline constexpr TwipsBox kLblNameBox{90, 465, 2490, 210};
+inline constexpr TwipsBox kLblDescBox{45, 765, 2490, 240};
+inline constexpr double kLabelFontPoints = 9.75;
+
+// Effect constants.
+inline constexpr int32_t kEffectIntervalMs = 10;
+inline constexpr int32_t kHoldIntervalMs = 2000;
+inline constexpr float kOpenStep = 50.0f;
+inline constexpr float kOpenEndHeight = 1950.0f;
+inline constexpr float kCollapseStep = 50.0f;
+inline constexpr float kCollapseEndHeight = 50.0f;
+inline constexpr float kShrinkEdgeStep = 50.0f;
+inline constexpr float kShrinkEndSize = 100.0f;
+
+// What a popup shows for one notification.
+struct PopupLook {
+  std::u16string nameText;
+  std::u16string descText;
+  uint32_t nameColor = kLabelBlue;
+  uint32_t descColor = kLabelBlue;
+  bool noteVisible = false;
+};
+
+// The look for iMode: 0 login, 1 logout, anything else a plain notice (sName alone,
+// green, with the envelope icon).
+PopupLook LookForMode(const std::u16string& sName, int16_t iMode);
+
+// The popup's four timers.
+enum class PopupTimer { tmrEffect1, tmrDelay, tmrEffect2, tmrEffect3 };
+
+// Interval of each timer when the window is created (0: it cannot fire).
+int32_t InitialInterval(PopupTimer timer);
+
+// Window-system pixels <-> twips. Pixels are whole numbers: a twips value is divided by
+// the factor and rounded to the nearest pixel, halves to even (Overflow when it does
+// not fit); a pixel value times the factor gives single-precision twips.
+int32_t TwipsToPixels(double twips, float twipsPerPixel);
+float PixelsToTwips(int32_t pixels, float twipsPerPixel);
+
+// The operations the popup's code uses on its window. Geometry is read afresh on
+// every call, as the window system reports it.
+class PopupWindow {
+ public:
+  virtual ~PopupWindow() = default;
+  // Creates the window and its controls if they do not exist yet; the window's load
+  // event (FrmTindraCore::Form_Load) runs inside. Raises AppError when it fails.
+  virtual void Load() = 0;
+  virtual float Left() = 0;
+  virtual float Top() = 0;
+  virtual float Width() = 0;
+  virtual float Height() = 0;
+  // Sets position and size together, in one window operation.
+  virtual void Move(float left, float top, float width, float height) = 0;
+  virtual void SetNameText(const std::u16string& text) = 0;
+  virtual void SetDescText(const std::u16string& text) = 0;
+  virtual void SetNameColor(uint32_t color) = 0;
+  virtual void SetDescColor(uint32_t color) = 0;
+  virtual void ShowNote() = 0;
+  virtual void SetTimerInterval(PopupTimer timer, int32_t milliseconds) = 0;
+  virtual void SetTimerEnabled(PopupTimer timer, bool enabled) = 0;
+  // Makes the window topmost and visible without activating it; the result of the
+  // platform call is ignored.
+  virtual void ShowTopmost() = 0;
+  // Unloads the window: FrmTindraCore::Form_Unload runs, the window goes away and
+  // the instance may be deleted. The caller must not touch the popup afterwards.
+  virtual void Unload() = 0;
+};
+
+// The code of the popup form. One instance per popup; its window calls the event
+// handlers below, one at a time, on the user-interface thread.
+class FrmTindraCore {
+ public:
+  explicit FrmTindraCore(PopupWindow& window) : window_(window) {}
+
+  // Fills in the texts for iMode, places the window with its left edge at nSX and its
+  // bottom edge at nSY (twips), starts the first effect timer and shows the window
+  // topmost. Loads the window on the way (gPopupCount += 1).
+  void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+             const int32_t& nSY);
+
+  // Load event: gPopupCount += 1 (Overflow past the 32-bit range).
+  void Form_Load();
+  // Unload event: stops tmrEffect1, tmrEffect2, tmrEffect3 and tmrDelay, in that
+  // order, then gPopupCount -= 1. Runs once; later calls do nothing.
+  void Form_Unload();
+
+  // Timer events. After the unload they do nothing. A handler that unloads the
+  // window returns without touching the instance again.
+  void tmrEffect1_Timer();
+  void tmrDelay_Timer();
+  void tmrEffect2_Timer();
+  void tmrEffect3_Timer();
+
+  // Click events: Picture1 and lblName unload the popup; lblDesc and picNote have
+  // no action.
+  void Picture1_Click();
+  void lblName_Click();
+
+  int16_t PopupMode() const { return iPopupMode_; }
+  bool loaded() const { return loaded_; }
+  bool unloaded() const { return unloaded_; }
+
+ private:
+  PopupWindow& window_;
+  int16_t iPopupMode_ = 0;
+  bool loaded_ = false;
+  bool unloaded_ = false;
+};
+
+}  // namespace tindra

@@ -1,0 +1,425 @@
+#include "popup/FrmTindraCore.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "app/modMain.h"
+#include "common/errors.h"
+#include "popup/tests/fake_popup_window.h"
+
+namespace tindra {
+namespace {
+
+using testing::FakePopupWindow;
+using testing::PixelRect;
+using T = PopupTimer;
+
+// A 1280 x 994 work area at 96 dpi: bottom edge 14910 twips, popup column at 16415.
+constexpr int32_t kSX = 16415;
+constexpr int32_t kSY = 14910;
+
+class PopupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { gPopupCount = 0; }
+  void TearDown() override { gPopupCount = 0; }
+  static void StartPopup(FakePopupWindow& w, int16_t mode, std::u16string name = u"test",
+                         int32_t sx = kSX, int32_t sy = kSY) {
+    w.core().Start(name, mode, sx, sy);
+  }
+};
+
+// ---- texts and colours per mode ----
+
+TEST(PopupLookTest, LoginAndLogoutAddTheSubjectEnding) {
+  PopupLook login = LookForMode(u"홍길동", 0);
+  EXPECT_EQ(login.nameText, u"홍길동님이");
+  EXPECT_EQ(login.descText, u"로그인 하였습니다.");
+  EXPECT_EQ(login.nameColor, Rgb(32, 135, 249));
+  EXPECT_EQ(login.descColor, Rgb(32, 135, 249));
+  EXPECT_FALSE(login.noteVisible);
+
+  PopupLook logout = LookForMode(u"test", 1);
+  EXPECT_EQ(logout.nameText, u"test님이");
+  EXPECT_EQ(logout.descText, u"로그아웃 하였습니다.");
+  EXPECT_EQ(logout.nameColor, Rgb(32, 135, 249));
+  EXPECT_EQ(logout.descColor, 0x0000FFu);  // red in 0x00BBGGRR
+  EXPECT_FALSE(logout.noteVisible);
+
+  EXPECT_EQ(LookForMode(u"", 0).nameText, u"님이");
+  EXPECT_EQ(LookForMode(u"a;b c", 0).nameText, u"a;b c님이");
+}
+
+TEST(PopupLookTest, EveryOtherModeIsAPlainGreenNotice) {
+  for (int16_t mode : {2, 3, 7, 9, -1, INT16_MIN, INT16_MAX}) {
+    SCOPED_TRACE(mode);
+    PopupLook look = LookForMode(u"공지 사항", mode);
+    EXPECT_EQ(look.nameText, u"공지 사항");
+    EXPECT_EQ(look.descText, u"");
+    EXPECT_EQ(look.nameColor, 0x00C000u);  // RGB(0,192,0)
+    EXPECT_EQ(look.descColor, Rgb(32, 135, 249));
+    EXPECT_TRUE(look.noteVisible);
+  }
+}
+
+TEST(PixelConversionTest, RoundsToNearestPixelHalvesToEven) {
+  EXPECT_EQ(TwipsToPixels(2685, 15.0f), 179);
+  EXPECT_EQ(TwipsToPixels(337.5, 15.0f), 22);  // 22.5
+  EXPECT_EQ(TwipsToPixels(352.5, 15.0f), 24);  // 23.5
+  EXPECT_EQ(TwipsToPixels(-50, 15.0f), -3);    // -3.33
+  EXPECT_EQ(TwipsToPixels(2685, 12.0f), 224);  // 223.75 at 120 dpi
+  EXPECT_EQ(TwipsToPixels(2685, 10.0f), 268);  // 268.5 at 144 dpi
+  EXPECT_FLOAT_EQ(PixelsToTwips(179, 15.0f), 2685.0f);
+  EXPECT_THROW(TwipsToPixels(1e12, 15.0f), AppError);
+}
+
+// ---- Start ----
+
+TEST_F(PopupTest, StartLoadsTheWindowAndCountsIt) {
+  gPopupCount = 5;
+  FakePopupWindow w(15.0f);
+  EXPECT_EQ(gPopupCount, 5);  // created, not yet loaded
+  StartPopup(w, 0);
+  EXPECT_EQ(gPopupCount, 6);
+  EXPECT_EQ(w.shownTopmost, 1);
+  w.core().Picture1_Click();
+  EXPECT_EQ(gPopupCount, 5);
+}
+
+TEST_F(PopupTest, StartRaisesOverflowWhenTheCountIsFull) {
+  gPopupCount = INT32_MAX;
+  FakePopupWindow w(15.0f);
+  try {
+    StartPopup(w, 0);
+    FAIL() << "no error";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.number(), kErrOverflow);
+  }
+  EXPECT_EQ(gPopupCount, INT32_MAX);
+  EXPECT_EQ(w.shownTopmost, 0);
+}
+
+TEST_F(PopupTest, LoginStartsAtHeightZeroOnTheBottomEdge) {
+  FakePopupWindow w(15.0f);
+  StartPopup(w, 0, u"");
+  EXPECT_EQ(w.nameText, u"님이");
+  EXPECT_EQ(w.descText, u"로그인 하였습니다.");
+  EXPECT_FALSE(w.noteVisible);
+  // 16415 / 15 = 1094.3; 14910 / 15 = 994; the width keeps its 179 pixels.
+  EXPECT_EQ(w.rect(), (PixelRect{1094, 994, 179, 0}));
+  EXPECT_TRUE(w.TimerRunning(T::tmrEffect1));
+  EXPECT_EQ(w.TimerInterval(T::tmrEffect1), 10);
+  EXPECT_FALSE(w.TimerRunning(T::tmrDelay));
+}
+
+TEST_F(PopupTest, LogoutStandsAtFullHeightAndHolds) {
+  FakePopupWindow w(15.0f);
+  StartPopup(w, 1);
+  EXPECT_EQ(w.descColor, Rgb(255, 0, 0));
+  EXPECT_EQ(w.nameColor, Rgb(32, 135, 249));
+  // Full height 131 px (1965 twips) with its bottom edge at 994 px.
+  EXPECT_EQ(w.rect(), (PixelRect{1094, 863, 179, 131}));
+  EXPECT_FALSE(w.TimerRunning(T::tmrEffect1));
+  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+  EXPECT_EQ(w.TimerInterval(T::tmrDelay), 2000);
+}
+
+TEST_F(PopupTest, NoticeModesShowTheEnvelopeInGreen) {
+  for (int16_t mode : {2, 7, -1}) {
+    SCOPED_TRACE(mode);
+    FakePopupWindow w(15.0f);
+    StartPopup(w, mode, u"서버 점검");
+    EXPECT_EQ(w.nameText, u"서버 점검");
+    EXPECT_EQ(w.descText, u"");
+    EXPECT_EQ(w.nameColor, Rgb(0, 192, 0));
+    EXPECT_TRUE(w.noteVisible);
+    EXPECT_EQ(w.rect().height, 0);
+    EXPECT_EQ(w.rect().bottom(), 994);
+    EXPECT_TRUE(w.TimerRunning(T::tmrEffect1));
+    w.core().Picture1_Click();
+  }
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+// ---- opening ----
+
+// At one twip per pixel the window holds any whole twips value exactly, so the
+// boundaries of the effects show without rounding.
+TEST_F(PopupTest, OpeningEndsAtHeight1950WithoutAMove) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 0);
+  w.SetRect({100, 1000, 2685, 1950});
+  w.moves.clear();
+  w.Fire(T::tmrEffect1);
+  EXPECT_TRUE(w.moves.empty());
+  EXPECT_FALSE(w.TimerRunning(T::tmrEffect1));
+  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+}
+
+TEST_F(PopupTest, OpeningDoesNotClampAt1950) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 0);
+  w.SetRect({100, 1001, 2685, 1949});
+  w.moves.clear();
+  w.Fire(T::tmrEffect1);
+  ASSERT_EQ(w.moves.size(), 1u);
+  EXPECT_EQ(w.rect(), (PixelRect{100, 951, 2685, 1999}));
+  EXPECT_TRUE(w.TimerRunning(T::tmrEffect1));
+  w.Fire(T::tmrEffect1);
+  EXPECT_EQ(w.moves.size(), 1u);
+  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+}
+
+TEST_F(PopupTest, OpeningWithExactArithmeticTakes39Moves) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 0, u"x", 100, 5000);
+  w.moves.clear();
+  w.RunFor(40 * 10);
+  EXPECT_EQ(w.moves.size(), 39u);
+  EXPECT_EQ(w.rect(), (PixelRect{100, 5000 - 1950, 2685, 1950}));
+  EXPECT_EQ(w.TickCount(T::tmrEffect1), 40);
+  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+}
+
+// ---- collapsing ----
+
+TEST_F(PopupTest, CollapseUnloadsAtHeight50) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 0);
+  w.SetRect({100, 4950, 2685, 50});
+  w.moves.clear();
+  w.Fire(T::tmrEffect2);
+  EXPECT_TRUE(w.moves.empty());
+  EXPECT_TRUE(w.unloaded());
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+TEST_F(PopupTest, CollapseMovesOnceMoreFromHeight51) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 0);
+  w.SetRect({100, 4949, 2685, 51});
+  w.moves.clear();
+  w.Fire(T::tmrEffect2);
+  EXPECT_EQ(w.rect(), (PixelRect{100, 4999, 2685, 1}));
+  EXPECT_FALSE(w.unloaded());
+  w.Fire(T::tmrEffect2);
+  EXPECT_EQ(w.moves.size(), 1u);
+  EXPECT_TRUE(w.unloaded());
+}
+
+// ---- shrinking ----
+
+TEST_F(PopupTest, Shrink150By150UnloadsWithoutAMove) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 1);
+  w.SetRect({100, 200, 150, 150});
+  w.moves.clear();
+  w.Fire(T::tmrEffect3);
+  EXPECT_TRUE(w.moves.empty());
+  EXPECT_TRUE(w.unloaded());
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+TEST_F(PopupTest, Shrink151By150MovesOnceMore) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 1);
+  w.SetRect({100, 200, 151, 150});
+  w.moves.clear();
+  w.Fire(T::tmrEffect3);
+  EXPECT_EQ(w.rect(), (PixelRect{150, 250, 51, 50}));
+  EXPECT_FALSE(w.unloaded());
+  w.Fire(T::tmrEffect3);  // 0 + 0: unload
+  EXPECT_TRUE(w.unloaded());
+}
+
+TEST_F(PopupTest, ShrinkKeepsNarrowingOnceTheHeightIsZero) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 1);
+  w.SetRect({100, 200, 400, 30});
+  w.moves.clear();
+  w.Fire(T::tmrEffect3);
+  EXPECT_EQ(w.rect(), (PixelRect{150, 250, 300, 0}));
+  w.Fire(T::tmrEffect3);
+  EXPECT_EQ(w.rect(), (PixelRect{200, 300, 200, 0}));
+  w.Fire(T::tmrEffect3);  // 100 + 0 is not more than 100
+  EXPECT_TRUE(w.unloaded());
+}
+
+TEST_F(PopupTest, FullSizeShrinkWithExactArithmeticTakes25Moves) {
+  FakePopupWindow w(1.0f);
+  StartPopup(w, 1, u"x", 0, 1965);
+  w.moves.clear();
+  w.RunFor(2000 + 26 * 10);
+  EXPECT_EQ(w.moves.size(), 25u);
+  // 2685 - 25 * 100 = 185 wide; the height reached 0 at the 20th move.
+  EXPECT_EQ(w.moves.back(), (PixelRect{1250, 1250, 185, 0}));
+  EXPECT_TRUE(w.unloaded());
+}
+
+// ---- whole sequences at real pixel factors ----
+
+TEST_F(PopupTest, LoginAt96DpiGrowsThreePixelsATickThenCollapses) {
+  FakePopupWindow w(15.0f);
+  StartPopup(w, 0);
+  // +50 twips is 3.33 pixels, so every move adds 3 pixels: 44 moves reach 132 pixels
+  // (1980 twips), and the 45th tick starts the hold.
+  w.RunFor(45 * 10);
+  EXPECT_EQ(w.moves.size(), 1u + 44u);  // Start's move plus the opening
+  EXPECT_EQ(w.rect(), (PixelRect{1094, 862, 179, 132}));
+  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+  for (const PixelRect& r : w.moves) EXPECT_EQ(r.bottom(), 994);
+
+  // The hold: nothing moves for 2000 ms.
+  w.RunFor(1990);
+  EXPECT_EQ(w.moves.size(), 45u);
+  w.RunFor(10);
+  EXPECT_TRUE(w.TimerRunning(T::tmrEffect2));
+  EXPECT_EQ(w.TimerInterval(T::tmrEffect2), 10);
+
+  // Collapse: -3 pixels a tick while the height is above 50 twips (3 pixels):
+  // 43 moves, and the 44th tick unloads.
+  w.RunFor(43 * 10);
+  EXPECT_EQ(w.moves.size(), 45u + 43u);
+  EXPECT_EQ(w.rect(), (PixelRect{1094, 991, 179, 3}));
+  EXPECT_FALSE(w.unloaded());
+  w.RunFor(10);
+  EXPECT_TRUE(w.unloaded());
+  EXPECT_EQ(gPopupCount, 0);
+  for (const PixelRect& r : w.moves) EXPECT_EQ(r.bottom(), 994);
+  w.RunFor(5000);
+  EXPECT_EQ(w.ticksAfterUnload, 0);
+  EXPECT_EQ(w.TickCount(T::tmrEffect2), 44);
+}
+
+TEST_F(PopupTest, LogoutAt96DpiShrinksIn24Moves) {
+  FakePopupWindow w(15.0f);
+  StartPopup(w, 1);
+  w.RunFor(1990);
+  EXPECT_EQ(w.moves.size(), 1u);  // no opening
+  w.RunFor(10);
+  EXPECT_TRUE(w.TimerRunning(T::tmrEffect3));
+  // Each move: left and top +3 px (3.33), width and height -7 px (6.67). After 18
+  // moves the window is 53 x 5; the 19th takes the height to 0 (width 46); then
+  // 46 -> 39 -> 32 -> 25 -> 18 -> 11, and 11 px (165 - 100 = 65 twips) unloads.
+  w.RunFor(18 * 10);
+  EXPECT_EQ(w.rect(), (PixelRect{1094 + 54, 863 + 54, 53, 5}));
+  w.RunFor(10);
+  EXPECT_EQ(w.rect().height, 0);
+  EXPECT_EQ(w.rect().width, 46);
+  w.RunFor(5 * 10);
+  EXPECT_EQ(w.rect().width, 11);
+  EXPECT_FALSE(w.unloaded());
+  w.RunFor(10);
+  EXPECT_TRUE(w.unloaded());
+  EXPECT_EQ(w.moves.size(), 1u + 24u);
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+TEST_F(PopupTest, NonIntegerFactorOpensAndCollapsesFourPixelsATick) {
+  // 108 dpi: 13.33 twips per pixel; 50 twips is 3.75 pixels, rounded to 4.
+  FakePopupWindow w(1440.0f / 108.0f);
+  StartPopup(w, 2, u"n", 16000, 13000);  // 13000 / 13.33 = 975 px
+  ASSERT_EQ(w.rect().top, 975);
+  // 148 px (1973 twips) is the first multiple of 4 at or above 1950 twips: 37 moves.
+  w.RunFor(38 * 10);
+  EXPECT_EQ(w.rect().height, 148);
+  EXPECT_EQ(w.moves.size(), 1u + 37u);
+  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+  w.RunFor(2000);
+  EXPECT_TRUE(w.TimerRunning(T::tmrEffect2));  // mode 2 collapses
+  // 148 -> 4 in 36 moves; 4 px is 53 twips, so one more move to 0; then unload.
+  w.RunFor(37 * 10);
+  EXPECT_EQ(w.rect().height, 0);
+  EXPECT_FALSE(w.unloaded());
+  w.RunFor(10);
+  EXPECT_TRUE(w.unloaded());
+  for (const PixelRect& r : w.moves) EXPECT_EQ(r.bottom(), 975);
+}
+
+TEST_F(PopupTest, ClosingEffectDependsOnTheMode) {
+  struct Case {
+    int16_t mode;
+    PopupTimer closing;
+  };
+  for (Case c : {Case{0, T::tmrEffect2}, Case{1, T::tmrEffect3}, Case{2, T::tmrEffect2},
+                 Case{3, T::tmrEffect3}, Case{-1, T::tmrEffect3}, Case{9, T::tmrEffect3}}) {
+    SCOPED_TRACE(c.mode);
+    FakePopupWindow w(15.0f);
+    StartPopup(w, c.mode);
+    while (w.TickCount(T::tmrDelay) == 0) w.RunFor(10);
+    EXPECT_TRUE(w.TimerRunning(c.closing));
+    EXPECT_FALSE(w.TimerRunning(c.closing == T::tmrEffect2 ? T::tmrEffect3 : T::tmrEffect2));
+    w.RunFor(10000);
+    EXPECT_TRUE(w.unloaded());
+  }
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+// ---- clicks and unload ----
+
+TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {
+  FakePopupWindow w(15.0f);
+  StartPopup(w, 0);
+  w.RunFor(45 * 10 + 500);
+  ASSERT_TRUE(w.TimerRunning(T::tmrDelay));
+  const size_t moves = w.moves.size();
+  w.timerLog.clear();
+  w.core().lblName_Click();
+  EXPECT_TRUE(w.unloaded());
+  EXPECT_EQ(gPopupCount, 0);
+  // The unload stops the four timers in its own order.
+  using C = FakePopupWindow::TimerChange;
+  EXPECT_EQ(w.timerLog, (std::vector<C>{{T::tmrEffect1, false},
+                                        {T::tmrEffect2, false},
+                                        {T::tmrEffect3, false},
+                                        {T::tmrDelay, false}}));
+  w.RunFor(10000);
+  EXPECT_EQ(w.moves.size(), moves);
+  EXPECT_EQ(w.TickCount(T::tmrEffect2) + w.TickCount(T::tmrEffect3), 0);
+}
+
+TEST_F(PopupTest, ClickDuringOpeningOrClosingStopsTheEffect) {
+  FakePopupWindow opening(15.0f);
+  StartPopup(opening, 0);
+  opening.RunFor(100);
+  opening.core().Picture1_Click();
+  FakePopupWindow closing(15.0f);
+  StartPopup(closing, 1);
+  closing.RunFor(2100);
+  closing.core().Picture1_Click();
+  EXPECT_EQ(gPopupCount, 0);
+  opening.RunFor(5000);
+  closing.RunFor(5000);
+  EXPECT_EQ(opening.ticksAfterUnload + closing.ticksAfterUnload, 0);
+}
+
+TEST_F(PopupTest, NoStepRunsAfterTheUnload) {
+  FakePopupWindow w(15.0f);
+  StartPopup(w, 0);
+  w.RunFor(50);
+  w.core().Picture1_Click();
+  // A tick or click that was already on its way does nothing.
+  w.Fire(T::tmrEffect1);
+  w.Fire(T::tmrDelay);
+  w.Fire(T::tmrEffect2);
+  w.Fire(T::tmrEffect3);
+  w.core().Picture1_Click();
+  w.core().Form_Unload();
+  EXPECT_EQ(w.movesAfterUnload, 0);
+  EXPECT_EQ(w.unloadCalls, 1);
+  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_FALSE(w.TimerRunning(T::tmrEffect2));
+}
+
+TEST_F(PopupTest, PopupsRunSideBySide) {
+  FakePopupWindow a(15.0f), b(15.0f);
+  StartPopup(a, 0, u"a", kSX, kSY);
+  StartPopup(b, 1, u"b", kSX, kSY - 1985);
+  EXPECT_EQ(gPopupCount, 2);
+  a.RunFor(3000);
+  b.RunFor(3000);
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+}  // namespace
+}  // namespace tindra

@@ -1,0 +1,158 @@
+#pragma once
+// A popup window for tests: it keeps its geometry in whole pixels, as the window
+// system does, runs the four timers on a simulated clock, and records what was done.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "popup/FrmTindraCore.h"
+
+namespace tindra::testing {
+
+struct PixelRect {
+  int32_t left, top, width, height;
+  int32_t bottom() const { return top + height; }
+  bool operator==(const PixelRect&) const = default;
+};
+
+class FakePopupWindow : public PopupWindow {
+ public:
+  // A window of the design size at `twipsPerPixel` on both axes.
+  explicit FakePopupWindow(float twipsPerPixel)
+      : tppX_(twipsPerPixel), tppY_(twipsPerPixel), core_(*this) {
+    rect_ = {0, 0, TwipsToPixels(kPopupWidthTwips, tppX_),
+             TwipsToPixels(kPopupHeightTwips, tppY_)};
+    for (size_t i = 0; i < timers_.size(); ++i)
+      timers_[i].interval = InitialInterval(static_cast<PopupTimer>(i));
+  }
+
+  FrmTindraCore& core() { return core_; }
+
+  // --- PopupWindow ---
+  void Load() override {
+    if (created_) return;
+    created_ = true;
+    core_.Form_Load();
+  }
+  float Left() override { return PixelsToTwips(rect_.left, tppX_); }
+  float Top() override { return PixelsToTwips(rect_.top, tppY_); }
+  float Width() override { return PixelsToTwips(rect_.width, tppX_); }
+  float Height() override { return PixelsToTwips(rect_.height, tppY_); }
+  void Move(float left, float top, float width, float height) override {
+    if (unloaded_) movesAfterUnload++;
+    rect_ = {TwipsToPixels(left, tppX_), TwipsToPixels(top, tppY_),
+             std::max(0, TwipsToPixels(width, tppX_)),
+             std::max(0, TwipsToPixels(height, tppY_))};
+    moves.push_back(rect_);
+  }
+  void SetNameText(const std::u16string& text) override {
+    RequireLoaded();
+    nameText = text;
+  }
+  void SetDescText(const std::u16string& text) override {
+    RequireLoaded();
+    descText = text;
+  }
+  void SetNameColor(uint32_t color) override { nameColor = color; }
+  void SetDescColor(uint32_t color) override { descColor = color; }
+  void ShowNote() override { noteVisible = true; }
+  void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
+    Timer& t = timers_[Index(timer)];
+    t.interval = milliseconds;
+    if (t.enabled) t.due = now_ + milliseconds;
+  }
+  void SetTimerEnabled(PopupTimer timer, bool enabled) override {
+    Timer& t = timers_[Index(timer)];
+    if (enabled && !t.enabled) t.due = now_ + t.interval;
+    t.enabled = enabled;
+    timerLog.push_back({timer, enabled});
+  }
+  void ShowTopmost() override { shownTopmost++; }
+  void Unload() override {
+    unloadCalls++;
+    core_.Form_Unload();
+    unloaded_ = true;
+  }
+
+  // --- the simulated clock ---
+  // Fires due timers in time order until `milliseconds` have passed or nothing is
+  // left to fire.
+  void RunFor(int64_t milliseconds) {
+    const int64_t end = now_ + milliseconds;
+    for (;;) {
+      Timer* next = nullptr;
+      size_t nextIndex = 0;
+      for (size_t i = 0; i < timers_.size(); ++i) {
+        Timer& t = timers_[i];
+        if (!t.enabled || t.interval <= 0) continue;
+        if (!next || t.due < next->due) next = &t, nextIndex = i;
+      }
+      if (!next || next->due > end) break;
+      now_ = next->due;
+      next->due += next->interval;
+      ticks[nextIndex]++;
+      if (unloaded_) ticksAfterUnload++;
+      Fire(static_cast<PopupTimer>(nextIndex));
+    }
+    now_ = end;
+  }
+  void Fire(PopupTimer timer) {
+    switch (timer) {
+      case PopupTimer::tmrEffect1: core_.tmrEffect1_Timer(); break;
+      case PopupTimer::tmrDelay: core_.tmrDelay_Timer(); break;
+      case PopupTimer::tmrEffect2: core_.tmrEffect2_Timer(); break;
+      case PopupTimer::tmrEffect3: core_.tmrEffect3_Timer(); break;
+    }
+  }
+
+  bool TimerRunning(PopupTimer timer) const {
+    const Timer& t = timers_[Index(timer)];
+    return t.enabled && t.interval > 0;
+  }
+  int32_t TimerInterval(PopupTimer timer) const { return timers_[Index(timer)].interval; }
+  int TickCount(PopupTimer timer) const { return ticks[Index(timer)]; }
+  int64_t now() const { return now_; }
+  bool unloaded() const { return unloaded_; }
+  PixelRect rect() const { return rect_; }
+  void SetRect(PixelRect r) { rect_ = r; }
+
+  std::u16string nameText, descText;
+  uint32_t nameColor = kLabelBlue, descColor = kLabelBlue;
+  bool noteVisible = false;
+  int shownTopmost = 0;
+  int unloadCalls = 0;
+  int movesAfterUnload = 0;
+  int ticksAfterUnload = 0;
+  std::vector<PixelRect> moves;
+  struct TimerChange {
+    PopupTimer timer;
+    bool enabled;
+    bool operator==(const TimerChange&) const = default;
+  };
+  std::vector<TimerChange> timerLog;
+  std::array<int, 4> ticks{};
+
+ private:
+  struct Timer {
+    int32_t interval = 0;
+    bool enabled = false;
+    int64_t due = 0;
+  };
+  static size_t Index(PopupTimer t) { return static_cast<size_t>(t); }
+  void RequireLoaded() const {
+    if (!created_) throw std::logic_error("control used before the window was loaded");
+  }
+
+  float tppX_, tppY_;
+  FrmTindraCore core_;
+  PixelRect rect_{};
+  std::array<Timer, 4> timers_{};
+  int64_t now_ = 0;
+  bool created_ = false;
+  bool unloaded_ = false;
+};
+
+}  // namespace tindra::testing
