@@ -36,12 +36,12 @@ int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
 
-int32_t TwipsToPixels(double twips, float twipsPerPixel) {
+int32_t ToWindowPixels(double twips, float twipsPerPixel) {
   if (!(twipsPerPixel > 0.0f)) Raise(kErrInvalidCall);
   return ToInt32(twips / static_cast<double>(twipsPerPixel));
 }
 
-float PixelsToTwips(int32_t pixels, float twipsPerPixel) {
+float FromWindowPixels(int32_t pixels, float twipsPerPixel) {
   return static_cast<float>(pixels) * twipsPerPixel;
 }
 

@@ -63,8 +63,8 @@ int32_t InitialInterval(PopupTimer timer);
 // Window-system pixels <-> twips. Pixels are whole numbers: a twips value is divided by
 // the factor and rounded to the nearest pixel, halves to even (Overflow when it does
 // not fit); a pixel value times the factor gives single-precision twips.
-int32_t TwipsToPixels(double twips, float twipsPerPixel);
-float PixelsToTwips(int32_t pixels, float twipsPerPixel);
+int32_t ToWindowPixels(double twips, float twipsPerPixel);
+float FromWindowPixels(int32_t pixels, float twipsPerPixel);
 
 // The operations the popup's code uses on its window. Geometry is read afresh on
 // every call, as the window system reports it.

@@ -23,8 +23,8 @@ class FakePopupWindow : public PopupWindow {
   // A window of the design size at `twipsPerPixel` on both axes.
   explicit FakePopupWindow(float twipsPerPixel)
       : tppX_(twipsPerPixel), tppY_(twipsPerPixel), core_(*this) {
-    rect_ = {0, 0, TwipsToPixels(kPopupWidthTwips, tppX_),
-             TwipsToPixels(kPopupHeightTwips, tppY_)};
+    rect_ = {0, 0, ToWindowPixels(kPopupWidthTwips, tppX_),
+             ToWindowPixels(kPopupHeightTwips, tppY_)};
     for (size_t i = 0; i < timers_.size(); ++i)
       timers_[i].interval = InitialInterval(static_cast<PopupTimer>(i));
   }
@@ -37,15 +37,15 @@ class FakePopupWindow : public PopupWindow {
     created_ = true;
     core_.Form_Load();
   }
-  float Left() override { return PixelsToTwips(rect_.left, tppX_); }
-  float Top() override { return PixelsToTwips(rect_.top, tppY_); }
-  float Width() override { return PixelsToTwips(rect_.width, tppX_); }
-  float Height() override { return PixelsToTwips(rect_.height, tppY_); }
+  float Left() override { return FromWindowPixels(rect_.left, tppX_); }
+  float Top() override { return FromWindowPixels(rect_.top, tppY_); }
+  float Width() override { return FromWindowPixels(rect_.width, tppX_); }
+  float Height() override { return FromWindowPixels(rect_.height, tppY_); }
   void Move(float left, float top, float width, float height) override {
     if (unloaded_) movesAfterUnload++;
-    rect_ = {TwipsToPixels(left, tppX_), TwipsToPixels(top, tppY_),
-             std::max(0, TwipsToPixels(width, tppX_)),
-             std::max(0, TwipsToPixels(height, tppY_))};
+    rect_ = {ToWindowPixels(left, tppX_), ToWindowPixels(top, tppY_),
+             std::max(0, ToWindowPixels(width, tppX_)),
+             std::max(0, ToWindowPixels(height, tppY_))};
     moves.push_back(rect_);
   }
   void SetNameText(const std::u16string& text) override {

@@ -1,0 +1,412 @@
+// The popup form on Windows: a borderless, topmost tool window that is never
+// activated, with the picture box Picture1 covering it, the two labels and the
+// envelope picture box on top of Picture1, and four timers. The behaviour lives in
+// FrmTindraCore; this file only carries it out on real windows.
+#include "popup/FrmTindra.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "common/errors.h"
+#include "common/forms.h"
+#include "common/numeric.h"
+#include "common/win32/ansi.h"
+#include "common/win32/guard.h"
+#include "common/win32/handle.h"
+#include "common/win32/screen.h"
+#include "popup/FrmTindraCore.h"
+#include "popup/win32/FrmTindra_controls.h"
+#include "popup/win32/popup_artwork_win32.h"
+
+namespace tindra {
+
+using win32::kLblDescId;
+using win32::kLblNameId;
+using win32::kPicNoteId;
+using win32::kPicture1Id;
+
+namespace {
+
+constexpr UINT kShowTopmostFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
+static_assert(kShowTopmostFlags == 0x0053);
+
+int ScreenDpi(int index) {
+  HDC dc = GetDC(nullptr);
+  const int dpi = dc ? GetDeviceCaps(dc, index) : 96;
+  if (dc) ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+UINT_PTR TimerId(PopupTimer timer) { return static_cast<UINT_PTR>(timer) + 1; }
+
+}  // namespace
+
+class FrmTindra final : public Form, private PopupWindow {
+ public:
+  FrmTindra() : core_(*this) {
+    for (size_t i = 0; i < intervals_.size(); ++i)
+      intervals_[i] = InitialInterval(static_cast<PopupTimer>(i));
+  }
+  ~FrmTindra() override = default;
+  FrmTindra(const FrmTindra&) = delete;
+  FrmTindra& operator=(const FrmTindra&) = delete;
+
+  void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+             const int32_t& nSY) {
+    try {
+      core_.Start(sName, iMode, nSX, nSY);
+    } catch (...) {
+      // A popup that could not be started does not stay loaded (it would hold the
+      // stack open for ever): it unloads and deletes itself, and the error goes on.
+      Unload();
+      throw;
+    }
+  }
+
+  // --- Form ---
+  std::u16string FormName() const override { return u"FrmTindra"; }
+
+  // Unloads the popup (Form and PopupWindow share this): the unload event, the
+  // window destroyed, the instance deleted at once or, when a message of this popup
+  // is being handled further up the stack, once that handling returns.
+  void Unload() override {
+    if (unloading_) return;
+    unloading_ = true;
+    struct Finish {
+      FrmTindra* self;
+      ~Finish() { self->Teardown(); }
+    } finish{this};
+    core_.Form_Unload();
+  }
+
+ private:
+  // --- PopupWindow ---
+  void Load() override {
+    if (frame_) return;
+    RegisterClasses();
+    dpiX_ = ScreenDpi(LOGPIXELSX);
+    dpiY_ = ScreenDpi(LOGPIXELSY);
+    tppX_ = 1440.0f / static_cast<float>(dpiX_);
+    tppY_ = 1440.0f / static_cast<float>(dpiY_);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+
+    frame_.reset(CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, win32::kPopupClassName,
+                                 win32::kPopupTitle, WS_POPUP | WS_CLIPCHILDREN, 0, 0,
+                                 ToWindowPixels(kPopupWidthTwips, tppX_),
+                                 ToWindowPixels(kPopupHeightTwips, tppY_), nullptr, nullptr,
+                                 instance, this));
+    if (!frame_) Raise(kErrWindowOperation);
+    picture1_ = CreateControl(frame_.get(), kPicture1Id, kPicture1Box, true);
+    picNote_ = CreateControl(picture1_, kPicNoteId, kPicNoteBox, false);
+    lblName_ = CreateControl(picture1_, kLblNameId, kLblNameBox, true);
+    lblDesc_ = CreateControl(picture1_, kLblDescId, kLblDescBox, true);
+
+    // 9.75 points at the screen's real vertical dpi, rounded to whole pixels.
+    font_.reset(CreateFontW(-ToInt32(kLabelFontPoints * dpiY_ / 72.0), 0, 0, 0, FW_BOLD, FALSE,
+                            FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                            L"돋움"));
+    if (!font_) Raise(kErrWindowOperation);
+    RECT note{};
+    GetClientRect(picNote_, &note);
+    envelope_ = win32::LoadEnvelopeIcon(note.right);
+    background_ = &win32::PopupBackground(dpiX_, dpiY_);
+
+    Forms().Add(this);
+    core_.Form_Load();
+  }
+
+  float Left() override { return FromWindowPixels(WindowRect().left, tppX_); }
+  float Top() override { return FromWindowPixels(WindowRect().top, tppY_); }
+  float Width() override {
+    const RECT r = WindowRect();
+    return FromWindowPixels(r.right - r.left, tppX_);
+  }
+  float Height() override {
+    const RECT r = WindowRect();
+    return FromWindowPixels(r.bottom - r.top, tppY_);
+  }
+
+  void Move(float left, float top, float width, float height) override {
+    RequireWindow();
+    const int x = ToWindowPixels(left, tppX_);
+    const int y = ToWindowPixels(top, tppY_);
+    const int cx = std::max(0, ToWindowPixels(width, tppX_));
+    const int cy = std::max(0, ToWindowPixels(height, tppY_));
+    if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy,
+                      SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE)) {
+      Raise(kErrWindowOperation);
+    }
+  }
+
+  void SetNameText(const std::u16string& text) override { SetLabel(lblName_, nameText_, text); }
+  void SetDescText(const std::u16string& text) override { SetLabel(lblDesc_, descText_, text); }
+  void SetNameColor(uint32_t color) override {
+    nameColor_ = color;
+    InvalidateRect(lblName_, nullptr, FALSE);
+  }
+  void SetDescColor(uint32_t color) override {
+    descColor_ = color;
+    InvalidateRect(lblDesc_, nullptr, FALSE);
+  }
+  void ShowNote() override {
+    RequireWindow();
+    ShowWindow(picNote_, SW_SHOWNA);
+  }
+
+  void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
+    intervals_[static_cast<size_t>(timer)] = milliseconds;
+    ApplyTimer(timer);
+  }
+  void SetTimerEnabled(PopupTimer timer, bool enabled) override {
+    enabled_[static_cast<size_t>(timer)] = enabled;
+    ApplyTimer(timer);
+  }
+
+  void ShowTopmost() override {
+    RequireWindow();
+    // The one way the popup becomes visible; the result is deliberately not checked.
+    SetWindowPos(frame_.get(), HWND_TOPMOST, 0, 0, 0, 0, kShowTopmostFlags);
+  }
+
+  // --- helpers ---
+  static void RegisterClasses() {
+    static bool registered = false;
+    if (registered) return;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW frame{};
+    frame.cbSize = sizeof(frame);
+    frame.lpfnWndProc = &FrameProc;
+    frame.hInstance = instance;
+    frame.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /*IDC_ARROW*/);
+    frame.lpszClassName = win32::kPopupClassName;
+    WNDCLASSEXW control = frame;
+    control.lpfnWndProc = &ControlProc;
+    control.lpszClassName = win32::kPopupControlClassName;
+    if (!RegisterClassExW(&frame) || !RegisterClassExW(&control)) Raise(kErrWindowOperation);
+    registered = true;
+  }
+
+  HWND CreateControl(HWND parent, int id, const TwipsBox& box, bool visible) {
+    HWND h = CreateWindowExW(0, win32::kPopupControlClassName, L"",
+                             WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (visible ? WS_VISIBLE : 0),
+                             ToWindowPixels(box.left, tppX_), ToWindowPixels(box.top, tppY_),
+                             ToWindowPixels(box.width, tppX_), ToWindowPixels(box.height, tppY_),
+                             parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             GetModuleHandleW(nullptr), this);
+    if (!h) Raise(kErrWindowOperation);
+    return h;  // destroyed with its parent
+  }
+
+  void RequireWindow() const {
+    if (!frame_) Raise(kErrWindowOperation);
+  }
+
+  RECT WindowRect() const {
+    RECT r{};
+    if (!frame_ || !GetWindowRect(frame_.get(), &r)) Raise(kErrWindowOperation);
+    return r;
+  }
+
+  void SetLabel(HWND label, std::u16string& store, const std::u16string& text) {
+    RequireWindow();
+    store = text;
+    SetWindowTextW(label, win32::WidePtr(text));  // readable from outside
+    InvalidateRect(label, nullptr, FALSE);
+  }
+
+  void ApplyTimer(PopupTimer timer) {
+    if (!frame_) return;
+    const size_t i = static_cast<size_t>(timer);
+    if (enabled_[i] && intervals_[i] > 0) {
+      if (!SetTimer(frame_.get(), TimerId(timer), static_cast<UINT>(intervals_[i]), nullptr))
+        Raise(kErrWindowOperation);
+    } else {
+      KillTimer(frame_.get(), TimerId(timer));
+    }
+  }
+
+  // Destroys the windows and lets the instance go: it is deleted now, or when the
+  // messages of this popup being handled further up the stack have returned.
+  void Teardown() noexcept {
+    Forms().Remove(this);
+    frame_.reset();
+    font_.reset();
+    envelope_.reset();
+    std::shared_ptr<FrmTindra> last = std::move(self_);
+    // `last` may be the final owner: nothing after this line touches the instance.
+  }
+
+  static FrmTindra* Attach(HWND h, UINT message, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      auto* form = static_cast<FrmTindra*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+      SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+      return form;
+    }
+    return reinterpret_cast<FrmTindra*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  }
+
+  static LRESULT CALLBACK FrameProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    FrmTindra* form = Attach(h, message, lParam);
+    // Holding the instance keeps it alive while this message is handled, even when
+    // the handler unloads it.
+    std::shared_ptr<FrmTindra> keep = form ? form->self_ : nullptr;
+    if (!keep) return DefWindowProcW(h, message, wParam, lParam);
+    return win32::GuardedHandler([&]() -> LRESULT {
+      return keep->OnFrameMessage(h, message, wParam, lParam);
+    });
+  }
+
+  static LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    FrmTindra* form = Attach(h, message, lParam);
+    std::shared_ptr<FrmTindra> keep = form ? form->self_ : nullptr;
+    if (!keep) return DefWindowProcW(h, message, wParam, lParam);
+    return win32::GuardedHandler([&]() -> LRESULT {
+      return keep->OnControlMessage(h, message, wParam, lParam);
+    });
+  }
+
+  LRESULT OnFrameMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+      case WM_MOUSEACTIVATE:
+        return MA_NOACTIVATE;
+      case WM_ERASEBKGND:
+        return 1;  // Picture1 covers the whole client area
+      case WM_TIMER:
+        OnTimer(wParam);
+        return 0;
+      case WM_CLOSE:
+        Unload();
+        return 0;
+      case WM_NCDESTROY:
+        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+        (void)frame_.release();
+        break;
+      default:
+        break;
+    }
+    return DefWindowProcW(h, message, wParam, lParam);
+  }
+
+  void OnTimer(WPARAM id) {
+    if (unloading_) return;
+    switch (id) {
+      case 1: core_.tmrEffect1_Timer(); break;
+      case 2: core_.tmrDelay_Timer(); break;
+      case 3: core_.tmrEffect2_Timer(); break;
+      case 4: core_.tmrEffect3_Timer(); break;
+      default: break;
+    }
+  }
+
+  LRESULT OnControlMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    const int id = GetDlgCtrlID(h);
+    switch (message) {
+      case WM_MOUSEACTIVATE:
+        return MA_NOACTIVATE;
+      case WM_ERASEBKGND:
+        return 1;
+      case WM_PAINT:
+        PaintControl(h, id);
+        return 0;
+      case WM_LBUTTONDOWN:
+        // Every control takes its own clicks; those without an action absorb them.
+        SetCapture(h);
+        pressedId_ = id;
+        return 0;
+      case WM_LBUTTONUP: {
+        const bool pressedHere = pressedId_ == id && GetCapture() == h;
+        pressedId_ = 0;
+        if (GetCapture() == h) ReleaseCapture();
+        RECT client{};
+        GetClientRect(h, &client);
+        const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        if (pressedHere && PtInRect(&client, at)) OnClick(id);  // may unload
+        return 0;
+      }
+      case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lParam) != h) pressedId_ = 0;
+        return 0;
+      case WM_NCDESTROY:
+        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+        break;
+      default:
+        break;
+    }
+    return DefWindowProcW(h, message, wParam, lParam);
+  }
+
+  void OnClick(int id) {
+    if (unloading_) return;
+    if (id == kPicture1Id) core_.Picture1_Click();
+    if (id == kLblNameId) core_.lblName_Click();
+  }
+
+  void PaintControl(HWND h, int id) {
+    PAINTSTRUCT ps{};
+    HDC dc = BeginPaint(h, &ps);
+    if (!dc) return;
+    RECT client{};
+    GetClientRect(h, &client);
+    if (id == kPicNoteId) {
+      win32::UniqueBrush brush(CreateSolidBrush(kNoteBackground));
+      FillRect(dc, &client, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+      if (envelope_)
+        DrawIconEx(dc, 0, 0, envelope_.get(), client.right, client.bottom, 0, nullptr, DI_NORMAL);
+    } else {
+      // Picture1's white with the background image at its top-left; a label shows
+      // the part of Picture1 it stands on.
+      FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+      POINT origin{0, 0};
+      if (id != kPicture1Id) MapWindowPoints(h, picture1_, &origin, 1);
+      if (background_) win32::DrawBackground(dc, *background_, -origin.x, -origin.y);
+      if (id == kLblNameId || id == kLblDescId) {
+        const std::u16string& text = id == kLblNameId ? nameText_ : descText_;
+        HGDIOBJ oldFont = SelectObject(dc, font_.get());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, id == kLblNameId ? nameColor_ : descColor_);
+        DrawTextW(dc, win32::WidePtr(text), static_cast<int>(text.size()), &client,
+                  DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, oldFont);
+      }
+    }
+    EndPaint(h, &ps);
+  }
+
+  FrmTindraCore core_;
+  win32::UniqueWindow frame_;
+  HWND picture1_ = nullptr;  // children: destroyed with frame_
+  HWND picNote_ = nullptr;
+  HWND lblName_ = nullptr;
+  HWND lblDesc_ = nullptr;
+  win32::UniqueFont font_;
+  win32::UniqueIcon envelope_;
+  const win32::BackgroundImage* background_ = nullptr;
+  std::u16string nameText_, descText_;
+  uint32_t nameColor_ = kLabelBlue;
+  uint32_t descColor_ = kLabelBlue;
+  int dpiX_ = 96, dpiY_ = 96;
+  float tppX_ = 15.0f, tppY_ = 15.0f;
+  std::array<int32_t, 4> intervals_{};
+  std::array<bool, 4> enabled_{};
+  int pressedId_ = 0;
+  bool unloading_ = false;
+  // The popup owns itself from creation until it unloads.
+  std::shared_ptr<FrmTindra> self_;
+
+  friend FrmTindra* NewFrmTindra();
+};
+
+FrmTindra* NewFrmTindra() {
+  auto form = std::make_shared<FrmTindra>();
+  form->self_ = form;
+  return form.get();
+}
+
+void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode,
+           const int32_t& nSX, const int32_t& nSY) {
+  form.Start(sName, iMode, nSX, nSY);
+}
+
+}  // namespace tindra
