@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/modMain.h"
 #include "build_config.h"
 #include "common/errors.h"
 #include "common/msgbox.h"
@@ -13,6 +14,7 @@
 #include "update/modAutoUpdateV1_Launcher.h"
 #include "update/modWaitProc.h"
 #include "update/win32/UpdatePlatform_win32.h"
+#include "update/win32/UpdateHostOverride.h"
 
 namespace tindra::win32 {
 
@@ -147,7 +149,12 @@ void Win32UpdatePlatform::EndProcess() {
 
 namespace tindra {
 
+namespace win32 {
+const char16_t* gUpdateHostOverride = nullptr;
+}
+
 void RunAutoUpdate(const int16_t& skipSelfUpdate) {
+  if (win32::gUpdateHostOverride) gServerHost = win32::gUpdateHostOverride;
   win32::Win32UpdatePlatform platform;
   RunAutoUpdate(platform, skipSelfUpdate);
 }

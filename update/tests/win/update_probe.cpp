@@ -1,0 +1,182 @@
+// What a person would see and do during the update, for the Wine tests:
+//   update-probe box TIMEOUT_MS            wait for a dialog box, print its caption and
+//                                          texts, press its first button
+//   update-probe nobox MS                  exit 0 when no dialog box appears within MS
+//   update-probe window TEXT TIMEOUT_MS    wait for a visible window whose caption
+//                                          contains TEXT, print the caption, close it
+//   update-probe running NAME              exit 0 when a process NAME runs
+//   update-probe waitgone NAME TIMEOUT_MS  wait until no process NAME runs
+//   update-probe kill NAME                 end every process NAME
+//   update-probe version PATH              print the file's FileVersion string
+// Output is UTF-8, one item per line.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+void Print(const std::wstring& text) {
+  std::wstring line = text + L"\n";
+  int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), out.data(), n,
+                      nullptr, nullptr);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written,
+            nullptr);
+}
+
+std::wstring TextOf(HWND hwnd) {
+  wchar_t buf[4096];
+  int n = GetWindowTextW(hwnd, buf, 4096);
+  return std::wstring(buf, n > 0 ? n : 0);
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t buf[256];
+  int n = GetClassNameW(hwnd, buf, 256);
+  return std::wstring(buf, n > 0 ? n : 0);
+}
+
+BOOL CALLBACK CollectVisible(HWND h, LPARAM p) {
+  if (IsWindowVisible(h)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectAll(HWND h, LPARAM p) {
+  reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+  return TRUE;
+}
+
+std::vector<HWND> TopWindows() {
+  std::vector<HWND> all;
+  EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> all;
+  EnumChildWindows(parent, CollectAll, reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+HWND FindDialog() {
+  for (HWND h : TopWindows()) {
+    if (ClassOf(h) == L"#32770") return h;
+  }
+  return nullptr;
+}
+
+int Box(DWORD timeout) {
+  ULONGLONG end = GetTickCount64() + timeout;
+  HWND dialog = nullptr;
+  while (!(dialog = FindDialog())) {
+    if (GetTickCount64() > end) return 1;
+    Sleep(100);
+  }
+  Sleep(200);  // let the box finish laying out
+  Print(L"caption: " + TextOf(dialog));
+  HWND button = nullptr;
+  for (HWND c : Children(dialog)) {
+    std::wstring cls = ClassOf(c);
+    if (cls == L"Static") {
+      std::wstring t = TextOf(c);
+      if (!t.empty()) Print(L"text: " + t);
+      if (SendMessageW(c, STM_GETICON, 0, 0)) Print(L"icon");
+    } else if (cls == L"Button" && !button) {
+      button = c;
+      Print(L"button: " + TextOf(c));
+    }
+  }
+  if (button) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+  } else {
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+  }
+  return 0;
+}
+
+int Window(const std::wstring& text, DWORD timeout) {
+  ULONGLONG end = GetTickCount64() + timeout;
+  for (;;) {
+    for (HWND h : TopWindows()) {
+      std::wstring caption = TextOf(h);
+      if (caption.find(text) != std::wstring::npos) {
+        Print(L"caption: " + caption);
+        PostMessageW(h, WM_CLOSE, 0, 0);
+        return 0;
+      }
+    }
+    if (GetTickCount64() > end) return 1;
+    Sleep(100);
+  }
+}
+
+std::vector<DWORD> Processes(const std::wstring& name) {
+  std::vector<DWORD> ids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return ids;
+  PROCESSENTRY32W e;
+  e.dwSize = sizeof(e);
+  for (BOOL more = Process32FirstW(snap, &e); more; more = Process32NextW(snap, &e)) {
+    if (lstrcmpiW(e.szExeFile, name.c_str()) == 0) ids.push_back(e.th32ProcessID);
+  }
+  CloseHandle(snap);
+  return ids;
+}
+
+int Version(const std::wstring& path) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (!size) return 1;
+  std::vector<char> block(size);
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return 1;
+  wchar_t* value = nullptr;
+  UINT len = 0;
+  if (!VerQueryValueW(block.data(), L"\\StringFileInfo\\041204B0\\FileVersion",
+                      reinterpret_cast<void**>(&value), &len) || !value) {
+    return 1;
+  }
+  Print(std::wstring(value, len && value[len - 1] == 0 ? len - 1 : len));
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  std::wstring cmd = argv[1];
+  auto ms = [&](int i) { return argc > i ? static_cast<DWORD>(_wtoi(argv[i])) : 10000u; };
+  if (cmd == L"box") return Box(ms(2));
+  if (cmd == L"nobox") {
+    Sleep(ms(2));
+    return FindDialog() ? 1 : 0;
+  }
+  if (cmd == L"window" && argc >= 3) return Window(argv[2], ms(3));
+  if (cmd == L"running" && argc >= 3) return Processes(argv[2]).empty() ? 1 : 0;
+  if (cmd == L"waitgone" && argc >= 3) {
+    ULONGLONG end = GetTickCount64() + ms(3);
+    while (!Processes(argv[2]).empty()) {
+      if (GetTickCount64() > end) return 1;
+      Sleep(100);
+    }
+    return 0;
+  }
+  if (cmd == L"kill" && argc >= 3) {
+    for (DWORD id : Processes(argv[2])) {
+      HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+      if (p) {
+        TerminateProcess(p, 1);
+        WaitForSingleObject(p, 5000);
+        CloseHandle(p);
+      }
+    }
+    return 0;
+  }
+  if (cmd == L"version" && argc >= 3) return Version(argv[2]);
+  return 2;
+}

@@ -1,0 +1,194 @@
+// Vantorel.exe, the update checker. Started by Tindra in its program folder as
+//   Vantorel.exe REVISION;FILE.exe          (for example 27;Tindra.exe)
+// It reads the latest revision of FILE from FILE's base name + "_lastver.txt" under
+// the update folder of the server, and when that is newer than REVISION downloads
+// FILE as "New_" + FILE into its own folder. The new file is kept only when it is
+// a Windows program whose version block carries the announced revision; a stale
+// "New_" file from an earlier run is removed first, so the file exists after the
+// checker ends exactly when a verified newer program is ready.
+//
+// Server host: the build's update host; the environment variable
+// TINDRA_UPDATE_HOST (a dotted IPv4 address, optionally ":port") overrides it.
+//
+// Exit code: 0 nothing to install, 1 "New_" file ready, 2 bad parameters, 3 a stale
+// "New_" file could not be removed, 4 the download or its check failed.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "build_config.h"
+#include "common/msgbox.h"
+#include "common/text.h"
+#include "common/win32/ansi.h"
+#include "common/win32/handle.h"
+#include "fileutil/modFile.h"
+#include "update/CompanionRules.h"
+#include "update/win32/http_win32.h"
+
+namespace {
+
+using namespace tindra;
+using namespace tindra::win32;
+
+constexpr UINT kWmDone = WM_APP + 1;
+constexpr wchar_t kClassName[] = L"TindraVantorel";
+constexpr int kExitNothing = 0;
+constexpr int kExitReady = 1;
+constexpr int kExitBadArgs = 2;
+constexpr int kExitStale = 3;
+constexpr int kExitFailed = 4;
+
+// Swallows the version reader's message boxes: a broken download is not the user's
+// business, it is simply not kept.
+class SilentBoxes : public MessageBoxes {
+ public:
+  void Show(std::u16string_view, uint32_t) override {}
+};
+
+std::u16string ModuleFolder() {
+  std::vector<wchar_t> buf(32768);
+  DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+  std::wstring path(buf.data(), n);
+  size_t slash = path.find_last_of(L'\\');
+  return FromWide(slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash));
+}
+
+std::u16string UpdateHost() {
+  wchar_t value[256];
+  DWORD n = GetEnvironmentVariableW(L"TINDRA_UPDATE_HOST", value, 256);
+  if (n > 0 && n < 256) {
+    std::u16string host = FromWide(std::wstring(value, n));
+    if (IsValidHost(host)) return host;
+  }
+  return Ascii(TINDRA_UPDATE_HOST);
+}
+
+bool RemoveIfPresent(const std::u16string& path) {
+  if (DeleteFileW(WidePtr(path))) return true;
+  DWORD e = GetLastError();
+  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+}
+
+std::string ReadHead(const std::u16string& path) {
+  UniqueHandle file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return {};
+  std::string head(4096, '\0');
+  DWORD got = 0;
+  if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) return {};
+  head.resize(got);
+  return head;
+}
+
+int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
+  const std::u16string target = folder + u"\\New_" + args.exeFile;
+  const std::u16string staging = target + u".part";
+  if (!RemoveIfPresent(target)) return kExitStale;
+  RemoveIfPresent(staging);
+
+  const std::u16string base = u"http://" + UpdateHost() + u"/download/자동업데이트_v1/";
+  std::string body;
+  if (!FetchBody(base + VersionFileName(args.exeFile), 64, body)) return kExitNothing;
+  std::optional<int32_t> latest = ParseLatestRevision(body);
+  if (!latest || *latest <= args.revision) return kExitNothing;
+
+  if (!SafeDownload(base + args.exeFile, staging)) return kExitFailed;
+  bool good = LooksLikeWindowsProgram(ReadHead(staging));
+  if (good) {
+    SilentBoxes silent;
+    ScopedMessageBoxes scope(silent);
+    std::optional<int32_t> carried = RevisionOfVersion(GetFileVerNumber(staging, true, true));
+    good = carried && *carried == *latest;
+  }
+  if (good && MoveFileExW(WidePtr(staging), WidePtr(target),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return kExitReady;
+  }
+  DeleteFileW(WidePtr(staging));
+  return kExitFailed;
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+  switch (msg) {
+    case kWmDone:
+      DestroyWindow(hwnd);
+      return 0;
+    case WM_CLOSE:
+      return 0;  // the check finishes on its own; closing early would leave it unknown
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+}
+
+HWND CreateProgressWindow(HINSTANCE instance, HFONT font) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  RegisterClassW(&wc);
+  const int w = 300;
+  const int h = 110;
+  RECT work = {0, 0, 800, 600};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  HWND hwnd = CreateWindowExW(0, kClassName, L"Tindra", WS_CAPTION | WS_POPUP | WS_BORDER,
+                              (work.left + work.right - w) / 2, (work.top + work.bottom - h) / 2,
+                              w, h, nullptr, nullptr, instance, nullptr);
+  if (!hwnd) return nullptr;
+  RECT client;
+  GetClientRect(hwnd, &client);
+  HWND label = CreateWindowExW(0, L"STATIC", L"업데이트 확인 중...",
+                               WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0,
+                               client.right, client.bottom, hwnd, nullptr, instance, nullptr);
+  if (label && font) SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return hwnd;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
+  const std::u16string args = ArgumentsOf(FromWide(GetCommandLineW()));
+  std::optional<CheckerArgs> parsed = ParseCheckerArgs(args);
+  if (!parsed) {
+    std::u16string text = u"잘못된 실행 인수입니다: \"" + args +
+                          u"\"\r\n\r\n사용법: Vantorel.exe 리비전;파일이름.exe (예: 27;Tindra.exe)";
+    MessageBoxW(nullptr, WidePtr(text), L"Vantorel", MB_OK | MB_ICONERROR);
+    return kExitBadArgs;
+  }
+  const std::u16string folder = ModuleFolder();
+
+  UniqueFont font(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGUL_CHARSET,
+                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                              DEFAULT_PITCH | FF_DONTCARE, L"돋움"));
+  HWND hwnd = CreateProgressWindow(instance, font.get());
+  if (hwnd) {
+    ShowWindow(hwnd, show);
+    UpdateWindow(hwnd);
+  }
+
+  std::atomic<int> result{kExitFailed};
+  std::thread worker([&] {
+    try {
+      result = CheckForUpdate(*parsed, folder);
+    } catch (...) {
+      result = kExitFailed;
+    }
+    if (hwnd) PostMessageW(hwnd, kWmDone, 0, 0);
+  });
+  if (hwnd) {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  worker.join();
+  return result;
+}
