@@ -14,7 +14,10 @@ namespace {
 
 constexpr uint16_t kRtVersion = 16;
 constexpr uint16_t kVersionInfoId = 1;
-constexpr uint16_t kLangEnglishUs = 0x0409;
+// The languages version.dll tries, in order, on the Korean system the program runs
+// on: neutral, the user's language, its neutral sublanguage, US English; then the
+// first one there is.
+constexpr uint16_t kPreferredLanguages[] = {0x0000, 0x0412, 0x0012, 0x0409};
 constexpr uint32_t kHighBit = 0x80000000u;
 constexpr uint16_t kPe32Magic = 0x10b;
 constexpr uint16_t kPe32PlusMagic = 0x20b;
@@ -171,10 +174,16 @@ class PeImage {
     if (name == entries.end() || !SubdirectoryOf(*name, offset)) return std::nullopt;
 
     if (!ReadDirectory(offset, entries) || entries.empty()) return std::nullopt;
-    auto lang = std::find_if(entries.begin(), entries.end(),
-                             [](const Entry& e) { return e.name == kLangEnglishUs; });
-    if (lang == entries.end()) lang = entries.begin();
-    if (lang->target & kHighBit) return std::nullopt;
+    auto lang = entries.end();
+    for (uint16_t preferred : kPreferredLanguages) {
+      lang = std::find_if(entries.begin(), entries.end(),
+                          [&](const Entry& e) { return e.name == preferred; });
+      if (lang != entries.end()) break;
+    }
+    if (lang == entries.end())
+      lang = std::find_if(entries.begin(), entries.end(),
+                          [](const Entry& e) { return !(e.target & kHighBit); });
+    if (lang == entries.end() || lang->target & kHighBit) return std::nullopt;
 
     std::array<uint8_t, 8> data{};
     if (!ReadRva(uint64_t{resourceRva_} + lang->target, data.data(), data.size()))

@@ -28,8 +28,9 @@ class ByteReader {
 inline constexpr uint32_t kMaxVersionResource = 16u * 1024 * 1024;
 
 // The raw data of the file's version resource: type 16, name 1 (the one the
-// platform's version functions use), US English when present, else the first
-// language. Empty when there is none or the file is not a readable PE image.
+// platform's version functions use), in the language version.dll takes on a Korean
+// system (neutral, Korean, US English, else the first). Empty when there is none or
+// the file is not a readable PE image (16-bit NE files included).
 std::optional<std::vector<uint8_t>> ReadPeVersionResource(const ByteReader& file);
 std::optional<std::vector<uint8_t>> ReadPeVersionResource(std::span<const uint8_t> image);
 std::optional<std::vector<uint8_t>> ReadPeVersionResourceFromFile(const std::u16string& fileName);

@@ -98,6 +98,51 @@ TEST(PeReader, DirectoryLoopsEndWithoutABlock) {
   }
 }
 
+// A resource section with one version resource (name 1) in several languages, each
+// block one byte long holding the index of its language.
+std::vector<uint8_t> LanguagesRsrc(const std::vector<uint16_t>& languages) {
+  const size_t n = languages.size();
+  const size_t langDir = 0x30;
+  const size_t dataEntries = langDir + 16 + 8 * n;
+  const size_t data = dataEntries + 16 * n;
+  std::vector<uint8_t> r(data + n, 0);
+  testing::Put16(r, 0x00 + 14, 1);
+  Put32(r, 0x00 + 16, 16);
+  Put32(r, 0x00 + 20, 0x80000000u | 0x18);
+  testing::Put16(r, 0x18 + 14, 1);
+  Put32(r, 0x18 + 16, 1);
+  Put32(r, 0x18 + 20, 0x80000000u | langDir);
+  testing::Put16(r, langDir + 14, static_cast<uint16_t>(n));
+  for (size_t i = 0; i < n; ++i) {
+    Put32(r, langDir + 16 + 8 * i, languages[i]);
+    Put32(r, langDir + 20 + 8 * i, static_cast<uint32_t>(dataEntries + 16 * i));
+    Put32(r, dataEntries + 16 * i, static_cast<uint32_t>(kRsrcRva + data + i));
+    Put32(r, dataEntries + 16 * i + 4, 1);
+    r[data + i] = static_cast<uint8_t>(i);
+  }
+  return r;
+}
+
+TEST(PeReader, LanguageAsVersionDllTakesItOnAKoreanSystem) {
+  struct Case {
+    std::vector<uint16_t> languages;
+    uint8_t taken;
+  };
+  const Case cases[] = {
+      {{0x0409, 0x0412}, 1},          // Korean before English
+      {{0x0407, 0x0409}, 1},          // then US English
+      {{0x0407, 0x040C}, 0},          // else the first
+      {{0x0412, 0x0000}, 1},          // neutral first of all
+      {{0x0409, 0x0012}, 1},          // Korean, neutral sublanguage
+  };
+  for (const Case& c : cases) {
+    const auto block = ReadPeVersionResource(PeImage(LanguagesRsrc(c.languages)));
+    ASSERT_TRUE(block.has_value());
+    ASSERT_EQ(block->size(), 1u);
+    EXPECT_EQ((*block)[0], c.taken) << c.languages[0] << " " << c.languages[1];
+  }
+}
+
 TEST(PeReader, HugeOrBogusNumbers) {
   const std::vector<uint8_t> data = testing::OwnBlock();
   const std::vector<uint8_t> good = PeImage(VersionRsrc(data));

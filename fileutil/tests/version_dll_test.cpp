@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,19 @@ std::vector<std::u16string> SystemFiles() {
   return files;
 }
 
+// 16-bit NE modules (the system folder holds a few) carry their block in another
+// layout, which only version.dll reads.
+bool IsNeModule(const std::u16string& file) {
+  std::ifstream in(std::filesystem::path(file), std::ios::binary);
+  char dos[64] = {};
+  if (!in.read(dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  uint32_t at = 0;
+  for (int i = 3; i >= 0; --i) at = (at << 8) | static_cast<uint8_t>(dos[0x3C + i]);
+  char sig[2] = {};
+  in.seekg(at);
+  return in.read(sig, 2) && sig[0] == 'N' && sig[1] == 'E';
+}
+
 std::vector<uint8_t> Buffer(VersionBlockSource& source, const std::u16string& file) {
   uint32_t handle = 0;
   const uint32_t size = source.GetInfoSize(file, handle);
@@ -55,7 +71,12 @@ TEST(VersionDll, HandsOverTheSameBufferAsThePeReader) {
 
   PeVersionBlockSource pe;
   size_t withBlock = 0;
+  size_t neModules = 0;
   for (const std::u16string& file : files) {
+    if (IsNeModule(file)) {
+      ++neModules;
+      continue;
+    }
     SCOPED_TRACE(Utf16ToUtf8(file));
     const std::vector<uint8_t> fromDll = Buffer(DefaultVersionBlockSource(), file);
     const std::vector<uint8_t> fromPe = Buffer(pe, file);
@@ -64,6 +85,9 @@ TEST(VersionDll, HandsOverTheSameBufferAsThePeReader) {
     if (!fromDll.empty()) ++withBlock;
   }
   EXPECT_GT(withBlock, 20u);
+  EXPECT_LT(neModules, system.size() / 4);
+  std::printf("compared %zu files, %zu with a block, %zu 16-bit modules skipped\n",
+              files.size() - neModules, withBlock, neModules);
 }
 
 }  // namespace
