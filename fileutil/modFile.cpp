@@ -53,6 +53,15 @@ std::u16string TextUpToNul(std::u16string_view units, size_t start) {
   return std::u16string(units.substr(start, end - start));
 }
 
+// An entry stored with no value at all: its value-length word is 0 and its own
+// length ends it before `valueStart`. Without this check the value would be read
+// from the header of the entry that follows.
+bool HasNoValue(std::u16string_view units, size_t typeWord, size_t valueStart) {
+  if (typeWord < 2 || units[typeWord - 1] != 0) return false;
+  const size_t entryEnd = typeWord - 2 + units[typeWord - 2] / 2;
+  return entryEnd <= valueStart;
+}
+
 std::vector<std::u16string> SplitFields() {
   std::vector<std::u16string> names;
   std::u16string_view rest = kFileVerFields;
@@ -104,6 +113,10 @@ FileVerList ScanVersionBlock(std::span<const uint8_t> block) {
       start = p + 2;
     else if (p < units.size() && units[p] == u'\0')
       start = p + 1;
+    if (HasNoValue(units, at, start)) {
+      entries[i] = name + u": ";
+      continue;
+    }
     ReportingStep(u"GetFileVer", [&] { entries[i] = name + u": " + TextUpToNul(units, start); });
   }
 

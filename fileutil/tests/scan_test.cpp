@@ -82,6 +82,22 @@ TEST(GetFileVer, ValuesOfBothKeyParitiesEmptyOrNot) {
   EXPECT_EQ(list[1], u"FileDescription: d");
 }
 
+TEST(GetFileVer, EntryWithNoValueAtAllReadsEmpty) {
+  // Keys of both parities, each followed directly by the next entry's header.
+  Harness h(VersionBlock({{u"041204B0",
+                           {{u"Comments", u"", true, true},
+                            {u"CompanyName", u"", true, true},
+                            {u"FileVersion", u"1.00.0027"},
+                            {u"FileDescription", u"", true, true}}}}));
+  const FileVerList list = GetFileVer(u"f");
+  EXPECT_EQ(list[8], u"Comments: ");
+  EXPECT_EQ(list[0], u"CompanyName: ");
+  EXPECT_EQ(list[2], u"FileVersion: 1.00.0027");
+  EXPECT_EQ(list[1], u"FileDescription: ");
+  EXPECT_EQ(list[12], u"Language: Korean");
+  EXPECT_TRUE(h.boxes.shown.empty());
+}
+
 TEST(GetFileVer, KeysNeedTheTypeWordInFront) {
   // "FileVersion" inside a value is no key; the first real key wins.
   Harness h(VersionBlock({{u"041204B0",

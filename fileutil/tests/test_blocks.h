@@ -11,6 +11,7 @@ struct TextValue {
   std::u16string key;
   std::u16string value;
   bool nul = true;  // false: the value ends where the block ends
+  bool absent = false;  // true: the entry has no value at all, not even a NUL
 };
 struct Table {
   std::u16string key;
@@ -63,9 +64,9 @@ inline std::vector<uint8_t> VersionBlock(const std::vector<Table>& tables) {
     std::vector<std::vector<uint8_t>> strings;
     for (const TextValue& v : t.values) {
       std::vector<uint8_t> text;
-      AppendText(text, v.value, v.nul);
-      strings.push_back(
-          Node(v.key, 1, static_cast<uint16_t>(v.value.size() + (v.nul ? 1 : 0)), text, {}));
+      if (!v.absent) AppendText(text, v.value, v.nul);
+      const size_t valueLength = v.absent ? 0 : v.value.size() + (v.nul ? 1 : 0);
+      strings.push_back(Node(v.key, 1, static_cast<uint16_t>(valueLength), text, {}));
     }
     tableNodes.push_back(Node(t.key, 1, 0, {}, strings));
   }
