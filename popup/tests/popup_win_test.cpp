@@ -1,1 +1,629 @@
+// The popup on real windows (under Wine and Xvfb in CI): placement right after
+// Start, topmost without activation, texts and colours as they appear on the screen,
+// clicks, the whole sequence ending with the popup gone, and handle counts after
+// many popups. Screenshots of each kind go to the build folder's screenshots/.
+#include <windows.h>
+#include <wincodec.h>
+#include <wrl/client.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/modMain.h"
+#include "common/errors.h"
+#include "common/forms.h"
+#include "common/win32/screen.h"
+#include "popup/FrmTindra.h"
+#include "popup/win32/FrmTindra_controls.h"
+
+namespace tindra {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using namespace tindra::win32;
+
+// The process sees the real dpi, as Tindra.exe does through its manifest.
+const bool kDpiAware = SetProcessDPIAware() != FALSE;
+
+// ---- message loop ----
+
+void PumpFor(DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 5)),
+                              QS_ALLINPUT);
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  while (!done()) {
+    if (GetTickCount64() >= end) return false;
+    PumpFor(5);
+  }
+  return true;
+}
+
+// ---- finding the popup and its controls ----
+
+BOOL CALLBACK CollectPopup(HWND h, LPARAM param) {
+  wchar_t name[64] = {};
+  GetClassNameW(h, name, 64);
+  if (std::wstring(name) == kPopupClassName) reinterpret_cast<std::vector<HWND>*>(param)->push_back(h);
+  return TRUE;
+}
+
+std::vector<HWND> PopupWindows() {
+  std::vector<HWND> found;
+  EnumThreadWindows(GetCurrentThreadId(), &CollectPopup, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+HWND Control(HWND popup, int id) {
+  HWND picture1 = GetDlgItem(popup, kPicture1Id);
+  return id == kPicture1Id ? picture1 : GetDlgItem(picture1, id);
+}
+
+std::wstring Text(HWND h) {
+  wchar_t buffer[256] = {};
+  GetWindowTextW(h, buffer, 256);
+  return buffer;
+}
+
+RECT Rect(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  return r;
+}
+
+// ---- the screen ----
+
+struct Geometry {
+  float tppX, tppY;
+  RECT workArea;  // pixels
+  int32_t nSX, nSY;
+};
+
+Geometry ScreenGeometry() {
+  Geometry g{};
+  g.tppX = TwipsPerPixelX();
+  g.tppY = TwipsPerPixelY();
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &g.workArea, 0);
+  g.nSX = static_cast<int32_t>(std::lround(g.workArea.right * g.tppX)) - 2785;
+  g.nSY = static_cast<int32_t>(std::lround(g.workArea.bottom * g.tppY));
+  return g;
+}
+
+int Px(double twips, float tpp) { return static_cast<int>(std::nearbyint(twips / tpp)); }
+
+// A copy of a screen area as 0x00RRGGBB pixels.
+struct Shot {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t At(int px, int py) const { return pixels[static_cast<size_t>(py) * width + px]; }
+};
+
+Shot Capture(RECT area) {
+  Shot shot;
+  shot.x = area.left;
+  shot.y = area.top;
+  shot.width = area.right - area.left;
+  shot.height = area.bottom - area.top;
+  shot.pixels.resize(static_cast<size_t>(shot.width) * shot.height);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = shot.width;
+  info.bmiHeader.biHeight = -shot.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, dib);
+  BitBlt(memory, 0, 0, shot.width, shot.height, screen, shot.x, shot.y, SRCCOPY);
+  GdiFlush();
+  const auto* src = static_cast<const uint32_t*>(bits);
+  for (size_t i = 0; i < shot.pixels.size(); ++i) shot.pixels[i] = src[i] & 0xFFFFFF;
+  SelectObject(memory, old);
+  DeleteObject(dib);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return shot;
+}
+
+int R(uint32_t p) { return (p >> 16) & 0xFF; }
+int G(uint32_t p) { return (p >> 8) & 0xFF; }
+int B(uint32_t p) { return p & 0xFF; }
+bool Near(uint32_t p, int r, int g, int b, int tolerance) {
+  return std::abs(R(p) - r) <= tolerance && std::abs(G(p) - g) <= tolerance &&
+         std::abs(B(p) - b) <= tolerance;
+}
+
+// Pixels of colour (r, g, b) inside `box` (relative to the shot), and their horizontal
+// extent.
+struct ColourCount {
+  int count = 0;
+  int minX = INT_MAX, maxX = INT_MIN;
+};
+ColourCount CountColour(const Shot& shot, RECT box, int r, int g, int b, int tolerance = 24) {
+  ColourCount c;
+  for (int y = std::max<int>(0, box.top); y < std::min<int>(shot.height, box.bottom); ++y)
+    for (int x = std::max<int>(0, box.left); x < std::min<int>(shot.width, box.right); ++x)
+      if (Near(shot.At(x, y), r, g, b, tolerance)) {
+        c.count++;
+        c.minX = std::min(c.minX, x);
+        c.maxX = std::max(c.maxX, x);
+      }
+  return c;
+}
+
+// Saves a shot as PNG through the platform's image encoder.
+bool SavePng(const Shot& shot, const std::wstring& path) {
+  bool saved = false;
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  {
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
+    std::vector<uint32_t> pixels = shot.pixels;
+    const UINT stride = static_cast<UINT>(shot.width) * 4;
+    saved = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_PPV_ARGS(&factory))) &&
+            SUCCEEDED(factory->CreateStream(&stream)) &&
+            SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+            SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+            SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
+            SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
+            SUCCEEDED(frame->Initialize(nullptr)) &&
+            SUCCEEDED(frame->SetSize(static_cast<UINT>(shot.width), static_cast<UINT>(shot.height))) &&
+            SUCCEEDED(frame->SetPixelFormat(&format)) &&
+            SUCCEEDED(frame->WritePixels(static_cast<UINT>(shot.height), stride,
+                                         stride * static_cast<UINT>(shot.height),
+                                         reinterpret_cast<BYTE*>(pixels.data()))) &&
+            SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+  return saved;
+}
+
+void SaveScreenshot(const Shot& shot, const std::wstring& name) {
+  std::wstring dir = L"" TINDRA_SCREENSHOT_DIR;
+  CreateDirectoryW(dir.c_str(), nullptr);
+  EXPECT_TRUE(SavePng(shot, dir + L"/" + name)) << "could not save " << shot.width;
+}
+
+// ---- handle counts ----
+// GetGuiResources gives them on Windows. Wine only has a stub that returns 0; there a
+// handle value whose upper word is 0 names a table slot whatever its generation, so
+// the live objects are counted by walking the slots (GDI objects: 16-bit indexes;
+// windows: user handles 0x20 + 2 * index). An icon's images are GDI bitmaps, so a
+// leaked icon shows in the GDI count as well.
+
+DWORD GdiObjects() {
+  if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return n;
+  DWORD count = 0;
+  for (ULONG i = 1; i < 0x10000; ++i)
+    if (GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<ULONG_PTR>(i)))) ++count;
+  return count;
+}
+
+std::string GdiTypes() {
+  std::map<DWORD, int> types;
+  for (ULONG i = 1; i < 0x10000; ++i)
+    if (DWORD t = GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<ULONG_PTR>(i)))) types[t]++;
+  std::string out;
+  for (auto [t, n] : types) out += std::to_string(t) + ":" + std::to_string(n) + " ";
+  return out;
+}
+
+DWORD UserObjects() {
+  if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)) return n;
+  DWORD count = 0;
+  for (ULONG h = 0x20; h < 0x10000; h += 2)
+    if (IsWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(h)))) ++count;
+  return count;
+}
+
+// ---- fixture ----
+
+class PopupWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kDpiAware);
+    gPopupCount = 0;
+    geo_ = ScreenGeometry();
+    // A foreground window of our own, which the popups must leave in front.
+    foreground_ = CreateWindowExW(0, L"STATIC", L"foreground", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  50, 50, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                  nullptr);
+    ASSERT_TRUE(foreground_);
+    SetForegroundWindow(foreground_);
+    PumpUntil([&] { return GetForegroundWindow() == foreground_; }, 2000);
+    ASSERT_EQ(GetForegroundWindow(), foreground_);
+  }
+  void TearDown() override {
+    Forms().UnloadAllExcept(u"FrmMain");
+    PumpFor(20);
+    EXPECT_TRUE(PopupWindows().empty());
+    EXPECT_EQ(gPopupCount, 0);
+    DestroyWindow(foreground_);
+  }
+
+  // Starts a popup as the shell does and returns its window.
+  HWND StartPopup(const std::u16string& name, int16_t mode, int32_t sy) {
+    const std::vector<HWND> before = PopupWindows();
+    Start(*NewFrmTindra(), name, mode, geo_.nSX, sy);
+    for (HWND h : PopupWindows())
+      if (std::find(before.begin(), before.end(), h) == before.end()) return h;
+    return nullptr;
+  }
+  HWND StartPopup(const std::u16string& name, int16_t mode) {
+    return StartPopup(name, mode, geo_.nSY);
+  }
+
+  // Waits until an opening popup holds (its height stays at full size).
+  void WaitOpen(HWND popup) {
+    const int full = Px(1950, geo_.tppY);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+          RECT r = Rect(popup);
+          return r.bottom - r.top >= full;
+        },
+        5000));
+    PumpFor(100);
+  }
+
+  bool Gone(HWND popup) { return !IsWindow(popup); }
+
+  void ClickControl(HWND popup, int id, int x, int y) {
+    HWND control = Control(popup, id);
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+    PumpFor(50);
+  }
+
+  RECT ControlBox(HWND popup, int id) {
+    // The control's rectangle relative to the popup window.
+    RECT r = Rect(Control(popup, id));
+    RECT p = Rect(popup);
+    OffsetRect(&r, -p.left, -p.top);
+    return r;
+  }
+
+  Geometry geo_{};
+  HWND foreground_ = nullptr;
+};
+
+// ---- placement right after Start ----
+
+TEST_F(PopupWinTest, LoginIsVisibleTopmostAtHeightZeroWithoutTakingTheFocus) {
+  EXPECT_EQ(gPopupCount, 0);
+  HWND popup = StartPopup(u"test", 0);
+  ASSERT_TRUE(popup);
+  EXPECT_EQ(gPopupCount, 1);
+  RECT r = Rect(popup);
+  EXPECT_EQ(r.left, Px(geo_.nSX, geo_.tppX));
+  EXPECT_EQ(r.top, geo_.workArea.bottom);
+  EXPECT_EQ(r.bottom - r.top, 0);
+  EXPECT_EQ(r.right - r.left, Px(2685, geo_.tppX));
+  EXPECT_TRUE(IsWindowVisible(popup));
+  EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
+  EXPECT_EQ(GetWindowLongW(popup, GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME), 0);
+  EXPECT_EQ(Text(popup), L"Form1");
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
+  EXPECT_NE(GetFocus(), popup);
+  EXPECT_EQ(Text(Control(popup, kLblNameId)), L"test님이");
+  EXPECT_EQ(Text(Control(popup, kLblDescId)), L"로그인 하였습니다.");
+  EXPECT_FALSE(IsWindowVisible(Control(popup, kPicNoteId)));
+  EXPECT_EQ(Forms().size(), 1u);
+  EXPECT_EQ(Forms().Snapshot()[0]->FormName(), u"FrmTindra");
+}
+
+TEST_F(PopupWinTest, LogoutStandsAtFullHeightOnItsBottomEdge) {
+  const int32_t sy = geo_.nSY - 1985;
+  HWND popup = StartPopup(u"사용자", 1, sy);
+  ASSERT_TRUE(popup);
+  RECT r = Rect(popup);
+  EXPECT_EQ(r.bottom - r.top, Px(1965, geo_.tppY));
+  EXPECT_EQ(r.bottom, Px(sy, geo_.tppY));
+  EXPECT_TRUE(IsWindowVisible(popup));
+  EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
+  EXPECT_EQ(Text(Control(popup, kLblNameId)), L"사용자님이");
+  EXPECT_EQ(Text(Control(popup, kLblDescId)), L"로그아웃 하였습니다.");
+}
+
+// ---- the whole sequence ----
+
+TEST_F(PopupWinTest, LoginGrowsHoldsCollapsesAndUnloads) {
+  HWND popup = StartPopup(u"test", 0);
+  ASSERT_TRUE(popup);
+  const ULONGLONG started = GetTickCount64();
+  int maxHeight = 0;
+  bool bottomKept = true;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        if (Gone(popup)) return true;
+        RECT r = Rect(popup);
+        maxHeight = std::max<int>(maxHeight, r.bottom - r.top);
+        bottomKept = bottomKept && r.bottom == geo_.workArea.bottom;
+        return false;
+      },
+      15000));
+  EXPECT_GE(maxHeight, Px(1950, geo_.tppY));
+  EXPECT_LE(maxHeight, Px(1950 + 50, geo_.tppY));
+  EXPECT_TRUE(bottomKept);
+  EXPECT_GE(GetTickCount64() - started, 2000u);  // the hold alone is 2 s
+  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(Forms().size(), 0u);
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
+}
+
+TEST_F(PopupWinTest, LogoutShrinksTowardsItsCentreAndUnloads) {
+  HWND popup = StartPopup(u"test", 1);
+  ASSERT_TRUE(popup);
+  const RECT start = Rect(popup);
+  PumpFor(1800);
+  const RECT held = Rect(popup);
+  EXPECT_TRUE(EqualRect(&start, &held)) << "no opening effect, still holding";
+  RECT last = start;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        if (Gone(popup)) return true;
+        last = Rect(popup);
+        return false;
+      },
+      10000));
+  // It shrank around its centre: left moved right, width lost twice as much.
+  EXPECT_GT(last.left, start.left);
+  EXPECT_LT(last.right - last.left, (start.right - start.left) / 2);
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+// ---- clicks ----
+
+TEST_F(PopupWinTest, ClickOnPicture1OrNameClosesClickOnDescOrNoteDoesNot) {
+  HWND popup = StartPopup(u"test", 7);
+  ASSERT_TRUE(popup);
+  WaitOpen(popup);
+  ClickControl(popup, kLblDescId, 5, 5);
+  ClickControl(popup, kPicNoteId, 5, 5);
+  EXPECT_TRUE(IsWindow(popup));
+  EXPECT_EQ(gPopupCount, 1);
+  ClickControl(popup, kPicture1Id, 150, 120);
+  EXPECT_TRUE(Gone(popup));
+  EXPECT_EQ(gPopupCount, 0);
+
+  HWND second = StartPopup(u"test", 0);
+  ASSERT_TRUE(second);
+  PumpFor(100);  // in the middle of the opening
+  ClickControl(second, kLblNameId, 20, 5);
+  EXPECT_TRUE(Gone(second));
+  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
+}
+
+TEST_F(PopupWinTest, MouseClicksAtScreenPointsReachTheRightControl) {
+  HWND popup = StartPopup(u"마우스", 3);
+  ASSERT_TRUE(popup);
+  WaitOpen(popup);
+  auto clickAt = [](POINT p) {
+    SetCursorPos(p.x, p.y);
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, in, sizeof(INPUT));
+    PumpFor(150);
+  };
+  auto centre = [](HWND h) {
+    RECT r = Rect(h);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  };
+  clickAt(centre(Control(popup, kLblDescId)));
+  clickAt(centre(Control(popup, kPicNoteId)));
+  EXPECT_TRUE(IsWindow(popup)) << "description and envelope take no action";
+  RECT note = Rect(Control(popup, kPicNoteId));
+  clickAt(POINT{note.right + 20, note.top + 5});  // the background beside the envelope
+  EXPECT_TRUE(Gone(popup));
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
+  EXPECT_EQ(gPopupCount, 0);
+}
+
+// ---- what is on the screen ----
+
+TEST_F(PopupWinTest, ScreenShowsTextsColoursAndArtworkPerMode) {
+  HWND login = StartPopup(u"홍길동", 0, geo_.nSY);
+  HWND logout = StartPopup(u"홍길동", 1, geo_.nSY - 1985);
+  HWND notice = StartPopup(u"공지: 서버 점검", 2, geo_.nSY - 2 * 1985);
+  ASSERT_TRUE(login && logout && notice);
+  WaitOpen(login);
+  WaitOpen(notice);
+
+  struct Kind {
+    HWND popup;
+    const wchar_t* file;
+  };
+  for (Kind k : {Kind{login, L"popup-login.png"}, Kind{logout, L"popup-logout.png"},
+                 Kind{notice, L"popup-notice.png"}}) {
+    const RECT r = Rect(k.popup);
+    const Shot shot = Capture(r);
+    SaveScreenshot(shot, k.file);
+    SCOPED_TRACE(std::string(k.file, k.file + wcslen(k.file)));
+    const RECT name = ControlBox(k.popup, kLblNameId);
+    const RECT desc = ControlBox(k.popup, kLblDescId);
+    const RECT note = ControlBox(k.popup, kPicNoteId);
+
+    // The artwork: frame on the left edge, pale cyan inside, white beyond the
+    // image's right edge and in its transparent corner.
+    const int gifWidth = MulDiv(176, static_cast<int>(std::lround(1440 / geo_.tppX)), 96);
+    EXPECT_TRUE(Near(shot.At(0, shot.height / 2), 70, 150, 186, 30));
+    const uint32_t inside = shot.At(shot.width / 2, 8);
+    EXPECT_TRUE(B(inside) > 230 && G(inside) > 230 && R(inside) < B(inside)) << std::hex << inside;
+    if (shot.width > gifWidth) {
+      EXPECT_EQ(shot.At(gifWidth, shot.height / 2), 0xFFFFFFu);
+    }
+    EXPECT_EQ(shot.At(0, 0), 0xFFFFFFu);
+
+    const ColourCount blueName = CountColour(shot, name, 32, 135, 249);
+    const ColourCount blueDesc = CountColour(shot, desc, 32, 135, 249);
+    const ColourCount greenName = CountColour(shot, name, 0, 192, 0);
+    const ColourCount redDesc = CountColour(shot, desc, 255, 0, 0);
+    const ColourCount noteBack = CountColour(shot, note, 240, 255, 255, 4);
+    const ColourCount envelopeLine = CountColour(shot, note, 128, 128, 128, 4);
+    if (k.popup == login || k.popup == logout) {
+      EXPECT_GE(blueName.count, 15);
+      EXPECT_EQ(greenName.count, 0);
+      // The name line is centred in its label.
+      const int middle = (name.left + name.right) / 2;
+      EXPECT_NEAR((blueName.minX + blueName.maxX) / 2, middle, 3);
+      EXPECT_EQ(noteBack.count, 0) << "no envelope";
+    }
+    if (k.popup == login) {
+      EXPECT_GE(blueDesc.count, 15);
+      EXPECT_EQ(redDesc.count, 0);
+    }
+    if (k.popup == logout) {
+      EXPECT_GE(redDesc.count, 15);
+      EXPECT_EQ(blueDesc.count, 0);
+    }
+    if (k.popup == notice) {
+      EXPECT_GE(greenName.count, 15);
+      EXPECT_EQ(blueName.count, 0);
+      EXPECT_EQ(blueDesc.count + redDesc.count, 0) << "empty description";
+      EXPECT_GE(noteBack.count, 20);
+      EXPECT_GE(envelopeLine.count, 20);
+    }
+  }
+}
+
+// ---- failures and resources ----
+
+TEST_F(PopupWinTest, StartThatFailsLeavesNothingBehind) {
+  gPopupCount = INT32_MAX;
+  try {
+    Start(*NewFrmTindra(), u"x", 0, geo_.nSX, geo_.nSY);
+    ADD_FAILURE() << "no error";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.number(), kErrOverflow);
+  }
+  EXPECT_EQ(gPopupCount, INT32_MAX);
+  EXPECT_TRUE(PopupWindows().empty());
+  EXPECT_EQ(Forms().size(), 0u);
+  gPopupCount = 0;
+}
+
+TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
+  // 50 popups at a time, half closed by a click and the rest as the main form's
+  // unload closes them.
+  auto round = [&] {
+    for (int i = 0; i < 50; ++i)
+      Start(*NewFrmTindra(), u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
+            static_cast<int16_t>(i % 4), geo_.nSX, geo_.nSY - (i % 7) * 1985);
+    PumpFor(30);  // let them paint and tick
+    EXPECT_EQ(gPopupCount, static_cast<int32_t>(PopupWindows().size()));
+    bool click = false;
+    for (HWND h : PopupWindows()) {
+      if ((click = !click)) {
+        PostMessageW(Control(h, kPicture1Id), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageW(Control(h, kPicture1Id), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+      }
+    }
+    PumpFor(30);
+    Forms().UnloadAllExcept(u"FRMMAIN");
+    PumpFor(10);
+    ASSERT_EQ(gPopupCount, 0);
+    ASSERT_TRUE(PopupWindows().empty());
+  };
+  // A first round puts the one-time costs in the baseline: window classes, the decoded
+  // artwork, and the platform's cache of display contexts, which grows with the
+  // number of windows painting at once.
+  round();
+  const DWORD gdi = GdiObjects();
+  const DWORD user = UserObjects();
+  {
+    // The counters see one object more, and one fewer again when it is gone.
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    EXPECT_EQ(GdiObjects(), gdi + 1);
+    EXPECT_EQ(UserObjects(), user + 1);
+    DeleteObject(brush);
+    DestroyWindow(window);
+    ASSERT_EQ(GdiObjects(), gdi);
+    ASSERT_EQ(UserObjects(), user);
+  }
+  for (int i = 0; i < 10; ++i) round();
+  EXPECT_EQ(GdiObjects(), gdi) << GdiTypes();
+  EXPECT_EQ(UserObjects(), user);
+}
+
+// ---- other dpi settings (run by popup_dpi_test.sh with the dpi set) ----
+
+TEST_F(PopupWinTest, ScalesWithTheScreenDpi) {
+  const char* expected = std::getenv("TINDRA_EXPECT_DPI");
+  if (!expected) GTEST_SKIP() << "run by popup_dpi_test.sh";
+  const int dpi = std::atoi(expected);
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(GetDeviceCaps(screen, LOGPIXELSY), dpi);
+  ReleaseDC(nullptr, screen);
+  const float tpp = 1440.0f / static_cast<float>(dpi);
+  EXPECT_FLOAT_EQ(geo_.tppX, tpp);
+
+  HWND logout = StartPopup(u"홍길동", 1, geo_.nSY);
+  HWND notice = StartPopup(u"공지 사항", 5, geo_.nSY - 1985);
+  ASSERT_TRUE(logout && notice);
+  const RECT r = Rect(logout);
+  // 2685 twips wide, to the nearest whole pixel.
+  EXPECT_EQ(r.right - r.left, Px(2685, tpp));
+  EXPECT_LE(std::fabs((r.right - r.left) * tpp - 2685.0f), tpp / 2);
+  EXPECT_EQ(r.bottom - r.top, Px(1965, tpp));
+  RECT note = Rect(Control(notice, kPicNoteId));
+  EXPECT_EQ(note.right - note.left, MulDiv(32, dpi, 96));
+  WaitOpen(notice);
+
+  const Shot shot = Capture(r);
+  const std::wstring suffix = L"-" + std::to_wstring(dpi) + L"dpi.png";
+  SaveScreenshot(shot, L"popup-logout" + suffix);
+  SaveScreenshot(Capture(Rect(notice)), L"popup-notice" + suffix);
+  // The artwork grew too: the frame runs down the left edge and the image's white
+  // right margin starts at 176 * dpi / 96.
+  EXPECT_TRUE(Near(shot.At(0, shot.height / 2), 70, 150, 186, 30));
+  const int gifWidth = MulDiv(176, dpi, 96);
+  if (shot.width > gifWidth) {
+    EXPECT_EQ(shot.At(gifWidth, shot.height / 2), 0xFFFFFFu);
+  }
+  EXPECT_NE(shot.At(gifWidth - 3, shot.height / 2), 0xFFFFFFu);
+  // The text grew with the font: the red line is taller than at 96 dpi (about 10 px).
+  const RECT desc = ControlBox(logout, kLblDescId);
+  int top = INT_MAX, bottom = INT_MIN;
+  for (int y = desc.top; y < desc.bottom && y < shot.height; ++y)
+    for (int x = desc.left; x < desc.right; ++x)
+      if (Near(shot.At(x, y), 255, 0, 0, 24)) top = std::min(top, y), bottom = std::max(bottom, y);
+  ASSERT_LE(top, bottom);
+  EXPECT_GE(bottom - top + 1, MulDiv(10, dpi, 96) - 2);
+}
+
+}  // namespace
+}  // namespace tindra
