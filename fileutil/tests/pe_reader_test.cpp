@@ -39,9 +39,11 @@ TEST(PeReader, FindsTheBlockOfAFixture) {
 
 TEST(PeReader, ImageBuiltInMemory) {
   const std::vector<uint8_t> data = testing::OwnBlock();
-  const auto block = ReadPeVersionResource(PeImage(VersionRsrc(data)));
-  ASSERT_TRUE(block.has_value());
-  EXPECT_EQ(*block, data);
+  for (bool pe32Plus : {false, true}) {
+    const auto block = ReadPeVersionResource(PeImage(VersionRsrc(data), pe32Plus));
+    ASSERT_TRUE(block.has_value()) << pe32Plus;
+    EXPECT_EQ(*block, data);
+  }
 }
 
 TEST(PeReader, EveryTruncationOfAFixtureIsSafe) {

@@ -89,7 +89,7 @@ inline std::vector<uint8_t> OwnBlock() {
 // A PE32 image whose only section is .rsrc at RVA 0x1000, file offset 0x200,
 // holding `rsrc` (offsets inside it are relative to its start).
 inline constexpr uint32_t kRsrcRva = 0x1000;
-inline std::vector<uint8_t> PeImage(const std::vector<uint8_t>& rsrc) {
+inline std::vector<uint8_t> PeImage(const std::vector<uint8_t>& rsrc, bool pe32Plus = false) {
   std::vector<uint8_t> b(0x200, 0);
   b[0] = 'M';
   b[1] = 'Z';
@@ -97,15 +97,18 @@ inline std::vector<uint8_t> PeImage(const std::vector<uint8_t>& rsrc) {
   b[0x40] = 'P';
   b[0x41] = 'E';
   const size_t coff = 0x44;
-  Put16(b, coff + 0, 0x14C);   // i386
-  Put16(b, coff + 2, 1);       // one section
-  Put16(b, coff + 16, 224);    // optional header size
+  // PE32+ has 16 more bytes of header before the data directories.
+  const size_t optionalSize = pe32Plus ? 240 : 224;
+  const size_t dirs = pe32Plus ? 112 : 96;
+  Put16(b, coff + 0, pe32Plus ? 0x8664 : 0x14C);
+  Put16(b, coff + 2, 1);  // one section
+  Put16(b, coff + 16, static_cast<uint32_t>(optionalSize));
   const size_t opt = coff + 20;
-  Put16(b, opt + 0, 0x10B);    // PE32
-  Put32(b, opt + 92, 16);      // data directories
-  Put32(b, opt + 96 + 2 * 8, kRsrcRva);
-  Put32(b, opt + 96 + 2 * 8 + 4, static_cast<uint32_t>(rsrc.size()));
-  const size_t section = opt + 224;
+  Put16(b, opt + 0, pe32Plus ? 0x20B : 0x10B);
+  Put32(b, opt + dirs - 4, 16);  // number of data directories
+  Put32(b, opt + dirs + 2 * 8, kRsrcRva);
+  Put32(b, opt + dirs + 2 * 8 + 4, static_cast<uint32_t>(rsrc.size()));
+  const size_t section = opt + optionalSize;
   const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
   for (int i = 0; i < 8; ++i) b[section + i] = static_cast<uint8_t>(name[i]);
   Put32(b, section + 8, static_cast<uint32_t>(rsrc.size()));
