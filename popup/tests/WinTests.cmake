@@ -4,3 +4,10 @@ tindra_add_gtest(popup_win_tests SOURCES popup_win_test.cpp popup_test.rc
                  LIBS tindra_popup_win32 TIMEOUT 180)
 target_compile_definitions(popup_win_tests PRIVATE
   TINDRA_SCREENSHOT_DIR="Z:${CMAKE_BINARY_DIR}/../screenshots")
+
+foreach(dpi 120 144)
+  add_test(NAME PopupDpi.${dpi}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/popup_dpi_test.sh
+                   $<TARGET_FILE:popup_win_tests> ${dpi} ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(PopupDpi.${dpi} PROPERTIES TIMEOUT 180 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+endforeach()
