@@ -1,9 +1,8 @@
-#include "fileutil/modFile.h"
-
 #include <array>
 #include <string_view>
 
 #include "common/text.h"
+#include "fileutil/modFile.h"
 
 namespace tindra {
 

@@ -18,7 +18,7 @@ class FileVerList {
  public:
   static constexpr int32_t kCount = 13;
 
-  FileVerList() = default;  // the empty result
+  FileVerList() = default;                                    // the empty result
   explicit FileVerList(std::vector<std::u16string> entries);  // exactly 13 entries
 
   bool IsEmpty() const noexcept { return entries_.empty(); }

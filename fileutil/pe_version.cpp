@@ -48,8 +48,7 @@ class SpanReader : public ByteReader {
 
 class FileReader : public ByteReader {
  public:
-  explicit FileReader(const std::filesystem::path& path)
-      : in_(path, std::ios::binary) {
+  explicit FileReader(const std::filesystem::path& path) : in_(path, std::ios::binary) {
     if (!in_) return;
     in_.seekg(0, std::ios::end);
     const auto end = in_.tellg();

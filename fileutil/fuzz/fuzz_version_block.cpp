@@ -49,8 +49,7 @@ void CheckShape(const FileVerList& list) {
     // Every entry is its field name, bare or followed by ": ".
     const std::u16string& entry = list[i];
     if (entry.compare(0, name.size(), name) != 0) __builtin_trap();
-    if (entry.size() != name.size() && entry.compare(name.size(), 2, u": ") != 0)
-      __builtin_trap();
+    if (entry.size() != name.size() && entry.compare(name.size(), 2, u": ") != 0) __builtin_trap();
     names.remove_prefix(semi == std::u16string_view::npos ? names.size() : semi + 1);
   }
 }

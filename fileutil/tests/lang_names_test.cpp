@@ -35,8 +35,13 @@ TEST(GetLangName, NoNameForOtherTexts) {
   EXPECT_EQ(GetLangName(u""), u"");
   EXPECT_EQ(GetLangName(u"041"), u"");
   EXPECT_EQ(GetLangName(u" 0412"), u"");
-  EXPECT_EQ(GetLangName(u"0\u0130" u"12"), u"");  // only ASCII letters change case
-  EXPECT_EQ(GetLangName(std::u16string(u"04\0" u"2", 4)), u"");
+  EXPECT_EQ(GetLangName(u"0\u0130"
+                        u"12"),
+            u"");  // only ASCII letters change case
+  EXPECT_EQ(GetLangName(std::u16string(u"04\0"
+                                       u"2",
+                                       4)),
+            u"");
 }
 
 TEST(GetLangName, TableHas116DistinctRowsOverAllIdentifiers) {

@@ -32,9 +32,9 @@ TEST(PeReader, FindsTheBlockOfAFixture) {
   ASSERT_GE(block->size(), 6u);
   // The block starts with its own length; its key is VS_VERSION_INFO.
   EXPECT_EQ(size_t{(*block)[0]} | (size_t{(*block)[1]} << 8), block->size());
-  EXPECT_EQ(Utf16ToUtf8(std::u16string_view(
-                reinterpret_cast<const char16_t*>(block->data() + 6), 15)),
-            "VS_VERSION_INFO");
+  EXPECT_EQ(
+      Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(block->data() + 6), 15)),
+      "VS_VERSION_INFO");
 }
 
 TEST(PeReader, ImageBuiltInMemory) {
@@ -131,11 +131,11 @@ TEST(PeReader, LanguageAsVersionDllTakesItOnAKoreanSystem) {
     uint8_t taken;
   };
   const Case cases[] = {
-      {{0x0409, 0x0412}, 1},          // Korean before English
-      {{0x0407, 0x0409}, 1},          // then US English
-      {{0x0407, 0x040C}, 0},          // else the first
-      {{0x0412, 0x0000}, 1},          // neutral first of all
-      {{0x0409, 0x0012}, 1},          // Korean, neutral sublanguage
+      {{0x0409, 0x0412}, 1},  // Korean before English
+      {{0x0407, 0x0409}, 1},  // then US English
+      {{0x0407, 0x040C}, 0},  // else the first
+      {{0x0412, 0x0000}, 1},  // neutral first of all
+      {{0x0409, 0x0012}, 1},  // Korean, neutral sublanguage
   };
   for (const Case& c : cases) {
     const auto block = ReadPeVersionResource(PeImage(LanguagesRsrc(c.languages)));

@@ -29,7 +29,8 @@ TEST(GetFileVer, ProgramsOwnBlock) {
   EXPECT_EQ(list[7], u"ProductVersion: 1.00.0027");
   EXPECT_EQ(list[3], u"InternalName: Tindra");
   EXPECT_EQ(list[5], u"OriginalFilename: Tindra.exe");
-  for (int32_t i : {4, 8, 9, 10, 11}) EXPECT_EQ(list[i].substr(list[i].find(u':')), u": Not specified");
+  for (int32_t i : {4, 8, 9, 10, 11})
+    EXPECT_EQ(list[i].substr(list[i].find(u':')), u": Not specified");
   EXPECT_EQ(list[12], u"Language: Korean");
   EXPECT_TRUE(h.boxes.shown.empty());
   EXPECT_EQ(h.source.lastName, u"C:\\Tindra\\Tindra.exe");
@@ -65,11 +66,11 @@ TEST(GetFileVer, LanguageOfTheFirstTable) {
 
 TEST(GetFileVer, ValuesOfBothKeyParitiesEmptyOrNot) {
   Harness h(VersionBlock({{u"040904B0",
-                           {{u"Comments", u""},          // 8: even, empty
-                            {u"PrivateBuild", u"p"},     // 12: even
-                            {u"SpecialBuild", u""},      // 12: even, empty
-                            {u"LegalCopyright", u"c"},   // 14: even
-                            {u"LegalTrademarks", u""},   // 15: odd, empty
+                           {{u"Comments", u""},         // 8: even, empty
+                            {u"PrivateBuild", u"p"},    // 12: even
+                            {u"SpecialBuild", u""},     // 12: even, empty
+                            {u"LegalCopyright", u"c"},  // 14: even
+                            {u"LegalTrademarks", u""},  // 15: odd, empty
                             {u"InternalName", u"in"},
                             {u"FileDescription", u"d"}}}}));  // 15: odd
   const FileVerList list = GetFileVer(u"f");
@@ -100,10 +101,9 @@ TEST(GetFileVer, EntryWithNoValueAtAllReadsEmpty) {
 
 TEST(GetFileVer, KeysNeedTheTypeWordInFront) {
   // "FileVersion" inside a value is no key; the first real key wins.
-  Harness h(VersionBlock({{u"041204B0",
-                           {{u"Comments", u"FileVersion"},
-                            {u"FileVersion", u"2.0"},
-                            {u"FileVersion", u"3.0"}}}}));
+  Harness h(VersionBlock(
+      {{u"041204B0",
+        {{u"Comments", u"FileVersion"}, {u"FileVersion", u"2.0"}, {u"FileVersion", u"3.0"}}}}));
   const FileVerList list = GetFileVer(u"f");
   EXPECT_EQ(list[2], u"FileVersion: 2.0");
   EXPECT_EQ(list[8], u"Comments: FileVersion");
@@ -143,14 +143,40 @@ TEST(GetFileVer, BlocksEndingInsideAnEntry) {
     size_t boxes;
   };
   const Case cases[] = {
-      {u"\x0001" u"FileVersion"s, 2, u"FileVersion", 1},             // P at the end
-      {u"\x0001" u"FileVersion" u"\0"s, 2, u"FileVersion", 1},      // P+1 at the end
-      {u"\x0001" u"FileVersion" u"x"s, 2, u"FileVersion", 1},
-      {u"\x0001" u"FileVersion" u"\0\0"s, 2, u"FileVersion", 1},
-      {u"\x0001" u"FileVersion" u"\0\0" u"7\0"s, 2, u"FileVersion: 7", 0},
-      {u"\x0001" u"StringFileInfo"s, 12, u"Language: ", 0},  // no table at all
-      {u"\x0001" u"StringFileInfo" u"\x0001" u"0412"s, 12, u"Language", 1},  // key runs off
-      {u"\x0001" u"StringFileInfo" u"\0" u"\x0001" u"0412\0"s, 12, u"Language: Korean", 0},
+      {u"\x0001"
+       u"FileVersion"s,
+       2, u"FileVersion", 1},  // P at the end
+      {u"\x0001"
+       u"FileVersion"
+       u"\0"s,
+       2, u"FileVersion", 1},  // P+1 at the end
+      {u"\x0001"
+       u"FileVersion"
+       u"x"s,
+       2, u"FileVersion", 1},
+      {u"\x0001"
+       u"FileVersion"
+       u"\0\0"s,
+       2, u"FileVersion", 1},
+      {u"\x0001"
+       u"FileVersion"
+       u"\0\0"
+       u"7\0"s,
+       2, u"FileVersion: 7", 0},
+      {u"\x0001"
+       u"StringFileInfo"s,
+       12, u"Language: ", 0},  // no table at all
+      {u"\x0001"
+       u"StringFileInfo"
+       u"\x0001"
+       u"0412"s,
+       12, u"Language", 1},  // key runs off
+      {u"\x0001"
+       u"StringFileInfo"
+       u"\0"
+       u"\x0001"
+       u"0412\0"s,
+       12, u"Language: Korean", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.units.size());
@@ -162,7 +188,11 @@ TEST(GetFileVer, BlocksEndingInsideAnEntry) {
 }
 
 TEST(GetFileVer, OddTrailingByteIsNotPartOfAnyUnit) {
-  std::vector<uint8_t> b = Units(u"\x0001" u"FileVersion" u"\0\0" u"9"s);
+  std::vector<uint8_t> b = Units(
+      u"\x0001"
+      u"FileVersion"
+      u"\0\0"
+      u"9"s);
   b.push_back('\0');  // half a NUL
   Harness h(b);
   EXPECT_EQ(GetFileVer(u"f")[2], u"FileVersion");

@@ -10,7 +10,7 @@ namespace tindra::testing {
 struct TextValue {
   std::u16string key;
   std::u16string value;
-  bool nul = true;  // false: the value ends where the block ends
+  bool nul = true;      // false: the value ends where the block ends
   bool absent = false;  // true: the entry has no value at all, not even a NUL
 };
 struct Table {

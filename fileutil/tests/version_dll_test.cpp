@@ -1,8 +1,7 @@
 // Windows only: version.dll and the portable PE reader hand over the same buffer, for
 // the fixtures and for the DLLs and programs of the system folder.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <filesystem>

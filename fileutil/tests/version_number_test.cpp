@@ -23,10 +23,11 @@ TEST(GetFileVerNumber, AsTheSelfUpdateCallsIt) {
     std::u16string expected;
   };
   const Case cases[] = {
-      {u"1.00.0027", u"1.00.27"},  {u"1.00.0000", u"1.00.0"}, {u"000123", u"123"},
-      {u"0", u"0"},                {u"2.5.", u"2.5."},        {u"1.2.beta", u"1.2.beta"},
-      {u"1.2. 7", u"1.2. 7"},      {u"", u""},                {u"abc", u"abc"},
-      {u"1.0 (build 0042)", u"1.0 (build 0042)"},
+      {u"1.00.0027", u"1.00.27"}, {u"1.00.0000", u"1.00.0"},
+      {u"000123", u"123"},        {u"0", u"0"},
+      {u"2.5.", u"2.5."},         {u"1.2.beta", u"1.2.beta"},
+      {u"1.2. 7", u"1.2. 7"},     {u"", u""},
+      {u"abc", u"abc"},           {u"1.0 (build 0042)", u"1.0 (build 0042)"},
   };
   for (const Case& c : cases) {
     Harness h(WithFileVersion(c.fileVersion));
@@ -85,7 +86,8 @@ TEST(GetFileVerNumber, LastDotBeyondSixteenBits) {
     EXPECT_TRUE(h.boxes.shown.empty());
     EXPECT_EQ(GetFileVerNumber(u"f", false, false), value);
     ASSERT_EQ(h.boxes.shown.size(), 1u);
-    EXPECT_EQ(h.boxes.shown[0], u"Error 6 (Overflow) in procedure GetFileVerNumber of Module mdlFile");
+    EXPECT_EQ(h.boxes.shown[0],
+              u"Error 6 (Overflow) in procedure GetFileVerNumber of Module mdlFile");
   }
 }
 

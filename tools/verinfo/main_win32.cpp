@@ -1,7 +1,9 @@
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <exception>
@@ -29,8 +31,7 @@ int main() {
     int argc = 0;
     std::unique_ptr<LPWSTR, LocalFreer> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     std::vector<std::u16string> args;
-    for (int i = 1; argv && i < argc; ++i)
-      args.push_back(tindra::win32::FromWide(argv.get()[i]));
+    for (int i = 1; argv && i < argc; ++i) args.push_back(tindra::win32::FromWide(argv.get()[i]));
     return tindra::VerinfoMain(args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tindra-verinfo: %s\n", e.what());
