@@ -1,5 +1,7 @@
 #include "fileutil/modFile.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <string_view>
