@@ -47,11 +47,54 @@ UniqueInternet OpenInternetSession() {
   return session;
 }
 
-UniqueInternet OpenUrl(HINTERNET session, const std::u16string& url) {
-  // ANSI call: the Korean folder name of the URL leaves in the ANSI code page.
-  std::string ansi = ToAnsi(url);
-  return UniqueInternet(
-      InternetOpenUrlA(session, ansi.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
+  // An http URL goes through a connection handle of its own, so that the time-outs
+  // can be set on it: not every WinINet passes a session's time-outs on to the
+  // connection InternetOpenUrl makes, and a server that accepts and never answers
+  // would then hold the caller for ever.
+  std::wstring wide = ToWide(url);
+  URL_COMPONENTSW parts;
+  ZeroMemory(&parts, sizeof(parts));
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = 1;
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  if (!InternetCrackUrlW(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts) ||
+      parts.nScheme != INTERNET_SCHEME_HTTP || !parts.lpszHostName) {
+    // Anything but plain http: as the platform opens it (ANSI, the Korean folder name
+    // in the ANSI code page).
+    std::string ansi = ToAnsi(url);
+    UrlRequest opened;
+    opened.request.reset(
+        InternetOpenUrlA(session, ansi.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    return opened;
+  }
+  std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring path;
+  if (parts.lpszUrlPath) path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (path.empty()) path = L"/";
+
+  // ANSI calls: the path leaves in the ANSI code page, as InternetOpenUrlA sends it.
+  UrlRequest opened;
+  UniqueInternet connection(InternetConnectA(session, ToAnsi(FromWide(host)).c_str(), parts.nPort, nullptr,
+                                             nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return opened;
+  DWORD timeout = kNetTimeoutMs;
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionA(connection.get(), option, &timeout, sizeof(timeout));
+  }
+  UniqueInternet request(HttpOpenRequestA(connection.get(), "GET", ToAnsi(FromWide(path)).c_str(), nullptr,
+                                          nullptr, nullptr, INTERNET_FLAG_RELOAD, 0));
+  if (!request) return opened;
+  for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionA(request.get(), option, &timeout, sizeof(timeout));
+  }
+  if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return opened;
+  opened.connection = std::move(connection);
+  opened.request = std::move(request);
+  return opened;
 }
 
 DWORD HttpStatus(HINTERNET request) {
@@ -69,7 +112,7 @@ bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) {
   body.clear();
   UniqueInternet session = OpenInternetSession();
   if (!session) return false;
-  UniqueInternet request = OpenUrl(session.get(), url);
+  UrlRequest request = OpenUrl(session.get(), url);
   if (!request || !IsSuccess(HttpStatus(request.get()))) return false;
   long long expected = ContentLength(request.get());
   char buf[4096];
@@ -97,7 +140,8 @@ bool SafeDownload(const std::u16string& url, const std::u16string& localPath) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() != INVALID_HANDLE_VALUE) {
       UniqueInternet session = OpenInternetSession();
-      UniqueInternet request = session ? OpenUrl(session.get(), url) : nullptr;
+      UrlRequest request;
+      if (session) request = OpenUrl(session.get(), url);
       if (request && IsSuccess(HttpStatus(request.get()))) {
         long long expected = ContentLength(request.get());
         long long total = 0;

@@ -29,9 +29,19 @@ using UniqueInternet = std::unique_ptr<std::remove_pointer_t<HINTERNET>, Interne
 // connect, send and receive time-outs set to kNetTimeoutMs. Null on failure.
 UniqueInternet OpenInternetSession();
 
-// InternetOpenUrlA, always from the server (INTERNET_FLAG_RELOAD). `url` is sent in
-// the ANSI code page. Null on failure.
-UniqueInternet OpenUrl(HINTERNET session, const std::u16string& url);
+// An open request and the connection it runs on. Closing a connection handle ends
+// its requests, so both live together; the request closes first.
+struct UrlRequest {
+  UniqueInternet connection;
+  UniqueInternet request;
+  HINTERNET get() const noexcept { return request.get(); }
+  explicit operator bool() const noexcept { return static_cast<bool>(request); }
+};
+
+// Sends a GET for `url`, always to the server (INTERNET_FLAG_RELOAD), with the
+// session's agent and the time-outs set on the connection and the request. The path
+// is sent in the ANSI code page. Empty on failure (no status is checked here).
+UrlRequest OpenUrl(HINTERNET session, const std::u16string& url);
 
 // The response's HTTP status code; 0 when it cannot be read.
 DWORD HttpStatus(HINTERNET request);

@@ -11,7 +11,7 @@ std::u16string ReadUrlText(const std::u16string& url) {
   std::u16string result;
   win32::UniqueInternet session = win32::OpenInternetSession();
   if (!session) return result;
-  win32::UniqueInternet request = win32::OpenUrl(session.get(), url);
+  win32::UrlRequest request = win32::OpenUrl(session.get(), url);
   if (!request) return result;
   // One read of at most 20 bytes into a buffer of spaces; the status is not looked at,
   // so the start of an error page comes back like any other body.

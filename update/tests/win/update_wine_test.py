@@ -1,0 +1,390 @@
+#!/usr/bin/env python3
+"""The start-up update under Wine: the real Tindra.exe (test copies of revisions 27
+and 28 that take the server address from TINDRA_TEST_UPDATE_HOST), Vantorel.exe and
+Pellmora.exe against tools/update_server.py on 127.0.0.1.
+
+Runs inside scripts/test-env.sh (display, Wine prefix, Korean locale). Every
+scenario ends every program it started. Exit status 0 when all scenarios pass.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+import traceback
+
+CP949_FOLDER = "\\xc0\\xda\\xb5\\xbf\\xbe\\xf7\\xb5\\xa5\\xc0\\xcc\\xc6\\xae_v1"
+CANNOT_READ = "Vantorel.exe의 최신버전 정보를 읽어올 수 없습니다!"
+NO_REPLACER = "파일교체 프로그램을 찾을 수 없습니다."
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Env:
+    def __init__(self, build, source):
+        self.build = build
+        self.source = source
+        p = lambda *parts: os.path.join(build, *parts)
+        self.tindra = {27: p("programs", "Tindra_update_t27", "Tindra.exe"),
+                       28: p("programs", "Tindra_update_t28", "Tindra.exe")}
+        self.vantorel = {27: p("vantorel", "Vantorel.exe"), 26: p("vantorel", "Vantorel_r26.exe")}
+        self.pellmora = p("pellmora", "Pellmora.exe")
+        self.probe_exe = p("update", "tests", "update-probe.exe")
+        self.poke_exe = p("tools", "poke", "tindra-poke.exe")
+        self.work = p("update", "tests", "wine-work")
+        self.root = os.path.join(self.work, "server")
+        self.control = os.path.join(self.work, "control.json")
+        self.log = os.path.join(self.work, "server.log")
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.root)
+        self.server = None
+        self.port = None
+        self.started = []
+
+    # ---- the server
+
+    def start_server(self):
+        self.server = subprocess.Popen(
+            [sys.executable, os.path.join(self.source, "tools", "update_server.py"),
+             "--root", self.root, "--port", "0", "--log", self.log, "--control", self.control],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
+        self.port = int(self.server.stdout.readline())
+
+    def stop_server(self):
+        if self.server:
+            self.server.terminate()
+            try:
+                self.server.wait(10)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+                self.server.wait()
+
+    def publish(self, files, status=None, hang=None, cut=None):
+        """Serves exactly `files` (name -> local path or bytes) with the given misbehaviour."""
+        for name in os.listdir(self.root):
+            os.remove(os.path.join(self.root, name))
+        for name, content in files.items():
+            target = os.path.join(self.root, name)
+            if isinstance(content, bytes):
+                with open(target, "wb") as f:
+                    f.write(content)
+            else:
+                shutil.copyfile(content, target)
+        with open(self.control, "w", encoding="utf-8") as f:
+            json.dump({"status": status or {}, "hang": hang or [], "cut": cut or {}}, f)
+        open(self.log, "w").close()
+
+    def requests(self):
+        with open(self.log, encoding="utf-8") as f:
+            return [line.rstrip("\n") for line in f]
+
+    def requested(self, name):
+        return any(("/" + name + " ") in line for line in self.requests())
+
+    # ---- Wine programs
+
+    def wine_env(self, host):
+        env = dict(os.environ)
+        env["TINDRA_TEST_UPDATE_HOST"] = host
+        env["TINDRA_UPDATE_HOST"] = host
+        return env
+
+    def host(self):
+        return "127.0.0.1:%d" % self.port
+
+    def start(self, exe, host=None):
+        proc = subprocess.Popen(["wine", exe], env=self.wine_env(host or self.host()),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.started.append(proc)
+        return proc
+
+    def probe(self, *args, timeout=120):
+        r = subprocess.run(["wine", self.probe_exe] + [str(a) for a in args],
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def box(self, timeout_ms=20000):
+        rc, out = self.probe("box", timeout_ms)
+        check(rc == 0, "no message box appeared within %d ms" % timeout_ms)
+        return out
+
+    def poke(self, text, wait=20):
+        if not os.path.exists(self.poke_exe):
+            return None
+        r = subprocess.run(["wine", self.poke_exe, "--wait", str(wait), "--", text],
+                           env=self.wine_env(self.host() if self.port else "127.0.0.1"),
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=wait + 30)
+        return r.returncode
+
+    def program_folder(self, name, checker=27, replacer=True, tindra=27):
+        folder = os.path.join(self.work, name)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        shutil.copyfile(self.tindra[tindra], os.path.join(folder, "Tindra.exe"))
+        if checker:
+            shutil.copyfile(self.vantorel[checker], os.path.join(folder, "Vantorel.exe"))
+        if replacer:
+            shutil.copyfile(self.pellmora, os.path.join(folder, "Pellmora.exe"))
+        return folder
+
+    def version(self, path):
+        rc, out = self.probe("version", path)
+        return out.strip() if rc == 0 else ""
+
+    def end_all(self):
+        """Ends Tindra politely when it listens, then whatever of ours still runs."""
+        if self.probe("running", "Tindra.exe")[0] == 0:
+            self.poke("end", wait=3)
+            self.probe("waitgone", "Tindra.exe", 5000)
+        for _ in range(5):  # boxes left open by a failed scenario
+            if self.probe("box", 300)[0] != 0:
+                break
+        for name in ("Tindra.exe", "Vantorel.exe", "Pellmora.exe"):
+            self.probe("kill", name)
+        for proc in self.started:
+            try:
+                proc.wait(15)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        self.started = []
+
+
+def same_file(a, b):
+    with open(a, "rb") as f, open(b, "rb") as g:
+        return f.read() == g.read()
+
+
+def leftovers(folder):
+    """Files a transfer may have left behind."""
+    return [n for n in os.listdir(folder) if n.lower().endswith((".tmp", ".part"))]
+
+
+def wait_started(env, proc):
+    """Start-up has finished once Tindra takes a poke."""
+    rc = env.poke("0;test")
+    if rc is None:  # no poke tool in this build: settle for a running process
+        time.sleep(3)
+        check(proc.poll() is None, "Tindra ended during start-up")
+    else:
+        check(rc == 0, "Tindra did not take a poke after start-up (tindra-poke exit %s)" % rc)
+
+
+# ---- scenarios
+
+def scenario_unreachable_server(env):
+    folder = env.program_folder("unreachable")
+    with socket.socket() as s:  # a port nobody listens on
+        s.bind(("127.0.0.1", 0))
+        dead = "127.0.0.1:%d" % s.getsockname()[1]
+    proc = env.start(os.path.join(folder, "Tindra.exe"), host=dead)
+    out = env.box()
+    check("caption: Tindra" in out, "box caption: %r" % out)
+    check("text: " + CANNOT_READ in out, "box text: %r" % out)
+    check("icon" in out, "the message has no error icon: %r" % out)
+    wait_started(env, proc)
+    check(env.poke("end") in (0, None), "end not taken")
+    proc.wait(20)
+
+
+def scenario_error_page_and_raw_request(env):
+    folder = env.program_folder("error page")
+    env.publish({"Vantorel.exe": env.vantorel[27], "Pellmora.exe": env.pellmora},
+                status={"Vantorel_lastver.txt": 404})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    lines = env.requests()
+    check(not env.requested("Vantorel.exe"), "a download happened: %r" % lines)
+    check(env.requested("Tindra_lastver.txt"), "the checker did not run: %r" % lines)
+    raw = "GET /download/%s/Vantorel_lastver.txt HTTP/1.1 | User-Agent: VB OpenUrl" % CP949_FOLDER
+    check(raw in lines, "request line not sent as raw CP949 by 'VB OpenUrl': %r" % lines)
+
+
+def scenario_current_checker(env):
+    folder = env.program_folder("current")
+    env.publish({"Vantorel_lastver.txt": b"27\r\n", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(not env.requested("Vantorel.exe") and not env.requested("Pellmora.exe"),
+          "downloaded although current: %r" % env.requests())
+    check(env.requested("Tindra_lastver.txt"), "the checker did not run")
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file appeared")
+
+
+def scenario_older_checker(env):
+    folder = env.program_folder("older", checker=26)
+    with open(os.path.join(folder, "Pellmora.exe"), "wb") as f:
+        f.write(b"old replacer")
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]), "checker not updated")
+    check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora), "replacer not updated")
+    check(env.version(os.path.join(folder, "Vantorel.exe")) == "1.00.0027", "checker version")
+    check(env.requested("Tindra_lastver.txt"), "the new checker did not run")
+    check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+
+
+def scenario_missing_checker(env):
+    folder = env.program_folder("missing", checker=None)
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]), "checker not fetched")
+    check(env.requested("Pellmora.exe"), "replacer not fetched")
+
+
+def scenario_latest_zero_without_checker(env):
+    folder = env.program_folder("zero", checker=None)
+    env.publish({"Vantorel_lastver.txt": b"0", "Vantorel.exe": env.vantorel[27]})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    out = env.box()  # the shell's own box: the checker cannot be started
+    check(CANNOT_READ not in out, "unexpected update message: %r" % out)
+    wait_started(env, proc)
+    check(not env.requested("Vantorel.exe"), "downloaded with latest 0")
+    check(not os.path.exists(os.path.join(folder, "Vantorel.exe")), "a checker appeared")
+
+
+def scenario_checker_download_fails(env):
+    folder = env.program_folder("download fails", checker=26)
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora}, status={"Vantorel.exe": 500})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
+          "the old checker was touched")
+    check(not env.requested("Pellmora.exe"), "the replacer was fetched after a failure")
+    check(not env.requested("Tindra_lastver.txt"), "the checker ran after a failed update")
+    check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+
+
+def scenario_body_cut_short(env):
+    folder = env.program_folder("cut short", checker=26)
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora}, cut={"Vantorel.exe": 5000})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
+          "a short body replaced the checker")
+    check(not env.requested("Pellmora.exe"), "the replacer was fetched after a short body")
+    check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+
+
+def scenario_new_file_without_replacer(env):
+    folder = env.program_folder("no replacer", replacer=False)
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    out = env.box(30000)
+    check("text: " + NO_REPLACER + "\n\n" in out, "box text: %r" % out)
+    check(out.rstrip("\n").endswith("no replacer\\Pellmora.exe") or
+          "no replacer\\Pellmora.exe" in out, "box does not name the replacer path: %r" % out)
+    check("icon" not in out, "the message has an icon")
+    rc, shown = env.probe("window", "no replacer", 15000)
+    check(rc == 0, "no Explorer window on the program folder")
+    proc.wait(20)
+    check(same_file(os.path.join(folder, "New_Tindra.exe"), env.tindra[28]), "New_ file missing")
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+
+
+def scenario_hanging_server(env):
+    folder = env.program_folder("hang")
+    env.publish({"Vantorel_lastver.txt": b"27"}, hang=["Vantorel_lastver.txt"])
+    began = time.monotonic()
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    out = env.box(90000)
+    waited = time.monotonic() - began
+    check("text: " + CANNOT_READ in out, "box text: %r" % out)
+    check(waited < 75, "the read took %.0f s" % waited)
+    print("    hanging server: message after %.1f s" % waited)
+    wait_started(env, proc)
+
+
+def scenario_end_to_end(env):
+    folder = env.program_folder("end to end")
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
+    first = env.start(os.path.join(folder, "Tindra.exe"))
+    first.wait(60)  # hands over to the replacer and ends
+    tindra = os.path.join(folder, "Tindra.exe")
+    deadline = time.monotonic() + 60
+    while not same_file(tindra, env.tindra[28]) and time.monotonic() < deadline:
+        time.sleep(0.5)
+    check(same_file(tindra, env.tindra[28]), "the program was not replaced")
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+    check(env.version(tindra) == "1.00.0028", "version block: %r" % env.version(tindra))
+    check(env.probe("waitgone", "Pellmora.exe", 20000)[0] == 0, "the replacer did not end")
+    rc = env.poke("0;test", wait=40)
+    check(rc in (0, None), "revision 28 takes no poke (exit %s)" % rc)
+    check(env.probe("running", "Tindra.exe")[0] == 0, "revision 28 is not running")
+    check(env.requested("Tindra.exe"), "New_Tindra.exe was not fetched")
+
+
+SCENARIOS = [
+    scenario_unreachable_server,
+    scenario_error_page_and_raw_request,
+    scenario_current_checker,
+    scenario_older_checker,
+    scenario_missing_checker,
+    scenario_latest_zero_without_checker,
+    scenario_checker_download_fails,
+    scenario_body_cut_short,
+    scenario_new_file_without_replacer,
+    scenario_end_to_end,
+    scenario_hanging_server,
+]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("-k", help="run only scenarios whose name contains this")
+    args = parser.parse_args()
+    env = Env(os.path.abspath(args.build), os.path.abspath(args.source))
+    for exe in list(env.tindra.values()) + list(env.vantorel.values()) + [env.pellmora,
+                                                                          env.probe_exe]:
+        if not os.path.exists(exe):
+            print("missing program: %s" % exe)
+            return 1
+    env.start_server()
+    failed = []
+    try:
+        for scenario in SCENARIOS:
+            name = scenario.__name__[len("scenario_"):]
+            if args.k and args.k not in name:
+                continue
+            began = time.monotonic()
+            try:
+                scenario(env)
+                print("PASS %s (%.1f s)" % (name, time.monotonic() - began), flush=True)
+            except Exception as e:  # report and go on with the next scenario
+                failed.append(name)
+                detail = str(e) if isinstance(e, Failure) else traceback.format_exc()
+                print("FAIL %s: %s" % (name, detail), flush=True)
+            finally:
+                env.end_all()
+    finally:
+        env.stop_server()
+    print("%d failed: %s" % (len(failed), ", ".join(failed)) if failed else "all passed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
