@@ -30,6 +30,7 @@ import argparse
 import http.server
 import json
 import os
+import re
 import signal
 import sys
 import threading
@@ -105,8 +106,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):  # quiet on stderr; the log file has the requests
         pass
 
+    def parse_request(self):
+        # The request line is split at whitespace after a Latin-1 decoding, where the
+        # bytes 0x85 and 0xA0 (common in CP949 and UTF-8 text) count as whitespace:
+        # raw non-ASCII bytes are percent-encoded first and decoded again with the path.
+        self.original_requestline = self.raw_requestline
+        self.raw_requestline = re.sub(rb"[\x80-\xff]", lambda m: b"%%%02X" % m[0][0],
+                                      self.raw_requestline)
+        return super().parse_request()
+
     def log_request_line(self):
-        raw = self.raw_requestline.rstrip(b"\r\n")
+        raw = getattr(self, "original_requestline", self.raw_requestline).rstrip(b"\r\n")
         agent = self.headers.get("User-Agent", "") if self.headers else ""
         line = "%s | User-Agent: %s\n" % (escape_bytes(raw), agent)
         with self.server.log_lock:
