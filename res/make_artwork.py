@@ -282,7 +282,11 @@ def gif_file():
 
 
 def main():
-    out_dir = sys.argv[1] if len(sys.argv) > 1 else HERE
+    """make_artwork.py [OUT_DIR] writes the files (beside this script by default);
+    make_artwork.py --check exits with 1 when a committed file differs from what this
+    script draws."""
+    check = len(sys.argv) > 1 and sys.argv[1] == "--check"
+    out_dir = sys.argv[1] if len(sys.argv) > 1 and not check else HERE
     files = {
         "bell.ico": ico_file([raster(32, bell_shape, bell_shade),
                               raster(16, bell_shape, bell_shade)]),
@@ -290,9 +294,19 @@ def main():
                                   raster(16, envelope_shape, envelope_shade, envelope_fold)]),
         "background.gif": gif_file(),
     }
+    stale = []
     for name, blob in files.items():
-        with open(os.path.join(out_dir, name), "wb") as f:
-            f.write(blob)
+        path = os.path.join(out_dir, name)
+        if check:
+            with open(path, "rb") as f:
+                if f.read() != blob:
+                    stale.append(name)
+        else:
+            with open(path, "wb") as f:
+                f.write(blob)
+    if stale:
+        print("out of date (run res/make_artwork.py): " + ", ".join(stale))
+        sys.exit(1)
 
 
 if __name__ == "__main__":

@@ -170,17 +170,6 @@ TEST_F(PopupTest, OpeningDoesNotClampAt1950) {
   EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
 }
 
-TEST_F(PopupTest, OpeningWithExactArithmeticTakes39Moves) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 0, u"x", 100, 5000);
-  w.moves.clear();
-  w.RunFor(40 * 10);
-  EXPECT_EQ(w.moves.size(), 39u);
-  EXPECT_EQ(w.rect(), (PixelRect{100, 5000 - 1950, 2685, 1950}));
-  EXPECT_EQ(w.TickCount(T::tmrEffect1), 40);
-  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
-}
-
 // ---- collapsing ----
 
 TEST_F(PopupTest, CollapseUnloadsAtHeight50) {
@@ -229,19 +218,6 @@ TEST_F(PopupTest, Shrink151By150MovesOnceMore) {
   EXPECT_EQ(w.rect(), (PixelRect{150, 250, 51, 50}));
   EXPECT_FALSE(w.unloaded());
   w.Fire(T::tmrEffect3);  // 0 + 0: unload
-  EXPECT_TRUE(w.unloaded());
-}
-
-TEST_F(PopupTest, ShrinkKeepsNarrowingOnceTheHeightIsZero) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 1);
-  w.SetRect({100, 200, 400, 30});
-  w.moves.clear();
-  w.Fire(T::tmrEffect3);
-  EXPECT_EQ(w.rect(), (PixelRect{150, 250, 300, 0}));
-  w.Fire(T::tmrEffect3);
-  EXPECT_EQ(w.rect(), (PixelRect{200, 300, 200, 0}));
-  w.Fire(T::tmrEffect3);  // 100 + 0 is not more than 100
   EXPECT_TRUE(w.unloaded());
 }
 
@@ -378,21 +354,6 @@ TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {
   EXPECT_EQ(w.TickCount(T::tmrEffect2) + w.TickCount(T::tmrEffect3), 0);
 }
 
-TEST_F(PopupTest, ClickDuringOpeningOrClosingStopsTheEffect) {
-  FakePopupWindow opening(15.0f);
-  StartPopup(opening, 0);
-  opening.RunFor(100);
-  opening.core().Picture1_Click();
-  FakePopupWindow closing(15.0f);
-  StartPopup(closing, 1);
-  closing.RunFor(2100);
-  closing.core().Picture1_Click();
-  EXPECT_EQ(gPopupCount, 0);
-  opening.RunFor(5000);
-  closing.RunFor(5000);
-  EXPECT_EQ(opening.ticksAfterUnload + closing.ticksAfterUnload, 0);
-}
-
 TEST_F(PopupTest, NoStepRunsAfterTheUnload) {
   FakePopupWindow w(15.0f);
   StartPopup(w, 0);
@@ -409,16 +370,6 @@ TEST_F(PopupTest, NoStepRunsAfterTheUnload) {
   EXPECT_EQ(w.unloadCalls, 1);
   EXPECT_EQ(gPopupCount, 0);
   EXPECT_FALSE(w.TimerRunning(T::tmrEffect2));
-}
-
-TEST_F(PopupTest, PopupsRunSideBySide) {
-  FakePopupWindow a(15.0f), b(15.0f);
-  StartPopup(a, 0, u"a", kSX, kSY);
-  StartPopup(b, 1, u"b", kSX, kSY - 1985);
-  EXPECT_EQ(gPopupCount, 2);
-  a.RunFor(3000);
-  b.RunFor(3000);
-  EXPECT_EQ(gPopupCount, 0);
 }
 
 }  // namespace

@@ -380,27 +380,6 @@ TEST_F(PopupWinTest, LoginGrowsHoldsCollapsesAndUnloads) {
   EXPECT_EQ(GetForegroundWindow(), foreground_);
 }
 
-TEST_F(PopupWinTest, LogoutShrinksTowardsItsCentreAndUnloads) {
-  HWND popup = StartPopup(u"test", 1);
-  ASSERT_TRUE(popup);
-  const RECT start = Rect(popup);
-  PumpFor(1800);
-  const RECT held = Rect(popup);
-  EXPECT_TRUE(EqualRect(&start, &held)) << "no opening effect, still holding";
-  RECT last = start;
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        if (Gone(popup)) return true;
-        last = Rect(popup);
-        return false;
-      },
-      10000));
-  // It shrank around its centre: left moved right, width lost twice as much.
-  EXPECT_GT(last.left, start.left);
-  EXPECT_LT(last.right - last.left, (start.right - start.left) / 2);
-  EXPECT_EQ(gPopupCount, 0);
-}
-
 // ---- clicks ----
 
 TEST_F(PopupWinTest, ClickOnPicture1OrNameClosesClickOnDescOrNoteDoesNot) {
