@@ -1,0 +1,80 @@
+#pragma once
+// Drives the real Tindra.exe from a test: starts it, pokes it like the messenger,
+// finds its windows, and ends it whatever happens.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/win32/handle.h"
+#include "tools/poke/DdeClient.h"
+
+namespace tindra::test {
+
+// A Windows path of a file named by its Unix path (Wine maps / to drive Z:).
+std::wstring WindowsPath(const std::string& unixOrWindowsPath);
+
+// Handles this thread's messages for `ms` milliseconds.
+void Pump(DWORD ms);
+
+struct PopupInfo {
+  HWND hwnd;
+  RECT rect;  // screen pixels
+  LONG exStyle;
+  std::u16string name;  // lblName's text
+  std::u16string desc;  // lblDesc's text
+  bool noteVisible;     // picNote shown
+};
+
+class TindraProcess {
+ public:
+  explicit TindraProcess(std::wstring exePath);
+  ~TindraProcess();  // ends the process if it still runs
+  TindraProcess(const TindraProcess&) = delete;
+  TindraProcess& operator=(const TindraProcess&) = delete;
+
+  // Starts the program; true once it has started (not yet that it answers DDE).
+  bool Launch();
+  // Waits until its DDE service takes conversations.
+  bool WaitUntilAnswering(DWORD timeoutMs = 15000);
+  bool Running() const;
+  // Waits for the process to end; its exit code, or -1 when it did not end in time.
+  long WaitForExit(DWORD timeoutMs);
+  void Kill();
+
+  DWORD pid() const { return pid_; }
+  HANDLE handle() const { return process_.get(); }
+
+  // The hidden main form and its child controls.
+  HWND MainWindow() const;
+  // Its visible popups, in no particular order.
+  std::vector<PopupInfo> Popups() const;
+  // Waits until `done(popups)` holds; false on timeout.
+  template <typename Pred>
+  bool WaitForPopups(Pred done, DWORD timeoutMs) const {
+    const DWORD start = GetTickCount();
+    for (;;) {
+      if (done(Popups())) return true;
+      if (GetTickCount() - start >= timeoutMs) return false;
+      Pump(20);
+    }
+  }
+
+ private:
+  std::wstring exe_;
+  win32::UniqueHandle process_;
+  DWORD pid_ = 0;
+};
+
+// Pokes `text` (CF_TEXT in the ANSI code page, or CF_UNICODETEXT).
+poke::PokeOutcome PokeText(const std::u16string& text, bool raw = false, bool unicode = false);
+// Pokes raw bytes under a clipboard format.
+poke::PokeOutcome PokeBytes(const std::string& bytes, UINT format, bool raw = false);
+
+// Runs a command line and returns its exit code (-1 when it did not end in time).
+long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
+
+// Counts windows (top-level and children) of a process.
+int CountWindowsOf(DWORD pid);
+
+}  // namespace tindra::test

@@ -1,0 +1,317 @@
+// Tindra.exe under Wine on a 1280 x 1024 screen with a 994-pixel work area at 96 dpi
+// (15 twips per pixel) and the Korean ANSI code page.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "app/tests/TindraHarness.h"
+
+using namespace tindra;
+using namespace tindra::test;
+using poke::PokeOutcome;
+
+namespace {
+
+std::wstring TindraExe() { return WindowsPath(TINDRA_EXE_PATH); }
+std::wstring PokeExe() { return WindowsPath(TINDRA_POKE_PATH); }
+
+// Popup column: work-area right 1280 px = 19200 twips, less 2785 -> 16415 twips.
+constexpr int kColumnLeftPx = 1094;  // 16415 / 15 = 1094.3
+constexpr int kPopupWidthPx = 179;   // 2685 / 15
+constexpr int kPopupHeightPx = 131;  // 1965 / 15
+// Lower edges of slots 0, 1, 2: 14910, 12925, 10940 twips.
+constexpr int kSlotBottomPx[] = {994, 862, 729};
+
+int Bottom(const PopupInfo& p) { return p.rect.bottom; }
+
+std::vector<PopupInfo> ByBottomDescending(std::vector<PopupInfo> v) {
+  std::sort(v.begin(), v.end(), [](auto& a, auto& b) { return Bottom(a) > Bottom(b); });
+  return v;
+}
+
+auto CountIs(size_t n) {
+  return [n](const std::vector<PopupInfo>& v) { return v.size() == n; };
+}
+
+const PopupInfo* FindByName(const std::vector<PopupInfo>& v, const std::u16string& name) {
+  for (auto& p : v)
+    if (p.name == name) return &p;
+  return nullptr;
+}
+
+class TindraTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(app.Launch());
+    ASSERT_TRUE(app.WaitUntilAnswering()) << "Tindra did not take DDE conversations";
+  }
+  void TearDown() override {
+    if (app.Running()) {
+      PokeText(u"end");
+      app.WaitForExit(5000);
+    }
+    app.Kill();
+  }
+  TindraProcess app{TindraExe()};
+};
+
+}  // namespace
+
+TEST_F(TindraTest, PopupsStackUpTheColumnAtTheRightOfTheWorkArea) {
+  HWND foreground = GetForegroundWindow();
+  ASSERT_EQ(PokeText(u"1;a"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"1;b"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"1;c"), PokeOutcome::kAcknowledged);
+  auto popups = ByBottomDescending(app.Popups());
+  ASSERT_EQ(popups.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const RECT& r = popups[i].rect;
+    EXPECT_NEAR(r.left, kColumnLeftPx, 1) << i;
+    EXPECT_EQ(r.right - r.left, kPopupWidthPx) << i;
+    EXPECT_EQ(r.bottom - r.top, kPopupHeightPx) << i;
+    EXPECT_NEAR(r.bottom, kSlotBottomPx[i], 1) << i;
+    EXPECT_TRUE(popups[i].exStyle & WS_EX_TOPMOST) << i;
+  }
+  EXPECT_EQ(popups[0].name, u"a님이");
+  EXPECT_EQ(popups[2].name, u"c님이");
+  // Never activated: the foreground window is the one from before.
+  EXPECT_EQ(GetForegroundWindow(), foreground);
+  for (auto& p : popups) EXPECT_NE(GetForegroundWindow(), p.hwnd);
+}
+
+TEST_F(TindraTest, EachModeHasItsTexts) {
+  ASSERT_EQ(PokeText(u"0;kim"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"1;lee"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"7;hello, world"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"12;abc"), PokeOutcome::kAcknowledged);
+  auto popups = app.Popups();
+  ASSERT_EQ(popups.size(), 4u);
+  const PopupInfo* login = FindByName(popups, u"kim님이");
+  const PopupInfo* logout = FindByName(popups, u"lee님이");
+  const PopupInfo* notice = FindByName(popups, u"hello, world");
+  const PopupInfo* logout2 = FindByName(popups, u";abc님이");
+  ASSERT_TRUE(login && logout && notice && logout2);
+  EXPECT_EQ(login->desc, u"로그인 하였습니다.");
+  EXPECT_FALSE(login->noteVisible);
+  EXPECT_EQ(logout->desc, u"로그아웃 하였습니다.");
+  EXPECT_EQ(notice->desc, u"");
+  EXPECT_TRUE(notice->noteVisible);
+  EXPECT_EQ(logout2->desc, u"로그아웃 하였습니다.");
+}
+
+TEST_F(TindraTest, KoreanNamesArriveThroughCp949AndUnicode) {
+  ASSERT_EQ(PokeText(u"0;사용자"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"1;홍길동", false, /*unicode=*/true), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"5;공지: 서버 점검", /*raw=*/true), PokeOutcome::kAcknowledged);
+  auto popups = app.Popups();
+  EXPECT_TRUE(FindByName(popups, u"사용자님이"));
+  EXPECT_TRUE(FindByName(popups, u"홍길동님이"));
+  EXPECT_TRUE(FindByName(popups, u"공지: 서버 점검"));
+}
+
+TEST_F(TindraTest, LogoutStandsAtFullHeightAtOnceLoginGrows) {
+  ASSERT_EQ(PokeText(u"1;out"), PokeOutcome::kAcknowledged);
+  auto popups = app.Popups();
+  ASSERT_EQ(popups.size(), 1u);
+  EXPECT_EQ(popups[0].rect.bottom - popups[0].rect.top, kPopupHeightPx);
+
+  ASSERT_EQ(PokeText(u"0;in"), PokeOutcome::kAcknowledged);
+  const PopupInfo* login = nullptr;
+  popups = app.Popups();
+  login = FindByName(popups, u"in님이");
+  ASSERT_TRUE(login);
+  EXPECT_LT(login->rect.bottom - login->rect.top, kPopupHeightPx / 2);
+  EXPECT_NEAR(login->rect.bottom, kSlotBottomPx[1], 1);
+  EXPECT_TRUE(app.WaitForPopups(
+      [](const std::vector<PopupInfo>& v) {
+        const PopupInfo* p = FindByName(v, u"in님이");
+        return p && p->rect.bottom - p->rect.top >= 130;
+      },
+      3000));
+}
+
+TEST_F(TindraTest, PopupsGoAwayOnTheirOwnAndTheNextStartsAtSlotZero) {
+  ASSERT_EQ(PokeText(u"0;a"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"1;b"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(app.Popups().size(), 2u);
+  ASSERT_TRUE(app.WaitForPopups(CountIs(0), 15000)) << "popups still open after 15 s";
+  ASSERT_EQ(PokeText(u"1;c"), PokeOutcome::kAcknowledged);
+  auto popups = app.Popups();
+  ASSERT_EQ(popups.size(), 1u);
+  EXPECT_NEAR(popups[0].rect.bottom, kSlotBottomPx[0], 1);
+}
+
+TEST_F(TindraTest, EndWithThreePopupsOpenClosesThemAndEndsTheProcess) {
+  for (auto t : {u"0;a", u"1;b", u"3;c"}) ASSERT_EQ(PokeText(t), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(app.Popups().size(), 3u);
+  EXPECT_EQ(PokeText(u"end"), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(app.WaitForExit(5000), 0);
+  EXPECT_EQ(CountWindowsOf(app.pid()), 0);
+}
+
+TEST_F(TindraTest, TextsThatOnlyLookLikeEndAreNotifications) {
+  for (auto t : {u"End", u"END", u"end "}) ASSERT_EQ(PokeText(t), PokeOutcome::kAcknowledged);
+  EXPECT_TRUE(app.Running());
+  EXPECT_EQ(app.Popups().size(), 3u);
+}
+
+TEST_F(TindraTest, RawDdeMessagesAreTakenLikeDdeml) {
+  ASSERT_EQ(PokeText(u"2;raw notice", /*raw=*/true), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"0;raw", /*raw=*/true, /*unicode=*/true), PokeOutcome::kAcknowledged);
+  auto popups = app.Popups();
+  EXPECT_TRUE(FindByName(popups, u"raw notice"));
+  EXPECT_TRUE(FindByName(popups, u"raw님이"));
+  EXPECT_EQ(PokeBytes("x", CF_BITMAP, /*raw=*/true), PokeOutcome::kRefused);
+  EXPECT_EQ(PokeText(u"end", /*raw=*/true), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(app.WaitForExit(5000), 0);
+}
+
+TEST_F(TindraTest, TheHiddenMainFormCarriesTheTestButton) {
+  HWND main = app.MainWindow();
+  ASSERT_TRUE(main);
+  EXPECT_FALSE(IsWindowVisible(main));
+  wchar_t caption[32] = {};
+  GetWindowTextW(main, caption, 32);
+  EXPECT_STREQ(caption, L"Tindra");
+  RECT client{};
+  GetClientRect(main, &client);
+  EXPECT_EQ(client.right, 228);   // 3420 twips
+  EXPECT_EQ(client.bottom, 141);  // 2115 twips
+  HWND button = GetDlgItem(main, 1);
+  HWND label = GetDlgItem(main, 2);
+  ASSERT_TRUE(button && label);
+  wchar_t text[32] = {};
+  GetWindowTextW(button, text, 32);
+  EXPECT_STREQ(text, L"Test");
+
+  SendMessageW(main, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  auto popups = app.Popups();
+  ASSERT_EQ(popups.size(), 1u);
+  EXPECT_EQ(popups[0].name, u"test님이");
+  EXPECT_EQ(popups[0].desc, u"로그인 하였습니다.");
+  SendMessageW(button, BM_CLICK, 0, 0);
+  EXPECT_EQ(app.Popups().size(), 2u);
+  // The label is empty again after each message.
+  EXPECT_EQ(GetWindowTextLengthW(label), 0);
+}
+
+TEST_F(TindraTest, BadInputIsAnsweredAndTindraKeepsRunning) {
+  // 64 KiB of text.
+  EXPECT_EQ(PokeText(u"2;" + std::u16string(65536, u'x')), PokeOutcome::kAcknowledged);
+  // Bytes that are not CP949.
+  EXPECT_EQ(PokeBytes(std::string("2;bad\xFF\x80\xFE", 8) + '\0', CF_TEXT),
+            PokeOutcome::kAcknowledged);
+  // The text ends at its first NUL.
+  EXPECT_EQ(PokeBytes(std::string("2;nul\0after", 11) + '\0', CF_TEXT),
+            PokeOutcome::kAcknowledged);
+  // No NUL at all, and an odd-length Unicode text.
+  EXPECT_EQ(PokeBytes("2;unterminated", CF_TEXT), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(PokeBytes(std::string("2\0;\0o\0d\0d", 9), CF_UNICODETEXT),
+            PokeOutcome::kAcknowledged);
+  auto popups = app.Popups();
+  EXPECT_EQ(popups.size(), 5u);
+  EXPECT_TRUE(FindByName(popups, u"nul"));
+  EXPECT_TRUE(FindByName(popups, u"unterminated"));
+  EXPECT_TRUE(FindByName(popups, u"od"));  // the odd last byte is no code unit
+
+  // Empty text: taken, nothing shown.
+  EXPECT_EQ(PokeText(u""), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(PokeBytes("", CF_TEXT), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(app.Popups().size(), 5u);
+
+  // Not text, or not our item or topic: refused.
+  EXPECT_EQ(PokeBytes(std::string("2;bitmap") + '\0', CF_BITMAP), PokeOutcome::kRefused);
+  EXPECT_EQ(PokeBytes(std::string("2;custom") + '\0', 0xC123), PokeOutcome::kRefused);
+  {
+    poke::PokeRequest r;
+    r.item = u"lblOther";
+    r.data = poke::TextData(u"2;other", false);
+    EXPECT_EQ(poke::Poke(r), PokeOutcome::kRefused);
+    r.item = u"lblDDE";
+    r.topic = u"OtherFrm";
+    r.connectWaitMs = 300;
+    EXPECT_EQ(poke::Poke(r), PokeOutcome::kNoServer);
+  }
+  EXPECT_EQ(app.Popups().size(), 5u);
+  EXPECT_TRUE(app.Running());
+  EXPECT_EQ(PokeText(u"2;alive"), PokeOutcome::kAcknowledged);
+  EXPECT_TRUE(FindByName(app.Popups(), u"alive"));
+}
+
+TEST_F(TindraTest, ASecondCopyEndsAtOnceAndTheFirstKeepsAnswering) {
+  TindraProcess second{TindraExe()};
+  ASSERT_TRUE(second.Launch());
+  EXPECT_EQ(second.WaitForExit(10000), 0);
+  EXPECT_EQ(CountWindowsOf(second.pid()), 0);
+  EXPECT_TRUE(app.Running());
+  ASSERT_EQ(PokeText(u"0;still here"), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(app.Popups().size(), 1u);
+}
+
+TEST(TindraStart, TwoCopiesStartedTogetherLeaveOne) {
+  TindraProcess a{TindraExe()}, b{TindraExe()};
+  ASSERT_TRUE(a.Launch());
+  ASSERT_TRUE(b.Launch());
+  const DWORD start = GetTickCount();
+  while (a.Running() && b.Running() && GetTickCount() - start < 10000) Pump(50);
+  ASSERT_TRUE(a.Running() != b.Running()) << "both copies still running after 10 s";
+  TindraProcess& survivor = a.Running() ? a : b;
+  EXPECT_TRUE(survivor.WaitUntilAnswering());
+  Pump(500);
+  EXPECT_TRUE(survivor.Running());
+  EXPECT_EQ(PokeText(u"end"), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(survivor.WaitForExit(5000), 0);
+}
+
+TEST_F(TindraTest, TheMessengerToolPokesAndEndsTindra) {
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" \"0;도구\"", 20000), 0);
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" --unicode --raw -- \"1;유니코드\"", 20000), 0);
+  auto popups = app.Popups();
+  EXPECT_TRUE(FindByName(popups, u"도구님이"));
+  EXPECT_TRUE(FindByName(popups, u"유니코드님이"));
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" --service Nowhere --wait 1 x", 20000), 2);
+  EXPECT_LT(GetTickCount() - start, 6000u);
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" --format 2 x", 20000), 1);
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" --bogus x", 20000), 64);
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" end", 20000), 0);
+  EXPECT_EQ(app.WaitForExit(5000), 0);
+}
+
+TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
+  // Warm up: the first popup loads what every popup shares.
+  ASSERT_EQ(PokeText(u"2;warm-up"), PokeOutcome::kAcknowledged);
+  ASSERT_TRUE(app.WaitForPopups(CountIs(0), 15000));
+  const DWORD gdiBefore = GetGuiResources(app.handle(), GR_GDIOBJECTS);
+  const DWORD userBefore = GetGuiResources(app.handle(), GR_USEROBJECTS);
+  const int windowsBefore = CountWindowsOf(app.pid());
+
+  std::printf("before the burst: %lu GDI objects, %lu USER objects, %d windows\n",
+              static_cast<unsigned long>(gdiBefore), static_cast<unsigned long>(userBefore),
+              windowsBefore);
+  const DWORD burstStart = GetTickCount();
+  std::set<HWND> seen;
+  int missing = 0;
+  for (int i = 0; i < 500; ++i) {
+    ASSERT_EQ(PokeText(u"2;burst " + std::u16string(1, u'0' + i % 10)),
+              PokeOutcome::kAcknowledged)
+        << "poke " << i;
+    // Start runs before the poke is acknowledged: the new popup is there now.
+    bool found = false;
+    for (auto& p : app.Popups()) found |= seen.insert(p.hwnd).second;
+    if (!found) ++missing;
+  }
+  EXPECT_EQ(missing, 0);
+  std::printf("500 pokes taken in %lu ms\n", static_cast<unsigned long>(GetTickCount() - burstStart));
+  EXPECT_TRUE(app.WaitForPopups(CountIs(0), 120000)) << "popups still open after 2 min";
+  Pump(500);
+  EXPECT_TRUE(app.Running());
+  EXPECT_EQ(GetGuiResources(app.handle(), GR_GDIOBJECTS), gdiBefore);
+  EXPECT_EQ(GetGuiResources(app.handle(), GR_USEROBJECTS), userBefore);
+  EXPECT_EQ(CountWindowsOf(app.pid()), windowsBefore);
+  EXPECT_EQ(PokeText(u"1;after"), PokeOutcome::kAcknowledged);
+}

@@ -1,0 +1,13 @@
+# Tests of the real program under Wine: a copy of Tindra.exe whose start-up update
+# returns at once (the update has tests of its own), started by the tests and poked
+# over DDE like the messenger does.
+add_library(tindra_app_test_no_update STATIC no_update.cpp)
+target_link_libraries(tindra_app_test_no_update PUBLIC tindra_common)
+target_compile_options(tindra_app_test_no_update PRIVATE ${TINDRA_WARNINGS})
+tindra_add_program(TindraShellTest ${TINDRA_REVISION} UPDATE_LIBRARY tindra_app_test_no_update)
+
+tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp TindraHarness.cpp
+                 LIBS tindra_poke_client tindra_common TIMEOUT 300)
+target_compile_definitions(app_win_tests PRIVATE
+  TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>")
+add_dependencies(app_win_tests TindraShellTest tindra-poke)
