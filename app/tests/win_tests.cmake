@@ -11,3 +11,11 @@ tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp TindraHarness.cpp
 target_compile_definitions(app_win_tests PRIVATE
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>")
 add_dependencies(app_win_tests TindraShellTest tindra-poke)
+
+# Screenshots of each popup kind, into <build>/screenshots/ beside the win build.
+get_filename_component(_tindra_build_root ${CMAKE_BINARY_DIR} DIRECTORY)
+add_test(NAME app_screenshots
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/screenshots.sh
+                 $<TARGET_FILE:TindraShellTest> $<TARGET_FILE:tindra-poke>
+                 ${_tindra_build_root}/screenshots)
+set_tests_properties(app_screenshots PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
