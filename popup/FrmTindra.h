@@ -19,7 +19,7 @@ FrmTindra* NewFrmTindra();
 // effect timer and shows it topmost without activating it. Raises AppError when a
 // window operation fails (kErrWindowOperation) or the count overflows; the popup has
 // then already unloaded and deleted itself, so the caller must not use it again.
-void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode,
-           const int32_t& nSX, const int32_t& nSY);
+void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+           const int32_t& nSY);
 
 }  // namespace tindra

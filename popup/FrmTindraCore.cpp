@@ -45,8 +45,8 @@ float FromWindowPixels(int32_t pixels, float twipsPerPixel) {
   return static_cast<float>(pixels) * twipsPerPixel;
 }
 
-void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode,
-                          const int32_t& nSX, const int32_t& nSY) {
+void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+                          const int32_t& nSY) {
   iPopupMode_ = iMode;
   // The first use of a control loads the window: the count grows before any text is set.
   window_.Load();

@@ -44,8 +44,7 @@ class FakePopupWindow : public PopupWindow {
   void Move(float left, float top, float width, float height) override {
     if (unloaded_) movesAfterUnload++;
     rect_ = {ToWindowPixels(left, tppX_), ToWindowPixels(top, tppY_),
-             std::max(0, ToWindowPixels(width, tppX_)),
-             std::max(0, ToWindowPixels(height, tppY_))};
+             std::max(0, ToWindowPixels(width, tppX_)), std::max(0, ToWindowPixels(height, tppY_))};
     moves.push_back(rect_);
   }
   void SetNameText(const std::u16string& text) override {
@@ -101,10 +100,18 @@ class FakePopupWindow : public PopupWindow {
   }
   void Fire(PopupTimer timer) {
     switch (timer) {
-      case PopupTimer::tmrEffect1: core_.tmrEffect1_Timer(); break;
-      case PopupTimer::tmrDelay: core_.tmrDelay_Timer(); break;
-      case PopupTimer::tmrEffect2: core_.tmrEffect2_Timer(); break;
-      case PopupTimer::tmrEffect3: core_.tmrEffect3_Timer(); break;
+      case PopupTimer::tmrEffect1:
+        core_.tmrEffect1_Timer();
+        break;
+      case PopupTimer::tmrDelay:
+        core_.tmrDelay_Timer();
+        break;
+      case PopupTimer::tmrEffect2:
+        core_.tmrEffect2_Timer();
+        break;
+      case PopupTimer::tmrEffect3:
+        core_.tmrEffect3_Timer();
+        break;
     }
   }
 

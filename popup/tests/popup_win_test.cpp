@@ -2,11 +2,10 @@
 // Start, topmost without activation, texts and colours as they appear on the screen,
 // clicks, the whole sequence ending with the popup gone, and handle counts after
 // many popups. Screenshots of each kind go to the build folder's screenshots/.
-#include <windows.h>
-#include <wincodec.h>
-#include <wrl/client.h>
-
 #include <gtest/gtest.h>
+#include <wincodec.h>
+#include <windows.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <climits>
@@ -46,8 +45,8 @@ void PumpFor(DWORD milliseconds) {
     }
     const ULONGLONG now = GetTickCount64();
     if (now >= end) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 5)),
-                              QS_ALLINPUT);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                              static_cast<DWORD>(std::min<ULONGLONG>(end - now, 5)), QS_ALLINPUT);
   }
 }
 
@@ -65,7 +64,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 BOOL CALLBACK CollectPopup(HWND h, LPARAM param) {
   wchar_t name[64] = {};
   GetClassNameW(h, name, 64);
-  if (std::wstring(name) == kPopupClassName) reinterpret_cast<std::vector<HWND>*>(param)->push_back(h);
+  if (std::wstring(name) == kPopupClassName)
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(h);
   return TRUE;
 }
 
@@ -187,20 +187,21 @@ bool SavePng(const Shot& shot, const std::wstring& path) {
     WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
     std::vector<uint32_t> pixels = shot.pixels;
     const UINT stride = static_cast<UINT>(shot.width) * 4;
-    saved = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_PPV_ARGS(&factory))) &&
-            SUCCEEDED(factory->CreateStream(&stream)) &&
-            SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
-            SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-            SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
-            SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
-            SUCCEEDED(frame->Initialize(nullptr)) &&
-            SUCCEEDED(frame->SetSize(static_cast<UINT>(shot.width), static_cast<UINT>(shot.height))) &&
-            SUCCEEDED(frame->SetPixelFormat(&format)) &&
-            SUCCEEDED(frame->WritePixels(static_cast<UINT>(shot.height), stride,
-                                         stride * static_cast<UINT>(shot.height),
-                                         reinterpret_cast<BYTE*>(pixels.data()))) &&
-            SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    saved =
+        SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_PPV_ARGS(&factory))) &&
+        SUCCEEDED(factory->CreateStream(&stream)) &&
+        SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+        SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
+        SUCCEEDED(frame->Initialize(nullptr)) &&
+        SUCCEEDED(frame->SetSize(static_cast<UINT>(shot.width), static_cast<UINT>(shot.height))) &&
+        SUCCEEDED(frame->SetPixelFormat(&format)) &&
+        SUCCEEDED(frame->WritePixels(static_cast<UINT>(shot.height), stride,
+                                     stride * static_cast<UINT>(shot.height),
+                                     reinterpret_cast<BYTE*>(pixels.data()))) &&
+        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
   }
   if (SUCCEEDED(init)) CoUninitialize();
   return saved;
@@ -253,9 +254,9 @@ class PopupWinTest : public ::testing::Test {
     gPopupCount = 0;
     geo_ = ScreenGeometry();
     // A foreground window of our own, which the popups must leave in front.
-    foreground_ = CreateWindowExW(0, L"STATIC", L"foreground", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                  50, 50, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                  nullptr);
+    foreground_ =
+        CreateWindowExW(0, L"STATIC", L"foreground", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300,
+                        200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_TRUE(foreground_);
     SetForegroundWindow(foreground_);
     PumpUntil([&] { return GetForegroundWindow() == foreground_; }, 2000);

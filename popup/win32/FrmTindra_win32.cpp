@@ -2,8 +2,6 @@
 // activated, with the picture box Picture1 covering it, the two labels and the
 // envelope picture box on top of Picture1, and four timers. The behaviour lives in
 // FrmTindraCore; this file only carries it out on real windows.
-#include "popup/FrmTindra.h"
-
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "common/win32/guard.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
+#include "popup/FrmTindra.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
 #include "popup/win32/popup_artwork_win32.h"
@@ -91,11 +90,10 @@ class FrmTindra final : public Form, private PopupWindow {
     tppY_ = 1440.0f / static_cast<float>(dpiY_);
     HINSTANCE instance = GetModuleHandleW(nullptr);
 
-    frame_.reset(CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, win32::kPopupClassName,
-                                 win32::kPopupTitle, WS_POPUP | WS_CLIPCHILDREN, 0, 0,
-                                 ToWindowPixels(kPopupWidthTwips, tppX_),
-                                 ToWindowPixels(kPopupHeightTwips, tppY_), nullptr, nullptr,
-                                 instance, this));
+    frame_.reset(CreateWindowExW(
+        WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, win32::kPopupClassName, win32::kPopupTitle,
+        WS_POPUP | WS_CLIPCHILDREN, 0, 0, ToWindowPixels(kPopupWidthTwips, tppX_),
+        ToWindowPixels(kPopupHeightTwips, tppY_), nullptr, nullptr, instance, this));
     if (!frame_) Raise(kErrWindowOperation);
     picture1_ = CreateControl(frame_.get(), kPicture1Id, kPicture1Box, true);
     picNote_ = CreateControl(picture1_, kPicNoteId, kPicNoteBox, false);
@@ -104,9 +102,8 @@ class FrmTindra final : public Form, private PopupWindow {
 
     // 9.75 points at the screen's real vertical dpi, rounded to whole pixels.
     font_.reset(CreateFontW(-ToInt32(kLabelFontPoints * dpiY_ / 72.0), 0, 0, 0, FW_BOLD, FALSE,
-                            FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                            L"돋움"));
+                            FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"돋움"));
     if (!font_) Raise(kErrWindowOperation);
     RECT note{};
     GetClientRect(picNote_, &note);
@@ -189,12 +186,12 @@ class FrmTindra final : public Form, private PopupWindow {
   }
 
   HWND CreateControl(HWND parent, int id, const TwipsBox& box, bool visible) {
-    HWND h = CreateWindowExW(0, win32::kPopupControlClassName, L"",
-                             WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (visible ? WS_VISIBLE : 0),
-                             ToWindowPixels(box.left, tppX_), ToWindowPixels(box.top, tppY_),
-                             ToWindowPixels(box.width, tppX_), ToWindowPixels(box.height, tppY_),
-                             parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                             GetModuleHandleW(nullptr), this);
+    HWND h = CreateWindowExW(
+        0, win32::kPopupControlClassName, L"",
+        WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (visible ? WS_VISIBLE : 0),
+        ToWindowPixels(box.left, tppX_), ToWindowPixels(box.top, tppY_),
+        ToWindowPixels(box.width, tppX_), ToWindowPixels(box.height, tppY_), parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), this);
     if (!h) Raise(kErrWindowOperation);
     return h;  // destroyed with its parent
   }
@@ -240,7 +237,8 @@ class FrmTindra final : public Form, private PopupWindow {
 
   static FrmTindra* Attach(HWND h, UINT message, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-      auto* form = static_cast<FrmTindra*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+      auto* form =
+          static_cast<FrmTindra*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
       SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
       return form;
     }
@@ -253,18 +251,16 @@ class FrmTindra final : public Form, private PopupWindow {
     // the handler unloads it.
     std::shared_ptr<FrmTindra> keep = form ? form->self_ : nullptr;
     if (!keep) return DefWindowProcW(h, message, wParam, lParam);
-    return win32::GuardedHandler([&]() -> LRESULT {
-      return keep->OnFrameMessage(h, message, wParam, lParam);
-    });
+    return win32::GuardedHandler(
+        [&]() -> LRESULT { return keep->OnFrameMessage(h, message, wParam, lParam); });
   }
 
   static LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     FrmTindra* form = Attach(h, message, lParam);
     std::shared_ptr<FrmTindra> keep = form ? form->self_ : nullptr;
     if (!keep) return DefWindowProcW(h, message, wParam, lParam);
-    return win32::GuardedHandler([&]() -> LRESULT {
-      return keep->OnControlMessage(h, message, wParam, lParam);
-    });
+    return win32::GuardedHandler(
+        [&]() -> LRESULT { return keep->OnControlMessage(h, message, wParam, lParam); });
   }
 
   LRESULT OnFrameMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -292,11 +288,20 @@ class FrmTindra final : public Form, private PopupWindow {
   void OnTimer(WPARAM id) {
     if (unloading_) return;
     switch (id) {
-      case 1: core_.tmrEffect1_Timer(); break;
-      case 2: core_.tmrDelay_Timer(); break;
-      case 3: core_.tmrEffect2_Timer(); break;
-      case 4: core_.tmrEffect3_Timer(); break;
-      default: break;
+      case 1:
+        core_.tmrEffect1_Timer();
+        break;
+      case 2:
+        core_.tmrDelay_Timer();
+        break;
+      case 3:
+        core_.tmrEffect2_Timer();
+        break;
+      case 4:
+        core_.tmrEffect3_Timer();
+        break;
+      default:
+        break;
     }
   }
 
@@ -404,8 +409,8 @@ FrmTindra* NewFrmTindra() {
   return form.get();
 }
 
-void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode,
-           const int32_t& nSX, const int32_t& nSY) {
+void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+           const int32_t& nSY) {
   form.Start(sName, iMode, nSX, nSY);
 }
 

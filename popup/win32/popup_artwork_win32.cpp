@@ -62,10 +62,9 @@ BackgroundImage Decode(int width, int height) {
                               IID_PPV_ARGS(&factory))) ||
       FAILED(factory->CreateStream(&stream)) ||
       FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes), size)) ||
-      FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr,
-                                              WICDecodeMetadataCacheOnDemand, &decoder)) ||
-      FAILED(decoder->GetFrame(0, &frame)) ||
-      FAILED(factory->CreateFormatConverter(&converter)) ||
+      FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                              &decoder)) ||
+      FAILED(decoder->GetFrame(0, &frame)) || FAILED(factory->CreateFormatConverter(&converter)) ||
       FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppBGRA,
                                    WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom)) ||
@@ -121,9 +120,9 @@ void DrawBackground(HDC dc, const BackgroundImage& image, int x, int y) {
 }
 
 UniqueIcon LoadEnvelopeIcon(int size) {
-  return UniqueIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                                  MAKEINTRESOURCEW(IDI_POPUP_ENVELOPE),
-                                                  IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+  return UniqueIcon(
+      static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_POPUP_ENVELOPE),
+                                    IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
 }
 
 }  // namespace tindra::win32
