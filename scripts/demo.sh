@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Shows Tindra at work: starts dist/Tindra/Tindra.exe under Wine and plays a
+# messenger's notifications into it with dist/tools/tindra-poke.exe at a human pace
+# (logins that stack up, a logout, notices, Korean names and texts, a busy burst
+# that wraps the stack), then closes it with "end".
+#   scripts/demo.sh [BUILD] [DIST]          (what `make run` runs)
+# On a private Xvfb display (the default) it saves screenshots of the key moments
+# into out/ and prints their paths. With TINDRA_USE_DISPLAY=1 and DISPLAY set it
+# shows everything on that display instead. TINDRA_DEMO_EXE runs another copy of
+# the program. Leaves nothing running.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+
+if [ "${1:-}" != "--inside" ]; then
+  build=${1:-build}
+  dist=${2:-$root/dist}
+  exec "$here/test-env.sh" "$build" -- bash "$0" --inside "$build" "$dist"
+fi
+build=$2
+dist=$(cd "$3" 2>/dev/null && pwd) || { echo "demo: no dist folder $3 (run make first)" >&2; exit 1; }
+exe=${TINDRA_DEMO_EXE:-$dist/Tindra/Tindra.exe}
+poke=$dist/tools/tindra-poke.exe
+out=$root/out
+for f in "$exe" "$poke"; do
+  [ -f "$f" ] || { echo "demo: $f is missing (run make first)" >&2; exit 1; }
+done
+
+shots=0
+if [ "${TINDRA_USE_DISPLAY:-0}" != 1 ] && command -v import >/dev/null; then
+  shots=1
+  mkdir -p "$out"
+fi
+
+tindra_pid=""
+stop_tindra() {
+  if [ -n "$tindra_pid" ] && kill -0 "$tindra_pid" 2>/dev/null; then
+    echo "demo: stopping Tindra"
+    wine "$poke" --wait 2 end >/dev/null 2>&1
+    sleep 1
+    kill "$tindra_pid" 2>/dev/null
+  fi
+  [ -n "$tindra_pid" ] && wait "$tindra_pid" 2>/dev/null
+  tindra_pid=""
+}
+trap stop_tindra EXIT
+
+say() { printf '%s\n' "$*"; }
+# Plays the messenger: one notification.
+msg() {
+  say "  messenger -> Tindra: \"$1\""
+  wine "$poke" -- "$1" || say "  (poke failed)"
+}
+shot() {  # name, what it shows
+  [ "$shots" = 1 ] || return 0
+  import -window root "$out/$1.png" && say "  screenshot ($2): $out/$1.png"
+}
+
+say "demo: starting $(basename "$exe") from $(dirname "$exe")"
+wine "$exe" </dev/null >/dev/null 2>&1 &
+tindra_pid=$!
+
+say "demo: waiting for Tindra to finish its start-up and take DDE conversations"
+if ! wine "$poke" --wait 30 "" 2>/dev/null; then
+  shot startup-stuck "the screen while Tindra did not answer"
+  say "demo: Tindra did not answer within 30 s. Its start-up update may be waiting on a"
+  say "      message box because no update server answers (see the screenshot)."
+  exit 1
+fi
+say "demo: Tindra is running hidden; service \"Tindra\", topic \"TindraFrm\", item \"lblDDE\""
+
+say "demo: three friends log in, one after another: their popups stack up"
+msg "0;김민준"; sleep 0.8
+msg "0;이서연"; sleep 0.8
+msg "0;Alice"; sleep 1.0
+shot 1-logins "three login popups stacked"
+sleep 4
+
+say "demo: a logout (shown at full size at once, red second line)"
+msg "1;이서연"; sleep 0.5
+shot 2-logout "a logout popup"
+sleep 3.5
+
+say "demo: notices: any other mode shows the text alone, in green, with an envelope"
+msg "2;새 쪽지가 도착했습니다"; sleep 0.8
+msg "7;회의가 10분 후에 시작됩니다"; sleep 1.2
+shot 3-notices "two notices"
+sleep 4
+
+say "demo: a busy moment: nine logins in a row fill the column and wrap to the bottom"
+for name in 박지훈 최수아 정예준 강하은 조도윤 윤서윤 장시우 임지아 한유준; do
+  wine "$poke" -- "0;$name" >/dev/null || say "  (poke failed)"
+done
+say "  messenger -> Tindra: nine logins"
+sleep 1.0
+shot 4-busy "nine popups, the last two wrapped over the bottom slots"
+sleep 4
+
+say "demo: texts that only look like the close command are ordinary notices"
+msg "End"; sleep 1.0
+shot 5-not-end "\"End\" shows a notice for the name \"d\""
+sleep 1
+
+say "demo: the messenger closes Tindra with \"end\" (open popups close with it)"
+msg "0;마지막"; sleep 0.5
+msg "end"
+for _ in $(seq 1 50); do kill -0 "$tindra_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$tindra_pid" 2>/dev/null; then
+  say "demo: Tindra is still running after \"end\""
+  exit 1
+fi
+wait "$tindra_pid" 2>/dev/null
+tindra_pid=""
+say "demo: Tindra has ended; nothing is left running"
