@@ -24,5 +24,4 @@ trap cleanup EXIT
 wineserver -p </dev/null >/dev/null 2>&1
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
   </dev/null >/dev/null 2>&1
-TINDRA_EXPECT_DPI="$dpi" wine "$exe" --gtest_filter=PopupWinTest.ScalesWithTheScreenDpi \
-  --gtest_also_run_disabled_tests
+TINDRA_EXPECT_DPI="$dpi" wine "$exe" --gtest_filter=PopupWinTest.ScalesWithTheScreenDpi
