@@ -103,8 +103,8 @@ class Env:
     def host(self):
         return "127.0.0.1:%d" % self.port
 
-    def start(self, exe, host=None):
-        proc = subprocess.Popen(["wine", exe], env=self.wine_env(host or self.host()),
+    def start(self, exe, host=None, args=()):
+        proc = subprocess.Popen(["wine", exe] + list(args), env=self.wine_env(host or self.host()),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self.started.append(proc)
@@ -214,6 +214,8 @@ def scenario_error_page_and_raw_request(env):
 
 def scenario_current_checker(env):
     folder = env.program_folder("current")
+    with open(os.path.join(folder, "New_Tindra.exe"), "wb") as f:
+        f.write(b"left from an earlier run")
     env.publish({"Vantorel_lastver.txt": b"27\r\n", "Vantorel.exe": env.vantorel[27],
                  "Pellmora.exe": env.pellmora})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
@@ -221,7 +223,8 @@ def scenario_current_checker(env):
     check(not env.requested("Vantorel.exe") and not env.requested("Pellmora.exe"),
           "downloaded although current: %r" % env.requests())
     check(env.requested("Tindra_lastver.txt"), "the checker did not run")
-    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file appeared")
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")),
+          "the checker left a stale New_ file")
 
 
 def scenario_older_checker(env):
@@ -254,6 +257,7 @@ def scenario_latest_zero_without_checker(env):
     env.publish({"Vantorel_lastver.txt": b"0", "Vantorel.exe": env.vantorel[27]})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     out = env.box()  # the shell's own box: the checker cannot be started
+    print("    shell's box: %r" % out)
     check(CANNOT_READ not in out, "unexpected update message: %r" % out)
     wait_started(env, proc)
     check(not env.requested("Vantorel.exe"), "downloaded with latest 0")
@@ -302,6 +306,55 @@ def scenario_new_file_without_replacer(env):
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
 
 
+def scenario_announced_revision_missing_from_file(env):
+    # The server announces 28 but serves revision 27, then a page that is no program:
+    # neither is kept, so no hand-over (and no update loop) follows.
+    for served in (env.tindra[27], b"<html><body>not a program</body></html>" * 100):
+        folder = env.program_folder("wrong file")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": served})
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(env.requested("Tindra.exe"), "the checker did not fetch the program")
+        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+              "files left: %r" % os.listdir(folder))
+        env.end_all()
+
+
+def scenario_replacer_keeps_old_program_on_failure(env):
+    # No new file: nothing is replaced, the old program is started again.
+    folder = env.program_folder("replacer alone")
+    env.publish({"Vantorel_lastver.txt": b"27"})
+    replacer = env.start(os.path.join(folder, "Pellmora.exe"), args=["Tindra.exe;New_Tindra.exe"])
+    replacer.wait(30)
+    check(replacer.returncode == 1, "replacer exit %s without a new file" % replacer.returncode)
+    check(env.poke("0;test") in (0, None), "the old program was not started again")
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program changed")
+
+
+def scenario_replacer_refuses_paths(env):
+    folder = env.program_folder("replacer paths")
+    outside = os.path.join(env.work, "outside.exe")
+    shutil.copyfile(env.tindra[28], outside)
+    proc = subprocess.Popen(["wine", os.path.join(folder, "Pellmora.exe"),
+                             "Tindra.exe;..\\outside.exe"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            env=env.wine_env(env.host()))
+    env.started.append(proc)
+    proc.wait(30)
+    check(proc.returncode == 2, "exit %s" % proc.returncode)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+    check(os.path.exists(outside), "the file outside the folder was moved")
+    proc = subprocess.Popen(["wine", os.path.join(folder, "Pellmora.exe"),
+                             "..\\Tindra.exe;New_Tindra.exe"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    env.started.append(proc)
+    out = env.box()
+    check("caption: Pellmora" in out, "no refusal: %r" % out)
+    proc.wait(30)
+    check(proc.returncode == 2, "exit %s" % proc.returncode)
+
+
 def scenario_hanging_server(env):
     folder = env.program_folder("hang")
     env.publish({"Vantorel_lastver.txt": b"27"}, hang=["Vantorel_lastver.txt"])
@@ -333,7 +386,8 @@ def scenario_end_to_end(env):
     rc = env.poke("0;test", wait=40)
     check(rc in (0, None), "revision 28 takes no poke (exit %s)" % rc)
     check(env.probe("running", "Tindra.exe")[0] == 0, "revision 28 is not running")
-    check(env.requested("Tindra.exe"), "New_Tindra.exe was not fetched")
+    fetched = [line for line in env.requests() if "/Tindra.exe " in line]
+    check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
 
 
 SCENARIOS = [
@@ -346,6 +400,9 @@ SCENARIOS = [
     scenario_checker_download_fails,
     scenario_body_cut_short,
     scenario_new_file_without_replacer,
+    scenario_announced_revision_missing_from_file,
+    scenario_replacer_keeps_old_program_on_failure,
+    scenario_replacer_refuses_paths,
     scenario_end_to_end,
     scenario_hanging_server,
 ]
