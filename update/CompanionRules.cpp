@@ -29,7 +29,8 @@ std::optional<int32_t> Digits(std::u16string_view s, size_t maxDigits) {
 
 uint32_t Le32(std::string_view b, size_t at) {
   uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+  for (size_t i = 0; i < 4; ++i)
+    v |= static_cast<uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
   return v;
 }
 uint16_t Le16(std::string_view b, size_t at) {
@@ -55,8 +56,8 @@ bool IsBareFileName(std::u16string_view name) {
   if (name.empty() || name.size() > 255 || name == u"." || name == u"..") return false;
   if (name.find(u"..") != std::u16string_view::npos) return false;
   for (char16_t c : name) {
-    if (c < 0x20 || c == u'\\' || c == u'/' || c == u':' || c == u'*' || c == u'?' ||
-        c == u'"' || c == u'<' || c == u'>' || c == u'|') {
+    if (c < 0x20 || c == u'\\' || c == u'/' || c == u':' || c == u'*' || c == u'?' || c == u'"' ||
+        c == u'<' || c == u'>' || c == u'|') {
       return false;
     }
   }
@@ -92,7 +93,8 @@ std::optional<int32_t> ParseLatestRevision(std::string_view body) {
   while (b < e && space(body[b])) ++b;
   while (e > b && space(body[e - 1])) --e;
   std::u16string digits;
-  for (size_t i = b; i < e; ++i) digits += static_cast<char16_t>(static_cast<unsigned char>(body[i]));
+  for (size_t i = b; i < e; ++i)
+    digits += static_cast<char16_t>(static_cast<unsigned char>(body[i]));
   return Digits(digits, 9);
 }
 
@@ -131,7 +133,8 @@ bool IsValidHost(std::u16string_view host) {
   size_t start = 0;
   for (;;) {
     size_t dot = address.find(u'.', start);
-    auto part = Digits(address.substr(start, dot == std::u16string_view::npos ? dot : dot - start), 3);
+    auto part =
+        Digits(address.substr(start, dot == std::u16string_view::npos ? dot : dot - start), 3);
     if (!part || *part > 255) return false;
     ++parts;
     if (dot == std::u16string_view::npos) break;

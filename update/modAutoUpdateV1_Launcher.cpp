@@ -1,3 +1,4 @@
+#include <exception>
 #include <new>
 
 #include "app/modMain.h"
@@ -25,8 +26,9 @@ bool Statement(std::u16string_view procedure, F&& statement) {
   } catch (const AppError& e) {
     ReportError(e, procedure, kModule);
   } catch (const std::bad_alloc&) {
-    ReportError(AppError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory)), procedure,
-                kModule);
+    ReportError(AppError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory)), procedure, kModule);
+  } catch (const std::exception& e) {
+    ReportError(AppError(51, u"Internal error: " + Utf8ToUtf16(e.what())), procedure, kModule);
   }
   return false;
 }

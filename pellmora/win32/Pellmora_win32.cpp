@@ -8,8 +8,8 @@
 //
 // Exit code: 0 replaced, 1 nothing replaced (NEW.exe missing, OLD.exe still busy, or
 // the move failed), 2 bad arguments.
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -111,8 +111,8 @@ void StartProgram(const std::wstring& path, const std::wstring& folder) {
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  if (CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     folder.c_str(), &si, &pi)) {
+  if (CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                     &si, &pi)) {
     UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
   }

@@ -26,10 +26,9 @@ TEST(CompanionArgs, CheckerParametersAreRevisionAndExecutable) {
   EXPECT_EQ(b->revision, 0);
   EXPECT_EQ(b->exeFile, u"내 프로그램.EXE");
 
-  for (std::u16string bad : {u"", u"27", u"27;", u";Tindra.exe", u"x;Tindra.exe",
-                             u"-1;Tindra.exe", u"32768;Tindra.exe", u"27;Tindra.txt",
-                             u"27;..\\Tindra.exe", u"27;C:\\Tindra.exe", u"27;a/Tindra.exe",
-                             u"27;.exe"}) {
+  for (std::u16string bad : {u"", u"27", u"27;", u";Tindra.exe", u"x;Tindra.exe", u"-1;Tindra.exe",
+                             u"32768;Tindra.exe", u"27;Tindra.txt", u"27;..\\Tindra.exe",
+                             u"27;C:\\Tindra.exe", u"27;a/Tindra.exe", u"27;.exe"}) {
     EXPECT_FALSE(ParseCheckerArgs(bad)) << std::string(bad.begin(), bad.end());
   }
 }
@@ -37,9 +36,9 @@ TEST(CompanionArgs, CheckerParametersAreRevisionAndExecutable) {
 TEST(CompanionArgs, OnlyBareNamesOfTheFolder) {
   EXPECT_TRUE(IsBareFileName(u"New_Tindra.exe"));
   EXPECT_TRUE(IsBareFileName(u"a b.exe"));
-  for (std::u16string bad : {u"", u".", u"..", u"..\\x.exe", u"a..b.exe", u"sub\\x.exe",
-                             u"sub/x.exe", u"C:x.exe", u"x*.exe", u"x?.exe", u"x.exe.",
-                             u"x.exe ", u"a\tb.exe", u"\"x.exe\""}) {
+  for (std::u16string bad :
+       {u"", u".", u"..", u"..\\x.exe", u"a..b.exe", u"sub\\x.exe", u"sub/x.exe", u"C:x.exe",
+        u"x*.exe", u"x?.exe", u"x.exe.", u"x.exe ", u"a\tb.exe", u"\"x.exe\""}) {
     EXPECT_FALSE(IsBareFileName(bad)) << std::string(bad.begin(), bad.end());
   }
   EXPECT_FALSE(IsBareFileName(std::u16string(256, u'a')));
@@ -55,8 +54,8 @@ TEST(VersionFile, OneNumberWithBlanksAroundIt) {
   EXPECT_EQ(ParseLatestRevision("28"), 28);
   EXPECT_EQ(ParseLatestRevision("28\r\n"), 28);
   EXPECT_EQ(ParseLatestRevision(" \t0028 \n"), 28);
-  for (std::string bad : {"", "\r\n", "<html>404", "28a", "2 8", "-1", "1e3", "27.5",
-                          "1234567890"}) {
+  for (std::string bad :
+       {"", "\r\n", "<html>404", "28a", "2 8", "-1", "1e3", "27.5", "1234567890"}) {
     EXPECT_FALSE(ParseLatestRevision(bad)) << bad;
   }
   EXPECT_EQ(VersionFileName(u"Tindra.exe"), u"Tindra_lastver.txt");
@@ -108,9 +107,9 @@ TEST(DownloadedProgram, MustBeAWindowsExecutable) {
 TEST(HostSetting, DottedAddressWithOptionalPort) {
   EXPECT_TRUE(IsValidHost(u"127.0.0.1"));
   EXPECT_TRUE(IsValidHost(u"127.0.0.1:18080"));
-  for (std::u16string bad : {u"", u"localhost", u"127.0.0", u"127.0.0.1.2", u"256.0.0.1",
-                             u"127.0.0.1:", u"127.0.0.1:0", u"127.0.0.1:65536", u"1..2.3",
-                             u"127.0.0.1/x"}) {
+  for (std::u16string bad :
+       {u"", u"localhost", u"127.0.0", u"127.0.0.1.2", u"256.0.0.1", u"127.0.0.1:", u"127.0.0.1:0",
+        u"127.0.0.1:65536", u"1..2.3", u"127.0.0.1/x"}) {
     EXPECT_FALSE(IsValidHost(bad)) << std::string(bad.begin(), bad.end());
   }
 }

@@ -50,8 +50,7 @@ std::optional<std::u16string> FakePlatform::FindOrdinaryFile(const std::u16strin
 std::u16string FakePlatform::GetFileVerNumber(const std::u16string& fileName, bool includeBuild,
                                               bool silent) {
   Call("ver");
-  log.push_back("ver " + U8(fileName) + (includeBuild ? " build" : "") +
-                (silent ? " silent" : ""));
+  log.push_back("ver " + U8(fileName) + (includeBuild ? " build" : "") + (silent ? " silent" : ""));
   auto it = versions.find(fileName);
   return it == versions.end() ? u"" : it->second;
 }

@@ -23,7 +23,7 @@ class FakePlatform : public UpdatePlatform, public MessageBoxes {
   std::u16string folder = u"C:\\Prog";
   std::u16string baseName = u"Tindra";
   int16_t revision = 27;
-  std::map<std::u16string, std::u16string> files;  // upper-cased path -> on-disk name
+  std::map<std::u16string, std::u16string> files;     // upper-cased path -> on-disk name
   std::map<std::u16string, std::u16string> versions;  // path -> GetFileVerNumber text
   std::map<std::u16string, std::u16string> urlTexts;  // url -> ReadUrlText text
   std::map<std::u16string, int16_t> downloadResults;  // url -> result (default -1)

@@ -174,8 +174,8 @@ TEST_F(UpdateTest, BaseUrlUsesTheServerHostAsGiven) {
   EXPECT_EQ(GetUpdateBaseUrl(), u"http://10.1.2.3:8080/download/자동업데이트_v1/");
 }
 
-// Each row: an error raised by one call of one service, and everything the
-// procedure does afterwards.
+// Each row: an error raised by one call of one service (named by the step it
+// breaks), and everything the procedure does afterwards.
 struct SelfRow {
   const char* statement;
   const char* service;
@@ -187,6 +187,7 @@ struct SelfRow {
 };
 
 TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
+  // clang-format off
   const std::vector<SelfRow> rows = {
       {"S2: path stays empty, S3 finds nothing", "folder", 1, u"1.00.27", u"27", -1,
        {kSelfError, "find ", kRead, kGetChecker, kGetReplacer}},
@@ -211,6 +212,7 @@ TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
       {"S11 download test: return false", "download", 2, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kGetChecker, kSelfError}},
   };
+  // clang-format on
   for (const SelfRow& row : rows) {
     SCOPED_TRACE(row.statement);
     FakePlatform q;
@@ -334,6 +336,7 @@ struct RunRow {
 };
 
 TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
+  // clang-format off
   const std::vector<RunRow> rows = {
       {"R2: the checker path stays empty", "folder", 2, true, true,
        {kRunError, kFindExe, "wait  | 27;Tindra.exe | C:\\Prog | 0 0 0", kFindNew, kFindReplacer,
@@ -364,6 +367,7 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
       {"R10: end", "cmd", 1, true, true,
        {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, "end"}},
   };
+  // clang-format on
   for (const RunRow& row : rows) {
     SCOPED_TRACE(row.statement);
     FakePlatform q;

@@ -1,3 +1,5 @@
+#include "update/win32/UpdatePlatform_win32.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -13,7 +15,6 @@
 #include "update/modAutoUpdateV1_Download.h"
 #include "update/modAutoUpdateV1_Launcher.h"
 #include "update/modWaitProc.h"
-#include "update/win32/UpdatePlatform_win32.h"
 #include "update/win32/UpdateHostOverride.h"
 
 namespace tindra::win32 {
@@ -86,8 +87,7 @@ std::optional<std::u16string> Win32UpdatePlatform::FindOrdinaryFile(const std::u
         return std::nullopt;
     }
   }
-  const DWORD excluded =
-      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  const DWORD excluded = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   if (data.dwFileAttributes & excluded) return std::nullopt;
   return FromWide(data.cFileName);
 }

@@ -77,16 +77,16 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
 
   // ANSI calls: the path leaves in the ANSI code page, as InternetOpenUrlA sends it.
   UrlRequest opened;
-  UniqueInternet connection(InternetConnectA(session, ToAnsi(FromWide(host)).c_str(), parts.nPort, nullptr,
-                                             nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  UniqueInternet connection(InternetConnectA(session, ToAnsi(FromWide(host)).c_str(), parts.nPort,
+                                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return opened;
   DWORD timeout = kNetTimeoutMs;
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionA(connection.get(), option, &timeout, sizeof(timeout));
   }
-  UniqueInternet request(HttpOpenRequestA(connection.get(), "GET", ToAnsi(FromWide(path)).c_str(), nullptr,
-                                          nullptr, nullptr, INTERNET_FLAG_RELOAD, 0));
+  UniqueInternet request(HttpOpenRequestA(connection.get(), "GET", ToAnsi(FromWide(path)).c_str(),
+                                          nullptr, nullptr, nullptr, INTERNET_FLAG_RELOAD, 0));
   if (!request) return opened;
   for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionA(request.get(), option, &timeout, sizeof(timeout));
@@ -149,8 +149,7 @@ bool SafeDownload(const std::u16string& url, const std::u16string& localPath) {
         bool ok = true;
         for (;;) {
           DWORD got = 0;
-          if (!InternetReadFile(request.get(), buf.data(), static_cast<DWORD>(buf.size()),
-                                &got)) {
+          if (!InternetReadFile(request.get(), buf.data(), static_cast<DWORD>(buf.size()), &got)) {
             ok = false;
             break;
           }

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "common/win32/ansi.h"
 #include "common/win32/handle.h"

@@ -139,8 +139,8 @@ HWND CreateProgressWindow(HINSTANCE instance, HFONT font) {
   RECT work = {0, 0, 800, 600};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   HWND hwnd = CreateWindowExW(0, kClassName, L"Tindra", WS_CAPTION | WS_POPUP | WS_BORDER,
-                              (work.left + work.right - w) / 2, (work.top + work.bottom - h) / 2,
-                              w, h, nullptr, nullptr, instance, nullptr);
+                              (work.left + work.right - w) / 2, (work.top + work.bottom - h) / 2, w,
+                              h, nullptr, nullptr, instance, nullptr);
   if (!hwnd) return nullptr;
   RECT client;
   GetClientRect(hwnd, &client);

@@ -9,8 +9,8 @@
 //   update-probe kill NAME                 end every process NAME
 //   update-probe version PATH              print the file's FileVersion string
 // Output is UTF-8, one item per line.
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -138,7 +138,8 @@ int Version(const std::wstring& path) {
   wchar_t* value = nullptr;
   UINT len = 0;
   if (!VerQueryValueW(block.data(), L"\\StringFileInfo\\041204B0\\FileVersion",
-                      reinterpret_cast<void**>(&value), &len) || !value) {
+                      reinterpret_cast<void**>(&value), &len) ||
+      !value) {
     return 1;
   }
   Print(std::wstring(value, len && value[len - 1] == 0 ? len - 1 : len));
