@@ -8,8 +8,9 @@
 //
 // Exit code: 0 replaced, 1 nothing replaced (NEW.exe missing, OLD.exe still busy, or
 // the move failed), 2 bad arguments.
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>

@@ -9,8 +9,9 @@
 //   update-probe kill NAME                 end every process NAME
 //   update-probe version PATH              print the file's FileVersion string
 // Output is UTF-8, one item per line.
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
