@@ -10,9 +10,9 @@
 #   shell's tests use a copy whose start-up update returns at once).
 #   Example: tindra_add_program(Tindra28 28) gives programs/Tindra28/Tindra.exe.
 include_guard(GLOBAL)
-set(_TINDRA_APP_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(tindra_add_program target revision)
+  set(app ${TINDRA_SOURCE_ROOT}/app)
   cmake_parse_arguments(P "" "OUTPUT_DIRECTORY;UPDATE_LIBRARY" "" ${ARGN})
   if(NOT revision MATCHES "^[0-9]+$" OR revision GREATER 9999)
     message(FATAL_ERROR "tindra_add_program: revision must be a whole number from 0 to 9999")
@@ -39,11 +39,11 @@ function(tindra_add_program target revision)
   else()
     set(P_HAVE_POPUP_RC 0)
   endif()
-  configure_file(${_TINDRA_APP_DIR}/tindra_program.h.in ${gen}/tindra_program.h @ONLY)
-  configure_file(${_TINDRA_APP_DIR}/Tindra.manifest.in ${P_MANIFEST} @ONLY)
+  configure_file(${app}/tindra_program.h.in ${gen}/tindra_program.h @ONLY)
+  configure_file(${app}/Tindra.manifest.in ${P_MANIFEST} @ONLY)
 
-  add_executable(${target} WIN32 ${_TINDRA_APP_DIR}/win32/TindraMain.cpp
-                 ${_TINDRA_APP_DIR}/win32/AppRevision.cpp ${_TINDRA_APP_DIR}/Tindra.rc)
+  add_executable(${target} WIN32 ${app}/win32/TindraMain.cpp
+                 ${app}/win32/AppRevision.cpp ${app}/Tindra.rc)
   target_include_directories(${target} PRIVATE ${gen} ${TINDRA_SOURCE_ROOT})
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TINDRA_WARNINGS}>)
   target_link_options(${target} PRIVATE -municode)

@@ -235,14 +235,6 @@ TEST_F(FrmMainTest, FreedSlotsAreReusedOnlyAfterEveryPopupClosed) {
   EXPECT_EQ(host.popups.back().nSY, 14910);
 }
 
-TEST_F(FrmMainTest, ANinePopupStackWrapsAboveSlotZero) {
-  form.Form_Load();
-  const int32_t expected[] = {14910, 12925, 10940, 8955, 6970, 4985, 3000, 14890, 12925};
-  for (int i = 0; i < 9; ++i) form.SetLblDDE(u"2;n" + Ascii(std::to_string(i)));
-  ASSERT_EQ(host.popups.size(), 9u);
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(host.popups[i].nSY, expected[i]) << i;
-}
-
 TEST_F(FrmMainTest, AnOverflowingWorkAreaIsAnErrorNotAWrappedValue) {
   host.workArea = {0, 0, INT32_MAX / 10, 994};
   EXPECT_THROW(form.Form_Load(), AppError);

@@ -145,18 +145,22 @@ TEST_F(TindraTest, PopupsGoAwayOnTheirOwnAndTheNextStartsAtSlotZero) {
   EXPECT_NEAR(popups[0].rect.bottom, kSlotBottomPx[0], 1);
 }
 
+TEST_F(TindraTest, ClosingTheMainFormFromOutsideClosesEverything) {
+  ASSERT_EQ(PokeText(u"0;a"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(PokeText(u"2;b"), PokeOutcome::kAcknowledged);
+  HWND main = app.MainWindow();
+  ASSERT_TRUE(main);
+  PostMessageW(main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(app.WaitForExit(5000), 0);
+  EXPECT_EQ(CountWindowsOf(app.pid()), 0);
+}
+
 TEST_F(TindraTest, EndWithThreePopupsOpenClosesThemAndEndsTheProcess) {
   for (auto t : {u"0;a", u"1;b", u"3;c"}) ASSERT_EQ(PokeText(t), PokeOutcome::kAcknowledged);
   ASSERT_EQ(app.Popups().size(), 3u);
   EXPECT_EQ(PokeText(u"end"), PokeOutcome::kAcknowledged);
   EXPECT_EQ(app.WaitForExit(5000), 0);
   EXPECT_EQ(CountWindowsOf(app.pid()), 0);
-}
-
-TEST_F(TindraTest, TextsThatOnlyLookLikeEndAreNotifications) {
-  for (auto t : {u"End", u"END", u"end "}) ASSERT_EQ(PokeText(t), PokeOutcome::kAcknowledged);
-  EXPECT_TRUE(app.Running());
-  EXPECT_EQ(app.Popups().size(), 3u);
 }
 
 TEST_F(TindraTest, RawDdeMessagesAreTakenLikeDdeml) {
@@ -223,6 +227,10 @@ TEST_F(TindraTest, BadInputIsAnsweredAndTindraKeepsRunning) {
   EXPECT_EQ(PokeBytes("", CF_TEXT), PokeOutcome::kAcknowledged);
   EXPECT_EQ(app.Popups().size(), 5u);
 
+  // More than a notification could ever need: refused unread. (Wine itself cannot
+  // carry DDE data of 2 MiB or more between processes: the receiver faults.)
+  EXPECT_EQ(PokeBytes(std::string((1 << 20) + 4096, 'a') + '\0', CF_TEXT),
+            PokeOutcome::kRefused);
   // Not text, or not our item or topic: refused.
   EXPECT_EQ(PokeBytes(std::string("2;bitmap") + '\0', CF_BITMAP), PokeOutcome::kRefused);
   EXPECT_EQ(PokeBytes(std::string("2;custom") + '\0', 0xC123), PokeOutcome::kRefused);
@@ -289,10 +297,12 @@ TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   const DWORD gdiBefore = GetGuiResources(app.handle(), GR_GDIOBJECTS);
   const DWORD userBefore = GetGuiResources(app.handle(), GR_USEROBJECTS);
   const int windowsBefore = CountWindowsOf(app.pid());
+  DWORD handlesBefore = 0, handlesAfter = 0;
+  GetProcessHandleCount(app.handle(), &handlesBefore);
 
-  std::printf("before the burst: %lu GDI objects, %lu USER objects, %d windows\n",
+  std::printf("before the burst: %lu GDI objects, %lu USER objects, %d windows, %lu handles\n",
               static_cast<unsigned long>(gdiBefore), static_cast<unsigned long>(userBefore),
-              windowsBefore);
+              windowsBefore, static_cast<unsigned long>(handlesBefore));
   const DWORD burstStart = GetTickCount();
   std::set<HWND> seen;
   int missing = 0;
@@ -313,5 +323,7 @@ TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   EXPECT_EQ(GetGuiResources(app.handle(), GR_GDIOBJECTS), gdiBefore);
   EXPECT_EQ(GetGuiResources(app.handle(), GR_USEROBJECTS), userBefore);
   EXPECT_EQ(CountWindowsOf(app.pid()), windowsBefore);
+  GetProcessHandleCount(app.handle(), &handlesAfter);
+  EXPECT_EQ(handlesAfter, handlesBefore);
   EXPECT_EQ(PokeText(u"1;after"), PokeOutcome::kAcknowledged);
 }
