@@ -71,8 +71,8 @@ bool TindraProcess::Launch() {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = L"\"" + exe_ + L"\"";
-  if (!CreateProcessW(exe_.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &si, &pi))
+  if (!CreateProcessW(exe_.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi))
     return false;
   CloseHandle(pi.hThread);
   process_.reset(pi.hProcess);
@@ -170,8 +170,7 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = commandLine;
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                      &pi))
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     return -2;
   CloseHandle(pi.hThread);
   win32::UniqueHandle process(pi.hProcess);

@@ -210,12 +210,10 @@ TEST_F(TindraTest, BadInputIsAnsweredAndTindraKeepsRunning) {
   EXPECT_EQ(PokeBytes(std::string("2;bad\xFF\x80\xFE", 8) + '\0', CF_TEXT),
             PokeOutcome::kAcknowledged);
   // The text ends at its first NUL.
-  EXPECT_EQ(PokeBytes(std::string("2;nul\0after", 11) + '\0', CF_TEXT),
-            PokeOutcome::kAcknowledged);
+  EXPECT_EQ(PokeBytes(std::string("2;nul\0after", 11) + '\0', CF_TEXT), PokeOutcome::kAcknowledged);
   // No NUL at all, and an odd-length Unicode text.
   EXPECT_EQ(PokeBytes("2;unterminated", CF_TEXT), PokeOutcome::kAcknowledged);
-  EXPECT_EQ(PokeBytes(std::string("2\0;\0o\0d\0d", 9), CF_UNICODETEXT),
-            PokeOutcome::kAcknowledged);
+  EXPECT_EQ(PokeBytes(std::string("2\0;\0o\0d\0d", 9), CF_UNICODETEXT), PokeOutcome::kAcknowledged);
   auto popups = app.Popups();
   EXPECT_EQ(popups.size(), 5u);
   EXPECT_TRUE(FindByName(popups, u"nul"));
@@ -229,8 +227,7 @@ TEST_F(TindraTest, BadInputIsAnsweredAndTindraKeepsRunning) {
 
   // More than a notification could ever need: refused unread. (Wine itself cannot
   // carry DDE data of 2 MiB or more between processes: the receiver faults.)
-  EXPECT_EQ(PokeBytes(std::string((1 << 20) + 4096, 'a') + '\0', CF_TEXT),
-            PokeOutcome::kRefused);
+  EXPECT_EQ(PokeBytes(std::string((1 << 20) + 4096, 'a') + '\0', CF_TEXT), PokeOutcome::kRefused);
   // Not text, or not our item or topic: refused.
   EXPECT_EQ(PokeBytes(std::string("2;bitmap") + '\0', CF_BITMAP), PokeOutcome::kRefused);
   EXPECT_EQ(PokeBytes(std::string("2;custom") + '\0', 0xC123), PokeOutcome::kRefused);
@@ -307,8 +304,7 @@ TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   std::set<HWND> seen;
   int missing = 0;
   for (int i = 0; i < 500; ++i) {
-    ASSERT_EQ(PokeText(u"2;burst " + std::u16string(1, u'0' + i % 10)),
-              PokeOutcome::kAcknowledged)
+    ASSERT_EQ(PokeText(u"2;burst " + std::u16string(1, u'0' + i % 10)), PokeOutcome::kAcknowledged)
         << "poke " << i;
     // Start runs before the poke is acknowledged: the new popup is there now.
     bool found = false;
@@ -316,7 +312,8 @@ TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
     if (!found) ++missing;
   }
   EXPECT_EQ(missing, 0);
-  std::printf("500 pokes taken in %lu ms\n", static_cast<unsigned long>(GetTickCount() - burstStart));
+  std::printf("500 pokes taken in %lu ms\n",
+              static_cast<unsigned long>(GetTickCount() - burstStart));
   EXPECT_TRUE(app.WaitForPopups(CountIs(0), 120000)) << "popups still open after 2 min";
   Pump(500);
   EXPECT_TRUE(app.Running());

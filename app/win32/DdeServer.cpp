@@ -42,8 +42,8 @@ DdeServer::DdeServer(std::u16string service, std::u16string topic, std::u16strin
 bool DdeServer::Start() {
   if (g_server) return false;
   // Advises, requests and executes are refused by DDEML itself.
-  const DWORD flags = APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
-                      CBF_FAIL_EXECUTES | CBF_SKIP_ALLNOTIFICATIONS;
+  const DWORD flags = APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS | CBF_FAIL_EXECUTES |
+                      CBF_SKIP_ALLNOTIFICATIONS;
   if (DdeInitializeW(&inst_, &DdeServer::Callback, flags, 0) != DMLERR_NO_ERROR) {
     inst_ = 0;
     return false;

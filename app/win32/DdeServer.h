@@ -3,6 +3,7 @@
 // service, and text poked into one item. Every other transaction is refused.
 // Create, start and destroy it on the user-interface thread; at most one at a time.
 #include <windows.h>
+// ddeml.h needs windows.h first.
 #include <ddeml.h>
 
 #include <cstdint>
@@ -25,8 +26,7 @@ class DdeServer {
   // Pokes larger than this are refused unread.
   static constexpr DWORD kMaxPokeBytes = 1024 * 1024;
 
-  DdeServer(std::u16string service, std::u16string topic, std::u16string item,
-            PokeHandler onPoke);
+  DdeServer(std::u16string service, std::u16string topic, std::u16string item, PokeHandler onPoke);
   ~DdeServer();
   DdeServer(const DdeServer&) = delete;
   DdeServer& operator=(const DdeServer&) = delete;

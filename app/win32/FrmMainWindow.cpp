@@ -16,8 +16,7 @@ namespace {
 
 // Design of the main form, in twips.
 constexpr int kClientWidth = 3420, kClientHeight = 2115;
-constexpr int kCommand1Left = 135, kCommand1Top = 630, kCommand1Width = 1185,
-              kCommand1Height = 510;
+constexpr int kCommand1Left = 135, kCommand1Top = 630, kCommand1Width = 1185, kCommand1Height = 510;
 constexpr int kLblLeft = 90, kLblTop = 90, kLblWidth = 2490, kLblHeight = 375;
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -74,9 +73,9 @@ void FrmMainWindow::Create() {
   RECT rc{0, 0, Pixels(kClientWidth, tx), Pixels(kClientHeight, ty)};
   AdjustWindowRectEx(&rc, kFormStyle, FALSE, 0);
   // Created hidden and never shown: no taskbar button either.
-  hwnd_ = CreateWindowExW(0, kFrmMainClass, WidePtr(std::u16string(FrmMain::kCaption)),
-                          kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, rc.right - rc.left,
-                          rc.bottom - rc.top, nullptr, nullptr, instance_, this);
+  hwnd_ = CreateWindowExW(0, kFrmMainClass, WidePtr(std::u16string(FrmMain::kCaption)), kFormStyle,
+                          CW_USEDEFAULT, CW_USEDEFAULT, rc.right - rc.left, rc.bottom - rc.top,
+                          nullptr, nullptr, instance_, this);
   if (!hwnd_) Raise(kErrWindowOperation);
 
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -85,11 +84,11 @@ void FrmMainWindow::Create() {
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, Pixels(kCommand1Left, tx),
       Pixels(kCommand1Top, ty), Pixels(kCommand1Width, tx), Pixels(kCommand1Height, ty), hwnd_,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCommand1Id)), instance_, nullptr);
-  lblDDE_ = CreateWindowExW(
-      0, L"STATIC", WidePtr(std::u16string(FrmMain::kLabelDesignText)),
-      WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Pixels(kLblLeft, tx), Pixels(kLblTop, ty),
-      Pixels(kLblWidth, tx), Pixels(kLblHeight, ty), hwnd_,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLblDDEId)), instance_, nullptr);
+  lblDDE_ =
+      CreateWindowExW(0, L"STATIC", WidePtr(std::u16string(FrmMain::kLabelDesignText)),
+                      WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Pixels(kLblLeft, tx),
+                      Pixels(kLblTop, ty), Pixels(kLblWidth, tx), Pixels(kLblHeight, ty), hwnd_,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLblDDEId)), instance_, nullptr);
   if (!command1_ || !lblDDE_) Raise(kErrWindowOperation);
   SendMessageW(command1_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SendMessageW(lblDDE_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -143,8 +142,8 @@ void FrmMainWindow::UnloadMainForm() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
 
-void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode,
-                              const int32_t& nSX, const int32_t& nSY) {
+void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+                              const int32_t& nSY) {
   FrmTindra* popup = NewFrmTindra();
   Start(*popup, sName, iMode, nSX, nSY);
 }

@@ -61,9 +61,12 @@ class DdemlClient {
     // status word, with a non-null result: look at both.
     if (ok) return (result & DDE_FACK) ? PokeOutcome::kAcknowledged : PokeOutcome::kRefused;
     switch (DdeGetLastError(inst_)) {
-      case DMLERR_NOTPROCESSED: return PokeOutcome::kRefused;
-      case DMLERR_POKEACKTIMEOUT: return PokeOutcome::kTimeout;
-      default: return PokeOutcome::kFailed;
+      case DMLERR_NOTPROCESSED:
+        return PokeOutcome::kRefused;
+      case DMLERR_POKEACKTIMEOUT:
+        return PokeOutcome::kTimeout;
+      default:
+        return PokeOutcome::kFailed;
     }
   }
 
@@ -128,8 +131,8 @@ class RawClient {
     if (!server_) return PokeOutcome::kNoServer;
 
     // The poke: a DDEPOKE block the server frees when it takes the data.
-    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE,
-                              offsetof(DDEPOKE, Value) + r.data.size() + 1);
+    HGLOBAL mem =
+        GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, offsetof(DDEPOKE, Value) + r.data.size() + 1);
     if (!mem) return PokeOutcome::kFailed;
     auto* poke = static_cast<DDEPOKE*>(GlobalLock(mem));
     if (!poke) {
@@ -272,11 +275,16 @@ PokeOutcome Poke(const PokeRequest& request) {
 
 const char* OutcomeText(PokeOutcome outcome) {
   switch (outcome) {
-    case PokeOutcome::kAcknowledged: return "acknowledged";
-    case PokeOutcome::kNoServer: return "no DDE server answered";
-    case PokeOutcome::kRefused: return "the server refused the poke";
-    case PokeOutcome::kTimeout: return "no acknowledgement in time";
-    case PokeOutcome::kFailed: return "the DDE client could not be set up";
+    case PokeOutcome::kAcknowledged:
+      return "acknowledged";
+    case PokeOutcome::kNoServer:
+      return "no DDE server answered";
+    case PokeOutcome::kRefused:
+      return "the server refused the poke";
+    case PokeOutcome::kTimeout:
+      return "no acknowledgement in time";
+    case PokeOutcome::kFailed:
+      return "the DDE client could not be set up";
   }
   return "unknown";
 }

@@ -14,8 +14,8 @@ struct PokeRequest {
   std::u16string topic = u"TindraFrm";
   std::u16string item = u"lblDDE";
   UINT format = CF_TEXT;
-  std::string data;          // sent as it is: add the terminating NUL(s) for text
-  bool raw = false;          // plain DDE messages instead of DDEML
+  std::string data;            // sent as it is: add the terminating NUL(s) for text
+  bool raw = false;            // plain DDE messages instead of DDEML
   DWORD connectWaitMs = 5000;  // how long to keep looking for the server
   DWORD ackTimeoutMs = 10000;  // how long to wait for the acknowledgement
 };

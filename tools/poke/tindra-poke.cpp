@@ -101,9 +101,13 @@ int wmain(int argc, wchar_t** argv) {
   std::fprintf(stderr, "tindra-poke: %s (service \"%s\", topic \"TindraFrm\", item \"lblDDE\")\n",
                OutcomeText(outcome), service.c_str());
   switch (outcome) {
-    case PokeOutcome::kRefused: return 1;
-    case PokeOutcome::kNoServer: return 2;
-    case PokeOutcome::kTimeout: return 3;
-    default: return 4;
+    case PokeOutcome::kRefused:
+      return 1;
+    case PokeOutcome::kNoServer:
+      return 2;
+    case PokeOutcome::kTimeout:
+      return 3;
+    default:
+      return 4;
   }
 }
