@@ -80,53 +80,39 @@ TEST_F(UpdateTest, OlderCheckerFetchesBothCompanions) {
   EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kGetReplacer}));
 }
 
-TEST_F(UpdateTest, NewerLocalCheckerIsKept) {
-  Checker(u"1.00.31", u"27");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log.size(), 3u);
-}
-
-TEST_F(UpdateTest, OnlyTheLastDottedPartOfTheLocalVersionCounts) {
-  Checker(u"9.99.26", u"27");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log.back(), kGetReplacer);
-}
-
-TEST_F(UpdateTest, MissingCheckerIsRevisionZero) {
-  Checker(std::nullopt, u"1");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log, (Log{kFindChecker, kRead, kGetChecker, kGetReplacer}));
-}
-
-TEST_F(UpdateTest, MissingCheckerAndLatestZeroDownloadsNothing) {
-  Checker(std::nullopt, u"0");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log, (Log{kFindChecker, kRead}));
-}
-
-TEST_F(UpdateTest, UnreadableLocalVersionReadsAsZero) {
-  Checker(u"Not specified", u"27");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log.back(), kGetReplacer);
-}
-
-TEST_F(UpdateTest, LatestIsRoundedHalvesToEven) {
-  Checker(u"1.00.27", u"27.5");  // 28: newer than 27
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kGetReplacer}));
-
-  FakePlatform q;
-  q.AddFile(u"C:\\Prog\\Vantorel.exe");
-  q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.28";
-  q.urlTexts[kVersionUrl16] = u"28.5";  // 28: not newer than 28
-  EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
-  EXPECT_EQ(q.log, (Log{kFindChecker, kVerChecker, kRead}));
-}
-
-TEST_F(UpdateTest, LocalRevisionIsNotRounded) {
-  Checker(u"1.00.26.6", u"27");  // last part "6"
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log.back(), kGetReplacer);
+// The local revision (the last dotted part, unrounded) against the latest one
+// (rounded halves to even): both companions are fetched exactly when local < latest.
+TEST_F(UpdateTest, LocalAgainstLatestRevision) {
+  struct Row {
+    std::optional<std::u16string> local;
+    std::u16string latest;
+    bool fetch;
+  };
+  const Row rows[] = {
+      {u"1.00.31", u"27", false},
+      {u"1.00.27", u"27", false},
+      {u"9.99.26", u"27", true},
+      {u"Not specified", u"27", true},
+      {u"", u"27", true},
+      {std::nullopt, u"1", true},
+      {std::nullopt, u"0", false},
+      {u"1.00.27", u"27.5", true},
+      {u"1.00.28", u"28.5", false},
+      {u"1.00.275e-1", u"28", true},
+      {u"1.00.27", u" 28 \r\n", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.latest.begin(), row.latest.end()));
+    FakePlatform q;
+    if (row.local) {
+      q.AddFile(u"C:\\Prog\\Vantorel.exe");
+      q.versions[u"C:\\Prog\\Vantorel.exe"] = *row.local;
+    }
+    q.urlTexts[kVersionUrl16] = row.latest;
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
+    EXPECT_EQ(q.log.back() == kGetReplacer, row.fetch);
+    EXPECT_EQ(q.log.size(), (row.local ? 3u : 2u) + (row.fetch ? 2u : 0u));
+  }
 }
 
 TEST_F(UpdateTest, LatestBeyond32BitsIsOverflowThenNoDownload) {
