@@ -8,13 +8,18 @@
 //   update-probe waitgone NAME TIMEOUT_MS  wait until no process NAME runs
 //   update-probe kill NAME                 end every process NAME
 //   update-probe version PATH              print the file's FileVersion string
+//   update-probe readurl URL               ReadUrlText: the text's UTF-16 units in hex
+//   update-probe download URL PATH         DownloadToFile: print its result (-1 or 0)
 // Output is UTF-8, one item per line.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "update/modAutoUpdateV1_Download.h"
 
 namespace {
 
@@ -180,5 +185,22 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"version" && argc >= 3) return Version(argv[2]);
+  if (cmd == L"readurl" && argc >= 3) {
+    std::u16string text = tindra::ReadUrlText(reinterpret_cast<const char16_t*>(argv[2]));
+    std::wstring hex;
+    for (char16_t c : text) {
+      wchar_t unit[8];
+      swprintf(unit, 8, L"%04x ", static_cast<unsigned>(c));
+      hex += unit;
+    }
+    Print(L"units: " + hex);
+    return 0;
+  }
+  if (cmd == L"download" && argc >= 4) {
+    int16_t ok = tindra::DownloadToFile(reinterpret_cast<const char16_t*>(argv[2]),
+                                        reinterpret_cast<const char16_t*>(argv[3]));
+    Print(L"result: " + std::to_wstring(ok));
+    return 0;
+  }
   return 2;
 }

@@ -355,6 +355,40 @@ def scenario_replacer_refuses_paths(env):
     check(proc.returncode == 2, "exit %s" % proc.returncode)
 
 
+def scenario_fetch_and_download(env):
+    korean = "가나다라마바사아자차카".encode("cp949")  # 22 bytes
+    env.publish({"crlf.txt": b"27\r\n", "long.txt": b"0123456789ABCDEFGHIJKLMNOP",
+                 "korean.txt": korean, "korean19.txt": korean[:18] + b"x",
+                 "Vantorel.exe": env.vantorel[27]},
+                status={"missing.txt": 404}, cut={"cut.exe": 100})
+    shutil.copyfile(env.vantorel[27], os.path.join(env.root, "cut.exe"))
+    base = "http://%s/download/자동업데이트_v1/" % env.host()
+    expected = {"crlf.txt": "27\r\n", "long.txt": "0123456789ABCDEFGHIJ",
+                "korean.txt": "가나다라마바사아자차", "korean19.txt": "가나다라마바사아자x",
+                "missing.txt": "<html><head><title>4", "empty.txt": ""}
+    with open(os.path.join(env.root, "empty.txt"), "wb"):
+        pass
+    for name, text in expected.items():
+        rc, out = env.probe("readurl", base + name)
+        check(out.split() == ["units:"] + ["%04x" % ord(c) for c in text],
+              "%s read as %r, not %r" % (name, out, text))
+
+    folder = os.path.join(env.work, "downloads")
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, "Vantorel.exe")
+    with open(target, "wb") as f:
+        f.write(b"old")
+    for name in ("missing.txt", "cut.exe"):
+        rc, out = env.probe("download", base + name, target)
+        check(out.strip() == "result: 0", "%s: %r" % (name, out))
+        with open(target, "rb") as f:
+            check(f.read() == b"old", "%s touched the old file" % name)
+    rc, out = env.probe("download", base + "Vantorel.exe", target)
+    check(out.strip() == "result: -1", "good download: %r" % out)
+    check(same_file(target, env.vantorel[27]), "downloaded bytes differ")
+    check(os.listdir(folder) == ["Vantorel.exe"], "files left: %r" % os.listdir(folder))
+
+
 def scenario_hanging_server(env):
     folder = env.program_folder("hang")
     env.publish({"Vantorel_lastver.txt": b"27"}, hang=["Vantorel_lastver.txt"])
@@ -404,6 +438,7 @@ SCENARIOS = [
     scenario_replacer_keeps_old_program_on_failure,
     scenario_replacer_refuses_paths,
     scenario_end_to_end,
+    scenario_fetch_and_download,
     scenario_hanging_server,
 ]
 
