@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <set>
 #include <string>
 
@@ -323,4 +324,58 @@ TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   GetProcessHandleCount(app.handle(), &handlesAfter);
   EXPECT_EQ(handlesAfter, handlesBefore);
   EXPECT_EQ(PokeText(u"1;after"), PokeOutcome::kAcknowledged);
+}
+
+TEST(TindraProgramFile, VersionBlockIconAndManifest) {
+  const std::wstring exe = TindraExe();
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::string block(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT len = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));  // 1.0
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(TINDRA_TEST_REVISION, 0));
+  EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(TINDRA_TEST_REVISION, 0));
+  WORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&translation), &len));
+  ASSERT_EQ(len, 4u);  // one language
+  EXPECT_EQ(translation[0], 0x412);
+  EXPECT_EQ(translation[1], 1200);
+  auto value = [&](const wchar_t* name) {
+    wchar_t* text = nullptr;
+    UINT n = 0;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\041204B0\\") + name;
+    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&text), &n))
+      return std::wstring(L"<none>");
+    return std::wstring(text);
+  };
+  wchar_t version[16];
+  swprintf(version, 16, L"1.00.%04d", TINDRA_TEST_REVISION);
+  EXPECT_EQ(value(L"ProductName"), L"Tindra");
+  EXPECT_EQ(value(L"InternalName"), L"Tindra");
+  EXPECT_EQ(value(L"OriginalFilename"), L"Tindra.exe");
+  EXPECT_EQ(value(L"FileVersion"), version);
+  EXPECT_EQ(value(L"ProductVersion"), version);
+  EXPECT_EQ(value(L"CompanyName"), L"Tindra");
+
+  HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(module);
+  // Icon 1: 32 x 32 and 16 x 16 images.
+  HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+  ASSERT_TRUE(group);
+  const auto* dir = static_cast<const WORD*>(LockResource(LoadResource(module, group)));
+  ASSERT_TRUE(dir);
+  EXPECT_EQ(dir[2], 2);  // image count
+  HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  ASSERT_TRUE(manifest);
+  std::string xml(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+                  SizeofResource(module, manifest));
+  EXPECT_NE(xml.find("<dpiAware"), std::string::npos);
+  EXPECT_NE(xml.find(">true</dpiAware>"), std::string::npos);
+  EXPECT_NE(xml.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+  FreeLibrary(module);
 }

@@ -7,8 +7,9 @@ target_compile_options(tindra_app_test_no_update PRIVATE ${TINDRA_WARNINGS})
 tindra_add_program(TindraShellTest ${TINDRA_REVISION} UPDATE_LIBRARY tindra_app_test_no_update)
 
 tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp TindraHarness.cpp
-                 LIBS tindra_poke_client tindra_common TIMEOUT 300)
+                 LIBS tindra_poke_client tindra_common version TIMEOUT 300)
 target_compile_definitions(app_win_tests PRIVATE
+  TINDRA_TEST_REVISION=${TINDRA_REVISION}
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>")
 add_dependencies(app_win_tests TindraShellTest tindra-poke)
 

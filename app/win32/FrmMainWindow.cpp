@@ -62,7 +62,9 @@ void FrmMainWindow::Create() {
   wc.hInstance = instance_;
   // Resource icons from LoadIcon are shared: never destroyed.
   wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(kBellIconId));
-  wc.hIconSm = wc.hIcon;
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kBellIconId), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kFrmMainClass;
