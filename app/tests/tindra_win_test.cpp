@@ -284,6 +284,10 @@ TEST_F(TindraTest, TheMessengerToolPokesAndEndsTindra) {
   EXPECT_LT(GetTickCount() - start, 6000u);
   EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" --format 2 x", 20000), 1);
   EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" --bogus x", 20000), 64);
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" one two", 20000), 64);
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" --wait", 20000), 64);
+  EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" -- --dashes", 20000), 0);
+  EXPECT_TRUE(FindByName(app.Popups(), u"dashes님이"));  // mode 0, from the third character
   EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" end", 20000), 0);
   EXPECT_EQ(app.WaitForExit(5000), 0);
 }

@@ -50,16 +50,20 @@ int wmain(int argc, wchar_t** argv) {
   bool haveFormat = false;
   bool haveText = false;
   std::u16string text;
+  bool optionsDone = false;
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i];
     unsigned long n = 0;
-    if (a == L"--") {
-      if (i + 1 < argc) {
-        text = win32::FromWide(argv[i + 1]);
-        haveText = true;
+    const bool isOption = !optionsDone && a.size() > 1 && a[0] == L'-' && a[1] == L'-';
+    if (!isOption && a != L"-h") {
+      if (haveText) {
+        std::fputs("tindra-poke: give exactly one TEXT (quote it if it has spaces)\n", stderr);
+        return 64;
       }
-      if (i + 2 < argc) haveText = false, i = argc;  // more than one text
-      break;
+      text = win32::FromWide(a);
+      haveText = true;
+    } else if (a == L"--") {
+      optionsDone = true;  // everything after it is text, even "--x"
     } else if (a == L"--help" || a == L"-h") {
       Usage();
       return 0;
@@ -76,15 +80,9 @@ int wmain(int argc, wchar_t** argv) {
       request.format = static_cast<UINT>(n);
       haveFormat = true;
       ++i;
-    } else if (a.size() > 1 && a[0] == L'-' && a[1] == L'-') {
+    } else {
       std::fprintf(stderr, "tindra-poke: unknown or incomplete option %ls\n", a.c_str());
       Usage();
-      return 64;
-    } else if (!haveText) {
-      text = win32::FromWide(a);
-      haveText = true;
-    } else {
-      std::fputs("tindra-poke: give exactly one TEXT (quote it if it has spaces)\n", stderr);
       return 64;
     }
   }
