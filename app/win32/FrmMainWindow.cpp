@@ -206,7 +206,11 @@ int RunTindra(HINSTANCE instance) {
                   window.form().SetLblDDE(text);
                   return true;
                 });
-  dde.Start();
+  if (!dde.Start()) {
+    // Unreachable by the messenger, a hidden copy would only block every later one.
+    GuardedHandler([&] { window.UnloadMainForm(); });
+    return 1;
+  }
 
   MSG msg{};
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
