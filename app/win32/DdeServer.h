@@ -1,7 +1,9 @@
 #pragma once
 // The main form as a DDE source, through DDEML: conversations on one topic of the
 // service, and text poked into one item. Every other transaction is refused.
-// Create, start and destroy it on the user-interface thread; at most one at a time.
+// Clients that use plain DDE messages (WM_DDE_INITIATE, WM_DDE_POKE, WM_DDE_TERMINATE)
+// instead of DDEML are answered by DDEML as well. Create, start and destroy it on the
+// user-interface thread; at most one at a time.
 #include <windows.h>
 // ddeml.h needs windows.h first.
 #include <ddeml.h>
