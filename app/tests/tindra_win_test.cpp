@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -306,10 +307,15 @@ TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
               static_cast<unsigned long>(gdiBefore), static_cast<unsigned long>(userBefore),
               windowsBefore, static_cast<unsigned long>(handlesBefore));
   const DWORD burstStart = GetTickCount();
+  // One conversation for the whole burst, as a messenger holding its link does.
+  std::optional<poke::DdeConversation> link;
+  link.emplace();
+  ASSERT_EQ(link->Connect(poke::PokeRequest{}), PokeOutcome::kAcknowledged);
   std::set<HWND> seen;
   int missing = 0;
   for (int i = 0; i < 500; ++i) {
-    ASSERT_EQ(PokeText(u"2;burst " + std::u16string(1, u'0' + i % 10)), PokeOutcome::kAcknowledged)
+    std::u16string text = u"2;burst " + std::u16string(1, u'0' + i % 10);
+    ASSERT_EQ(link->Poke(CF_TEXT, poke::TextData(text, false)), PokeOutcome::kAcknowledged)
         << "poke " << i;
     // Start runs before the poke is acknowledged: the new popup is there now.
     bool found = false;
@@ -319,6 +325,7 @@ TEST_F(TindraTest, ABurstOf500PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   EXPECT_EQ(missing, 0);
   std::printf("500 pokes taken in %lu ms\n",
               static_cast<unsigned long>(GetTickCount() - burstStart));
+  link.reset();  // disconnected: its conversation window goes too
   EXPECT_TRUE(app.WaitForPopups(CountIs(0), 120000)) << "popups still open after 2 min";
   Pump(500);
   EXPECT_TRUE(app.Running());

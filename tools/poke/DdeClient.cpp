@@ -25,65 +25,58 @@ HDDEDATA CALLBACK ClientCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PT
   return nullptr;
 }
 
-class DdemlClient {
- public:
-  ~DdemlClient() {
-    if (conv_) DdeDisconnect(conv_);
-    for (HSZ h : {service_, topic_, item_})
-      if (h) DdeFreeStringHandle(inst_, h);
-    if (inst_) DdeUninitialize(inst_);
-  }
+}  // namespace
 
-  PokeOutcome Run(const PokeRequest& r) {
-    if (DdeInitializeW(&inst_, &ClientCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
-      inst_ = 0;
+DdeConversation::~DdeConversation() {
+  if (conv_) DdeDisconnect(conv_);
+  for (HSZ h : {service_, topic_, item_})
+    if (h) DdeFreeStringHandle(inst_, h);
+  if (inst_) DdeUninitialize(inst_);
+}
+
+PokeOutcome DdeConversation::Connect(const PokeRequest& r) {
+  if (inst_) return conv_ ? PokeOutcome::kAcknowledged : PokeOutcome::kFailed;
+  if (DdeInitializeW(&inst_, &ClientCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
+    inst_ = 0;
+    return PokeOutcome::kFailed;
+  }
+  service_ = DdeCreateStringHandleW(inst_, WidePtr(r.service), CP_WINUNICODE);
+  topic_ = DdeCreateStringHandleW(inst_, WidePtr(r.topic), CP_WINUNICODE);
+  item_ = DdeCreateStringHandleW(inst_, WidePtr(r.item), CP_WINUNICODE);
+  if (!service_ || !topic_ || !item_) return PokeOutcome::kFailed;
+
+  // A server that is still starting has not registered yet: keep asking.
+  const DWORD start = GetTickCount();
+  for (;;) {
+    conv_ = DdeConnect(inst_, service_, topic_, nullptr);
+    if (conv_ || Elapsed(start) >= r.connectWaitMs) break;
+    Sleep(100);
+  }
+  return conv_ ? PokeOutcome::kAcknowledged : PokeOutcome::kNoServer;
+}
+
+PokeOutcome DdeConversation::Poke(UINT format, const std::string& data, DWORD ackTimeoutMs) {
+  if (!conv_) return PokeOutcome::kFailed;
+  DWORD result = 0;
+  auto* bytes = reinterpret_cast<BYTE*>(const_cast<char*>(data.data()));
+  HDDEDATA ok = DdeClientTransaction(bytes, static_cast<DWORD>(data.size()), conv_, item_, format,
+                                     XTYP_POKE, ackTimeoutMs, &result);
+  // Some DDEML implementations report a negative acknowledgement only in the
+  // status word, with a non-null result: look at both.
+  if (ok) return (result & DDE_FACK) ? PokeOutcome::kAcknowledged : PokeOutcome::kRefused;
+  switch (DdeGetLastError(inst_)) {
+    case DMLERR_NOTPROCESSED:
+      return PokeOutcome::kRefused;
+    case DMLERR_POKEACKTIMEOUT:
+      return PokeOutcome::kTimeout;
+    default:
       return PokeOutcome::kFailed;
-    }
-    service_ = DdeCreateStringHandleW(inst_, WidePtr(r.service), CP_WINUNICODE);
-    topic_ = DdeCreateStringHandleW(inst_, WidePtr(r.topic), CP_WINUNICODE);
-    item_ = DdeCreateStringHandleW(inst_, WidePtr(r.item), CP_WINUNICODE);
-    if (!service_ || !topic_ || !item_) return PokeOutcome::kFailed;
-
-    // A server that is still starting has not registered yet: keep asking.
-    const DWORD start = GetTickCount();
-    for (;;) {
-      conv_ = DdeConnect(inst_, service_, topic_, nullptr);
-      if (conv_ || Elapsed(start) >= r.connectWaitMs) break;
-      Sleep(100);
-    }
-    if (!conv_) return PokeOutcome::kNoServer;
-
-    DWORD result = 0;
-    auto* bytes = reinterpret_cast<BYTE*>(const_cast<char*>(r.data.data()));
-    HDDEDATA ok = DdeClientTransaction(bytes, static_cast<DWORD>(r.data.size()), conv_, item_,
-                                       r.format, XTYP_POKE, r.ackTimeoutMs, &result);
-    // Some DDEML implementations report a negative acknowledgement only in the
-    // status word, with a non-null result: look at both.
-    if (ok) return (result & DDE_FACK) ? PokeOutcome::kAcknowledged : PokeOutcome::kRefused;
-    switch (DdeGetLastError(inst_)) {
-      case DMLERR_NOTPROCESSED:
-        return PokeOutcome::kRefused;
-      case DMLERR_POKEACKTIMEOUT:
-        return PokeOutcome::kTimeout;
-      default:
-        return PokeOutcome::kFailed;
-    }
   }
+}
 
- private:
-  DWORD inst_ = 0;
-  HSZ service_ = nullptr, topic_ = nullptr, item_ = nullptr;
-  HCONV conv_ = nullptr;
-};
+namespace {
 
 // ---- Plain DDE messages -----------------------------------------------------
-
-struct AtomDeleter {
-  void operator()(ATOM* a) const noexcept {
-    if (*a) GlobalDeleteAtom(*a);
-    delete a;
-  }
-};
 
 class RawClient {
  public:
@@ -269,8 +262,10 @@ PokeOutcome Poke(const PokeRequest& request) {
     RawClient client;
     return client.Run(request);
   }
-  DdemlClient client;
-  return client.Run(request);
+  DdeConversation conversation;
+  PokeOutcome connected = conversation.Connect(request);
+  if (connected != PokeOutcome::kAcknowledged) return connected;
+  return conversation.Poke(request.format, request.data, request.ackTimeoutMs);
 }
 
 const char* OutcomeText(PokeOutcome outcome) {

@@ -4,6 +4,8 @@
 // tindra-poke and by the program's tests. Call from one thread; it runs its own
 // message handling while it waits.
 #include <windows.h>
+// ddeml.h needs windows.h first.
+#include <ddeml.h>
 
 #include <string>
 
@@ -26,6 +28,29 @@ enum class PokeOutcome {
   kRefused,       // the server answered the poke negatively
   kTimeout,       // no acknowledgement in time
   kFailed,        // the client could not be set up
+};
+
+// One DDEML conversation kept open for several pokes, as a client that holds its
+// link does.
+class DdeConversation {
+ public:
+  DdeConversation() = default;
+  ~DdeConversation();  // disconnects and releases everything
+  DdeConversation(const DdeConversation&) = delete;
+  DdeConversation& operator=(const DdeConversation&) = delete;
+
+  // Looks for the service and topic for up to request.connectWaitMs; kAcknowledged
+  // once connected, kNoServer when nobody answered.
+  PokeOutcome Connect(const PokeRequest& request);
+  // Pokes `data` into the request's item and waits for the acknowledgement.
+  PokeOutcome Poke(UINT format, const std::string& data, DWORD ackTimeoutMs = 10000);
+
+ private:
+  DWORD inst_ = 0;
+  HSZ service_ = nullptr;
+  HSZ topic_ = nullptr;
+  HSZ item_ = nullptr;
+  HCONV conv_ = nullptr;
 };
 
 // Connects, pokes, waits for the acknowledgement and disconnects. Releases
