@@ -15,6 +15,9 @@ root=$(cd "$here/.." && pwd)
 if [ "${1:-}" != "--inside" ]; then
   build=${1:-build}
   dist=${2:-$root/dist}
+  on_user_display=0
+  [ "${TINDRA_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ] && on_user_display=1
+  export TINDRA_DEMO_ON_USER_DISPLAY=$on_user_display
   exec "$here/test-env.sh" "$build" -- bash "$0" --inside "$build" "$dist"
 fi
 build=$2
@@ -27,7 +30,7 @@ for f in "$exe" "$poke"; do
 done
 
 shots=0
-if [ "${TINDRA_USE_DISPLAY:-0}" != 1 ] && command -v import >/dev/null; then
+if [ "${TINDRA_DEMO_ON_USER_DISPLAY:-0}" != 1 ] && command -v import >/dev/null; then
   shots=1
   mkdir -p "$out"
 fi
