@@ -202,17 +202,6 @@ TEST_F(FrmMainTest, EndUnloadsEveryPopupAndKeepsTheLabelText) {
   EXPECT_EQ(gPopupCount, 1);
 }
 
-TEST_F(FrmMainTest, NotificationsThatLookLikeEndStillShowPopups) {
-  form.Form_Load();
-  form.SetLblDDE(u"End");
-  form.SetLblDDE(u"END");
-  form.SetLblDDE(u"end ");
-  EXPECT_EQ(host.unloads, 0);
-  ASSERT_EQ(host.popups.size(), 3u);
-  EXPECT_EQ(host.popups[0].sName, u"d");
-  EXPECT_EQ(host.popups[2].sName, u"d ");
-}
-
 TEST_F(FrmMainTest, TheTestButtonActsLikeAPokeOf0Test) {
   form.Form_Load();
   form.Command1_Click();

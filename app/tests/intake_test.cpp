@@ -52,15 +52,6 @@ TEST(ParseDdeMessage, OnlyExactLowerCaseEndCloses) {
 
 TEST(ParseDdeMessage, EmptyTextIsNothing) { EXPECT_EQ(ParseDdeMessage(u"").kind, Kind::kNothing); }
 
-TEST(ParseDdeMessage, EmbeddedNulAndLongNamesAreKeptWhole) {
-  std::u16string text = u"3;a";
-  text.push_back(u'\0');
-  text += u"b";
-  ExpectNotification(text, 3, std::u16string(u"a\0b", 3));
-  std::u16string longText = u"2;" + std::u16string(70000, u'가');
-  EXPECT_EQ(ParseDdeMessage(longText).sName.size(), 70000u);
-}
-
 TEST(NextPopupY, StacksUpwardFromTheBottomAndWrapsAtTheTop) {
   const int32_t expected[] = {14910, 12925, 10940, 8955, 6970, 4985, 3000, 14890, 12925, 10940};
   int32_t nSlot = 0;
