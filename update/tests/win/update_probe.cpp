@@ -91,7 +91,10 @@ int Box(DWORD timeout) {
     if (cls == L"Static") {
       std::wstring t = TextOf(c);
       if (!t.empty()) Print(L"text: " + t);
-      if (SendMessageW(c, STM_GETICON, 0, 0)) Print(L"icon");
+      // A bounded send: a box whose thread stops answering must not hang the probe.
+      DWORD_PTR icon = 0;
+      if (SendMessageTimeoutW(c, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon) && icon)
+        Print(L"icon");
     } else if (cls == L"Button" && !button) {
       button = c;
       Print(L"button: " + TextOf(c));
