@@ -28,7 +28,7 @@ test: all
 	@bash scripts/run-tests.sh $(BUILD)
 
 run: all
-	@bash scripts/demo.sh $(BUILD) $(DIST)
+	@REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) bash scripts/demo.sh $(BUILD) $(DIST)
 
 FUZZ_SECONDS ?= 300
 fuzz: setup

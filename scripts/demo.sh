@@ -35,6 +35,36 @@ if [ "${TINDRA_DEMO_ON_USER_DISPLAY:-0}" != 1 ] && command -v import >/dev/null;
   mkdir -p "$out"
 fi
 
+# The update server of the embedded default: the host Tindra was built with
+# (UPDATE_HOST, 127.0.0.1 on port 80 by default), publishing the companions and
+# revisions of this build, so that start-up passes its update check quietly.
+host=${UPDATE_HOST:-127.0.0.1}
+port=${host##*:}
+[ "$port" = "$host" ] && port=80
+revision=${REVISION:-27}
+updates=$build/demo-updates
+rm -rf "$updates" "$build/demo-updates.log" && mkdir -p "$updates"
+cp "$dist/Tindra/Vantorel.exe" "$dist/Tindra/Pellmora.exe" "$dist/Tindra/Tindra.exe" "$updates/"
+printf '%s\r\n' "$revision" > "$updates/Vantorel_lastver.txt"
+printf '%s\r\n' "$revision" > "$updates/Tindra_lastver.txt"
+server_pid=""
+stop_server() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; fi
+  server_pid=""
+}
+say() { printf '%s\n' "$*"; }
+say "demo: starting the update server on 127.0.0.1:$port (revision $revision of every program)"
+coproc SERVER { exec python3 "$root/tools/update_server.py" --root "$updates" --port "$port" \
+  --log "$build/demo-updates.log" 2>"$build/demo-updates.err"; }
+server_pid=$SERVER_PID
+if ! read -r -t 10 _ <&"${SERVER[0]}"; then
+  say "demo: the update server did not start on port $port:"
+  cat "$build/demo-updates.err" >&2
+  say "      (another server on that port? build with make run UPDATE_HOST=127.0.0.1:PORT)"
+  stop_server
+  exit 1
+fi
+
 tindra_pid=""
 stop_tindra() {
   if [ -n "$tindra_pid" ] && kill -0 "$tindra_pid" 2>/dev/null; then
@@ -46,9 +76,8 @@ stop_tindra() {
   [ -n "$tindra_pid" ] && wait "$tindra_pid" 2>/dev/null
   tindra_pid=""
 }
-trap stop_tindra EXIT
+trap 'stop_tindra; stop_server' EXIT
 
-say() { printf '%s\n' "$*"; }
 # Plays the messenger: one notification.
 msg() {
   say "  messenger -> Tindra: \"$1\""
@@ -114,4 +143,7 @@ if kill -0 "$tindra_pid" 2>/dev/null; then
 fi
 wait "$tindra_pid" 2>/dev/null
 tindra_pid=""
+say "demo: the update server saw these requests (the folder name goes out in CP949):"
+sed 's/^/  /' "$build/demo-updates.log"
+stop_server
 say "demo: Tindra has ended; nothing is left running"

@@ -9,7 +9,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xauth x11-utils x11-xserver-utils imagemagick
-  fonts-nanum locales
+  fonts-nanum locales iproute2
 )
 
 need_i386=0

@@ -13,6 +13,7 @@ import os
 import shutil
 import socket
 import subprocess
+import tempfile
 import sys
 import time
 import traceback
@@ -110,10 +111,19 @@ class Env:
         self.started.append(proc)
         return proc
 
+    @staticmethod
+    def run_wine(cmd, env=None, timeout=120):
+        # Output goes to a file, not a pipe: a Wine helper process started on the way
+        # (the desktop process, when it had shut down) inherits the output handles and
+        # would keep a pipe open long after the program itself has ended.
+        with tempfile.TemporaryFile() as out:
+            r = subprocess.run(["wine"] + cmd, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                               stderr=subprocess.DEVNULL, timeout=timeout)
+            out.seek(0)
+            return r.returncode, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
     def probe(self, *args, timeout=120):
-        r = subprocess.run(["wine", self.probe_exe] + [str(a) for a in args],
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-        return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        return self.run_wine([self.probe_exe] + [str(a) for a in args], timeout=timeout)
 
     def box(self, timeout_ms=20000):
         rc, out = self.probe("box", timeout_ms)
@@ -123,10 +133,10 @@ class Env:
     def poke(self, text, wait=20):
         if not os.path.exists(self.poke_exe):
             return None
-        r = subprocess.run(["wine", self.poke_exe, "--wait", str(wait), "--", text],
-                           env=self.wine_env(self.host() if self.port else "127.0.0.1"),
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=wait + 30)
-        return r.returncode
+        rc, _ = self.run_wine([self.poke_exe, "--wait", str(wait), "--", text],
+                              env=self.wine_env(self.host() if self.port else "127.0.0.1"),
+                              timeout=wait + 30)
+        return rc
 
     def program_folder(self, name, checker=27, replacer=True, tindra=27):
         folder = os.path.join(self.work, name)
