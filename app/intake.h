@@ -5,14 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/popup_geometry.h"
+
 namespace tindra {
 
 // Popup geometry in screen twips. Popups are at most kPopupMaxHeight high and stand
 // in one column whose left edge is kPopupWidth + kPopupColumnGap left of the work
 // area's right edge; slots are kSlotPitch apart.
-inline constexpr int32_t kPopupWidth = 2685;
 inline constexpr int32_t kPopupColumnGap = 100;
-inline constexpr int32_t kPopupMaxHeight = 1965;
 inline constexpr int32_t kSlotPitch = 1985;
 // A wrapped popup stands this far above slot 0.
 inline constexpr int32_t kWrapLift = 20;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/popup_geometry.h"
+
 namespace tindra {
 
 // Colours in the platform's 0x00BBGGRR order.
@@ -19,9 +21,8 @@ inline constexpr uint32_t kLogoutRed = Rgb(255, 0, 0);
 inline constexpr uint32_t kNoticeGreen = Rgb(0, 192, 0);
 inline constexpr uint32_t kNoteBackground = Rgb(240, 255, 255);
 
-// Design geometry of the popup window and its controls, in twips.
-inline constexpr int32_t kPopupWidthTwips = 2685;
-inline constexpr int32_t kPopupHeightTwips = 1965;
+// Design geometry of the popup's controls, in twips (the window's own size is
+// kPopupWidth x kPopupMaxHeight).
 struct TwipsBox {
   int32_t left, top, width, height;
 };

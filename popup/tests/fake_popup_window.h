@@ -23,8 +23,8 @@ class FakePopupWindow : public PopupWindow {
   // A window of the design size at `twipsPerPixel` on both axes.
   explicit FakePopupWindow(float twipsPerPixel)
       : tppX_(twipsPerPixel), tppY_(twipsPerPixel), core_(*this) {
-    rect_ = {0, 0, ToWindowPixels(kPopupWidthTwips, tppX_),
-             ToWindowPixels(kPopupHeightTwips, tppY_)};
+    rect_ = {0, 0, ToWindowPixels(kPopupWidth, tppX_),
+             ToWindowPixels(kPopupMaxHeight, tppY_)};
     for (size_t i = 0; i < timers_.size(); ++i)
       timers_[i].interval = InitialInterval(static_cast<PopupTimer>(i));
   }

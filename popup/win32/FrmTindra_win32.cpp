@@ -92,8 +92,8 @@ class FrmTindra final : public Form, private PopupWindow {
 
     frame_.reset(CreateWindowExW(
         WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, win32::kPopupClassName, win32::kPopupTitle,
-        WS_POPUP | WS_CLIPCHILDREN, 0, 0, ToWindowPixels(kPopupWidthTwips, tppX_),
-        ToWindowPixels(kPopupHeightTwips, tppY_), nullptr, nullptr, instance, this));
+        WS_POPUP | WS_CLIPCHILDREN, 0, 0, ToWindowPixels(kPopupWidth, tppX_),
+        ToWindowPixels(kPopupMaxHeight, tppY_), nullptr, nullptr, instance, this));
     if (!frame_) Raise(kErrWindowOperation);
     picture1_ = CreateControl(frame_.get(), kPicture1Id, kPicture1Box, true);
     picNote_ = CreateControl(picture1_, kPicNoteId, kPicNoteBox, false);
