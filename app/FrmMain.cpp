@@ -2,14 +2,13 @@
 
 #include "app/intake.h"
 #include "app/modMain.h"
-#include "build_config.h"
 #include "common/numeric.h"
 #include "common/text.h"
 
 namespace tindra {
 
 void FrmMain::Form_Load() {
-  gServerHost = Ascii(TINDRA_UPDATE_HOST);
+  gServerHost = host_.BuiltInUpdateHost();
 
   if (host_.AnotherInstanceRunning()) {
     host_.EndProcessNow();

@@ -21,6 +21,8 @@ class FrmMainHost {
  public:
   virtual ~FrmMainHost() = default;
 
+  // The update server host this program was built for (its built-in constant).
+  virtual std::u16string BuiltInUpdateHost() = 0;
   // True when another copy of this program is already running. Called once, early.
   virtual bool AnotherInstanceRunning() = 0;
   // Ends the process at once without unloading any form. Only fakes return.

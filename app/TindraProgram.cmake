@@ -1,10 +1,12 @@
 # Builds Tindra.exe. Included by app/CMakeLists.txt; other folders may include it too
 # (include(${TINDRA_SOURCE_ROOT}/app/TindraProgram.cmake)) to build a second copy.
 #
-# tindra_add_program(<target> <revision> [OUTPUT_DIRECTORY <dir>] [UPDATE_LIBRARY <lib>])
-#   A copy of the program built from the shared sources with its own revision: the
-#   version block reads "1.00.<revision, 4 digits>" and FILEVERSION 1,0,0,<revision>,
-#   and AppRevision() returns <revision>. The file is always named Tindra.exe (its DDE
+# tindra_add_program(<target> <revision> [OUTPUT_DIRECTORY <dir>] [HOST <host>]
+#                    [UPDATE_LIBRARY <lib>])
+#   A signed copy of the program built from the shared sources with its own revision
+#   and update server: the version block reads "1.00.<revision, 4 digits>" and
+#   FILEVERSION 1,0,0,<revision>; HOST (default: the build's TINDRA_UPDATE_HOST) is
+#   where its start-up update connects. The file is always named Tindra.exe (its DDE
 #   service name); it goes to <dir>, by default ${CMAKE_BINARY_DIR}/programs/<target>.
 #   UPDATE_LIBRARY replaces tindra_update_win32 as what provides RunAutoUpdate (the
 #   shell's tests use a copy whose start-up update returns at once).
@@ -13,7 +15,10 @@ include_guard(GLOBAL)
 
 function(tindra_add_program target revision)
   set(app ${TINDRA_SOURCE_ROOT}/app)
-  cmake_parse_arguments(P "" "OUTPUT_DIRECTORY;UPDATE_LIBRARY" "" ${ARGN})
+  cmake_parse_arguments(P "" "OUTPUT_DIRECTORY;UPDATE_LIBRARY;HOST" "" ${ARGN})
+  if(NOT P_HOST)
+    set(P_HOST ${TINDRA_UPDATE_HOST})
+  endif()
   if(NOT revision MATCHES "^[0-9]+$" OR revision GREATER 9999)
     message(FATAL_ERROR "tindra_add_program: revision must be a whole number from 0 to 9999")
   endif()
@@ -34,16 +39,11 @@ function(tindra_add_program target revision)
   set(P_BELL_ICON ${TINDRA_SOURCE_ROOT}/res/bell.ico)
   set(gen ${CMAKE_BINARY_DIR}/programs/${target}/generated)
   set(P_MANIFEST ${gen}/Tindra.manifest)
-  if(EXISTS ${TINDRA_SOURCE_ROOT}/popup/popup.rc)
-    set(P_HAVE_POPUP_RC 1)
-  else()
-    set(P_HAVE_POPUP_RC 0)
-  endif()
   configure_file(${app}/tindra_program.h.in ${gen}/tindra_program.h @ONLY)
   configure_file(${app}/Tindra.manifest.in ${P_MANIFEST} @ONLY)
 
   add_executable(${target} WIN32 ${app}/win32/TindraMain.cpp
-                 ${app}/win32/AppRevision.cpp ${app}/Tindra.rc)
+                 ${app}/win32/ProgramBuild.cpp ${app}/Tindra.rc)
   target_include_directories(${target} PRIVATE ${gen} ${TINDRA_SOURCE_ROOT})
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TINDRA_WARNINGS}>)
   target_link_options(${target} PRIVATE -municode)
@@ -51,4 +51,6 @@ function(tindra_add_program target revision)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME Tindra
                         RUNTIME_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY})
   set_property(TARGET ${target} APPEND PROPERTY OBJECT_DEPENDS ${P_BELL_ICON} ${P_MANIFEST})
+  tindra_delay_load(${target})
+  tindra_sign(${target})
 endfunction()

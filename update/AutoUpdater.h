@@ -4,6 +4,7 @@
 // main form calls; these are the procedures behind it.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "update/UpdatePlatform.h"
 
@@ -12,12 +13,16 @@ namespace tindra {
 inline constexpr char16_t kCheckerName[] = u"Vantorel.exe";
 inline constexpr char16_t kReplacerName[] = u"Pellmora.exe";
 inline constexpr char16_t kNewPrefix[] = u"New_";
+// A download lands beside its target under this suffix until it has been checked.
+inline constexpr char16_t kPartSuffix[] = u".part";
 
 // Window states handed to StartCommand.
 inline constexpr int32_t kSwShowNormal = 1;
 inline constexpr int32_t kSwShowMinimized = 2;
 
-// "http://" + gServerHost + "/download/자동업데이트_v1/"
+// "http://" + host + "/download/자동업데이트_v1/": the update folder on a server.
+std::u16string UpdateBaseUrl(std::u16string_view host);
+// The update folder on gServerHost.
 std::u16string GetUpdateBaseUrl();
 
 // Keeps Vantorel.exe and Pellmora.exe current. -1 when they are current or were just

@@ -1,5 +1,6 @@
 #include <exception>
 #include <new>
+#include <optional>
 
 #include "app/modMain.h"
 #include "common/errors.h"
@@ -46,11 +47,26 @@ std::u16string BeforeLastDot(const std::u16string& s) {
   return s.substr(0, dot);
 }
 
+// Fetches one companion beside its target, checks it and only then moves it over
+// the target; whatever fails leaves the target as it was and no partial file.
+bool FetchCompanion(UpdatePlatform& p, const std::u16string& url, const std::u16string& target,
+                    std::optional<int32_t> revision) {
+  const std::u16string part = target + kPartSuffix;
+  if (p.DownloadToFile(url, part) && CheckProgram(p, part, revision) == ProgramVerdict::kTrusted &&
+      p.MoveOver(part, target)) {
+    return true;
+  }
+  p.RemoveFile(part);
+  return false;
+}
+
 }  // namespace
 
-std::u16string GetUpdateBaseUrl() {
-  return u"http://" + gServerHost + u"/download/자동업데이트_v1/";
+std::u16string UpdateBaseUrl(std::u16string_view host) {
+  return u"http://" + std::u16string(host) + u"/download/자동업데이트_v1/";
 }
+
+std::u16string GetUpdateBaseUrl() { return UpdateBaseUrl(gServerHost); }
 
 std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName) {
   return ToDecimal(revision) + u";" + exeFileName;
@@ -119,15 +135,18 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
   if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
 
   if (older) {
-    // S10, then S11 with the replacer.
+    // S10, then S11 with the replacer. The checker must carry the announced
+    // revision, so that a stale file on the server cannot start an update loop.
     for (const char16_t* file : {kCheckerName, kReplacerName}) {
       name = file;
+      const std::optional<int32_t> revision =
+          name == kCheckerName ? std::optional<int32_t>(latest) : std::nullopt;
       std::u16string url;
       std::u16string target;
       run([&] { url = baseUrl + name; });
       run([&] { target = p.ProgramFolder() + u"\\" + name; });
       bool failed = true;
-      if (!run([&] { failed = !p.DownloadToFile(url, target); })) failed = true;
+      if (!run([&] { failed = !FetchCompanion(p, url, target, revision); })) failed = true;
       if (failed) return result;
     }
   }
@@ -160,13 +179,18 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
   if (noExe) return;
 
   // R5, R6: the checker runs in the program folder; the call returns when it ends.
+  // Only a checker signed like this program is started; any other is passed over
+  // like one that cannot start.
   std::u16string parameters;
   run([&] { parameters = CheckerParameters(p.ProgramRevision(), exeFile); });
-  run([&] {
-    const int32_t noOwner = 0;
-    const int16_t no = 0;
-    p.StartProcessAndWait(checker, noOwner, parameters, p.ProgramFolder(), no, no);
-  });
+  bool trusted = false;
+  run([&] { trusted = CheckProgram(p, checker) == ProgramVerdict::kTrusted; });
+  if (trusted)
+    run([&] {
+      const int32_t noOwner = 0;
+      const int16_t no = 0;
+      p.StartProcessAndWait(checker, noOwner, parameters, p.ProgramFolder(), no, no);
+    });
 
   // R7
   std::u16string newExe;

@@ -59,6 +59,7 @@ class FakeHost : public FrmMainHost {
   std::vector<std::unique_ptr<FakePopup>> open;
   int unloads = 0;
 
+  std::u16string BuiltInUpdateHost() override { return Ascii(TINDRA_UPDATE_HOST); }
   bool AnotherInstanceRunning() override {
     calls.push_back("instance");
     hostAtInstanceCheck = gServerHost;

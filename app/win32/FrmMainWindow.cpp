@@ -1,6 +1,7 @@
 #include "app/win32/FrmMainWindow.h"
 
 #include "app/win32/DdeServer.h"
+#include "app/win32/ProgramBuild.h"
 #include "common/errors.h"
 #include "common/numeric.h"
 #include "common/text.h"
@@ -107,6 +108,8 @@ bool FrmMainWindow::AnotherInstanceRunning() {
 }
 
 void FrmMainWindow::EndProcessNow() { ExitProcess(0); }
+
+std::u16string FrmMainWindow::BuiltInUpdateHost() { return Ascii(kProgramUpdateHost); }
 
 void FrmMainWindow::RunAutoUpdate(const int16_t& skipSelfUpdate) {
   tindra::RunAutoUpdate(skipSelfUpdate);

@@ -33,6 +33,7 @@ class FrmMainWindow final : public FrmMainHost {
   bool TakesPokes() const { return form_.loaded() && !unloading_; }
 
   // FrmMainHost
+  std::u16string BuiltInUpdateHost() override;
   bool AnotherInstanceRunning() override;
   [[noreturn]] void EndProcessNow() override;
   void RunAutoUpdate(const int16_t& skipSelfUpdate) override;

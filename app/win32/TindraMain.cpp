@@ -2,7 +2,9 @@
 #include <windows.h>
 
 #include "app/win32/FrmMainWindow.h"
+#include "common/win32/dll_search.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  tindra::win32::LoadDllsFromSystemFolderOnly();
   return tindra::win32::RunTindra(instance);
 }

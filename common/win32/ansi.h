@@ -3,6 +3,7 @@
 // wchar_t is 16-bit on Windows, so the wide forms are a plain re-typing.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@ namespace tindra::win32 {
 
 // UTF-16 -> the system's ANSI code page (CP949 on a Korean system).
 std::string ToAnsi(std::u16string_view s);
+// UTF-16 -> the ANSI code page, only when every character has an exact form there:
+// nothing when a character would be dropped or replaced by a look-alike (best-fit
+// mapping could turn one file name into another's).
+std::optional<std::string> ToAnsiExact(std::u16string_view s);
 // The system's ANSI code page -> UTF-16. Bytes that do not decode become the
 // platform's replacement character; embedded NULs are kept.
 std::u16string FromAnsi(std::string_view s);

@@ -1,13 +1,16 @@
 // Pellmora.exe, the file replacer. Started by Tindra just before it ends as
 //   Pellmora.exe OLD.exe;NEW.exe            (for example Tindra.exe;New_Tindra.exe)
 // Both are bare file names of Pellmora's own folder; names with a folder part or
-// ".." are refused. It waits, at most PELLMORA_WAIT_MS, until OLD.exe no longer runs
-// and can be opened for exclusive writing, then moves NEW.exe over OLD.exe in one
-// step. If anything fails the old program stays as it was. In every case where
-// OLD.exe is a valid name it starts OLD.exe again at the end.
+// ".." are refused. It opens NEW.exe and holds it against writers, checks that it
+// is a program signed by the same publisher as this replacer and of a newer
+// revision than OLD.exe, waits, at most PELLMORA_WAIT_MS, until OLD.exe no longer
+// runs and can be opened for exclusive writing, then renames the held NEW.exe over
+// OLD.exe in one step. A NEW.exe that fails its check is removed. If anything fails
+// the old program stays as it was. In every case where OLD.exe is a valid name it
+// starts OLD.exe again at the end.
 //
-// Exit code: 0 replaced, 1 nothing replaced (NEW.exe missing, OLD.exe still busy, or
-// the move failed), 2 bad arguments.
+// Exit code: 0 replaced, 1 nothing replaced (NEW.exe missing or refused, OLD.exe
+// still busy, or the move failed), 2 bad arguments.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -16,8 +19,11 @@
 #include <vector>
 
 #include "common/win32/ansi.h"
+#include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
 #include "update/CompanionRules.h"
+#include "update/ProgramTrust.h"
+#include "update/win32/ProgramTrust_win32.h"
 
 #ifndef PELLMORA_WAIT_MS
 #define PELLMORA_WAIT_MS 30000
@@ -32,9 +38,7 @@ constexpr DWORD kWaitMs = PELLMORA_WAIT_MS;
 constexpr DWORD kPollMs = 100;
 
 std::wstring ModuleFolder() {
-  std::vector<wchar_t> buf(32768);
-  DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-  std::wstring path(buf.data(), n);
+  std::wstring path = ToWide(ModulePath());
   size_t slash = path.find_last_of(L'\\');
   return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
 }
@@ -92,16 +96,31 @@ bool IsOrdinaryFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A program signed like this replacer, of a newer revision than the old program (or
+// than nothing, when there is none).
+bool Acceptable(HeldProgram& held, const std::wstring& newPath, const std::wstring& oldPath) {
+  const std::u16string path = FromWide(newPath);
+  if (CheckProgram(held, path) != ProgramVerdict::kTrusted) return false;
+  std::optional<int32_t> fresh = RevisionOfVersion(held.VersionOf(path));
+  Win32ProgramInspector files;
+  std::optional<int32_t> old = RevisionOfVersion(files.VersionOf(FromWide(oldPath)));
+  return fresh && (!old || *fresh > *old);
+}
+
 bool Replace(const std::wstring& oldPath, const std::wstring& oldName,
              const std::wstring& newPath) {
   if (!IsOrdinaryFile(newPath)) return false;
+  std::optional<HeldProgram> held = HeldProgram::Open(FromWide(newPath));
+  if (!held) return false;
+  if (!Acceptable(*held, newPath, oldPath)) {
+    held.reset();
+    DeleteFileW(newPath.c_str());
+    return false;
+  }
   ULONGLONG deadline = GetTickCount64() + kWaitMs;
   if (!WaitUntilFree(oldPath, oldName, deadline)) return false;
   for (;;) {
-    if (MoveFileExW(newPath.c_str(), oldPath.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
+    if (held->MoveOver(FromWide(oldPath))) return true;
     if (Remaining(deadline) == 0) return false;
     Sleep(kPollMs);
   }
@@ -122,6 +141,7 @@ void StartProgram(const std::wstring& path, const std::wstring& folder) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  LoadDllsFromSystemFolderOnly();
   const std::u16string args = ArgumentsOf(FromWide(GetCommandLineW()));
   std::optional<ArgPair> names = SplitArgs(args);
   if (!names || !IsBareFileName(names->first)) {

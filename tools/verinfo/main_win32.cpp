@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/win32/ansi.h"
+#include "common/win32/dll_search.h"
 #include "tools/verinfo/verinfo.h"
 
 namespace {
@@ -24,6 +25,7 @@ struct LocalFreer {
 // The file name comes from the wide command line, so that any name reaches the
 // program, which then converts it to the ANSI code page for version.dll itself.
 int main() {
+  tindra::win32::LoadDllsFromSystemFolderOnly();
   try {
     // Raw bytes: the same output as the Linux build, "\n" line ends included.
     _setmode(_fileno(stdout), _O_BINARY);

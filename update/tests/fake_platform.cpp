@@ -9,6 +9,18 @@ namespace {
 std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
 }  // namespace
 
+std::string ProgramHead() {
+  std::string head(0x200, '\0');
+  head[0] = 'M';
+  head[1] = 'Z';
+  head[0x3C] = 0x40;
+  head.replace(0x40, 4, std::string("PE\0\0", 4));
+  head[0x40 + 4 + 18] = 0x02;  // an executable image
+  head[0x40 + 24] = 0x0B;      // PE32
+  head[0x40 + 25] = 0x01;
+  return head;
+}
+
 FakePlatform::FakePlatform() : boxes_(*this) {}
 
 void FakePlatform::AddFile(const std::u16string& path, const std::u16string& diskName) {
@@ -67,6 +79,35 @@ int16_t FakePlatform::DownloadToFile(const std::u16string& url, const std::u16st
   log.push_back("download " + U8(url) + " -> " + U8(localPath));
   auto it = downloadResults.find(url);
   return it == downloadResults.end() ? -1 : it->second;
+}
+
+bool FakePlatform::MoveOver(const std::u16string& from, const std::u16string& to) {
+  Call("move");
+  log.push_back("move " + U8(from) + " -> " + U8(to));
+  return !moveFails;
+}
+
+void FakePlatform::RemoveFile(const std::u16string& path) {
+  Call("remove");
+  log.push_back("remove " + U8(path));
+}
+
+Signature FakePlatform::OwnSignature() { return own; }
+
+Signature FakePlatform::SignatureOf(const std::u16string& path) {
+  Call("signature");
+  auto it = signatures.find(path);
+  return it == signatures.end() ? own : it->second;
+}
+
+std::string FakePlatform::HeadOf(const std::u16string& path) {
+  auto it = heads.find(path);
+  return it == heads.end() ? ProgramHead() : it->second;
+}
+
+std::u16string FakePlatform::VersionOf(const std::u16string& path) {
+  auto it = versions.find(path);
+  return it == versions.end() ? u"" : it->second;
 }
 
 void FakePlatform::StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,

@@ -12,6 +12,9 @@
 
 namespace tindra::testing {
 
+// The first bytes of a 32-bit Windows executable image.
+std::string ProgramHead();
+
 // Thrown by EndProcess so that a test sees where the process would have ended.
 struct ProcessEnded {};
 
@@ -27,6 +30,12 @@ class FakePlatform : public UpdatePlatform, public MessageBoxes {
   std::map<std::u16string, std::u16string> versions;  // path -> GetFileVerNumber text
   std::map<std::u16string, std::u16string> urlTexts;  // url -> ReadUrlText text
   std::map<std::u16string, int16_t> downloadResults;  // url -> result (default -1)
+  // What the inspector reports per path; by default every file is a program signed
+  // like the running one.
+  Signature own{SignatureStatus::kValid, "publisher key"};
+  std::map<std::u16string, Signature> signatures;
+  std::map<std::u16string, std::string> heads;
+  bool moveFails = false;
 
   void AddFile(const std::u16string& path, const std::u16string& diskName = u"");
   // The `nth` call (1-based) of `service` raises error 76 (Path not found).
@@ -43,6 +52,12 @@ class FakePlatform : public UpdatePlatform, public MessageBoxes {
                                   bool silent) override;
   std::u16string ReadUrlText(const std::u16string& url) override;
   int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
+  bool MoveOver(const std::u16string& from, const std::u16string& to) override;
+  void RemoveFile(const std::u16string& path) override;
+  Signature OwnSignature() override;
+  Signature SignatureOf(const std::u16string& path) override;
+  std::string HeadOf(const std::u16string& path) override;
+  std::u16string VersionOf(const std::u16string& path) override;
   void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
                            const std::u16string& parameters, const std::u16string& directory,
                            const int16_t& hidden, const int16_t& minimized) override;

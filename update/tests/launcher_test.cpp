@@ -2,6 +2,7 @@
 // each procedure goes on after an error at each of its statements.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,8 +27,15 @@ const std::u16string kVersionUrl16 =
 const std::string kFindChecker = "find C:\\Prog\\Vantorel.exe";
 const std::string kVerChecker = "ver C:\\Prog\\Vantorel.exe build silent";
 const std::string kRead = "read " + kVersionUrl;
-const std::string kGetChecker = "download " + kBase + "Vantorel.exe -> C:\\Prog\\Vantorel.exe";
-const std::string kGetReplacer = "download " + kBase + "Pellmora.exe -> C:\\Prog\\Pellmora.exe";
+// A companion is downloaded beside its target and moved over it once checked.
+const std::string kGetChecker = "download " + kBase + "Vantorel.exe -> C:\\Prog\\Vantorel.exe.part";
+const std::string kPutChecker = "move C:\\Prog\\Vantorel.exe.part -> C:\\Prog\\Vantorel.exe";
+const std::string kDropChecker = "remove C:\\Prog\\Vantorel.exe.part";
+const std::string kGetReplacer =
+    "download " + kBase + "Pellmora.exe -> C:\\Prog\\Pellmora.exe.part";
+const std::string kPutReplacer = "move C:\\Prog\\Pellmora.exe.part -> C:\\Prog\\Pellmora.exe";
+const std::string kDropReplacer = "remove C:\\Prog\\Pellmora.exe.part";
+const std::u16string kCheckerPart = u"C:\\Prog\\Vantorel.exe.part";
 const std::string kCannotRead = "box 16 Vantorel.exe의 최신버전 정보를 읽어올 수 없습니다!";
 const std::string kSelfError =
     "box 0 Error 76 (Path not found) in procedure AutoUpdaterSelfUpdate of Module "
@@ -44,13 +52,18 @@ class UpdateTest : public ::testing::Test {
   void SetUp() override { gServerHost = u"127.0.0.1"; }
   void TearDown() override { gServerHost.clear(); }
 
-  // A local checker of the given version (nullopt: none) and the server's text.
+  // A local checker of the given version (nullopt: none) and the server's text; the
+  // server's checker carries revision 27.
   void Checker(std::optional<std::u16string> version, std::u16string latest) {
+    Serve(p, version, latest);
+  }
+  static void Serve(FakePlatform& q, std::optional<std::u16string> version, std::u16string latest) {
     if (version) {
-      p.AddFile(u"C:\\Prog\\Vantorel.exe");
-      p.versions[u"C:\\Prog\\Vantorel.exe"] = *version;
+      q.AddFile(u"C:\\Prog\\Vantorel.exe");
+      q.versions[u"C:\\Prog\\Vantorel.exe"] = *version;
     }
-    p.urlTexts[kVersionUrl16] = latest;
+    q.urlTexts[kVersionUrl16] = latest;
+    q.versions[kCheckerPart] = u"1.00.27";
   }
 
   // Runs RunAutoUpdate; true when it ended the process.
@@ -77,7 +90,8 @@ TEST_F(UpdateTest, CurrentCheckerDownloadsNothing) {
 TEST_F(UpdateTest, OlderCheckerFetchesBothCompanions) {
   Checker(u"1.00.26", u"27\r\n");
   EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
-  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kGetReplacer}));
+  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kGetReplacer,
+                        kPutReplacer}));
 }
 
 // The local revision (the last dotted part, unrounded) against the latest one
@@ -87,31 +101,29 @@ TEST_F(UpdateTest, LocalAgainstLatestRevision) {
     std::optional<std::u16string> local;
     std::u16string latest;
     bool fetch;
+    std::u16string served;  // the version of the checker the server sends
   };
   const Row rows[] = {
-      {u"1.00.31", u"27", false},
-      {u"1.00.27", u"27", false},
-      {u"9.99.26", u"27", true},
-      {u"Not specified", u"27", true},
-      {u"", u"27", true},
-      {std::nullopt, u"1", true},
-      {std::nullopt, u"0", false},
-      {u"1.00.27", u"27.5", true},
-      {u"1.00.28", u"28.5", false},
-      {u"1.00.275e-1", u"28", true},
-      {u"1.00.27", u" 28 \r\n", true},
+      {u"1.00.31", u"27", false, u""},
+      {u"1.00.27", u"27", false, u""},
+      {u"9.99.26", u"27", true, u"1.00.0027"},
+      {u"Not specified", u"27", true, u"1.00.27"},
+      {u"", u"27", true, u"1.00.27"},
+      {std::nullopt, u"1", true, u"1.00.1"},
+      {std::nullopt, u"0", false, u""},
+      {u"1.00.27", u"27.5", true, u"1.00.28"},
+      {u"1.00.28", u"28.5", false, u""},
+      {u"1.00.275e-1", u"28", true, u"1.00.28"},
+      {u"1.00.27", u" 28 \r\n", true, u"1.00.28"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.latest.begin(), row.latest.end()));
     FakePlatform q;
-    if (row.local) {
-      q.AddFile(u"C:\\Prog\\Vantorel.exe");
-      q.versions[u"C:\\Prog\\Vantorel.exe"] = *row.local;
-    }
-    q.urlTexts[kVersionUrl16] = row.latest;
+    Serve(q, row.local, row.latest);
+    q.versions[kCheckerPart] = row.served;
     EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
-    EXPECT_EQ(q.log.back() == kGetReplacer, row.fetch);
-    EXPECT_EQ(q.log.size(), (row.local ? 3u : 2u) + (row.fetch ? 2u : 0u));
+    EXPECT_EQ(q.log.back() == kPutReplacer, row.fetch);
+    EXPECT_EQ(q.log.size(), (row.local ? 3u : 2u) + (row.fetch ? 4u : 0u));
   }
 }
 
@@ -146,13 +158,65 @@ TEST_F(UpdateTest, FailedDownloadsReturnFalse) {
   Checker(u"1.00.26", u"27");
   p.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Vantorel.exe"] = 0;
   EXPECT_EQ(AutoUpdaterSelfUpdate(p), 0);
-  EXPECT_EQ(p.log.back(), kGetChecker);  // the replacer is not fetched
+  EXPECT_EQ(p.log.back(), kDropChecker);  // the replacer is not fetched
 
   FakePlatform q;
-  q.urlTexts[kVersionUrl16] = u"27";
+  Serve(q, std::nullopt, u"27");
   q.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Pellmora.exe"] = 0;
   EXPECT_EQ(AutoUpdaterSelfUpdate(q), 0);
-  EXPECT_EQ(q.log.back(), kGetReplacer);
+  EXPECT_EQ(q.log.back(), kDropReplacer);
+}
+
+// A companion that fails any check is removed and never moved over the old one;
+// a failing checker stops the replacer from being fetched.
+TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
+  struct Row {
+    const char* fault;
+    std::function<void(FakePlatform&)> make;
+    Log tail;
+  };
+  const std::u16string replacerPart = u"C:\\Prog\\Pellmora.exe.part";
+  const Row rows[] = {
+      {"checker signed by another key",
+       [&](FakePlatform& q) {
+         q.signatures[kCheckerPart] = {SignatureStatus::kValid, "another key"};
+       },
+       {kGetChecker, kDropChecker}},
+      {"checker tampered",
+       [&](FakePlatform& q) {
+         q.signatures[kCheckerPart] = {SignatureStatus::kBadDigest, ""};
+       },
+       {kGetChecker, kDropChecker}},
+      {"checker is a web page",
+       [&](FakePlatform& q) { q.heads[kCheckerPart] = "<html><body>portal</body></html>"; },
+       {kGetChecker, kDropChecker}},
+      {"checker of an older revision",
+       [&](FakePlatform& q) { q.versions[kCheckerPart] = u"1.00.25"; },
+       {kGetChecker, kDropChecker}},
+      {"checker cannot be moved into place",
+       [&](FakePlatform& q) { q.moveFails = true; },
+       {kGetChecker, kPutChecker, kDropChecker}},
+      {"replacer unsigned",
+       [&](FakePlatform& q) {
+         q.signatures[replacerPart] = {SignatureStatus::kNoSignature, ""};
+       },
+       {kGetChecker, kPutChecker, kGetReplacer, kDropReplacer}},
+      {"this program unsigned: nothing is trusted",
+       [&](FakePlatform& q) {
+         q.own = {SignatureStatus::kNoSignature, ""};
+       },
+       {kGetChecker, kDropChecker}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    FakePlatform q;
+    Serve(q, u"1.00.26", u"27");
+    row.make(q);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q), 0);
+    Log expected{kFindChecker, kVerChecker, kRead};
+    expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+    EXPECT_EQ(q.log, expected);
+  }
 }
 
 TEST_F(UpdateTest, BaseUrlUsesTheServerHostAsGiven) {
@@ -176,37 +240,34 @@ TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
   // clang-format off
   const std::vector<SelfRow> rows = {
       {"S2: path stays empty, S3 finds nothing", "folder", 1, u"1.00.27", u"27", -1,
-       {kSelfError, "find ", kRead, kGetChecker, kGetReplacer}},
+       {kSelfError, "find ", kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
       {"S3 existence test: local 0", "find", 1, u"1.00.27", u"27", -1,
-       {kSelfError, kRead, kGetChecker, kGetReplacer}},
+       {kSelfError, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
       {"S3 reading the version: local empty", "ver", 1, u"1.00.27", u"27", -1,
-       {kFindChecker, kSelfError, kRead, kGetChecker, kGetReplacer}},
+       {kFindChecker, kSelfError, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
       {"S6: text empty, the S7 message", "read", 1, u"1.00.27", u"27", 0,
        {kFindChecker, kVerChecker, kSelfError, kCannotRead}},
       {"S7 message: return false", "box", 1, u"1.00.27", u"", 0,
        {kFindChecker, kVerChecker, kRead, kSelfError}},
       {"S9 test: the downloads run", "none", 0, u"1.00.1e999", u"27", -1,
-       {kFindChecker, kVerChecker, kRead, kSelfOverflow, kGetChecker, kGetReplacer}},
-      {"S10 path: the download goes on", "folder", 2, u"1.00.26", u"27", -1,
+       {kFindChecker, kVerChecker, kRead, kSelfOverflow, kGetChecker, kPutChecker, kGetReplacer,
+        kPutReplacer}},
+      {"S10 path: the download goes on, and fails its check", "folder", 2, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kSelfError,
-        "download " + kBase + "Vantorel.exe -> ", kGetReplacer}},
+        "download " + kBase + "Vantorel.exe -> .part", "remove .part"}},
       {"S10 download test: return false", "download", 1, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kSelfError}},
       {"S11 path: the download goes on", "folder", 3, u"1.00.26", u"27", -1,
-       {kFindChecker, kVerChecker, kRead, kGetChecker, kSelfError,
-        "download " + kBase + "Pellmora.exe -> "}},
+       {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError,
+        "download " + kBase + "Pellmora.exe -> .part", "move .part -> "}},
       {"S11 download test: return false", "download", 2, u"1.00.26", u"27", 0,
-       {kFindChecker, kVerChecker, kRead, kGetChecker, kSelfError}},
+       {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError}},
   };
   // clang-format on
   for (const SelfRow& row : rows) {
     SCOPED_TRACE(row.statement);
     FakePlatform q;
-    if (row.local) {
-      q.AddFile(u"C:\\Prog\\Vantorel.exe");
-      q.versions[u"C:\\Prog\\Vantorel.exe"] = *row.local;
-    }
-    q.urlTexts[kVersionUrl16] = row.latest;
+    Serve(q, row.local, row.latest);
     q.FailAt(row.service, row.nth);
     EXPECT_EQ(AutoUpdaterSelfUpdate(q), row.result);
     EXPECT_EQ(q.log, row.log);
@@ -252,6 +313,12 @@ class RunTest : public UpdateTest {
 TEST_F(RunTest, NewExecutableIsHandedToTheReplacer) {
   EXPECT_TRUE(Run());
   EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kReplacer, "end"}));
+}
+
+TEST_F(RunTest, UntrustedCheckerIsNotStarted) {
+  p.signatures[u"C:\\Prog\\Vantorel.exe"] = {SignatureStatus::kUntrustedRoot, "another key"};
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(p.log, Self({kFindExe, kFindNew, kFindReplacer, kReplacer, "end"}));
 }
 
 TEST_F(RunTest, SkipSelfUpdateGoesStraightToTheChecker) {

@@ -15,27 +15,11 @@
 #include "update/modAutoUpdateV1_Download.h"
 #include "update/modAutoUpdateV1_Launcher.h"
 #include "update/modWaitProc.h"
-#include "update/win32/UpdateHostOverride.h"
 
 namespace tindra::win32 {
 
-namespace {
-
-std::wstring ModulePath() {
-  std::vector<wchar_t> buf(MAX_PATH);
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) Raise(kErrFileNotFound);
-    if (n < buf.size()) return std::wstring(buf.data(), n);
-    if (buf.size() >= 32768) Raise(kErrBadFileName);
-    buf.resize(buf.size() * 2);
-  }
-}
-
-}  // namespace
-
 std::u16string Win32UpdatePlatform::ProgramFolder() {
-  std::wstring path = ModulePath();
+  std::wstring path = ToWide(ModulePath());
   size_t slash = path.find_last_of(L'\\');
   if (slash == std::wstring::npos) return FromWide(path);
   // A drive's root keeps its separator ("C:\").
@@ -44,7 +28,7 @@ std::u16string Win32UpdatePlatform::ProgramFolder() {
 }
 
 std::u16string Win32UpdatePlatform::ExeBaseName() {
-  std::wstring path = ModulePath();
+  std::wstring path = ToWide(ModulePath());
   size_t slash = path.find_last_of(L'\\');
   std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
   size_t dot = name.rfind(L'.');
@@ -54,7 +38,7 @@ std::u16string Win32UpdatePlatform::ExeBaseName() {
 int16_t Win32UpdatePlatform::ProgramRevision() {
   // The last part of the file version in the program's own version block; the
   // build setting when the block cannot be read.
-  std::wstring path = ModulePath();
+  std::wstring path = ToWide(ModulePath());
   DWORD ignored = 0;
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
   if (size > 0) {
@@ -106,6 +90,13 @@ int16_t Win32UpdatePlatform::DownloadToFile(const std::u16string& url,
   return tindra::DownloadToFile(url, localPath);
 }
 
+bool Win32UpdatePlatform::MoveOver(const std::u16string& from, const std::u16string& to) {
+  return MoveFileExW(WidePtr(from), WidePtr(to),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+void Win32UpdatePlatform::RemoveFile(const std::u16string& path) { DeleteFileW(WidePtr(path)); }
+
 void Win32UpdatePlatform::StartProcessAndWait(const std::u16string& fileName,
                                               const int32_t& ownerWindow,
                                               const std::u16string& parameters,
@@ -117,8 +108,9 @@ void Win32UpdatePlatform::StartProcessAndWait(const std::u16string& fileName,
 void Win32UpdatePlatform::StartCommand(const std::u16string& commandLine, int32_t windowState) {
   // ANSI call, as a command line of the ANSI code page is what the started program's
   // own parsing expects on a Korean system.
-  std::string line = ToAnsi(commandLine);
-  std::vector<char> mutableLine(line.begin(), line.end());
+  std::optional<std::string> line = ToAnsiExact(commandLine);
+  if (!line) Raise(kErrFileNotFound);
+  std::vector<char> mutableLine(line->begin(), line->end());
   mutableLine.push_back('\0');
   STARTUPINFOA si;
   ZeroMemory(&si, sizeof(si));
@@ -149,12 +141,7 @@ void Win32UpdatePlatform::EndProcess() {
 
 namespace tindra {
 
-namespace win32 {
-const char16_t* gUpdateHostOverride = nullptr;
-}
-
 void RunAutoUpdate(const int16_t& skipSelfUpdate) {
-  if (win32::gUpdateHostOverride) gServerHost = win32::gUpdateHostOverride;
   win32::Win32UpdatePlatform platform;
   RunAutoUpdate(platform, skipSelfUpdate);
 }

@@ -15,9 +15,11 @@ static_assert(sizeof(SHELLEXECUTEINFOA) == 60,
 void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
                          const std::u16string& parameters, const std::u16string& directory,
                          const int16_t& hidden, const int16_t& minimized) {
-  const std::string file = win32::ToAnsi(fileName);
-  const std::string params = win32::ToAnsi(parameters);
-  const std::string dir = win32::ToAnsi(directory);
+  // A name without an exact ANSI form would open some other file: nothing starts.
+  const std::optional<std::string> file = win32::ToAnsiExact(fileName);
+  const std::optional<std::string> params = win32::ToAnsiExact(parameters);
+  const std::optional<std::string> dir = win32::ToAnsiExact(directory);
+  if (!file || !params || !dir) return;
 
   SHELLEXECUTEINFOA info;
   ZeroMemory(&info, sizeof(info));
@@ -26,9 +28,9 @@ void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWin
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.hwnd = reinterpret_cast<HWND>(static_cast<intptr_t>(ownerWindow));
   info.lpVerb = "open";
-  info.lpFile = file.c_str();
-  info.lpParameters = params.c_str();
-  info.lpDirectory = dir.c_str();
+  info.lpFile = file->c_str();
+  info.lpParameters = params->c_str();
+  info.lpDirectory = dir->c_str();
   info.nShow = WaitProcShowCommand(hidden, minimized);
 
   ShellExecuteExA(&info);

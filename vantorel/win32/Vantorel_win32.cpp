@@ -3,12 +3,12 @@
 // It reads the latest revision of FILE from FILE's base name + "_lastver.txt" under
 // the update folder of the server, and when that is newer than REVISION downloads
 // FILE as "New_" + FILE into its own folder. The new file is kept only when it is
-// a Windows program whose version block carries the announced revision; a stale
-// "New_" file from an earlier run is removed first, so the file exists after the
-// checker ends exactly when a verified newer program is ready.
+// a Windows program signed by the same publisher as this checker whose version
+// block carries the announced revision; a stale "New_" file from an earlier run is
+// removed first, so the file exists after the checker ends exactly when a verified
+// newer program is ready.
 //
-// Server host: the build's update host; the environment variable
-// TINDRA_UPDATE_HOST (a dotted IPv4 address, optionally ":port") overrides it.
+// Server host: the one this checker was built for, and nothing else.
 //
 // Exit code: 0 nothing to install, 1 "New_" file ready, 2 bad parameters, 3 a stale
 // "New_" file could not be removed, 4 the download or its check failed.
@@ -19,13 +19,14 @@
 #include <thread>
 #include <vector>
 
-#include "build_config.h"
-#include "common/msgbox.h"
 #include "common/text.h"
 #include "common/win32/ansi.h"
+#include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
-#include "fileutil/modFile.h"
+#include "update/AutoUpdater.h"
 #include "update/CompanionRules.h"
+#include "update/ProgramTrust.h"
+#include "update/win32/ProgramTrust_win32.h"
 #include "update/win32/http_win32.h"
 
 namespace {
@@ -41,29 +42,10 @@ constexpr int kExitBadArgs = 2;
 constexpr int kExitStale = 3;
 constexpr int kExitFailed = 4;
 
-// Swallows the version reader's message boxes: a broken download is not the user's
-// business, it is simply not kept.
-class SilentBoxes : public MessageBoxes {
- public:
-  void Show(std::u16string_view, uint32_t) override {}
-};
-
 std::u16string ModuleFolder() {
-  std::vector<wchar_t> buf(32768);
-  DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-  std::wstring path(buf.data(), n);
-  size_t slash = path.find_last_of(L'\\');
-  return FromWide(slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash));
-}
-
-std::u16string UpdateHost() {
-  wchar_t value[256];
-  DWORD n = GetEnvironmentVariableW(L"TINDRA_UPDATE_HOST", value, 256);
-  if (n > 0 && n < 256) {
-    std::u16string host = FromWide(std::wstring(value, n));
-    if (IsValidHost(host)) return host;
-  }
-  return Ascii(TINDRA_UPDATE_HOST);
+  std::u16string path = ModulePath();
+  size_t slash = path.find_last_of(u'\\');
+  return slash == std::u16string::npos ? u"." : path.substr(0, slash);
 }
 
 bool RemoveIfPresent(const std::u16string& path) {
@@ -72,37 +54,21 @@ bool RemoveIfPresent(const std::u16string& path) {
   return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
 }
 
-std::string ReadHead(const std::u16string& path) {
-  UniqueHandle file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return {};
-  std::string head(4096, '\0');
-  DWORD got = 0;
-  if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) return {};
-  head.resize(got);
-  return head;
-}
-
 int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
   const std::u16string target = folder + u"\\New_" + args.exeFile;
   const std::u16string staging = target + u".part";
   if (!RemoveIfPresent(target)) return kExitStale;
   RemoveIfPresent(staging);
 
-  const std::u16string base = u"http://" + UpdateHost() + u"/download/자동업데이트_v1/";
+  const std::u16string base = UpdateBaseUrl(Ascii(TINDRA_PROGRAM_UPDATE_HOST));
   std::string body;
   if (!FetchBody(base + VersionFileName(args.exeFile), 64, body)) return kExitNothing;
   std::optional<int32_t> latest = ParseLatestRevision(body);
   if (!latest || *latest <= args.revision) return kExitNothing;
 
   if (!SafeDownload(base + args.exeFile, staging)) return kExitFailed;
-  bool good = LooksLikeWindowsProgram(ReadHead(staging));
-  if (good) {
-    SilentBoxes silent;
-    ScopedMessageBoxes scope(silent);
-    std::optional<int32_t> carried = RevisionOfVersion(GetFileVerNumber(staging, true, true));
-    good = carried && *carried == *latest;
-  }
+  Win32ProgramInspector inspector;
+  const bool good = CheckProgram(inspector, staging, *latest) == ProgramVerdict::kTrusted;
   if (good && MoveFileExW(WidePtr(staging), WidePtr(target),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return kExitReady;
@@ -154,6 +120,7 @@ HWND CreateProgressWindow(HINSTANCE instance, HFONT font) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
+  LoadDllsFromSystemFolderOnly();
   const std::u16string args = ArgumentsOf(FromWide(GetCommandLineW()));
   std::optional<CheckerArgs> parsed = ParseCheckerArgs(args);
   if (!parsed) {

@@ -10,6 +10,8 @@
 //   update-probe version PATH              print the file's FileVersion string
 //   update-probe readurl URL               ReadUrlText: the text's UTF-16 units in hex
 //   update-probe download URL PATH         DownloadToFile: print its result (-1 or 0)
+//   update-probe signature PATH            the file's signature: its status and
+//                                          whether its signer's key matches this probe's
 // Output is UTF-8, one item per line.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "update/modAutoUpdateV1_Download.h"
+#include "update/win32/ProgramTrust_win32.h"
 
 namespace {
 
@@ -197,6 +200,17 @@ int wmain(int argc, wchar_t** argv) {
       hex += unit;
     }
     Print(L"units: " + hex);
+    return 0;
+  }
+  if (cmd == L"signature" && argc >= 3) {
+    using tindra::SignatureStatus;
+    tindra::win32::Win32ProgramInspector inspector;
+    tindra::Signature s = inspector.SignatureOf(reinterpret_cast<const char16_t*>(argv[2]));
+    const wchar_t* names[] = {L"valid", L"untrusted-root", L"none", L"bad-digest",
+                              L"bad-signature"};
+    Print(L"status: " + std::wstring(names[static_cast<int>(s.status)]));
+    Print(std::wstring(L"same signer: ") +
+          (tindra::SameSigner(inspector.OwnSignature(), s) ? L"yes" : L"no"));
     return 0;
   }
   if (cmd == L"download" && argc >= 4) {

@@ -1,0 +1,247 @@
+#include "update/win32/ProgramTrust_win32.h"
+
+// After windows.h, which they need.
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <span>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/msgbox.h"
+#include "common/win32/ansi.h"
+#include "common/win32/handle.h"
+#include "fileutil/modFile.h"
+#include "fileutil/pe_version.h"
+
+namespace tindra::win32 {
+
+namespace {
+
+SignatureStatus StatusOf(LONG result) {
+  switch (static_cast<HRESULT>(result)) {
+    case S_OK:
+      return SignatureStatus::kValid;
+    // A private (development) key: the certificate does not chain to a trusted root.
+    case CERT_E_UNTRUSTEDROOT:
+    case CERT_E_CHAINING:
+      return SignatureStatus::kUntrustedRoot;
+    case TRUST_E_NOSIGNATURE:
+    case TRUST_E_SUBJECT_FORM_UNKNOWN:
+    case TRUST_E_PROVIDER_UNKNOWN:
+      return SignatureStatus::kNoSignature;
+    case TRUST_E_BAD_DIGEST:
+      return SignatureStatus::kBadDigest;
+    default:
+      return SignatureStatus::kBadSignature;
+  }
+}
+
+// The verification state WinVerifyTrust keeps between its verify and close calls.
+class TrustState {
+ public:
+  TrustState(const std::wstring& path, HANDLE file) {
+    info_.cbStruct = sizeof(info_);
+    info_.pcwszFilePath = path.c_str();
+    info_.hFile = file;
+    data_.cbStruct = sizeof(data_);
+    data_.dwUIChoice = WTD_UI_NONE;
+    data_.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data_.dwUnionChoice = WTD_CHOICE_FILE;
+    data_.pFile = &info_;
+    data_.dwStateAction = WTD_STATEACTION_VERIFY;
+    // No network: revocation lists and missing certificates are not fetched.
+    data_.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
+    result_ = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+  }
+  ~TrustState() {
+    data_.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+  }
+  TrustState(const TrustState&) = delete;
+  TrustState& operator=(const TrustState&) = delete;
+
+  LONG result() const { return result_; }
+  CRYPT_PROVIDER_DATA* provider() const {
+    return WTHelperProvDataFromStateData(data_.hWVTStateData);
+  }
+
+ private:
+  GUID action_ = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  WINTRUST_FILE_INFO info_ = {};
+  WINTRUST_DATA data_ = {};
+  LONG result_ = 0;
+};
+
+// True when the steps that load the signed message and check its signature and
+// the file's digest found no fault: an untrusted root is then the only one.
+bool SignatureStepsSound(const CRYPT_PROVIDER_DATA& provider) {
+  if (!provider.padwTrustStepErrors || provider.cdwTrustStepErrors <= TRUSTERROR_STEP_FINAL_SIGPROV)
+    return false;
+  for (DWORD step : {TRUSTERROR_STEP_FINAL_WVTINIT, TRUSTERROR_STEP_FINAL_INITPROV,
+                     TRUSTERROR_STEP_FINAL_OBJPROV, TRUSTERROR_STEP_FINAL_SIGPROV}) {
+    if (provider.padwTrustStepErrors[step] != 0) return false;
+  }
+  return true;
+}
+
+// The signing certificate's public key: its algorithm and key bits.
+std::string SignerKey(CRYPT_PROVIDER_DATA* provider) {
+  CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+  if (!cert || !cert->pCert || !cert->pCert->pCertInfo) return {};
+  const CERT_PUBLIC_KEY_INFO& key = cert->pCert->pCertInfo->SubjectPublicKeyInfo;
+  if (!key.Algorithm.pszObjId || !key.PublicKey.pbData || key.PublicKey.cbData == 0) return {};
+  std::string out = key.Algorithm.pszObjId;
+  out.push_back('\0');
+  out.append(reinterpret_cast<const char*>(key.PublicKey.pbData), key.PublicKey.cbData);
+  return out;
+}
+
+// Swallows the version reader's message boxes: a broken file is not the user's
+// business, it simply fails its check.
+class SilentBoxes : public MessageBoxes {
+ public:
+  void Show(std::u16string_view, uint32_t) override {}
+};
+
+}  // namespace
+
+std::u16string ModulePath() {
+  std::vector<wchar_t> buf(MAX_PATH);
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) Raise(kErrFileNotFound);
+    if (n < buf.size()) return FromWide(std::wstring_view(buf.data(), n));
+    if (buf.size() >= 32768) Raise(kErrBadFileName);
+    buf.resize(buf.size() * 2);
+  }
+}
+
+Signature VerifySignature(const std::u16string& path, HANDLE file) {
+  Signature s;
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return s;
+  const std::wstring wide = ToWide(path);
+  TrustState state(wide, file);
+  s.status = StatusOf(state.result());
+  if (s.status != SignatureStatus::kValid && s.status != SignatureStatus::kUntrustedRoot) return s;
+  CRYPT_PROVIDER_DATA* provider = state.provider();
+  if (!provider) {
+    s.status = SignatureStatus::kBadSignature;
+    return s;
+  }
+  if (s.status == SignatureStatus::kUntrustedRoot && !SignatureStepsSound(*provider)) {
+    s.status = SignatureStatus::kBadSignature;
+    return s;
+  }
+  s.signerKey = SignerKey(provider);
+  return s;
+}
+
+Signature Win32ProgramInspector::OwnSignature() {
+  if (!own_) {
+    try {
+      own_ = VerifySignature(ModulePath());
+    } catch (const AppError&) {
+      own_ = Signature{};
+    }
+  }
+  return *own_;
+}
+
+Signature Win32ProgramInspector::SignatureOf(const std::u16string& path) {
+  return VerifySignature(path);
+}
+
+std::string Win32ProgramInspector::HeadOf(const std::u16string& path) {
+  UniqueHandle file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return {};
+  std::string head(4096, '\0');
+  DWORD got = 0;
+  if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) return {};
+  head.resize(got);
+  return head;
+}
+
+std::u16string Win32ProgramInspector::VersionOf(const std::u16string& path) {
+  SilentBoxes silent;
+  ScopedMessageBoxes scope(silent);
+  return GetFileVerNumber(path, true, true);
+}
+
+namespace {
+
+// A version-block source over one image in memory: the held program's bytes.
+class ImageVersionSource : public VersionBlockSource {
+ public:
+  explicit ImageVersionSource(const std::string& image)
+      : resource_(ReadPeVersionResource(std::span<const uint8_t>(
+            reinterpret_cast<const uint8_t*>(image.data()), image.size()))) {}
+  uint32_t GetInfoSize(const std::u16string&, uint32_t& handle) override {
+    handle = 0;
+    return resource_ ? VersionInfoBufferSize(resource_->size()) : 0;
+  }
+  bool GetInfo(const std::u16string&, uint32_t, uint32_t size, void* buffer) override {
+    if (!resource_ || size < VersionInfoBufferSize(resource_->size())) return false;
+    FillVersionInfoBuffer(*resource_, std::span<uint8_t>(static_cast<uint8_t*>(buffer), size));
+    return true;
+  }
+
+ private:
+  std::optional<std::vector<uint8_t>> resource_;
+};
+
+}  // namespace
+
+std::optional<HeldProgram> HeldProgram::Open(const std::u16string& path) {
+  HANDLE file = CreateFileW(WidePtr(path), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  HeldProgram held(path, file);
+  if (!held.ReadAll()) return std::nullopt;
+  return held;
+}
+
+bool HeldProgram::ReadAll() {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file_.get(), &size) || size.QuadPart > kMaxProgramBytes) return false;
+  bytes_.resize(static_cast<size_t>(size.QuadPart));
+  DWORD got = 0;
+  return bytes_.empty() ||
+         (ReadFile(file_.get(), bytes_.data(), static_cast<DWORD>(bytes_.size()), &got, nullptr) &&
+          got == bytes_.size());
+}
+
+Signature HeldProgram::SignatureOf(const std::u16string&) {
+  return VerifySignature(path_, file_.get());
+}
+
+std::string HeldProgram::HeadOf(const std::u16string&) { return bytes_.substr(0, 4096); }
+
+std::u16string HeldProgram::VersionOf(const std::u16string&) {
+  SilentBoxes silent;
+  ScopedMessageBoxes scope(silent);
+  ImageVersionSource source(bytes_);
+  ScopedVersionBlockSource use(source);
+  return GetFileVerNumber(path_, true, true);
+}
+
+bool HeldProgram::MoveOver(const std::u16string& target) {
+  // FILE_RENAME_INFO with the target's full path after the fixed part.
+  const std::wstring name = ToWide(target);
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  CopyMemory(info->FileName, name.data(), info->FileNameLength);
+  if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, info,
+                                  static_cast<DWORD>(buffer.size()))) {
+    return false;
+  }
+  file_.reset();
+  return true;
+}
+
+}  // namespace tindra::win32
