@@ -24,6 +24,10 @@ function(tindra_system_dll library dll)
     endif()
   endif()
   set_property(DIRECTORY ${TINDRA_SOURCE_ROOT} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  # Calls go through the import stubs (which the delay-import library provides), not
+  # through a dllimport address slot: dlltool's delay libraries leave that slot
+  # empty until the first stub call, so a dllimport call would jump to 0.
+  target_compile_definitions(${library} PRIVATE DECLSPEC_IMPORT=)
   # Evaluated for the program being linked: its TINDRA_DELAY_LOAD property decides.
   target_link_libraries(${library} PUBLIC
                         "$<IF:$<BOOL:$<TARGET_PROPERTY:TINDRA_DELAY_LOAD>>,${lib},${dll}>")

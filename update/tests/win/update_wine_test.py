@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The start-up update under Wine: the real Tindra.exe (test copies of revisions 27
-and 28 that take the server address from TINDRA_TEST_UPDATE_HOST), Vantorel.exe and
-Pellmora.exe against tools/update_server.py on 127.0.0.1.
+"""The start-up update under Wine: the real, signed Tindra.exe (revisions 27 and 28),
+Vantorel.exe and Pellmora.exe, built for the test host, against tools/update_server.py
+listening on that host.
 
 Runs inside scripts/test-env.sh (display, Wine prefix, Korean locale). Every
 scenario ends every program it started. Exit status 0 when all scenarios pass.
@@ -11,7 +11,6 @@ import argparse
 import json
 import os
 import shutil
-import socket
 import subprocess
 import tempfile
 import sys
@@ -33,13 +32,15 @@ def check(condition, message):
 
 
 class Env:
-    def __init__(self, build, source):
+    def __init__(self, build, source, host):
         self.build = build
         self.source = source
+        self.port = int(host.rsplit(":", 1)[1])
         p = lambda *parts: os.path.join(build, *parts)
         self.tindra = {27: p("programs", "Tindra_update_t27", "Tindra.exe"),
                        28: p("programs", "Tindra_update_t28", "Tindra.exe")}
-        self.vantorel = {27: p("vantorel", "Vantorel.exe"), 26: p("vantorel", "Vantorel_r26.exe")}
+        self.vantorel = {27: p("vantorel", "Vantorel_test.exe"),
+                         26: p("vantorel", "Vantorel_test_r26.exe")}
         self.pellmora = p("pellmora", "Pellmora.exe")
         self.probe_exe = p("update", "tests", "update-probe.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
@@ -50,17 +51,18 @@ class Env:
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.root)
         self.server = None
-        self.port = None
         self.started = []
+        self.signing = os.path.join(build, "signing")
 
     # ---- the server
 
     def start_server(self):
         self.server = subprocess.Popen(
             [sys.executable, os.path.join(self.source, "tools", "update_server.py"),
-             "--root", self.root, "--port", "0", "--log", self.log, "--control", self.control],
+             "--root", self.root, "--port", str(self.port), "--log", self.log,
+             "--control", self.control],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
-        self.port = int(self.server.stdout.readline())
+        check(int(self.server.stdout.readline()) == self.port, "server port")
 
     def stop_server(self):
         if self.server:
@@ -70,6 +72,7 @@ class Env:
             except subprocess.TimeoutExpired:
                 self.server.kill()
                 self.server.wait()
+            self.server = None
 
     def publish(self, files, status=None, hang=None, cut=None):
         """Serves exactly `files` (name -> local path or bytes) with the given misbehaviour."""
@@ -95,19 +98,12 @@ class Env:
 
     # ---- Wine programs
 
-    def wine_env(self, host):
-        env = dict(os.environ)
-        env["TINDRA_TEST_UPDATE_HOST"] = host
-        env["TINDRA_UPDATE_HOST"] = host
-        return env
-
     def host(self):
         return "127.0.0.1:%d" % self.port
 
-    def start(self, exe, host=None, args=()):
-        proc = subprocess.Popen(["wine", exe] + list(args), env=self.wine_env(host or self.host()),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+    def start(self, exe, args=(), env=None):
+        proc = subprocess.Popen(["wine", exe] + list(args), env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.started.append(proc)
         return proc
 
@@ -133,9 +129,7 @@ class Env:
     def poke(self, text, wait=20):
         if not os.path.exists(self.poke_exe):
             return None
-        rc, _ = self.run_wine([self.poke_exe, "--wait", str(wait), "--", text],
-                              env=self.wine_env(self.host() if self.port else "127.0.0.1"),
-                              timeout=wait + 30)
+        rc, _ = self.run_wine([self.poke_exe, "--wait", str(wait), "--", text], timeout=wait + 30)
         return rc
 
     def program_folder(self, name, checker=27, replacer=True, tindra=27):
@@ -182,6 +176,38 @@ def leftovers(folder):
     return [n for n in os.listdir(folder) if n.lower().endswith((".tmp", ".part"))]
 
 
+def hostile_copies(env, signed):
+    """Copies of a signed program that must not be trusted, name -> path: one byte
+    changed, the signature removed, signed again with another key, and a web page
+    served with status 200 in its place."""
+    folder = os.path.join(env.work, "hostile", os.path.basename(os.path.dirname(signed)) +
+                          "-" + os.path.basename(signed))
+    made = {name: os.path.join(folder, name + ".exe")
+            for name in ("one byte changed", "unsigned", "another key", "web page")}
+    if os.path.isdir(folder):
+        return made
+    os.makedirs(folder)
+    with open(signed, "rb") as f:
+        data = bytearray(f.read())
+    data[len(data) // 3] ^= 0x01
+    with open(made["one byte changed"], "wb") as f:
+        f.write(data)
+    subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", made["unsigned"]],
+                   check=True, stdout=subprocess.DEVNULL)
+    key, cert = os.path.join(env.work, "other-key.pem"), os.path.join(env.work, "other-cert.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-days", "30", "-subj", "/CN=Somebody else",
+                        "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+                    "-in", made["unsigned"], "-out", made["another key"]],
+                   check=True, stdout=subprocess.DEVNULL)
+    with open(made["web page"], "wb") as f:
+        f.write(b"<html><body>Please sign in to the network</body></html>\n" * 50)
+    return made
+
+
 def wait_started(env, proc):
     """Start-up has finished once Tindra takes a poke."""
     rc = env.poke("0;test")
@@ -196,11 +222,12 @@ def wait_started(env, proc):
 
 def scenario_unreachable_server(env):
     folder = env.program_folder("unreachable")
-    with socket.socket() as s:  # a port nobody listens on
-        s.bind(("127.0.0.1", 0))
-        dead = "127.0.0.1:%d" % s.getsockname()[1]
-    proc = env.start(os.path.join(folder, "Tindra.exe"), host=dead)
-    out = env.box()
+    env.stop_server()  # nobody listens on the host
+    try:
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        out = env.box()
+    finally:
+        env.start_server()
     check("caption: Tindra" in out, "box caption: %r" % out)
     check("text: " + CANNOT_READ in out, "box text: %r" % out)
     check("icon" in out, "the message has no error icon: %r" % out)
@@ -263,13 +290,12 @@ def scenario_missing_checker(env):
 
 
 def scenario_latest_zero_without_checker(env):
+    # No checker to check, so none is started, and no box is shown for it.
     folder = env.program_folder("zero", checker=None)
     env.publish({"Vantorel_lastver.txt": b"0", "Vantorel.exe": env.vantorel[27]})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
-    out = env.box()  # the shell's own box: the checker cannot be started
-    print("    shell's box: %r" % out)
-    check(CANNOT_READ not in out, "unexpected update message: %r" % out)
     wait_started(env, proc)
+    check(env.probe("nobox", 1000)[0] == 0, "a message box is open")
     check(not env.requested("Vantorel.exe"), "downloaded with latest 0")
     check(not os.path.exists(os.path.join(folder, "Vantorel.exe")), "a checker appeared")
 
@@ -316,19 +342,125 @@ def scenario_new_file_without_replacer(env):
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
 
 
-def scenario_announced_revision_missing_from_file(env):
-    # The server announces 28 but serves revision 27, then a page that is no program:
-    # neither is kept, so no hand-over (and no update loop) follows.
-    for served in (env.tindra[27], b"<html><body>not a program</body></html>" * 100):
-        folder = env.program_folder("wrong file")
-        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
-                     "Tindra.exe": served})
+def scenario_untrusted_companions_are_not_kept(env):
+    # Each companion served tampered, unsigned, signed by another key, as a web page,
+    # or (the checker) as an older signed revision announced as the latest: the old
+    # file stays byte for byte, nothing is left behind, nothing served is started.
+    served = [("Vantorel.exe", name, path) for name, path in hostile_copies(
+        env, env.vantorel[27]).items()]
+    served.append(("Vantorel.exe", "older revision", env.vantorel[26]))
+    served += [("Pellmora.exe", name, path) for name, path in hostile_copies(
+        env, env.pellmora).items() if name in ("another key", "web page")]
+    for file, name, path in served:
+        print("    %s: %s" % (file, name))
+        folder = env.program_folder("hostile companion", checker=26)
+        with open(os.path.join(folder, "Pellmora.exe"), "wb") as f:
+            f.write(b"old replacer")
+        files = {"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora}
+        files[file] = path
+        env.publish(files)
         proc = env.start(os.path.join(folder, "Tindra.exe"))
         wait_started(env, proc)
-        check(env.requested("Tindra.exe"), "the checker did not fetch the program")
+        check(env.requested(file), "%s was not fetched" % file)
+        if file == "Vantorel.exe":
+            check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
+                  "the checker was replaced")
+            check(not env.requested("Pellmora.exe"), "the replacer was fetched after a refusal")
+        else:
+            check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+                  "the trusted checker was not installed")
+        with open(os.path.join(folder, "Pellmora.exe"), "rb") as f:
+            check(f.read() == b"old replacer", "the replacer was replaced")
+        check(not env.requested("Tindra_lastver.txt"), "a checker ran after a refusal")
         check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
         env.end_all()
+
+
+def scenario_untrusted_checker_is_not_started(env):
+    folder = env.program_folder("tampered checker")
+    shutil.copyfile(hostile_copies(env, env.vantorel[27])["one byte changed"],
+                    os.path.join(folder, "Vantorel.exe"))
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(not env.requested("Tindra_lastver.txt"), "the tampered checker ran")
+    check(env.probe("nobox", 1000)[0] == 0, "a message box is open")
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file appeared")
+
+
+def scenario_untrusted_new_program_is_not_kept(env):
+    # The server announces 28 but serves a hostile copy of 28, or revision 27: the
+    # checker keeps none of them, so no hand-over (and no update loop) follows.
+    served = dict(hostile_copies(env, env.tindra[28]))
+    served["older revision"] = env.tindra[27]
+    for name, path in served.items():
+        print("    Tindra.exe: %s" % name)
+        folder = env.program_folder("hostile program")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": path})
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(env.requested("Tindra.exe"), "the checker did not fetch the program")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+              "files left: %r" % os.listdir(folder))
+        env.end_all()
+
+
+def scenario_replacer_refuses_swapped_program(env):
+    # A New_ file swapped after the checker kept it, or one of no newer revision: the
+    # replacer removes it, keeps the old program and starts it again.
+    swapped = hostile_copies(env, env.tindra[28])
+    swapped = {"unsigned": swapped["unsigned"], "another key": swapped["another key"],
+               "same revision": env.tindra[27]}
+    for name, path in swapped.items():
+        print("    New_Tindra.exe: %s" % name)
+        folder = env.program_folder("swapped program")
+        shutil.copyfile(path, os.path.join(folder, "New_Tindra.exe"))
+        replacer = env.start(os.path.join(folder, "Pellmora.exe"),
+                             args=["Tindra.exe;New_Tindra.exe"])
+        replacer.wait(30)
+        check(replacer.returncode == 1, "replacer exit %s" % replacer.returncode)
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+        check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
+        check(env.poke("0;test") in (0, None), "the old program was not started again")
+        env.end_all()
+
+
+def scenario_planted_dll_is_not_loaded(env):
+    # wininet.dll and wintrust.dll planted beside the programs, with Wine told to
+    # prefer native DLLs: a program that imports them the usual way loads them (the
+    # update probe, as a control); the three programs do not. (version.dll cannot be
+    # tried so under Wine: Wine's own user32 imports it, so every window program
+    # would load a planted one through user32.)
+    folder = env.program_folder("planted dll")
+    planted_dir = os.path.join(env.build, "update", "tests", "planted")
+    for name in os.listdir(planted_dir):
+        shutil.copyfile(os.path.join(planted_dir, name), os.path.join(folder, name))
+    markers = [os.path.join(folder, "planted-%s-loaded" % n) for n in ("wininet.dll", "wintrust.dll")]
+    planted = dict(os.environ)
+    planted["WINEDLLOVERRIDES"] = "wininet,wintrust=n,b;" + os.environ.get("WINEDLLOVERRIDES", "")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"27"})
+
+    probe = os.path.join(folder, "update-probe.exe")
+    shutil.copyfile(env.probe_exe, probe)
+    env.run_wine([probe, "version", os.path.join(folder, "Tindra.exe")], env=planted)
+    check(all(os.path.exists(m) for m in markers), "control: the planted DLLs were not loaded")
+    for m in markers + [probe]:
+        os.remove(m)
+
+    proc = env.start(os.path.join(folder, "Tindra.exe"), env=planted)
+    wait_started(env, proc)
+    check(env.requested("Tindra_lastver.txt"), "the checker did not run")
+    env.end_all()
+    rc, _ = env.run_wine([os.path.join(folder, "Pellmora.exe"), "Vantorel.exe;New_Vantorel.exe"],
+                         env=planted)
+    check(rc == 1, "replacer exit %s" % rc)
+    loaded = [m for m in markers if os.path.exists(m)]
+    check(not loaded, "a program loaded a planted DLL: %r" % loaded)
 
 
 def scenario_replacer_keeps_old_program_on_failure(env):
@@ -348,8 +480,7 @@ def scenario_replacer_refuses_paths(env):
     shutil.copyfile(env.tindra[28], outside)
     proc = subprocess.Popen(["wine", os.path.join(folder, "Pellmora.exe"),
                              "Tindra.exe;..\\outside.exe"], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                            env=env.wine_env(env.host()))
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     env.started.append(proc)
     proc.wait(30)
     check(proc.returncode == 2, "exit %s" % proc.returncode)
@@ -444,7 +575,11 @@ SCENARIOS = [
     scenario_checker_download_fails,
     scenario_body_cut_short,
     scenario_new_file_without_replacer,
-    scenario_announced_revision_missing_from_file,
+    scenario_untrusted_companions_are_not_kept,
+    scenario_untrusted_checker_is_not_started,
+    scenario_untrusted_new_program_is_not_kept,
+    scenario_replacer_refuses_swapped_program,
+    scenario_planted_dll_is_not_loaded,
     scenario_replacer_keeps_old_program_on_failure,
     scenario_replacer_refuses_paths,
     scenario_end_to_end,
@@ -457,9 +592,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
+    parser.add_argument("--host", required=True, help="the host the test programs were built for")
     parser.add_argument("-k", help="run only scenarios whose name contains this")
     args = parser.parse_args()
-    env = Env(os.path.abspath(args.build), os.path.abspath(args.source))
+    env = Env(os.path.abspath(args.build), os.path.abspath(args.source), args.host)
     for exe in list(env.tindra.values()) + list(env.vantorel.values()) + [env.pellmora,
                                                                           env.probe_exe]:
         if not os.path.exists(exe):
