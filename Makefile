@@ -5,6 +5,10 @@ REVISION ?= 27
 UPDATE_HOST ?= 127.0.0.1
 DIST ?= $(CURDIR)/dist
 JOBS ?= $(shell nproc)
+# The publisher's code-signing certificate and key (PEM); without them the Windows
+# build signs with a development key pair of its own (build/win/signing/).
+SIGNING_CERT ?=
+SIGNING_KEY ?=
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
   -DTINDRA_NATIVE_BUILD=$(abspath $(BUILD))/native
 
@@ -21,7 +25,9 @@ native: setup
 
 win: setup
 	@cmake -S . -B $(BUILD)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) >/dev/null
+	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) \
+	  -DTINDRA_SIGNING_CERT=$(if $(SIGNING_CERT),$(abspath $(SIGNING_CERT))) \
+	  -DTINDRA_SIGNING_KEY=$(if $(SIGNING_KEY),$(abspath $(SIGNING_KEY))) >/dev/null
 	@cmake --build $(BUILD)/win -j$(JOBS)
 
 test: all

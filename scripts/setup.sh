@@ -10,6 +10,7 @@ PACKAGES=(
   wine wine32:i386
   xvfb xauth x11-utils x11-xserver-utils imagemagick
   fonts-nanum locales iproute2
+  osslsigncode openssl
 )
 
 need_i386=0
