@@ -19,10 +19,13 @@ Misbehaviour on request, per file name (the name as served, "*" for every file):
   --hang NAME          read the request and never answer (until the server stops)
   --cut NAME=BYTES     announce the full Content-Length, send only BYTES bytes of
                        the body and close the connection
+  --drip NAME=SECONDS  announce the full Content-Length and send the body one byte
+                       every SECONDS
+  --endless NAME       answer 200 without a Content-Length and send zeros for ever
 The same can be changed while the server runs with a JSON control file
 (--control), read again on every request when it exists:
   {"status": {"Vantorel_lastver.txt": 404}, "hang": ["Vantorel.exe"],
-   "cut": {"Pellmora.exe": 1000}}
+   "cut": {"Pellmora.exe": 1000}, "drip": {"Tindra.exe": 2}, "endless": ["Tindra.exe"]}
 Entries of the control file take the place of the command-line ones.
 """
 
@@ -74,23 +77,27 @@ class Behaviour:
     """What to do for each file name: command-line settings, overridden by the control file."""
 
     def __init__(self, args):
-        self.status = dict(args.status)
-        self.hang = set(args.hang)
-        self.cut = dict(args.cut)
+        self.settings = {"status": dict(args.status), "hang": set(args.hang),
+                         "cut": dict(args.cut), "drip": dict(args.drip),
+                         "endless": set(args.endless)}
         self.control = args.control
 
     def current(self):
-        status, hang, cut = dict(self.status), set(self.hang), dict(self.cut)
+        """The settings: tables of name -> number for status, cut and drip, sets of
+        names for hang and endless."""
+        settings = {k: v.copy() for k, v in self.settings.items()}
         if self.control and os.path.exists(self.control):
             try:
                 with open(self.control, encoding="utf-8") as f:
                     data = json.load(f)
-                status = {k: int(v) for k, v in data.get("status", {}).items()}
-                hang = set(data.get("hang", []))
-                cut = {k: int(v) for k, v in data.get("cut", {}).items()}
+                for key in ("status", "cut", "drip"):
+                    settings[key] = {k: float(v) if key == "drip" else int(v)
+                                     for k, v in data.get(key, {}).items()}
+                for key in ("hang", "endless"):
+                    settings[key] = set(data.get(key, []))
             except (OSError, ValueError, AttributeError, TypeError) as e:
                 print("update_server: bad control file: %s" % e, file=sys.stderr, flush=True)
-        return status, hang, cut
+        return settings
 
 
 def lookup(table, name):
@@ -138,7 +145,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self.log_request_line()
         name = served_name(decode_path(self.path.encode("latin-1", "replace")))
-        status, hang, cut = self.server.behaviour.current()
+        settings = self.server.behaviour.current()
+        status, hang, cut = settings["status"], settings["hang"], settings["cut"]
         if name is not None and (name in hang or "*" in hang):
             self.server.stopping.wait(600)
             self.close_connection = True
@@ -150,6 +158,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = os.path.join(self.server.root, name) if name is not None else None
         if path is None or not os.path.isfile(path):
             self.send_error_page(404)
+            return
+        if name in settings["endless"] or "*" in settings["endless"]:
+            self.send_endless()
             return
         with open(path, "rb") as f:
             data = f.read()
@@ -167,7 +178,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.close_connection = True
             return
+        interval = lookup(settings["drip"], name)
+        if interval is not None:
+            self.close_connection = True
+            for i in range(len(data)):
+                if self.server.stopping.wait(interval):
+                    return
+                self.wfile.write(data[i:i + 1])
+                self.wfile.flush()
+            return
         self.wfile.write(data)
+
+    def send_endless(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        if self.command == "HEAD":
+            return
+        chunk = bytes(64 * 1024)
+        while not self.server.stopping.is_set():
+            self.wfile.write(chunk)
 
     do_HEAD = do_GET
 
@@ -199,6 +231,9 @@ def main(argv=None):
     parser.add_argument("--hang", action="append", default=[], metavar="NAME")
     parser.add_argument("--cut", type=name_value, action="append", default=[],
                         metavar="NAME=BYTES")
+    parser.add_argument("--drip", type=name_value, action="append", default=[],
+                        metavar="NAME=SECONDS")
+    parser.add_argument("--endless", action="append", default=[], metavar="NAME")
     args = parser.parse_args(argv)
     if not os.path.isdir(args.root):
         parser.error("--root %s is not a folder" % args.root)

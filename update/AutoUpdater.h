@@ -13,8 +13,6 @@ namespace tindra {
 inline constexpr char16_t kCheckerName[] = u"Vantorel.exe";
 inline constexpr char16_t kReplacerName[] = u"Pellmora.exe";
 inline constexpr char16_t kNewPrefix[] = u"New_";
-// A download lands beside its target under this suffix until it has been checked.
-inline constexpr char16_t kPartSuffix[] = u".part";
 
 // Window states handed to StartCommand.
 inline constexpr int32_t kSwShowNormal = 1;

@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "update/ProgramTrust.h"
+#include "update/InstallRules.h"
 
 namespace tindra {
 
-class UpdatePlatform : public ProgramInspector {
+class UpdatePlatform : public CompanionFiles {
  public:
   virtual ~UpdatePlatform() = default;
 
@@ -33,12 +33,6 @@ class UpdatePlatform : public ProgramInspector {
   virtual std::u16string GetFileVerNumber(const std::u16string& fileName, bool includeBuild,
                                           bool silent) = 0;
   virtual std::u16string ReadUrlText(const std::u16string& url) = 0;
-  // -1 when the resource was stored at localPath, 0 otherwise.
-  virtual int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) = 0;
-  // Moves `from` over `to` in one step, replacing it; false when it cannot.
-  virtual bool MoveOver(const std::u16string& from, const std::u16string& to) = 0;
-  // Removes the file if it is there.
-  virtual void RemoveFile(const std::u16string& path) = 0;
   virtual void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
                                    const std::u16string& parameters,
                                    const std::u16string& directory, const int16_t& hidden,

@@ -47,19 +47,6 @@ std::u16string BeforeLastDot(const std::u16string& s) {
   return s.substr(0, dot);
 }
 
-// Fetches one companion beside its target, checks it and only then moves it over
-// the target; whatever fails leaves the target as it was and no partial file.
-bool FetchCompanion(UpdatePlatform& p, const std::u16string& url, const std::u16string& target,
-                    std::optional<int32_t> revision) {
-  const std::u16string part = target + kPartSuffix;
-  if (p.DownloadToFile(url, part) && CheckProgram(p, part, revision) == ProgramVerdict::kTrusted &&
-      p.MoveOver(part, target)) {
-    return true;
-  }
-  p.RemoveFile(part);
-  return false;
-}
-
 }  // namespace
 
 std::u16string UpdateBaseUrl(std::u16string_view host) {

@@ -5,12 +5,19 @@
 // is a program signed by the same publisher as this replacer and of a newer
 // revision than OLD.exe, waits, at most PELLMORA_WAIT_MS, until OLD.exe no longer
 // runs and can be opened for exclusive writing, then renames the held NEW.exe over
-// OLD.exe in one step. A NEW.exe that fails its check is removed. If anything fails
-// the old program stays as it was. In every case where OLD.exe is a valid name it
-// starts OLD.exe again at the end.
+// OLD.exe in one step, keeping the old program as OLD.exe.bak. A NEW.exe that fails
+// its check is removed. If anything fails the old program stays as it was. In every
+// case where OLD.exe is a valid name it starts OLD.exe at the end, and watches a
+// new one for at most PELLMORA_READY_WAIT_MS: when it ends abnormally before its DDE
+// service answers, the old program is put back and started instead. The backup is
+// removed once the new program answers, or at the next update.
+//
+// When a new revision cannot be installed or is rolled back, NEW.exe is removed and
+// OLD's base name + "_failed.txt" records the revision and when, so that the
+// checker leaves that revision alone for a while and no start repeats the attempt.
 //
 // Exit code: 0 replaced, 1 nothing replaced (NEW.exe missing or refused, OLD.exe
-// still busy, or the move failed), 2 bad arguments.
+// busy or read-only, or the move failed), 2 bad arguments, 3 rolled back.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -21,12 +28,18 @@
 #include "common/win32/ansi.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
+#include "tools/poke/DdeClient.h"
 #include "update/CompanionRules.h"
+#include "update/InstallRules.h"
 #include "update/ProgramTrust.h"
+#include "update/win32/CompanionFiles_win32.h"
 #include "update/win32/ProgramTrust_win32.h"
 
 #ifndef PELLMORA_WAIT_MS
 #define PELLMORA_WAIT_MS 30000
+#endif
+#ifndef PELLMORA_READY_WAIT_MS
+#define PELLMORA_READY_WAIT_MS 60000
 #endif
 
 namespace {
@@ -35,7 +48,13 @@ using namespace tindra;
 using namespace tindra::win32;
 
 constexpr DWORD kWaitMs = PELLMORA_WAIT_MS;
+constexpr DWORD kReadyWaitMs = PELLMORA_READY_WAIT_MS;
 constexpr DWORD kPollMs = 100;
+
+constexpr int kReplaced = 0;
+constexpr int kNotReplaced = 1;
+constexpr int kBadArgs = 2;
+constexpr int kRolledBack = 3;
 
 std::wstring ModuleFolder() {
   std::wstring path = ToWide(ModulePath());
@@ -77,8 +96,11 @@ void WaitForProcessesOf(const std::wstring& path, const std::wstring& name, ULON
   }
 }
 
-// True once `path` can be opened for exclusive writing (or does not exist).
+// True once `path` can be opened for exclusive writing (or does not exist). A
+// read-only file will not become free by waiting.
 bool WaitUntilFree(const std::wstring& path, const std::wstring& name, ULONGLONG deadline) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
   WaitForProcessesOf(path, name, deadline);
   for (;;) {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -107,23 +129,99 @@ bool Acceptable(HeldProgram& held, const std::wstring& newPath, const std::wstri
   return fresh && (!old || *fresh > *old);
 }
 
-bool Replace(const std::wstring& oldPath, const std::wstring& oldName,
-             const std::wstring& newPath) {
-  if (!IsOrdinaryFile(newPath)) return false;
-  std::optional<HeldProgram> held = HeldProgram::Open(FromWide(newPath));
-  if (!held) return false;
-  if (!Acceptable(*held, newPath, oldPath)) {
+// Where the replacer works: OLD.exe, NEW.exe, the old program's backup and the
+// failed-install record, all in its own folder.
+struct Paths {
+  std::wstring folder;
+  std::wstring oldName;
+  std::wstring oldPath;
+  std::wstring newPath;
+  std::wstring backupPath;
+  std::wstring recordPath;
+};
+
+// Removes NEW.exe and records that `revision` could not be installed, so that the
+// checker does not fetch it again at once.
+void RecordFailure(const Paths& p, std::optional<int32_t> revision) {
+  DeleteFileW(p.newPath.c_str());
+  if (!revision) return;
+  const std::u16string record = FromWide(p.recordPath);
+  WriteFailedInstall(record, NextFailure(ReadFailedInstall(record), *revision, UnixTimeNow()));
+}
+
+// Puts the held NEW.exe in place of OLD.exe, which is kept as the backup. On any
+// failure OLD.exe is as it was; a failure to replace it is recorded.
+int Install(const Paths& p, std::optional<int32_t>& revision) {
+  if (!IsOrdinaryFile(p.newPath)) return kNotReplaced;
+  std::optional<HeldProgram> held = HeldProgram::Open(FromWide(p.newPath));
+  if (!held) return kNotReplaced;
+  if (!Acceptable(*held, p.newPath, p.oldPath)) {
     held.reset();
-    DeleteFileW(newPath.c_str());
-    return false;
+    DeleteFileW(p.newPath.c_str());
+    return kNotReplaced;
   }
+  revision = RevisionOfVersion(held->VersionOf(FromWide(p.newPath)));
+  auto fail = [&] {
+    held.reset();
+    RecordFailure(p, revision);
+    return kNotReplaced;
+  };
   ULONGLONG deadline = GetTickCount64() + kWaitMs;
-  if (!WaitUntilFree(oldPath, oldName, deadline)) return false;
+  if (!WaitUntilFree(p.oldPath, p.oldName, deadline)) return fail();
+
+  // The backup of an earlier update goes; the old program becomes the new backup.
+  DeleteFileW(p.backupPath.c_str());
+  const bool hadOld = IsOrdinaryFile(p.oldPath);
+  if (hadOld && !MoveFileExW(p.oldPath.c_str(), p.backupPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    return fail();
+  }
   for (;;) {
-    if (held->MoveOver(FromWide(oldPath))) return true;
-    if (Remaining(deadline) == 0) return false;
+    if (held->MoveOver(FromWide(p.oldPath))) return kReplaced;
+    if (Remaining(deadline) == 0) break;
     Sleep(kPollMs);
   }
+  if (hadOld) {
+    MoveFileExW(p.backupPath.c_str(), p.oldPath.c_str(),
+                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  return fail();
+}
+
+// Starts the program and watches it until its DDE service answers, it ends, or
+// kReadyWaitMs is over.
+FirstRun StartAndWatch(const Paths& p) {
+  std::wstring line = L"\"" + p.oldPath + L"\"";
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  FirstRun run;
+  if (!CreateProcessW(p.oldPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      p.folder.c_str(), &si, &pi)) {
+    run.ended = true;
+    run.exitCode = GetLastError();
+    return run;
+  }
+  UniqueHandle process(pi.hProcess);
+  UniqueHandle thread(pi.hThread);
+  poke::PokeRequest service;
+  service.service = FromWide(p.oldName.substr(0, p.oldName.rfind(L'.')));
+  service.connectWaitMs = kPollMs;
+  const ULONGLONG deadline = GetTickCount64() + kReadyWaitMs;
+  while (Remaining(deadline) > 0) {
+    if (WaitForSingleObject(process.get(), kPollMs) == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      GetExitCodeProcess(process.get(), &code);
+      run.ended = true;
+      run.exitCode = code;
+      return run;
+    }
+    poke::DdeConversation conversation;
+    if (conversation.Connect(service) == poke::PokeOutcome::kAcknowledged) {
+      run.ready = true;
+      return run;
+    }
+  }
+  return run;
 }
 
 void StartProgram(const std::wstring& path, const std::wstring& folder) {
@@ -148,15 +246,34 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     std::u16string text = u"잘못된 실행 인수입니다: \"" + args +
                           u"\"\r\n\r\n사용법: Pellmora.exe 기존파일.exe;새파일.exe";
     MessageBoxW(nullptr, WidePtr(text), L"Pellmora", MB_OK | MB_ICONERROR);
-    return 2;
+    return kBadArgs;
   }
-  const std::wstring folder = ModuleFolder();
-  const std::wstring oldName = ToWide(names->first);
-  const std::wstring oldPath = folder + L"\\" + oldName;
-  int code = 2;
-  if (IsBareFileName(names->second) && !SameText(oldName, ToWide(names->second))) {
-    code = Replace(oldPath, oldName, folder + L"\\" + ToWide(names->second)) ? 0 : 1;
+  Paths p;
+  p.folder = ModuleFolder();
+  p.oldName = ToWide(names->first);
+  p.oldPath = p.folder + L"\\" + p.oldName;
+  p.newPath = p.folder + L"\\" + ToWide(names->second);
+  p.backupPath = p.oldPath + L".bak";
+  p.recordPath = p.folder + L"\\" + ToWide(FailedInstallFileName(names->first));
+  int code = kBadArgs;
+  std::optional<int32_t> revision;
+  if (IsBareFileName(names->second) && !SameText(p.oldName, ToWide(names->second))) {
+    code = Install(p, revision);
   }
-  StartProgram(oldPath, folder);
+  if (code == kReplaced) {
+    const FirstRun run = StartAndWatch(p);
+    if (!ShouldRollBack(run)) {
+      // Proved itself: the old program is no longer needed. Still starting: the
+      // backup stays until the next update.
+      if (run.ready) DeleteFileW(p.backupPath.c_str());
+      return kReplaced;
+    }
+    // The new program could not start: the old one comes back.
+    MoveFileExW(p.backupPath.c_str(), p.oldPath.c_str(),
+                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    RecordFailure(p, revision);
+    code = kRolledBack;
+  }
+  StartProgram(p.oldPath, p.folder);
   return code;
 }

@@ -15,6 +15,7 @@
 #include "update/modAutoUpdateV1_Download.h"
 #include "update/modAutoUpdateV1_Launcher.h"
 #include "update/modWaitProc.h"
+#include "update/win32/http_win32.h"
 
 namespace tindra::win32 {
 
@@ -90,13 +91,6 @@ int16_t Win32UpdatePlatform::DownloadToFile(const std::u16string& url,
   return tindra::DownloadToFile(url, localPath);
 }
 
-bool Win32UpdatePlatform::MoveOver(const std::u16string& from, const std::u16string& to) {
-  return MoveFileExW(WidePtr(from), WidePtr(to),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-}
-
-void Win32UpdatePlatform::RemoveFile(const std::u16string& path) { DeleteFileW(WidePtr(path)); }
-
 void Win32UpdatePlatform::StartProcessAndWait(const std::u16string& fileName,
                                               const int32_t& ownerWindow,
                                               const std::u16string& parameters,
@@ -143,6 +137,14 @@ namespace tindra {
 
 void RunAutoUpdate(const int16_t& skipSelfUpdate) {
   win32::Win32UpdatePlatform platform;
+  // What a transfer killed with an earlier run left behind.
+  try {
+    win32::RemoveLeftoverDownloads(
+        platform.ProgramFolder(),
+        {std::u16string(kCheckerName) + kPartSuffix, std::u16string(kReplacerName) + kPartSuffix});
+  } catch (const AppError&) {
+    // No program folder: the update reports that itself.
+  }
   RunAutoUpdate(platform, skipSelfUpdate);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The update's platform services over Win32, WinINet and the shell.
 #include "update/UpdatePlatform.h"
-#include "update/win32/ProgramTrust_win32.h"
+#include "update/win32/CompanionFiles_win32.h"
 
 namespace tindra::win32 {
 
@@ -15,16 +15,14 @@ class Win32UpdatePlatform : public UpdatePlatform {
                                   bool silent) override;
   std::u16string ReadUrlText(const std::u16string& url) override;
   int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
-  bool MoveOver(const std::u16string& from, const std::u16string& to) override;
-  void RemoveFile(const std::u16string& path) override;
-  Signature OwnSignature() override { return inspector_.OwnSignature(); }
-  Signature SignatureOf(const std::u16string& path) override {
-    return inspector_.SignatureOf(path);
+  bool MoveOver(const std::u16string& from, const std::u16string& to) override {
+    return files_.MoveOver(from, to);
   }
-  std::string HeadOf(const std::u16string& path) override { return inspector_.HeadOf(path); }
-  std::u16string VersionOf(const std::u16string& path) override {
-    return inspector_.VersionOf(path);
-  }
+  void RemoveFile(const std::u16string& path) override { files_.RemoveFile(path); }
+  Signature OwnSignature() override { return files_.OwnSignature(); }
+  Signature SignatureOf(const std::u16string& path) override { return files_.SignatureOf(path); }
+  std::string HeadOf(const std::u16string& path) override { return files_.HeadOf(path); }
+  std::u16string VersionOf(const std::u16string& path) override { return files_.VersionOf(path); }
   void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
                            const std::u16string& parameters, const std::u16string& directory,
                            const int16_t& hidden, const int16_t& minimized) override;
@@ -33,7 +31,7 @@ class Win32UpdatePlatform : public UpdatePlatform {
   [[noreturn]] void EndProcess() override;
 
  private:
-  Win32ProgramInspector inspector_;
+  Win32CompanionFiles files_;
 };
 
 }  // namespace tindra::win32

@@ -25,6 +25,34 @@ long long ContentLength(HINTERNET request) {
 
 bool IsSuccess(DWORD status) { return status >= 200 && status <= 299; }
 
+// Reads a body in pieces, handing each to `take`, within the limits. False on a
+// failed read, a body beyond limits.maxBytes or `maxBytes`, the deadline, a cancel,
+// or a refusal by `take`.
+template <typename Take>
+bool ReadBody(HINTERNET request, uint64_t maxBytes, const TransferLimits& limits, Take&& take) {
+  const ULONGLONG deadline = GetTickCount64() + limits.deadlineMs;
+  const uint64_t cap = maxBytes < limits.maxBytes ? maxBytes : limits.maxBytes;
+  long long expected = ContentLength(request);
+  if (expected > static_cast<long long>(cap)) return false;
+  std::vector<char> buf(64 * 1024);
+  uint64_t total = 0;
+  for (;;) {
+    if (GetTickCount64() >= deadline || (limits.cancel && *limits.cancel)) return false;
+    // A read returns only once its whole buffer is filled: ask for what has arrived,
+    // so that a body dripping in cannot hold one read past the deadline.
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+    if (available == 0) break;
+    DWORD got = 0;
+    const DWORD want = available < buf.size() ? available : static_cast<DWORD>(buf.size());
+    if (!InternetReadFile(request, buf.data(), want, &got)) return false;
+    if (got == 0) break;
+    total += got;
+    if (total > cap || !take(buf.data(), got)) return false;
+  }
+  return expected < 0 || static_cast<long long>(total) == expected;
+}
+
 // The folder part of a path, with its trailing separator ("" when there is none).
 std::wstring FolderOf(const std::wstring& path) {
   size_t slash = path.find_last_of(L"\\/");
@@ -108,25 +136,21 @@ DWORD HttpStatus(HINTERNET request) {
   return status;
 }
 
-bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) {
+bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body,
+               const TransferLimits& limits) {
   body.clear();
   UniqueInternet session = OpenInternetSession();
   if (!session) return false;
   UrlRequest request = OpenUrl(session.get(), url);
   if (!request || !IsSuccess(HttpStatus(request.get()))) return false;
-  long long expected = ContentLength(request.get());
-  char buf[4096];
-  for (;;) {
-    DWORD got = 0;
-    if (!InternetReadFile(request.get(), buf, sizeof(buf), &got)) return false;
-    if (got == 0) break;
-    if (body.size() + got > maxBytes) return false;
-    body.append(buf, got);
-  }
-  return expected < 0 || static_cast<long long>(body.size()) == expected;
+  return ReadBody(request.get(), maxBytes, limits, [&](const char* data, DWORD n) {
+    body.append(data, n);
+    return true;
+  });
 }
 
-bool SafeDownload(const std::u16string& url, const std::u16string& localPath) {
+bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
+                  const TransferLimits& limits) {
   const std::wstring target = ToWide(localPath);
   const std::wstring folder = FolderOf(target);
   wchar_t temp[MAX_PATH + 1] = {};
@@ -136,32 +160,20 @@ bool SafeDownload(const std::u16string& url, const std::u16string& localPath) {
 
   bool complete = false;
   {
-    UniqueHandle file(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() != INVALID_HANDLE_VALUE) {
+    UniqueFile file(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
       UniqueInternet session = OpenInternetSession();
       UrlRequest request;
       if (session) request = OpenUrl(session.get(), url);
       if (request && IsSuccess(HttpStatus(request.get()))) {
-        long long expected = ContentLength(request.get());
-        long long total = 0;
-        std::vector<char> buf(64 * 1024);
-        bool ok = true;
-        for (;;) {
-          DWORD got = 0;
-          if (!InternetReadFile(request.get(), buf.data(), static_cast<DWORD>(buf.size()), &got)) {
-            ok = false;
-            break;
-          }
-          if (got == 0) break;
-          DWORD written = 0;
-          if (!WriteFile(file.get(), buf.data(), got, &written, nullptr) || written != got) {
-            ok = false;
-            break;
-          }
-          total += got;
-        }
-        complete = ok && (expected < 0 || total == expected) && FlushFileBuffers(file.get());
+        complete =
+            ReadBody(request.get(), UINT64_MAX, limits,
+                     [&](const char* data, DWORD n) {
+                       DWORD written = 0;
+                       return WriteFile(file.get(), data, n, &written, nullptr) && written == n;
+                     }) &&
+            FlushFileBuffers(file.get());
       }
     }
   }
@@ -171,6 +183,20 @@ bool SafeDownload(const std::u16string& url, const std::u16string& localPath) {
   }
   DeleteFileW(temp);
   return false;
+}
+
+void RemoveLeftoverDownloads(const std::u16string& folder,
+                             std::initializer_list<std::u16string> partFiles) {
+  const std::wstring base = ToWide(folder) + L"\\";
+  WIN32_FIND_DATAW data;
+  UniqueFind find(FindFirstFileW((base + L"tdl*.tmp").c_str(), &data));
+  if (find.get() != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileW((base + data.cFileName).c_str());
+    } while (FindNextFileW(find.get(), &data));
+  }
+  for (const std::u16string& part : partFiles) DeleteFileW((base + ToWide(part)).c_str());
 }
 
 }  // namespace tindra::win32

@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -17,6 +20,17 @@ namespace tindra::win32 {
 #define TINDRA_NET_TIMEOUT_MS 30000
 #endif
 inline constexpr DWORD kNetTimeoutMs = TINDRA_NET_TIMEOUT_MS;
+
+// Bounds of one whole transfer, besides the per-step time-outs: a size far above
+// any release, and a total deadline, so that a body that never ends or drips one
+// byte at a time cannot hold the caller or fill the disk. The deadline is checked
+// between reads, so a transfer ends at most one step time-out after it.
+struct TransferLimits {
+  uint64_t maxBytes = 64ull * 1024 * 1024;
+  DWORD deadlineMs = 120000;
+  // Set from another thread to end the transfer early (between reads).
+  const std::atomic<bool>* cancel = nullptr;
+};
 
 struct InternetCloser {
   void operator()(HINTERNET h) const noexcept {
@@ -47,13 +61,22 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url);
 DWORD HttpStatus(HINTERNET request);
 
 // Reads the whole body of a 2xx response, at most `maxBytes`. False on any failure,
-// a non-2xx status, a body longer than maxBytes or shorter than its Content-Length.
-bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body);
+// a non-2xx status, a body longer than maxBytes or shorter than its Content-Length,
+// or one that the limits end.
+bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body,
+               const TransferLimits& limits = {});
 
 // Downloads `url` into a temporary file beside `localPath` and moves it over
 // `localPath` (MoveFileEx, replace, write-through) only when the status was 2xx and
 // the whole body arrived (Content-Length matched where given, no read failed).
-// On failure `localPath` is untouched and the temporary file removed.
-bool SafeDownload(const std::u16string& url, const std::u16string& localPath);
+// On failure (the limits included) `localPath` is untouched and the temporary file
+// removed. Temporary files are named tdl*.tmp; RemoveLeftoverDownloads clears them.
+bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
+                  const TransferLimits& limits = {});
+
+// Removes what a killed transfer may have left in `folder`: tdl*.tmp files, and
+// `folder` + "\" + each of `partFiles`.
+void RemoveLeftoverDownloads(const std::u16string& folder,
+                             std::initializer_list<std::u16string> partFiles);
 
 }  // namespace tindra::win32

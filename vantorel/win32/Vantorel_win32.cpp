@@ -10,8 +10,14 @@
 //
 // Server host: the one this checker was built for, and nothing else.
 //
+// Before it leaves a new program, it makes sure a trusted Pellmora.exe is in the
+// folder, fetching it when missing or untrusted; a revision whose install failed
+// (the replacer's FILE base name + "_failed.txt") is not fetched again until its
+// back-off is over. Closing its window cancels the check; transfers are bounded in
+// size and time.
+//
 // Exit code: 0 nothing to install, 1 "New_" file ready, 2 bad parameters, 3 a stale
-// "New_" file could not be removed, 4 the download or its check failed.
+// "New_" file could not be removed, 4 the download or its check failed, 5 cancelled.
 #include <windows.h>
 
 #include <atomic>
@@ -25,8 +31,9 @@
 #include "common/win32/handle.h"
 #include "update/AutoUpdater.h"
 #include "update/CompanionRules.h"
+#include "update/InstallRules.h"
 #include "update/ProgramTrust.h"
-#include "update/win32/ProgramTrust_win32.h"
+#include "update/win32/CompanionFiles_win32.h"
 #include "update/win32/http_win32.h"
 
 namespace {
@@ -41,6 +48,7 @@ constexpr int kExitReady = 1;
 constexpr int kExitBadArgs = 2;
 constexpr int kExitStale = 3;
 constexpr int kExitFailed = 4;
+constexpr int kExitCancelled = 5;
 
 std::u16string ModuleFolder() {
   std::u16string path = ModulePath();
@@ -54,27 +62,39 @@ bool RemoveIfPresent(const std::u16string& path) {
   return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
 }
 
-int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
-  const std::u16string target = folder + u"\\New_" + args.exeFile;
-  const std::u16string staging = target + u".part";
-  if (!RemoveIfPresent(target)) return kExitStale;
-  RemoveIfPresent(staging);
+// Closing the window asks the check to stop: transfers end between two reads.
+std::atomic<bool> gCancelled{false};
 
+int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
+  const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
+  const std::u16string replacer = folder + u"\\" + kReplacerName;
+  if (!RemoveIfPresent(target)) return kExitStale;
+  RemoveLeftoverDownloads(folder, {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
+                                   std::u16string(kReplacerName) + kPartSuffix});
+
+  TransferLimits limits;
+  limits.deadlineMs = TINDRA_PROGRAM_NET_DEADLINE_MS;
+  limits.cancel = &gCancelled;
   const std::u16string base = UpdateBaseUrl(Ascii(TINDRA_PROGRAM_UPDATE_HOST));
   std::string body;
-  if (!FetchBody(base + VersionFileName(args.exeFile), 64, body)) return kExitNothing;
+  if (!FetchBody(base + VersionFileName(args.exeFile), 64, body, limits)) return kExitNothing;
   std::optional<int32_t> latest = ParseLatestRevision(body);
   if (!latest || *latest <= args.revision) return kExitNothing;
-
-  if (!SafeDownload(base + args.exeFile, staging)) return kExitFailed;
-  Win32ProgramInspector inspector;
-  const bool good = CheckProgram(inspector, staging, *latest) == ProgramVerdict::kTrusted;
-  if (good && MoveFileExW(WidePtr(staging), WidePtr(target),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return kExitReady;
+  // A revision whose install failed is left alone for a while.
+  if (!MayFetch(ReadFailedInstall(folder + u"\\" + FailedInstallFileName(args.exeFile)), *latest,
+                UnixTimeNow())) {
+    return kExitNothing;
   }
-  DeleteFileW(WidePtr(staging));
-  return kExitFailed;
+
+  // The new program is left only for a replacer that can install it.
+  Win32CompanionFiles files(limits);
+  if (!EnsureTrustedCompanion(files, base + kReplacerName, replacer)) return kExitFailed;
+  if (!FetchCompanion(files, base + args.exeFile, target, *latest)) return kExitFailed;
+  if (gCancelled) {
+    DeleteFileW(WidePtr(target));
+    return kExitCancelled;
+  }
+  return kExitReady;
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
@@ -83,7 +103,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept 
       DestroyWindow(hwnd);
       return 0;
     case WM_CLOSE:
-      return 0;  // the check finishes on its own; closing early would leave it unknown
+      // The check stops at its next step and the window closes when it has.
+      gCancelled = true;
+      return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
@@ -104,9 +126,10 @@ HWND CreateProgressWindow(HINSTANCE instance, HFONT font) {
   const int h = 110;
   RECT work = {0, 0, 800, 600};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  HWND hwnd = CreateWindowExW(0, kClassName, L"Tindra", WS_CAPTION | WS_POPUP | WS_BORDER,
-                              (work.left + work.right - w) / 2, (work.top + work.bottom - h) / 2, w,
-                              h, nullptr, nullptr, instance, nullptr);
+  HWND hwnd =
+      CreateWindowExW(0, kClassName, L"Tindra", WS_CAPTION | WS_POPUP | WS_BORDER | WS_SYSMENU,
+                      (work.left + work.right - w) / 2, (work.top + work.bottom - h) / 2, w, h,
+                      nullptr, nullptr, instance, nullptr);
   if (!hwnd) return nullptr;
   RECT client;
   GetClientRect(hwnd, &client);

@@ -34,6 +34,8 @@ __asm__(
     ".globl _InternetCrackUrlW@16\n_InternetCrackUrlW@16: xorl %eax, %eax\n ret $16\n"
     ".globl _InternetOpenA@20\n_InternetOpenA@20: xorl %eax, %eax\n ret $20\n"
     ".globl _InternetOpenUrlA@24\n_InternetOpenUrlA@24: xorl %eax, %eax\n ret $24\n"
+    ".globl _InternetQueryDataAvailable@16\n_InternetQueryDataAvailable@16: xorl %eax, %eax\n ret "
+    "$16\n"
     ".globl _InternetReadFile@16\n_InternetReadFile@16: xorl %eax, %eax\n ret $16\n"
     ".globl _InternetSetOptionA@16\n_InternetSetOptionA@16: xorl %eax, %eax\n ret $16\n"
     ".globl _WinVerifyTrust@12\n_WinVerifyTrust@12: xorl %eax, %eax\n ret $12\n"

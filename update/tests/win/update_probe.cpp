@@ -10,6 +10,7 @@
 //   update-probe version PATH              print the file's FileVersion string
 //   update-probe readurl URL               ReadUrlText: the text's UTF-16 units in hex
 //   update-probe download URL PATH         DownloadToFile: print its result (-1 or 0)
+//   update-probe hold PATH MS              keep PATH open for MS, readers only
 //   update-probe signature PATH            the file's signature: its status and
 //                                          whether its signer's key matches this probe's
 // Output is UTF-8, one item per line.
@@ -200,6 +201,15 @@ int wmain(int argc, wchar_t** argv) {
       hex += unit;
     }
     Print(L"units: " + hex);
+    return 0;
+  }
+  if (cmd == L"hold" && argc >= 4) {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    Print(L"held");
+    Sleep(ms(3));
+    CloseHandle(file);
     return 0;
   }
   if (cmd == L"signature" && argc >= 3) {

@@ -41,7 +41,7 @@ class Env:
                        28: p("programs", "Tindra_update_t28", "Tindra.exe")}
         self.vantorel = {27: p("vantorel", "Vantorel_test.exe"),
                          26: p("vantorel", "Vantorel_test_r26.exe")}
-        self.pellmora = p("pellmora", "Pellmora.exe")
+        self.pellmora = p("pellmora", "Pellmora_test.exe")
         self.probe_exe = p("update", "tests", "update-probe.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
         self.work = p("update", "tests", "wine-work")
@@ -74,7 +74,7 @@ class Env:
                 self.server.wait()
             self.server = None
 
-    def publish(self, files, status=None, hang=None, cut=None):
+    def publish(self, files, status=None, hang=None, cut=None, drip=None, endless=None):
         """Serves exactly `files` (name -> local path or bytes) with the given misbehaviour."""
         for name in os.listdir(self.root):
             os.remove(os.path.join(self.root, name))
@@ -86,7 +86,8 @@ class Env:
             else:
                 shutil.copyfile(content, target)
         with open(self.control, "w", encoding="utf-8") as f:
-            json.dump({"status": status or {}, "hang": hang or [], "cut": cut or {}}, f)
+            json.dump({"status": status or {}, "hang": hang or [], "cut": cut or {},
+                       "drip": drip or {}, "endless": endless or []}, f)
         open(self.log, "w").close()
 
     def requests(self):
@@ -326,9 +327,12 @@ def scenario_body_cut_short(env):
 
 
 def scenario_new_file_without_replacer(env):
-    folder = env.program_folder("no replacer", replacer=False)
-    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
-                 "Tindra.exe": env.tindra[28]})
+    # A New_ file from elsewhere, no checker to refresh it and no replacer: the R9
+    # message, Explorer on the folder, the end. (A checker that runs leaves a New_
+    # file only beside a trusted replacer.)
+    folder = env.program_folder("no replacer", checker=None, replacer=False)
+    shutil.copyfile(env.tindra[28], os.path.join(folder, "New_Tindra.exe"))
+    env.publish({"Vantorel_lastver.txt": b"0"})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     out = env.box(30000)
     check("text: " + NO_REPLACER + "\n\n" in out, "box text: %r" % out)
@@ -565,6 +569,126 @@ def scenario_end_to_end(env):
     check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
 
 
+# ---- an update never locks the user out
+
+def restart_and_check_no_retry(env, folder, fetches=1):
+    """Ends Tindra, starts it again: it takes pokes and fetches the program no more."""
+    env.end_all()
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    fetched = [line for line in env.requests() if "/Tindra.exe " in line]
+    check(len(fetched) == fetches, "the program was fetched %d times" % len(fetched))
+
+
+def check_failure_recorded(folder, revision):
+    with open(os.path.join(folder, "Tindra_failed.txt"), encoding="ascii") as f:
+        record = f.read()
+    check(("revision=%d" % revision) in record, "record: %r" % record)
+
+
+def hand_over_and_wait(env, folder):
+    """Starts Tindra 27 with 28 announced; returns once the replacer has ended."""
+    first = env.start(os.path.join(folder, "Tindra.exe"))
+    first.wait(90)
+    check(env.probe("waitgone", "Pellmora.exe", 60000)[0] == 0, "the replacer did not end")
+
+
+def scenario_program_that_cannot_be_replaced(env):
+    # Read-only, then held open by another process past the replacer's wait: the old
+    # program runs again, the failure is recorded, the next start does not retry.
+    for fault in ("read-only", "held open"):
+        print("    Tindra.exe %s" % fault)
+        folder = env.program_folder("cannot replace")
+        tindra = os.path.join(folder, "Tindra.exe")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        holder = None
+        if fault == "read-only":
+            os.chmod(tindra, 0o444)
+        else:
+            holder = env.start(env.probe_exe, args=["hold", tindra, "60000"])
+            time.sleep(1)
+        hand_over_and_wait(env, folder)
+        check(env.poke("0;test", wait=30) in (0, None), "the old program does not take pokes")
+        check(same_file(tindra, env.tindra[27]), "the program changed")
+        check(sorted(os.listdir(folder)) ==
+              ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
+              "files: %r" % os.listdir(folder))
+        check_failure_recorded(folder, 28)
+        if holder:
+            holder.kill()
+        restart_and_check_no_retry(env, folder)
+        env.end_all()
+        os.chmod(tindra, 0o644)
+
+
+def scenario_replacer_missing_or_broken_is_repaired(env):
+    for fault in ("deleted", "garbage"):
+        print("    Pellmora.exe %s" % fault)
+        folder = env.program_folder("repair replacer", replacer=(fault == "garbage"))
+        if fault == "garbage":
+            with open(os.path.join(folder, "Pellmora.exe"), "wb") as f:
+                f.write(b"MZ garbage" * 100)
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28], "Pellmora.exe": env.pellmora})
+        hand_over_and_wait(env, folder)
+        check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora), "replacer not repaired")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "28 not installed")
+        check(env.poke("0;test", wait=30) in (0, None), "revision 28 takes no poke")
+        env.end_all()
+    # No replacer on the server either: no New_ file, so no dead end at start-up.
+    folder = env.program_folder("no replacer anywhere", replacer=False)
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(not env.requested("Tindra.exe"), "the program was fetched without a replacer")
+    check(sorted(os.listdir(folder)) == ["Tindra.exe", "Vantorel.exe"],
+          "files: %r" % os.listdir(folder))
+
+
+def scenario_new_program_that_crashes_is_rolled_back(env):
+    folder = env.program_folder("rolled back")
+    crash = os.path.join(env.build, "update", "tests", "crash_r28.exe")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": crash})
+    hand_over_and_wait(env, folder)
+    check(env.poke("0;test", wait=30) in (0, None), "the old program does not take pokes")
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
+    check_failure_recorded(folder, 28)
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+    restart_and_check_no_retry(env, folder)
+
+
+def scenario_transfers_are_bounded(env):
+    # A version file dripping a byte every 2 s, a program body that never ends, and a
+    # program dripping while the checker's window is closed: each time the checker
+    # ends within its deadline, leaves nothing behind, and Tindra takes pokes.
+    cases = [("dripping version file", {"drip": {"Tindra_lastver.txt": 2}}, None),
+             ("endless program", {"endless": ["Tindra.exe"]}, None),
+             ("checker closed", {"drip": {"Tindra.exe": 1}}, "close")]
+    for name, fault, action in cases:
+        print("    %s" % name)
+        folder = env.program_folder("bounded")
+        for leftover in ("tdl1A2B.tmp", "Vantorel.exe.part", "New_Tindra.exe.part"):
+            with open(os.path.join(folder, leftover), "wb") as f:
+                f.write(b"left by a killed transfer")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28" + b" " * 30,
+                     "Tindra.exe": env.tindra[28]}, **fault)
+        began = time.monotonic()
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        if action == "close":
+            time.sleep(3)
+            check(env.probe("window", "Tindra", 15000)[0] == 0, "no checker window to close")
+        wait_started(env, proc)
+        took = time.monotonic() - began
+        print("      start-up took %.1f s" % took)
+        check(took < 60, "start-up took %.0f s" % took)
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+              "files left: %r" % os.listdir(folder))
+        env.end_all()
+
+
 SCENARIOS = [
     scenario_unreachable_server,
     scenario_error_page_and_raw_request,
@@ -580,6 +704,10 @@ SCENARIOS = [
     scenario_untrusted_new_program_is_not_kept,
     scenario_replacer_refuses_swapped_program,
     scenario_planted_dll_is_not_loaded,
+    scenario_program_that_cannot_be_replaced,
+    scenario_replacer_missing_or_broken_is_repaired,
+    scenario_new_program_that_crashes_is_rolled_back,
+    scenario_transfers_are_bounded,
     scenario_replacer_keeps_old_program_on_failure,
     scenario_replacer_refuses_paths,
     scenario_end_to_end,

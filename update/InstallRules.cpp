@@ -1,0 +1,90 @@
+#include "update/InstallRules.h"
+
+#include <charconv>
+
+namespace tindra {
+
+bool FetchCompanion(CompanionFiles& files, const std::u16string& url, const std::u16string& target,
+                    std::optional<int32_t> revision) {
+  const std::u16string part = target + kPartSuffix;
+  if (files.DownloadToFile(url, part) &&
+      CheckProgram(files, part, revision) == ProgramVerdict::kTrusted &&
+      files.MoveOver(part, target)) {
+    return true;
+  }
+  files.RemoveFile(part);
+  return false;
+}
+
+bool EnsureTrustedCompanion(CompanionFiles& files, const std::u16string& url,
+                            const std::u16string& path) {
+  return CheckProgram(files, path) == ProgramVerdict::kTrusted || FetchCompanion(files, url, path);
+}
+
+std::u16string FailedInstallFileName(std::u16string_view exeFile) {
+  size_t dot = exeFile.rfind(u'.');
+  std::u16string_view stem = dot == std::u16string_view::npos ? exeFile : exeFile.substr(0, dot);
+  return std::u16string(stem) + u"_failed.txt";
+}
+
+std::string FormatFailedInstall(const FailedInstall& r) {
+  return "revision=" + std::to_string(r.revision) + "\r\nwhen=" + std::to_string(r.when) +
+         "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+}
+
+std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
+  FailedInstall r;
+  int seen = 0;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    std::string_view key = line.substr(0, eq);
+    std::string_view value = line.substr(eq + 1);
+    int64_t n = 0;
+    auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (ec != std::errc() || ptr != value.data() + value.size() || n < 0) return std::nullopt;
+    if (key == "revision" && n <= INT32_MAX) {
+      r.revision = static_cast<int32_t>(n);
+      seen |= 1;
+    } else if (key == "when") {
+      r.when = n;
+      seen |= 2;
+    } else if (key == "failures" && n >= 1 && n <= INT32_MAX) {
+      r.failures = static_cast<int32_t>(n);
+      seen |= 4;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (seen != 7) return std::nullopt;
+  return r;
+}
+
+int64_t BackoffSeconds(int32_t failures) {
+  const int64_t day = 24 * 60 * 60;
+  const int32_t doublings = failures <= 1 ? 0 : (failures - 1 > 5 ? 5 : failures - 1);
+  return day << doublings;
+}
+
+bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_t now) {
+  if (!record || record->revision != latest) return true;
+  return now < record->when || now - record->when >= BackoffSeconds(record->failures);
+}
+
+FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t revision,
+                          int64_t now) {
+  const int32_t before =
+      previous && previous->revision == revision && previous->failures < INT32_MAX
+          ? previous->failures
+          : 0;
+  return FailedInstall{revision, now, before + 1};
+}
+
+bool ShouldRollBack(const FirstRun& run) { return !run.ready && run.ended && run.exitCode != 0; }
+
+}  // namespace tindra

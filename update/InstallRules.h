@@ -1,0 +1,80 @@
+#pragma once
+// The rules that keep an update from locking the user out: a companion is fetched
+// beside its target and moves over it only once trusted; the replacer is repaired
+// before a new program is left for it; an install that fails is recorded, and the
+// same revision is not fetched again for a while; a new program that cannot start
+// is rolled back.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "update/ProgramTrust.h"
+
+namespace tindra {
+
+// Files and transfers the fetch needs, besides the checks.
+class CompanionFiles : public ProgramInspector {
+ public:
+  // -1 when the resource was stored at localPath, 0 otherwise (localPath untouched,
+  // no temporary file left).
+  virtual int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) = 0;
+  // Moves `from` over `to` in one step, replacing it; false when it cannot.
+  virtual bool MoveOver(const std::u16string& from, const std::u16string& to) = 0;
+  // Removes the file if it is there.
+  virtual void RemoveFile(const std::u16string& path) = 0;
+};
+
+// A download lands beside its target under this suffix until it has been checked.
+inline constexpr char16_t kPartSuffix[] = u".part";
+
+// Fetches `url` beside `target`, checks it (the revision when one is given) and
+// only then moves it over `target`. Whatever fails leaves `target` as it was and
+// no partial file.
+bool FetchCompanion(CompanionFiles& files, const std::u16string& url, const std::u16string& target,
+                    std::optional<int32_t> revision = std::nullopt);
+
+// Makes sure a trusted program is at `path`, fetching it from `url` when it is
+// missing or fails its check. True when a trusted one is there afterwards.
+bool EnsureTrustedCompanion(CompanionFiles& files, const std::u16string& url,
+                            const std::u16string& path);
+
+// What the replacer leaves in the program folder when it could not install a
+// revision: the revision, when (seconds since 1970) and how many times in a row.
+struct FailedInstall {
+  int32_t revision = 0;
+  int64_t when = 0;
+  int32_t failures = 0;
+  bool operator==(const FailedInstall&) const = default;
+};
+
+// The record's file name for a program: "Tindra.exe" -> "Tindra_failed.txt".
+std::u16string FailedInstallFileName(std::u16string_view exeFile);
+// "revision=28\r\nwhen=1700000000\r\nfailures=1\r\n"; reading takes the same lines in
+// any order and gives nothing for anything else.
+std::string FormatFailedInstall(const FailedInstall& record);
+std::optional<FailedInstall> ParseFailedInstall(std::string_view text);
+
+// How long a revision that failed `failures` times is left alone: a day, doubling
+// with each further failure, at most 32 days.
+int64_t BackoffSeconds(int32_t failures);
+// Whether the checker may fetch revision `latest` at `now`: always when no install
+// failed or another revision is announced; for the failed revision only once its
+// back-off is over (or the clock stands before the failure).
+bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_t now);
+// The record after one more failure of `revision` at `now`.
+FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t revision,
+                          int64_t now);
+
+// How a new program fared while the replacer watched it.
+struct FirstRun {
+  bool ready = false;  // its service answered
+  bool ended = false;  // it ended before that, with exitCode
+  uint32_t exitCode = 0;
+};
+// A new program that ended abnormally before it was ready is rolled back. One that
+// is ready, still starting (a box waiting for the user) or that ended normally (it
+// handed over again, or found another copy running) stays.
+bool ShouldRollBack(const FirstRun& run);
+
+}  // namespace tindra

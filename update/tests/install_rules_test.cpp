@@ -1,0 +1,118 @@
+// The rules that keep a failed update from locking the user out.
+#include <gtest/gtest.h>
+
+#include "update/InstallRules.h"
+#include "update/tests/fake_platform.h"
+
+namespace tindra {
+namespace {
+
+constexpr int64_t kDay = 24 * 60 * 60;
+constexpr int64_t kT = 1'800'000'000;
+
+TEST(InstallRules, BackOffSkipsTheFailedRevisionUntilItsTimeIsUp) {
+  const FailedInstall once{28, kT, 1};
+  const FailedInstall thrice{28, kT, 3};
+  struct Row {
+    const char* what;
+    std::optional<FailedInstall> record;
+    int32_t latest;
+    int64_t now;
+    bool fetch;
+  };
+  const Row rows[] = {
+      {"nothing failed", std::nullopt, 28, kT, true},
+      {"the failed revision, at once", once, 28, kT, false},
+      {"the failed revision, a minute short of a day", once, 28, kT + kDay - 60, false},
+      {"the failed revision, a day later", once, 28, kT + kDay, true},
+      {"a newer revision, at once", once, 29, kT + 1, true},
+      {"third failure: four days", thrice, 28, kT + 4 * kDay - 1, false},
+      {"third failure, four days later", thrice, 28, kT + 4 * kDay, true},
+      {"the clock stands before the failure", once, 28, kT - 10, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(MayFetch(row.record, row.latest, row.now), row.fetch);
+  }
+  EXPECT_EQ(BackoffSeconds(40), 32 * kDay);
+}
+
+TEST(InstallRules, FailuresOfOneRevisionAreCountedAndTheRecordReadsBack) {
+  FailedInstall first = NextFailure(std::nullopt, 28, kT);
+  EXPECT_EQ(first, (FailedInstall{28, kT, 1}));
+  FailedInstall second = NextFailure(first, 28, kT + 5);
+  EXPECT_EQ(second, (FailedInstall{28, kT + 5, 2}));
+  EXPECT_EQ(NextFailure(second, 29, kT + 9), (FailedInstall{29, kT + 9, 1}));
+
+  EXPECT_EQ(ParseFailedInstall(FormatFailedInstall(second)), second);
+  EXPECT_EQ(ParseFailedInstall("failures=2\nwhen=5\nrevision=28\n"), (FailedInstall{28, 5, 2}));
+  for (const char* bad : {"", "revision=28\r\nwhen=5\r\n", "revision=x\nwhen=5\nfailures=1",
+                          "revision=28\nwhen=-5\nfailures=1", "revision=28\nwhen=5\nfailures=0",
+                          "<html>", "revision=28\nwhen=5\nfailures=1\nextra=1"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(ParseFailedInstall(bad), std::nullopt);
+  }
+  EXPECT_EQ(FailedInstallFileName(u"Tindra.exe"), u"Tindra_failed.txt");
+}
+
+TEST(InstallRules, ReplacerIsFetchedOnlyWhenMissingOrUntrustedAndKeptOnlyWhenTrusted) {
+  const std::u16string path = u"C:\\Prog\\Pellmora.exe";
+  const std::u16string part = path + u".part";
+  const std::u16string url = u"http://h/Pellmora.exe";
+  struct Row {
+    const char* what;
+    Signature local;
+    Signature served;
+    int16_t downloaded;
+    bool trusted;
+    std::vector<std::string> log;
+  };
+  const Signature good{SignatureStatus::kValid, "publisher key"};
+  const Signature none{SignatureStatus::kNoSignature, ""};
+  const std::string get = "download http://h/Pellmora.exe -> C:\\Prog\\Pellmora.exe.part";
+  const std::string put = "move C:\\Prog\\Pellmora.exe.part -> C:\\Prog\\Pellmora.exe";
+  const std::string drop = "remove C:\\Prog\\Pellmora.exe.part";
+  const Row rows[] = {
+      {"trusted already", good, good, -1, true, {}},
+      {"missing or broken, fetched", none, good, -1, true, {get, put}},
+      {"broken, the server's is foreign too",
+       none,
+       {SignatureStatus::kValid, "other"},
+       -1,
+       false,
+       {get, drop}},
+      {"broken, the download fails", none, good, 0, false, {get, drop}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    testing::FakePlatform p;
+    p.signatures[path] = row.local;
+    p.signatures[part] = row.served;
+    p.downloadResults[url] = row.downloaded;
+    EXPECT_EQ(EnsureTrustedCompanion(p, url, path), row.trusted);
+    EXPECT_EQ(p.log, row.log);
+  }
+}
+
+TEST(InstallRules, OnlyAnAbnormalEndBeforeReadyRollsBack) {
+  struct Row {
+    const char* what;
+    FirstRun run;
+    bool rollBack;
+  };
+  const Row rows[] = {
+      {"ready", {true, false, 0}, false},
+      {"ready, then ended", {true, true, 1}, false},
+      {"crashed at start", {false, true, 0xC0000005u}, true},
+      {"ended with an error code", {false, true, 1}, true},
+      {"ended normally before ready", {false, true, 0}, false},
+      {"still starting when the wait ended", {false, false, 0}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(ShouldRollBack(row.run), row.rollBack);
+  }
+}
+
+}  // namespace
+}  // namespace tindra
