@@ -34,9 +34,11 @@ void RunAutoUpdate(UpdatePlatform& platform, const int16_t& skipSelfUpdate);
 
 // The update checker's parameters: "27;Tindra.exe".
 std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName);
-// Opens the program folder for the user; the folder is quoted so that a path with
-// blanks reaches Explorer whole.
-std::u16string ExplorerCommandLine(const std::u16string& folder);
+// Opens the program folder for the user with the Explorer of the Windows folder
+// (never an explorer.exe found elsewhere); both are quoted so that paths with
+// blanks arrive whole.
+std::u16string ExplorerCommandLine(const std::u16string& windowsFolder,
+                                   const std::u16string& folder);
 // The replacer's command line: the quoted replacer path, then exactly
 // "Tindra.exe;New_Tindra.exe".
 std::u16string ReplacerCommandLine(const std::u16string& replacerPath,

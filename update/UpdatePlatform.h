@@ -20,6 +20,8 @@ class UpdatePlatform : public CompanionFiles {
   // The folder holding the running executable: no trailing separator, except that a
   // drive's root keeps its own ("C:\").
   virtual std::u16string ProgramFolder() = 0;
+  // The Windows folder ("C:\Windows").
+  virtual std::u16string WindowsFolder() = 0;
   // The running executable's file name without its extension.
   virtual std::u16string ExeBaseName() = 0;
   // The revision part of the program's own version number (27 for "1.00.0027").

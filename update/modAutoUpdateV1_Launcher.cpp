@@ -59,11 +59,14 @@ std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFile
   return ToDecimal(revision) + u";" + exeFileName;
 }
 
-std::u16string ExplorerCommandLine(const std::u16string& folder) {
+std::u16string ExplorerCommandLine(const std::u16string& windowsFolder,
+                                   const std::u16string& folder) {
   std::u16string quoted = folder;
   // A drive root ends in "\", which would escape the closing quote.
   if (!quoted.empty() && quoted.back() == u'\\') quoted += u'\\';
-  return u"explorer.exe \"" + quoted + u"\"";
+  std::u16string explorer = windowsFolder;
+  if (explorer.empty() || explorer.back() != u'\\') explorer += u'\\';
+  return u"\"" + explorer + u"explorer.exe\" \"" + quoted + u"\"";
 }
 
 std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
@@ -195,7 +198,9 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
   if (!run([&] { noReplacer = !p.FindOrdinaryFile(replacer).has_value(); })) noReplacer = true;
   if (noReplacer) {
     run([&] { p.ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk); });
-    run([&] { p.StartCommand(ExplorerCommandLine(p.ProgramFolder()), kSwShowNormal); });
+    run([&] {
+      p.StartCommand(ExplorerCommandLine(p.WindowsFolder(), p.ProgramFolder()), kSwShowNormal);
+    });
     p.EndProcess();
   }
 

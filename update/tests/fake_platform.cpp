@@ -41,6 +41,11 @@ std::u16string FakePlatform::ProgramFolder() {
   return folder;
 }
 
+std::u16string FakePlatform::WindowsFolder() {
+  Call("windows");
+  return u"C:\\Windows";
+}
+
 std::u16string FakePlatform::ExeBaseName() {
   Call("base");
   return baseName;

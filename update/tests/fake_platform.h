@@ -45,6 +45,7 @@ class FakePlatform : public UpdatePlatform, public MessageBoxes {
   std::vector<std::string> log;
 
   std::u16string ProgramFolder() override;
+  std::u16string WindowsFolder() override;
   std::u16string ExeBaseName() override;
   int16_t ProgramRevision() override;
   std::optional<std::u16string> FindOrdinaryFile(const std::u16string& path) override;

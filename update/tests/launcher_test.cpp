@@ -283,7 +283,7 @@ const std::string kFindReplacer = "find C:\\Prog\\Pellmora.exe";
 const std::string kReplacer = "cmd 2 \"C:\\Prog\\Pellmora.exe\" Tindra.exe;New_Tindra.exe";
 const std::string kNoReplacer =
     "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\nC:\\Prog\\Pellmora.exe";
-const std::string kExplorer = "cmd 1 explorer.exe \"C:\\Prog\"";
+const std::string kExplorer = "cmd 1 \"C:\\Windows\\explorer.exe\" \"C:\\Prog\"";
 
 class RunTest : public UpdateTest {
  protected:
@@ -367,7 +367,8 @@ TEST_F(RunTest, FolderWithBlanksIsQuoted) {
   EXPECT_EQ(q.log[4],
             "wait C:\\Program Files\\Tindra\\Vantorel.exe | 28;Tindra.exe | C:\\Program "
             "Files\\Tindra | 0 0 0");
-  EXPECT_EQ(q.log[q.log.size() - 2], "cmd 1 explorer.exe \"C:\\Program Files\\Tindra\"");
+  EXPECT_EQ(q.log[q.log.size() - 2],
+            "cmd 1 \"C:\\Windows\\explorer.exe\" \"C:\\Program Files\\Tindra\"");
 
   q.AddFile(u"C:\\Program Files\\Tindra\\Pellmora.exe");
   q.log.clear();
@@ -447,10 +448,10 @@ TEST(CommandLines, CheckerParametersAndReplacerArguments) {
 }
 
 TEST(CommandLines, ExplorerGetsTheWholeFolder) {
-  EXPECT_EQ(ExplorerCommandLine(u"C:\\Program Files\\Tindra"),
-            u"explorer.exe \"C:\\Program Files\\Tindra\"");
+  EXPECT_EQ(ExplorerCommandLine(u"C:\\WINDOWS", u"C:\\Program Files\\Tindra"),
+            u"\"C:\\WINDOWS\\explorer.exe\" \"C:\\Program Files\\Tindra\"");
   // A root's own "\" must not escape the closing quote.
-  EXPECT_EQ(ExplorerCommandLine(u"C:\\"), u"explorer.exe \"C:\\\\\"");
+  EXPECT_EQ(ExplorerCommandLine(u"D:\\", u"C:\\"), u"\"D:\\explorer.exe\" \"C:\\\\\"");
 }
 
 TEST(WaitProc, WindowStateFollowsHiddenThenMinimized) {

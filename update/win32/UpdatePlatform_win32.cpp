@@ -28,6 +28,13 @@ std::u16string Win32UpdatePlatform::ProgramFolder() {
   return FromWide(path.substr(0, slash));
 }
 
+std::u16string Win32UpdatePlatform::WindowsFolder() {
+  wchar_t buf[MAX_PATH];
+  UINT n = GetWindowsDirectoryW(buf, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) Raise(kErrPathNotFound);
+  return FromWide(std::wstring_view(buf, n));
+}
+
 std::u16string Win32UpdatePlatform::ExeBaseName() {
   std::wstring path = ToWide(ModulePath());
   size_t slash = path.find_last_of(L'\\');

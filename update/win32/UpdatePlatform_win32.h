@@ -8,6 +8,7 @@ namespace tindra::win32 {
 class Win32UpdatePlatform : public UpdatePlatform {
  public:
   std::u16string ProgramFolder() override;
+  std::u16string WindowsFolder() override;
   std::u16string ExeBaseName() override;
   int16_t ProgramRevision() override;
   std::optional<std::u16string> FindOrdinaryFile(const std::u16string& path) override;
