@@ -1,29 +1,23 @@
 # Builds Tindra.exe. Included by app/CMakeLists.txt; other folders may include it too
 # (include(${TINDRA_SOURCE_ROOT}/app/TindraProgram.cmake)) to build a second copy.
 #
-# tindra_add_program(<target> <revision> [OUTPUT_DIRECTORY <dir>] [HOST <host>]
-#                    [UPDATE_LIBRARY <lib>])
+# tindra_add_program(<target> <revision> [OUTPUT_DIRECTORY <dir>] [HOST <host>])
 #   A signed copy of the program built from the shared sources with its own revision
 #   and update server: the version block reads "1.00.<revision, 4 digits>" and
 #   FILEVERSION 1,0,0,<revision>; HOST (default: the build's TINDRA_UPDATE_HOST) is
 #   where its start-up update connects. The file is always named Tindra.exe (its DDE
 #   service name); it goes to <dir>, by default ${CMAKE_BINARY_DIR}/programs/<target>.
-#   UPDATE_LIBRARY replaces tindra_update_win32 as what provides RunAutoUpdate (the
-#   shell's tests use a copy whose start-up update returns at once).
 #   Example: tindra_add_program(Tindra28 28) gives programs/Tindra28/Tindra.exe.
 include_guard(GLOBAL)
 
 function(tindra_add_program target revision)
   set(app ${TINDRA_SOURCE_ROOT}/app)
-  cmake_parse_arguments(P "" "OUTPUT_DIRECTORY;UPDATE_LIBRARY;HOST" "" ${ARGN})
+  cmake_parse_arguments(P "" "OUTPUT_DIRECTORY;HOST" "" ${ARGN})
   if(NOT P_HOST)
     set(P_HOST ${TINDRA_UPDATE_HOST})
   endif()
   if(NOT revision MATCHES "^[0-9]+$" OR revision GREATER 9999)
     message(FATAL_ERROR "tindra_add_program: revision must be a whole number from 0 to 9999")
-  endif()
-  if(NOT P_UPDATE_LIBRARY)
-    set(P_UPDATE_LIBRARY tindra_update_win32)
   endif()
   if(NOT P_OUTPUT_DIRECTORY)
     set(P_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs/${target})
@@ -47,7 +41,7 @@ function(tindra_add_program target revision)
   target_include_directories(${target} PRIVATE ${gen} ${TINDRA_SOURCE_ROOT})
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TINDRA_WARNINGS}>)
   target_link_options(${target} PRIVATE -municode)
-  target_link_libraries(${target} PRIVATE tindra_app_win32 ${P_UPDATE_LIBRARY})
+  target_link_libraries(${target} PRIVATE tindra_app_win32 tindra_update_win32)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME Tindra
                         RUNTIME_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY})
   set_property(TARGET ${target} APPEND PROPERTY OBJECT_DEPENDS ${P_BELL_ICON} ${P_MANIFEST})

@@ -1,13 +1,20 @@
-# Tests of the real program under Wine: a copy of Tindra.exe whose start-up update
-# returns at once (the update has tests of its own), started by the tests and poked
-# over DDE like the messenger does.
-add_library(tindra_app_test_no_update STATIC no_update.cpp)
-target_link_libraries(tindra_app_test_no_update PUBLIC tindra_common)
-target_compile_options(tindra_app_test_no_update PRIVATE ${TINDRA_WARNINGS})
-tindra_add_program(TindraShellTest ${TINDRA_REVISION} UPDATE_LIBRARY tindra_app_test_no_update)
+# Tests of the real program under Wine, started by the tests and poked over DDE like
+# the messenger does: the program as shipped, built for a test host where a quiet
+# update server (a CTest fixture) announces revision 0, so that its start-up update
+# fetches nothing and starts no checker (the update has tests of its own).
+tindra_add_program(TindraShellTest ${TINDRA_REVISION} HOST 127.0.0.1:${TINDRA_TEST_QUIET_PORT})
+set(_quiet_dir ${CMAKE_CURRENT_BINARY_DIR}/quiet-update-server)
+add_test(NAME quiet_update_server_start
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quiet_update_server.sh start ${_quiet_dir}
+                 ${TINDRA_TEST_QUIET_PORT} ${TINDRA_SOURCE_ROOT}/tools/update_server.py)
+set_tests_properties(quiet_update_server_start PROPERTIES FIXTURES_SETUP quiet_update_server)
+add_test(NAME quiet_update_server_stop
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quiet_update_server.sh stop ${_quiet_dir})
+set_tests_properties(quiet_update_server_stop PROPERTIES FIXTURES_CLEANUP quiet_update_server)
 
 tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp TindraHarness.cpp
-                 LIBS tindra_poke_client tindra_common version TIMEOUT 300)
+                 LIBS tindra_poke_client tindra_common version TIMEOUT 300
+                 FIXTURES quiet_update_server)
 target_compile_definitions(app_win_tests PRIVATE
   TINDRA_TEST_REVISION=${TINDRA_REVISION}
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>")
@@ -19,4 +26,5 @@ add_test(NAME app_screenshots
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/screenshots.sh
                  $<TARGET_FILE:TindraShellTest> $<TARGET_FILE:tindra-poke>
                  ${_tindra_build_root}/screenshots)
-set_tests_properties(app_screenshots PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+set_tests_properties(app_screenshots PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+                     FIXTURES_REQUIRED quiet_update_server)
