@@ -125,6 +125,23 @@ class ServerTest(unittest.TestCase):
             self.get(base + b"Vantorel.exe", timeout=1)
         self.assertEqual(self.get(base + b"Vantorel_lastver.txt")[0], 200)
 
+    def test_drip_and_endless_bodies(self):
+        self.start()
+        with open(self.control, "w", encoding="utf-8") as f:
+            json.dump({"drip": {"Vantorel_lastver.txt": 0.2}, "endless": ["Vantorel.exe"]}, f)
+        base = b"/download/" + FOLDER_CP949 + b"/"
+        began = time.monotonic()
+        status, head, body = self.get(base + b"Vantorel_lastver.txt")
+        self.assertEqual((status, body), (200, b"27\r\n"))
+        self.assertIn("Content-Length: 4", head)
+        self.assertGreaterEqual(time.monotonic() - began, 0.7)  # four bytes, 0.2 s apart
+        with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+            s.sendall(b"GET " + base + b"Vantorel.exe HTTP/1.1\r\n\r\n")
+            data = b""
+            while len(data) < 3 * len(self.body):  # far more than the file holds
+                data += s.recv(65536)
+        self.assertNotIn(b"Content-Length", data.partition(b"\r\n\r\n")[0])
+
     def test_stops_on_sigterm_even_while_a_request_hangs(self):
         self.start("--hang", "Vantorel.exe")
         s = socket.create_connection(("127.0.0.1", self.port), timeout=5)
