@@ -152,7 +152,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
     MessageBoxW(nullptr, WidePtr(text), L"Vantorel", MB_OK | MB_ICONERROR);
     return kExitBadArgs;
   }
-  const std::u16string folder = ModuleFolder();
 
   UniqueFont font(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGUL_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -166,7 +165,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   std::atomic<int> result{kExitFailed};
   std::thread worker([&] {
     try {
-      result = CheckForUpdate(*parsed, folder);
+      result = CheckForUpdate(*parsed, ModuleFolder());
     } catch (...) {
       result = kExitFailed;
     }
