@@ -1,5 +1,8 @@
 #include "common/errors.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "common/text.h"
 
 namespace tindra {
@@ -11,16 +14,44 @@ AppError::AppError(int32_t number, std::u16string description)
 
 std::u16string ErrorDescription(int32_t number) {
   switch (number) {
-    case kErrInvalidCall: return u"Invalid procedure call or argument";
-    case kErrOverflow: return u"Overflow";
-    case kErrOutOfMemory: return u"Out of memory";
-    case kErrSubscript: return u"Subscript out of range";
-    case kErrBadFileName: return u"Bad file name or number";
-    case kErrFileNotFound: return u"File not found";
-    case kErrDeviceUnavailable: return u"Device unavailable";
-    case kErrPathNotFound: return u"Path not found";
-    case kErrWindowOperation: return u"Invalid property value";
-    default: return u"Application-defined or object-defined error";
+    case kErrInvalidCall:
+      return u"Invalid procedure call or argument";
+    case kErrOverflow:
+      return u"Overflow";
+    case kErrOutOfMemory:
+      return u"Out of memory";
+    case kErrSubscript:
+      return u"Subscript out of range";
+    case kErrInternal:
+      return u"Internal error";
+    case kErrBadFileName:
+      return u"Bad file name or number";
+    case kErrFileNotFound:
+      return u"File not found";
+    case kErrDeviceUnavailable:
+      return u"Device unavailable";
+    case kErrPathNotFound:
+      return u"Path not found";
+    case kErrWindowOperation:
+      return u"Invalid property value";
+    default:
+      return u"Application-defined or object-defined error";
+  }
+}
+
+AppError CurrentError() noexcept {
+  try {
+    throw;
+  } catch (const AppError& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return AppError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory));
+  } catch (const std::length_error&) {
+    return AppError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory));
+  } catch (const std::exception& e) {
+    return AppError(kErrInternal, ErrorDescription(kErrInternal) + u": " + Utf8ToUtf16(e.what()));
+  } catch (...) {
+    return AppError(kErrInternal, ErrorDescription(kErrInternal));
   }
 }
 
@@ -32,8 +63,8 @@ void Raise(int32_t number, std::u16string description) {
 
 std::u16string ErrorMessage(const AppError& e, std::u16string_view procedure,
                             std::u16string_view module) {
-  std::u16string text = u"Error " + ToDecimal(e.number()) + u" (" + e.description() +
-                        u") in procedure ";
+  std::u16string text =
+      u"Error " + ToDecimal(e.number()) + u" (" + e.description() + u") in procedure ";
   text += procedure;
   text += u" of Module ";
   text += module;

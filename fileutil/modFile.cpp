@@ -23,19 +23,13 @@ constexpr std::u16string_view kStringFileInfo = u"StringFileInfo";
 VersionBlockSource* g_source = nullptr;
 
 // Runs one step of a procedure that reports its errors and goes on with the next
-// step. Running out of memory counts as the run-time error it would be.
+// step.
 template <typename F>
 void ReportingStep(std::u16string_view procedure, F&& step) {
   try {
-    try {
-      step();
-    } catch (const std::bad_alloc&) {
-      Raise(kErrOutOfMemory);
-    } catch (const std::length_error&) {
-      Raise(kErrOutOfMemory);
-    }
-  } catch (const AppError& e) {
-    ReportError(e, procedure, kModule);
+    step();
+  } catch (...) {
+    ReportError(CurrentError(), procedure, kModule);
   }
 }
 
@@ -156,28 +150,24 @@ FileVerList GetFileVer(const std::u16string& fileName) {
 std::u16string GetFileVerNumber(const std::u16string& fileName, bool includeBuild, bool silent) {
   std::u16string result;
   try {
-    try {
-      const FileVerList list = GetFileVer(fileName);
-      const std::u16string& entry = list.Entry(2);  // FileVersion; error 9 on the empty result
-      const size_t space = entry.find(u' ');
-      result = space == std::u16string::npos ? entry : entry.substr(space + 1);
-      // D: the 1-based position of the last ".", 0 when there is none, held in 16 bits.
-      const size_t dot = result.rfind(u'.');
-      const int16_t d = dot == std::u16string::npos
-                            ? int16_t{0}
-                            : ToInt16(static_cast<int32_t>(std::min<size_t>(dot + 1, INT32_MAX)));
-      const size_t keep = static_cast<size_t>(d);
-      if (includeBuild) {
-        result = result.substr(0, keep) + FormatZero(std::u16string_view(result).substr(keep));
-      } else {
-        if (d == 0) Raise(kErrInvalidCall);  // no "." to cut at
-        result = result.substr(0, keep - 1);
-      }
-    } catch (const std::bad_alloc&) {
-      Raise(kErrOutOfMemory);
+    const FileVerList list = GetFileVer(fileName);
+    const std::u16string& entry = list.Entry(2);  // FileVersion; error 9 on the empty result
+    const size_t space = entry.find(u' ');
+    result = space == std::u16string::npos ? entry : entry.substr(space + 1);
+    // D: the 1-based position of the last ".", 0 when there is none, held in 16 bits.
+    const size_t dot = result.rfind(u'.');
+    const int16_t d = dot == std::u16string::npos
+                          ? int16_t{0}
+                          : ToInt16(static_cast<int32_t>(std::min<size_t>(dot + 1, INT32_MAX)));
+    const size_t keep = static_cast<size_t>(d);
+    if (includeBuild) {
+      result = result.substr(0, keep) + FormatZero(std::u16string_view(result).substr(keep));
+    } else {
+      if (d == 0) Raise(kErrInvalidCall);  // no "." to cut at
+      result = result.substr(0, keep - 1);
     }
-  } catch (const AppError& e) {
-    if (!silent) ReportError(e, u"GetFileVerNumber", kModule);
+  } catch (...) {
+    if (!silent) ReportError(CurrentError(), u"GetFileVerNumber", kModule);
   }
   return result;
 }

@@ -24,12 +24,8 @@ bool Statement(std::u16string_view procedure, F&& statement) {
   try {
     statement();
     return true;
-  } catch (const AppError& e) {
-    ReportError(e, procedure, kModule);
-  } catch (const std::bad_alloc&) {
-    ReportError(AppError(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory)), procedure, kModule);
-  } catch (const std::exception& e) {
-    ReportError(AppError(51, u"Internal error: " + Utf8ToUtf16(e.what())), procedure, kModule);
+  } catch (...) {
+    ReportError(CurrentError(), procedure, kModule);
   }
   return false;
 }

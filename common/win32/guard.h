@@ -5,12 +5,11 @@
 // error does.
 #include <windows.h>
 
-#include <exception>
 #include <string>
 
 #include "common/errors.h"
 #include "common/msgbox.h"
-#include "common/text.h"
+#include "common/text.h"  // ToDecimal
 
 namespace tindra::win32 {
 
@@ -25,14 +24,9 @@ template <typename F>
 auto GuardedHandler(F&& handler) noexcept -> decltype(handler()) {
   try {
     return handler();
-  } catch (const AppError& e) {
-    ReportFatalAndExit(e.number(), e.description());
-  } catch (const std::bad_alloc&) {
-    ReportFatalAndExit(kErrOutOfMemory, ErrorDescription(kErrOutOfMemory));
-  } catch (const std::exception& e) {
-    ReportFatalAndExit(51, u"Internal error: " + Utf8ToUtf16(e.what()));
   } catch (...) {
-    ReportFatalAndExit(51, u"Internal error");
+    const AppError e = CurrentError();
+    ReportFatalAndExit(e.number(), e.description());
   }
 }
 
