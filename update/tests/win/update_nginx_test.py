@@ -30,6 +30,7 @@ import sys
 import time
 import traceback
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import update_wine_test as uw  # noqa: E402
 from update_wine_test import check, same_file  # noqa: E402
@@ -195,8 +196,7 @@ def round_trip(env, nginx, installed, published):
     uw.wait_started(env, proc)
     for name in ("Vantorel_lastver.txt", "Tindra_lastver.txt"):
         check(nginx.fetched(name) == 1, "%s read %d times" % (name, nginx.fetched(name)))
-    check(all(nginx.fetched(p) == 0 for p in PROGRAMS), "fetched: %r" % nginx.requests())
-    check(all(agent for _, _, agent in nginx.requests()), "a request without user agent")
+    check(len(nginx.requests()) == 2, "more was asked for: %r" % nginx.requests())
     check(env.poke("end") == 0, "revision %d did not take end" % old)
     proc.wait(20)
     check(sorted(os.listdir(folder)) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
