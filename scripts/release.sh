@@ -132,6 +132,10 @@ if [ "${#signers[@]}" != 0 ]; then
   say "signatures:"
   printf '  %s\n' "${signers[@]}"
 fi
+if [[ "$host" == 127.* ]]; then
+  printf '\nrelease: NOTE: the update host is %s, the user'"'"'s own machine; for users, build\n' "$host"
+  printf 'release:       with the update server'"'"'s address: make release UPDATE_HOST=<address>\n'
+fi
 if [ "${#unsigned[@]}" != 0 ]; then
   printf '\nrelease: WARNING: the build left these programs unsigned: %s\n' "${unsigned[*]}"
   printf 'release:          Do not ship this release.\n\n'
