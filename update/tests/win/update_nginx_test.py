@@ -39,7 +39,7 @@ PROGRAMS = ("Tindra.exe", "Vantorel.exe", "Pellmora.exe")
 
 CONFIG = """\
 daemon off;
-worker_processes 1;
+{user}worker_processes 1;
 pid {dir}/nginx.pid;
 error_log {dir}/error.log;
 events {{ worker_connections 64; }}
@@ -73,8 +73,11 @@ class Nginx:
         self.conf = os.path.join(prefix, "nginx.conf")
         os.makedirs(os.path.join(prefix, "temp"))
         os.makedirs(self.www)
+        # Started as root, the worker would run as nobody and might not read the build
+        # folder; it runs as the test's own user instead.
+        user = "user root;\n" if os.geteuid() == 0 else ""
         with open(self.conf, "w") as f:
-            f.write(CONFIG.format(dir=prefix, port=port))
+            f.write(CONFIG.format(dir=prefix, port=port, user=user))
 
     def start(self):
         """The master process, once it listens; it ends its worker when it is stopped."""
