@@ -24,7 +24,7 @@ fail() { printf 'release: %s\n' "$*" >&2; exit 1; }
 warn_dev_key() {  # will be | is
   printf '\n'
   printf 'release: WARNING: this release %s signed with the development key only\n' "$1"
-  printf 'release:          (made by the build under %s/signing/, trusted by nobody).\n' "$build"
+  printf 'release:          (made by the build under %s/win/signing/, trusted by nobody).\n' "$build"
   printf 'release:          Ship only a release built with the publisher'"'"'s key:\n'
   printf 'release:            make release SIGNING_CERT=cert.pem SIGNING_KEY=key.pem\n\n'
 }

@@ -3,14 +3,14 @@
 127.0.0.1 with a private configuration, serves the update-server trees that
 scripts/update-tree.sh writes (the code `make release` uses) for two releases.
 
-  update_nginx_test.py --installed DIR --published DIR --port PORT
-                       --build BUILD --source SOURCE [--with FILE ...]
+  update_nginx_test.py --installed DIR [[NAME=]FILE ...] --published DIR [[NAME=]FILE ...]
+                       --port PORT --build BUILD --source SOURCE
 
-DIR is a program folder (Tindra.exe, Vantorel.exe, Pellmora.exe); each program's
-revision is read from its version block. --with FILE puts FILE into both folders in
-place of the file of the same name. PORT is where nginx listens; 0 picks a free
-port, which only programs that take the server's address from the environment
-can follow.
+DIR is a program folder (Tindra.exe, Vantorel.exe, Pellmora.exe) built for the update
+host 127.0.0.1:PORT; each program's revision is read from its version block. A FILE
+after a folder takes the place of that folder's program NAME (by default the file's
+own name). PORT 0 picks a free port, which only programs that take the server's
+address from the environment can follow.
 
 The round trip: the installed release, with its own tree served, starts and fetches
 no program; then the newer tree is published, the checker fetches the new Tindra.exe,
@@ -71,6 +71,7 @@ class Nginx:
         self.access_log = os.path.join(prefix, "access.log")
         self.error_log = os.path.join(prefix, "error.log")
         self.conf = os.path.join(prefix, "nginx.conf")
+        self.pid_file = os.path.join(prefix, "nginx.pid")
         os.makedirs(os.path.join(prefix, "temp"))
         os.makedirs(self.www)
         # Started as root, the worker would run as nobody and might not read the build
@@ -80,19 +81,25 @@ class Nginx:
             f.write(CONFIG.format(dir=prefix, port=port, user=user))
 
     def start(self):
-        """The master process, once it listens; it ends its worker when it is stopped."""
+        """The master process, once it listens (it writes its pid file after binding);
+        it ends its worker when it is stopped."""
         nginx = shutil.which("nginx") or "/usr/sbin/nginx"
         check(os.path.exists(nginx), "nginx is not installed (scripts/setup.sh installs it)")
+        try:
+            socket.create_connection(("127.0.0.1", self.port), 0.5).close()
+            raise uw.Failure("127.0.0.1:%d is taken by another program" % self.port)
+        except OSError:
+            pass
         proc = subprocess.Popen([nginx, "-c", self.conf, "-p", self.prefix, "-e",
                                  self.error_log], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and proc.poll() is None:
-            try:
-                socket.create_connection(("127.0.0.1", self.port), 0.5).close()
-                return proc
-            except OSError:
-                time.sleep(0.1)
+            if os.path.exists(self.pid_file):
+                with open(self.pid_file) as f:
+                    if f.read().strip() == str(proc.pid):
+                        return proc
+            time.sleep(0.1)
         proc.kill()
         proc.wait()
         raise uw.Failure("nginx did not listen on 127.0.0.1:%d:\n%s" % (self.port, self.errors()))
@@ -150,12 +157,14 @@ def free_port():
         return s.getsockname()[1]
 
 
-def program_set(folder, extra):
-    """The three programs of a folder, some replaced by --with files."""
+def program_set(folder, *extra):
+    """The three programs of a folder, some replaced by the files given after it."""
     files = {name: os.path.join(folder, name) for name in PROGRAMS}
-    for path in extra:
-        check(os.path.basename(path) in files, "--with %s names no program" % path)
-        files[os.path.basename(path)] = path
+    for spec in extra:
+        name, _, path = spec.rpartition("=")
+        name = name or os.path.basename(path)
+        check(name in files, "%s names no program" % spec)
+        files[name] = path
     for path in files.values():
         check(os.path.isfile(path), "missing program: %s" % path)
     return files
@@ -242,11 +251,11 @@ def round_trip(env, nginx, installed, published):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--installed", required=True, help="program folder of the older release")
-    parser.add_argument("--published", required=True, help="program folder of the newer release")
+    parser.add_argument("--installed", nargs="+", required=True, metavar="DIR [[NAME=]FILE]",
+                        help="program folder of the older release, and files in place of its own")
+    parser.add_argument("--published", nargs="+", required=True, metavar="DIR [[NAME=]FILE]",
+                        help="program folder of the newer release, and files in place of its own")
     parser.add_argument("--port", type=int, required=True, help="0 picks a free port")
-    parser.add_argument("--with", dest="extra", action="append", default=[],
-                        help="a program to use in both folders instead of theirs")
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
     args = parser.parse_args()
@@ -254,8 +263,8 @@ def main():
               args.port or free_port())
     began = time.monotonic()
     try:
-        installed = program_set(os.path.abspath(args.installed), args.extra)
-        published = program_set(os.path.abspath(args.published), args.extra)
+        installed = program_set(*args.installed)
+        published = program_set(*args.published)
         env.start_server()
         round_trip(env, env.nginx, installed, published)
         print("PASS nginx round trip (%.1f s)" % (time.monotonic() - began), flush=True)
