@@ -12,7 +12,7 @@ SIGNING_KEY ?=
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
   -DTINDRA_NATIVE_BUILD=$(abspath $(BUILD))/native
 
-.PHONY: all setup native win test run fuzz clean
+.PHONY: all setup native win test run release fuzz clean
 
 all: native win
 
@@ -35,6 +35,12 @@ test: all
 
 run: all
 	@REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) bash scripts/demo.sh $(BUILD) $(DIST)
+
+# The zip for users and the update server's tree, in dist/. SIGNING_CERT and SIGNING_KEY
+# (the publisher's) are handed to the build; without them it signs with its development key.
+release:
+	@BUILD=$(BUILD) DIST=$(DIST) REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) \
+	  SIGNING_CERT=$(SIGNING_CERT) SIGNING_KEY=$(SIGNING_KEY) MAKE=$(MAKE) bash scripts/release.sh
 
 FUZZ_SECONDS ?= 300
 fuzz: setup

@@ -33,15 +33,20 @@ shots=0
 if [ "${TINDRA_DEMO_ON_USER_DISPLAY:-0}" != 1 ] && command -v import >/dev/null; then
   shots=1
   mkdir -p "$out"
+  rm -f "$out"/startup-*.png
 fi
 
 # The update server of the embedded default: the host Tindra was built with
 # (UPDATE_HOST, 127.0.0.1 on port 80 by default), publishing the companions and
-# revisions of this build, so that start-up passes its update check quietly.
+# revisions of this build, so that start-up passes its update check quietly. When
+# something else holds that port, the demo says what Tindra will make of it, runs a
+# copy of the program folder (so that nothing fetched from there lands in dist/) and
+# closes the start-up message that Tindra may show.
 host=${UPDATE_HOST:-127.0.0.1}
 port=${host##*:}
 [ "$port" = "$host" ] && port=80
 revision=${REVISION:-27}
+probe=$build/win/update/tests/update-probe.exe
 updates=$build/demo-updates
 rm -rf "$updates" "$build/demo-updates.log" && mkdir -p "$updates"
 cp "$dist/Tindra/Vantorel.exe" "$dist/Tindra/Pellmora.exe" "$dist/Tindra/Tindra.exe" "$updates/"
@@ -53,17 +58,33 @@ stop_server() {
   server_pid=""
 }
 say() { printf '%s\n' "$*"; }
-say "demo: starting the update server on 127.0.0.1:$port (revision $revision of every program)"
-coproc SERVER { exec python3 "$root/tools/update_server.py" --root "$updates" --port "$port" \
-  --log "$build/demo-updates.log" 2>"$build/demo-updates.err"; }
-server_pid=$SERVER_PID
-if ! read -r -t 10 _ <&"${SERVER[0]}"; then
-  say "demo: the update server did not start on port $port:"
-  cat "$build/demo-updates.err" >&2
-  say "      (another server on that port? build with make run UPDATE_HOST=127.0.0.1:PORT)"
-  stop_server
-  exit 1
-fi
+run_copy() {
+  local copy=$build/demo-program
+  rm -rf "$copy" && mkdir -p "$copy"
+  cp "$(dirname "$exe")"/*.exe "$copy/"
+  exe=$copy/$(basename "$exe")
+}
+
+python3 "$here/port-check.py" "$port" "$revision"
+case $? in
+  0)
+    say "demo: starting the update server on 127.0.0.1:$port (revision $revision of every program)"
+    coproc SERVER { exec python3 "$root/tools/update_server.py" --root "$updates" --port "$port" \
+      --log "$build/demo-updates.log" 2>"$build/demo-updates.err"; }
+    server_pid=$SERVER_PID
+    if ! read -r -t 10 _ <&"${SERVER[0]}"; then
+      stop_server
+      say "demo: the update server could not start on port $port: $(tail -n 1 "$build/demo-updates.err")"
+      say "      Nothing answers there: Tindra will show its start-up message that the"
+      say "      latest version cannot be read; the demo closes it (OK) and goes on."
+      run_copy
+    fi
+    ;;
+  *)
+    say "      (make run UPDATE_HOST=127.0.0.1:PORT builds Tindra for a free port instead)"
+    run_copy
+    ;;
+esac
 
 tindra_pid=""
 stop_tindra() {
@@ -92,11 +113,27 @@ say "demo: starting $(basename "$exe") from $(dirname "$exe")"
 wine "$exe" </dev/null >/dev/null 2>&1 &
 tindra_pid=$!
 
+# Waits until Tindra takes DDE conversations, closing any message box its start-up
+# shows on the way (the probe prints the box's texts and presses its button).
+await_startup() {
+  local deadline=$((SECONDS + $1)) box=$build/demo-box.txt
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    wine "$poke" --wait 3 "" 2>/dev/null && return 0
+    [ -f "$probe" ] || continue
+    if ! wine "$probe" nobox 0 >/dev/null 2>&1; then
+      shot startup-message "Tindra's start-up message"
+      wine "$probe" box 2000 >"$box" 2>/dev/null
+      say "demo: Tindra shows a message box: \"$(sed -n 's/^text: //p' "$box" | tr -d '\r' | head -n 1)\""
+      say "demo: pressed OK; Tindra carries on with the programs it has"
+    fi
+  done
+  return 1
+}
+
 say "demo: waiting for Tindra to finish its start-up and take DDE conversations"
-if ! wine "$poke" --wait 30 "" 2>/dev/null; then
+if ! await_startup 90; then
   shot startup-stuck "the screen while Tindra did not answer"
-  say "demo: Tindra did not answer within 30 s. Its start-up update may be waiting on a"
-  say "      message box because no update server answers (see the screenshot)."
+  say "demo: Tindra did not answer within 90 s (see the screenshot)."
   exit 1
 fi
 say "demo: Tindra is running hidden; service \"Tindra\", topic \"TindraFrm\", item \"lblDDE\""
@@ -143,7 +180,9 @@ if kill -0 "$tindra_pid" 2>/dev/null; then
 fi
 wait "$tindra_pid" 2>/dev/null
 tindra_pid=""
-say "demo: the update server saw these requests (the folder name goes out in CP949):"
-sed 's/^/  /' "$build/demo-updates.log"
-stop_server
+if [ -n "$server_pid" ]; then
+  say "demo: the update server saw these requests (the folder name goes out in CP949):"
+  sed 's/^/  /' "$build/demo-updates.log"
+  stop_server
+fi
 say "demo: Tindra has ended; nothing is left running"

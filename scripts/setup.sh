@@ -9,7 +9,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xauth x11-utils x11-xserver-utils imagemagick
-  fonts-nanum locales iproute2
+  fonts-nanum locales iproute2 nginx
   osslsigncode openssl
 )
 
@@ -40,6 +40,14 @@ if [ "$need_i386" = 1 ]; then
 fi
 if [ "${#missing[@]}" != 0 ] || [ "$need_i386" = 1 ]; then
   echo "setup: installing ${missing[*]}"
+  # Packages with a service (nginx) must not start it: the tests run their own web
+  # server on a private configuration, and port 80 stays free for the demo.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' > "$policy"
+    chmod 755 "$policy"
+    trap 'rm -f "$policy"' EXIT
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
