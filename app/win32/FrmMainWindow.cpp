@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "common/win32/ansi.h"
 #include "common/win32/guard.h"
+#include "common/win32/program_path.h"
 #include "common/win32/screen.h"
 #include "popup/FrmTindra.h"
 #include "update/modAutoUpdateV1_Launcher.h"
@@ -25,21 +26,11 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 }  // namespace
 
 std::u16string ExeBaseName() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return u"Tindra";
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
+  try {
+    return ProgramBaseName();
+  } catch (const AppError&) {
+    return u"Tindra";  // the name it is shipped under
   }
-  size_t slash = path.find_last_of(L"\\/");
-  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  size_t dot = name.find_last_of(L'.');
-  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
-  return FromWide(name);
 }
 
 FrmMainWindow::FrmMainWindow(HINSTANCE instance) : instance_(instance), form_(*this) {}

@@ -28,7 +28,6 @@ class FrmMainWindow final : public FrmMainHost {
   void Create();
 
   FrmMain& form() { return form_; }
-  HWND hwnd() const { return hwnd_; }
   // True while pokes are taken: after Form_Load, before the unload.
   bool TakesPokes() const { return form_.loaded() && !unloading_; }
 

@@ -8,14 +8,22 @@
 
 namespace tindra::win32 {
 
-struct KernelHandleCloser {
-  void operator()(HANDLE h) const noexcept {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+// Any handle released by one function of its own and null on failure:
+// UniqueOf<HINTERNET, InternetCloseHandle>.
+template <auto Release>
+struct ReleaseWith {
+  template <typename H>
+  void operator()(H h) const noexcept {
+    if (h) Release(h);
   }
 };
-struct FindCloser {
+template <typename H, auto Release>
+using UniqueOf = std::unique_ptr<std::remove_pointer_t<H>, ReleaseWith<Release>>;
+
+// Handles whose calls report failure as null (processes, threads, mutexes).
+struct KernelHandleCloser {
   void operator()(HANDLE h) const noexcept {
-    if (h && h != INVALID_HANDLE_VALUE) FindClose(h);
+    if (h) CloseHandle(h);
   }
 };
 struct GdiObjectDeleter {
@@ -34,8 +42,9 @@ struct WindowDestroyer {
   }
 };
 
-// A file handle. CreateFile reports failure as INVALID_HANDLE_VALUE, not null, so
-// that value is this owner's empty state: `if (file)` tests for an open file.
+// Handles whose calls report failure as INVALID_HANDLE_VALUE, not null (CreateFile,
+// FindFirstFile, CreateToolhelp32Snapshot): that value is the owner's empty state,
+// so `if (file)` tests for an open handle.
 struct FileHandle {
   HANDLE h = INVALID_HANDLE_VALUE;
   FileHandle() = default;
@@ -51,10 +60,16 @@ struct FileCloser {
     if (f.h != INVALID_HANDLE_VALUE) CloseHandle(f.h);
   }
 };
+struct FindCloser {
+  using pointer = FileHandle;
+  void operator()(FileHandle f) const noexcept {
+    if (f.h != INVALID_HANDLE_VALUE) FindClose(f.h);
+  }
+};
 using UniqueFile = std::unique_ptr<void, FileCloser>;
+using UniqueFind = std::unique_ptr<void, FindCloser>;
 
 using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, KernelHandleCloser>;
-using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
 using UniqueGdi = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, GdiObjectDeleter>;
 template <typename T>
 using UniqueGdiOf = std::unique_ptr<std::remove_pointer_t<T>, GdiObjectDeleter>;

@@ -28,7 +28,7 @@ std::vector<std::u16string> SystemFiles() {
   for (const char16_t* pattern : {u"*.dll", u"*.exe"}) {
     WIN32_FIND_DATAW found;
     win32::UniqueFind find(FindFirstFileW(win32::WidePtr(folder + pattern), &found));
-    if (find.get() == INVALID_HANDLE_VALUE) continue;
+    if (!find) continue;
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         files.push_back(folder + win32::FromWide(found.cFileName));

@@ -25,9 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.h"
 #include "common/win32/ansi.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
+#include "common/win32/program_path.h"
 #include "tools/poke/DdeClient.h"
 #include "update/CompanionRules.h"
 #include "update/InstallRules.h"
@@ -56,12 +58,6 @@ constexpr int kNotReplaced = 1;
 constexpr int kBadArgs = 2;
 constexpr int kRolledBack = 3;
 
-std::wstring ModuleFolder() {
-  std::wstring path = ToWide(ModulePath());
-  size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-}
-
 bool SameText(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -75,8 +71,8 @@ DWORD Remaining(ULONGLONG deadline) {
 // Waits for every running process whose image is `path` (or whose image cannot be
 // named but whose file name matches) to end.
 void WaitForProcessesOf(const std::wstring& path, const std::wstring& name, ULONGLONG deadline) {
-  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (snapshot.get() == INVALID_HANDLE_VALUE) return;
+  UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
   PROCESSENTRY32W entry;
   entry.dwSize = sizeof(entry);
   const DWORD self = GetCurrentProcessId();
@@ -103,9 +99,9 @@ bool WaitUntilFree(const std::wstring& path, const std::wstring& name, ULONGLONG
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
   WaitForProcessesOf(path, name, deadline);
   for (;;) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() != INVALID_HANDLE_VALUE) return true;
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return true;
     DWORD e = GetLastError();
     if (e == ERROR_FILE_NOT_FOUND) return true;
     if (Remaining(deadline) == 0) return false;
@@ -249,7 +245,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     return kBadArgs;
   }
   Paths p;
-  p.folder = ModuleFolder();
+  try {
+    p.folder = ToWide(ProgramFolder());
+  } catch (const AppError&) {
+    return kNotReplaced;  // nowhere to work
+  }
   p.oldName = ToWide(names->first);
   p.oldPath = p.folder + L"\\" + p.oldName;
   p.newPath = p.folder + L"\\" + ToWide(names->second);

@@ -11,6 +11,7 @@
 #include "common/msgbox.h"
 #include "common/win32/ansi.h"
 #include "common/win32/handle.h"
+#include "common/win32/program_path.h"
 #include "fileutil/modFile.h"
 #include "fileutil/pe_version.h"
 
@@ -107,17 +108,6 @@ class SilentBoxes : public MessageBoxes {
 
 }  // namespace
 
-std::u16string ModulePath() {
-  std::vector<wchar_t> buf(MAX_PATH);
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) Raise(kErrFileNotFound);
-    if (n < buf.size()) return FromWide(std::wstring_view(buf.data(), n));
-    if (buf.size() >= 32768) Raise(kErrBadFileName);
-    buf.resize(buf.size() * 2);
-  }
-}
-
 Signature VerifySignature(const std::u16string& path, HANDLE file) {
   Signature s;
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return s;
@@ -141,7 +131,7 @@ Signature VerifySignature(const std::u16string& path, HANDLE file) {
 Signature Win32ProgramInspector::OwnSignature() {
   if (!own_) {
     try {
-      own_ = VerifySignature(ModulePath());
+      own_ = VerifySignature(ProgramPath());
     } catch (const AppError&) {
       own_ = Signature{};
     }
@@ -154,9 +144,9 @@ Signature Win32ProgramInspector::SignatureOf(const std::u16string& path) {
 }
 
 std::string Win32ProgramInspector::HeadOf(const std::u16string& path) {
-  UniqueHandle file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return {};
+  UniqueFile file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
   std::string head(4096, '\0');
   DWORD got = 0;
   if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) return {};

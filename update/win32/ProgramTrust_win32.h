@@ -12,9 +12,6 @@
 
 namespace tindra::win32 {
 
-// The full path of the running program.
-std::u16string ModulePath();
-
 // The signature of the file at `path`. With `file`, the bytes checked are those of
 // that open handle (which must be the file at `path`), so a caller holding it open
 // against writers knows that what was checked is what it holds.

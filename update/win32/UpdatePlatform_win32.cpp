@@ -10,6 +10,7 @@
 #include "common/msgbox.h"
 #include "common/win32/ansi.h"
 #include "common/win32/handle.h"
+#include "common/win32/program_path.h"
 #include "fileutil/modFile.h"
 #include "update/AutoUpdater.h"
 #include "update/modAutoUpdateV1_Download.h"
@@ -19,14 +20,7 @@
 
 namespace tindra::win32 {
 
-std::u16string Win32UpdatePlatform::ProgramFolder() {
-  std::wstring path = ToWide(ModulePath());
-  size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return FromWide(path);
-  // A drive's root keeps its separator ("C:\").
-  if (slash == 2 && path[1] == L':') return FromWide(path.substr(0, 3));
-  return FromWide(path.substr(0, slash));
-}
+std::u16string Win32UpdatePlatform::ProgramFolder() { return win32::ProgramFolder(); }
 
 std::u16string Win32UpdatePlatform::WindowsFolder() {
   wchar_t buf[MAX_PATH];
@@ -35,18 +29,12 @@ std::u16string Win32UpdatePlatform::WindowsFolder() {
   return FromWide(std::wstring_view(buf, n));
 }
 
-std::u16string Win32UpdatePlatform::ExeBaseName() {
-  std::wstring path = ToWide(ModulePath());
-  size_t slash = path.find_last_of(L'\\');
-  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  size_t dot = name.rfind(L'.');
-  return FromWide(dot == std::wstring::npos ? name : name.substr(0, dot));
-}
+std::u16string Win32UpdatePlatform::ExeBaseName() { return ProgramBaseName(); }
 
 int16_t Win32UpdatePlatform::ProgramRevision() {
   // The last part of the file version in the program's own version block; the
   // build setting when the block cannot be read.
-  std::wstring path = ToWide(ModulePath());
+  std::wstring path = ToWide(ProgramPath());
   DWORD ignored = 0;
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
   if (size > 0) {
@@ -67,7 +55,7 @@ std::optional<std::u16string> Win32UpdatePlatform::FindOrdinaryFile(const std::u
   if (path.empty() || path.find_first_of(u"*?") != std::u16string::npos) return std::nullopt;
   WIN32_FIND_DATAW data;
   UniqueFind find(FindFirstFileW(WidePtr(path), &data));
-  if (find.get() == INVALID_HANDLE_VALUE) {
+  if (!find) {
     switch (GetLastError()) {
       case ERROR_NOT_READY:
         Raise(kErrDeviceUnavailable);

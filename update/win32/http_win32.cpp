@@ -190,7 +190,7 @@ void RemoveLeftoverDownloads(const std::u16string& folder,
   const std::wstring base = ToWide(folder) + L"\\";
   WIN32_FIND_DATAW data;
   UniqueFind find(FindFirstFileW((base + L"tdl*.tmp").c_str(), &data));
-  if (find.get() != INVALID_HANDLE_VALUE) {
+  if (find) {
     do {
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         DeleteFileW((base + data.cFileName).c_str());

@@ -12,6 +12,8 @@
 #include <string>
 #include <type_traits>
 
+#include "common/win32/handle.h"
+
 namespace tindra::win32 {
 
 // How long a connection attempt, a send or a wait for data may take before the
@@ -32,12 +34,7 @@ struct TransferLimits {
   const std::atomic<bool>* cancel = nullptr;
 };
 
-struct InternetCloser {
-  void operator()(HINTERNET h) const noexcept {
-    if (h) InternetCloseHandle(h);
-  }
-};
-using UniqueInternet = std::unique_ptr<std::remove_pointer_t<HINTERNET>, InternetCloser>;
+using UniqueInternet = UniqueOf<HINTERNET, InternetCloseHandle>;
 
 // InternetOpenA with the agent "VB OpenUrl" and the system's proxy settings, its
 // connect, send and receive time-outs set to kNetTimeoutMs. Null on failure.

@@ -29,6 +29,7 @@
 #include "common/win32/ansi.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
+#include "common/win32/program_path.h"
 #include "update/AutoUpdater.h"
 #include "update/CompanionRules.h"
 #include "update/InstallRules.h"
@@ -49,12 +50,6 @@ constexpr int kExitBadArgs = 2;
 constexpr int kExitStale = 3;
 constexpr int kExitFailed = 4;
 constexpr int kExitCancelled = 5;
-
-std::u16string ModuleFolder() {
-  std::u16string path = ModulePath();
-  size_t slash = path.find_last_of(u'\\');
-  return slash == std::u16string::npos ? u"." : path.substr(0, slash);
-}
 
 bool RemoveIfPresent(const std::u16string& path) {
   if (DeleteFileW(WidePtr(path))) return true;
@@ -165,7 +160,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   std::atomic<int> result{kExitFailed};
   std::thread worker([&] {
     try {
-      result = CheckForUpdate(*parsed, ModuleFolder());
+      result = CheckForUpdate(*parsed, ProgramFolder());
     } catch (...) {
       result = kExitFailed;
     }
