@@ -8,6 +8,7 @@
 #include "common/numeric.h"
 #include "common/text.h"
 #include "update/AutoUpdater.h"
+#include "update/CompanionRules.h"
 
 namespace tindra {
 
@@ -36,12 +37,6 @@ std::u16string AfterLastDot(const std::u16string& s) {
   return dot == std::u16string::npos ? s : s.substr(dot + 1);
 }
 
-// The name up to, not including, its last ".".
-std::u16string BeforeLastDot(const std::u16string& s) {
-  size_t dot = s.rfind(u'.');
-  if (dot == std::u16string::npos) Raise(kErrInvalidCall);
-  return s.substr(0, dot);
-}
 
 }  // namespace
 
@@ -94,7 +89,7 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
 
   // S4, S5
   std::u16string versionFile;
-  run([&] { versionFile = BeforeLastDot(name) + u"_lastver.txt"; });
+  run([&] { versionFile = VersionFileName(name); });
   std::u16string baseUrl;
   run([&] { baseUrl = GetUpdateBaseUrl(); });
 
