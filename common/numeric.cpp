@@ -53,8 +53,7 @@ double ReadNumber(std::u16string_view text) {
     } else if ((st == St::Sign || st == St::Int) && c == u'.') {
       num.push_back('.');
       st = St::Frac;
-    } else if ((st == St::Int || st == St::Frac) && mantissa_digits &&
-               (c == u'e' || c == u'E')) {
+    } else if ((st == St::Int || st == St::Frac) && mantissa_digits && (c == u'e' || c == u'E')) {
       mantissa_end = num.size();
       num.push_back('e');
       st = St::ExpSign;

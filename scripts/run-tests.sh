@@ -6,6 +6,9 @@ build=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
 
+echo "== Formatting"
+"$here/check-format.sh" || status=1
+
 echo "== Native tests"
 ctest --test-dir "$build/native" --output-on-failure -j2 || status=1
 

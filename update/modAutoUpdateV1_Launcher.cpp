@@ -37,7 +37,6 @@ std::u16string AfterLastDot(const std::u16string& s) {
   return dot == std::u16string::npos ? s : s.substr(dot + 1);
 }
 
-
 }  // namespace
 
 std::u16string UpdateBaseUrl(std::u16string_view host) {

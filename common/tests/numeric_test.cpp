@@ -1,3 +1,5 @@
+#include "common/numeric.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -5,7 +7,6 @@
 
 #include "common/errors.h"
 #include "common/msgbox.h"
-#include "common/numeric.h"
 
 using namespace tindra;
 
@@ -65,7 +66,7 @@ TEST(ReadNumber, ReadsFractionsAndExponentsAndStopsAtTheFirstOtherCharacter) {
   EXPECT_EQ(ReadNumber(u"+3"), 3.0);
   EXPECT_EQ(ReadNumber(u"1e3x"), 1000.0);
   EXPECT_EQ(ReadNumber(u"2.5E-1"), 0.25);
-  EXPECT_EQ(ReadNumber(u"12e"), 12.0);   // a bare exponent mark is not part of the number
+  EXPECT_EQ(ReadNumber(u"12e"), 12.0);  // a bare exponent mark is not part of the number
   EXPECT_EQ(ReadNumber(u"12e+"), 12.0);
   EXPECT_EQ(ReadNumber(u"1.2.3"), 1.2);
   EXPECT_EQ(ReadNumber(u"27abc"), 27.0);
@@ -94,8 +95,7 @@ TEST(FormatZero, DropsLeadingZerosOfDigitRunsOnly) {
   EXPECT_EQ(FormatZero(u""), u"");
   EXPECT_EQ(FormatZero(u"beta"), u"beta");
   EXPECT_EQ(FormatZero(u"12a"), u"12a");
-  EXPECT_EQ(FormatZero(u"000000000000000000000000099999999999999999999"),
-            u"99999999999999999999");
+  EXPECT_EQ(FormatZero(u"000000000000000000000000099999999999999999999"), u"99999999999999999999");
 }
 
 TEST(ErrorMessage, HasTheProgramsOneForm) {

@@ -1,7 +1,8 @@
+#include "common/text.h"
+
 #include <gtest/gtest.h>
 
 #include "common/forms.h"
-#include "common/text.h"
 
 using namespace tindra;
 
@@ -12,7 +13,9 @@ TEST(Utf, RoundTripsHangulAndAstralCharacters) {
 }
 
 TEST(Utf, IllFormedInputBecomesReplacementCharacters) {
-  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
   EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");  // cut short
   EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // lone surrogate
