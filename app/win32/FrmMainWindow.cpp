@@ -38,7 +38,7 @@ FrmMainWindow::FrmMainWindow(HINSTANCE instance) : instance_(instance), form_(*t
 FrmMainWindow::~FrmMainWindow() {
   Forms().Remove(&form_);
   if (hwnd_ && IsWindow(hwnd_)) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    Unhook(hwnd_);
     DestroyWindow(hwnd_);
   }
 }
@@ -50,7 +50,7 @@ int FrmMainWindow::Pixels(int twips, float twipsPerPixel) const {
 void FrmMainWindow::Create() {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &FrmMainWindow::WndProc;
+  wc.lpfnWndProc = &Procedure;
   wc.hInstance = instance_;
   // Resource icons from LoadIcon are shared: never destroyed.
   wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(kBellIconId));
@@ -144,22 +144,11 @@ void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode,
   Start(*popup, sName, iMode, nSX, nSY);
 }
 
-LRESULT CALLBACK FrmMainWindow::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  return GuardedHandler([&]() -> LRESULT {
-    if (msg == WM_NCCREATE) {
-      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      auto* self = static_cast<FrmMainWindow*>(cs->lpCreateParams);
-      self->hwnd_ = hwnd;
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<FrmMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    return self->HandleMessage(msg, wParam, lParam);
-  });
-}
-
-LRESULT FrmMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
+    case WM_NCCREATE:
+      hwnd_ = hwnd;
+      break;
     case WM_COMMAND:
       if (LOWORD(wParam) == kCommand1Id && HIWORD(wParam) == BN_CLICKED) {
         if (TakesPokes()) form_.Command1_Click();
@@ -176,14 +165,14 @@ LRESULT FrmMainWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (wParam) UnloadMainForm();
       return 0;
     case WM_DESTROY:
-      SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+      Unhook(hwnd_);
       hwnd_ = nullptr;
       PostQuitMessage(0);
       return 0;
     default:
       break;
   }
-  return DefWindowProcW(hwnd_, msg, wParam, lParam);
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
 int RunTindra(HINSTANCE instance) {

@@ -7,6 +7,7 @@
 
 #include "app/FrmMain.h"
 #include "common/win32/handle.h"
+#include "common/win32/window.h"
 
 namespace tindra::win32 {
 
@@ -16,7 +17,7 @@ inline constexpr int kLblDDEId = 2;
 // The program's icon, also the main form's class icon.
 inline constexpr int kBellIconId = 1;
 
-class FrmMainWindow final : public FrmMainHost {
+class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow> {
  public:
   explicit FrmMainWindow(HINSTANCE instance);
   ~FrmMainWindow() override;
@@ -46,8 +47,8 @@ class FrmMainWindow final : public FrmMainHost {
                  const int32_t& nSY) override;
 
  private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  friend class WindowBase<FrmMainWindow>;
+  LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   int Pixels(int twips, float twipsPerPixel) const;
 
   HINSTANCE instance_;

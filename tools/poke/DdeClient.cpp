@@ -10,6 +10,7 @@
 
 #include "common/win32/ansi.h"
 #include "common/win32/handle.h"
+#include "common/win32/window.h"
 
 namespace tindra::poke {
 
@@ -78,7 +79,7 @@ namespace {
 
 // ---- Plain DDE messages -----------------------------------------------------
 
-class RawClient {
+class RawClient : public win32::WindowBase<RawClient> {
  public:
   ~RawClient() {
     if (server_ && window_ && !sentTerminate_) {
@@ -94,7 +95,7 @@ class RawClient {
   PokeOutcome Run(const PokeRequest& r) {
     static const wchar_t kClass[] = L"TindraPokeRawClient";
     WNDCLASSW wc{};
-    wc.lpfnWndProc = &RawClient::WndProc;
+    wc.lpfnWndProc = &Procedure;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = kClass;
     RegisterClassW(&wc);  // a second registration in the same process fails harmlessly
@@ -179,17 +180,8 @@ class RawClient {
     return true;
   }
 
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_NCCREATE) {
-      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<RawClient*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self) return self->Handle(hwnd, msg, wParam, lParam);
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
-
-  LRESULT Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  friend class win32::WindowBase<RawClient>;
+  LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     HWND from = reinterpret_cast<HWND>(wParam);
     switch (msg) {
       case WM_DDE_ACK:

@@ -30,6 +30,7 @@
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
 #include "common/win32/program_path.h"
+#include "common/win32/window.h"
 #include "update/AutoUpdater.h"
 #include "update/CompanionRules.h"
 #include "update/InstallRules.h"
@@ -92,26 +93,30 @@ int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
   return kExitReady;
 }
 
-LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
-  switch (msg) {
-    case kWmDone:
-      DestroyWindow(hwnd);
-      return 0;
-    case WM_CLOSE:
-      // The check stops at its next step and the window closes when it has.
-      gCancelled = true;
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, msg, wp, lp);
+// The small window shown while the check runs. Closing it asks the check to stop;
+// it goes when the check has ended.
+class ProgressWindow : public WindowBase<ProgressWindow> {
+ public:
+  LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+      case kWmDone:
+        DestroyWindow(hwnd);
+        return 0;
+      case WM_CLOSE:
+        gCancelled = true;
+        return 0;
+      case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+      default:
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
   }
-}
+};
 
-HWND CreateProgressWindow(HINSTANCE instance, HFONT font) {
+HWND CreateProgressWindow(ProgressWindow& window, HINSTANCE instance, HFONT font) {
   WNDCLASSW wc = {};
-  wc.lpfnWndProc = WindowProc;
+  wc.lpfnWndProc = &ProgressWindow::Procedure;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -124,7 +129,7 @@ HWND CreateProgressWindow(HINSTANCE instance, HFONT font) {
   HWND hwnd =
       CreateWindowExW(0, kClassName, L"Tindra", WS_CAPTION | WS_POPUP | WS_BORDER | WS_SYSMENU,
                       (work.left + work.right - w) / 2, (work.top + work.bottom - h) / 2, w, h,
-                      nullptr, nullptr, instance, nullptr);
+                      nullptr, nullptr, instance, &window);
   if (!hwnd) return nullptr;
   RECT client;
   GetClientRect(hwnd, &client);
@@ -151,7 +156,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   UniqueFont font(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGUL_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                               DEFAULT_PITCH | FF_DONTCARE, L"돋움"));
-  HWND hwnd = CreateProgressWindow(instance, font.get());
+  ProgressWindow window;
+  HWND hwnd = CreateProgressWindow(window, instance, font.get());
   if (hwnd) {
     ShowWindow(hwnd, show);
     UpdateWindow(hwnd);
