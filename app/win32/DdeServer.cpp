@@ -49,19 +49,18 @@ bool DdeServer::Start() {
     return false;
   }
   g_server = this;
-  service_ = DdeCreateStringHandleW(inst_, WidePtr(serviceName_), CP_WINUNICODE);
-  topic_ = DdeCreateStringHandleW(inst_, WidePtr(topicName_), CP_WINUNICODE);
-  item_ = DdeCreateStringHandleW(inst_, WidePtr(itemName_), CP_WINUNICODE);
+  service_ = win32::DdeString(inst_, serviceName_);
+  topic_ = win32::DdeString(inst_, topicName_);
+  item_ = win32::DdeString(inst_, itemName_);
   if (!service_ || !topic_ || !item_) return false;
-  registered_ = DdeNameService(inst_, service_, nullptr, DNS_REGISTER) != nullptr;
+  registered_ = DdeNameService(inst_, service_.get(), nullptr, DNS_REGISTER) != nullptr;
   return registered_;
 }
 
 DdeServer::~DdeServer() {
   if (!inst_) return;
-  if (registered_) DdeNameService(inst_, service_, nullptr, DNS_UNREGISTER);
-  for (HSZ h : {service_, topic_, item_})
-    if (h) DdeFreeStringHandle(inst_, h);
+  if (registered_) DdeNameService(inst_, service_.get(), nullptr, DNS_UNREGISTER);
+  for (win32::DdeString* s : {&service_, &topic_, &item_}) s->reset();
   DdeUninitialize(inst_);
   if (g_server == this) g_server = nullptr;
 }
@@ -79,8 +78,8 @@ HDDEDATA CALLBACK DdeServer::Callback(UINT type, UINT format, HCONV, HSZ hsz1, H
     switch (type) {
       case XTYP_CONNECT:
         // hsz1 is the topic, hsz2 the service.
-        return reinterpret_cast<HDDEDATA>(
-            static_cast<ULONG_PTR>(self->Is(hsz1, self->topic_) && self->Is(hsz2, self->service_)));
+        return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(
+            self->Is(hsz1, self->topic_.get()) && self->Is(hsz2, self->service_.get())));
       case XTYP_POKE:
         return self->OnPoke(format, hsz1, hsz2, data);
       case XTYP_EXECUTE:
@@ -94,7 +93,7 @@ HDDEDATA CALLBACK DdeServer::Callback(UINT type, UINT format, HCONV, HSZ hsz1, H
 
 HDDEDATA DdeServer::OnPoke(UINT format, HSZ topic, HSZ item, HDDEDATA data) {
   const auto refused = reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
-  if (!Is(topic, topic_) || !Is(item, item_) || !data) return refused;
+  if (!Is(topic, topic_.get()) || !Is(item, item_.get()) || !data) return refused;
   if (format != CF_TEXT && format != CF_UNICODETEXT) return refused;
 
   DWORD size = 0;

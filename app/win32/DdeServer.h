@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/win32/dde_string.h"
+
 namespace tindra::win32 {
 
 // Text of a poke: CF_TEXT in the ANSI code page or CF_UNICODETEXT. The text ends at
@@ -45,9 +47,9 @@ class DdeServer {
   std::u16string serviceName_, topicName_, itemName_;
   PokeHandler onPoke_;
   DWORD inst_ = 0;
-  HSZ service_ = nullptr;
-  HSZ topic_ = nullptr;
-  HSZ item_ = nullptr;
+  win32::DdeString service_;
+  win32::DdeString topic_;
+  win32::DdeString item_;
   bool registered_ = false;
 };
 

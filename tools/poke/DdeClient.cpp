@@ -30,8 +30,7 @@ HDDEDATA CALLBACK ClientCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PT
 
 DdeConversation::~DdeConversation() {
   if (conv_) DdeDisconnect(conv_);
-  for (HSZ h : {service_, topic_, item_})
-    if (h) DdeFreeStringHandle(inst_, h);
+  for (win32::DdeString* s : {&service_, &topic_, &item_}) s->reset();
   if (inst_) DdeUninitialize(inst_);
 }
 
@@ -41,15 +40,15 @@ PokeOutcome DdeConversation::Connect(const PokeRequest& r) {
     inst_ = 0;
     return PokeOutcome::kFailed;
   }
-  service_ = DdeCreateStringHandleW(inst_, WidePtr(r.service), CP_WINUNICODE);
-  topic_ = DdeCreateStringHandleW(inst_, WidePtr(r.topic), CP_WINUNICODE);
-  item_ = DdeCreateStringHandleW(inst_, WidePtr(r.item), CP_WINUNICODE);
+  service_ = win32::DdeString(inst_, r.service);
+  topic_ = win32::DdeString(inst_, r.topic);
+  item_ = win32::DdeString(inst_, r.item);
   if (!service_ || !topic_ || !item_) return PokeOutcome::kFailed;
 
   // A server that is still starting has not registered yet: keep asking.
   const DWORD start = GetTickCount();
   for (;;) {
-    conv_ = DdeConnect(inst_, service_, topic_, nullptr);
+    conv_ = DdeConnect(inst_, service_.get(), topic_.get(), nullptr);
     if (conv_ || Elapsed(start) >= r.connectWaitMs) break;
     Sleep(100);
   }
@@ -60,8 +59,8 @@ PokeOutcome DdeConversation::Poke(UINT format, const std::string& data, DWORD ac
   if (!conv_) return PokeOutcome::kFailed;
   DWORD result = 0;
   auto* bytes = reinterpret_cast<BYTE*>(const_cast<char*>(data.data()));
-  HDDEDATA ok = DdeClientTransaction(bytes, static_cast<DWORD>(data.size()), conv_, item_, format,
-                                     XTYP_POKE, ackTimeoutMs, &result);
+  HDDEDATA ok = DdeClientTransaction(bytes, static_cast<DWORD>(data.size()), conv_, item_.get(),
+                                     format, XTYP_POKE, ackTimeoutMs, &result);
   // Some DDEML implementations report a negative acknowledgement only in the
   // status word, with a non-null result: look at both.
   if (ok) return (result & DDE_FACK) ? PokeOutcome::kAcknowledged : PokeOutcome::kRefused;

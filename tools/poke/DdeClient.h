@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "common/win32/dde_string.h"
+
 namespace tindra::poke {
 
 struct PokeRequest {
@@ -47,9 +49,9 @@ class DdeConversation {
 
  private:
   DWORD inst_ = 0;
-  HSZ service_ = nullptr;
-  HSZ topic_ = nullptr;
-  HSZ item_ = nullptr;
+  win32::DdeString service_;
+  win32::DdeString topic_;
+  win32::DdeString item_;
   HCONV conv_ = nullptr;
 };
 
