@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
   -DTINDRA_NATIVE_BUILD=$(abspath $(BUILD))/native
 
-.PHONY: all setup native win test run fuzz clean
+.PHONY: all setup native win test run bench fuzz clean
 
 all: native win
 
@@ -29,6 +29,12 @@ test: all
 
 run: all
 	@REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) bash scripts/demo.sh $(BUILD) $(DIST)
+
+# Figures, not a pass or fail: see "Measuring it" in the README. BENCH_ARGS adds options
+# of scripts/bench.py (--exe, --label, --singles, --idle-seconds, --many).
+bench: win
+	@bash scripts/test-env.sh $(BUILD)/bench -- python3 scripts/bench.py --build $(BUILD) \
+	  --dist $(DIST) --update-host $(UPDATE_HOST) --revision $(REVISION) $(BENCH_ARGS)
 
 FUZZ_SECONDS ?= 300
 fuzz: setup

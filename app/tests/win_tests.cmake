@@ -6,8 +6,13 @@ target_link_libraries(tindra_app_test_no_update PUBLIC tindra_common)
 target_compile_options(tindra_app_test_no_update PRIVATE ${TINDRA_WARNINGS})
 tindra_add_program(TindraShellTest ${TINDRA_REVISION} UPDATE_LIBRARY tindra_app_test_no_update)
 
-tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp TindraHarness.cpp
-                 LIBS tindra_poke_client tindra_common version TIMEOUT 300)
+# The harness drives a real Tindra.exe; the benchmark client uses it too.
+add_library(tindra_test_harness STATIC TindraHarness.cpp)
+target_link_libraries(tindra_test_harness PUBLIC tindra_poke_client tindra_common)
+target_compile_options(tindra_test_harness PRIVATE ${TINDRA_WARNINGS})
+
+tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp
+                 LIBS tindra_test_harness version TIMEOUT 300)
 target_compile_definitions(app_win_tests PRIVATE
   TINDRA_TEST_REVISION=${TINDRA_REVISION}
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>")
