@@ -12,7 +12,7 @@ SIGNING_KEY ?=
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
   -DTINDRA_NATIVE_BUILD=$(abspath $(BUILD))/native
 
-.PHONY: all setup native win test run release fuzz clean
+.PHONY: all setup native win test run release bench fuzz clean
 
 all: native win
 
@@ -41,6 +41,12 @@ run: all
 release:
 	@BUILD=$(BUILD) DIST=$(DIST) REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) \
 	  SIGNING_CERT=$(SIGNING_CERT) SIGNING_KEY=$(SIGNING_KEY) MAKE=$(MAKE) bash scripts/release.sh
+
+# Figures, not a pass or fail: see "Measuring it" in the README. BENCH_ARGS adds options
+# of scripts/bench.py (--exe, --label, --singles, --idle-seconds, --many).
+bench: win
+	@bash scripts/test-env.sh $(BUILD)/bench -- python3 scripts/bench.py --build $(BUILD) \
+	  --dist $(DIST) --update-host $(UPDATE_HOST) --revision $(REVISION) $(BENCH_ARGS)
 
 FUZZ_SECONDS ?= 300
 fuzz: setup

@@ -140,6 +140,23 @@ void FrmTindraCore::tmrEffect3_Timer() {
   window_.Unload();  // may delete this instance
 }
 
+void FrmTindraCore::Timer(PopupTimer timer) {
+  switch (timer) {
+    case PopupTimer::tmrEffect1:
+      tmrEffect1_Timer();
+      break;
+    case PopupTimer::tmrDelay:
+      tmrDelay_Timer();
+      break;
+    case PopupTimer::tmrEffect2:
+      tmrEffect2_Timer();
+      break;
+    case PopupTimer::tmrEffect3:
+      tmrEffect3_Timer();
+      break;
+  }
+}
+
 void FrmTindraCore::Picture1_Click() {
   if (unloaded_) return;
   window_.Unload();  // may delete this instance

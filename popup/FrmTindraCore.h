@@ -120,6 +120,8 @@ class FrmTindraCore {
   void tmrDelay_Timer();
   void tmrEffect2_Timer();
   void tmrEffect3_Timer();
+  // The Timer event of `timer`: one of the four above.
+  void Timer(PopupTimer timer);
 
   // Click events: Picture1 and lblName unload the popup; lblDesc and picNote have
   // no action.

@@ -12,9 +12,13 @@ add_test(NAME quiet_update_server_stop
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quiet_update_server.sh stop ${_quiet_dir})
 set_tests_properties(quiet_update_server_stop PROPERTIES FIXTURES_CLEANUP quiet_update_server)
 
-tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp TindraHarness.cpp
-                 LIBS tindra_poke_client tindra_common version TIMEOUT 300
-                 FIXTURES quiet_update_server)
+# The harness drives a real Tindra.exe; the benchmark client uses it too.
+add_library(tindra_test_harness STATIC TindraHarness.cpp)
+target_link_libraries(tindra_test_harness PUBLIC tindra_poke_client tindra_common)
+target_compile_options(tindra_test_harness PRIVATE ${TINDRA_WARNINGS})
+
+tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp
+                 LIBS tindra_test_harness version TIMEOUT 300 FIXTURES quiet_update_server)
 target_compile_definitions(app_win_tests PRIVATE
   TINDRA_TEST_REVISION=${TINDRA_REVISION}
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>")

@@ -36,6 +36,11 @@ struct IconDestroyer {
     if (h) DestroyIcon(h);
   }
 };
+struct DcDeleter {
+  void operator()(HDC h) const noexcept {
+    if (h) DeleteDC(h);
+  }
+};
 struct WindowDestroyer {
   void operator()(HWND h) const noexcept {
     if (h && IsWindow(h)) DestroyWindow(h);
@@ -76,6 +81,7 @@ using UniqueGdiOf = std::unique_ptr<std::remove_pointer_t<T>, GdiObjectDeleter>;
 using UniqueFont = UniqueGdiOf<HFONT>;
 using UniqueBitmap = UniqueGdiOf<HBITMAP>;
 using UniqueBrush = UniqueGdiOf<HBRUSH>;
+using UniqueDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;  // memory DCs
 using UniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDestroyer>;
 using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
 

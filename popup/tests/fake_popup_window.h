@@ -23,8 +23,7 @@ class FakePopupWindow : public PopupWindow {
   // A window of the design size at `twipsPerPixel` on both axes.
   explicit FakePopupWindow(float twipsPerPixel)
       : tppX_(twipsPerPixel), tppY_(twipsPerPixel), core_(*this) {
-    rect_ = {0, 0, ToWindowPixels(kPopupWidth, tppX_),
-             ToWindowPixels(kPopupMaxHeight, tppY_)};
+    rect_ = {0, 0, ToWindowPixels(kPopupWidth, tppX_), ToWindowPixels(kPopupMaxHeight, tppY_)};
     for (size_t i = 0; i < timers_.size(); ++i)
       timers_[i].interval = InitialInterval(static_cast<PopupTimer>(i));
   }
@@ -98,22 +97,7 @@ class FakePopupWindow : public PopupWindow {
     }
     now_ = end;
   }
-  void Fire(PopupTimer timer) {
-    switch (timer) {
-      case PopupTimer::tmrEffect1:
-        core_.tmrEffect1_Timer();
-        break;
-      case PopupTimer::tmrDelay:
-        core_.tmrDelay_Timer();
-        break;
-      case PopupTimer::tmrEffect2:
-        core_.tmrEffect2_Timer();
-        break;
-      case PopupTimer::tmrEffect3:
-        core_.tmrEffect3_Timer();
-        break;
-    }
-  }
+  void Fire(PopupTimer timer) { core_.Timer(timer); }
 
   bool TimerRunning(PopupTimer timer) const {
     const Timer& t = timers_[Index(timer)];

@@ -381,6 +381,55 @@ TEST_F(PopupWinTest, LoginGrowsHoldsCollapsesAndUnloads) {
   EXPECT_EQ(GetForegroundWindow(), foreground_);
 }
 
+// Every size change of a popup window on this thread, as the window reports it.
+std::map<HWND, std::vector<RECT>>* g_moves = nullptr;
+LRESULT CALLBACK RecordPopupMoves(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* m = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  wchar_t name[64] = {};
+  if (code == HC_ACTION && m->message == WM_WINDOWPOSCHANGED && g_moves &&
+      GetClassNameW(m->hwnd, name, 64) && std::wstring(name) == kPopupClassName &&
+      !(reinterpret_cast<const WINDOWPOS*>(m->lParam)->flags & SWP_NOSIZE))
+    (*g_moves)[m->hwnd].push_back(Rect(m->hwnd));
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Several popups at once share one platform timer; each keeps its own sequence:
+// every move changes the height by exactly one step (3 pixels at 96 dpi), the bottom
+// edge stays, and each runs its full count of moves (44 up and 43 down for a login).
+TEST_F(PopupWinTest, PopupsRunningTogetherEachMakeEveryOneOfTheirOwnSteps) {
+  if (geo_.tppY != 15.0f) GTEST_SKIP() << "step sizes are worked out for 96 dpi";
+  std::map<HWND, std::vector<RECT>> seen;
+  g_moves = &seen;
+  HHOOK hook =
+      SetWindowsHookExW(WH_CALLWNDPROCRET, &RecordPopupMoves, nullptr, GetCurrentThreadId());
+  ASSERT_TRUE(hook);
+  std::vector<HWND> logins;
+  for (int i = 0; i < 6; ++i) {
+    logins.push_back(StartPopup(u"p", static_cast<int16_t>(i % 2 ? 2 : 0), geo_.nSY - i * 1985));
+    PumpFor(i * 7);  // starts that fall between the shared ticks
+  }
+  HWND logout = StartPopup(u"q", 1, geo_.nSY - 6 * 1985);
+  ASSERT_TRUE(PumpUntil([&] { return PopupWindows().empty(); }, 20000));
+  UnhookWindowsHookEx(hook);
+  g_moves = nullptr;
+
+  for (HWND popup : logins) {
+    const std::vector<RECT>& r = seen[popup];
+    ASSERT_EQ(r.size(), 1u + 44u + 43u);  // Start's move, the opening, the collapse
+    for (size_t i = 1; i < r.size(); ++i) {
+      const int step = (r[i].bottom - r[i].top) - (r[i - 1].bottom - r[i - 1].top);
+      EXPECT_EQ(step, i <= 44 ? 3 : -3) << "move " << i;
+      EXPECT_EQ(r[i].bottom, r[0].bottom);
+    }
+  }
+  // The logout (placed at its full size, so Start changes no size) shrinks 3 pixels
+  // in from its left edge a tick, in 24 moves.
+  const std::vector<RECT>& r = seen[logout];
+  ASSERT_EQ(r.size(), 24u);
+  for (size_t i = 1; i < r.size(); ++i) EXPECT_EQ(r[i].left - r[i - 1].left, 3) << "move " << i;
+  EXPECT_EQ(gPopupCount, 0);
+}
+
 // ---- clicks ----
 
 TEST_F(PopupWinTest, ClickOnPicture1OrNameClosesClickOnDescOrNoteDoesNot) {

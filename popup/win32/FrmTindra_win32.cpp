@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <tuple>
 
 #include "common/errors.h"
 #include "common/forms.h"
@@ -16,6 +17,7 @@
 #include "popup/FrmTindra.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
+#include "popup/win32/PopupTicker.h"
 #include "popup/win32/popup_artwork_win32.h"
 
 namespace tindra {
@@ -37,11 +39,9 @@ int ScreenDpi(int index) {
   return dpi > 0 ? dpi : 96;
 }
 
-UINT_PTR TimerId(PopupTimer timer) { return static_cast<UINT_PTR>(timer) + 1; }
-
 }  // namespace
 
-class FrmTindra final : public Form, private PopupWindow {
+class FrmTindra final : public Form, private PopupWindow, private win32::TickTarget {
  public:
   FrmTindra() : core_(*this) {
     for (size_t i = 0; i < intervals_.size(); ++i)
@@ -131,24 +131,33 @@ class FrmTindra final : public Form, private PopupWindow {
     const int y = ToWindowPixels(top, tppY_);
     const int cx = std::max(0, ToWindowPixels(width, tppX_));
     const int cy = std::max(0, ToWindowPixels(height, tppY_));
+    // Nothing is invalidated: the window's contents are drawn once, here, from the
+    // prepared picture, instead of each control repainting its share of them.
     if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy,
-                      SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE)) {
+                      SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE | SWP_NOREDRAW)) {
       Raise(kErrWindowOperation);
     }
+    DrawContents(cx, cy);
+  }
+
+  void DrawContents(int width, int height) {
+    if (width <= 0 || height <= 0 || !IsWindowVisible(frame_.get())) return;
+    if (!composed_) Compose();
+    // The frame's own DC, not clipped by the controls: the picture holds them too.
+    HDC dc = GetDCEx(frame_.get(), nullptr, DCX_CACHE);
+    if (!dc) return;
+    BitBlt(dc, 0, 0, width, height, canvasDc_.get(), 0, 0, SRCCOPY);
+    ReleaseDC(frame_.get(), dc);
   }
 
   void SetNameText(const std::u16string& text) override { SetLabel(lblName_, nameText_, text); }
   void SetDescText(const std::u16string& text) override { SetLabel(lblDesc_, descText_, text); }
-  void SetNameColor(uint32_t color) override {
-    nameColor_ = color;
-    InvalidateRect(lblName_, nullptr, FALSE);
-  }
-  void SetDescColor(uint32_t color) override {
-    descColor_ = color;
-    InvalidateRect(lblDesc_, nullptr, FALSE);
-  }
+  void SetNameColor(uint32_t color) override { SetLabelColor(lblName_, nameColor_, color); }
+  void SetDescColor(uint32_t color) override { SetLabelColor(lblDesc_, descColor_, color); }
   void ShowNote() override {
     RequireWindow();
+    noteVisible_ = true;
+    composed_ = false;
     ShowWindow(picNote_, SW_SHOWNA);
   }
 
@@ -210,27 +219,39 @@ class FrmTindra final : public Form, private PopupWindow {
     RequireWindow();
     store = text;
     SetWindowTextW(label, win32::WidePtr(text));  // readable from outside
+    composed_ = false;
     InvalidateRect(label, nullptr, FALSE);
   }
 
+  void SetLabelColor(HWND label, uint32_t& store, uint32_t color) {
+    store = color;
+    composed_ = false;
+    InvalidateRect(label, nullptr, FALSE);
+  }
+
+  // The popup's timers are logical ones, ticked by the one timer all popups share.
   void ApplyTimer(PopupTimer timer) {
     if (!frame_) return;
     const size_t i = static_cast<size_t>(timer);
-    if (enabled_[i] && intervals_[i] > 0) {
-      if (!SetTimer(frame_.get(), TimerId(timer), static_cast<UINT>(intervals_[i]), nullptr))
-        Raise(kErrWindowOperation);
+    const int32_t interval = enabled_[i] ? intervals_[i] : 0;
+    auto& ticker = win32::PopupTicker::Instance();
+    if (interval > 0) {
+      ticker.Arm(*this, static_cast<int>(timer), interval);
     } else {
-      KillTimer(frame_.get(), TimerId(timer));
+      ticker.Disarm(*this, static_cast<int>(timer));
     }
   }
 
   // Destroys the windows and lets the instance go: it is deleted now, or when the
   // messages of this popup being handled further up the stack have returned.
   void Teardown() noexcept {
+    win32::PopupTicker::Instance().DisarmAll(*this);
     Forms().Remove(this);
     frame_.reset();
     font_.reset();
     envelope_.reset();
+    canvasDc_.reset();
+    canvas_.reset();
     std::shared_ptr<FrmTindra> last = std::move(self_);
     // `last` may be the final owner: nothing after this line touches the instance.
   }
@@ -269,9 +290,8 @@ class FrmTindra final : public Form, private PopupWindow {
         return MA_NOACTIVATE;
       case WM_ERASEBKGND:
         return 1;  // Picture1 covers the whole client area
-      case WM_TIMER:
-        OnTimer(wParam);
-        return 0;
+      case WM_NCPAINT:
+        return 0;  // no border, no caption: nothing outside the client area
       case WM_CLOSE:
         Unload();
         return 0;
@@ -285,24 +305,12 @@ class FrmTindra final : public Form, private PopupWindow {
     return DefWindowProcW(h, message, wParam, lParam);
   }
 
-  void OnTimer(WPARAM id) {
-    if (unloading_) return;
-    switch (id) {
-      case 1:
-        core_.tmrEffect1_Timer();
-        break;
-      case 2:
-        core_.tmrDelay_Timer();
-        break;
-      case 3:
-        core_.tmrEffect2_Timer();
-        break;
-      case 4:
-        core_.tmrEffect3_Timer();
-        break;
-      default:
-        break;
-    }
+  // --- TickTarget ---
+  void OnTick(int timer) override {
+    // Held for the length of the handler, which may unload the popup.
+    std::shared_ptr<FrmTindra> keep = self_;
+    if (!keep || unloading_) return;
+    win32::GuardedHandler([&] { core_.Timer(static_cast<PopupTimer>(timer)); });
   }
 
   LRESULT OnControlMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -312,6 +320,8 @@ class FrmTindra final : public Form, private PopupWindow {
         return MA_NOACTIVATE;
       case WM_ERASEBKGND:
         return 1;
+      case WM_NCPAINT:
+        return 0;
       case WM_PAINT:
         PaintControl(h, id);
         return 0;
@@ -348,34 +358,64 @@ class FrmTindra final : public Form, private PopupWindow {
     if (id == kLblNameId) core_.lblName_Click();
   }
 
+  // Picture1 with everything on it, drawn once per popup (again only after a text,
+  // a colour or the envelope changed); every paint of a control copies its part.
+  void Compose() {
+    RECT box{};
+    GetClientRect(picture1_, &box);
+    if (!canvasDc_) {
+      HDC screen = GetDC(nullptr);
+      canvasDc_.reset(CreateCompatibleDC(screen));
+      canvas_.reset(CreateCompatibleBitmap(screen, box.right, box.bottom));
+      ReleaseDC(nullptr, screen);
+      if (!canvasDc_ || !canvas_) Raise(kErrWindowOperation);
+      SelectObject(canvasDc_.get(), canvas_.get());
+    }
+    HDC dc = canvasDc_.get();
+    FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    if (background_) win32::DrawBackground(dc, *background_, 0, 0);
+    HGDIOBJ oldFont = SelectObject(dc, font_.get());
+    SetBkMode(dc, TRANSPARENT);
+    for (auto [label, text, color] : {std::tuple{lblName_, &nameText_, nameColor_},
+                                      std::tuple{lblDesc_, &descText_, descColor_}}) {
+      // A label shows no more of its text than fits in its own box.
+      RECT r = BoxInPicture1(label);
+      const int saved = SaveDC(dc);
+      IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+      SetTextColor(dc, color);
+      DrawTextW(dc, win32::WidePtr(*text), static_cast<int>(text->size()), &r,
+                DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+      RestoreDC(dc, saved);
+    }
+    SelectObject(dc, oldFont);
+    if (noteVisible_) {
+      const RECT note = BoxInPicture1(picNote_);
+      win32::UniqueBrush brush(CreateSolidBrush(kNoteBackground));
+      FillRect(dc, &note, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+      if (envelope_)
+        DrawIconEx(dc, note.left, note.top, envelope_.get(), note.right - note.left,
+                   note.bottom - note.top, 0, nullptr, DI_NORMAL);
+    }
+    composed_ = true;
+  }
+
+  RECT BoxInPicture1(HWND control) const {
+    RECT r{};
+    GetClientRect(control, &r);
+    MapWindowPoints(control, picture1_, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+
   void PaintControl(HWND h, int id) {
     PAINTSTRUCT ps{};
     HDC dc = BeginPaint(h, &ps);
     if (!dc) return;
-    RECT client{};
-    GetClientRect(h, &client);
-    if (id == kPicNoteId) {
-      win32::UniqueBrush brush(CreateSolidBrush(kNoteBackground));
-      FillRect(dc, &client, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-      if (envelope_)
-        DrawIconEx(dc, 0, 0, envelope_.get(), client.right, client.bottom, 0, nullptr, DI_NORMAL);
-    } else {
-      // Picture1's white with the background image at its top-left; a label shows
-      // the part of Picture1 it stands on.
-      FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-      POINT origin{0, 0};
-      if (id != kPicture1Id) MapWindowPoints(h, picture1_, &origin, 1);
-      if (background_) win32::DrawBackground(dc, *background_, -origin.x, -origin.y);
-      if (id == kLblNameId || id == kLblDescId) {
-        const std::u16string& text = id == kLblNameId ? nameText_ : descText_;
-        HGDIOBJ oldFont = SelectObject(dc, font_.get());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, id == kLblNameId ? nameColor_ : descColor_);
-        DrawTextW(dc, win32::WidePtr(text), static_cast<int>(text.size()), &client,
-                  DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
-        SelectObject(dc, oldFont);
-      }
-    }
+    if (!composed_) Compose();
+    POINT origin{0, 0};
+    if (id != kPicture1Id) MapWindowPoints(h, picture1_, &origin, 1);
+    const RECT& r = ps.rcPaint;
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, canvasDc_.get(),
+           r.left + origin.x, r.top + origin.y, SRCCOPY);
     EndPaint(h, &ps);
   }
 
@@ -388,6 +428,10 @@ class FrmTindra final : public Form, private PopupWindow {
   win32::UniqueFont font_;
   win32::UniqueIcon envelope_;
   const win32::BackgroundImage* background_ = nullptr;
+  win32::UniqueDc canvasDc_;
+  win32::UniqueBitmap canvas_;
+  bool composed_ = false;
+  bool noteVisible_ = false;
   std::u16string nameText_, descText_;
   uint32_t nameColor_ = kLabelBlue;
   uint32_t descColor_ = kLabelBlue;

@@ -1,0 +1,206 @@
+// tindra-bench: the messenger's side of the benchmark (scripts/bench.py). Holds one
+// DDE conversation with a running Tindra and answers commands read line by line from
+// standard input, one line of reply each. Times are the performance counter in
+// microseconds, so that the caller can put them on its own clock (see "clock").
+//
+//   clock                 -> clock T
+//   connect SECONDS       -> connected | failed OUTCOME
+//   poke TEXT             -> ack T_SENT T_ACKED OUTCOME
+//   burst N PREFIX        -> burst ACKED T_FIRST_SENT T_LAST_ACKED LATENCY_US,...
+//                            (pokes "0;" PREFIX NNN, N times, back to back)
+//   close                 -> closed N   (clicks every open popup)
+//   count                 -> count popups=N windows=N gdi=N user=N
+//   quit
+#include <windows.h>
+// winternl.h needs windows.h first.
+#include <winternl.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/tests/TindraHarness.h"
+#include "common/text.h"
+#include "common/win32/handle.h"
+#include "popup/win32/FrmTindra_controls.h"
+#include "tools/poke/DdeClient.h"
+
+using namespace tindra;
+
+namespace {
+
+LONGLONG NowUs() {
+  static const LONGLONG frequency = [] {
+    LARGE_INTEGER f{};
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER c{};
+  QueryPerformanceCounter(&c);
+  return c.QuadPart / frequency * 1000000 + c.QuadPart % frequency * 1000000 / frequency;
+}
+
+DWORD TindraPid() {
+  DWORD pid = 0;
+  if (HWND main = FindWindowW(L"TindraFrmMain", nullptr)) GetWindowThreadProcessId(main, &pid);
+  return pid;
+}
+
+BOOL CALLBACK CollectPopups(HWND h, LPARAM param) {
+  auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 64);
+  if (pid == found->first && lstrcmpW(cls, win32::kPopupClassName) == 0) found->second.push_back(h);
+  return TRUE;
+}
+
+std::vector<HWND> PopupsOf(DWORD pid) {
+  std::pair<DWORD, std::vector<HWND>> found{pid, {}};
+  EnumWindows(&CollectPopups, reinterpret_cast<LPARAM>(&found));
+  return found.second;
+}
+
+// GDI objects of another process. GetGuiResources gives them on Windows; Wine only has
+// a stub returning 0, but keeps each process's GDI handle table where the process
+// environment block points (GdiSharedHandleTable): its live, non-stock entries are
+// counted. -1 when neither works.
+long GdiObjectsOf(HANDLE process) {
+  if (DWORD n = GetGuiResources(process, GR_GDIOBJECTS)) return static_cast<long>(n);
+  PROCESS_BASIC_INFORMATION info{};
+  if (NtQueryInformationProcess(process, ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
+    return -1;
+  constexpr SIZE_T kPebGdiTableOffset = 0x94;  // 32-bit process environment block
+  DWORD table = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process,
+                         reinterpret_cast<const BYTE*>(info.PebBaseAddress) + kPebGdiTableOffset,
+                         &table, sizeof table, &got) ||
+      !table)
+    return -1;
+  // 0x10000 entries of 24 bytes: object, owner, unique (stock flag in bit 7 of its
+  // first byte), type, flags, user pointer.
+  constexpr size_t kEntries = 0x10000, kEntrySize = 24;
+  std::vector<BYTE> entries(kEntries * kEntrySize);
+  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<ULONG_PTR>(table)),
+                         entries.data(), entries.size(), &got) ||
+      got != entries.size())
+    return -1;
+  long live = 0;
+  for (size_t i = 0; i < kEntries; ++i) {
+    const BYTE* e = &entries[i * kEntrySize];
+    if (e[14] != 0 && !(e[12] & 0x80)) ++live;
+  }
+  return live;
+}
+
+std::string Counts() {
+  const DWORD pid = TindraPid();
+  win32::UniqueHandle process(
+      pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr);
+  long gdi = -1, user = -1;
+  if (process) {
+    gdi = GdiObjectsOf(process.get());
+    if (DWORD n = GetGuiResources(process.get(), GR_USEROBJECTS)) user = static_cast<long>(n);
+  }
+  std::ostringstream out;
+  out << "count popups=" << (pid ? PopupsOf(pid).size() : 0)
+      << " windows=" << (pid ? test::CountWindowsOf(pid) : 0) << " gdi=" << gdi << " user=" << user;
+  return out.str();
+}
+
+int ClickEveryPopup() {
+  const DWORD pid = TindraPid();
+  if (!pid) return 0;
+  int n = 0;
+  for (HWND popup : PopupsOf(pid)) {
+    HWND picture1 = GetDlgItem(popup, win32::kPicture1Id);
+    if (!picture1) continue;
+    PostMessageW(picture1, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageW(picture1, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    ++n;
+  }
+  return n;
+}
+
+class Bench {
+ public:
+  std::string Handle(const std::string& line) {
+    std::istringstream in(line);
+    std::string command;
+    in >> command;
+    if (command == "clock") return "clock " + std::to_string(NowUs());
+    if (command == "connect") {
+      int seconds = 30;
+      in >> seconds;
+      poke::PokeRequest request;
+      request.connectWaitMs = static_cast<DWORD>(seconds) * 1000;
+      const poke::PokeOutcome outcome = conversation_.Connect(request);
+      if (outcome == poke::PokeOutcome::kAcknowledged) return "connected";
+      return std::string("failed ") + poke::OutcomeText(outcome);
+    }
+    if (command == "poke") {
+      std::string text;
+      std::getline(in >> std::ws, text);
+      const LONGLONG sent = NowUs();
+      const poke::PokeOutcome outcome = Poke(text);
+      const LONGLONG acked = NowUs();
+      return "ack " + std::to_string(sent) + " " + std::to_string(acked) + " " +
+             (outcome == poke::PokeOutcome::kAcknowledged ? "ok" : poke::OutcomeText(outcome));
+    }
+    if (command == "burst") return Burst(in);
+    if (command == "close") return "closed " + std::to_string(ClickEveryPopup());
+    if (command == "count") return Counts();
+    return "error unknown command";
+  }
+
+ private:
+  // `text` is UTF-8; it goes out as CF_TEXT in the ANSI code page, as the messenger sends.
+  poke::PokeOutcome Poke(const std::string& text) {
+    return conversation_.Poke(CF_TEXT, poke::TextData(Utf8ToUtf16(text), false));
+  }
+
+  std::string Burst(std::istringstream& in) {
+    int count = 0;
+    std::string prefix;
+    in >> count >> prefix;
+    std::vector<LONGLONG> latencies;
+    int acked = 0;
+    const LONGLONG first = NowUs();
+    LONGLONG last = first;
+    for (int i = 0; i < count; ++i) {
+      char number[8];
+      std::snprintf(number, sizeof number, "%03d", i);
+      const LONGLONG sent = NowUs();
+      if (Poke("0;" + prefix + number) == poke::PokeOutcome::kAcknowledged) ++acked;
+      last = NowUs();
+      latencies.push_back(last - sent);
+    }
+    std::string out = "burst " + std::to_string(acked) + " " + std::to_string(first) + " " +
+                      std::to_string(last) + " ";
+    for (size_t i = 0; i < latencies.size(); ++i) {
+      if (i) out += ',';
+      out += std::to_string(latencies[i]);
+    }
+    return out;
+  }
+
+  poke::DdeConversation conversation_;
+};
+
+}  // namespace
+
+int main() {
+  Bench bench;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, stdin)) {
+    std::string line(buffer);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line == "quit") break;
+    std::printf("%s\n", bench.Handle(line).c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}
