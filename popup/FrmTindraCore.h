@@ -3,6 +3,7 @@
 // texts and colours per kind of notification, the placement done by Start, and the
 // open / hold / close effect sequence driven by the four timers. The window itself
 // (Windows, or a fake in tests) is reached through PopupWindow.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -57,6 +58,12 @@ PopupLook LookForMode(const std::u16string& sName, int16_t iMode);
 
 // The popup's four timers.
 enum class PopupTimer { tmrEffect1, tmrDelay, tmrEffect2, tmrEffect3 };
+inline constexpr size_t kPopupTimerCount = 4;
+
+// A timer's number among the popup's timers (0 to 3), and back: the one place where
+// timers and numbers meet.
+inline constexpr size_t TimerIndex(PopupTimer timer) { return static_cast<size_t>(timer); }
+inline constexpr PopupTimer TimerAt(size_t index) { return static_cast<PopupTimer>(index); }
 
 // Interval of each timer when the window is created (0: it cannot fire).
 int32_t InitialInterval(PopupTimer timer);
@@ -128,7 +135,6 @@ class FrmTindraCore {
   void Picture1_Click();
   void lblName_Click();
 
-  int16_t PopupMode() const { return iPopupMode_; }
   bool loaded() const { return loaded_; }
   bool unloaded() const { return unloaded_; }
 

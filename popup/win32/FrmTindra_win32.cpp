@@ -14,6 +14,7 @@
 #include "common/win32/guard.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
+#include "common/win32/window.h"
 #include "popup/FrmTindra.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
@@ -32,20 +33,15 @@ namespace {
 constexpr UINT kShowTopmostFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
 static_assert(kShowTopmostFlags == 0x0053);
 
-int ScreenDpi(int index) {
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, index) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
-  return dpi > 0 ? dpi : 96;
-}
-
 }  // namespace
 
-class FrmTindra final : public Form, private PopupWindow, private win32::TickTarget {
+class FrmTindra final : public Form,
+                        private PopupWindow,
+                        private win32::TickTarget,
+                        public win32::WindowBase<FrmTindra> {
  public:
   FrmTindra() : core_(*this) {
-    for (size_t i = 0; i < intervals_.size(); ++i)
-      intervals_[i] = InitialInterval(static_cast<PopupTimer>(i));
+    for (size_t i = 0; i < intervals_.size(); ++i) intervals_[i] = InitialInterval(TimerAt(i));
   }
   ~FrmTindra() override = default;
   FrmTindra(const FrmTindra&) = delete;
@@ -84,8 +80,8 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
   void Load() override {
     if (frame_) return;
     RegisterClasses();
-    dpiX_ = ScreenDpi(LOGPIXELSX);
-    dpiY_ = ScreenDpi(LOGPIXELSY);
+    dpiX_ = win32::ScreenDpi(LOGPIXELSX);
+    dpiY_ = win32::ScreenDpi(LOGPIXELSY);
     tppX_ = 1440.0f / static_cast<float>(dpiX_);
     tppY_ = 1440.0f / static_cast<float>(dpiY_);
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -162,11 +158,11 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
   }
 
   void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
-    intervals_[static_cast<size_t>(timer)] = milliseconds;
+    intervals_[TimerIndex(timer)] = milliseconds;
     ApplyTimer(timer);
   }
   void SetTimerEnabled(PopupTimer timer, bool enabled) override {
-    enabled_[static_cast<size_t>(timer)] = enabled;
+    enabled_[TimerIndex(timer)] = enabled;
     ApplyTimer(timer);
   }
 
@@ -183,12 +179,11 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW frame{};
     frame.cbSize = sizeof(frame);
-    frame.lpfnWndProc = &FrameProc;
+    frame.lpfnWndProc = &Procedure;
     frame.hInstance = instance;
     frame.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /*IDC_ARROW*/);
     frame.lpszClassName = win32::kPopupClassName;
     WNDCLASSEXW control = frame;
-    control.lpfnWndProc = &ControlProc;
     control.lpszClassName = win32::kPopupControlClassName;
     if (!RegisterClassExW(&frame) || !RegisterClassExW(&control)) Raise(kErrWindowOperation);
     registered = true;
@@ -232,13 +227,13 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
   // The popup's timers are logical ones, ticked by the one timer all popups share.
   void ApplyTimer(PopupTimer timer) {
     if (!frame_) return;
-    const size_t i = static_cast<size_t>(timer);
+    const size_t i = TimerIndex(timer);
     const int32_t interval = enabled_[i] ? intervals_[i] : 0;
     auto& ticker = win32::PopupTicker::Instance();
     if (interval > 0) {
-      ticker.Arm(*this, static_cast<int>(timer), interval);
+      ticker.Arm(*this, static_cast<int>(TimerIndex(timer)), interval);
     } else {
-      ticker.Disarm(*this, static_cast<int>(timer));
+      ticker.Disarm(*this, static_cast<int>(TimerIndex(timer)));
     }
   }
 
@@ -256,32 +251,16 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
     // `last` may be the final owner: nothing after this line touches the instance.
   }
 
-  static FrmTindra* Attach(HWND h, UINT message, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* form =
-          static_cast<FrmTindra*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-      SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-      return form;
-    }
-    return reinterpret_cast<FrmTindra*>(GetWindowLongPtrW(h, GWLP_USERDATA));
-  }
-
-  static LRESULT CALLBACK FrameProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-    FrmTindra* form = Attach(h, message, lParam);
-    // Holding the instance keeps it alive while this message is handled, even when
-    // the handler unloads it.
-    std::shared_ptr<FrmTindra> keep = form ? form->self_ : nullptr;
+  // The frame and its controls share one window procedure (WindowBase's). Holding
+  // the instance keeps it alive while a message is handled, even when the handler
+  // unloads it.
+  friend class win32::WindowBase<FrmTindra>;
+  LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::shared_ptr<FrmTindra> keep = self_;
     if (!keep) return DefWindowProcW(h, message, wParam, lParam);
-    return win32::GuardedHandler(
-        [&]() -> LRESULT { return keep->OnFrameMessage(h, message, wParam, lParam); });
-  }
-
-  static LRESULT CALLBACK ControlProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-    FrmTindra* form = Attach(h, message, lParam);
-    std::shared_ptr<FrmTindra> keep = form ? form->self_ : nullptr;
-    if (!keep) return DefWindowProcW(h, message, wParam, lParam);
-    return win32::GuardedHandler(
-        [&]() -> LRESULT { return keep->OnControlMessage(h, message, wParam, lParam); });
+    const bool control = (GetWindowLongPtrW(h, GWL_STYLE) & WS_CHILD) != 0;
+    return control ? keep->OnControlMessage(h, message, wParam, lParam)
+                   : keep->OnFrameMessage(h, message, wParam, lParam);
   }
 
   LRESULT OnFrameMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -296,7 +275,6 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
         Unload();
         return 0;
       case WM_NCDESTROY:
-        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
         (void)frame_.release();
         break;
       default:
@@ -310,7 +288,7 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
     // Held for the length of the handler, which may unload the popup.
     std::shared_ptr<FrmTindra> keep = self_;
     if (!keep || unloading_) return;
-    win32::GuardedHandler([&] { core_.Timer(static_cast<PopupTimer>(timer)); });
+    win32::GuardedHandler([&] { core_.Timer(TimerAt(static_cast<size_t>(timer))); });
   }
 
   LRESULT OnControlMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -343,9 +321,6 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
       case WM_CAPTURECHANGED:
         if (reinterpret_cast<HWND>(lParam) != h) pressedId_ = 0;
         return 0;
-      case WM_NCDESTROY:
-        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
-        break;
       default:
         break;
     }
@@ -364,10 +339,9 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
     RECT box{};
     GetClientRect(picture1_, &box);
     if (!canvasDc_) {
-      HDC screen = GetDC(nullptr);
-      canvasDc_.reset(CreateCompatibleDC(screen));
-      canvas_.reset(CreateCompatibleBitmap(screen, box.right, box.bottom));
-      ReleaseDC(nullptr, screen);
+      win32::ScreenDc screen;
+      canvasDc_.reset(CreateCompatibleDC(screen.get()));
+      canvas_.reset(CreateCompatibleBitmap(screen.get(), box.right, box.bottom));
       if (!canvasDc_ || !canvas_) Raise(kErrWindowOperation);
       SelectObject(canvasDc_.get(), canvas_.get());
     }
@@ -437,8 +411,8 @@ class FrmTindra final : public Form, private PopupWindow, private win32::TickTar
   uint32_t descColor_ = kLabelBlue;
   int dpiX_ = 96, dpiY_ = 96;
   float tppX_ = 15.0f, tppY_ = 15.0f;
-  std::array<int32_t, 4> intervals_{};
-  std::array<bool, 4> enabled_{};
+  std::array<int32_t, kPopupTimerCount> intervals_{};
+  std::array<bool, kPopupTimerCount> enabled_{};
   int pressedId_ = 0;
   bool unloading_ = false;
   // The popup owns itself from creation until it unloads.

@@ -59,13 +59,13 @@ void PopupTicker::Reschedule() {
   if (!window_) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &PopupTicker::Proc;
+    wc.lpfnWndProc = &Procedure;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = kTickerClassName;
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
       Raise(kErrWindowOperation);
     window_.reset(CreateWindowExW(0, kTickerClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  wc.hInstance, nullptr));
+                                  wc.hInstance, this));
     if (!window_) Raise(kErrWindowOperation);
   }
   const double now = NowMs();
@@ -118,19 +118,16 @@ void PopupTicker::RunPending() {
   }
 }
 
-LRESULT CALLBACK PopupTicker::Proc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT PopupTicker::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
   const bool tick = message == WM_TIMER && wParam == kSourceTimerId;
   if (!tick && message != kContinueMessage) return DefWindowProcW(h, message, wParam, lParam);
-  return GuardedHandler([&]() -> LRESULT {
-    PopupTicker& ticker = Instance();
-    if (tick) {
-      ticker.OnSourceTick();
-    } else {
-      ticker.RunPending();
-    }
-    ticker.Reschedule();
-    return 0;
-  });
+  if (tick) {
+    OnSourceTick();
+  } else {
+    RunPending();
+  }
+  Reschedule();
+  return 0;
 }
 
 }  // namespace tindra::win32

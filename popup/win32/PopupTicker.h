@@ -8,6 +8,7 @@
 #include <deque>
 
 #include "common/win32/handle.h"
+#include "common/win32/window.h"
 #include "popup/TickSchedule.h"
 
 namespace tindra::win32 {
@@ -22,7 +23,7 @@ class TickTarget {
   ~TickTarget() = default;
 };
 
-class PopupTicker {
+class PopupTicker : public WindowBase<PopupTicker> {
  public:
   static PopupTicker& Instance();
 
@@ -34,7 +35,8 @@ class PopupTicker {
 
  private:
   PopupTicker();
-  static LRESULT CALLBACK Proc(HWND h, UINT message, WPARAM wParam, LPARAM lParam);
+  friend class WindowBase<PopupTicker>;
+  LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam);
   void OnSourceTick();
   void RunPending();
   void Reschedule();
