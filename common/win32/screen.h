@@ -10,7 +10,7 @@ namespace tindra::win32 {
 // The screen's logical pixels per inch on one axis (LOGPIXELSX or LOGPIXELSY); 96
 // when it cannot be read.
 inline int ScreenDpi(int axis) {
-  ScreenDc dc;
+  WindowDc dc;
   int dpi = dc ? GetDeviceCaps(dc.get(), axis) : 96;
   return dpi > 0 ? dpi : 96;
 }

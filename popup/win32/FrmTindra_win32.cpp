@@ -140,10 +140,9 @@ class FrmTindra final : public Form,
     if (width <= 0 || height <= 0 || !IsWindowVisible(frame_.get())) return;
     if (!composed_) Compose();
     // The frame's own DC, not clipped by the controls: the picture holds them too.
-    HDC dc = GetDCEx(frame_.get(), nullptr, DCX_CACHE);
+    win32::WindowDc dc(frame_.get(), DCX_CACHE);
     if (!dc) return;
-    BitBlt(dc, 0, 0, width, height, canvasDc_.get(), 0, 0, SRCCOPY);
-    ReleaseDC(frame_.get(), dc);
+    BitBlt(dc.get(), 0, 0, width, height, canvasDc_.get(), 0, 0, SRCCOPY);
   }
 
   void SetNameText(const std::u16string& text) override { SetLabel(lblName_, nameText_, text); }
@@ -339,7 +338,7 @@ class FrmTindra final : public Form,
     RECT box{};
     GetClientRect(picture1_, &box);
     if (!canvasDc_) {
-      win32::ScreenDc screen;
+      win32::WindowDc screen;
       canvasDc_.reset(CreateCompatibleDC(screen.get()));
       canvas_.reset(CreateCompatibleBitmap(screen.get(), box.right, box.bottom));
       if (!canvasDc_ || !canvas_) Raise(kErrWindowOperation);
@@ -381,16 +380,14 @@ class FrmTindra final : public Form,
   }
 
   void PaintControl(HWND h, int id) {
-    PAINTSTRUCT ps{};
-    HDC dc = BeginPaint(h, &ps);
-    if (!dc) return;
+    win32::PaintDc dc(h);
+    if (!dc.get()) return;
     if (!composed_) Compose();
     POINT origin{0, 0};
     if (id != kPicture1Id) MapWindowPoints(h, picture1_, &origin, 1);
-    const RECT& r = ps.rcPaint;
-    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, canvasDc_.get(),
+    const RECT& r = dc.paint().rcPaint;
+    BitBlt(dc.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, canvasDc_.get(),
            r.left + origin.x, r.top + origin.y, SRCCOPY);
-    EndPaint(h, &ps);
   }
 
   FrmTindraCore core_;
