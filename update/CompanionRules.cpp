@@ -106,10 +106,12 @@ std::optional<int32_t> RevisionOfVersion(std::u16string_view version) {
   return Digits(last, 9);
 }
 
+std::u16string_view FileStem(std::u16string_view fileName) {
+  return fileName.substr(0, fileName.rfind(u'.'));
+}
+
 std::u16string VersionFileName(std::u16string_view exeFile) {
-  size_t dot = exeFile.rfind(u'.');
-  std::u16string_view stem = dot == std::u16string_view::npos ? exeFile : exeFile.substr(0, dot);
-  return std::u16string(stem) + u"_lastver.txt";
+  return std::u16string(FileStem(exeFile)) + u"_lastver.txt";
 }
 
 bool LooksLikeWindowsProgram(std::string_view head) {

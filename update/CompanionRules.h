@@ -41,6 +41,10 @@ std::optional<int32_t> ParseLatestRevision(std::string_view body);
 // ("1.00.28" -> 28, "1.00.0028" -> 28). Nothing when that part is not a number.
 std::optional<int32_t> RevisionOfVersion(std::u16string_view version);
 
+// A file name up to, not including, its last "." ("Tindra.exe" -> "Tindra"); all of
+// it when it has none.
+std::u16string_view FileStem(std::u16string_view fileName);
+
 // The version file's name for a program: "Tindra.exe" -> "Tindra_lastver.txt".
 std::u16string VersionFileName(std::u16string_view exeFile);
 

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "update/CompanionRules.h"
+
 namespace tindra {
 
 bool FetchCompanion(CompanionFiles& files, const std::u16string& url, const std::u16string& target,
@@ -22,9 +24,7 @@ bool EnsureTrustedCompanion(CompanionFiles& files, const std::u16string& url,
 }
 
 std::u16string FailedInstallFileName(std::u16string_view exeFile) {
-  size_t dot = exeFile.rfind(u'.');
-  std::u16string_view stem = dot == std::u16string_view::npos ? exeFile : exeFile.substr(0, dot);
-  return std::u16string(stem) + u"_failed.txt";
+  return std::u16string(FileStem(exeFile)) + u"_failed.txt";
 }
 
 std::string FormatFailedInstall(const FailedInstall& r) {

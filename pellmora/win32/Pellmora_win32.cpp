@@ -183,24 +183,33 @@ int Install(const Paths& p, std::optional<int32_t>& revision) {
   return fail();
 }
 
-// Starts the program and watches it until its DDE service answers, it ends, or
-// kReadyWaitMs is over.
-FirstRun StartAndWatch(const Paths& p) {
+// Starts OLD.exe in its folder; the process handle, or null when it cannot start
+// (GetLastError tells why).
+UniqueHandle StartProgram(const Paths& p) {
   std::wstring line = L"\"" + p.oldPath + L"\"";
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  FirstRun run;
   if (!CreateProcessW(p.oldPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       p.folder.c_str(), &si, &pi)) {
+    return nullptr;
+  }
+  UniqueHandle thread(pi.hThread);
+  return UniqueHandle(pi.hProcess);
+}
+
+// Starts the program and watches it until its DDE service answers, it ends, or
+// kReadyWaitMs is over.
+FirstRun StartAndWatch(const Paths& p) {
+  FirstRun run;
+  UniqueHandle process = StartProgram(p);
+  if (!process) {
     run.ended = true;
     run.exitCode = GetLastError();
     return run;
   }
-  UniqueHandle process(pi.hProcess);
-  UniqueHandle thread(pi.hThread);
   poke::PokeRequest service;
-  service.service = FromWide(p.oldName.substr(0, p.oldName.rfind(L'.')));
+  service.service = std::u16string(FileStem(FromWide(p.oldName)));
   service.connectWaitMs = kPollMs;
   const ULONGLONG deadline = GetTickCount64() + kReadyWaitMs;
   while (Remaining(deadline) > 0) {
@@ -218,18 +227,6 @@ FirstRun StartAndWatch(const Paths& p) {
     }
   }
   return run;
-}
-
-void StartProgram(const std::wstring& path, const std::wstring& folder) {
-  std::wstring line = L"\"" + path + L"\"";
-  STARTUPINFOW si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  if (CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                     &si, &pi)) {
-    UniqueHandle process(pi.hProcess);
-    UniqueHandle thread(pi.hThread);
-  }
 }
 
 }  // namespace
@@ -274,6 +271,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     RecordFailure(p, revision);
     code = kRolledBack;
   }
-  StartProgram(p.oldPath, p.folder);
+  StartProgram(p);
   return code;
 }

@@ -99,12 +99,20 @@ std::string SignerKey(CRYPT_PROVIDER_DATA* provider) {
   return out;
 }
 
-// Swallows the version reader's message boxes: a broken file is not the user's
-// business, it simply fails its check.
-class SilentBoxes : public MessageBoxes {
- public:
-  void Show(std::u16string_view, uint32_t) override {}
-};
+// The version text of `path` from the current block source. The reader's message
+// boxes are swallowed: a broken file is not the user's business, it simply fails
+// its check.
+std::u16string VersionTextQuietly(const std::u16string& path) {
+  class SilentBoxes : public MessageBoxes {
+   public:
+    void Show(std::u16string_view, uint32_t) override {}
+  } silent;
+  ScopedMessageBoxes scope(silent);
+  return GetFileVerNumber(path, true, true);
+}
+
+// As much of a file as the image check reads.
+constexpr size_t kHeadBytes = 4096;
 
 }  // namespace
 
@@ -147,7 +155,7 @@ std::string Win32ProgramInspector::HeadOf(const std::u16string& path) {
   UniqueFile file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {};
-  std::string head(4096, '\0');
+  std::string head(kHeadBytes, '\0');
   DWORD got = 0;
   if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) return {};
   head.resize(got);
@@ -155,9 +163,7 @@ std::string Win32ProgramInspector::HeadOf(const std::u16string& path) {
 }
 
 std::u16string Win32ProgramInspector::VersionOf(const std::u16string& path) {
-  SilentBoxes silent;
-  ScopedMessageBoxes scope(silent);
-  return GetFileVerNumber(path, true, true);
+  return VersionTextQuietly(path);
 }
 
 namespace {
@@ -207,14 +213,12 @@ Signature HeldProgram::SignatureOf(const std::u16string&) {
   return VerifySignature(path_, file_.get());
 }
 
-std::string HeldProgram::HeadOf(const std::u16string&) { return bytes_.substr(0, 4096); }
+std::string HeldProgram::HeadOf(const std::u16string&) { return bytes_.substr(0, kHeadBytes); }
 
 std::u16string HeldProgram::VersionOf(const std::u16string&) {
-  SilentBoxes silent;
-  ScopedMessageBoxes scope(silent);
   ImageVersionSource source(bytes_);
   ScopedVersionBlockSource use(source);
-  return GetFileVerNumber(path_, true, true);
+  return VersionTextQuietly(path_);
 }
 
 bool HeldProgram::MoveOver(const std::u16string& target) {

@@ -23,6 +23,9 @@ long long ContentLength(HINTERNET request) {
   return n;
 }
 
+// GetTempFileName's prefix for downloads in progress: they are named tdlXXXX.tmp.
+constexpr wchar_t kTempPrefix[] = L"tdl";
+
 bool IsSuccess(DWORD status) { return status >= 200 && status <= 299; }
 
 // Reads a body in pieces, handing each to `take`, within the limits. False on a
@@ -156,7 +159,7 @@ bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
   wchar_t temp[MAX_PATH + 1] = {};
   // A unique file in the target's own folder, so that the final move stays on one
   // volume and is a rename.
-  if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), L"tdl", 0, temp)) return false;
+  if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), kTempPrefix, 0, temp)) return false;
 
   bool complete = false;
   {
@@ -189,7 +192,7 @@ void RemoveLeftoverDownloads(const std::u16string& folder,
                              std::initializer_list<std::u16string> partFiles) {
   const std::wstring base = ToWide(folder) + L"\\";
   WIN32_FIND_DATAW data;
-  UniqueFind find(FindFirstFileW((base + L"tdl*.tmp").c_str(), &data));
+  UniqueFind find(FindFirstFileW((base + kTempPrefix + L"*.tmp").c_str(), &data));
   if (find) {
     do {
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))

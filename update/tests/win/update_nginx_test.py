@@ -160,10 +160,10 @@ def free_port():
 def program_set(folder, *extra):
     """The three programs of a folder, some replaced by the files given after it."""
     files = {name: os.path.join(folder, name) for name in PROGRAMS}
-    for spec in extra:
-        name, _, path = spec.rpartition("=")
+    for replacement in extra:
+        name, _, path = replacement.rpartition("=")
         name = name or os.path.basename(path)
-        check(name in files, "%s names no program" % spec)
+        check(name in files, "%s names no program" % replacement)
         files[name] = path
     for path in files.values():
         check(os.path.isfile(path), "missing program: %s" % path)
