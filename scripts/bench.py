@@ -17,6 +17,7 @@ tall). Tindra's and wineserver's CPU time and context switches come from /proc.
 """
 import argparse
 import ctypes
+import heapq
 import datetime
 import json
 import os
@@ -35,6 +36,32 @@ import time
 SEQUENCE_S = 2.9
 POPUP_SIZE_PX = (179, 131)  # 2685 x 1965 twips at 96 dpi: a popup's X window at creation
 CLK_TCK = os.sysconf("SC_CLK_TCK")
+
+
+def floor_gone_s(starts, opening, closing, move_s):
+    """When the last popup of a burst would be gone if the one user-interface thread
+    did nothing but the popups' window moves, each costing move_s seconds. Popup i
+    starts at starts[i] with its first move and then follows a login popup's timers:
+    a timer is next due its interval after its tick was handled, one tick at a time.
+    `opening` counts the first move; the tick that starts the hold, the one that ends
+    it and the last one move nothing."""
+    tick, hold = 0.010, 2.0
+    # (cost, interval to the next tick) of each tick after the first move
+    ticks = ([(move_s, tick)] * (opening - 1) + [(0.0, hold), (0.0, tick)] +
+             [(move_s, tick)] * closing + [(0.0, None)])
+    due = [(t, i, -1) for i, t in enumerate(starts)]
+    heapq.heapify(due)
+    now = gone = 0.0
+    while due:
+        at, popup, step = heapq.heappop(due)
+        start = max(now, at)
+        cost, interval = (move_s, tick) if step < 0 else ticks[step]
+        now = start + cost
+        if interval is None:
+            gone = max(gone, now)
+        else:
+            heapq.heappush(due, (start + interval, popup, step + 1))
+    return gone
 
 
 def percentile(values, p):
@@ -350,6 +377,21 @@ class Bench:
                      f"visible {out[str(mode)]['visible_ms_p50']:.1f} ms (medians of {len(visible)})")
         return out
 
+    def move_cost(self, popups=20):
+        """One window move of a popup step on this machine, alone: the bench client
+        plays login popups on bare windows with the popup's styles (see floor_gone_s)."""
+        client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
+        before = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
+        reply = self.client.ask(f"movecost {popups}")
+        after = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
+        opening, closing, move_us = int(reply[1]), int(reply[2]), float(reply[3])
+        moves = popups * (opening + closing)
+        result = {"opening_moves": opening, "closing_moves": closing, "move_us": move_us,
+                  "cpu_us_per_move": (sum(after) - sum(before)) * 1e6 / moves if client else None}
+        self.say(f"a popup step's window move alone: {move_us:.0f} us "
+                 f"({opening} + {closing} moves a popup)")
+        return result
+
     def burst(self, count, label, quiet=False):
         self.settle()
         mark = self.watcher.mark()
@@ -373,6 +415,16 @@ class Bench:
             "tindra_cpu_s": cpu_after[0] - cpu_before[0],
             "wineserver_cpu_s": (cpu_after[1] - cpu_before[1]) if cpu_before[1] is not None else None,
         }
+        floor = self.results.get("move")
+        if floor and latencies:
+            starts = [sum(latencies[:i + 1]) / 1000 for i in range(len(latencies))]
+            gone_floor = floor_gone_s(starts, floor["opening_moves"], floor["closing_moves"],
+                                      floor["move_us"] / 1e6)
+            moves = count * (floor["opening_moves"] + floor["closing_moves"])
+            result["floor_gone_s"] = gone_floor
+            result["floor_ratio"] = gone_floor / ideal
+            if floor["cpu_us_per_move"]:
+                result["floor_cpu_s"] = moves * floor["cpu_us_per_move"] / 1e6
         if not quiet:
             self.say(f"burst of {count}: acked in {all_acked:.2f} s, gone after "
                      f"{result['all_gone_s'] or float('nan'):.2f} s (ratio {result['gone_ratio'] or float('nan'):.2f}), "
@@ -420,6 +472,7 @@ class Bench:
             for text in ("0;warm", "1;warm", "2;warm"):
                 self.poke(text)
             self.settle()
+            self.results["move"] = self.move_cost()
             phases = {"idle": self.idle, "single": self.singles,
                        "burst50": lambda: self.burst(50, "b"),
                        "burst200": lambda: self.burst(200, "c"), "many": self.many}
@@ -461,6 +514,10 @@ def rows(r):
     def f(v, digits=2):
         return "-" if v is None else f"{v:.{digits}f}"
     out = []
+    mv = r.get("move")
+    if mv:
+        out.append(("one step's window move alone (moves a popup)", "us",
+                    f"{f(mv['move_us'], 0)} ({mv['opening_moves'] + mv['closing_moves']})"))
     for mode, name in (("0", "login"), ("1", "logout"), ("2", "notice")) if "single" in r else ():
         s = r["single"][mode]
         out.append((f"single {name}: poke to mapped p50/p90/p99", "ms",
@@ -472,11 +529,13 @@ def rows(r):
         n = b["pokes"]
         out.append((f"burst {n}: all acknowledged", "s", f(b["all_acked_s"])))
         out.append((f"burst {n}: all gone (ideal)", "s", f"{f(b['all_gone_s'])} ({f(b['ideal_s'])})"))
-        out.append((f"burst {n}: gone / ideal", "x", f(b["gone_ratio"])))
+        out.append((f"burst {n}: gone / ideal (floor)", "x",
+                    f"{f(b['gone_ratio'])} ({f(b.get('floor_ratio'))})"))
         out.append((f"burst {n}: ack of the middle poke / slowest", "ms",
                     f"{f(b['mid_ack_ms'], 1)} / {f(b['max_ack_ms'], 1)}"))
-        out.append((f"burst {n}: CPU Tindra.exe + wineserver", "s",
-                    f"{f(b['tindra_cpu_s'], 1)} + {f(b['wineserver_cpu_s'], 1)}"))
+        out.append((f"burst {n}: CPU Tindra.exe + wineserver (floor)", "s",
+                    f"{f(b['tindra_cpu_s'], 1)} + {f(b['wineserver_cpu_s'], 1)} "
+                    f"({f(b.get('floor_cpu_s'), 1)})"))
     m = r.get("many")
     if not m:
         return out + idle_rows(r, f)
@@ -498,8 +557,11 @@ def idle_rows(r, f):
 
 def print_table(runs):
     headers = ["figure", "unit"] + [r["meta"].get("label") or "run" for r in runs]
-    table = [rows(r) for r in runs]
-    lines = [[name, unit] + [t[i][2] for t in table] for i, (name, unit, _) in enumerate(table[0])]
+    table = [{name: (unit, value) for name, unit, value in rows(r)} for r in runs]
+    # Runs saved by older versions may lack some figures: every figure of any run is shown.
+    names = list(dict.fromkeys(name for t in table for name in t))
+    lines = [[name, next(t[name][0] for t in table if name in t)] +
+             [t[name][1] if name in t else "-" for t in table] for name in names]
     widths = [max(len(str(x)) for x in col) for col in zip(headers, *lines)]
     print("| " + " | ".join(h.ljust(w) for h, w in zip(headers, widths)) + " |")
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")

@@ -10,19 +10,26 @@
 //                            (pokes "0;" PREFIX NNN, N times, back to back)
 //   close                 -> closed N   (clicks every open popup)
 //   count                 -> count popups=N windows=N gdi=N user=N
+//   movecost N            -> movecost OPENING CLOSING US_PER_MOVE
+//                            (one login popup's sequence on a bare window, N times)
 //   quit
 #include <windows.h>
 // winternl.h needs windows.h first.
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/tests/TindraHarness.h"
+#include "common/errors.h"
+#include "common/popup_geometry.h"
 #include "common/text.h"
 #include "common/win32/handle.h"
+#include "common/win32/screen.h"
+#include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
 #include "tools/poke/DdeClient.h"
 
@@ -125,6 +132,111 @@ int ClickEveryPopup() {
   return n;
 }
 
+// A window with the popup frame's styles and nothing in it, driven by the popup's own
+// code: every step reads the geometry back and changes it with the same single call
+// as the popup does, but draws nothing and waits for no timer. What a step costs here
+// is the least any popup pays for it on this machine.
+class BareWindow final : private PopupWindow {
+ public:
+  BareWindow() : core_(*this) {}
+  ~BareWindow() override {
+    if (window_) DestroyWindow(window_);
+  }
+  BareWindow(const BareWindow&) = delete;
+  BareWindow& operator=(const BareWindow&) = delete;
+
+  struct Run {
+    int opening = 0, closing = 0;
+    LONGLONG moveUs = 0;
+  };
+
+  // One login popup from its start to its unload, the hold skipped.
+  Run PlayLogin() {
+    core_.Start(u"bench", 0, 15000, 14000);
+    while (!core_.unloaded()) {
+      PopupTimer next = PopupTimer::tmrEffect1;
+      for (size_t i = 0; i < kPopupTimerCount; ++i)
+        if (enabled_[i]) next = TimerAt(i);
+      phase_ = next;
+      core_.Timer(next);
+    }
+    return run_;
+  }
+
+ private:
+  void Load() override {
+    static const bool registered = [] {
+      WNDCLASSW wc{};
+      wc.lpfnWndProc = &DefWindowProcW;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = L"TindraBenchBareWindow";
+      return RegisterClassW(&wc) != 0;
+    }();
+    if (!registered) Raise(kErrWindowOperation);
+    window_ = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"TindraBenchBareWindow", L"",
+                              WS_POPUP, 0, 0, ToWindowPixels(kPopupWidth, tpp_),
+                              ToWindowPixels(kPopupMaxHeight, tpp_), nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    if (!window_) Raise(kErrWindowOperation);
+    core_.Form_Load();
+  }
+  RECT Rect() const {
+    RECT r{};
+    GetWindowRect(window_, &r);
+    return r;
+  }
+  float Left() override { return FromWindowPixels(Rect().left, tpp_); }
+  float Top() override { return FromWindowPixels(Rect().top, tpp_); }
+  float Width() override { return FromWindowPixels(Rect().right - Rect().left, tpp_); }
+  float Height() override { return FromWindowPixels(Rect().bottom - Rect().top, tpp_); }
+  void Move(float left, float top, float width, float height) override {
+    const LONGLONG start = NowUs();
+    SetWindowPos(window_, nullptr, ToWindowPixels(left, tpp_), ToWindowPixels(top, tpp_),
+                 std::max(0, ToWindowPixels(width, tpp_)),
+                 std::max(0, ToWindowPixels(height, tpp_)),
+                 SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+    run_.moveUs += NowUs() - start;
+    if (phase_ == PopupTimer::tmrEffect1) ++run_.opening;
+    if (phase_ == PopupTimer::tmrEffect2) ++run_.closing;
+  }
+  void SetNameText(const std::u16string&) override {}
+  void SetDescText(const std::u16string&) override {}
+  void SetNameColor(uint32_t) override {}
+  void SetDescColor(uint32_t) override {}
+  void ShowNote() override {}
+  void SetTimerInterval(PopupTimer, int32_t) override {}
+  void SetTimerEnabled(PopupTimer timer, bool enabled) override {
+    enabled_[TimerIndex(timer)] = enabled;
+  }
+  void ShowTopmost() override {
+    SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  }
+  void Unload() override { core_.Form_Unload(); }
+
+  FrmTindraCore core_;
+  HWND window_ = nullptr;
+  float tpp_ = win32::TwipsPerPixelY();
+  bool enabled_[kPopupTimerCount] = {};
+  PopupTimer phase_ = PopupTimer::tmrEffect1;
+  Run run_;
+};
+
+std::string MoveCost(std::istringstream& in) {
+  int times = 20;
+  in >> times;
+  BareWindow::Run total;
+  for (int i = 0; i < times; ++i) {
+    const BareWindow::Run run = BareWindow().PlayLogin();
+    total.opening = run.opening;
+    total.closing = run.closing;
+    total.moveUs += run.moveUs;
+  }
+  const int moves = std::max(1, (total.opening + total.closing) * times);
+  return "movecost " + std::to_string(total.opening) + " " + std::to_string(total.closing) + " " +
+         std::to_string(static_cast<double>(total.moveUs) / moves);
+}
+
 class Bench {
  public:
   std::string Handle(const std::string& line) {
@@ -153,6 +265,7 @@ class Bench {
     if (command == "burst") return Burst(in);
     if (command == "close") return "closed " + std::to_string(ClickEveryPopup());
     if (command == "count") return Counts();
+    if (command == "movecost") return MoveCost(in);
     return "error unknown command";
   }
 
