@@ -558,8 +558,9 @@ def idle_rows(r, f):
 def print_table(runs):
     headers = ["figure", "unit"] + [r["meta"].get("label") or "run" for r in runs]
     table = [{name: (unit, value) for name, unit, value in rows(r)} for r in runs]
-    # Runs saved by older versions may lack some figures: every figure of any run is shown.
-    names = list(dict.fromkeys(name for t in table for name in t))
+    # Runs saved by older versions may lack some figures: every figure of any run is
+    # shown, in the order of the last run.
+    names = list(dict.fromkeys(name for t in reversed(table) for name in t))
     lines = [[name, next(t[name][0] for t in table if name in t)] +
              [t[name][1] if name in t else "-" for t in table] for name in names]
     widths = [max(len(str(x)) for x in col) for col in zip(headers, *lines)]

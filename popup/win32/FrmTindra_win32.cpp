@@ -340,7 +340,12 @@ class FrmTindra final : public Form,
     if (!canvasDc_) {
       win32::WindowDc screen;
       canvasDc_.reset(CreateCompatibleDC(screen.get()));
-      canvas_.reset(CreateCompatibleBitmap(screen.get(), box.right, box.bottom));
+      // A DIB section rather than a device bitmap: its memory is mapped for it alone
+      // and goes back to the system with the popup, where a burst's worth of device
+      // bitmaps would stay in the process heap after the popups have gone.
+      const BITMAPINFO info = win32::TopDownBitmapInfo(box.right, box.bottom);
+      void* bits = nullptr;
+      canvas_.reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
       if (!canvasDc_ || !canvas_) Raise(kErrWindowOperation);
       SelectObject(canvasDc_.get(), canvas_.get());
     }

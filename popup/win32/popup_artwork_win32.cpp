@@ -106,15 +106,20 @@ const BackgroundImage& PopupBackground(int dpiX, int dpiY) {
   return it->second;
 }
 
-void DrawBackground(HDC dc, const BackgroundImage& image, int x, int y) {
-  if (image.pixels.empty()) return;
+BITMAPINFO TopDownBitmapInfo(int width, int height) {
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = image.width;
-  info.bmiHeader.biHeight = -image.height;  // top-down
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+void DrawBackground(HDC dc, const BackgroundImage& image, int x, int y) {
+  if (image.pixels.empty()) return;
+  const BITMAPINFO info = TopDownBitmapInfo(image.width, image.height);
   StretchDIBits(dc, x, y, image.width, image.height, 0, 0, image.width, image.height,
                 image.pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
 }

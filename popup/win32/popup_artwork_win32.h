@@ -23,6 +23,9 @@ struct BackgroundImage {
 // white). Holds no GDI object.
 const BackgroundImage& PopupBackground(int dpiX, int dpiY);
 
+// The header of a top-down 32-bit image of width x height pixels (0x00RRGGBB).
+BITMAPINFO TopDownBitmapInfo(int width, int height);
+
 // Draws `image` with its top-left corner at (x, y) of `dc`.
 void DrawBackground(HDC dc, const BackgroundImage& image, int x, int y);
 
