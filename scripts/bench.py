@@ -377,7 +377,7 @@ class Bench:
                      f"visible {out[str(mode)]['visible_ms_p50']:.1f} ms (medians of {len(visible)})")
         return out
 
-    def move_cost(self, popups=20):
+    def move_cost(self, popups=20, quiet=False):
         """One window move of a popup step on this machine, alone: the bench client
         plays login popups on bare windows with the popup's styles (see floor_gone_s)."""
         client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
@@ -388,12 +388,16 @@ class Bench:
         moves = popups * (opening + closing)
         result = {"opening_moves": opening, "closing_moves": closing, "move_us": move_us,
                   "cpu_us_per_move": (sum(after) - sum(before)) * 1e6 / moves if client else None}
-        self.say(f"a popup step's window move alone: {move_us:.0f} us "
-                 f"({opening} + {closing} moves a popup)")
+        if not quiet:
+            self.say(f"a popup step's window move alone: {move_us:.0f} us "
+                     f"({opening} + {closing} moves a popup)")
         return result
 
     def burst(self, count, label, quiet=False):
         self.settle()
+        # The floor is worked out from the cost of a move just before the burst: the
+        # machine's pace drifts between phases.
+        floor = self.move_cost(quiet=True) if not quiet and "move" in self.results else None
         mark = self.watcher.mark()
         cpu_before = self.cpu()
         reply = self.client.ask(f"burst {count} {label}")
@@ -415,8 +419,8 @@ class Bench:
             "tindra_cpu_s": cpu_after[0] - cpu_before[0],
             "wineserver_cpu_s": (cpu_after[1] - cpu_before[1]) if cpu_before[1] is not None else None,
         }
-        floor = self.results.get("move")
         if floor and latencies:
+            result["move_us"] = floor["move_us"]
             starts = [sum(latencies[:i + 1]) / 1000 for i in range(len(latencies))]
             gone_floor = floor_gone_s(starts, floor["opening_moves"], floor["closing_moves"],
                                       floor["move_us"] / 1e6)
