@@ -128,24 +128,4 @@ bool LooksLikeWindowsProgram(std::string_view head) {
          (magic == 0x10B || magic == 0x20B);
 }
 
-bool IsValidHost(std::u16string_view host) {
-  size_t colon = host.find(u':');
-  std::u16string_view address = host.substr(0, colon);
-  int parts = 0;
-  size_t start = 0;
-  for (;;) {
-    size_t dot = address.find(u'.', start);
-    auto part =
-        Digits(address.substr(start, dot == std::u16string_view::npos ? dot : dot - start), 3);
-    if (!part || *part > 255) return false;
-    ++parts;
-    if (dot == std::u16string_view::npos) break;
-    start = dot + 1;
-  }
-  if (parts != 4) return false;
-  if (colon == std::u16string_view::npos) return true;
-  auto port = Digits(host.substr(colon + 1), 5);
-  return port && *port >= 1 && *port <= 65535;
-}
-
 }  // namespace tindra

@@ -52,7 +52,4 @@ std::u16string VersionFileName(std::u16string_view exeFile);
 // them) starts a 32-bit or 64-bit Windows executable image that is not a DLL.
 bool LooksLikeWindowsProgram(std::string_view head);
 
-// A host setting: a dotted IPv4 address, optionally with ":port".
-bool IsValidHost(std::u16string_view host);
-
 }  // namespace tindra
