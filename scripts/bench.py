@@ -17,8 +17,9 @@ tall). Tindra's and wineserver's CPU time and context switches come from /proc.
 """
 import argparse
 import ctypes
-import heapq
 import datetime
+import heapq
+import itertools
 import json
 import os
 import select
@@ -46,16 +47,16 @@ def floor_gone_s(starts, opening, closing, move_s):
     `opening` counts the first move; the tick that starts the hold, the one that ends
     it and the last one move nothing."""
     tick, hold = 0.010, 2.0
-    # (cost, interval to the next tick) of each tick after the first move
-    ticks = ([(move_s, tick)] * (opening - 1) + [(0.0, hold), (0.0, tick)] +
+    # (cost, interval to the next step) of each step, the first move included
+    steps = ([(move_s, tick)] * opening + [(0.0, hold), (0.0, tick)] +
              [(move_s, tick)] * closing + [(0.0, None)])
-    due = [(t, i, -1) for i, t in enumerate(starts)]
+    due = [(t, i, 0) for i, t in enumerate(starts)]
     heapq.heapify(due)
     now = gone = 0.0
     while due:
         at, popup, step = heapq.heappop(due)
         start = max(now, at)
-        cost, interval = (move_s, tick) if step < 0 else ticks[step]
+        cost, interval = steps[step]
         now = start + cost
         if interval is None:
             gone = max(gone, now)
@@ -421,7 +422,7 @@ class Bench:
         }
         if floor and latencies:
             result["move_us"] = floor["move_us"]
-            starts = [sum(latencies[:i + 1]) / 1000 for i in range(len(latencies))]
+            starts = [ms / 1000 for ms in itertools.accumulate(latencies)]
             gone_floor = floor_gone_s(starts, floor["opening_moves"], floor["closing_moves"],
                                       floor["move_us"] / 1e6)
             moves = count * (floor["opening_moves"] + floor["closing_moves"])

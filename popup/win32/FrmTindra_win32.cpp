@@ -28,13 +28,6 @@ using win32::kLblNameId;
 using win32::kPicNoteId;
 using win32::kPicture1Id;
 
-namespace {
-
-constexpr UINT kShowTopmostFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
-static_assert(kShowTopmostFlags == 0x0053);
-
-}  // namespace
-
 class FrmTindra final : public Form,
                         private PopupWindow,
                         private win32::TickTarget,
@@ -86,10 +79,10 @@ class FrmTindra final : public Form,
     tppY_ = 1440.0f / static_cast<float>(dpiY_);
     HINSTANCE instance = GetModuleHandleW(nullptr);
 
-    frame_.reset(CreateWindowExW(
-        WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, win32::kPopupClassName, win32::kPopupTitle,
-        WS_POPUP | WS_CLIPCHILDREN, 0, 0, ToWindowPixels(kPopupWidth, tppX_),
-        ToWindowPixels(kPopupMaxHeight, tppY_), nullptr, nullptr, instance, this));
+    frame_.reset(
+        CreateWindowExW(win32::kPopupFrameExStyle, win32::kPopupClassName, win32::kPopupTitle,
+                        win32::kPopupFrameStyle, 0, 0, ToWindowPixels(kPopupWidth, tppX_),
+                        ToWindowPixels(kPopupMaxHeight, tppY_), nullptr, nullptr, instance, this));
     if (!frame_) Raise(kErrWindowOperation);
     picture1_ = CreateControl(frame_.get(), kPicture1Id, kPicture1Box, true);
     picNote_ = CreateControl(picture1_, kPicNoteId, kPicNoteBox, false);
@@ -129,8 +122,7 @@ class FrmTindra final : public Form,
     const int cy = std::max(0, ToWindowPixels(height, tppY_));
     // Nothing is invalidated: the window's contents are drawn once, here, from the
     // prepared picture, instead of each control repainting its share of them.
-    if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy,
-                      SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE | SWP_NOREDRAW)) {
+    if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags)) {
       Raise(kErrWindowOperation);
     }
     DrawContents(cx, cy);
@@ -168,7 +160,7 @@ class FrmTindra final : public Form,
   void ShowTopmost() override {
     RequireWindow();
     // The one way the popup becomes visible; the result is deliberately not checked.
-    SetWindowPos(frame_.get(), HWND_TOPMOST, 0, 0, 0, 0, kShowTopmostFlags);
+    SetWindowPos(frame_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
   }
 
   // --- helpers ---

@@ -139,9 +139,7 @@ int ClickEveryPopup() {
 class BareWindow final : private PopupWindow {
  public:
   BareWindow() : core_(*this) {}
-  ~BareWindow() override {
-    if (window_) DestroyWindow(window_);
-  }
+  ~BareWindow() override = default;
   BareWindow(const BareWindow&) = delete;
   BareWindow& operator=(const BareWindow&) = delete;
 
@@ -173,16 +171,16 @@ class BareWindow final : private PopupWindow {
       return RegisterClassW(&wc) != 0;
     }();
     if (!registered) Raise(kErrWindowOperation);
-    window_ = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"TindraBenchBareWindow", L"",
-                              WS_POPUP, 0, 0, ToWindowPixels(kPopupWidth, tpp_),
-                              ToWindowPixels(kPopupMaxHeight, tpp_), nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    window_.reset(CreateWindowExW(win32::kPopupFrameExStyle, L"TindraBenchBareWindow", L"",
+                                  win32::kPopupFrameStyle, 0, 0, ToWindowPixels(kPopupWidth, tpp_),
+                                  ToWindowPixels(kPopupMaxHeight, tpp_), nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr));
     if (!window_) Raise(kErrWindowOperation);
     core_.Form_Load();
   }
   RECT Rect() const {
     RECT r{};
-    GetWindowRect(window_, &r);
+    GetWindowRect(window_.get(), &r);
     return r;
   }
   float Left() override { return FromWindowPixels(Rect().left, tpp_); }
@@ -191,10 +189,9 @@ class BareWindow final : private PopupWindow {
   float Height() override { return FromWindowPixels(Rect().bottom - Rect().top, tpp_); }
   void Move(float left, float top, float width, float height) override {
     const LONGLONG start = NowUs();
-    SetWindowPos(window_, nullptr, ToWindowPixels(left, tpp_), ToWindowPixels(top, tpp_),
+    SetWindowPos(window_.get(), nullptr, ToWindowPixels(left, tpp_), ToWindowPixels(top, tpp_),
                  std::max(0, ToWindowPixels(width, tpp_)),
-                 std::max(0, ToWindowPixels(height, tpp_)),
-                 SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+                 std::max(0, ToWindowPixels(height, tpp_)), win32::kPopupMoveFlags);
     run_.moveUs += NowUs() - start;
     if (phase_ == PopupTimer::tmrEffect1) ++run_.opening;
     if (phase_ == PopupTimer::tmrEffect2) ++run_.closing;
@@ -209,13 +206,12 @@ class BareWindow final : private PopupWindow {
     enabled_[TimerIndex(timer)] = enabled;
   }
   void ShowTopmost() override {
-    SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0,
-                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
   }
   void Unload() override { core_.Form_Unload(); }
 
   FrmTindraCore core_;
-  HWND window_ = nullptr;
+  win32::UniqueWindow window_;
   float tpp_ = win32::TwipsPerPixelY();
   bool enabled_[kPopupTimerCount] = {};
   PopupTimer phase_ = PopupTimer::tmrEffect1;
@@ -225,16 +221,15 @@ class BareWindow final : private PopupWindow {
 std::string MoveCost(std::istringstream& in) {
   int times = 20;
   in >> times;
-  BareWindow::Run total;
+  BareWindow::Run run;  // every run makes the same moves
+  LONGLONG moveUs = 0;
   for (int i = 0; i < times; ++i) {
-    const BareWindow::Run run = BareWindow().PlayLogin();
-    total.opening = run.opening;
-    total.closing = run.closing;
-    total.moveUs += run.moveUs;
+    run = BareWindow().PlayLogin();
+    moveUs += run.moveUs;
   }
-  const int moves = std::max(1, (total.opening + total.closing) * times);
-  return "movecost " + std::to_string(total.opening) + " " + std::to_string(total.closing) + " " +
-         std::to_string(static_cast<double>(total.moveUs) / moves);
+  const int moves = std::max(1, (run.opening + run.closing) * times);
+  return "movecost " + std::to_string(run.opening) + " " + std::to_string(run.closing) + " " +
+         std::to_string(static_cast<double>(moveUs) / moves);
 }
 
 class Bench {
