@@ -24,8 +24,6 @@ class TickSchedule {
 
   explicit TickSchedule(int32_t periodMs) : periodMs_(periodMs) {}
 
-  int32_t periodMs() const { return periodMs_; }
-
   // (Re)starts a timer: due `intervalMs` after `nowMs`. An interval of 0 or less
   // stops it, as such a platform timer cannot fire.
   void Arm(Key key, int32_t intervalMs, double nowMs);

@@ -46,7 +46,7 @@ class PopupTicker : public WindowBase<PopupTicker> {
   // over to a message of its own so that pokes waiting in the queue come first.
   std::deque<TickSchedule::Key> pending_;
   UniqueWindow window_;
-  bool ticking_ = false;  // inside OnSourceTick: reschedule once at its end
+  bool ticking_ = false;  // running ticks: the platform timer is reset once, after them
   int32_t sourceDelayMs_ = -1;
   double nextSourceTickMs_ = 0;
 };
