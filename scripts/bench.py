@@ -25,7 +25,6 @@ import os
 import select
 import shutil
 import socket
-import statistics
 import struct
 import subprocess
 import sys
