@@ -3,6 +3,9 @@
 # repository's .clang-format) makes of it. With --fix, formats them instead.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+command -v clang-format >/dev/null || { echo "format: clang-format is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
+command -v git >/dev/null && git rev-parse --git-dir >/dev/null 2>&1 ||
+  { echo "format: needs git and a git checkout to list the sources" >&2; exit 1; }
 mapfile -t files < <(git ls-files -- '*.cpp' '*.h' '*.c')
 if [ "${1:-}" = "--fix" ]; then
   clang-format -i "${files[@]}"

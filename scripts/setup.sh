@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the demo need on a Debian 12 machine.
+# Installs everything the build, the tests, the demo, the release and the benchmark need
+# on a Debian 12 machine (a minimal one included: nothing is assumed beyond apt).
 # Idempotent: returns at once when every package and the Korean locale are present.
+#   scripts/setup.sh [EXTRA_PACKAGE...]   (developer tools name theirs, e.g. debootstrap)
 set -euo pipefail
 
 PACKAGES=(
-  cmake make g++ clang libclang-rt-14-dev python3
+  cmake make g++ clang libclang-rt-14-dev python3 git clang-format
   googletest libgtest-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xauth x11-utils x11-xserver-utils imagemagick
   fonts-nanum locales iproute2 nginx
   osslsigncode openssl
+  "$@"
 )
 
 need_i386=0
@@ -48,8 +51,9 @@ if [ "${#missing[@]}" != 0 ] || [ "$need_i386" = 1 ]; then
     chmod 755 "$policy"
     trap 'rm -f "$policy"' EXIT
   fi
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Another apt run may hold the package lock for a while: wait for it, not fail.
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 if [ "$need_locale" = 1 ]; then
   echo "setup: generating the ko_KR.UTF-8 locale"

@@ -29,19 +29,22 @@ trap 'exit 130' INT TERM
 if [ "${TINDRA_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
   :
 else
-  display=""
-  for n in $(seq 91 199); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
-  done
-  [ -n "$display" ] || { echo "test-env: no free X display" >&2; exit 1; }
-  Xvfb ":$display" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display number itself and writes it to the pipe: a number can be
+  # held through an abstract socket that leaves no file in /tmp/.X11-unix to look for.
+  fifo=$(mktemp -u "${TMPDIR:-/tmp}/tindra-xvfb.XXXXXX")
+  mkfifo "$fifo" || { echo "test-env: cannot make $fifo" >&2; exit 1; }
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   xvfb_pid=$!
+  display=""
+  read -r -t 20 display <"$fifo" || true
+  rm -f "$fifo"
+  if [ -z "$display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "test-env: the private Xvfb did not start (no display number from it)" >&2
+    exit 1
+  fi
   export DISPLAY=":$display"
-  for _ in $(seq 1 100); do
-    xprop -root >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  xprop -root >/dev/null 2>&1 || { echo "test-env: Xvfb did not start" >&2; exit 1; }
+  xprop -root >/dev/null 2>&1 || { echo "test-env: cannot reach the private Xvfb on $DISPLAY" >&2; exit 1; }
+  kill -0 "$xvfb_pid" 2>/dev/null || { echo "test-env: the private Xvfb on $DISPLAY has ended" >&2; exit 1; }
   # A 1280 x 1024 screen with a 30-pixel taskbar at the bottom.
   xprop -root -format _NET_WORKAREA 32c -set _NET_WORKAREA 0,0,1280,994
 fi

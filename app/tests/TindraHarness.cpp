@@ -1,5 +1,12 @@
 #include "app/tests/TindraHarness.h"
 
+// winternl.h needs windows.h first.
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "common/win32/ansi.h"
 
 namespace tindra::test {
@@ -196,6 +203,86 @@ int CountWindowsOf(DWORD pid) {
   int n = static_cast<int>(e.found.size());
   for (HWND h : e.found) EnumChildWindows(h, &CountChildren, reinterpret_cast<LPARAM>(&n));
   return n;
+}
+
+// Wine keeps each process's GDI handle table where the process environment block
+// points (GdiSharedHandleTable): its live, non-stock entries are counted.
+long GdiObjectsOf(HANDLE process) {
+  if (DWORD n = GetGuiResources(process, GR_GDIOBJECTS)) return static_cast<long>(n);
+  PROCESS_BASIC_INFORMATION info{};
+  if (NtQueryInformationProcess(process, ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
+    return -1;
+  constexpr SIZE_T kPebGdiTableOffset = 0x94;  // 32-bit process environment block
+  DWORD table = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process,
+                         reinterpret_cast<const BYTE*>(info.PebBaseAddress) + kPebGdiTableOffset,
+                         &table, sizeof table, &got) ||
+      !table)
+    return -1;
+  // 0x10000 entries of 24 bytes: object, owner, unique (stock flag in bit 7 of its
+  // first byte), type, flags, user pointer.
+  constexpr size_t kEntries = 0x10000, kEntrySize = 24;
+  std::vector<BYTE> entries(kEntries * kEntrySize);
+  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<ULONG_PTR>(table)),
+                         entries.data(), entries.size(), &got) ||
+      got != entries.size())
+    return -1;
+  long live = 0;
+  for (size_t i = 0; i < kEntries; ++i) {
+    const BYTE* e = &entries[i * kEntrySize];
+    if (e[14] != 0 && !(e[12] & 0x80)) ++live;
+  }
+  return live;
+}
+
+// Wine's user handles are 0x20 + 2 * slot; a value whose upper word is 0 names the slot
+// whatever its generation, so every live window of any process is found this way.
+long UserObjectsOf(HANDLE process, DWORD pid) {
+  if (DWORD n = GetGuiResources(process, GR_USEROBJECTS)) return static_cast<long>(n);
+  long count = 0;
+  for (ULONG v = 0x20; v < 0x10000; v += 2) {
+    HWND h = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(v));
+    DWORD owner = 0;
+    if (IsWindow(h) && GetWindowThreadProcessId(h, &owner) && owner == pid) ++count;
+  }
+  return count;
+}
+
+long KernelHandlesOf(HANDLE process, DWORD pid) {
+  DWORD n = 0;
+  if (GetProcessHandleCount(process, &n) && n) return static_cast<long>(n);
+  struct Entry {  // one row of the system's handle list (information class 16)
+    ULONG ownerPid;
+    BYTE objectType, flags;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+  };
+  constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+  std::vector<BYTE> buffer(1 << 16);
+  for (;;) {
+    ULONG needed = 0;
+    NTSTATUS status = NtQuerySystemInformation(kSystemHandleInformation, buffer.data(),
+                                               static_cast<ULONG>(buffer.size()), &needed);
+    if (status == static_cast<NTSTATUS>(0xC0000004L) && buffer.size() < (64u << 20)) {
+      buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));  // length mismatch
+      continue;
+    }
+    if (status != 0) return -1;
+    break;
+  }
+  ULONG rows = 0;
+  std::memcpy(&rows, buffer.data(), sizeof rows);
+  const size_t first = sizeof(ULONG_PTR);  // the count, padded to the entries' alignment
+  if (rows > (buffer.size() - first) / sizeof(Entry)) return -1;
+  long count = 0;
+  for (ULONG i = 0; i < rows; ++i) {
+    Entry e;
+    std::memcpy(&e, buffer.data() + first + i * sizeof(Entry), sizeof e);
+    if (e.ownerPid == pid) ++count;
+  }
+  return count;
 }
 
 }  // namespace tindra::test

@@ -77,4 +77,17 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
 // Counts windows (top-level and children) of a process.
 int CountWindowsOf(DWORD pid);
 
+// Live GDI objects of another process, -1 when they cannot be read. GetGuiResources
+// gives them on Windows; Wine only has a stub returning 0, so there the process's own
+// GDI handle table is read.
+long GdiObjectsOf(HANDLE process);
+// Live USER objects of another process (`pid` is its id), -1 when they cannot be read.
+// Under Wine, the windows of the process found in the shared user handle table,
+// message-only windows included; an icon's images are GDI bitmaps, so a leaked icon
+// shows in the GDI count.
+long UserObjectsOf(HANDLE process, DWORD pid);
+// Open kernel handles of another process, -1 when they cannot be read. Wine's
+// GetProcessHandleCount succeeds with 0, so there the system's handle list is read.
+long KernelHandlesOf(HANDLE process, DWORD pid);
+
 }  // namespace tindra::test

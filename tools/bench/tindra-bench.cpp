@@ -14,8 +14,6 @@
 //                            (one login popup's sequence on a bare window, N times)
 //   quit
 #include <windows.h>
-// winternl.h needs windows.h first.
-#include <winternl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -70,47 +68,14 @@ std::vector<HWND> PopupsOf(DWORD pid) {
   return found.second;
 }
 
-// GDI objects of another process. GetGuiResources gives them on Windows; Wine only has
-// a stub returning 0, but keeps each process's GDI handle table where the process
-// environment block points (GdiSharedHandleTable): its live, non-stock entries are
-// counted. -1 when neither works.
-long GdiObjectsOf(HANDLE process) {
-  if (DWORD n = GetGuiResources(process, GR_GDIOBJECTS)) return static_cast<long>(n);
-  PROCESS_BASIC_INFORMATION info{};
-  if (NtQueryInformationProcess(process, ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
-    return -1;
-  constexpr SIZE_T kPebGdiTableOffset = 0x94;  // 32-bit process environment block
-  DWORD table = 0;
-  SIZE_T got = 0;
-  if (!ReadProcessMemory(process,
-                         reinterpret_cast<const BYTE*>(info.PebBaseAddress) + kPebGdiTableOffset,
-                         &table, sizeof table, &got) ||
-      !table)
-    return -1;
-  // 0x10000 entries of 24 bytes: object, owner, unique (stock flag in bit 7 of its
-  // first byte), type, flags, user pointer.
-  constexpr size_t kEntries = 0x10000, kEntrySize = 24;
-  std::vector<BYTE> entries(kEntries * kEntrySize);
-  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<ULONG_PTR>(table)),
-                         entries.data(), entries.size(), &got) ||
-      got != entries.size())
-    return -1;
-  long live = 0;
-  for (size_t i = 0; i < kEntries; ++i) {
-    const BYTE* e = &entries[i * kEntrySize];
-    if (e[14] != 0 && !(e[12] & 0x80)) ++live;
-  }
-  return live;
-}
-
 std::string Counts() {
   const DWORD pid = TindraPid();
   win32::UniqueHandle process(
       pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr);
   long gdi = -1, user = -1;
   if (process) {
-    gdi = GdiObjectsOf(process.get());
-    if (DWORD n = GetGuiResources(process.get(), GR_USEROBJECTS)) user = static_cast<long>(n);
+    gdi = test::GdiObjectsOf(process.get());
+    user = test::UserObjectsOf(process.get(), pid);
   }
   std::ostringstream out;
   out << "count popups=" << (pid ? PopupsOf(pid).size() : 0)
