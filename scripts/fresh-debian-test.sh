@@ -6,7 +6,9 @@
 # first time and takes about 20 minutes.
 #   scripts/fresh-debian-test.sh [TARGET...]     (default: test; needs root)
 # The minimal tree is made once and kept under build/fresh-debian/base; every run starts
-# from a fresh copy of it. Downloaded packages are kept in build/fresh-debian/apt-archives
+# from a fresh copy of it outside the project (/var/tmp), so that nothing walking the
+# project's folders meets the machine's /proc, /sys and /dev bound into it, and the copy
+# is removed once everything is unmounted. Downloaded packages are kept in build/fresh-debian/apt-archives
 # so that later runs install the same packages without fetching them again.
 # Exits with the target's status.
 set -uo pipefail
@@ -23,7 +25,6 @@ bash "$here/setup.sh" debootstrap || exit 1
 cache=$root/build/fresh-debian
 base=$cache/base
 archives=$cache/apt-archives
-tree=$cache/run
 commit=$(git -C "$root" rev-parse HEAD) || exit 1
 mkdir -p "$cache" "$archives/partial"
 
@@ -40,6 +41,7 @@ SOURCES
   touch "$base/.complete"
 fi
 
+tree=""
 mounted=()
 undo() {
   local i
@@ -47,6 +49,12 @@ undo() {
     umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}" 2>/dev/null
   done
   mounted=()
+  [ -n "$tree" ] || return 0
+  if grep -qF " $tree/" /proc/mounts; then
+    echo "fresh-debian: $tree still has mounts; left in place, unmount and remove it by hand" >&2
+  else
+    rm -rf --one-file-system "$tree"
+  fi
 }
 trap undo EXIT
 trap 'exit 130' INT TERM
@@ -55,13 +63,9 @@ bind() {
     { echo "fresh-debian: cannot bind $1 to $2" >&2; exit 1; }
 }
 
+tree=$(mktemp -d /var/tmp/tindra-fresh-debian.XXXXXX) || exit 1
 echo "fresh-debian: a fresh copy of the minimal tree in $tree"
-if mountpoint -q "$tree/proc" 2>/dev/null || grep -q " $tree/" /proc/mounts; then
-  echo "fresh-debian: something is still mounted under $tree; unmount it first" >&2
-  exit 1
-fi
-rm -rf "$tree"
-cp -a "$base" "$tree" || exit 1
+cp -a "$base/." "$tree/" || exit 1
 cp /etc/resolv.conf "$tree/etc/resolv.conf" 2>/dev/null || true
 git clone -q --no-hardlinks "$root" "$tree/root/tindra" && git -C "$tree/root/tindra" checkout -q "$commit" ||
   { echo "fresh-debian: cannot clone $commit" >&2; exit 1; }
