@@ -33,8 +33,4 @@ int32_t NextPopupY(int32_t bottom, int32_t& nSlot, int32_t popupCount) {
   return y;
 }
 
-int32_t PixelsToTwips(int32_t pixels, float twipsPerPixel) {
-  return ToInt32(static_cast<double>(pixels) * static_cast<double>(twipsPerPixel));
-}
-
 }  // namespace tindra

@@ -6,14 +6,10 @@
 #include <string_view>
 
 #include "common/popup_geometry.h"
+#include "common/twips.h"
 
 namespace tindra {
 
-// Popup geometry in screen twips. Popups are at most kPopupMaxHeight high and stand
-// in one column whose left edge is kPopupWidth + kPopupColumnGap left of the work
-// area's right edge; slots are kSlotPitch apart.
-inline constexpr int32_t kPopupColumnGap = 100;
-inline constexpr int32_t kSlotPitch = 1985;
 // A wrapped popup stands this far above slot 0.
 inline constexpr int32_t kWrapLift = 20;
 
@@ -33,9 +29,5 @@ DdeMessage ParseDdeMessage(std::u16string_view text);
 // (0 restarts the stack at slot 0). Updates nSlot. 32-bit checked arithmetic:
 // Overflow rather than a wrapped value.
 int32_t NextPopupY(int32_t bottom, int32_t& nSlot, int32_t popupCount);
-
-// A pixel coordinate in twips: the product in double precision, rounded to the
-// nearest integer with halves to even; Overflow outside the 32-bit range.
-int32_t PixelsToTwips(int32_t pixels, float twipsPerPixel);
 
 }  // namespace tindra

@@ -9,4 +9,9 @@ namespace tindra {
 inline constexpr int32_t kPopupWidth = 2685;
 inline constexpr int32_t kPopupMaxHeight = 1965;
 
+// Popups stand in one column whose left edge is kPopupWidth + kPopupColumnGap left of
+// the work area's right edge; stacking slots are kSlotPitch apart.
+inline constexpr int32_t kPopupColumnGap = 100;
+inline constexpr int32_t kSlotPitch = 1985;
+
 }  // namespace tindra

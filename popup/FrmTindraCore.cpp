@@ -36,15 +36,6 @@ int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
 
-int32_t ToWindowPixels(double twips, float twipsPerPixel) {
-  if (!(twipsPerPixel > 0.0f)) Raise(kErrInvalidCall);
-  return ToInt32(twips / static_cast<double>(twipsPerPixel));
-}
-
-float FromWindowPixels(int32_t pixels, float twipsPerPixel) {
-  return static_cast<float>(pixels) * twipsPerPixel;
-}
-
 void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                           const int32_t& nSY) {
   iPopupMode_ = iMode;

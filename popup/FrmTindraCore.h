@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/popup_geometry.h"
+#include "common/twips.h"
 
 namespace tindra {
 
@@ -67,12 +68,6 @@ inline constexpr PopupTimer TimerAt(size_t index) { return static_cast<PopupTime
 
 // Interval of each timer when the window is created (0: it cannot fire).
 int32_t InitialInterval(PopupTimer timer);
-
-// Window-system pixels <-> twips. Pixels are whole numbers: a twips value is divided by
-// the factor and rounded to the nearest pixel, halves to even (Overflow when it does
-// not fit); a pixel value times the factor gives single-precision twips.
-int32_t ToWindowPixels(double twips, float twipsPerPixel);
-float FromWindowPixels(int32_t pixels, float twipsPerPixel);
 
 // The operations the popup's code uses on its window. Geometry is read afresh on
 // every call, as the window system reports it.

@@ -107,30 +107,3 @@ TEST(NextPopupY, ArithmeticLeavingThe32BitRangeIsOverflow) {
   nSlot = INT32_MAX / 1000;
   EXPECT_THROW(NextPopupY(14910, nSlot, 3), AppError);
 }
-
-TEST(PixelsToTwips, WholeFactorsMultiplyExactly) {
-  EXPECT_EQ(PixelsToTwips(1280, 15.0f), 19200);
-  EXPECT_EQ(PixelsToTwips(994, 15.0f), 14910);
-  EXPECT_EQ(PixelsToTwips(0, 15.0f), 0);
-  EXPECT_EQ(PixelsToTwips(-3, 15.0f), -45);
-}
-
-TEST(PixelsToTwips, FractionalProductsRoundToNearestWithHalvesToEven) {
-  // 12.5 is exact in single precision: the products below end in exactly .5.
-  EXPECT_EQ(PixelsToTwips(1, 12.5f), 12);
-  EXPECT_EQ(PixelsToTwips(3, 12.5f), 38);
-  EXPECT_EQ(PixelsToTwips(5, 12.5f), 62);
-  EXPECT_EQ(PixelsToTwips(-1, 12.5f), -12);
-  // 1440 / 130 dpi = 11.0769...: 994 px is 11010.46 twips, 1280 px 14178.46.
-  EXPECT_EQ(PixelsToTwips(994, 1440.0f / 130.0f), 11010);
-  EXPECT_EQ(PixelsToTwips(1280, 1440.0f / 130.0f), 14178);
-  // 1440 / 144 dpi = 10 exactly; 1440 / 120 = 12 exactly.
-  EXPECT_EQ(PixelsToTwips(1023, 1440.0f / 144.0f), 10230);
-  EXPECT_EQ(PixelsToTwips(7, 1440.0f / 120.0f), 84);
-}
-
-TEST(PixelsToTwips, ProductsOutsideThe32BitRangeAreOverflow) {
-  EXPECT_THROW(PixelsToTwips(INT32_MAX, 15.0f), AppError);
-  EXPECT_THROW(PixelsToTwips(1, std::numeric_limits<float>::infinity()), AppError);
-  EXPECT_THROW(PixelsToTwips(1, std::numeric_limits<float>::quiet_NaN()), AppError);
-}

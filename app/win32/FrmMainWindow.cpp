@@ -5,6 +5,7 @@
 #include "common/errors.h"
 #include "common/numeric.h"
 #include "common/text.h"
+#include "common/twips.h"
 #include "common/win32/ansi.h"
 #include "common/win32/guard.h"
 #include "common/win32/program_path.h"
@@ -43,10 +44,6 @@ FrmMainWindow::~FrmMainWindow() {
   }
 }
 
-int FrmMainWindow::Pixels(int twips, float twipsPerPixel) const {
-  return ToInt32(static_cast<double>(twips) / static_cast<double>(twipsPerPixel));
-}
-
 void FrmMainWindow::Create() {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
@@ -64,7 +61,7 @@ void FrmMainWindow::Create() {
     Raise(kErrWindowOperation);
 
   const float tx = TwipsPerPixelX(), ty = TwipsPerPixelY();
-  RECT rc{0, 0, Pixels(kClientWidth, tx), Pixels(kClientHeight, ty)};
+  RECT rc{0, 0, ToWindowPixels(kClientWidth, tx), ToWindowPixels(kClientHeight, ty)};
   AdjustWindowRectEx(&rc, kFormStyle, FALSE, 0);
   // Created hidden and never shown: no taskbar button either.
   hwnd_ = CreateWindowExW(0, kFrmMainClass, WidePtr(std::u16string(FrmMain::kCaption)), kFormStyle,
@@ -75,14 +72,15 @@ void FrmMainWindow::Create() {
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   command1_ = CreateWindowExW(
       0, L"BUTTON", WidePtr(std::u16string(FrmMain::kButtonText)),
-      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, Pixels(kCommand1Left, tx),
-      Pixels(kCommand1Top, ty), Pixels(kCommand1Width, tx), Pixels(kCommand1Height, ty), hwnd_,
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, ToWindowPixels(kCommand1Left, tx),
+      ToWindowPixels(kCommand1Top, ty), ToWindowPixels(kCommand1Width, tx),
+      ToWindowPixels(kCommand1Height, ty), hwnd_,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCommand1Id)), instance_, nullptr);
-  lblDDE_ =
-      CreateWindowExW(0, L"STATIC", WidePtr(std::u16string(FrmMain::kLabelDesignText)),
-                      WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, Pixels(kLblLeft, tx),
-                      Pixels(kLblTop, ty), Pixels(kLblWidth, tx), Pixels(kLblHeight, ty), hwnd_,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLblDDEId)), instance_, nullptr);
+  lblDDE_ = CreateWindowExW(
+      0, L"STATIC", WidePtr(std::u16string(FrmMain::kLabelDesignText)),
+      WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, ToWindowPixels(kLblLeft, tx),
+      ToWindowPixels(kLblTop, ty), ToWindowPixels(kLblWidth, tx), ToWindowPixels(kLblHeight, ty),
+      hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLblDDEId)), instance_, nullptr);
   if (!command1_ || !lblDDE_) Raise(kErrWindowOperation);
   SendMessageW(command1_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SendMessageW(lblDDE_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);

@@ -49,7 +49,6 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
  private:
   friend class WindowBase<FrmMainWindow>;
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-  int Pixels(int twips, float twipsPerPixel) const;
 
   HINSTANCE instance_;
   FrmMain form_;

@@ -62,17 +62,6 @@ TEST(PopupLookTest, EveryOtherModeIsAPlainGreenNotice) {
   }
 }
 
-TEST(PixelConversionTest, RoundsToNearestPixelHalvesToEven) {
-  EXPECT_EQ(ToWindowPixels(2685, 15.0f), 179);
-  EXPECT_EQ(ToWindowPixels(337.5, 15.0f), 22);  // 22.5
-  EXPECT_EQ(ToWindowPixels(352.5, 15.0f), 24);  // 23.5
-  EXPECT_EQ(ToWindowPixels(-50, 15.0f), -3);    // -3.33
-  EXPECT_EQ(ToWindowPixels(2685, 12.0f), 224);  // 223.75 at 120 dpi
-  EXPECT_EQ(ToWindowPixels(2685, 10.0f), 268);  // 268.5 at 144 dpi
-  EXPECT_FLOAT_EQ(FromWindowPixels(179, 15.0f), 2685.0f);
-  EXPECT_THROW(ToWindowPixels(1e12, 15.0f), AppError);
-}
-
 // ---- Start ----
 
 TEST_F(PopupTest, StartLoadsTheWindowAndCountsIt) {
