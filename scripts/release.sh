@@ -77,20 +77,19 @@ done
 # The public keys (DER, as hex) of the certificates in a program's signature; nothing
 # when it has none.
 signature_keys() {
-  local sig
-  sig=$(mktemp)
-  if osslsigncode extract-signature -in "$1" -out "$sig" >/dev/null 2>&1; then
-    openssl pkcs7 -inform DER -in "$sig" -print_certs 2>/dev/null |
-      awk '/-----BEGIN CERTIFICATE-----/ { n++ } { print > ("'"$sig"'." n) }'
-    for c in "$sig".*; do
+  local tmp c
+  tmp=$(mktemp -d)
+  if osslsigncode extract-signature -in "$1" -out "$tmp/sig" >/dev/null 2>&1; then
+    openssl pkcs7 -inform DER -in "$tmp/sig" -print_certs 2>/dev/null |
+      awk -v dir="$tmp" '/-----BEGIN CERTIFICATE-----/ { n++ } n { print > (dir "/cert" n) }'
+    for c in "$tmp"/cert*; do
       [ -f "$c" ] || continue
       openssl x509 -in "$c" -noout -pubkey 2>/dev/null | openssl pkey -pubin -outform DER 2>/dev/null |
         od -An -v -tx1 | tr -d ' \n'
       printf '\n'
-      rm -f "$c"
     done
   fi
-  rm -f "$sig"
+  rm -rf "$tmp"
 }
 
 # Only what ships carries the publisher's key: the three programs must, and no other
