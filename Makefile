@@ -5,10 +5,18 @@ REVISION ?= 27
 UPDATE_HOST ?= 127.0.0.1
 DIST ?= $(CURDIR)/dist
 JOBS ?= $(shell nproc)
-# The publisher's code-signing certificate and key (PEM); without them the Windows
-# build signs with a development key pair of its own (build/win/signing/).
+# The publisher's code-signing certificate and key (PEM). They sign the three programs
+# that ship, nothing else: every other program (tests, tools, test copies) is signed
+# with a development key pair the build makes (build/win/signing/), and so are the
+# shipped three when no publisher's key is given.
 SIGNING_CERT ?=
 SIGNING_KEY ?=
+# Further certificates (PEM, separated by spaces) whose public keys the shipped
+# programs trust besides their signer's: the publisher's next key (see README.md,
+# "Moving to a new signing key").
+TRUSTED_CERTS ?=
+empty :=
+space := $(empty) $(empty)
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
   -DTINDRA_NATIVE_BUILD=$(abspath $(BUILD))/native
 
@@ -27,7 +35,8 @@ win: setup
 	@cmake -S . -B $(BUILD)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) \
 	  -DTINDRA_SIGNING_CERT=$(if $(SIGNING_CERT),$(abspath $(SIGNING_CERT))) \
-	  -DTINDRA_SIGNING_KEY=$(if $(SIGNING_KEY),$(abspath $(SIGNING_KEY))) >/dev/null
+	  -DTINDRA_SIGNING_KEY=$(if $(SIGNING_KEY),$(abspath $(SIGNING_KEY))) \
+	  "-DTINDRA_TRUSTED_CERTS=$(subst $(space),;,$(strip $(abspath $(TRUSTED_CERTS))))" >/dev/null
 	@cmake --build $(BUILD)/win -j$(JOBS)
 
 test: all
@@ -37,10 +46,12 @@ run: all
 	@REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) bash scripts/demo.sh $(BUILD) $(DIST)
 
 # The zip for users and the update server's tree, in dist/. SIGNING_CERT and SIGNING_KEY
-# (the publisher's) are handed to the build; without them it signs with its development key.
+# (the publisher's) are handed to the build, with TRUSTED_CERTS; without them it signs
+# with its development key.
 release:
 	@BUILD=$(BUILD) DIST=$(DIST) REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) \
-	  SIGNING_CERT=$(SIGNING_CERT) SIGNING_KEY=$(SIGNING_KEY) MAKE=$(MAKE) bash scripts/release.sh
+	  SIGNING_CERT=$(SIGNING_CERT) SIGNING_KEY=$(SIGNING_KEY) TRUSTED_CERTS="$(TRUSTED_CERTS)" \
+	  MAKE=$(MAKE) bash scripts/release.sh
 
 # Figures, not a pass or fail: see "Measuring it" in the README. BENCH_ARGS adds options
 # of scripts/bench.py (--exe, --label, --singles, --idle-seconds, --many).

@@ -1,18 +1,20 @@
 # Builds Tindra.exe. Included by app/CMakeLists.txt; other folders may include it too
 # (include(${TINDRA_SOURCE_ROOT}/app/TindraProgram.cmake)) to build a second copy.
 #
-# tindra_add_program(<target> <revision> [OUTPUT_DIRECTORY <dir>] [HOST <host>])
+# tindra_add_program(<target> <revision> [SHIPS] [OUTPUT_DIRECTORY <dir>] [HOST <host>])
 #   A signed copy of the program built from the shared sources with its own revision
 #   and update server: the version block reads "1.00.<revision, 4 digits>" and
 #   FILEVERSION 1,0,0,<revision>; HOST (default: the build's TINDRA_UPDATE_HOST) is
 #   where its start-up update connects. The file is always named Tindra.exe (its DDE
 #   service name); it goes to <dir>, by default ${CMAKE_BINARY_DIR}/programs/<target>.
+#   SHIPS: the copy users get, signed with the publisher's key; every other copy is
+#   signed with the development key (cmake/signing.cmake).
 #   Example: tindra_add_program(Tindra28 28) gives programs/Tindra28/Tindra.exe.
 include_guard(GLOBAL)
 
 function(tindra_add_program target revision)
   set(app ${TINDRA_SOURCE_ROOT}/app)
-  cmake_parse_arguments(P "" "OUTPUT_DIRECTORY;HOST" "" ${ARGN})
+  cmake_parse_arguments(P "SHIPS" "OUTPUT_DIRECTORY;HOST" "" ${ARGN})
   if(NOT P_HOST)
     set(P_HOST ${TINDRA_UPDATE_HOST})
   endif()
@@ -46,5 +48,9 @@ function(tindra_add_program target revision)
                         RUNTIME_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY})
   set_property(TARGET ${target} APPEND PROPERTY OBJECT_DEPENDS ${P_BELL_ICON} ${P_MANIFEST})
   tindra_delay_load(${target})
-  tindra_sign(${target})
+  if(P_SHIPS)
+    tindra_sign(${target} SHIPS)
+  else()
+    tindra_sign(${target})
+  endif()
 endfunction()

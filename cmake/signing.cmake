@@ -1,22 +1,61 @@
-# Authenticode signing of the Windows programs with osslsigncode (SHA-256).
+# Authenticode signing of the Windows programs with osslsigncode (SHA-256), and the
+# public keys each program trusts.
 #
 # TINDRA_SIGNING_CERT / TINDRA_SIGNING_KEY: the publisher's certificate and private
-# key (PEM). Without them a development key pair is made once under the build folder
-# and used instead; its programs trust only each other.
+# key (PEM). They sign only the programs that ship (tindra_sign(... SHIPS)); without
+# them those are signed with the development key too.
+# TINDRA_TRUSTED_CERTS: further certificates (PEM, a list) whose public keys the
+# shipped programs trust besides their own signer's: the publisher's next key, so
+# that this release accepts the next one signed with it.
 #
-# tindra_sign(<target>): signs the target's file in place after every link. Call it
-# before tindra_dist, so that the copy in dist/ is the signed file.
+# Every other program (tests, probes, tools, test copies of the shipped ones) is
+# signed with the development key pair, made once under the build folder, in every
+# build; they trust their own signer and the test-only next key (next-test-*.pem,
+# with which the Wine tests sign a key rollover).
+#
+# tindra_sign(<target> [SHIPS]): signs the target's file in place after every link
+# and builds in the keys it trusts. Call it before tindra_dist, so that the copy in
+# dist/ is the signed file.
 include_guard(GLOBAL)
 
 set(TINDRA_SIGNING_CERT "" CACHE FILEPATH "Code-signing certificate (PEM)")
 set(TINDRA_SIGNING_KEY "" CACHE FILEPATH "Private key of the code-signing certificate (PEM)")
+set(TINDRA_TRUSTED_CERTS "" CACHE STRING
+    "Certificates (PEM, ;-separated) whose keys the shipped programs trust besides their signer's")
 
 find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+find_program(OPENSSL openssl REQUIRED)
+
+set(_tindra_signing_dir ${CMAKE_BINARY_DIR}/signing)
+file(MAKE_DIRECTORY ${_tindra_signing_dir})
+
+# A self-signed code-signing key pair <name>-cert.pem / <name>-key.pem, made once.
+function(_tindra_key_pair name subject)
+  set(cert ${_tindra_signing_dir}/${name}-cert.pem)
+  set(key ${_tindra_signing_dir}/${name}-key.pem)
+  if(EXISTS ${cert} AND EXISTS ${key})
+    return()
+  endif()
+  execute_process(
+    COMMAND ${OPENSSL} req -x509 -newkey rsa:3072 -nodes -keyout ${key} -out ${cert}
+            -days 3650 -subj "/CN=${subject}" -addext "extendedKeyUsage=codeSigning"
+    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "signing: could not create the key pair ${name} in ${_tindra_signing_dir}")
+  endif()
+  file(CHMOD ${key} PERMISSIONS OWNER_READ OWNER_WRITE)
+  message(STATUS "signing: created the key pair ${name} in ${_tindra_signing_dir}")
+endfunction()
+
+_tindra_key_pair(dev "Tindra development build")
+_tindra_key_pair(next-test "Tindra test of a key rollover")
+set(TINDRA_DEV_CERT ${_tindra_signing_dir}/dev-cert.pem)
+set(TINDRA_DEV_KEY ${_tindra_signing_dir}/dev-key.pem)
 
 if(TINDRA_SIGNING_CERT AND TINDRA_SIGNING_KEY)
-  set(_tindra_cert ${TINDRA_SIGNING_CERT})
-  set(_tindra_key ${TINDRA_SIGNING_KEY})
-  foreach(f ${_tindra_cert} ${_tindra_key})
+  set(TINDRA_SHIPPING_CERT ${TINDRA_SIGNING_CERT})
+  set(TINDRA_SHIPPING_KEY ${TINDRA_SIGNING_KEY})
+  foreach(f ${TINDRA_SHIPPING_CERT} ${TINDRA_SHIPPING_KEY})
     if(NOT EXISTS ${f})
       message(FATAL_ERROR "signing: ${f} does not exist")
     endif()
@@ -24,34 +63,75 @@ if(TINDRA_SIGNING_CERT AND TINDRA_SIGNING_KEY)
 elseif(TINDRA_SIGNING_CERT OR TINDRA_SIGNING_KEY)
   message(FATAL_ERROR "signing: give both TINDRA_SIGNING_CERT and TINDRA_SIGNING_KEY, or neither")
 else()
-  set(_dir ${CMAKE_BINARY_DIR}/signing)
-  set(_tindra_cert ${_dir}/dev-cert.pem)
-  set(_tindra_key ${_dir}/dev-key.pem)
-  if(NOT EXISTS ${_tindra_cert} OR NOT EXISTS ${_tindra_key})
-    find_program(OPENSSL openssl REQUIRED)
-    file(MAKE_DIRECTORY ${_dir})
-    execute_process(
-      COMMAND ${OPENSSL} req -x509 -newkey rsa:3072 -nodes -keyout ${_tindra_key}
-              -out ${_tindra_cert} -days 3650 -subj "/CN=Tindra development build"
-              -addext "extendedKeyUsage=codeSigning"
-      RESULT_VARIABLE _rc OUTPUT_QUIET ERROR_QUIET)
-    if(NOT _rc EQUAL 0)
-      message(FATAL_ERROR "signing: could not create the development key pair in ${_dir}")
-    endif()
-    file(CHMOD ${_tindra_key} PERMISSIONS OWNER_READ OWNER_WRITE)
-    message(STATUS "signing: created a development key pair in ${_dir}")
-  endif()
+  set(TINDRA_SHIPPING_CERT ${TINDRA_DEV_CERT})
+  set(TINDRA_SHIPPING_KEY ${TINDRA_DEV_KEY})
 endif()
-set(TINDRA_SIGNING_CERT_IN_USE ${_tindra_cert})
-set(TINDRA_SIGNING_KEY_IN_USE ${_tindra_key})
+
+# <out>.c: the table of update/win32/TrustedKeys.h holding the public keys of `certs`,
+# taken out by openssl as DER SubjectPublicKeyInfo. Rewritten only when it changes.
+function(_tindra_key_table out)
+  set(blobs "")
+  set(entries "")
+  set(n 0)
+  foreach(cert ${ARGN})
+    if(NOT EXISTS ${cert})
+      message(FATAL_ERROR "signing: trusted certificate ${cert} does not exist")
+    endif()
+    set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${cert})
+    set(der ${_tindra_signing_dir}/key-${n}.der)
+    execute_process(COMMAND ${OPENSSL} x509 -in ${cert} -noout -pubkey
+                    COMMAND ${OPENSSL} pkey -pubin -outform DER -out ${der}
+                    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(NOT rc EQUAL 0 OR NOT EXISTS ${der})
+      message(FATAL_ERROR "signing: no public key could be read from ${cert}")
+    endif()
+    file(READ ${der} hex HEX)
+    file(REMOVE ${der})
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    string(APPEND blobs "/* ${cert} */\nstatic const unsigned char key${n}[] = {${bytes}};\n")
+    string(APPEND entries "  {key${n}, sizeof key${n}},\n")
+    math(EXPR n "${n} + 1")
+  endforeach()
+  file(WRITE ${out}.new
+       "/* Generated by cmake/signing.cmake. */\n#include \"update/win32/TrustedKeys.h\"\n\n"
+       "${blobs}\nconst struct tindra_key_blob tindra_further_trusted_keys[] = {\n"
+       "${entries}  {NULL, 0},\n};\n")
+  configure_file(${out}.new ${out} COPYONLY)
+  file(REMOVE ${out}.new)
+endfunction()
+
+_tindra_key_table(${_tindra_signing_dir}/trusted_keys_shipping.c ${TINDRA_TRUSTED_CERTS})
+_tindra_key_table(${_tindra_signing_dir}/trusted_keys_test.c ${_tindra_signing_dir}/next-test-cert.pem)
+
+# What each kind of program is signed with; a program signs again when that changes.
+foreach(kind shipping dev)
+  string(TOUPPER ${kind} K)
+  set(stamp ${_tindra_signing_dir}/${kind}-signer.txt)
+  file(WRITE ${stamp}.new "${TINDRA_${K}_CERT}\n${TINDRA_${K}_KEY}\n")
+  configure_file(${stamp}.new ${stamp} COPYONLY)
+  file(REMOVE ${stamp}.new)
+endforeach()
 
 function(tindra_sign target)
+  cmake_parse_arguments(S "SHIPS" "" "" ${ARGN})
+  if(S_SHIPS)
+    set(cert ${TINDRA_SHIPPING_CERT})
+    set(key ${TINDRA_SHIPPING_KEY})
+    set(stamp ${_tindra_signing_dir}/shipping-signer.txt)
+    set(keys ${_tindra_signing_dir}/trusted_keys_shipping.c)
+  else()
+    set(cert ${TINDRA_DEV_CERT})
+    set(key ${TINDRA_DEV_KEY})
+    set(stamp ${_tindra_signing_dir}/dev-signer.txt)
+    set(keys ${_tindra_signing_dir}/trusted_keys_test.c)
+  endif()
+  target_sources(${target} PRIVATE ${keys})
+  target_include_directories(${target} PRIVATE ${TINDRA_SOURCE_ROOT})
   set(file $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${OSSLSIGNCODE} sign -certs ${TINDRA_SIGNING_CERT_IN_USE}
-            -key ${TINDRA_SIGNING_KEY_IN_USE} -h sha256 -n Tindra -in ${file} -out ${file}.signed
+    COMMAND ${OSSLSIGNCODE} sign -certs ${cert} -key ${key} -h sha256 -n Tindra
+            -in ${file} -out ${file}.signed
     COMMAND ${CMAKE_COMMAND} -E rename ${file}.signed ${file}
     VERBATIM)
-  # A new key signs again.
-  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TINDRA_SIGNING_CERT_IN_USE})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${cert} ${stamp})
 endfunction()

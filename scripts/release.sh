@@ -4,9 +4,12 @@
 #                                     with README.txt
 #   DIST/update-server/               the tree to copy to the update server
 # Settings come from the environment, as the Makefile passes them: BUILD, DIST,
-# REVISION, UPDATE_HOST, and SIGNING_CERT with SIGNING_KEY (the publisher's signing
-# certificate and key, handed through to the build). Without them the build signs
-# with its development key and this script says so. No key file is ever copied.
+# REVISION, UPDATE_HOST, SIGNING_CERT with SIGNING_KEY (the publisher's signing
+# certificate and key, handed through to the build) and TRUSTED_CERTS (the
+# publisher's next certificates, trusted by the shipped programs). Without a key the
+# build signs with its development key and this script says so. With one, the
+# release is refused unless the three shipped programs carry it and no other program
+# of the build does. No key file is ever copied.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -18,6 +21,7 @@ revision=${REVISION:-27}
 host=${UPDATE_HOST:-127.0.0.1}
 cert=${SIGNING_CERT:-}
 key=${SIGNING_KEY:-}
+trusted=${TRUSTED_CERTS:-}
 
 say() { printf 'release: %s\n' "$*"; }
 fail() { printf 'release: %s\n' "$*" >&2; exit 1; }
@@ -46,9 +50,16 @@ else
   say "building revision $revision for update host $host"
   warn_dev_key "will be"
 fi
+trusted_abs=()
+for c in $trusted; do
+  [ -r "$c" ] || fail "cannot read the trusted certificate $c"
+  openssl x509 -in "$c" -noout 2>/dev/null || fail "$c is not a PEM certificate"
+  trusted_abs+=("$(realpath "$c")")
+  say "the shipped programs will also trust the key of $c"
+done
 
 "${MAKE:-make}" --no-print-directory all BUILD="$build" DIST="$dist" REVISION="$revision" \
-  UPDATE_HOST="$host" "${signing[@]}"
+  UPDATE_HOST="$host" "${signing[@]}" TRUSTED_CERTS="${trusted_abs[*]}"
 
 programs=$dist/Tindra
 names=(Tindra.exe Vantorel.exe Pellmora.exe)
@@ -62,6 +73,54 @@ for f in "${names[@]}"; do
   got=$({ "$verinfo" "$programs/$f" 2>/dev/null || true; } | sed -n 's/^FileVersion: //p')
   [ "$got" = "$version" ] || fail "$programs/$f has file version '${got:-none}', not $version"
 done
+
+# The public keys (DER, as hex) of the certificates in a program's signature; nothing
+# when it has none.
+signature_keys() {
+  local tmp c
+  tmp=$(mktemp -d)
+  if osslsigncode extract-signature -in "$1" -out "$tmp/sig" >/dev/null 2>&1; then
+    openssl pkcs7 -inform DER -in "$tmp/sig" -print_certs 2>/dev/null |
+      awk -v dir="$tmp" '/-----BEGIN CERTIFICATE-----/ { n++ } n { print > (dir "/cert" n) }'
+    for c in "$tmp"/cert*; do
+      [ -f "$c" ] || continue
+      openssl x509 -in "$c" -noout -pubkey 2>/dev/null | openssl pkey -pubin -outform DER 2>/dev/null |
+        od -An -v -tx1 | tr -d ' \n'
+      printf '\n'
+    done
+  fi
+  rm -rf "$tmp"
+}
+
+# Only what ships carries the publisher's key: the three programs must, and no other
+# program the build made (tests, tools, test copies of the three) may, since any of
+# them that leaked would be trusted by every installed Tindra.
+if [ -n "$cert" ]; then
+  publisher=$(openssl x509 -in "$cert" -noout -pubkey | openssl pkey -pubin -outform DER |
+    od -An -v -tx1 | tr -d ' \n')
+  [ -n "$publisher" ] || fail "no public key could be read from $cert"
+  for f in "${names[@]}"; do
+    signature_keys "$programs/$f" | grep -qx "$publisher" ||
+      fail "$programs/$f is not signed with the key of $cert; nothing was published"
+  done
+  leaked=()
+  while IFS= read -r -d '' f; do
+    shipped=no
+    for s in "${names[@]}"; do
+      if cmp -s "$f" "$programs/$s"; then shipped=yes; fi
+    done
+    [ "$shipped" = yes ] && continue
+    if signature_keys "$f" | grep -qx "$publisher"; then leaked+=("$f"); fi
+  done < <(find "$build/win" "$dist" \( -path "$dist/update-server" -o -path "$build/release" \) \
+    -prune -o -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+  if [ "${#leaked[@]}" != 0 ]; then
+    rm -rf "$dist/update-server" "$dist"/Tindra-*-win32.zip
+    printf 'release: these programs do not ship but carry the publisher'"'"'s key:\n' >&2
+    printf '  %s\n' "${leaked[@]}" >&2
+    fail "nothing was published; sign them with the development key (tindra_sign without SHIPS)"
+  fi
+  say "only the three shipped programs carry the publisher's key"
+fi
 
 # Who signed the programs, as osslsigncode reads it (no trust decision is made here).
 signer_of() {

@@ -30,10 +30,75 @@ TEST(ProgramTrust, SameSignerWantsOneKeyAndSoundSignaturesOnBothSides) {
       {"checking program unsigned", {S::kNoSignature, ""}, {S::kValid, "K"}, false},
       {"checking program tampered", {S::kBadDigest, "K"}, {S::kValid, "K"}, false},
       {"keys not named", {S::kValid, ""}, {S::kValid, ""}, false},
+      {"expired certificate, same key", {S::kValid, "K"}, {S::kExpired, "K"}, true},
+      {"checking program's certificate expired", {S::kExpired, "K"}, {S::kValid, "K"}, true},
+      {"expired certificate, another key", {S::kValid, "K"}, {S::kExpired, "L"}, false},
+      {"the next key, built in", {S::kValid, "K", {"N"}}, {S::kValid, "N"}, true},
+      {"the next key, private root",
+       {S::kUntrustedRoot, "K", {"N"}},
+       {S::kUntrustedRoot, "N"},
+       true},
+      {"neither own nor next key", {S::kValid, "K", {"N"}}, {S::kValid, "L"}, false},
+      {"next key, file tampered", {S::kValid, "K", {"N"}}, {S::kBadDigest, "N"}, false},
+      {"next key, checking program unsigned",
+       {S::kNoSignature, "", {"N"}},
+       {S::kValid, "N"},
+       false},
+      {"an empty built-in key names nothing", {S::kValid, "K", {""}}, {S::kValid, ""}, false},
+      {"keys the file claims to trust count for nothing",
+       {S::kValid, "K"},
+       {S::kValid, "L", {"K"}},
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(SameSigner(row.self, row.file), row.trusted);
+  }
+}
+
+// How the platform's answers are read. Wine reports neither an untrusted root nor
+// an expiry, so these rows stand for what Windows answers.
+TEST(ProgramTrust, StatusOfCheckKeepsAKeyWhoseCertificateOnlyExpiredOrIsUnrooted) {
+  namespace r = trust_result;
+  std::vector<uint32_t> sound(40, 0);  // every step of the platform's table passed
+  std::vector<uint32_t> sigFault = sound;
+  sigFault[33] = r::kBadDigest;  // the signature step found the file changed
+  std::vector<uint32_t> objFault = sound;
+  objFault[32] = 0x80092009;  // the signed message could not be decoded
+  const std::vector<uint32_t> none;
+  const std::vector<uint32_t> shortTable(33, 0);  // no entry for the signature step
+  struct Row {
+    const char* what;
+    uint32_t result;
+    const std::vector<uint32_t>& steps;
+    S status;
+  };
+  const Row rows[] = {
+      {"valid", r::kOk, none, S::kValid},
+      {"expired certificate", r::kExpired, sound, S::kExpired},
+      {"certificate outside its issuer's period", r::kValidityPeriodNesting, sound, S::kExpired},
+      {"expired, signature step failed", r::kExpired, sigFault, S::kBadSignature},
+      {"expired, message not loaded", r::kExpired, objFault, S::kBadSignature},
+      {"expired, no step table", r::kExpired, none, S::kBadSignature},
+      {"expired, table too short", r::kExpired, shortTable, S::kBadSignature},
+      {"untrusted root", r::kUntrustedRoot, sound, S::kUntrustedRoot},
+      {"chain not built", r::kChaining, sound, S::kUntrustedRoot},
+      {"test root", r::kUntrustedTestRoot, sound, S::kUntrustedRoot},
+      {"untrusted root, signature step failed", r::kUntrustedRoot, sigFault, S::kBadSignature},
+      {"untrusted root, no step table", r::kUntrustedRoot, none, S::kBadSignature},
+      {"no signature", r::kNoSignature, none, S::kNoSignature},
+      {"not a signable file", r::kSubjectFormUnknown, none, S::kNoSignature},
+      {"no provider", r::kProviderUnknown, none, S::kNoSignature},
+      {"bad digest", r::kBadDigest, sound, S::kBadDigest},
+      {"revoked (CERT_E_REVOKED)", 0x800B010C, sound, S::kBadSignature},
+      {"explicitly distrusted (TRUST_E_EXPLICIT_DISTRUST)", 0x800B0111, sound, S::kBadSignature},
+      {"not for code signing (CERT_E_WRONG_USAGE)", 0x800B0110, sound, S::kBadSignature},
+      {"certificate signature bad (TRUST_E_CERT_SIGNATURE)", 0x80096004, sound, S::kBadSignature},
+      {"any other failure", 0x80004005, sound, S::kBadSignature},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(StatusOfCheck(row.result, row.steps), row.status);
   }
 }
 

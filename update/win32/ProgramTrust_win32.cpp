@@ -14,29 +14,28 @@
 #include "common/win32/program_path.h"
 #include "fileutil/modFile.h"
 #include "fileutil/pe_version.h"
+#include "update/win32/TrustedKeys.h"
 
 namespace tindra::win32 {
 
 namespace {
 
-SignatureStatus StatusOf(LONG result) {
-  switch (static_cast<HRESULT>(result)) {
-    case S_OK:
-      return SignatureStatus::kValid;
-    // A private (development) key: the certificate does not chain to a trusted root.
-    case CERT_E_UNTRUSTEDROOT:
-    case CERT_E_CHAINING:
-      return SignatureStatus::kUntrustedRoot;
-    case TRUST_E_NOSIGNATURE:
-    case TRUST_E_SUBJECT_FORM_UNKNOWN:
-    case TRUST_E_PROVIDER_UNKNOWN:
-      return SignatureStatus::kNoSignature;
-    case TRUST_E_BAD_DIGEST:
-      return SignatureStatus::kBadDigest;
-    default:
-      return SignatureStatus::kBadSignature;
-  }
-}
+// The portable mapping names the platform's answers by value.
+static_assert(trust_result::kProviderUnknown == static_cast<uint32_t>(TRUST_E_PROVIDER_UNKNOWN));
+static_assert(trust_result::kSubjectFormUnknown ==
+              static_cast<uint32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN));
+static_assert(trust_result::kNoSignature == static_cast<uint32_t>(TRUST_E_NOSIGNATURE));
+static_assert(trust_result::kExpired == static_cast<uint32_t>(CERT_E_EXPIRED));
+static_assert(trust_result::kValidityPeriodNesting ==
+              static_cast<uint32_t>(CERT_E_VALIDITYPERIODNESTING));
+static_assert(trust_result::kUntrustedRoot == static_cast<uint32_t>(CERT_E_UNTRUSTEDROOT));
+static_assert(trust_result::kChaining == static_cast<uint32_t>(CERT_E_CHAINING));
+static_assert(trust_result::kUntrustedTestRoot == static_cast<uint32_t>(CERT_E_UNTRUSTEDTESTROOT));
+static_assert(trust_result::kBadDigest == static_cast<uint32_t>(TRUST_E_BAD_DIGEST));
+static_assert(trust_result::kSignatureSteps[0] == TRUSTERROR_STEP_FINAL_WVTINIT &&
+              trust_result::kSignatureSteps[1] == TRUSTERROR_STEP_FINAL_INITPROV &&
+              trust_result::kSignatureSteps[2] == TRUSTERROR_STEP_FINAL_OBJPROV &&
+              trust_result::kSignatureSteps[3] == TRUSTERROR_STEP_FINAL_SIGPROV);
 
 // The verification state WinVerifyTrust keeps between its verify and close calls.
 class TrustState {
@@ -74,29 +73,42 @@ class TrustState {
   LONG result_ = 0;
 };
 
-// True when the steps that load the signed message and check its signature and
-// the file's digest found no fault: an untrusted root is then the only one.
-bool SignatureStepsSound(const CRYPT_PROVIDER_DATA& provider) {
-  if (!provider.padwTrustStepErrors || provider.cdwTrustStepErrors <= TRUSTERROR_STEP_FINAL_SIGPROV)
-    return false;
-  for (DWORD step : {TRUSTERROR_STEP_FINAL_WVTINIT, TRUSTERROR_STEP_FINAL_INITPROV,
-                     TRUSTERROR_STEP_FINAL_OBJPROV, TRUSTERROR_STEP_FINAL_SIGPROV}) {
-    if (provider.padwTrustStepErrors[step] != 0) return false;
-  }
-  return true;
-}
-
-// The signing certificate's public key: its algorithm and key bits.
-std::string SignerKey(CRYPT_PROVIDER_DATA* provider) {
-  CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
-  CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
-  if (!cert || !cert->pCert || !cert->pCert->pCertInfo) return {};
-  const CERT_PUBLIC_KEY_INFO& key = cert->pCert->pCertInfo->SubjectPublicKeyInfo;
+// A public key as the trust rule compares it: its algorithm and key bits.
+std::string KeyText(const CERT_PUBLIC_KEY_INFO& key) {
   if (!key.Algorithm.pszObjId || !key.PublicKey.pbData || key.PublicKey.cbData == 0) return {};
   std::string out = key.Algorithm.pszObjId;
   out.push_back('\0');
   out.append(reinterpret_cast<const char*>(key.PublicKey.pbData), key.PublicKey.cbData);
   return out;
+}
+
+// The signing certificate's public key.
+std::string SignerKey(CRYPT_PROVIDER_DATA* provider) {
+  CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+  if (!cert || !cert->pCert || !cert->pCert->pCertInfo) return {};
+  return KeyText(cert->pCert->pCertInfo->SubjectPublicKeyInfo);
+}
+
+// The further keys compiled into this program (DER SubjectPublicKeyInfo, made from
+// certificates at build time), decoded by the platform into KeyText's form. A key
+// that does not decode is left out.
+std::vector<std::string> CompiledTrustedKeys() {
+  std::vector<std::string> keys;
+  for (const tindra_key_blob* k = tindra_further_trusted_keys; k->der; ++k) {
+    CERT_PUBLIC_KEY_INFO* info = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, k->der,
+                             static_cast<DWORD>(k->size), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info,
+                             &size) ||
+        !info) {
+      continue;
+    }
+    std::string key = KeyText(*info);
+    LocalFree(info);
+    if (!key.empty()) keys.push_back(std::move(key));
+  }
+  return keys;
 }
 
 // The version text of `path` from the current block source. The reader's message
@@ -121,14 +133,18 @@ Signature VerifySignature(const std::u16string& path, HANDLE file) {
   if (path.empty() || path.find(u'\0') != std::u16string::npos) return s;
   const std::wstring wide = ToWide(path);
   TrustState state(wide, file);
-  s.status = StatusOf(state.result());
-  if (s.status != SignatureStatus::kValid && s.status != SignatureStatus::kUntrustedRoot) return s;
   CRYPT_PROVIDER_DATA* provider = state.provider();
-  if (!provider) {
-    s.status = SignatureStatus::kBadSignature;
+  std::vector<uint32_t> steps;
+  if (provider && provider->padwTrustStepErrors) {
+    steps.assign(provider->padwTrustStepErrors,
+                 provider->padwTrustStepErrors + provider->cdwTrustStepErrors);
+  }
+  s.status = StatusOfCheck(static_cast<uint32_t>(state.result()), steps);
+  if (s.status != SignatureStatus::kValid && s.status != SignatureStatus::kUntrustedRoot &&
+      s.status != SignatureStatus::kExpired) {
     return s;
   }
-  if (s.status == SignatureStatus::kUntrustedRoot && !SignatureStepsSound(*provider)) {
+  if (!provider) {
     s.status = SignatureStatus::kBadSignature;
     return s;
   }
@@ -143,6 +159,7 @@ Signature Win32ProgramInspector::OwnSignature() {
     } catch (const AppError&) {
       own_ = Signature{};
     }
+    own_->alsoTrusted = CompiledTrustedKeys();
   }
   return *own_;
 }

@@ -40,7 +40,8 @@ class Env:
         self.tindra = {27: p("programs", "Tindra_update_t27", "Tindra.exe"),
                        28: p("programs", "Tindra_update_t28", "Tindra.exe")}
         self.vantorel = {27: p("vantorel", "Vantorel_test.exe"),
-                         26: p("vantorel", "Vantorel_test_r26.exe")}
+                         26: p("vantorel", "Vantorel_test_r26.exe"),
+                         28: p("vantorel", "Vantorel_test_r28.exe")}
         self.pellmora = p("pellmora", "Pellmora_test.exe")
         self.probe_exe = p("update", "tests", "update-probe.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
@@ -207,6 +208,49 @@ def hostile_copies(env, signed):
     with open(made["web page"], "wb") as f:
         f.write(b"<html><body>Please sign in to the network</body></html>\n" * 50)
     return made
+
+
+def resigned(env, signed, cert, key, label):
+    """A copy of `signed` with its signature replaced by one made with `cert` and `key`."""
+    folder = os.path.join(env.work, "resigned", label)
+    os.makedirs(folder, exist_ok=True)
+    out = os.path.join(folder, os.path.basename(os.path.dirname(signed)) + "-" +
+                       os.path.basename(signed))
+    bare = out + ".unsigned"
+    subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", bare],
+                   check=True, stdout=subprocess.DEVNULL)
+    if os.path.exists(out):
+        os.remove(out)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+                    "-n", "Tindra", "-in", bare, "-out", out],
+                   check=True, stdout=subprocess.DEVNULL)
+    os.remove(bare)
+    return out
+
+
+def expired_dev_certificate(env):
+    """A code-signing certificate for the development key that expired on 1 January 2024."""
+    folder = os.path.join(env.work, "expired-ca")
+    cert = os.path.join(folder, "expired-cert.pem")
+    if os.path.exists(cert):
+        return cert
+    os.makedirs(os.path.join(folder, "certs"))
+    key = os.path.join(env.signing, "dev-key.pem")
+    open(os.path.join(folder, "index.txt"), "w").close()
+    with open(os.path.join(folder, "serial"), "w") as f:
+        f.write("01\n")
+    with open(os.path.join(folder, "ca.cnf"), "w") as f:
+        f.write("[ca]\ndefault_ca = d\n[d]\ndatabase = index.txt\nnew_certs_dir = certs\n"
+                "serial = serial\ndefault_md = sha256\npolicy = p\nunique_subject = no\n"
+                "x509_extensions = ext\n[p]\ncommonName = supplied\n"
+                "[ext]\nextendedKeyUsage = codeSigning\n")
+    quiet = dict(check=True, cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["openssl", "req", "-new", "-key", key, "-subj", "/CN=Tindra, expired",
+                    "-out", "req.csr"], **quiet)
+    subprocess.run(["openssl", "ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", key,
+                    "-in", "req.csr", "-startdate", "20230101000000Z",
+                    "-enddate", "20240101000000Z", "-out", cert], **quiet)
+    return cert
 
 
 def wait_started(env, proc):
@@ -569,6 +613,40 @@ def scenario_end_to_end(env):
     check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
 
 
+# ---- keys over time
+
+def scenario_expired_certificate_of_the_trusted_key(env):
+    # Revision 28 signed with the development key through a certificate that expired in
+    # 2024: the key is what is pinned, so it is installed. (Wine reports no expiry; what
+    # Windows answers is mapped by StatusOfCheck, tested natively.)
+    folder = env.program_folder("expired certificate")
+    new = resigned(env, env.tindra[28], expired_dev_certificate(env),
+                   os.path.join(env.signing, "dev-key.pem"), "expired")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": new})
+    hand_over_and_wait(env, folder)
+    check(same_file(os.path.join(folder, "Tindra.exe"), new), "the program was not replaced")
+    check(env.poke("0;test", wait=40) in (0, None), "revision 28 takes no poke")
+
+
+def scenario_key_rollover_over_two_releases(env):
+    # Release 27 is signed with the old key (the development key) and built to trust
+    # the next one; release 28, all three programs, is signed with the next key only.
+    # 27 takes the new companions and, through them, the new program; 28 then runs.
+    cert = os.path.join(env.signing, "next-test-cert.pem")
+    key = os.path.join(env.signing, "next-test-key.pem")
+    new = {name: resigned(env, exe, cert, key, "next key")
+           for name, exe in (("Tindra.exe", env.tindra[28]),
+                             ("Vantorel.exe", env.vantorel[28]),
+                             ("Pellmora.exe", env.pellmora))}
+    folder = env.program_folder("key rollover")
+    env.publish({"Vantorel_lastver.txt": b"28", "Tindra_lastver.txt": b"28", **new})
+    hand_over_and_wait(env, folder)
+    for name, path in new.items():
+        check(same_file(os.path.join(folder, name), path), "%s is not the new key's" % name)
+    check(env.poke("0;test", wait=40) in (0, None), "revision 28 takes no poke")
+    check(env.version(os.path.join(folder, "Tindra.exe")) == "1.00.0028", "not revision 28")
+
+
 # ---- an update never locks the user out
 
 def restart_and_check_no_retry(env, folder, fetches=1):
@@ -711,6 +789,8 @@ SCENARIOS = [
     scenario_replacer_keeps_old_program_on_failure,
     scenario_replacer_refuses_paths,
     scenario_end_to_end,
+    scenario_expired_certificate_of_the_trusted_key,
+    scenario_key_rollover_over_two_releases,
     scenario_fetch_and_download,
     scenario_hanging_server,
 ]
