@@ -121,8 +121,14 @@ ProgramNames NamesQuietly(const std::u16string& path) {
   ScopedMessageBoxes scope(silent);
   const FileVerList entries = GetFileVer(path);
   if (entries.IsEmpty()) return {};
-  // InternalName and OriginalFilename in the reader's field order.
-  return ProgramNames{entries[5], entries[3]};
+  // The reader gives "InternalName: value"; InternalName and OriginalFilename are its
+  // entries 3 and 5.
+  auto value = [&](int32_t index, std::u16string_view key) {
+    const std::u16string& entry = entries[index];
+    const std::u16string prefix = std::u16string(key) + u": ";
+    return entry.starts_with(prefix) ? entry.substr(prefix.size()) : std::u16string();
+  };
+  return ProgramNames{value(5, u"OriginalFilename"), value(3, u"InternalName")};
 }
 
 // As much of a file as the image check reads.

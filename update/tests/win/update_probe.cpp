@@ -13,6 +13,7 @@
 //   update-probe hold PATH MS              keep PATH open for MS, readers only
 //   update-probe signature PATH            the file's signature: its status and
 //                                          whether its signer's key matches this probe's
+//   update-probe acp                       print the ANSI code page
 // Output is UTF-8, one item per line.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -192,6 +193,10 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"version" && argc >= 3) return Version(argv[2]);
+  if (cmd == L"acp") {
+    Print(std::to_wstring(GetACP()));
+    return 0;
+  }
   if (cmd == L"readurl" && argc >= 3) {
     std::u16string text = tindra::ReadUrlText(reinterpret_cast<const char16_t*>(argv[2]));
     std::wstring hex;
