@@ -353,31 +353,37 @@ def scenario_new_file_without_replacer(env):
 
 def scenario_hand_over_to_a_replacer_that_cannot_take_over(env):
     # The publisher's Tindra.exe in the replacer's place, then a trusted replacer that
-    # cannot be started (its folder's name has no form in the ANSI code page, which
-    # the command line needs): each time the message, the new file goes, the failure
-    # is recorded, and this start and the next take notifications with no message.
-    for fault, name in (("the program as the replacer", "replacer in another role"),
-                        ("a replacer that cannot start", "replacer \u1ec5")):
+    # another program keeps locked (as a scanner may): each time the message, the new
+    # file goes, the failure is recorded, and this start and the next take
+    # notifications with no message.
+    for fault in ("the program as the replacer", "a locked replacer"):
         print("    %s" % fault)
-        folder = env.program_folder(name, checker=None)
+        folder = env.program_folder("replacer cannot start", checker=None)
         shutil.copyfile(env.tindra[28], os.path.join(folder, "New_Tindra.exe"))
+        replacer = os.path.join(folder, "Pellmora.exe")
+        holder = None
         if fault == "the program as the replacer":
-            shutil.copyfile(env.tindra[27], os.path.join(folder, "Pellmora.exe"))
+            shutil.copyfile(env.tindra[27], replacer)
+        else:
+            holder = env.start(env.probe_exe, args=["lock", replacer, "60000"])
+            time.sleep(1)
         env.publish({"Vantorel_lastver.txt": b"0"})
         proc = env.start(os.path.join(folder, "Tindra.exe"))
         out = env.box(30000)
         check("text: " + NO_REPLACER in out, "box text: %r" % out)
-        env.probe("window", name, 5000)
-        env.probe("box", 2000)  # the Explorer cannot start from there either: its error
+        env.probe("window", "replacer cannot start", 15000)
         wait_started(env, proc)
         check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
         check_failure_recorded(folder, 28)
+        check(env.probe("running", "Pellmora.exe")[0] != 0, "a replacer runs")
         env.end_all()
         proc = env.start(os.path.join(folder, "Tindra.exe"))
         wait_started(env, proc)
         check(env.probe("nobox", 1000)[0] == 0, "a message box at the second start")
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
         env.end_all()
+        if holder:
+            holder.kill()
 
 
 def scenario_served_in_the_wrong_role(env):
