@@ -210,8 +210,8 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if ((cmd == L"hold" || cmd == L"lock") && argc >= 4) {
-    HANDLE file = CreateFileW(argv[2], GENERIC_READ, cmd == L"hold" ? FILE_SHARE_READ : 0,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, cmd == L"hold" ? FILE_SHARE_READ : 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     Print(L"held");
     Sleep(ms(3));
