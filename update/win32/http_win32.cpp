@@ -102,7 +102,10 @@ std::wstring AnyLengthPath(const std::wstring& path) {
 // Creates a new, empty file tdlXXXX.tmp (four hex digits) in `folder`, at any path
 // length; its path, or empty when none can be made.
 std::wstring CreateTempFileIn(const std::wstring& folder) {
-  const std::wstring base = (folder.empty() ? L"." : folder) + L"\\" + kTempPrefix;
+  // `folder` ends in its separator; an extended path takes no doubled one.
+  std::wstring base = folder.empty() ? L".\\" : folder;
+  if (base.back() != L'\\' && base.back() != L'/') base += L'\\';
+  base += kTempPrefix;
   const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
   for (DWORD i = 0; i < 0x10000; ++i) {
     wchar_t hex[8];

@@ -477,6 +477,24 @@ def scenario_leftovers_that_cannot_go_cause_no_loop(env):
         os.chmod(tindra, 0o644)
 
 
+def scenario_long_program_folder(env):
+    # A program folder whose path is longer than MAX_PATH: the companions still arrive.
+    # (The checker itself is started through the shell's ANSI call, which takes no
+    # path that long: the shell says so in its own box, which is closed here.)
+    name = os.path.join("long", *(["a folder with a long name"] * 12))
+    folder = env.program_folder(name, checker=26)
+    check(len(folder) > 300, "path of %d characters" % len(folder))
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    env.probe("box", 20000)
+    wait_started(env, proc)
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+          "checker not updated: %r" % env.requests())
+    check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora), "replacer not updated")
+    check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+
+
 def scenario_other_locale(env):
     # An English system (ANSI code page 1252): the request still names the update
     # folder by its CP949 bytes, and the Korean message still reads as Korean.
@@ -868,6 +886,7 @@ SCENARIOS = [
     scenario_served_in_the_wrong_role,
     scenario_leftovers_that_cannot_go_cause_no_loop,
     scenario_other_locale,
+    scenario_long_program_folder,
     scenario_untrusted_companions_are_not_kept,
     scenario_untrusted_checker_is_not_started,
     scenario_untrusted_new_program_is_not_kept,
