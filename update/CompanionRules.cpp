@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/text.h"
+
 namespace tindra {
 
 namespace {
@@ -36,6 +38,12 @@ uint32_t Le32(std::string_view b, size_t at) {
 uint16_t Le16(std::string_view b, size_t at) {
   return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
                                static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+// A bare file name ending in ".exe" (any case), with a name in front of it.
+bool IsProgramFileName(const std::u16string& file) {
+  return IsBareFileName(file) && file.size() >= 5 &&
+         AsciiUpper(std::u16string_view(file).substr(file.size() - 4)) == u".EXE";
 }
 
 }  // namespace
@@ -76,14 +84,17 @@ std::optional<CheckerArgs> ParseCheckerArgs(std::u16string_view args) {
   if (!pair) return std::nullopt;
   auto revision = Digits(pair->first, 5);
   if (!revision || *revision > 32767) return std::nullopt;
-  const std::u16string& file = pair->second;
-  if (!IsBareFileName(file) || file.size() < 5) return std::nullopt;
-  std::u16string ext = file.substr(file.size() - 4);
-  for (char16_t& c : ext) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  if (!IsProgramFileName(pair->second)) return std::nullopt;
+  return CheckerArgs{*revision, pair->second};
+}
+
+std::optional<ArgPair> ParseReplacerArgs(std::u16string_view args) {
+  auto pair = SplitArgs(args);
+  if (!pair || !IsProgramFileName(pair->first) || !IsBareFileName(pair->second)) {
+    return std::nullopt;
   }
-  if (ext != u".exe") return std::nullopt;
-  return CheckerArgs{*revision, file};
+  if (AsciiUpper(pair->second) != AsciiUpper(u"New_" + pair->first)) return std::nullopt;
+  return pair;
 }
 
 std::optional<int32_t> ParseLatestRevision(std::string_view body) {

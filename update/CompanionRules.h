@@ -33,6 +33,11 @@ struct CheckerArgs {
 };
 std::optional<CheckerArgs> ParseCheckerArgs(std::u16string_view args);
 
+// The replacer's arguments "OLD.exe;New_OLD.exe": two bare file names, the old one
+// ending in ".exe" (any case) and the new one exactly "New_" + the old one (ASCII
+// letters in any case). Nothing for anything else.
+std::optional<ArgPair> ParseReplacerArgs(std::u16string_view args);
+
 // The version file's body: blanks and line breaks around one decimal number of at
 // most 9 digits. Nothing for anything else (an error page, an empty body).
 std::optional<int32_t> ParseLatestRevision(std::string_view body);

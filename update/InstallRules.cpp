@@ -7,20 +7,23 @@
 namespace tindra {
 
 bool FetchCompanion(CompanionFiles& files, const std::u16string& url, const std::u16string& target,
-                    std::optional<int32_t> revision) {
+                    std::u16string_view roleFile, const RevisionRule& rule) {
   const std::u16string part = target + kPartSuffix;
-  if (files.DownloadToFile(url, part) &&
-      CheckProgram(files, part, revision) == ProgramVerdict::kTrusted &&
-      files.MoveOver(part, target)) {
-    return true;
+  if (files.DownloadToFile(url, part)) {
+    std::unique_ptr<HeldFile> held = files.Hold(part, HoldFor::kRename);
+    if (held && CheckProgramFor(*held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
+        held->MoveOver(target)) {
+      return true;
+    }
   }
   files.RemoveFile(part);
   return false;
 }
 
 bool EnsureTrustedCompanion(CompanionFiles& files, const std::u16string& url,
-                            const std::u16string& path) {
-  return CheckProgram(files, path) == ProgramVerdict::kTrusted || FetchCompanion(files, url, path);
+                            const std::u16string& path, std::u16string_view roleFile) {
+  return CheckProgramFor(files, path, roleFile) == ProgramVerdict::kTrusted ||
+         FetchCompanion(files, url, path, roleFile);
 }
 
 std::u16string FailedInstallFileName(std::u16string_view exeFile) {
@@ -83,6 +86,11 @@ FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t 
           ? previous->failures
           : 0;
   return FailedInstall{revision, now, before + 1};
+}
+
+bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
+                 int64_t now, bool afterFailedHandOver) {
+  return revision && !afterFailedHandOver && MayFetch(record, *revision, now);
 }
 
 bool ShouldRollBack(const FirstRun& run) { return !run.ready && run.ended && run.exitCode != 0; }

@@ -9,35 +9,36 @@
 #include <string>
 #include <string_view>
 
-#include "update/ProgramTrust.h"
+#include "update/ProgramRole.h"
 
 namespace tindra {
 
 // Files and transfers the fetch needs, besides the checks.
-class CompanionFiles : public ProgramInspector {
+class CompanionFiles : public RoleInspector {
  public:
   // -1 when the resource was stored at localPath, 0 otherwise (localPath untouched,
   // no temporary file left).
   virtual int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) = 0;
-  // Moves `from` over `to` in one step, replacing it; false when it cannot.
-  virtual bool MoveOver(const std::u16string& from, const std::u16string& to) = 0;
-  // Removes the file if it is there.
+  // Removes the file if it is there, read-only or not.
   virtual void RemoveFile(const std::u16string& path) = 0;
+  // The file held open for `purpose`; nothing when it cannot be opened so.
+  virtual std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) = 0;
 };
 
 // A download lands beside its target under this suffix until it has been checked.
 inline constexpr char16_t kPartSuffix[] = u".part";
 
-// Fetches `url` beside `target`, checks it (the revision when one is given) and
-// only then moves it over `target`. Whatever fails leaves `target` as it was and
-// no partial file.
+// Fetches `url` beside `target`, holds the download against writers, checks it for
+// the role `roleFile` and the revision rule, and moves the held file over `target`.
+// Whatever fails leaves `target` as it was and no partial file.
 bool FetchCompanion(CompanionFiles& files, const std::u16string& url, const std::u16string& target,
-                    std::optional<int32_t> revision = std::nullopt);
+                    std::u16string_view roleFile, const RevisionRule& rule = {});
 
-// Makes sure a trusted program is at `path`, fetching it from `url` when it is
-// missing or fails its check. True when a trusted one is there afterwards.
+// Makes sure a program trusted as `roleFile` is at `path`, fetching it from `url`
+// when it is missing or fails its check. True when a trusted one is there
+// afterwards.
 bool EnsureTrustedCompanion(CompanionFiles& files, const std::u16string& url,
-                            const std::u16string& path);
+                            const std::u16string& path, std::u16string_view roleFile);
 
 // What the replacer leaves in the program folder when it could not install a
 // revision: the revision, when (seconds since 1970) and how many times in a row.
@@ -65,6 +66,18 @@ bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_
 // The record after one more failure of `revision` at `now`.
 FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t revision,
                           int64_t now);
+
+// The environment variable the replacer sets ("1") for the old program it starts
+// again after it could not install the new one; the program clears it at once.
+inline constexpr char16_t kFailedHandOverVariable[] = u"TINDRA_INSTALL_FAILED";
+
+// Whether a program may hand over to the replacer for a new program of `revision`
+// (nothing when its revision cannot be read: the replacer could not install it
+// either). Not right after the replacer failed to install (`afterFailedHandOver`,
+// which holds even when no record could be written), and not while the record's
+// back-off for that revision runs.
+bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
+                 int64_t now, bool afterFailedHandOver);
 
 // How a new program fared while the replacer watched it.
 struct FirstRun {

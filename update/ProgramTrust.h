@@ -97,6 +97,7 @@ enum class ProgramVerdict {
   kForeign,        // unsigned, tampered, or signed by someone else
   kNotAProgram,    // not a Windows executable image
   kWrongRevision,  // signed and a program, but not the revision asked for
+  kWrongRole,      // signed and a program, but its version block names another program
 };
 
 // Checks `path` in this order: the signer, the image, the revision (when given).

@@ -44,6 +44,16 @@ class UpdatePlatform : public CompanionFiles {
   // File not found (53) when it cannot be started.
   virtual void StartCommand(const std::u16string& commandLine, int32_t windowState) = 0;
 
+  // The failed-install record at `path`: nothing when there is none or it is damaged.
+  virtual std::optional<FailedInstall> ReadFailedInstall(const std::u16string& path) = 0;
+  // Writes it, replacing an older one; false when it cannot.
+  virtual bool WriteFailedInstall(const std::u16string& path, const FailedInstall& record) = 0;
+  // Seconds since 1970 (UTC).
+  virtual int64_t Now() = 0;
+  // True when the replacer started this process after it could not install a new
+  // program (it says so even where no record can be written).
+  virtual bool AfterFailedHandOver() = 0;
+
   // A modal box captioned "Tindra".
   virtual void ShowMessage(const std::u16string& text, uint32_t style) = 0;
 

@@ -9,6 +9,8 @@
 #include "common/text.h"
 #include "update/AutoUpdater.h"
 #include "update/CompanionRules.h"
+#include "update/InstallRules.h"
+#include "update/ProgramRole.h"
 
 namespace tindra {
 
@@ -114,19 +116,28 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
   bool older = true;
   if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
 
+  // An unsigned build trusts no program it could fetch: it leaves them on the server.
+  if (older) run([&] { older = TrustsAnyProgram(p); });
+
   if (older) {
-    // S10, then S11 with the replacer. The checker must carry the announced
-    // revision, so that a stale file on the server cannot start an update loop.
+    // S10, then S11 with the replacer. Each must be signed for its own role; the
+    // checker must carry the announced revision, so that a stale file on the server
+    // cannot start an update loop, and the replacer, whose revision the server does
+    // not announce, must be no older than a trusted one in place.
     for (const char16_t* file : {kCheckerName, kReplacerName}) {
       name = file;
-      const std::optional<int32_t> revision =
-          name == kCheckerName ? std::optional<int32_t>(latest) : std::nullopt;
       std::u16string url;
       std::u16string target;
       run([&] { url = baseUrl + name; });
       run([&] { target = p.ProgramFolder() + u"\\" + name; });
+      RevisionRule rule;
+      if (name == kCheckerName) {
+        rule.exact = latest;
+      } else {
+        run([&] { rule.atLeast = TrustedRevision(p, target, name); });
+      }
       bool failed = true;
-      if (!run([&] { failed = !FetchCompanion(p, url, target, revision); })) failed = true;
+      if (!run([&] { failed = !FetchCompanion(p, url, target, name, rule); })) failed = true;
       if (failed) return result;
     }
   }
@@ -158,19 +169,24 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
   if (!run([&] { noExe = exeFile.empty(); })) noExe = true;
   if (noExe) return;
 
+  // Right after the replacer failed to install a new program nothing more is tried
+  // at this start: the program goes on taking notifications.
+  bool afterFailure = false;
+  run([&] { afterFailure = p.AfterFailedHandOver(); });
+  if (afterFailure) return;
+
   // R5, R6: the checker runs in the program folder; the call returns when it ends.
-  // Only a checker signed like this program is started; any other is passed over
-  // like one that cannot start.
+  // Only a checker signed as Vantorel.exe is started, held against writers from its
+  // check until it has ended; any other is passed over like one that cannot start.
   std::u16string parameters;
   run([&] { parameters = CheckerParameters(p.ProgramRevision(), exeFile); });
-  bool trusted = false;
-  run([&] { trusted = CheckProgram(p, checker) == ProgramVerdict::kTrusted; });
-  if (trusted)
-    run([&] {
-      const int32_t noOwner = 0;
-      const int16_t no = 0;
-      p.StartProcessAndWait(checker, noOwner, parameters, p.ProgramFolder(), no, no);
-    });
+  run([&] {
+    std::unique_ptr<HeldFile> held = p.Hold(checker, HoldFor::kRun);
+    if (!held || CheckProgramFor(*held, checker, kCheckerName) != ProgramVerdict::kTrusted) return;
+    const int32_t noOwner = 0;
+    const int16_t no = 0;
+    p.StartProcessAndWait(checker, noOwner, parameters, p.ProgramFolder(), no, no);
+  });
 
   // R7
   std::u16string newExe;
@@ -179,24 +195,54 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
   if (!run([&] { nothingNew = !p.FindOrdinaryFile(newExe).has_value(); })) nothingNew = true;
   if (nothingNew) return;
 
+  // A new program is handed over only when it is trusted as this program, and not
+  // again while its failed install's back-off runs: otherwise it goes, and start-up
+  // goes on.
+  std::u16string record;
+  run([&] { record = p.ProgramFolder() + u"\\" + FailedInstallFileName(exeFile); });
+  std::optional<int32_t> newRevision;
+  run([&] { newRevision = TrustedRevision(p, newExe, exeFile); });
+  bool mayHandOver = false;
+  run([&] { mayHandOver = MayHandOver(p.ReadFailedInstall(record), newRevision, p.Now(), false); });
+  if (!mayHandOver) {
+    run([&] { p.RemoveFile(newExe); });
+    return;
+  }
+
   // R8
   std::u16string replacer;
   run([&] { replacer = p.ProgramFolder() + u"\\" + kReplacerName; });
 
-  // R9
+  // R10, R11: a replacer trusted as Pellmora.exe, held from its check until it has
+  // been started, takes over and the program ends.
   bool noReplacer = true;
   if (!run([&] { noReplacer = !p.FindOrdinaryFile(replacer).has_value(); })) noReplacer = true;
-  if (noReplacer) {
-    run([&] { p.ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk); });
+  if (!noReplacer) {
+    bool started = false;
     run([&] {
-      p.StartCommand(ExplorerCommandLine(p.WindowsFolder(), p.ProgramFolder()), kSwShowNormal);
+      std::unique_ptr<HeldFile> held = p.Hold(replacer, HoldFor::kRun);
+      if (!held || CheckProgramFor(*held, replacer, kReplacerName) != ProgramVerdict::kTrusted) {
+        return;
+      }
+      p.StartCommand(ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
+      started = true;
     });
-    p.EndProcess();
+    if (started) p.EndProcess();
   }
 
-  // R10, R11
-  run([&] { p.StartCommand(ReplacerCommandLine(replacer, exeFile), kSwShowMinimized); });
-  p.EndProcess();
+  // R9: no replacer that can take over (missing, untrusted or not starting). The
+  // user is told and shown the folder; the new program goes and its failure is
+  // recorded like a failed install, so that no later start repeats this, and the
+  // program goes on taking notifications.
+  run([&] { p.ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk); });
+  run([&] {
+    p.StartCommand(ExplorerCommandLine(p.WindowsFolder(), p.ProgramFolder()), kSwShowNormal);
+  });
+  run([&] { p.RemoveFile(newExe); });
+  run([&] {
+    p.WriteFailedInstall(
+        record, NextFailure(p.ReadFailedInstall(record), newRevision.value_or(0), p.Now()));
+  });
 }
 
 }  // namespace tindra

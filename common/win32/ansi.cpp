@@ -4,14 +4,16 @@
 
 namespace tindra::win32 {
 
-std::string ToAnsi(std::u16string_view s) {
+std::string ToAnsi(std::u16string_view s) { return ToCodePage(s, CP_ACP); }
+
+std::string ToCodePage(std::u16string_view s, UINT codePage) {
   if (s.empty() || s.size() > INT_MAX) return {};
   const auto* w = reinterpret_cast<const wchar_t*>(s.data());
   int n =
-      WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(codePage, 0, w, static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
   if (n <= 0) return {};
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, w, static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 

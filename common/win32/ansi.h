@@ -11,6 +11,9 @@ namespace tindra::win32 {
 
 // UTF-16 -> the system's ANSI code page (CP949 on a Korean system).
 std::string ToAnsi(std::u16string_view s);
+// UTF-16 -> the given code page, whatever the system's is; empty when the platform
+// cannot convert.
+std::string ToCodePage(std::u16string_view s, UINT codePage);
 // UTF-16 -> the ANSI code page, only when every character has an exact form there:
 // nothing when a character would be dropped or replaced by a look-alike (best-fit
 // mapping could turn one file name into another's).

@@ -55,6 +55,17 @@ PokeOutcome DdeConversation::Connect(const PokeRequest& r) {
   return conv_ ? PokeOutcome::kAcknowledged : PokeOutcome::kNoServer;
 }
 
+DWORD DdeConversation::ServerProcessId() const {
+  if (!conv_) return 0;
+  CONVINFO info;
+  ZeroMemory(&info, sizeof(info));
+  info.cb = sizeof(info);
+  if (!DdeQueryConvInfo(conv_, QID_SYNC, &info) || !info.hwndPartner) return 0;
+  DWORD process = 0;
+  GetWindowThreadProcessId(info.hwndPartner, &process);
+  return process;
+}
+
 PokeOutcome DdeConversation::Poke(UINT format, const std::string& data, DWORD ackTimeoutMs) {
   if (!conv_) return PokeOutcome::kFailed;
   DWORD result = 0;

@@ -44,6 +44,9 @@ class DdeConversation {
   // Looks for the service and topic for up to request.connectWaitMs; kAcknowledged
   // once connected, kNoServer when nobody answered.
   PokeOutcome Connect(const PokeRequest& request);
+  // The process of the server this conversation is with; 0 when not connected or
+  // the platform cannot tell.
+  DWORD ServerProcessId() const;
   // Pokes `data` into the request's item and waits for the acknowledgement.
   PokeOutcome Poke(UINT format, const std::string& data, DWORD ackTimeoutMs = 10000);
 

@@ -50,6 +50,35 @@ TEST(CompanionArgs, OnlyBareNamesOfTheFolder) {
   EXPECT_FALSE(SplitArgs(u"Tindra.exe"));
 }
 
+TEST(CompanionArgs, ReplacerTakesAnExeAndNewPlusItsName) {
+  struct Row {
+    const char16_t* args;
+    bool taken;
+  };
+  const Row rows[] = {
+      {u"Tindra.exe;New_Tindra.exe", true},
+      {u" Tindra.exe ; New_Tindra.exe ", true},
+      {u"tindra.EXE;NEW_TINDRA.exe", true},
+      {u"내 프로그램.exe;New_내 프로그램.exe", true},
+      {u"27;Tindra.exe", false},                      // a checker's parameters
+      {u"Tindra.exe;Pellmora.exe", false},            // not New_ + the old name
+      {u"Tindra.exe;New_Vantorel.exe", false},        // New_ + another name
+      {u"Tindra.exe;Tindra.exe", false},              // the same file
+      {u"Tindra.txt;New_Tindra.txt", false},          // not a program
+      {u".exe;New_.exe", false},                      // no name before .exe
+      {u"Tindra.exe;New_Tindra.exe.bak", false},      // something after the name
+      {u"..\\Tindra.exe;New_..\\Tindra.exe", false},  // a folder part
+      {u"Tindra.exe;..\\outside.exe", false},
+      {u"Tindra.exe", false},
+      {u"", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.args, row.args + std::char_traits<char16_t>::length(row.args)));
+    EXPECT_EQ(ParseReplacerArgs(row.args).has_value(), row.taken);
+  }
+  EXPECT_EQ(ParseReplacerArgs(u"Tindra.exe;New_Tindra.exe")->second, u"New_Tindra.exe");
+}
+
 TEST(VersionFile, OneNumberWithBlanksAroundIt) {
   EXPECT_EQ(ParseLatestRevision("28"), 28);
   EXPECT_EQ(ParseLatestRevision("28\r\n"), 28);

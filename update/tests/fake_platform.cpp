@@ -86,10 +86,66 @@ int16_t FakePlatform::DownloadToFile(const std::u16string& url, const std::u16st
   return it == downloadResults.end() ? -1 : it->second;
 }
 
-bool FakePlatform::MoveOver(const std::u16string& from, const std::u16string& to) {
+bool FakePlatform::MoveHeld(const std::u16string& from, const std::u16string& to) {
   Call("move");
   log.push_back("move " + U8(from) + " -> " + U8(to));
   return !moveFails;
+}
+
+namespace {
+
+// A held file of the fake: its checks are the platform's, its move is logged.
+class FakeHeld : public HeldFile {
+ public:
+  FakeHeld(FakePlatform& p, std::u16string path) : p_(p), path_(std::move(path)) {}
+  ~FakeHeld() override {
+    if (p_.logHolds) p_.log.push_back("release " + U8(path_));
+  }
+  Signature OwnSignature() override { return p_.OwnSignature(); }
+  Signature SignatureOf(const std::u16string& path) override { return p_.SignatureOf(path); }
+  std::string HeadOf(const std::u16string& path) override { return p_.HeadOf(path); }
+  std::u16string VersionOf(const std::u16string& path) override { return p_.VersionOf(path); }
+  ProgramNames NamesOf(const std::u16string& path) override { return p_.NamesOf(path); }
+  bool MoveOver(const std::u16string& target) override { return p_.MoveHeld(path_, target); }
+
+ private:
+  FakePlatform& p_;
+  std::u16string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<HeldFile> FakePlatform::Hold(const std::u16string& path, HoldFor purpose) {
+  Call("hold");
+  if (logHolds) log.push_back("hold " + U8(path) + (purpose == HoldFor::kRun ? " run" : " rename"));
+  for (const auto& u : unholdable) {
+    if (u == path) return nullptr;
+  }
+  return std::make_unique<FakeHeld>(*this, path);
+}
+
+ProgramNames FakePlatform::NamesOf(const std::u16string& path) {
+  auto it = names.find(path);
+  if (it != names.end()) return it->second;
+  std::u16string name = path.substr(path.rfind(u'\\') + 1);
+  const std::u16string part = u".part";
+  if (name.size() > part.size() && name.ends_with(part)) name.resize(name.size() - part.size());
+  if (name.starts_with(u"New_")) name = name.substr(4);
+  return ProgramNames{name, name.substr(0, name.rfind(u'.'))};
+}
+
+std::optional<FailedInstall> FakePlatform::ReadFailedInstall(const std::u16string& path) {
+  auto it = records.find(path);
+  if (it == records.end()) return std::nullopt;
+  return it->second;
+}
+
+bool FakePlatform::WriteFailedInstall(const std::u16string& path, const FailedInstall& record) {
+  log.push_back("record " + U8(path) + " " + std::to_string(record.revision) + " " +
+                std::to_string(record.failures));
+  if (recordWriteFails) return false;
+  records[path] = record;
+  return true;
 }
 
 void FakePlatform::RemoveFile(const std::u16string& path) {

@@ -35,7 +35,16 @@ class FakePlatform : public UpdatePlatform, public MessageBoxes {
   Signature own{SignatureStatus::kValid, "publisher key"};
   std::map<std::u16string, Signature> signatures;
   std::map<std::u16string, std::string> heads;
+  // Version-block names per path; by default the names of the role the file is
+  // kept for (its name without "New_" and ".part").
+  std::map<std::u16string, ProgramNames> names;
   bool moveFails = false;
+  std::vector<std::u16string> unholdable;  // paths that cannot be held
+  bool logHolds = false;                   // log "hold" and "release" lines too
+  std::map<std::u16string, FailedInstall> records;
+  bool recordWriteFails = false;
+  int64_t now = 1700000000;
+  bool afterFailedHandOver = false;
 
   void AddFile(const std::u16string& path, const std::u16string& diskName = u"");
   // The `nth` call (1-based) of `service` raises error 76 (Path not found).
@@ -53,8 +62,9 @@ class FakePlatform : public UpdatePlatform, public MessageBoxes {
                                   bool silent) override;
   std::u16string ReadUrlText(const std::u16string& url) override;
   int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
-  bool MoveOver(const std::u16string& from, const std::u16string& to) override;
   void RemoveFile(const std::u16string& path) override;
+  std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;
+  ProgramNames NamesOf(const std::u16string& path) override;
   Signature OwnSignature() override;
   Signature SignatureOf(const std::u16string& path) override;
   std::string HeadOf(const std::u16string& path) override;
@@ -63,8 +73,15 @@ class FakePlatform : public UpdatePlatform, public MessageBoxes {
                            const std::u16string& parameters, const std::u16string& directory,
                            const int16_t& hidden, const int16_t& minimized) override;
   void StartCommand(const std::u16string& commandLine, int32_t windowState) override;
+  std::optional<FailedInstall> ReadFailedInstall(const std::u16string& path) override;
+  bool WriteFailedInstall(const std::u16string& path, const FailedInstall& record) override;
+  int64_t Now() override { return now; }
+  bool AfterFailedHandOver() override { return afterFailedHandOver; }
   void ShowMessage(const std::u16string& text, uint32_t style) override;
   [[noreturn]] void EndProcess() override;
+
+  // A held file's move, as the held file reports it.
+  bool MoveHeld(const std::u16string& from, const std::u16string& to);
 
   // MessageBoxes: the error reports of the procedures.
   void Show(std::u16string_view text, uint32_t style) override;

@@ -55,42 +55,102 @@ TEST(InstallRules, FailuresOfOneRevisionAreCountedAndTheRecordReadsBack) {
   EXPECT_EQ(FailedInstallFileName(u"Tindra.exe"), u"Tindra_failed.txt");
 }
 
-TEST(InstallRules, ReplacerIsFetchedOnlyWhenMissingOrUntrustedAndKeptOnlyWhenTrusted) {
+TEST(InstallRules, ReplacerIsFetchedOnlyWhenMissingOrUntrustedAndKeptOnlyWhenTrustedInItsRole) {
   const std::u16string path = u"C:\\Prog\\Pellmora.exe";
   const std::u16string part = path + u".part";
   const std::u16string url = u"http://h/Pellmora.exe";
   struct Row {
     const char* what;
     Signature local;
+    ProgramNames localNames;
     Signature served;
+    ProgramNames servedNames;
     int16_t downloaded;
     bool trusted;
     std::vector<std::string> log;
   };
   const Signature good{SignatureStatus::kValid, "publisher key"};
   const Signature none{SignatureStatus::kNoSignature, ""};
+  const ProgramNames replacer{u"Pellmora.exe", u"Pellmora"};
+  const ProgramNames program{u"Tindra.exe", u"Tindra"};
   const std::string get = "download http://h/Pellmora.exe -> C:\\Prog\\Pellmora.exe.part";
+  const std::string hold = "hold C:\\Prog\\Pellmora.exe.part rename";
   const std::string put = "move C:\\Prog\\Pellmora.exe.part -> C:\\Prog\\Pellmora.exe";
+  const std::string release = "release C:\\Prog\\Pellmora.exe.part";
   const std::string drop = "remove C:\\Prog\\Pellmora.exe.part";
   const Row rows[] = {
-      {"trusted already", good, good, -1, true, {}},
-      {"missing or broken, fetched", none, good, -1, true, {get, put}},
+      {"trusted already", good, replacer, good, replacer, -1, true, {}},
+      {"missing or broken, fetched",
+       none,
+       replacer,
+       good,
+       replacer,
+       -1,
+       true,
+       {get, hold, put, release}},
+      {"the publisher's program in the replacer's place, repaired",
+       good,
+       program,
+       good,
+       replacer,
+       -1,
+       true,
+       {get, hold, put, release}},
       {"broken, the server's is foreign too",
        none,
+       replacer,
        {SignatureStatus::kValid, "other"},
+       replacer,
        -1,
        false,
-       {get, drop}},
-      {"broken, the download fails", none, good, 0, false, {get, drop}},
+       {get, hold, release, drop}},
+      {"broken, the server serves the publisher's program as the replacer",
+       none,
+       replacer,
+       good,
+       program,
+       -1,
+       false,
+       {get, hold, release, drop}},
+      {"broken, the download fails", none, replacer, good, replacer, 0, false, {get, drop}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     testing::FakePlatform p;
+    p.logHolds = true;
     p.signatures[path] = row.local;
+    p.names[path] = row.localNames;
     p.signatures[part] = row.served;
+    p.names[part] = row.servedNames;
     p.downloadResults[url] = row.downloaded;
-    EXPECT_EQ(EnsureTrustedCompanion(p, url, path), row.trusted);
+    EXPECT_EQ(EnsureTrustedCompanion(p, url, path, u"Pellmora.exe"), row.trusted);
     EXPECT_EQ(p.log, row.log);
+  }
+}
+
+TEST(InstallRules, HandOverIsGuardedWithAndWithoutARecord) {
+  const FailedInstall failed28{28, kT, 1};
+  struct Row {
+    const char* what;
+    std::optional<FailedInstall> record;
+    std::optional<int32_t> revision;
+    int64_t now;
+    bool afterFailedHandOver;
+    bool handOver;
+  };
+  const Row rows[] = {
+      {"nothing failed", std::nullopt, 28, kT, false, true},
+      {"the new program's revision cannot be told", std::nullopt, std::nullopt, kT, false, false},
+      {"28 failed an hour ago", failed28, 28, kT + 3600, false, false},
+      {"28 failed two days ago", failed28, 28, kT + 2 * kDay, false, true},
+      {"28 failed, 29 is new", failed28, 29, kT + 1, false, true},
+      {"no record could be written, right after the failure", std::nullopt, 28, kT, true, false},
+      {"record and failure flag", failed28, 29, kT, true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(MayHandOver(row.record, row.revision, row.now, row.afterFailedHandOver),
+              row.handOver);
   }
 }
 

@@ -201,11 +201,22 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
          q.signatures[replacerPart] = {SignatureStatus::kNoSignature, ""};
        },
        {kGetChecker, kPutChecker, kGetReplacer, kDropReplacer}},
-      {"this program unsigned: nothing is trusted",
+      {"checker in the replacer's role",
        [&](FakePlatform& q) {
-         q.own = {SignatureStatus::kNoSignature, ""};
+         q.names[kCheckerPart] = {u"Pellmora.exe", u"Pellmora"};
        },
        {kGetChecker, kDropChecker}},
+      {"replacer in the program's role",
+       [&](FakePlatform& q) {
+         q.names[replacerPart] = {u"Tindra.exe", u"Tindra"};
+       },
+       {kGetChecker, kPutChecker, kGetReplacer, kDropReplacer}},
+      {"replacer older than the trusted one in place",
+       [&](FakePlatform& q) {
+         q.versions[u"C:\\Prog\\Pellmora.exe"] = u"1.00.27";
+         q.versions[replacerPart] = u"1.00.26";
+       },
+       {kGetChecker, kPutChecker, kGetReplacer, kDropReplacer}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -217,6 +228,25 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
     expected.insert(expected.end(), row.tail.begin(), row.tail.end());
     EXPECT_EQ(q.log, expected);
   }
+}
+
+TEST_F(UpdateTest, ReplacerOfTheSameOrANewerRevisionReplacesTheOneInPlace) {
+  for (std::u16string served : {u"1.00.27", u"1.00.30"}) {
+    FakePlatform q;
+    Serve(q, u"1.00.26", u"27");
+    q.versions[u"C:\\Prog\\Pellmora.exe"] = u"1.00.27";
+    q.versions[u"C:\\Prog\\Pellmora.exe.part"] = served;
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
+    EXPECT_EQ(q.log.back(), kPutReplacer);
+  }
+}
+
+TEST_F(UpdateTest, UnsignedBuildFetchesNothing) {
+  // It would trust nothing it fetched: the companions stay on the server.
+  Checker(u"1.00.26", u"27");
+  p.own = {SignatureStatus::kNoSignature, ""};
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead}));
 }
 
 TEST_F(UpdateTest, BaseUrlUsesTheServerHostAsGiven) {
@@ -257,9 +287,9 @@ TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
         "download " + kBase + "Vantorel.exe -> .part", "remove .part"}},
       {"S10 download test: return false", "download", 1, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kSelfError}},
-      {"S11 path: the download goes on", "folder", 3, u"1.00.26", u"27", -1,
+      {"S11 path: the download goes on, and fails its role", "folder", 3, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError,
-        "download " + kBase + "Pellmora.exe -> .part", "move .part -> "}},
+        "download " + kBase + "Pellmora.exe -> .part", "remove .part"}},
       {"S11 download test: return false", "download", 2, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError}},
   };
@@ -284,6 +314,8 @@ const std::string kReplacer = "cmd 2 \"C:\\Prog\\Pellmora.exe\" Tindra.exe;New_T
 const std::string kNoReplacer =
     "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\nC:\\Prog\\Pellmora.exe";
 const std::string kExplorer = "cmd 1 \"C:\\Windows\\explorer.exe\" \"C:\\Prog\"";
+const std::string kRemoveNew = "remove C:\\Prog\\New_Tindra.exe";
+const std::string kRecord = "record C:\\Prog\\Tindra_failed.txt 28 1";
 
 class RunTest : public UpdateTest {
  protected:
@@ -300,6 +332,8 @@ class RunTest : public UpdateTest {
     q.baseName = u"TINDRA";
     q.AddFile(u"C:\\Prog\\Tindra.exe");
     q.AddFile(u"C:\\Prog\\New_Tindra.exe");
+    q.versions[u"C:\\Prog\\New_Tindra.exe"] = u"1.00.28";
+    q.versions[u"C:\\Prog\\New_TINDRA.exe"] = u"1.00.28";
     if (replacer) q.AddFile(u"C:\\Prog\\Pellmora.exe");
   }
   const Log kSelf{kFindChecker, kVerChecker, kRead};
@@ -344,10 +378,113 @@ TEST_F(RunTest, NoNewExecutableReturnsAfterTheChecker) {
   EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew}));
 }
 
-TEST_F(RunTest, MissingReplacerShowsTheFolderAndEnds) {
+TEST_F(RunTest, MissingReplacerShowsTheFolderAndGoesOn) {
+  // The new program goes and its failure is recorded: no later start repeats this.
   p.files.erase(u"C:\\PROG\\PELLMORA.EXE");
-  EXPECT_TRUE(Run());
-  EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kExplorer, "end"}));
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kExplorer,
+                         kRemoveNew, kRecord}));
+  EXPECT_EQ(p.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, p.now, 1}));
+}
+
+TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
+  const std::u16string checker = u"C:\\Prog\\Vantorel.exe";
+  const std::u16string replacer = u"C:\\Prog\\Pellmora.exe";
+  const std::u16string fresh = u"C:\\Prog\\New_Tindra.exe";
+  const std::string holdChecker = "hold C:\\Prog\\Vantorel.exe run";
+  const std::string releaseChecker = "release C:\\Prog\\Vantorel.exe";
+  const std::string holdReplacer = "hold C:\\Prog\\Pellmora.exe run";
+  const std::string releaseReplacer = "release C:\\Prog\\Pellmora.exe";
+  const ProgramNames asReplacer{u"Pellmora.exe", u"Pellmora"};
+  const ProgramNames asProgram{u"Tindra.exe", u"Tindra"};
+  const ProgramNames asChecker{u"Vantorel.exe", u"Vantorel"};
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> make;
+    bool ends;
+    Log log;
+  };
+  const Row rows[] = {
+      {"all in their roles",
+       [](FakePlatform&) {},
+       true,
+       {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
+        kReplacer, releaseReplacer, "end"}},
+      {"the replacer as the checker",
+       [&](FakePlatform& q) { q.names[checker] = asReplacer; },
+       true,
+       {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer,
+        releaseReplacer, "end"}},
+      {"the program as the checker",
+       [&](FakePlatform& q) { q.names[checker] = asProgram; },
+       true,
+       {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer,
+        releaseReplacer, "end"}},
+      {"the checker cannot be held",
+       [&](FakePlatform& q) { q.unholdable.push_back(checker); },
+       true,
+       {kFindExe, holdChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer, releaseReplacer,
+        "end"}},
+      {"the checker as the new program: it goes",
+       [&](FakePlatform& q) { q.names[fresh] = asChecker; },
+       false,
+       {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kRemoveNew}},
+      {"a foreign new program goes",
+       [&](FakePlatform& q) {
+         q.signatures[fresh] = {SignatureStatus::kValid, "other"};
+       },
+       false,
+       {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kRemoveNew}},
+      {"the program as the replacer: not started, the new program goes",
+       [&](FakePlatform& q) { q.names[replacer] = asProgram; },
+       false,
+       {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
+        releaseReplacer, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
+      {"a replacer that cannot be held",
+       [&](FakePlatform& q) { q.unholdable.push_back(replacer); },
+       false,
+       {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
+        kNoReplacer, kExplorer, kRemoveNew, kRecord}},
+      {"a replacer that cannot start",
+       [&](FakePlatform& q) { q.FailAt("cmd", 1); },
+       false,
+       {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
+        releaseReplacer, kRunError, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform q;
+    Script(q);
+    q.logHolds = true;
+    row.make(q);
+    bool ended = false;
+    try {
+      RunAutoUpdate(q, 0);
+    } catch (const ProcessEnded&) {
+      ended = true;
+    }
+    EXPECT_EQ(ended, row.ends);
+    EXPECT_EQ(q.log, Self(row.log));
+  }
+}
+
+TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
+  // Started again by the replacer after a failure: no checker, no hand-over, even
+  // where no record could be written.
+  p.afterFailedHandOver = true;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(p.log, Self({kFindExe}));
+
+  // The record of a failure of this revision an hour ago: the new file goes.
+  FakePlatform q;
+  Script(q);
+  q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 3600, 1};
+  try {
+    RunAutoUpdate(q, 0);
+  } catch (const ProcessEnded&) {
+    ADD_FAILURE() << "handed over";
+  }
+  EXPECT_EQ(q.log, Self({kFindExe, kWait, kFindNew, kRemoveNew}));
 }
 
 TEST_F(RunTest, FolderWithBlanksIsQuoted) {
@@ -358,19 +495,17 @@ TEST_F(RunTest, FolderWithBlanksIsQuoted) {
   q.urlTexts[kVersionUrl16] = u"27";
   q.AddFile(u"C:\\Program Files\\Tindra\\Tindra.exe");
   q.AddFile(u"C:\\Program Files\\Tindra\\New_Tindra.exe");
+  q.versions[u"C:\\Program Files\\Tindra\\New_Tindra.exe"] = u"1.00.29";
   q.revision = 28;
-  try {
-    RunAutoUpdate(q, 0);
-    FAIL() << "did not end";
-  } catch (const ProcessEnded&) {
-  }
+  RunAutoUpdate(q, 0);
   EXPECT_EQ(q.log[4],
             "wait C:\\Program Files\\Tindra\\Vantorel.exe | 28;Tindra.exe | C:\\Program "
             "Files\\Tindra | 0 0 0");
-  EXPECT_EQ(q.log[q.log.size() - 2],
+  EXPECT_EQ(q.log[q.log.size() - 3],
             "cmd 1 \"C:\\Windows\\explorer.exe\" \"C:\\Program Files\\Tindra\"");
 
   q.AddFile(u"C:\\Program Files\\Tindra\\Pellmora.exe");
+  q.records.clear();
   q.log.clear();
   try {
     RunAutoUpdate(q, -1);
@@ -393,8 +528,7 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
   // clang-format off
   const std::vector<RunRow> rows = {
       {"R2: the checker path stays empty", "folder", 2, true, true,
-       {kRunError, kFindExe, "wait  | 27;Tindra.exe | C:\\Prog | 0 0 0", kFindNew, kFindReplacer,
-        kReplacer, "end"}},
+       {kRunError, kFindExe, kFindNew, kFindReplacer, kReplacer, "end"}},
       {"R3 base name: nothing found, return", "base", 1, true, false,
        {kRunError, "find C:\\Prog\\"}},
       {"R3 search: the name as formed", "find", 2, true, true,
@@ -409,17 +543,20 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
       {"R7 path: the test finds nothing", "folder", 5, true, false,
        {kFindExe, kWait, kRunError, "find "}},
       {"R7 test: return", "find", 3, true, false, {kFindExe, kWait, kRunError}},
-      {"R8: R9 with an empty path", "folder", 6, true, true,
+      {"record path: the record is not read, the hand-over goes on", "folder", 6, true, true,
+       {kFindExe, kWait, kFindNew, kRunError, kFindReplacer, kReplacer, "end"}},
+      {"R8: R9 with an empty path", "folder", 7, true, false,
        {kFindExe, kWait, kFindNew, kRunError, "find ",
-        "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n", kExplorer, "end"}},
-      {"R9 test: message, Explorer, end", "find", 4, true, true,
-       {kFindExe, kWait, kFindNew, kRunError, kNoReplacer, kExplorer, "end"}},
-      {"R9.1: Explorer, end", "box", 1, false, true,
-       {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, kExplorer, "end"}},
-      {"R9.2: end", "cmd", 1, false, true,
-       {kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kRunError, "end"}},
-      {"R10: end", "cmd", 1, true, true,
-       {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, "end"}},
+        "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n", kExplorer, kRemoveNew, kRecord}},
+      {"R9 test: message, Explorer, the new program goes", "find", 4, true, false,
+       {kFindExe, kWait, kFindNew, kRunError, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
+      {"R9.1: Explorer", "box", 1, false, false,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, kExplorer, kRemoveNew, kRecord}},
+      {"R9.2: the new program goes", "cmd", 1, false, false,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kRunError, kRemoveNew, kRecord}},
+      {"R10: the replacer does not start, as R9", "cmd", 1, true, false,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, kNoReplacer, kExplorer, kRemoveNew,
+        kRecord}},
   };
   // clang-format on
   for (const RunRow& row : rows) {

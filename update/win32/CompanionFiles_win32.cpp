@@ -10,12 +10,26 @@ int16_t Win32CompanionFiles::DownloadToFile(const std::u16string& url,
   return SafeDownload(url, localPath, limits_) ? -1 : 0;
 }
 
-bool Win32CompanionFiles::MoveOver(const std::u16string& from, const std::u16string& to) {
-  return MoveFileExW(WidePtr(from), WidePtr(to),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+void Win32CompanionFiles::RemoveFile(const std::u16string& path) { RemoveProgramFile(path); }
+
+std::unique_ptr<HeldFile> Win32CompanionFiles::Hold(const std::u16string& path, HoldFor purpose) {
+  std::optional<HeldProgram> held = HeldProgram::Open(path, purpose);
+  if (!held) return nullptr;
+  return std::make_unique<HeldProgram>(std::move(*held));
 }
 
-void Win32CompanionFiles::RemoveFile(const std::u16string& path) { DeleteFileW(WidePtr(path)); }
+bool RemoveProgramFile(const std::u16string& path) {
+  if (DeleteFileW(WidePtr(path))) return true;
+  DWORD e = GetLastError();
+  if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return true;
+  const DWORD attributes = GetFileAttributesW(WidePtr(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !(attributes & FILE_ATTRIBUTE_READONLY)) {
+    return false;
+  }
+  return SetFileAttributesW(WidePtr(path), attributes & ~FILE_ATTRIBUTE_READONLY) &&
+         DeleteFileW(WidePtr(path));
+}
 
 int64_t UnixTimeNow() {
   FILETIME ft;
@@ -42,6 +56,12 @@ std::optional<FailedInstall> ReadFailedInstall(const std::u16string& path) {
 
 bool WriteFailedInstall(const std::u16string& path, const FailedInstall& record) {
   const std::string text = FormatFailedInstall(record);
+  // A read-only record is still this program's own.
+  const DWORD attributes = GetFileAttributesW(WidePtr(path));
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetFileAttributesW(WidePtr(path), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
   UniqueFile file(CreateFileW(WidePtr(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;

@@ -19,20 +19,25 @@ class Win32CompanionFiles : public CompanionFiles {
   std::u16string VersionOf(const std::u16string& path) override {
     return inspector_.VersionOf(path);
   }
+  ProgramNames NamesOf(const std::u16string& path) override { return inspector_.NamesOf(path); }
   int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
-  bool MoveOver(const std::u16string& from, const std::u16string& to) override;
   void RemoveFile(const std::u16string& path) override;
+  std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;
 
  private:
   TransferLimits limits_;
   Win32ProgramInspector inspector_;
 };
 
+// Deletes the file at `path`, clearing its read-only attribute when that is what
+// stands in the way. True when no file is there afterwards.
+bool RemoveProgramFile(const std::u16string& path);
+
 // Seconds since 1970 (UTC), for the failed-install record.
 int64_t UnixTimeNow();
 // The failed-install record at `path`; nothing when there is none or it is damaged.
 std::optional<FailedInstall> ReadFailedInstall(const std::u16string& path);
-// Writes the record (replacing an older one); false when it cannot.
+// Writes the record (replacing an older one, read-only or not); false when it cannot.
 bool WriteFailedInstall(const std::u16string& path, const FailedInstall& record);
 
 }  // namespace tindra::win32

@@ -123,6 +123,26 @@ std::u16string VersionTextQuietly(const std::u16string& path) {
   return GetFileVerNumber(path, true, true);
 }
 
+// The names of the version block of `path` from the current block source, read
+// without message boxes.
+ProgramNames NamesQuietly(const std::u16string& path) {
+  class SilentBoxes : public MessageBoxes {
+   public:
+    void Show(std::u16string_view, uint32_t) override {}
+  } silent;
+  ScopedMessageBoxes scope(silent);
+  const FileVerList entries = GetFileVer(path);
+  if (entries.IsEmpty()) return {};
+  // The reader gives "InternalName: value"; InternalName and OriginalFilename are its
+  // entries 3 and 5.
+  auto value = [&](int32_t index, std::u16string_view key) {
+    const std::u16string& entry = entries[index];
+    const std::u16string prefix = std::u16string(key) + u": ";
+    return entry.starts_with(prefix) ? entry.substr(prefix.size()) : std::u16string();
+  };
+  return ProgramNames{value(5, u"OriginalFilename"), value(3, u"InternalName")};
+}
+
 // As much of a file as the image check reads.
 constexpr size_t kHeadBytes = 4096;
 
@@ -183,6 +203,10 @@ std::u16string Win32ProgramInspector::VersionOf(const std::u16string& path) {
   return VersionTextQuietly(path);
 }
 
+ProgramNames Win32ProgramInspector::NamesOf(const std::u16string& path) {
+  return NamesQuietly(path);
+}
+
 namespace {
 
 // A version-block source over one image in memory: the held program's bytes.
@@ -207,9 +231,12 @@ class ImageVersionSource : public VersionBlockSource {
 
 }  // namespace
 
-std::optional<HeldProgram> HeldProgram::Open(const std::u16string& path) {
-  HANDLE file = CreateFileW(WidePtr(path), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+std::optional<HeldProgram> HeldProgram::Open(const std::u16string& path, HoldFor purpose) {
+  // The loader opens a program it starts for reading and execution, sharing reads:
+  // a holder with delete access would keep it from starting.
+  const DWORD access = purpose == HoldFor::kRename ? GENERIC_READ | DELETE : GENERIC_READ;
+  HANDLE file = CreateFileW(WidePtr(path), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   HeldProgram held(path, file);
   if (!held.ReadAll()) return std::nullopt;
@@ -236,6 +263,12 @@ std::u16string HeldProgram::VersionOf(const std::u16string&) {
   ImageVersionSource source(bytes_);
   ScopedVersionBlockSource use(source);
   return VersionTextQuietly(path_);
+}
+
+ProgramNames HeldProgram::NamesOf(const std::u16string&) {
+  ImageVersionSource source(bytes_);
+  ScopedVersionBlockSource use(source);
+  return NamesQuietly(path_);
 }
 
 bool HeldProgram::MoveOver(const std::u16string& target) {

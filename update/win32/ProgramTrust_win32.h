@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/win32/handle.h"
+#include "update/ProgramRole.h"
 #include "update/ProgramTrust.h"
 
 namespace tindra::win32 {
@@ -17,13 +18,14 @@ namespace tindra::win32 {
 // against writers knows that what was checked is what it holds.
 Signature VerifySignature(const std::u16string& path, HANDLE file = nullptr);
 
-class Win32ProgramInspector : public ProgramInspector {
+class Win32ProgramInspector : public RoleInspector {
  public:
   // The running program's signature, checked once.
   Signature OwnSignature() override;
   Signature SignatureOf(const std::u16string& path) override;
   std::string HeadOf(const std::u16string& path) override;
   std::u16string VersionOf(const std::u16string& path) override;
+  ProgramNames NamesOf(const std::u16string& path) override;
 
  private:
   std::optional<Signature> own_;
@@ -32,22 +34,25 @@ class Win32ProgramInspector : public ProgramInspector {
 // The largest program the update takes; releases stay far below it.
 inline constexpr uint32_t kMaxProgramBytes = 64u * 1024 * 1024;
 
-// A program file opened for reading and renaming and shared with readers only:
-// while it is held nobody else can write, rename or delete it, so what is checked
-// is what is moved. Its checks read the held bytes, never the path again.
-class HeldProgram : public ProgramInspector {
+// A program file opened for reading (and, to be moved, for renaming) and shared
+// with readers only: while it is held nobody else can write, rename or delete it,
+// so what is checked is what is moved or started. Its checks read the held bytes,
+// never the path again.
+class HeldProgram : public HeldFile {
  public:
   // Nothing when the file cannot be opened so or is larger than kMaxProgramBytes.
-  static std::optional<HeldProgram> Open(const std::u16string& path);
+  static std::optional<HeldProgram> Open(const std::u16string& path,
+                                         HoldFor purpose = HoldFor::kRename);
 
   Signature OwnSignature() override { return own_.OwnSignature(); }
   Signature SignatureOf(const std::u16string& path) override;
   std::string HeadOf(const std::u16string& path) override;
   std::u16string VersionOf(const std::u16string& path) override;
+  ProgramNames NamesOf(const std::u16string& path) override;
 
   // Renames the held file to `target`, replacing it, in one step, and releases it;
-  // on failure the file stays held.
-  bool MoveOver(const std::u16string& target);
+  // on failure the file stays held. Only for a file held for renaming.
+  bool MoveOver(const std::u16string& target) override;
 
  private:
   HeldProgram(std::u16string path, HANDLE file) : path_(std::move(path)), file_(file) {}

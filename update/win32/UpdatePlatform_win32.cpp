@@ -116,6 +116,14 @@ void Win32UpdatePlatform::StartCommand(const std::u16string& commandLine, int32_
   UniqueHandle thread(pi.hThread);
 }
 
+bool Win32UpdatePlatform::AfterFailedHandOver() {
+  wchar_t value[8] = {};
+  const DWORD n = GetEnvironmentVariableW(win32::WidePtr(kFailedHandOverVariable), value, 8);
+  // Not passed on to the programs this one starts.
+  SetEnvironmentVariableW(win32::WidePtr(kFailedHandOverVariable), nullptr);
+  return n > 0 && n < 8;
+}
+
 void Win32UpdatePlatform::ShowMessage(const std::u16string& text, uint32_t style) {
   tindra::ShowMessage(text, style);
 }

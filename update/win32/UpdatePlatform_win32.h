@@ -16,10 +16,11 @@ class Win32UpdatePlatform : public UpdatePlatform {
                                   bool silent) override;
   std::u16string ReadUrlText(const std::u16string& url) override;
   int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
-  bool MoveOver(const std::u16string& from, const std::u16string& to) override {
-    return files_.MoveOver(from, to);
-  }
   void RemoveFile(const std::u16string& path) override { files_.RemoveFile(path); }
+  std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override {
+    return files_.Hold(path, purpose);
+  }
+  ProgramNames NamesOf(const std::u16string& path) override { return files_.NamesOf(path); }
   Signature OwnSignature() override { return files_.OwnSignature(); }
   Signature SignatureOf(const std::u16string& path) override { return files_.SignatureOf(path); }
   std::string HeadOf(const std::u16string& path) override { return files_.HeadOf(path); }
@@ -28,6 +29,14 @@ class Win32UpdatePlatform : public UpdatePlatform {
                            const std::u16string& parameters, const std::u16string& directory,
                            const int16_t& hidden, const int16_t& minimized) override;
   void StartCommand(const std::u16string& commandLine, int32_t windowState) override;
+  std::optional<FailedInstall> ReadFailedInstall(const std::u16string& path) override {
+    return win32::ReadFailedInstall(path);
+  }
+  bool WriteFailedInstall(const std::u16string& path, const FailedInstall& record) override {
+    return win32::WriteFailedInstall(path, record);
+  }
+  int64_t Now() override { return UnixTimeNow(); }
+  bool AfterFailedHandOver() override;
   void ShowMessage(const std::u16string& text, uint32_t style) override;
   [[noreturn]] void EndProcess() override;
 

@@ -1,5 +1,6 @@
 #include "update/win32/http_win32.h"
 
+#include <cwchar>
 #include <vector>
 
 #include "common/win32/ansi.h"
@@ -78,6 +79,48 @@ UniqueInternet OpenInternetSession() {
   return session;
 }
 
+namespace {
+
+// A URL's bytes on the wire: CP949, the code page the update server's folder names
+// are in, whatever the system's own ANSI code page is (on a Western system it would
+// turn "자동업데이트" into question marks).
+std::string UrlBytes(const std::u16string& text) {
+  constexpr UINT kKorean = 949;
+  std::string bytes = ToCodePage(text, kKorean);
+  return bytes.empty() ? ToAnsi(text) : bytes;
+}
+
+// A path as the file functions take it at any length: past MAX_PATH in its
+// extended form ("\\?\C:\...", "\\?\UNC\server\...").
+std::wstring AnyLengthPath(const std::wstring& path) {
+  if (path.size() < MAX_PATH - 12 || path.starts_with(L"\\\\?\\")) return path;
+  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+  if (path.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + path.substr(2);
+  return path;
+}
+
+// Creates a new, empty file tdlXXXX.tmp (four hex digits) in `folder`, at any path
+// length; its path, or empty when none can be made.
+std::wstring CreateTempFileIn(const std::wstring& folder) {
+  // `folder` ends in its separator; an extended path takes no doubled one.
+  std::wstring base = folder.empty() ? L".\\" : folder;
+  if (base.back() != L'\\' && base.back() != L'/') base += L'\\';
+  base += kTempPrefix;
+  const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 8);
+  for (DWORD i = 0; i < 0x10000; ++i) {
+    wchar_t hex[8];
+    swprintf(hex, 8, L"%04X", (seed + i) & 0xFFFF);
+    const std::wstring path = AnyLengthPath(base + hex + L".tmp");
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return path;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return {};
+}
+
+}  // namespace
+
 UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
   // An http URL goes through a connection handle of its own, so that the time-outs
   // can be set on it: not every WinINet passes a session's time-outs on to the
@@ -93,8 +136,8 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
   if (!InternetCrackUrlW(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts) ||
       parts.nScheme != INTERNET_SCHEME_HTTP || !parts.lpszHostName) {
     // Anything but plain http: as the platform opens it (ANSI, the Korean folder name
-    // in the ANSI code page).
-    std::string ansi = ToAnsi(url);
+    // in CP949 bytes).
+    std::string ansi = UrlBytes(url);
     UrlRequest opened;
     opened.request.reset(
         InternetOpenUrlA(session, ansi.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
@@ -106,7 +149,8 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
   if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (path.empty()) path = L"/";
 
-  // ANSI calls: the path leaves in the ANSI code page, as InternetOpenUrlA sends it.
+  // ANSI calls: the path leaves in CP949 bytes, as InternetOpenUrlA sends it on a
+  // Korean system.
   UrlRequest opened;
   UniqueInternet connection(InternetConnectA(session, ToAnsi(FromWide(host)).c_str(), parts.nPort,
                                              nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
@@ -116,7 +160,7 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionA(connection.get(), option, &timeout, sizeof(timeout));
   }
-  UniqueInternet request(HttpOpenRequestA(connection.get(), "GET", ToAnsi(FromWide(path)).c_str(),
+  UniqueInternet request(HttpOpenRequestA(connection.get(), "GET", UrlBytes(FromWide(path)).c_str(),
                                           nullptr, nullptr, nullptr, INTERNET_FLAG_RELOAD, 0));
   if (!request) return opened;
   for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
@@ -154,16 +198,15 @@ bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body,
 
 bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
                   const TransferLimits& limits) {
-  const std::wstring target = ToWide(localPath);
-  const std::wstring folder = FolderOf(target);
-  wchar_t temp[MAX_PATH + 1] = {};
+  const std::wstring target = AnyLengthPath(ToWide(localPath));
   // A unique file in the target's own folder, so that the final move stays on one
-  // volume and is a rename.
-  if (!GetTempFileNameW(folder.empty() ? L"." : folder.c_str(), kTempPrefix, 0, temp)) return false;
+  // volume and is a rename. (GetTempFileName fails past MAX_PATH.)
+  const std::wstring temp = CreateTempFileIn(FolderOf(ToWide(localPath)));
+  if (temp.empty()) return false;
 
   bool complete = false;
   {
-    UniqueFile file(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    UniqueFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
       UniqueInternet session = OpenInternetSession();
@@ -180,11 +223,11 @@ bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
       }
     }
   }
-  if (complete &&
-      MoveFileExW(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (complete && MoveFileExW(temp.c_str(), target.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
-  DeleteFileW(temp);
+  DeleteFileW(temp.c_str());
   return false;
 }
 

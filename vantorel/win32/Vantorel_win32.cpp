@@ -4,14 +4,14 @@
 // the update folder of the server, and when that is newer than REVISION downloads
 // FILE as "New_" + FILE into its own folder. The new file is kept only when it is
 // a Windows program signed by the same publisher as this checker whose version
-// block carries the announced revision; a stale "New_" file from an earlier run is
-// removed first, so the file exists after the checker ends exactly when a verified
-// newer program is ready.
+// block names FILE and carries the announced revision; a stale "New_" file from an
+// earlier run is removed first (read-only or not), so the file exists after the
+// checker ends exactly when a verified newer program is ready.
 //
 // Server host: the one this checker was built for, and nothing else.
 //
-// Before it leaves a new program, it makes sure a trusted Pellmora.exe is in the
-// folder, fetching it when missing or untrusted; a revision whose install failed
+// Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role
+// is in the folder, fetching it when missing or untrusted; a revision whose install failed
 // (the replacer's FILE base name + "_failed.txt") is not fetched again until its
 // back-off is over. Closing its window cancels the check; transfers are bounded in
 // size and time.
@@ -52,19 +52,13 @@ constexpr int kExitStale = 3;
 constexpr int kExitFailed = 4;
 constexpr int kExitCancelled = 5;
 
-bool RemoveIfPresent(const std::u16string& path) {
-  if (DeleteFileW(WidePtr(path))) return true;
-  DWORD e = GetLastError();
-  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
-}
-
 // Closing the window asks the check to stop: transfers end between two reads.
 std::atomic<bool> gCancelled{false};
 
 int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
   const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
   const std::u16string replacer = folder + u"\\" + kReplacerName;
-  if (!RemoveIfPresent(target)) return kExitStale;
+  if (!RemoveProgramFile(target)) return kExitStale;
   RemoveLeftoverDownloads(folder, {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
                                    std::u16string(kReplacerName) + kPartSuffix});
 
@@ -84,10 +78,16 @@ int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
 
   // The new program is left only for a replacer that can install it.
   Win32CompanionFiles files(limits);
-  if (!EnsureTrustedCompanion(files, base + kReplacerName, replacer)) return kExitFailed;
-  if (!FetchCompanion(files, base + args.exeFile, target, *latest)) return kExitFailed;
+  if (!EnsureTrustedCompanion(files, base + kReplacerName, replacer, kReplacerName)) {
+    return kExitFailed;
+  }
+  RevisionRule announced;
+  announced.exact = *latest;
+  if (!FetchCompanion(files, base + args.exeFile, target, args.exeFile, announced)) {
+    return kExitFailed;
+  }
   if (gCancelled) {
-    DeleteFileW(WidePtr(target));
+    RemoveProgramFile(target);
     return kExitCancelled;
   }
   return kExitReady;

@@ -11,8 +11,10 @@
 //   update-probe readurl URL               ReadUrlText: the text's UTF-16 units in hex
 //   update-probe download URL PATH         DownloadToFile: print its result (-1 or 0)
 //   update-probe hold PATH MS              keep PATH open for MS, readers only
+//   update-probe lock PATH MS              keep PATH open for MS, shared with nobody
 //   update-probe signature PATH            the file's signature: its status and
 //                                          whether its signer's key matches this probe's
+//   update-probe acp                       print the ANSI code page
 // Output is UTF-8, one item per line.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -192,6 +194,10 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"version" && argc >= 3) return Version(argv[2]);
+  if (cmd == L"acp") {
+    Print(std::to_wstring(GetACP()));
+    return 0;
+  }
   if (cmd == L"readurl" && argc >= 3) {
     std::u16string text = tindra::ReadUrlText(reinterpret_cast<const char16_t*>(argv[2]));
     std::wstring hex;
@@ -203,9 +209,9 @@ int wmain(int argc, wchar_t** argv) {
     Print(L"units: " + hex);
     return 0;
   }
-  if (cmd == L"hold" && argc >= 4) {
-    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if ((cmd == L"hold" || cmd == L"lock") && argc >= 4) {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, cmd == L"hold" ? FILE_SHARE_READ : 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     Print(L"held");
     Sleep(ms(3));

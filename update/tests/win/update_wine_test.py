@@ -43,6 +43,9 @@ class Env:
                          26: p("vantorel", "Vantorel_test_r26.exe"),
                          28: p("vantorel", "Vantorel_test_r28.exe")}
         self.pellmora = p("pellmora", "Pellmora_test.exe")
+        self.pellmora_r = {26: p("pellmora", "Pellmora_test_r26.exe"),
+                           28: p("pellmora", "Pellmora_test_r28.exe")}
+        self.vantorel_r28 = p("vantorel", "Vantorel_test_r28.exe")
         self.probe_exe = p("update", "tests", "update-probe.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
         self.work = p("update", "tests", "wine-work")
@@ -372,7 +375,8 @@ def scenario_body_cut_short(env):
 
 def scenario_new_file_without_replacer(env):
     # A New_ file from elsewhere, no checker to refresh it and no replacer: the R9
-    # message, Explorer on the folder, the end. (A checker that runs leaves a New_
+    # message and Explorer on the folder; then the new file goes, its failure is
+    # recorded and Tindra takes notifications. (A checker that runs leaves a New_
     # file only beside a trusted replacer.)
     folder = env.program_folder("no replacer", checker=None, replacer=False)
     shutil.copyfile(env.tindra[28], os.path.join(folder, "New_Tindra.exe"))
@@ -385,9 +389,179 @@ def scenario_new_file_without_replacer(env):
     check("icon" not in out, "the message has an icon")
     rc, shown = env.probe("window", "no replacer", 15000)
     check(rc == 0, "no Explorer window on the program folder")
-    proc.wait(20)
-    check(same_file(os.path.join(folder, "New_Tindra.exe"), env.tindra[28]), "New_ file missing")
+    wait_started(env, proc)
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+    check_failure_recorded(folder, 28)
+
+
+def scenario_hand_over_to_a_replacer_that_cannot_take_over(env):
+    # The publisher's Tindra.exe in the replacer's place, then a trusted replacer that
+    # another program keeps locked (as a scanner may): each time the message, the new
+    # file goes, the failure is recorded, and this start and the next take
+    # notifications with no message.
+    for fault in ("the program as the replacer", "a locked replacer"):
+        print("    %s" % fault)
+        folder = env.program_folder("replacer cannot start", checker=None)
+        shutil.copyfile(env.tindra[28], os.path.join(folder, "New_Tindra.exe"))
+        replacer = os.path.join(folder, "Pellmora.exe")
+        holder = None
+        if fault == "the program as the replacer":
+            shutil.copyfile(env.tindra[27], replacer)
+        else:
+            holder = env.start(env.probe_exe, args=["lock", replacer, "60000"])
+            time.sleep(1)
+        env.publish({"Vantorel_lastver.txt": b"0"})
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        out = env.box(30000)
+        check("text: " + NO_REPLACER in out, "box text: %r" % out)
+        env.probe("window", "replacer cannot start", 15000)
+        wait_started(env, proc)
+        check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
+        check_failure_recorded(folder, 28)
+        check(env.probe("running", "Pellmora.exe")[0] != 0, "a replacer runs")
+        env.end_all()
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(env.probe("nobox", 1000)[0] == 0, "a message box at the second start")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+        env.end_all()
+        if holder:
+            holder.kill()
+
+
+def scenario_served_in_the_wrong_role(env):
+    # The publisher's own signed files, each served in another's place (and an older
+    # replacer): none is kept, Tindra.exe stays byte for byte and takes pokes.
+    cases = [
+        ("a newer replacer as the checker", "Vantorel.exe", env.pellmora_r[28], b"28", None),
+        ("the program as the checker", "Vantorel.exe", env.tindra[28], b"28", None),
+        ("a replacer as the program", "Tindra.exe", env.pellmora_r[28], b"27", b"28"),
+        ("a checker as the program", "Tindra.exe", env.vantorel_r28, b"27", b"28"),
+        ("the program as the replacer", "Pellmora.exe", env.tindra[28], b"27", b"28"),
+        ("an older replacer", "Pellmora.exe", env.pellmora_r[26], b"27", None),
+    ]
+    for name, file, path, checker_latest, program_latest in cases:
+        print("    %s" % name)
+        folder = env.program_folder("wrong role", checker=26 if program_latest is None else 27,
+                                    replacer=file != "Pellmora.exe" or program_latest is None)
+        files = {"Vantorel_lastver.txt": checker_latest, "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra.exe": env.tindra[28]}
+        if program_latest:
+            files["Tindra_lastver.txt"] = program_latest
+        files[file] = path
+        env.publish(files)
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(env.requested(file), "%s was not fetched" % file)
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+        check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file was kept")
+        if file == "Vantorel.exe":
+            check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
+                  "the checker was replaced")
+        if file == "Pellmora.exe" and program_latest is None:
+            check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora),
+                  "the replacer was replaced by an older one")
+        if file == "Pellmora.exe" and program_latest:
+            check(not os.path.exists(os.path.join(folder, "Pellmora.exe")),
+                  "the program was kept as the replacer")
+        check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+        check(env.poke("0;test") == 0, "Tindra takes no poke")
+        env.end_all()
+
+
+def scenario_leftovers_that_cannot_go_cause_no_loop(env):
+    # A New_ file held open by another program (it cannot be deleted), a backup name
+    # taken by a folder or a read-only file, a record that cannot be written: each
+    # started twice, no start-up loop, and a later revision is not blocked.
+    cases = ("New_ held open", "backup a folder", "backup read-only", "record a folder")
+    for fault in cases:
+        print("    %s" % fault)
+        folder = env.program_folder("cannot go")
+        tindra = os.path.join(folder, "Tindra.exe")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        holder = None
+        if fault == "New_ held open":
+            fresh = os.path.join(folder, "New_Tindra.exe")
+            shutil.copyfile(env.tindra[28], fresh)
+            holder = env.start(env.probe_exe, args=["hold", fresh, "60000"])
+            time.sleep(1)
+        elif fault == "backup a folder":
+            os.makedirs(os.path.join(folder, "Tindra.exe.bak"))
+        elif fault == "backup read-only":
+            backup = os.path.join(folder, "Tindra.exe.bak")
+            shutil.copyfile(env.tindra[27], backup)
+            os.chmod(backup, 0o444)
+        else:
+            os.makedirs(os.path.join(folder, "Tindra_failed.txt"))
+            os.chmod(tindra, 0o444)  # and an install that fails
+        for start in (1, 2):
+            if start == 1 or fault == "record a folder":
+                hand_over_and_wait(env, folder)
+            else:
+                env.start(tindra)
+            time.sleep(3)  # a loop would hand over again meanwhile
+            check(env.poke("0;test", wait=30) == 0, "start %d: no Tindra takes pokes" % start)
+            fetched = len([line for line in env.requests() if "/Tindra.exe " in line])
+            if fault.startswith("backup"):
+                check(same_file(tindra, env.tindra[28]), "start %d: 28 not installed" % start)
+                check(fetched == 1, "start %d: the program was fetched %d times" % (start, fetched))
+            elif fault == "New_ held open":
+                check(same_file(tindra, env.tindra[27]), "the program changed")
+                check(fetched == 0, "fetched %d times" % fetched)
+                check_failure_recorded(folder, 28)
+            else:
+                check(same_file(tindra, env.tindra[27]), "the program changed")
+                check(fetched == start, "start %d: the program was fetched %d times, a loop" %
+                      (start, fetched))
+            env.end_all()
+        if holder:
+            holder.kill()
+        os.chmod(tindra, 0o644)
+
+
+def scenario_long_program_folder(env):
+    # A program folder whose path is longer than MAX_PATH: the companions still arrive.
+    # (The checker itself is started through the shell's ANSI call, which takes no
+    # path that long: the shell says so in its own box, which is closed here.)
+    name = os.path.join("long", *(["a folder with a long name"] * 12))
+    folder = env.program_folder(name, checker=26)
+    check(len(folder) > 300, "path of %d characters" % len(folder))
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    env.probe("box", 20000)
+    wait_started(env, proc)
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+          "checker not updated: %r" % env.requests())
+    check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora), "replacer not updated")
+    check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+
+
+def scenario_other_locale(env):
+    # An English system (ANSI code page 1252): the request still names the update
+    # folder by its CP949 bytes, and the Korean message still reads as Korean.
+    english = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
+    rc, acp = env.run_wine([env.probe_exe, "acp"], env=english)
+    check(acp.strip() == "1252", "the English locale gives code page %r" % acp)
+    folder = env.program_folder("english")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"27"})
+    proc = env.start(os.path.join(folder, "Tindra.exe"), env=english)
+    wait_started(env, proc)
+    raw = "GET /download/%s/Vantorel_lastver.txt HTTP/1.1" % CP949_FOLDER
+    check(any(line.startswith(raw) for line in env.requests()),
+          "request not sent in CP949: %r" % env.requests())
+    check(env.requested("Tindra_lastver.txt"), "the checker did not reach the server")
+    env.end_all()
+    env.stop_server()
+    try:
+        proc = env.start(os.path.join(folder, "Tindra.exe"), env=english)
+        out = env.box()
+    finally:
+        env.start_server()
+    check("text: " + CANNOT_READ in out, "box text: %r" % out)
+    wait_started(env, proc)
 
 
 def scenario_untrusted_companions_are_not_kept(env):
@@ -463,7 +637,7 @@ def scenario_replacer_refuses_swapped_program(env):
     # replacer removes it, keeps the old program and starts it again.
     swapped = hostile_copies(env, env.tindra[28])
     swapped = {"unsigned": swapped["unsigned"], "another key": swapped["another key"],
-               "same revision": env.tindra[27]}
+               "same revision": env.tindra[27], "the checker of revision 28": env.vantorel_r28}
     for name, path in swapped.items():
         print("    New_Tindra.exe: %s" % name)
         folder = env.program_folder("swapped program")
@@ -530,10 +704,19 @@ def scenario_replacer_refuses_paths(env):
                              "Tindra.exe;..\\outside.exe"], stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     env.started.append(proc)
+    out = env.box()
+    check("caption: Pellmora" in out, "no refusal: %r" % out)
     proc.wait(30)
     check(proc.returncode == 2, "exit %s" % proc.returncode)
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
     check(os.path.exists(outside), "the file outside the folder was moved")
+    for args in ("Tindra.exe;New_Vantorel.exe", "Tindra.txt;New_Tindra.txt", "27;Tindra.exe"):
+        proc = env.start(os.path.join(folder, "Pellmora.exe"), args=[args])
+        out = env.box()
+        check("caption: Pellmora" in out, "%s: no refusal: %r" % (args, out))
+        proc.wait(30)
+        check(proc.returncode == 2, "%s: exit %s" % (args, proc.returncode))
+        check(env.probe("running", "Tindra.exe")[0] != 0, "%s: a program was started" % args)
     proc = subprocess.Popen(["wine", os.path.join(folder, "Pellmora.exe"),
                              "..\\Tindra.exe;New_Tindra.exe"], stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -777,6 +960,11 @@ SCENARIOS = [
     scenario_checker_download_fails,
     scenario_body_cut_short,
     scenario_new_file_without_replacer,
+    scenario_hand_over_to_a_replacer_that_cannot_take_over,
+    scenario_served_in_the_wrong_role,
+    scenario_leftovers_that_cannot_go_cause_no_loop,
+    scenario_other_locale,
+    scenario_long_program_folder,
     scenario_untrusted_companions_are_not_kept,
     scenario_untrusted_checker_is_not_started,
     scenario_untrusted_new_program_is_not_kept,
@@ -804,8 +992,8 @@ def main():
     parser.add_argument("-k", help="run only scenarios whose name contains this")
     args = parser.parse_args()
     env = Env(os.path.abspath(args.build), os.path.abspath(args.source), args.host)
-    for exe in list(env.tindra.values()) + list(env.vantorel.values()) + [env.pellmora,
-                                                                          env.probe_exe]:
+    for exe in (list(env.tindra.values()) + list(env.vantorel.values()) +
+                list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe]):
         if not os.path.exists(exe):
             print("missing program: %s" % exe)
             return 1
