@@ -6,6 +6,7 @@
 #include "common/numeric.h"
 #include "common/text.h"
 #include "common/win32/ansi.h"
+#include "common/win32/com.h"
 #include "common/win32/guard.h"
 #include "common/win32/program_path.h"
 #include "common/win32/screen.h"
@@ -176,6 +177,9 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 }
 
 int RunTindra(HINSTANCE instance) {
+  // A single-threaded apartment: through it the popups hand their accessible objects
+  // to other processes (screen readers).
+  ComScope com;
   FrmMainWindow window(instance);
   GuardedHandler([&] {
     window.Create();
