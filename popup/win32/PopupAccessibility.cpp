@@ -131,7 +131,8 @@ class PopupAccessible final : public IAccessible, public IOleWindow {
     if (info) *info = nullptr;
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID,
+                                          DISPID*) noexcept override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
@@ -273,8 +274,8 @@ LRESULT PopupAccessibility::ClientObject(HWND window, WPARAM wParam) noexcept {
     UniqueBstr name = Bstr(name_);
     if (!name) return 0;
     // Born with one reference, which object_ takes over.
-    object_.Attach(new (std::nothrow) PopupAccessible(std::move(standard), window,
-                                                      std::move(name)));
+    object_.Attach(new (std::nothrow)
+                       PopupAccessible(std::move(standard), window, std::move(name)));
     if (!object_) return 0;
   }
   const LRESULT result =
