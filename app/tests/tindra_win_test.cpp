@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/tests/TindraHarness.h"
+#include "common/text.h"
 
 using namespace tindra;
 using namespace tindra::test;
@@ -386,15 +387,7 @@ class TindraAccessibilityTest : public TindraTest {
     EXPECT_EQ(listener->FocusEvents(), 0);
     EXPECT_EQ(GetForegroundWindow(), foreground);
   }
-  static std::string Utf8(const std::u16string& s) {
-    const std::wstring w(s.begin(), s.end());
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-  }
+  static std::string Utf8(const std::u16string& s) { return Utf16ToUtf8(s); }
 
   std::optional<AccessibilityListener> listener;
   win32::UniqueWindow window;
