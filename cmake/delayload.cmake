@@ -5,7 +5,7 @@
 # on first use, after the program has restricted the search to the system folder
 # (common/win32/dll_search.h). Test programs link them as usual.
 #
-# tindra_system_dll(<library> <dll>): <library> calls <dll> (version, wininet, ...).
+# tindra_system_dll(<library> <dll>): <library> calls <dll> (version, wininet, oleacc, ...).
 # tindra_delay_load(<program>): the program takes those DLLs delay-loaded.
 include_guard(GLOBAL)
 

@@ -32,6 +32,11 @@ PopupLook LookForMode(const std::u16string& sName, int16_t iMode) {
   return look;
 }
 
+std::u16string SpokenText(const PopupLook& look) {
+  if (look.descText.empty()) return look.nameText;
+  return look.nameText + u' ' + look.descText;
+}
+
 int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
@@ -59,6 +64,7 @@ void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode, con
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, true);
   }
   window_.ShowTopmost();
+  window_.Announce(SpokenText(look));
 }
 
 void FrmTindraCore::Form_Load() {

@@ -57,6 +57,10 @@ struct PopupLook {
 // green, with the envelope icon).
 PopupLook LookForMode(const std::u16string& sName, int16_t iMode);
 
+// What the popup says, in its own words, for a screen reader: the name line, then
+// the description line when there is one ("김민준님이 로그인 하였습니다.").
+std::u16string SpokenText(const PopupLook& look);
+
 // The popup's four timers.
 enum class PopupTimer { tmrEffect1, tmrDelay, tmrEffect2, tmrEffect3 };
 inline constexpr size_t kPopupTimerCount = 4;
@@ -93,6 +97,9 @@ class PopupWindow {
   // Makes the window topmost and visible without activating it; the result of the
   // platform call is ignored.
   virtual void ShowTopmost() = 0;
+  // Tells assistive technology that the shown popup says `text`: from now on the
+  // accessible name of its client area, announced once as an alert. Never raises.
+  virtual void Announce(const std::u16string& text) = 0;
   // Unloads the window: FrmTindraCore::Form_Unload runs, the window goes away and
   // the instance may be deleted. The caller must not touch the popup afterwards.
   virtual void Unload() = 0;
@@ -105,8 +112,9 @@ class FrmTindraCore {
   explicit FrmTindraCore(PopupWindow& window) : window_(window) {}
 
   // Fills in the texts for iMode, places the window with its left edge at nSX and its
-  // bottom edge at nSY (twips), starts the first effect timer and shows the window
-  // topmost. Loads the window on the way (gPopupCount += 1).
+  // bottom edge at nSY (twips), starts the first effect timer, shows the window
+  // topmost and announces it (SpokenText). Loads the window on the way
+  // (gPopupCount += 1).
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY);
 

@@ -1,9 +1,13 @@
 #pragma once
 // Drives the real Tindra.exe from a test: starts it, pokes it like the messenger,
 // finds its windows, and ends it whatever happens.
+#include <oleacc.h>
 #include <windows.h>
+#include <wrl/client.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/win32/handle.h"
@@ -89,5 +93,52 @@ long UserObjectsOf(HANDLE process, DWORD pid);
 // Open kernel handles of another process, -1 when they cannot be read. Wine's
 // GetProcessHandleCount succeeds with 0, so there the system's handle list is read.
 long KernelHandlesOf(HANDLE process, DWORD pid);
+
+// What a screen reader in another process gets from a program: an out-of-context
+// WinEvent hook on the program's events, on a thread of its own, which reads the
+// object of every alert through AccessibleObjectFromEvent as the alert arrives and
+// keeps it, so that it can be asked again later (after its window has gone, say).
+class AccessibilityListener {
+ public:
+  struct Alert {
+    HWND hwnd;
+    LONG idObject, idChild;
+    HRESULT objectResult;  // of AccessibleObjectFromEvent
+    LONG role;             // -1 when it could not be read
+    std::u16string name;
+    HRESULT nameResult;
+  };
+
+  explicit AccessibilityListener(DWORD pid);
+  ~AccessibilityListener();
+  AccessibilityListener(const AccessibilityListener&) = delete;
+  AccessibilityListener& operator=(const AccessibilityListener&) = delete;
+
+  // The hook is in place.
+  bool Listening() const { return listening_; }
+  std::vector<Alert> Alerts() const;
+  // Focus and foreground changes (EVENT_OBJECT_FOCUS, EVENT_SYSTEM_FOREGROUND).
+  int FocusEvents() const;
+  // Waits, handling this thread's messages, until `count` alerts have arrived.
+  bool WaitForAlerts(size_t count, DWORD timeoutMs) const;
+  // Asks the object of alert `index` for its name again; the call's result.
+  HRESULT NameAgain(size_t index, std::u16string* name);
+
+ private:
+  static void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject, LONG idChild,
+                               DWORD, DWORD);
+  void Run();
+  void Record(DWORD event, HWND hwnd, LONG idObject, LONG idChild);
+
+  DWORD pid_;
+  DWORD threadId_ = 0;
+  std::thread thread_;
+  win32::UniqueHandle ready_;
+  bool listening_ = false;
+  mutable std::mutex mutex_;
+  std::vector<Alert> alerts_;
+  std::vector<Microsoft::WRL::ComPtr<IAccessible>> objects_;  // the listener thread's
+  int focusEvents_ = 0;
+};
 
 }  // namespace tindra::test

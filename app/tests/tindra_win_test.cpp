@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/tests/TindraHarness.h"
+#include "common/text.h"
 
 using namespace tindra;
 using namespace tindra::test;
@@ -370,6 +371,159 @@ TEST_F(TindraTest, ABurstOf200PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   EXPECT_EQ(after.windows, before.windows);
   EXPECT_EQ(after.handles, before.handles);
   EXPECT_EQ(PokeText(u"1;after"), PokeOutcome::kAcknowledged);
+}
+
+// ---- what a screen reader gets ----
+
+// A listener in this process hooks Tindra's events out of context, as a screen reader
+// does, and reads each alert's object as it arrives.
+class TindraAccessibilityTest : public TindraTest {
+ protected:
+  void SetUp() override {
+    TindraTest::SetUp();
+    listener.emplace(app.pid());
+    ASSERT_TRUE(listener->Listening());
+    // A window of this process in front, where the user's work would be.
+    window.reset(CreateWindowExW(0, L"STATIC", L"foreground", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                                 50, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr));
+    ASSERT_TRUE(window);
+    SetForegroundWindow(window.get());
+    Pump(200);
+    foreground = GetForegroundWindow();
+    ASSERT_EQ(foreground, window.get());
+  }
+  void TearDown() override {
+    TindraTest::TearDown();
+    listener.reset();
+  }
+  // Pokes `text` and waits for its alert; then a little longer, for any second one.
+  void PokeAndWaitForAlert(const std::u16string& text) {
+    const size_t before = listener->Alerts().size();
+    ASSERT_EQ(PokeText(text), PokeOutcome::kAcknowledged);
+    ASSERT_TRUE(listener->WaitForAlerts(before + 1, 5000)) << "no alert for " << Utf8(text);
+    Pump(300);
+    EXPECT_EQ(listener->Alerts().size(), before + 1) << Utf8(text);
+  }
+  // What the listener read of each alert is what the popup says, on its client object.
+  void ExpectAlertOf(const AccessibilityListener::Alert& a, const std::u16string& spoken) {
+    EXPECT_EQ(a.idObject, OBJID_CLIENT);
+    EXPECT_EQ(a.idChild, CHILDID_SELF);
+    EXPECT_EQ(a.objectResult, S_OK);
+    EXPECT_EQ(a.role, ROLE_SYSTEM_ALERT);
+    EXPECT_EQ(a.nameResult, S_OK);
+    EXPECT_EQ(Utf8(a.name), Utf8(spoken));
+  }
+  // Focus and activation stay where they were.
+  void ExpectFocusUnmoved() {
+    EXPECT_EQ(listener->FocusEvents(), 0);
+    EXPECT_EQ(GetForegroundWindow(), foreground);
+  }
+  static std::string Utf8(const std::u16string& s) { return Utf16ToUtf8(s); }
+
+  std::optional<AccessibilityListener> listener;
+  win32::UniqueWindow window;
+  HWND foreground = nullptr;
+};
+
+TEST_F(TindraAccessibilityTest, EachPopupIsAnnouncedOnceInItsOwnWordsAndNotAgain) {
+  struct Case {
+    std::u16string poke, spoken;
+  };
+  // The logout last: it is clicked below, while it still stands at full size.
+  const std::vector<Case> cases = {
+      {u"0;김민준", u"김민준님이 로그인 하였습니다."},
+      {u"2;새 쪽지가 도착했습니다", u"새 쪽지가 도착했습니다"},
+      {u"7;회의가 곧 시작됩니다", u"회의가 곧 시작됩니다"},
+      {u"0;", u"님이 로그인 하였습니다."},
+      {u"1;김민준", u"김민준님이 로그아웃 하였습니다."},
+  };
+  for (const Case& c : cases) PokeAndWaitForAlert(c.poke);
+  const auto alerts = listener->Alerts();
+  ASSERT_EQ(alerts.size(), cases.size());
+  const auto popups = app.Popups();
+  ASSERT_EQ(popups.size(), cases.size());
+  std::set<HWND> announced;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(Utf8(cases[i].poke));
+    ExpectAlertOf(alerts[i], cases[i].spoken);
+    EXPECT_TRUE(std::any_of(popups.begin(), popups.end(),
+                            [&](const PopupInfo& p) { return p.hwnd == alerts[i].hwnd; }));
+    announced.insert(alerts[i].hwnd);
+  }
+  EXPECT_EQ(announced.size(), cases.size()) << "one popup announced twice";
+
+  // A click closes the logout popup: no alert; its object, still held here, fails;
+  // the others still answer.
+  const size_t last = cases.size() - 1;
+  auto logout = std::find_if(popups.begin(), popups.end(),
+                             [&](const PopupInfo& p) { return p.hwnd == alerts[last].hwnd; });
+  ASSERT_NE(logout, popups.end());
+  SetCursorPos(logout->rect.left + 170, logout->rect.top + 120);  // Picture1's background
+  INPUT click[2] = {};
+  click[0].type = click[1].type = INPUT_MOUSE;
+  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, click, sizeof(INPUT));
+  const HWND clicked = alerts[last].hwnd;
+  ASSERT_TRUE(app.WaitForPopups(
+      [&](const std::vector<PopupInfo>& v) {
+        return std::none_of(v.begin(), v.end(), [&](auto& p) { return p.hwnd == clicked; });
+      },
+      3000))
+      << "the click did not close the popup";
+  Pump(300);
+  std::u16string name;
+  EXPECT_TRUE(FAILED(listener->NameAgain(last, &name))) << Utf8(name);
+  EXPECT_EQ(listener->NameAgain(last - 1, &name), S_OK);
+  EXPECT_EQ(Utf8(name), Utf8(cases[last - 1].spoken));
+
+  // The rest unload on their own: no alert, and every object fails cleanly.
+  ASSERT_TRUE(app.WaitForPopups(CountIs(0), 15000));
+  Pump(300);
+  EXPECT_EQ(listener->Alerts().size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const HRESULT hr = listener->NameAgain(i, &name);
+    EXPECT_TRUE(FAILED(hr)) << i << ": " << std::hex << hr;
+  }
+  EXPECT_TRUE(app.Running());
+  ExpectFocusUnmoved();
+}
+
+TEST_F(TindraAccessibilityTest, ABurstOf20IsAnnouncedPopupByPopup) {
+  constexpr int kPokes = 20;
+  // One conversation for the whole burst, as the messenger holds its link.
+  std::optional<poke::DdeConversation> link;
+  link.emplace();
+  ASSERT_EQ(link->Connect(poke::PokeRequest{}), PokeOutcome::kAcknowledged);
+  std::vector<std::u16string> names;
+  for (int i = 0; i < kPokes; ++i) {
+    names.push_back(u"사용자" + win32::FromWide(std::to_wstring(i)));
+    ASSERT_EQ(link->Poke(CF_TEXT, poke::TextData(u"0;" + names.back(), false)),
+              PokeOutcome::kAcknowledged);
+  }
+  link.reset();
+  ASSERT_TRUE(listener->WaitForAlerts(kPokes, 10000));
+  ASSERT_TRUE(app.WaitForPopups(CountIs(0), 60000));
+  Pump(300);
+  const auto alerts = listener->Alerts();
+  ASSERT_EQ(alerts.size(), static_cast<size_t>(kPokes)) << "one alert per popup, no more";
+  // Each popup's own alert, read off its own window; under Wine an alert that arrives
+  // while the listener reads another is taken first, so the order is not checked.
+  std::set<HWND> announced;
+  for (int i = 0; i < kPokes; ++i) {
+    const std::u16string spoken = names[static_cast<size_t>(i)] + u"님이 로그인 하였습니다.";
+    SCOPED_TRACE(Utf8(spoken));
+    auto a = std::find_if(alerts.begin(), alerts.end(), [&](auto& a) { return a.name == spoken; });
+    ASSERT_NE(a, alerts.end());
+    ExpectAlertOf(*a, spoken);
+    announced.insert(a->hwnd);
+  }
+  EXPECT_EQ(announced.size(), static_cast<size_t>(kPokes));
+  ExpectFocusUnmoved();
+  EXPECT_EQ(PokeText(u"end"), PokeOutcome::kAcknowledged);
+  EXPECT_EQ(app.WaitForExit(5000), 0);
+  EXPECT_EQ(listener->Alerts().size(), static_cast<size_t>(kPokes)) << "an alert at the end";
 }
 
 TEST(TindraProgramFile, VersionBlockIconAndManifest) {

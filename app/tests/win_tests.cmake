@@ -14,7 +14,8 @@ set_tests_properties(quiet_update_server_stop PROPERTIES FIXTURES_CLEANUP quiet_
 
 # The harness drives a real Tindra.exe; the benchmark client uses it too.
 add_library(tindra_test_harness STATIC TindraHarness.cpp)
-target_link_libraries(tindra_test_harness PUBLIC tindra_poke_client tindra_common ntdll)
+target_link_libraries(tindra_test_harness PUBLIC tindra_poke_client tindra_common ntdll oleacc
+                      ole32 oleaut32 uuid)
 target_compile_options(tindra_test_harness PRIVATE ${TINDRA_WARNINGS})
 
 tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp

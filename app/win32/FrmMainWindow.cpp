@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "common/twips.h"
 #include "common/win32/ansi.h"
+#include "common/win32/com.h"
 #include "common/win32/guard.h"
 #include "common/win32/program_path.h"
 #include "common/win32/screen.h"
@@ -174,6 +175,9 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 }
 
 int RunTindra(HINSTANCE instance) {
+  // A single-threaded apartment: through it the popups hand their accessible objects
+  // to other processes (screen readers).
+  ComScope com;
   FrmMainWindow window(instance);
   GuardedHandler([&] {
     window.Create();

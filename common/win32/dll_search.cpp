@@ -20,7 +20,7 @@ void LoadDllsFromSystemFolderOnly() {
   wchar_t system[MAX_PATH];
   UINT n = GetSystemDirectoryW(system, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
-  for (const wchar_t* dll : {L"version.dll", L"wininet.dll", L"wintrust.dll"}) {
+  for (const wchar_t* dll : {L"version.dll", L"wininet.dll", L"wintrust.dll", L"oleacc.dll"}) {
     std::wstring path = std::wstring(system, n) + L"\\" + dll;
     // Loaded for the rest of the process: the module stays referenced on purpose.
     LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

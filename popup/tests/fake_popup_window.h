@@ -69,6 +69,10 @@ class FakePopupWindow : public PopupWindow {
     timerLog.push_back({timer, enabled});
   }
   void ShowTopmost() override { shownTopmost++; }
+  void Announce(const std::u16string& text) override {
+    // Only a shown popup is announced.
+    announcements.push_back(shownTopmost > 0 ? text : u"<not shown> " + text);
+  }
   void Unload() override {
     unloadCalls++;
     core_.Form_Unload();
@@ -114,6 +118,7 @@ class FakePopupWindow : public PopupWindow {
   uint32_t nameColor = kLabelBlue, descColor = kLabelBlue;
   bool noteVisible = false;
   int shownTopmost = 0;
+  std::vector<std::u16string> announcements;
   int unloadCalls = 0;
   int movesAfterUnload = 0;
   int ticksAfterUnload = 0;

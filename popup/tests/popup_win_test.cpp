@@ -3,6 +3,7 @@
 // clicks, the whole sequence ending with the popup gone, and handle counts after
 // many popups. Screenshots of each kind go to the build folder's screenshots/.
 #include <gtest/gtest.h>
+#include <oleacc.h>
 #include <wincodec.h>
 #include <windows.h>
 #include <wrl/client.h>
@@ -428,6 +429,55 @@ TEST_F(PopupWinTest, PopupsRunningTogetherEachMakeEveryOneOfTheirOwnSteps) {
   ASSERT_EQ(r.size(), 24u);
   for (size_t i = 1; i < r.size(); ++i) EXPECT_EQ(r[i].left - r[i - 1].left, 3) << "move " << i;
   EXPECT_EQ(gPopupCount, 0);
+}
+
+// ---- what a screen reader reads ----
+
+// In this process the object comes back as itself, so this is its own behaviour: an
+// alert named by the popup, the rest the standard object's, and a clean failure once
+// the popup has gone, whoever still holds it.
+TEST_F(PopupWinTest, TheClientObjectIsAnAlertNamedByThePopupUntilItUnloads) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ASSERT_TRUE(SUCCEEDED(com));
+  {
+    HWND popup = StartPopup(u"김민준", 1);
+    ASSERT_TRUE(popup);
+    ComPtr<IAccessible> object;
+    ASSERT_EQ(AccessibleObjectFromWindow(popup, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                         reinterpret_cast<void**>(object.GetAddressOf())),
+              S_OK);
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role;
+    VariantInit(&role);
+    ASSERT_EQ(object->get_accRole(self, &role), S_OK);
+    EXPECT_EQ(role.vt, VT_I4);
+    EXPECT_EQ(role.lVal, ROLE_SYSTEM_ALERT);
+    BSTR name = nullptr;
+    ASSERT_EQ(object->get_accName(self, &name), S_OK);
+    EXPECT_EQ(std::wstring(name, SysStringLen(name)), L"김민준님이 로그아웃 하였습니다.");
+    SysFreeString(name);
+    // The standard object's answers: where the client area is, and which window.
+    LONG x = 0, y = 0, width = 0, height = 0;
+    ASSERT_EQ(object->accLocation(&x, &y, &width, &height, self), S_OK);
+    const RECT r = Rect(popup), location{x, y, x + width, y + height};
+    EXPECT_TRUE(EqualRect(&location, &r));
+    HWND window = nullptr;
+    EXPECT_EQ(WindowFromAccessibleObject(object.Get(), &window), S_OK);
+    EXPECT_EQ(window, popup);
+
+    ClickControl(popup, kPicture1Id, 150, 120);
+    ASSERT_TRUE(Gone(popup));
+    name = nullptr;
+    EXPECT_EQ(object->get_accName(self, &name), RPC_E_DISCONNECTED);
+    EXPECT_EQ(name, nullptr);
+    VariantInit(&role);
+    EXPECT_EQ(object->get_accRole(self, &role), RPC_E_DISCONNECTED);
+    EXPECT_EQ(object->accLocation(&x, &y, &width, &height, self), RPC_E_DISCONNECTED);
+    EXPECT_TRUE(FAILED(WindowFromAccessibleObject(object.Get(), &window)));
+  }
+  CoUninitialize();
 }
 
 // ---- clicks ----

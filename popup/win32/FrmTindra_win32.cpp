@@ -18,6 +18,7 @@
 #include "popup/FrmTindra.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
+#include "popup/win32/PopupAccessibility.h"
 #include "popup/win32/PopupTicker.h"
 #include "popup/win32/popup_artwork_win32.h"
 
@@ -163,6 +164,10 @@ class FrmTindra final : public Form,
     SetWindowPos(frame_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
   }
 
+  void Announce(const std::u16string& text) override {
+    if (frame_) accessibility_.Announce(frame_.get(), text);
+  }
+
   // --- helpers ---
   static void RegisterClasses() {
     static bool registered = false;
@@ -233,6 +238,7 @@ class FrmTindra final : public Form,
   void Teardown() noexcept {
     win32::PopupTicker::Instance().DisarmAll(*this);
     Forms().Remove(this);
+    accessibility_.Detach();  // while the window still exists
     frame_.reset();
     font_.reset();
     envelope_.reset();
@@ -265,7 +271,14 @@ class FrmTindra final : public Form,
       case WM_CLOSE:
         Unload();
         return 0;
+      case WM_GETOBJECT:
+        // The client area answers for itself; everything else is the system's.
+        if (static_cast<LONG>(lParam) == OBJID_CLIENT) {
+          if (const LRESULT object = accessibility_.ClientObject(h, wParam)) return object;
+        }
+        break;
       case WM_NCDESTROY:
+        accessibility_.Detach();
         (void)frame_.release();
         break;
       default:
@@ -405,6 +418,7 @@ class FrmTindra final : public Form,
   uint32_t descColor_ = kLabelBlue;
   int dpiX_ = 96, dpiY_ = 96;
   float tppX_ = 15.0f, tppY_ = 15.0f;
+  win32::PopupAccessibility accessibility_;
   std::array<int32_t, kPopupTimerCount> intervals_{};
   std::array<bool, kPopupTimerCount> enabled_{};
   int pressedId_ = 0;

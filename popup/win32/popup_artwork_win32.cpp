@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "common/win32/com.h"
 #include "popup/popup_resources.h"
 
 namespace tindra::win32 {
@@ -16,21 +17,6 @@ using Microsoft::WRL::ComPtr;
 
 constexpr int kDesignWidth = 176;
 constexpr int kDesignHeight = 128;
-
-// COM for the calling thread, for as long as the object lives; balanced only when
-// this call initialised it (or found it already initialised the same way).
-class ComScope {
- public:
-  ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-  ~ComScope() {
-    if (ok_) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  bool ok_;
-};
 
 int Scaled(int design, int dpi) { return MulDiv(design, dpi > 0 ? dpi : 96, 96); }
 

@@ -173,6 +173,7 @@ class BareWindow final : private PopupWindow {
   void ShowTopmost() override {
     SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
   }
+  void Announce(const std::u16string&) override {}  // the floor counts window moves only
   void Unload() override { core_.Form_Unload(); }
 
   FrmTindraCore core_;
