@@ -120,21 +120,29 @@ class FrmTindra final : public Form,
     const int y = ToWindowPixels(top, tppY_);
     const int cx = std::max(0, ToWindowPixels(width, tppX_));
     const int cy = std::max(0, ToWindowPixels(height, tppY_));
-    // Nothing is invalidated: the window's contents are drawn once, here, from the
-    // prepared picture, instead of each control repainting its share of them.
+    // Nothing is invalidated: the system keeps the pixels of the part of the window
+    // that stays (its top-left part), and only rows the window gains are drawn, here,
+    // from the prepared picture.
     if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags)) {
       Raise(kErrWindowOperation);
     }
-    DrawContents(cx, cy);
+    DrawNewRows(cx, cy);
   }
 
-  void DrawContents(int width, int height) {
-    if (width <= 0 || height <= 0 || !IsWindowVisible(frame_.get())) return;
+  // Draws the rows below drawnHeight_ of a window now `width` x `height` pixels. The
+  // rows above it already show the picture: a move keeps them, as a step never
+  // widens the window. A shrinking step draws nothing.
+  void DrawNewRows(int width, int height) {
+    const bool visible = IsWindowVisible(frame_.get()) != FALSE;
+    const int from = visible ? std::min(drawnHeight_, height) : 0;
+    drawnHeight_ = from;
+    if (!visible || width <= 0 || height <= from) return;
     if (!composed_) Compose();
     // The frame's own DC, not clipped by the controls: the picture holds them too.
     win32::WindowDc dc(frame_.get(), DCX_CACHE);
     if (!dc) return;
-    BitBlt(dc.get(), 0, 0, width, height, canvasDc_.get(), 0, 0, SRCCOPY);
+    BitBlt(dc.get(), 0, from, width, height - from, canvasDc_.get(), 0, from, SRCCOPY);
+    drawnHeight_ = height;
   }
 
   void SetNameText(const std::u16string& text) override { SetLabel(lblName_, nameText_, text); }
@@ -145,6 +153,7 @@ class FrmTindra final : public Form,
     RequireWindow();
     noteVisible_ = true;
     composed_ = false;
+    drawnHeight_ = 0;
     ShowWindow(picNote_, SW_SHOWNA);
   }
 
@@ -206,12 +215,14 @@ class FrmTindra final : public Form,
     store = text;
     SetWindowTextW(label, win32::WidePtr(text));  // readable from outside
     composed_ = false;
+    drawnHeight_ = 0;
     InvalidateRect(label, nullptr, FALSE);
   }
 
   void SetLabelColor(HWND label, uint32_t& store, uint32_t color) {
     store = color;
     composed_ = false;
+    drawnHeight_ = 0;
     InvalidateRect(label, nullptr, FALSE);
   }
 
@@ -399,6 +410,8 @@ class FrmTindra final : public Form,
   win32::UniqueDc canvasDc_;
   win32::UniqueBitmap canvas_;
   bool composed_ = false;
+  // Rows of the frame, from its top, that show the current picture (drawn by a step).
+  int drawnHeight_ = 0;
   bool noteVisible_ = false;
   std::u16string nameText_, descText_;
   uint32_t nameColor_ = kLabelBlue;

@@ -12,7 +12,9 @@ constexpr wchar_t kTickerClassName[] = L"TindraPopupTicker";
 constexpr UINT_PTR kSourceTimerId = 1;
 constexpr UINT kContinueMessage = WM_APP + 1;
 // How often a long run of popup ticks looks for pokes and clicks waiting behind it.
-constexpr double kSliceMs = 1.0;
+// Each look is a round trip to the window server; half a tick period keeps a waiting
+// poke's delay well under the period while most steps make no look at all.
+constexpr double kSliceMs = kEffectIntervalMs / 2.0;
 constexpr UINT kWaitingMessages = QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT;
 
 double NowMs() {
