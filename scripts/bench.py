@@ -38,17 +38,19 @@ POPUP_SIZE_PX = (179, 131)  # 2685 x 1965 twips at 96 dpi: a popup's X window at
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
-def floor_gone_s(starts, opening, closing, move_s):
+def floor_gone_s(starts, opening, closing, move_s, expose_s=0.0, create_s=0.0, destroy_s=0.0):
     """When the last popup of a burst would be gone if the one user-interface thread
-    did nothing but the popups' window moves, each costing move_s seconds. Popup i
-    starts at starts[i] with its first move and then follows a login popup's timers:
-    a timer is next due its interval after its tick was handled, one tick at a time.
-    `opening` counts the first move; the tick that starts the hold, the one that ends
-    it and the last one move nothing."""
+    did nothing but what every popup's own window costs: created and shown (create_s),
+    one move per step (move_s; a growing step's exposure handled, expose_s more) and
+    destroyed (destroy_s). Popup i starts at starts[i] with its first move and then
+    follows a login popup's timers: a timer is next due its interval after its tick
+    was handled, one tick at a time. `opening` counts the first move; the tick that
+    starts the hold, the one that ends it and the last one move nothing."""
     tick, hold = 0.010, 2.0
+    grow = move_s + expose_s
     # (cost, interval to the next step) of each step, the first move included
-    steps = ([(move_s, tick)] * opening + [(0.0, hold), (0.0, tick)] +
-             [(move_s, tick)] * closing + [(0.0, None)])
+    steps = ([(create_s + grow, tick)] + [(grow, tick)] * (opening - 1) +
+             [(0.0, hold), (0.0, tick)] + [(move_s, tick)] * closing + [(destroy_s, None)])
     due = [(t, i, 0) for i, t in enumerate(starts)]
     heapq.heapify(due)
     now = gone = 0.0
@@ -62,6 +64,10 @@ def floor_gone_s(starts, opening, closing, move_s):
         else:
             heapq.heappush(due, (start + interval, popup, step + 1))
     return gone
+
+
+def median(values):
+    return percentile(values, 50)
 
 
 def percentile(values, p):
@@ -281,6 +287,8 @@ class Bench:
         self.args = args
         self.prefix = os.environ["WINEPREFIX"]
         self.results = {}
+        self.floor_samples = []
+        self.xorg = None
         self.log = open(os.path.join(args.out_dir, "bench-wine.log"), "w")
         self.server = None
         self.tindra = None
@@ -332,6 +340,7 @@ class Bench:
         self.pid = find_process(("Tindra.exe",), self.prefix) or self.tindra.pid
         self.wineserver = find_process(("wineserver", "wineserver32", "wineserver64"),
                                        self.prefix)
+        self.xorg = find_process(("Xvfb",), self.prefix)
         rtt = self.client.sync_clock()
         self.say(f"Tindra.exe runs (pid {self.pid}, wineserver {self.wineserver}); "
                  f"clock round trip {rtt * 1000:.2f} ms")
@@ -377,29 +386,83 @@ class Bench:
                      f"visible {out[str(mode)]['visible_ms_p50']:.1f} ms (medians of {len(visible)})")
         return out
 
-    def move_cost(self, popups=20, quiet=False):
-        """One window move of a popup step on this machine, alone: the bench client
-        plays login popups on bare windows with the popup's styles (see floor_gone_s)."""
+    def move_cost(self, popups=5):
+        """One sample of what a popup's own window costs on this machine, alone: the
+        bench client plays login popups on bare windows with the popup's styles (see
+        floor_gone_s). Per move, and per popup for creating, showing, destroying and
+        handling the exposures of the opening."""
         client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
         before = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
         reply = self.client.ask(f"movecost {popups}")
         after = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
         opening, closing, move_us = int(reply[1]), int(reply[2]), float(reply[3])
+        extra = [float(v) for v in reply[4:8]] if len(reply) >= 8 else [0.0] * 4
         moves = popups * (opening + closing)
-        result = {"opening_moves": opening, "closing_moves": closing, "move_us": move_us,
-                  "cpu_us_per_move": (sum(after) - sum(before)) * 1e6 / moves if client else None}
-        if not quiet:
-            self.say(f"a popup step's window move alone: {move_us:.0f} us "
-                     f"({opening} + {closing} moves a popup)")
-        return result
+        return {"opening_moves": opening, "closing_moves": closing, "move_us": move_us,
+                "create_us": extra[0] + extra[1], "destroy_us": extra[2], "expose_us": extra[3],
+                "cpu_us_per_move": (sum(after) - sum(before)) * 1e6 / moves if client else None}
+
+    def sample_floor(self, where, count=3):
+        """Short samples of the floor, spread over the run: their median is the run's
+        floor, their spread says how far to trust it."""
+        for _ in range(count):
+            sample = self.move_cost()
+            sample["where"] = where
+            self.floor_samples.append(sample)
+
+    def floor_summary(self):
+        samples = self.floor_samples
+        if not samples:
+            return None
+        out = {"samples": samples, "opening_moves": samples[0]["opening_moves"],
+               "closing_moves": samples[0]["closing_moves"]}
+        for key in ("move_us", "create_us", "destroy_us", "expose_us", "cpu_us_per_move"):
+            values = [x[key] for x in samples if x.get(key) is not None]
+            out[key] = median(values)
+            out[key + "_min"] = min(values) if values else None
+            out[key + "_max"] = max(values) if values else None
+        m = out["move_us"]
+        out["move_spread"] = (out["move_us_max"] - out["move_us_min"]) / m if m else None
+        # half the samples lie within this of the median
+        devs = sorted(abs(x["move_us"] - m) for x in samples)
+        out["move_mad"] = median(devs) / m if m else None
+        return out
+
+    def apply_floor(self, burst, floor):
+        """The floor of a burst from the run's median samples."""
+        starts = burst.pop("_starts", None)
+        if not starts or not floor:
+            return
+        o, c = floor["opening_moves"], floor["closing_moves"]
+        gone = floor_gone_s(starts, o, c, floor["move_us"] / 1e6, floor["expose_us"] / o / 1e6,
+                            floor["create_us"] / 1e6, floor["destroy_us"] / 1e6)
+        moves_only = floor_gone_s(starts, o, c, floor["move_us"] / 1e6)
+        n = burst["pokes"]
+        burst["move_us"] = floor["move_us"]
+        burst["floor_gone_s"] = gone
+        burst["floor_moves_only_s"] = moves_only
+        burst["floor_ratio"] = gone / burst["ideal_s"]
+        burst["gone_per_floor"] = burst["all_gone_s"] / gone if burst["all_gone_s"] else None
+        # what the floor's thread spends, by row (seconds)
+        burst["floor_parts_s"] = {
+            "moves": n * (o + c) * floor["move_us"] / 1e6,
+            "exposures": n * floor["expose_us"] / 1e6,
+            "create_show": n * floor["create_us"] / 1e6,
+            "destroy": n * floor["destroy_us"] / 1e6,
+        }
+        if floor["cpu_us_per_move"]:
+            # the samples' CPU (client + wineserver) covers everything a bare popup does
+            burst["floor_cpu_s"] = n * (o + c) * floor["cpu_us_per_move"] / 1e6
+            cpu = burst["tindra_cpu_s"] + (burst["wineserver_cpu_s"] or 0.0)
+            burst["cpu_per_floor"] = cpu / burst["floor_cpu_s"]
 
     def burst(self, count, label, quiet=False):
         self.settle()
-        # The floor is worked out from the cost of a move just before the burst: the
-        # machine's pace drifts between phases.
-        floor = self.move_cost(quiet=True) if not quiet and "move" in self.results else None
+        if not quiet:
+            self.sample_floor(f"before burst {count}")
         mark = self.watcher.mark()
         cpu_before = self.cpu()
+        xorg_before = cpu_seconds(self.xorg) if self.xorg else None
         reply = self.client.ask(f"burst {count} {label}")
         acked = int(reply[1])
         first, last = self.client.mono(reply[2]), self.client.mono(reply[3])
@@ -408,6 +471,7 @@ class Bench:
         popups = self.watcher.since(mark)
         gone = max((p["gone"] for p in popups if p["gone"]), default=None)
         cpu_after = self.cpu()
+        xorg_after = cpu_seconds(self.xorg) if self.xorg else None
         all_acked = last - first
         ideal = all_acked + SEQUENCE_S
         result = {
@@ -418,17 +482,10 @@ class Bench:
             "max_ack_ms": max(latencies) if latencies else None,
             "tindra_cpu_s": cpu_after[0] - cpu_before[0],
             "wineserver_cpu_s": (cpu_after[1] - cpu_before[1]) if cpu_before[1] is not None else None,
+            "xserver_cpu_s": (xorg_after - xorg_before) if xorg_before is not None else None,
         }
-        if floor and latencies:
-            result["move_us"] = floor["move_us"]
-            starts = [ms / 1000 for ms in itertools.accumulate(latencies)]
-            gone_floor = floor_gone_s(starts, floor["opening_moves"], floor["closing_moves"],
-                                      floor["move_us"] / 1e6)
-            moves = count * (floor["opening_moves"] + floor["closing_moves"])
-            result["floor_gone_s"] = gone_floor
-            result["floor_ratio"] = gone_floor / ideal
-            if floor["cpu_us_per_move"]:
-                result["floor_cpu_s"] = moves * floor["cpu_us_per_move"] / 1e6
+        if not quiet and latencies:
+            result["_starts"] = [ms / 1000 for ms in itertools.accumulate(latencies)]
         if not quiet:
             self.say(f"burst of {count}: acked in {all_acked:.2f} s, gone after "
                      f"{result['all_gone_s'] or float('nan'):.2f} s (ratio {result['gone_ratio'] or float('nan'):.2f}), "
@@ -476,12 +533,22 @@ class Bench:
             for text in ("0;warm", "1;warm", "2;warm"):
                 self.poke(text)
             self.settle()
-            self.results["move"] = self.move_cost()
+            self.sample_floor("start", 4)
             phases = {"idle": self.idle, "single": self.singles,
                        "burst50": lambda: self.burst(50, "b"),
                        "burst200": lambda: self.burst(200, "c"), "many": self.many}
             for name in self.args.phases.split(","):
                 self.results[name] = phases[name]()
+            self.sample_floor("end")
+            floor = self.floor_summary()
+            self.results["move"] = floor
+            for key in ("burst50", "burst200"):
+                if key in self.results:
+                    self.apply_floor(self.results[key], floor)
+            self.say(f"a popup step's window move alone: median {floor['move_us']:.0f} us of "
+                     f"{len(floor['samples'])} samples ({floor['move_us_min']:.0f} to "
+                     f"{floor['move_us_max']:.0f}); {floor['opening_moves']} + "
+                     f"{floor['closing_moves']} moves a popup")
         finally:
             self.stop()
         self.results["meta"] = {
@@ -522,6 +589,14 @@ def rows(r):
     if mv:
         out.append(("one step's window move alone (moves a popup)", "us",
                     f"{f(mv['move_us'], 0)} ({mv['opening_moves'] + mv['closing_moves']})"))
+    if mv and "samples" in mv:
+        out.append(("the move: samples, min to max (spread)", "n, us",
+                    f"{len(mv['samples'])}, {f(mv['move_us_min'], 0)} to {f(mv['move_us_max'], 0)} "
+                    f"({f(100 * mv['move_spread'], 0)} %)"))
+        out.append(("a bare window created + shown / destroyed", "us",
+                    f"{f(mv['create_us'], 0)} / {f(mv['destroy_us'], 0)}"))
+        out.append(("its opening's exposures handled, per growing step", "us",
+                    f(mv["expose_us"] / mv["opening_moves"], 0)))
     for mode, name in (("0", "login"), ("1", "logout"), ("2", "notice")) if "single" in r else ():
         s = r["single"][mode]
         out.append((f"single {name}: poke to mapped p50/p90/p99", "ms",
@@ -540,6 +615,10 @@ def rows(r):
         out.append((f"burst {n}: CPU Tindra.exe + wineserver (floor)", "s",
                     f"{f(b['tindra_cpu_s'], 1)} + {f(b['wineserver_cpu_s'], 1)} "
                     f"({f(b.get('floor_cpu_s'), 1)})"))
+        if "gone_per_floor" in b:
+            out.append((f"burst {n}: gone / floor, CPU / floor", "x",
+                        f"{f(b['gone_per_floor'])}, {f(b.get('cpu_per_floor'))}"))
+            out.append((f"burst {n}: CPU of the X server", "s", f(b.get("xserver_cpu_s"), 1)))
     m = r.get("many")
     if not m:
         return out + idle_rows(r, f)
@@ -557,6 +636,34 @@ def idle_rows(r, f):
         return []
     return [(f"idle {i['seconds']} s: CPU / context switches", "s / n",
              f"{f(i['tindra_cpu_s'])} / {i['context_switches']}")]
+
+
+def account_rows(r):
+    """Where a burst's time went: the floor's rows, then what the program took beyond."""
+    out = []
+    for key in (k for k in ("burst50", "burst200") if k in r):
+        b = r[key]
+        parts = b.get("floor_parts_s")
+        if not parts or not b.get("all_gone_s"):
+            continue
+        n, gone = b["pokes"], b["all_gone_s"]
+        busy = sum(parts.values())
+
+        def row(name, seconds):
+            out.append((f"burst {n}: {name}", f"{seconds:.2f}", f"{100 * seconds / gone:.0f} %"))
+        row("moves, one per step (floor)", parts["moves"])
+        row("exposures of growing windows handled (floor)", parts["exposures"])
+        row("windows created and shown (floor)", parts["create_show"])
+        row("windows destroyed (floor)", parts["destroy"])
+        row("the floor waiting for its timers", b["floor_gone_s"] - busy)
+        row("the program beyond its floor", gone - b["floor_gone_s"])
+        row("all gone", gone)
+        cpu = b["tindra_cpu_s"] + (b["wineserver_cpu_s"] or 0.0)
+        if b.get("floor_cpu_s"):
+            out.append((f"burst {n}: CPU Tindra.exe + wineserver, floor / beyond",
+                        f"{b['floor_cpu_s']:.1f} / {cpu - b['floor_cpu_s']:.1f}",
+                        f"{100 * (cpu - b['floor_cpu_s']) / b['floor_cpu_s']:.0f} % more"))
+    return out
 
 
 def print_table(runs):
@@ -620,6 +727,11 @@ def main():
             json.dump(results, f, indent=1, ensure_ascii=False)
     print()
     print_table([results])
+    account = account_rows(results)
+    if account:
+        print("\n| where the time of a burst went | s | share |\n|---|---|---|")
+        for name, seconds, share in account:
+            print(f"| {name} | {seconds} | {share} |")
     print(f"\nbench: figures saved in {path} (and latest.json beside it); "
           f"took {results['meta']['minutes']:.1f} minutes")
     return 0

@@ -10,8 +10,10 @@
 //                            (pokes "0;" PREFIX NNN, N times, back to back)
 //   close                 -> closed N   (clicks every open popup)
 //   count                 -> count popups=N windows=N gdi=N user=N
-//   movecost N            -> movecost OPENING CLOSING US_PER_MOVE
-//                            (one login popup's sequence on a bare window, N times)
+//   movecost N            -> movecost OPENING CLOSING US_PER_MOVE CREATE_US SHOW_US
+//                            DESTROY_US EXPOSE_US
+//                            (one login popup's sequence on a bare window, N times; the
+//                            last four are per popup)
 //   quit
 #include <windows.h>
 // winternl.h needs windows.h first.
@@ -146,23 +148,39 @@ class BareWindow final : private PopupWindow {
   struct Run {
     int opening = 0, closing = 0;
     LONGLONG moveUs = 0;
+    // What else any popup's window costs: created, shown, destroyed, and the
+    // exposures the X server reports while it grows, handled by the message loop.
+    LONGLONG createUs = 0, showUs = 0, destroyUs = 0, exposeUs = 0;
   };
 
-  // One login popup from its start to its unload, the hold skipped.
+  // One login popup from its start to its unload, the hold skipped. Its queue is
+  // emptied once the opening is over, as a program's message loop would between ticks.
   Run PlayLogin() {
     core_.Start(u"bench", 0, 15000, 14000);
     while (!core_.unloaded()) {
       PopupTimer next = PopupTimer::tmrEffect1;
       for (size_t i = 0; i < kPopupTimerCount; ++i)
         if (enabled_[i]) next = TimerAt(i);
+      if (next != phase_ && phase_ == PopupTimer::tmrEffect1) run_.exposeUs += Pump();
       phase_ = next;
       core_.Timer(next);
     }
+    const LONGLONG start = NowUs();
+    window_.reset();
+    run_.destroyUs = NowUs() - start;
     return run_;
   }
 
  private:
+  static LONGLONG Pump() {
+    const LONGLONG start = NowUs();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    return NowUs() - start;
+  }
+
   void Load() override {
+    const LONGLONG start = NowUs();
     static const bool registered = [] {
       WNDCLASSW wc{};
       wc.lpfnWndProc = &DefWindowProcW;
@@ -176,6 +194,7 @@ class BareWindow final : private PopupWindow {
                                   ToWindowPixels(kPopupMaxHeight, tpp_), nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr));
     if (!window_) Raise(kErrWindowOperation);
+    run_.createUs = NowUs() - start;
     core_.Form_Load();
   }
   RECT Rect() const {
@@ -206,7 +225,9 @@ class BareWindow final : private PopupWindow {
     enabled_[TimerIndex(timer)] = enabled;
   }
   void ShowTopmost() override {
+    const LONGLONG start = NowUs();
     SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
+    run_.showUs = NowUs() - start;
   }
   void Unload() override { core_.Form_Unload(); }
 
@@ -221,15 +242,24 @@ class BareWindow final : private PopupWindow {
 std::string MoveCost(std::istringstream& in) {
   int times = 20;
   in >> times;
+  times = std::max(1, times);
   BareWindow::Run run;  // every run makes the same moves
-  LONGLONG moveUs = 0;
+  BareWindow::Run sum;
   for (int i = 0; i < times; ++i) {
     run = BareWindow().PlayLogin();
-    moveUs += run.moveUs;
+    sum.moveUs += run.moveUs;
+    sum.createUs += run.createUs;
+    sum.showUs += run.showUs;
+    sum.destroyUs += run.destroyUs;
+    sum.exposeUs += run.exposeUs;
   }
   const int moves = std::max(1, (run.opening + run.closing) * times);
-  return "movecost " + std::to_string(run.opening) + " " + std::to_string(run.closing) + " " +
-         std::to_string(static_cast<double>(moveUs) / moves);
+  std::ostringstream out;
+  out << "movecost " << run.opening << ' ' << run.closing << ' '
+      << static_cast<double>(sum.moveUs) / moves;
+  for (LONGLONG us : {sum.createUs, sum.showUs, sum.destroyUs, sum.exposeUs})
+    out << ' ' << static_cast<double>(us) / times;
+  return out.str();
 }
 
 class Bench {
