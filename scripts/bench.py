@@ -38,14 +38,16 @@ POPUP_SIZE_PX = (179, 131)  # 2685 x 1965 twips at 96 dpi: a popup's X window at
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
-def floor_gone_s(starts, opening, closing, move_s, expose_s=0.0, create_s=0.0, destroy_s=0.0):
+def floor_gone_s(starts, opening, closing, move_s, expose_s=0.0, create_s=0.0, destroy_s=0.0,
+                 stats=None):
     """When the last popup of a burst would be gone if the one user-interface thread
     did nothing but what every popup's own window costs: created and shown (create_s),
     one move per step (move_s; a growing step's exposure handled, expose_s more) and
     destroyed (destroy_s). Popup i starts at starts[i] with its first move and then
     follows a login popup's timers: a timer is next due its interval after its tick
     was handled, one tick at a time. `opening` counts the first move; the tick that
-    starts the hold, the one that ends it and the last one move nothing."""
+    starts the hold, the one that ends it and the last one move nothing. `stats`, a
+    dict, gets the effect ticks and how late they came in all (`late_ticks`, `late_s`)."""
     tick, hold = 0.010, 2.0
     grow = move_s + expose_s
     # (cost, interval to the next step) of each step, the first move included
@@ -53,16 +55,22 @@ def floor_gone_s(starts, opening, closing, move_s, expose_s=0.0, create_s=0.0, d
              [(0.0, hold), (0.0, tick)] + [(move_s, tick)] * closing + [(destroy_s, None)])
     due = [(t, i, 0) for i, t in enumerate(starts)]
     heapq.heapify(due)
-    now = gone = 0.0
+    now = gone = late = 0.0
+    ticks = 0
     while due:
         at, popup, step = heapq.heappop(due)
         start = max(now, at)
+        if 0 < step and steps[step - 1][1] == tick:
+            ticks += 1
+            late += start - at
         cost, interval = steps[step]
         now = start + cost
         if interval is None:
             gone = max(gone, now)
         else:
             heapq.heappush(due, (start + interval, popup, step + 1))
+    if stats is not None:
+        stats.update(late_ticks=ticks, late_s=late)
     return gone
 
 
@@ -331,9 +339,11 @@ class Bench:
         env = dict(os.environ)
         if self.args.wine_debug:
             env["WINEDEBUG"] = self.args.wine_debug
+        # The client first: it makes the section Tindra keeps its step counters in.
+        self.client = BenchClient(self.args.client, self.log)
+        self.client.ask("clock")
         self.tindra = subprocess.Popen(["wine", self.args.exe], cwd=folder, env=env,
                                        stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
-        self.client = BenchClient(self.args.client, self.log)
         reply = self.client.ask("connect 60")
         if reply[0] != "connected":
             raise RuntimeError("Tindra did not answer over DDE: " + " ".join(reply))
@@ -344,6 +354,18 @@ class Bench:
         rtt = self.client.sync_clock()
         self.say(f"Tindra.exe runs (pid {self.pid}, wineserver {self.wineserver}); "
                  f"clock round trip {rtt * 1000:.2f} ms")
+
+    def counters(self):
+        """Tindra's step counters: {work: (count, seconds)}, or None."""
+        reply = self.client.ask("counters")
+        if len(reply) < 2 or reply[1] == "none":
+            return None
+        out = {}
+        for item in reply[1:]:
+            name, value = item.split("=")
+            count, us = value.split(":")
+            out[name] = (int(count), int(us) / 1e6)
+        return out
 
     def cpu(self):
         return (cpu_seconds(self.pid), cpu_seconds(self.wineserver) if self.wineserver else None)
@@ -450,6 +472,20 @@ class Bench:
             "create_show": n * floor["create_us"] / 1e6,
             "destroy": n * floor["destroy_us"] / 1e6,
         }
+        work = burst.get("work")
+        if work and work.get("move", (0, 0))[0]:
+            # The same floor at the pace the burst's own moves went: every row scaled by
+            # the burst's mean move against the samples' median.
+            own = work["move"][1] / work["move"][0] * 1e6
+            scale = own / floor["move_us"]
+            stats = {}
+            burst["own_move_us"] = own
+            burst["own_floor_gone_s"] = floor_gone_s(
+                starts, o, c, own / 1e6, scale * floor["expose_us"] / o / 1e6,
+                scale * floor["create_us"] / 1e6, scale * floor["destroy_us"] / 1e6, stats)
+            burst["own_floor_late"] = stats
+            burst["gone_per_own_floor"] = (burst["all_gone_s"] / burst["own_floor_gone_s"]
+                                           if burst["all_gone_s"] else None)
         if floor["cpu_us_per_move"]:
             # the samples' CPU (client + wineserver) covers everything a bare popup does
             burst["floor_cpu_s"] = n * (o + c) * floor["cpu_us_per_move"] / 1e6
@@ -461,6 +497,7 @@ class Bench:
         if not quiet:
             self.sample_floor(f"before burst {count}")
         mark = self.watcher.mark()
+        counters_before = self.counters()
         cpu_before = self.cpu()
         xorg_before = cpu_seconds(self.xorg) if self.xorg else None
         reply = self.client.ask(f"burst {count} {label}")
@@ -472,6 +509,7 @@ class Bench:
         gone = max((p["gone"] for p in popups if p["gone"]), default=None)
         cpu_after = self.cpu()
         xorg_after = cpu_seconds(self.xorg) if self.xorg else None
+        counters_after = self.counters()
         all_acked = last - first
         ideal = all_acked + SEQUENCE_S
         result = {
@@ -484,6 +522,10 @@ class Bench:
             "wineserver_cpu_s": (cpu_after[1] - cpu_before[1]) if cpu_before[1] is not None else None,
             "xserver_cpu_s": (xorg_after - xorg_before) if xorg_before is not None else None,
         }
+        if counters_before and counters_after:
+            result["work"] = {k: [counters_after[k][0] - counters_before[k][0],
+                                  counters_after[k][1] - counters_before[k][1]]
+                              for k in counters_after}
         if not quiet and latencies:
             result["_starts"] = [ms / 1000 for ms in itertools.accumulate(latencies)]
         if not quiet:
@@ -619,6 +661,9 @@ def rows(r):
             out.append((f"burst {n}: gone / floor, CPU / floor", "x",
                         f"{f(b['gone_per_floor'])}, {f(b.get('cpu_per_floor'))}"))
             out.append((f"burst {n}: CPU of the X server", "s", f(b.get("xserver_cpu_s"), 1)))
+        if "own_move_us" in b:
+            out.append((f"burst {n}: its own moves, mean; gone / floor at that pace", "us; x",
+                        f"{f(b['own_move_us'], 0)}; {f(b['gone_per_own_floor'])}"))
     m = r.get("many")
     if not m:
         return out + idle_rows(r, f)
@@ -638,32 +683,71 @@ def idle_rows(r, f):
              f"{f(i['tindra_cpu_s'])} / {i['context_switches']}")]
 
 
+WORK_ROWS = (
+    ("move", "window moves of the steps (and of Start)"),
+    ("draw", "drawing the rows a step gains"),
+    ("popup", "the popups' own tick logic"),
+    ("create", "popup windows and resources created"),
+    ("show", "popups shown topmost"),
+    ("unload", "popups unloaded, windows destroyed"),
+    ("paint", "WM_PAINT of the controls"),
+    ("ticker", "the shared ticker: schedule and platform timer"),
+    ("look", "looks for waiting pokes and clicks"),
+    ("poke", "pokes taken (decoded, placed, popup started)"),
+    ("waiting", "message loop: waiting, and the system's work inside it"),
+)
+
+
 def account_rows(r):
-    """Where a burst's time went: the floor's rows, then what the program took beyond."""
+    """Where a burst's time went, from Tindra's own step counters, beside the floor's
+    rows: (burst, what, count, seconds, share of all gone)."""
     out = []
     for key in (k for k in ("burst50", "burst200") if k in r):
         b = r[key]
-        parts = b.get("floor_parts_s")
-        if not parts or not b.get("all_gone_s"):
+        work, gone = b.get("work"), b.get("all_gone_s")
+        if not work or not gone:
             continue
-        n, gone = b["pokes"], b["all_gone_s"]
-        busy = sum(parts.values())
-
-        def row(name, seconds):
-            out.append((f"burst {n}: {name}", f"{seconds:.2f}", f"{100 * seconds / gone:.0f} %"))
-        row("moves, one per step (floor)", parts["moves"])
-        row("exposures of growing windows handled (floor)", parts["exposures"])
-        row("windows created and shown (floor)", parts["create_show"])
-        row("windows destroyed (floor)", parts["destroy"])
-        row("the floor waiting for its timers", b["floor_gone_s"] - busy)
-        row("the program beyond its floor", gone - b["floor_gone_s"])
-        row("all gone", gone)
-        cpu = b["tindra_cpu_s"] + (b["wineserver_cpu_s"] or 0.0)
-        if b.get("floor_cpu_s"):
-            out.append((f"burst {n}: CPU Tindra.exe + wineserver, floor / beyond",
-                        f"{b['floor_cpu_s']:.1f} / {cpu - b['floor_cpu_s']:.1f}",
-                        f"{100 * (cpu - b['floor_cpu_s']) / b['floor_cpu_s']:.0f} % more"))
+        n = b["pokes"]
+        counted = 0.0
+        for name, what in WORK_ROWS:
+            count, seconds = work.get(name, (0, 0.0))
+            counted += seconds
+            out.append((n, what, str(count), seconds, seconds / gone))
+        # The counters run from the first poke until the bench saw every popup gone.
+        out.append((n, "not inside a counted span (DDE and window messages dispatched)", "",
+                    gone - counted, (gone - counted) / gone))
+        out.append((n, "all gone", "", gone, 1.0))
+        late_ticks, late_s = work.get("late", (0, 0.0))
+        model = b.get("own_floor_late") or {}
+        if late_ticks and model.get("late_ticks"):
+            out.append((n, "effect ticks: late on average, Tindra / floor model (ms)",
+                        f"{late_ticks} / {model['late_ticks']}",
+                        None, f"{1000 * late_s / late_ticks:.1f} / "
+                              f"{1000 * model['late_s'] / model['late_ticks']:.1f}"))
+        parts = b.get("floor_parts_s") or {}
+        scale = (b["own_move_us"] / b["move_us"]) if b.get("own_move_us") else 1.0
+        for name, what in (("moves", "floor: the moves"), ("exposures", "floor: exposures handled"),
+                           ("create_show", "floor: windows created and shown"),
+                           ("destroy", "floor: windows destroyed")):
+            if name in parts:
+                out.append((n, f"{what}, at the burst's own pace", "", parts[name] * scale,
+                            parts[name] * scale / gone))
+        if b.get("own_floor_gone_s"):
+            out.append((n, "floor: all gone, at the burst's own pace", "", b["own_floor_gone_s"],
+                        b["own_floor_gone_s"] / gone))
     return out
+
+
+def print_account(runs):
+    lines = [(run["meta"].get("label") or "run", *row) for run in runs for row in account_rows(run)]
+    if not lines:
+        return
+    print("\n| run | burst | where its time went | count | s | share of all gone |")
+    print("|---|---|---|---|---|---|")
+    for label, n, what, count, seconds, share in lines:
+        s = "" if seconds is None else f"{seconds:.2f}"
+        sh = share if isinstance(share, str) else f"{100 * share:.0f} %"
+        print(f"| {label} | {n} | {what} | {count} | {s} | {sh} |")
 
 
 def print_table(runs):
@@ -707,6 +791,7 @@ def main():
             run["meta"]["label"] = run["meta"].get("label") or os.path.basename(path)
             runs.append(run)
         print_table(runs)
+        print_account(runs)
         return 0
 
     args.root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -727,11 +812,7 @@ def main():
             json.dump(results, f, indent=1, ensure_ascii=False)
     print()
     print_table([results])
-    account = account_rows(results)
-    if account:
-        print("\n| where the time of a burst went | s | share |\n|---|---|---|")
-        for name, seconds, share in account:
-            print(f"| {name} | {seconds} | {share} |")
+    print_account([results])
     print(f"\nbench: figures saved in {path} (and latest.json beside it); "
           f"took {results['meta']['minutes']:.1f} minutes")
     return 0

@@ -14,6 +14,7 @@
 #include "common/win32/guard.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
+#include "common/win32/step_counters.h"
 #include "common/win32/window.h"
 #include "popup/FrmTindra.h"
 #include "popup/FrmTindraCore.h"
@@ -61,6 +62,7 @@ class FrmTindra final : public Form,
   void Unload() override {
     if (unloading_) return;
     unloading_ = true;
+    win32::TimedWork timed(win32::Work::kUnload);
     struct Finish {
       FrmTindra* self;
       ~Finish() { self->Teardown(); }
@@ -72,6 +74,7 @@ class FrmTindra final : public Form,
   // --- PopupWindow ---
   void Load() override {
     if (frame_) return;
+    win32::TimedWork timed(win32::Work::kCreate);
     RegisterClasses();
     dpiX_ = win32::ScreenDpi(LOGPIXELSX);
     dpiY_ = win32::ScreenDpi(LOGPIXELSY);
@@ -123,8 +126,10 @@ class FrmTindra final : public Form,
     // Nothing is invalidated: the system keeps the pixels of the part of the window
     // that stays (its top-left part), and only rows the window gains are drawn, here,
     // from the prepared picture.
-    if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags)) {
-      Raise(kErrWindowOperation);
+    {
+      win32::TimedWork timed(win32::Work::kMove);
+      if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags))
+        Raise(kErrWindowOperation);
     }
     DrawNewRows(cx, cy);
   }
@@ -137,6 +142,7 @@ class FrmTindra final : public Form,
     const int from = visible ? std::min(drawnHeight_, height) : 0;
     drawnHeight_ = from;
     if (!visible || width <= 0 || height <= from) return;
+    win32::TimedWork timed(win32::Work::kDraw);
     if (!composed_) Compose();
     // The frame's own DC, not clipped by the controls: the picture holds them too.
     win32::WindowDc dc(frame_.get(), DCX_CACHE);
@@ -168,6 +174,7 @@ class FrmTindra final : public Form,
 
   void ShowTopmost() override {
     RequireWindow();
+    win32::TimedWork timed(win32::Work::kShow);
     // The one way the popup becomes visible; the result is deliberately not checked.
     SetWindowPos(frame_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
   }
@@ -232,6 +239,8 @@ class FrmTindra final : public Form,
     const size_t i = TimerIndex(timer);
     const int32_t interval = enabled_[i] ? intervals_[i] : 0;
     auto& ticker = win32::PopupTicker::Instance();
+    if (interval > 0 && win32::SharedStepCounters())
+      tickDueUs_ = timer == PopupTimer::tmrDelay ? 0 : win32::CounterUs() + interval * 1000LL;
     if (interval > 0) {
       ticker.Arm(*this, static_cast<int>(TimerIndex(timer)), interval);
     } else {
@@ -290,7 +299,14 @@ class FrmTindra final : public Form,
     // Held for the length of the handler, which may unload the popup.
     std::shared_ptr<FrmTindra> keep = self_;
     if (!keep || unloading_) return;
-    win32::GuardedHandler([&] { core_.Timer(TimerAt(static_cast<size_t>(timer))); });
+    const PopupTimer which = TimerAt(static_cast<size_t>(timer));
+    if (which != PopupTimer::tmrDelay && win32::SharedStepCounters()) {
+      const int64_t now = win32::CounterUs();
+      if (tickDueUs_) win32::CountTickLateness(now > tickDueUs_ ? now - tickDueUs_ : 0);
+      tickDueUs_ = now + intervals_[TimerIndex(which)] * 1000LL;
+    }
+    win32::TimedWork timed(win32::Work::kPopupLogic);
+    win32::GuardedHandler([&] { core_.Timer(which); });
   }
 
   LRESULT OnControlMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -388,6 +404,7 @@ class FrmTindra final : public Form,
   }
 
   void PaintControl(HWND h, int id) {
+    win32::TimedWork timed(win32::Work::kPaint);
     win32::PaintDc dc(h);
     if (!dc.get()) return;
     if (!composed_) Compose();
@@ -412,6 +429,8 @@ class FrmTindra final : public Form,
   bool composed_ = false;
   // Rows of the frame, from its top, that show the current picture (drawn by a step).
   int drawnHeight_ = 0;
+  // For the benchmark's counters: when this popup's next effect tick is due.
+  int64_t tickDueUs_ = 0;
   bool noteVisible_ = false;
   std::u16string nameText_, descText_;
   uint32_t nameColor_ = kLabelBlue;

@@ -14,6 +14,8 @@
 //                            DESTROY_US EXPOSE_US
 //                            (one login popup's sequence on a bare window, N times; the
 //                            last four are per popup)
+//   counters              -> counters NAME=COUNT:US ... late=TICKS:US
+//                            (Tindra's step counters, see common/win32/step_counters.h)
 //   quit
 #include <windows.h>
 // winternl.h needs windows.h first.
@@ -31,6 +33,7 @@
 #include "common/text.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
+#include "common/win32/step_counters.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
 #include "tools/poke/DdeClient.h"
@@ -39,16 +42,7 @@ using namespace tindra;
 
 namespace {
 
-LONGLONG NowUs() {
-  static const LONGLONG frequency = [] {
-    LARGE_INTEGER f{};
-    QueryPerformanceFrequency(&f);
-    return f.QuadPart;
-  }();
-  LARGE_INTEGER c{};
-  QueryPerformanceCounter(&c);
-  return c.QuadPart / frequency * 1000000 + c.QuadPart % frequency * 1000000 / frequency;
-}
+LONGLONG NowUs() { return win32::CounterUs(); }
 
 DWORD TindraPid() {
   DWORD pid = 0;
@@ -262,6 +256,50 @@ std::string MoveCost(std::istringstream& in) {
   return out.str();
 }
 
+// The section Tindra keeps its step counters in; made before Tindra takes a poke.
+class SharedCounters {
+ public:
+  SharedCounters()
+      : mapping_(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                    sizeof(win32::StepCounters), win32::kStepCountersName)) {
+    if (mapping_)
+      view_ = static_cast<win32::StepCounters*>(
+          MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, sizeof(win32::StepCounters)));
+    if (view_) {
+      view_->version = 1;
+      view_->works = static_cast<uint32_t>(win32::Work::kCount);
+    }
+  }
+  ~SharedCounters() {
+    if (view_) UnmapViewOfFile(view_);
+  }
+  SharedCounters(const SharedCounters&) = delete;
+  SharedCounters& operator=(const SharedCounters&) = delete;
+
+  std::string Reply() const {
+    if (!view_) return "counters none";
+    static const char* const names[] = {"move",  "draw",   "popup", "create", "show",   "unload",
+                                        "paint", "ticker", "look",  "poke",   "waiting"};
+    static_assert(std::size(names) == static_cast<size_t>(win32::Work::kCount));
+    std::ostringstream out;
+    out << "counters";
+    const auto waiting = static_cast<size_t>(win32::Work::kWaiting);
+    for (size_t i = 0; i < std::size(names); ++i) {
+      int64_t us = view_->work[i].us;
+      // The wait going on now, up to this moment (the same counter in both programs).
+      const int64_t since = view_->waitingSinceUs;
+      if (i == waiting && since) us += win32::CounterUs() - since;
+      out << ' ' << names[i] << '=' << view_->work[i].count << ':' << us;
+    }
+    out << " late=" << view_->lateTicks << ':' << view_->lateUs;
+    return out.str();
+  }
+
+ private:
+  win32::UniqueHandle mapping_;
+  win32::StepCounters* view_ = nullptr;
+};
+
 class Bench {
  public:
   std::string Handle(const std::string& line) {
@@ -291,6 +329,7 @@ class Bench {
     if (command == "close") return "closed " + std::to_string(ClickEveryPopup());
     if (command == "count") return Counts();
     if (command == "movecost") return MoveCost(in);
+    if (command == "counters") return counters_.Reply();
     return "error unknown command";
   }
 
@@ -325,6 +364,7 @@ class Bench {
     return out;
   }
 
+  SharedCounters counters_;
   poke::DdeConversation conversation_;
 };
 
