@@ -22,6 +22,7 @@ import heapq
 import itertools
 import json
 import os
+import re
 import select
 import shutil
 import socket
@@ -247,6 +248,47 @@ def find_process(names, prefix):
     return None
 
 
+class RequestTrace:
+    """The wineserver's own trace of requests (wineserver -d1), restarted for this run:
+    requests are counted per thread between two offsets of the trace file."""
+
+    LINE = re.compile(rb"^([0-9a-f]{4}): (\w+)\((.*)$", re.M)
+
+    def __init__(self, path):
+        self.path = path
+        subprocess.run(["wineserver", "-k"], check=False)
+        subprocess.run(["wineserver", "-w"], check=False)
+        self.file = open(path, "wb")
+        self.server = subprocess.Popen(["wineserver", "-f", "-d1"], stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=self.file)
+        time.sleep(1)
+        # Wine's services start now, not holding the bench client's pipes.
+        subprocess.run(["wine", "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+
+    def offset(self):
+        return os.path.getsize(self.path)
+
+    def thread_of(self, unix_pid):
+        """The Wine thread id of a process's first thread."""
+        with open(self.path, "rb") as f:
+            text = f.read()
+        m = re.search(rb"^([0-9a-f]{4}): init_first_thread\( unix_pid=%d," % unix_pid, text, re.M)
+        return m.group(1) if m else None
+
+    def count(self, span, thread):
+        """Requests (not replies) of `thread` within the byte span, by name."""
+        with open(self.path, "rb") as f:
+            f.seek(span[0])
+            text = f.read(span[1] - span[0])
+        counts = {}
+        for m in self.LINE.finditer(text):
+            if m.group(1) == thread and not m.group(3).startswith(b") ="):
+                name = m.group(2).decode()
+                counts[name] = counts.get(name, 0) + 1
+        return counts
+
+
 class BenchClient:
     """tindra-bench.exe under Wine, one command and one reply at a time."""
 
@@ -297,6 +339,7 @@ class Bench:
         self.results = {}
         self.floor_samples = []
         self.xorg = None
+        self.trace = None
         self.log = open(os.path.join(args.out_dir, "bench-wine.log"), "w")
         self.server = None
         self.tindra = None
@@ -415,7 +458,10 @@ class Bench:
         handling the exposures of the opening."""
         client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
         before = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
+        span = self.trace.offset() if self.trace else None
         reply = self.client.ask(f"movecost {popups}")
+        if self.trace:
+            self.last_move_span = (span, self.trace.offset(), popups)
         after = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
         opening, closing, move_us = int(reply[1]), int(reply[2]), float(reply[3])
         extra = [float(v) for v in reply[4:8]] if len(reply) >= 8 else [0.0] * 4
@@ -497,6 +543,7 @@ class Bench:
         if not quiet:
             self.sample_floor(f"before burst {count}")
         mark = self.watcher.mark()
+        span = self.trace.offset() if self.trace else None
         counters_before = self.counters()
         cpu_before = self.cpu()
         xorg_before = cpu_seconds(self.xorg) if self.xorg else None
@@ -510,6 +557,7 @@ class Bench:
         cpu_after = self.cpu()
         xorg_after = cpu_seconds(self.xorg) if self.xorg else None
         counters_after = self.counters()
+        trace_end = self.trace.offset() if self.trace else None
         all_acked = last - first
         ideal = all_acked + SEQUENCE_S
         result = {
@@ -522,6 +570,8 @@ class Bench:
             "wineserver_cpu_s": (cpu_after[1] - cpu_before[1]) if cpu_before[1] is not None else None,
             "xserver_cpu_s": (xorg_after - xorg_before) if xorg_before is not None else None,
         }
+        if self.trace:
+            result["_trace_span"] = (span, trace_end)
         if counters_before and counters_after:
             result["work"] = {k: [counters_after[k][0] - counters_before[k][0],
                                   counters_after[k][1] - counters_before[k][1]]
@@ -533,6 +583,23 @@ class Bench:
                      f"{result['all_gone_s'] or float('nan'):.2f} s (ratio {result['gone_ratio'] or float('nan'):.2f}), "
                      f"CPU {result['tindra_cpu_s']:.1f} s + {result['wineserver_cpu_s'] or 0:.1f} s")
         return result
+
+    def count_requests(self):
+        """wineserver requests per popup: Tindra's during each burst, and the bare
+        window's during the last floor sample (whose client thread made them)."""
+        client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
+        out = {}
+        start, end, popups = self.last_move_span
+        bare = self.trace.count((start, end), self.trace.thread_of(client))
+        out["bare"] = {"popups": popups, "per_popup": {k: v / popups for k, v in bare.items()}}
+        tindra = self.trace.thread_of(self.pid)
+        for key in ("burst50", "burst200"):
+            b = self.results.get(key)
+            if b and "_trace_span" in b:
+                counts = self.trace.count(b.pop("_trace_span"), tindra)
+                n = b["pokes"]
+                out[key] = {"popups": n, "per_popup": {k: v / n for k, v in counts.items()}}
+        return out
 
     def idle(self):
         self.settle()
@@ -568,6 +635,8 @@ class Bench:
     def run(self):
         started = time.monotonic()
         self.watcher = RootWatcher()
+        if self.args.trace_requests:
+            self.trace = RequestTrace(os.path.join(self.args.out_dir, "requests.log"))
         self.start_update_server()
         try:
             self.start_tindra()
@@ -587,6 +656,8 @@ class Bench:
             for key in ("burst50", "burst200"):
                 if key in self.results:
                     self.apply_floor(self.results[key], floor)
+            if self.trace:
+                self.results["requests"] = self.count_requests()
             self.say(f"a popup step's window move alone: median {floor['move_us']:.0f} us of "
                      f"{len(floor['samples'])} samples ({floor['move_us_min']:.0f} to "
                      f"{floor['move_us_max']:.0f}); {floor['opening_moves']} + "
@@ -738,6 +809,31 @@ def account_rows(r):
     return out
 
 
+def print_requests(runs):
+    """Requests per popup by name, from runs made with --trace-requests."""
+    cols = []
+    for run in runs:
+        req = run.get("requests")
+        if not req:
+            continue
+        label = run["meta"].get("label") or "run"
+        for key in ("burst50", "burst200"):
+            if key in req:
+                cols.append((f"{label} burst {req[key]['popups']}", req[key]["per_popup"]))
+        cols.append((f"{label} bare window", req["bare"]["per_popup"]))
+    if not cols:
+        return
+    names = sorted({n for _, c in cols for n in c}, key=lambda n: -max(c.get(n, 0) for _, c in cols))
+    names = [n for n in names if max(c.get(n, 0) for _, c in cols) >= 0.5]
+    print("\n| wineserver requests per popup | " + " | ".join(h for h, _ in cols) + " |")
+    print("|---|" + "---|" * len(cols))
+    for n in names:
+        print(f"| {n} | " + " | ".join(f"{c.get(n, 0):.1f}" for _, c in cols) + " |")
+    print("| all | " + " | ".join(f"{sum(c.values()):.0f}" for _, c in cols) + " |")
+    print("| all, per step (88 a popup) | " +
+          " | ".join(f"{sum(c.values()) / 88:.2f}" for _, c in cols) + " |")
+
+
 def print_account(runs):
     lines = [(run["meta"].get("label") or "run", *row) for run in runs for row in account_rows(run)]
     if not lines:
@@ -781,6 +877,10 @@ def main():
                         help="which measurements to make, in order")
     parser.add_argument("--wine-debug", help="WINEDEBUG channels for Tindra.exe (tracing into "
                         "BUILD/bench/bench-wine.log)")
+    parser.add_argument("--trace-requests", action="store_true",
+                        help="restart the wineserver with its request trace (-d1) and count "
+                        "the requests per popup of each burst and of a bare window; the "
+                        "trace slows everything, so this run's times do not compare")
     parser.add_argument("--compare", nargs="+", metavar="JSON", help="print saved runs side by side")
     args = parser.parse_args()
     if args.compare:
@@ -792,6 +892,7 @@ def main():
             runs.append(run)
         print_table(runs)
         print_account(runs)
+        print_requests(runs)
         return 0
 
     args.root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -813,6 +914,7 @@ def main():
     print()
     print_table([results])
     print_account([results])
+    print_requests([results])
     print(f"\nbench: figures saved in {path} (and latest.json beside it); "
           f"took {results['meta']['minutes']:.1f} minutes")
     return 0
