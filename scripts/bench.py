@@ -572,7 +572,8 @@ class Bench:
         }
         if self.trace:
             result["_trace_span"] = (span, trace_end)
-        if counters_before and counters_after:
+        # A program without step counters leaves the section as it was.
+        if counters_before and counters_after and counters_after != counters_before:
             result["work"] = {k: [counters_after[k][0] - counters_before[k][0],
                                   counters_after[k][1] - counters_before[k][1]]
                               for k in counters_after}
@@ -776,7 +777,7 @@ def account_rows(r):
     for key in (k for k in ("burst50", "burst200") if k in r):
         b = r[key]
         work, gone = b.get("work"), b.get("all_gone_s")
-        if not work or not gone:
+        if not work or not work["move"][0] or not gone:
             continue
         n = b["pokes"]
         counted = 0.0
