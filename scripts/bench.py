@@ -22,6 +22,7 @@ import heapq
 import itertools
 import json
 import os
+import re
 import select
 import shutil
 import socket
@@ -38,30 +39,44 @@ POPUP_SIZE_PX = (179, 131)  # 2685 x 1965 twips at 96 dpi: a popup's X window at
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
-def floor_gone_s(starts, opening, closing, move_s):
+def floor_gone_s(starts, opening, closing, move_s, expose_s=0.0, create_s=0.0, destroy_s=0.0,
+                 stats=None):
     """When the last popup of a burst would be gone if the one user-interface thread
-    did nothing but the popups' window moves, each costing move_s seconds. Popup i
-    starts at starts[i] with its first move and then follows a login popup's timers:
-    a timer is next due its interval after its tick was handled, one tick at a time.
-    `opening` counts the first move; the tick that starts the hold, the one that ends
-    it and the last one move nothing."""
+    did nothing but what every popup's own window costs: created and shown (create_s),
+    one move per step (move_s; a growing step's exposure handled, expose_s more) and
+    destroyed (destroy_s). Popup i starts at starts[i] with its first move and then
+    follows a login popup's timers: a timer is next due its interval after its tick
+    was handled, one tick at a time. `opening` counts the first move; the tick that
+    starts the hold, the one that ends it and the last one move nothing. `stats`, a
+    dict, gets the effect ticks and how late they came in all (`late_ticks`, `late_s`)."""
     tick, hold = 0.010, 2.0
+    grow = move_s + expose_s
     # (cost, interval to the next step) of each step, the first move included
-    steps = ([(move_s, tick)] * opening + [(0.0, hold), (0.0, tick)] +
-             [(move_s, tick)] * closing + [(0.0, None)])
+    steps = ([(create_s + grow, tick)] + [(grow, tick)] * (opening - 1) +
+             [(0.0, hold), (0.0, tick)] + [(move_s, tick)] * closing + [(destroy_s, None)])
     due = [(t, i, 0) for i, t in enumerate(starts)]
     heapq.heapify(due)
-    now = gone = 0.0
+    now = gone = late = 0.0
+    ticks = 0
     while due:
         at, popup, step = heapq.heappop(due)
         start = max(now, at)
+        if 0 < step and steps[step - 1][1] == tick:
+            ticks += 1
+            late += start - at
         cost, interval = steps[step]
         now = start + cost
         if interval is None:
             gone = max(gone, now)
         else:
             heapq.heappush(due, (start + interval, popup, step + 1))
+    if stats is not None:
+        stats.update(late_ticks=ticks, late_s=late)
     return gone
+
+
+def median(values):
+    return percentile(values, 50)
 
 
 def percentile(values, p):
@@ -233,6 +248,47 @@ def find_process(names, prefix):
     return None
 
 
+class RequestTrace:
+    """The wineserver's own trace of requests (wineserver -d1), restarted for this run:
+    requests are counted per thread between two offsets of the trace file."""
+
+    LINE = re.compile(rb"^([0-9a-f]{4}): (\w+)\((.*)$", re.M)
+
+    def __init__(self, path):
+        self.path = path
+        subprocess.run(["wineserver", "-k"], check=False)
+        subprocess.run(["wineserver", "-w"], check=False)
+        self.file = open(path, "wb")
+        self.server = subprocess.Popen(["wineserver", "-f", "-d1"], stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=self.file)
+        time.sleep(1)
+        # Wine's services start now, not holding the bench client's pipes.
+        subprocess.run(["wine", "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+
+    def offset(self):
+        return os.path.getsize(self.path)
+
+    def thread_of(self, unix_pid):
+        """The Wine thread id of a process's first thread."""
+        with open(self.path, "rb") as f:
+            text = f.read()
+        m = re.search(rb"^([0-9a-f]{4}): init_first_thread\( unix_pid=%d," % unix_pid, text, re.M)
+        return m.group(1) if m else None
+
+    def count(self, span, thread):
+        """Requests (not replies) of `thread` within the byte span, by name."""
+        with open(self.path, "rb") as f:
+            f.seek(span[0])
+            text = f.read(span[1] - span[0])
+        counts = {}
+        for m in self.LINE.finditer(text):
+            if m.group(1) == thread and not m.group(3).startswith(b") ="):
+                name = m.group(2).decode()
+                counts[name] = counts.get(name, 0) + 1
+        return counts
+
+
 class BenchClient:
     """tindra-bench.exe under Wine, one command and one reply at a time."""
 
@@ -281,6 +337,9 @@ class Bench:
         self.args = args
         self.prefix = os.environ["WINEPREFIX"]
         self.results = {}
+        self.floor_samples = []
+        self.xorg = None
+        self.trace = None
         self.log = open(os.path.join(args.out_dir, "bench-wine.log"), "w")
         self.server = None
         self.tindra = None
@@ -323,18 +382,33 @@ class Bench:
         env = dict(os.environ)
         if self.args.wine_debug:
             env["WINEDEBUG"] = self.args.wine_debug
+        # The client first: it makes the section Tindra keeps its step counters in.
+        self.client = BenchClient(self.args.client, self.log)
+        self.client.ask("clock")
         self.tindra = subprocess.Popen(["wine", self.args.exe], cwd=folder, env=env,
                                        stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
-        self.client = BenchClient(self.args.client, self.log)
         reply = self.client.ask("connect 60")
         if reply[0] != "connected":
             raise RuntimeError("Tindra did not answer over DDE: " + " ".join(reply))
         self.pid = find_process(("Tindra.exe",), self.prefix) or self.tindra.pid
         self.wineserver = find_process(("wineserver", "wineserver32", "wineserver64"),
                                        self.prefix)
+        self.xorg = find_process(("Xvfb",), self.prefix)
         rtt = self.client.sync_clock()
         self.say(f"Tindra.exe runs (pid {self.pid}, wineserver {self.wineserver}); "
                  f"clock round trip {rtt * 1000:.2f} ms")
+
+    def counters(self):
+        """Tindra's step counters: {work: (count, seconds)}, or None."""
+        reply = self.client.ask("counters")
+        if len(reply) < 2 or reply[1] == "none":
+            return None
+        out = {}
+        for item in reply[1:]:
+            name, value = item.split("=")
+            count, us = value.split(":")
+            out[name] = (int(count), int(us) / 1e6)
+        return out
 
     def cpu(self):
         return (cpu_seconds(self.pid), cpu_seconds(self.wineserver) if self.wineserver else None)
@@ -377,29 +451,102 @@ class Bench:
                      f"visible {out[str(mode)]['visible_ms_p50']:.1f} ms (medians of {len(visible)})")
         return out
 
-    def move_cost(self, popups=20, quiet=False):
-        """One window move of a popup step on this machine, alone: the bench client
-        plays login popups on bare windows with the popup's styles (see floor_gone_s)."""
+    def move_cost(self, popups=5):
+        """One sample of what a popup's own window costs on this machine, alone: the
+        bench client plays login popups on bare windows with the popup's styles (see
+        floor_gone_s). Per move, and per popup for creating, showing, destroying and
+        handling the exposures of the opening."""
         client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
         before = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
+        span = self.trace.offset() if self.trace else None
         reply = self.client.ask(f"movecost {popups}")
+        if self.trace:
+            self.last_move_span = (span, self.trace.offset(), popups)
         after = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
         opening, closing, move_us = int(reply[1]), int(reply[2]), float(reply[3])
+        extra = [float(v) for v in reply[4:8]] if len(reply) >= 8 else [0.0] * 4
         moves = popups * (opening + closing)
-        result = {"opening_moves": opening, "closing_moves": closing, "move_us": move_us,
-                  "cpu_us_per_move": (sum(after) - sum(before)) * 1e6 / moves if client else None}
-        if not quiet:
-            self.say(f"a popup step's window move alone: {move_us:.0f} us "
-                     f"({opening} + {closing} moves a popup)")
-        return result
+        return {"opening_moves": opening, "closing_moves": closing, "move_us": move_us,
+                "create_us": extra[0] + extra[1], "destroy_us": extra[2], "expose_us": extra[3],
+                "cpu_us_per_move": (sum(after) - sum(before)) * 1e6 / moves if client else None}
+
+    def sample_floor(self, where, count=3):
+        """Short samples of the floor, spread over the run: their median is the run's
+        floor, their spread says how far to trust it."""
+        for _ in range(count):
+            sample = self.move_cost()
+            sample["where"] = where
+            self.floor_samples.append(sample)
+
+    def floor_summary(self):
+        samples = self.floor_samples
+        if not samples:
+            return None
+        out = {"samples": samples, "opening_moves": samples[0]["opening_moves"],
+               "closing_moves": samples[0]["closing_moves"]}
+        for key in ("move_us", "create_us", "destroy_us", "expose_us", "cpu_us_per_move"):
+            values = [x[key] for x in samples if x.get(key) is not None]
+            out[key] = median(values)
+            out[key + "_min"] = min(values) if values else None
+            out[key + "_max"] = max(values) if values else None
+        m = out["move_us"]
+        out["move_spread"] = (out["move_us_max"] - out["move_us_min"]) / m if m else None
+        # half the samples lie within this of the median
+        devs = sorted(abs(x["move_us"] - m) for x in samples)
+        out["move_mad"] = median(devs) / m if m else None
+        return out
+
+    def apply_floor(self, burst, floor):
+        """The floor of a burst from the run's median samples."""
+        starts = burst.pop("_starts", None)
+        if not starts or not floor:
+            return
+        o, c = floor["opening_moves"], floor["closing_moves"]
+        gone = floor_gone_s(starts, o, c, floor["move_us"] / 1e6, floor["expose_us"] / o / 1e6,
+                            floor["create_us"] / 1e6, floor["destroy_us"] / 1e6)
+        moves_only = floor_gone_s(starts, o, c, floor["move_us"] / 1e6)
+        n = burst["pokes"]
+        burst["move_us"] = floor["move_us"]
+        burst["floor_gone_s"] = gone
+        burst["floor_moves_only_s"] = moves_only
+        burst["floor_ratio"] = gone / burst["ideal_s"]
+        burst["gone_per_floor"] = burst["all_gone_s"] / gone if burst["all_gone_s"] else None
+        # what the floor's thread spends, by row (seconds)
+        burst["floor_parts_s"] = {
+            "moves": n * (o + c) * floor["move_us"] / 1e6,
+            "exposures": n * floor["expose_us"] / 1e6,
+            "create_show": n * floor["create_us"] / 1e6,
+            "destroy": n * floor["destroy_us"] / 1e6,
+        }
+        work = burst.get("work")
+        if work and work.get("move", (0, 0))[0]:
+            # The same floor at the pace the burst's own moves went: every row scaled by
+            # the burst's mean move against the samples' median.
+            own = work["move"][1] / work["move"][0] * 1e6
+            scale = own / floor["move_us"]
+            stats = {}
+            burst["own_move_us"] = own
+            burst["own_floor_gone_s"] = floor_gone_s(
+                starts, o, c, own / 1e6, scale * floor["expose_us"] / o / 1e6,
+                scale * floor["create_us"] / 1e6, scale * floor["destroy_us"] / 1e6, stats)
+            burst["own_floor_late"] = stats
+            burst["gone_per_own_floor"] = (burst["all_gone_s"] / burst["own_floor_gone_s"]
+                                           if burst["all_gone_s"] else None)
+        if floor["cpu_us_per_move"]:
+            # the samples' CPU (client + wineserver) covers everything a bare popup does
+            burst["floor_cpu_s"] = n * (o + c) * floor["cpu_us_per_move"] / 1e6
+            cpu = burst["tindra_cpu_s"] + (burst["wineserver_cpu_s"] or 0.0)
+            burst["cpu_per_floor"] = cpu / burst["floor_cpu_s"]
 
     def burst(self, count, label, quiet=False):
         self.settle()
-        # The floor is worked out from the cost of a move just before the burst: the
-        # machine's pace drifts between phases.
-        floor = self.move_cost(quiet=True) if not quiet and "move" in self.results else None
+        if not quiet:
+            self.sample_floor(f"before burst {count}")
         mark = self.watcher.mark()
+        span = self.trace.offset() if self.trace else None
+        counters_before = self.counters()
         cpu_before = self.cpu()
+        xorg_before = cpu_seconds(self.xorg) if self.xorg else None
         reply = self.client.ask(f"burst {count} {label}")
         acked = int(reply[1])
         first, last = self.client.mono(reply[2]), self.client.mono(reply[3])
@@ -408,6 +555,9 @@ class Bench:
         popups = self.watcher.since(mark)
         gone = max((p["gone"] for p in popups if p["gone"]), default=None)
         cpu_after = self.cpu()
+        xorg_after = cpu_seconds(self.xorg) if self.xorg else None
+        counters_after = self.counters()
+        trace_end = self.trace.offset() if self.trace else None
         all_acked = last - first
         ideal = all_acked + SEQUENCE_S
         result = {
@@ -418,22 +568,39 @@ class Bench:
             "max_ack_ms": max(latencies) if latencies else None,
             "tindra_cpu_s": cpu_after[0] - cpu_before[0],
             "wineserver_cpu_s": (cpu_after[1] - cpu_before[1]) if cpu_before[1] is not None else None,
+            "xserver_cpu_s": (xorg_after - xorg_before) if xorg_before is not None else None,
         }
-        if floor and latencies:
-            result["move_us"] = floor["move_us"]
-            starts = [ms / 1000 for ms in itertools.accumulate(latencies)]
-            gone_floor = floor_gone_s(starts, floor["opening_moves"], floor["closing_moves"],
-                                      floor["move_us"] / 1e6)
-            moves = count * (floor["opening_moves"] + floor["closing_moves"])
-            result["floor_gone_s"] = gone_floor
-            result["floor_ratio"] = gone_floor / ideal
-            if floor["cpu_us_per_move"]:
-                result["floor_cpu_s"] = moves * floor["cpu_us_per_move"] / 1e6
+        if self.trace:
+            result["_trace_span"] = (span, trace_end)
+        # A program without step counters leaves the section as it was.
+        if counters_before and counters_after and counters_after != counters_before:
+            result["work"] = {k: [counters_after[k][0] - counters_before[k][0],
+                                  counters_after[k][1] - counters_before[k][1]]
+                              for k in counters_after}
+        if not quiet and latencies:
+            result["_starts"] = [ms / 1000 for ms in itertools.accumulate(latencies)]
         if not quiet:
             self.say(f"burst of {count}: acked in {all_acked:.2f} s, gone after "
                      f"{result['all_gone_s'] or float('nan'):.2f} s (ratio {result['gone_ratio'] or float('nan'):.2f}), "
                      f"CPU {result['tindra_cpu_s']:.1f} s + {result['wineserver_cpu_s'] or 0:.1f} s")
         return result
+
+    def count_requests(self):
+        """wineserver requests per popup: Tindra's during each burst, and the bare
+        window's during the last floor sample (whose client thread made them)."""
+        client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
+        out = {}
+        start, end, popups = self.last_move_span
+        bare = self.trace.count((start, end), self.trace.thread_of(client))
+        out["bare"] = {"popups": popups, "per_popup": {k: v / popups for k, v in bare.items()}}
+        tindra = self.trace.thread_of(self.pid)
+        for key in ("burst50", "burst200"):
+            b = self.results.get(key)
+            if b and "_trace_span" in b:
+                counts = self.trace.count(b.pop("_trace_span"), tindra)
+                n = b["pokes"]
+                out[key] = {"popups": n, "per_popup": {k: v / n for k, v in counts.items()}}
+        return out
 
     def idle(self):
         self.settle()
@@ -469,6 +636,8 @@ class Bench:
     def run(self):
         started = time.monotonic()
         self.watcher = RootWatcher()
+        if self.args.trace_requests:
+            self.trace = RequestTrace(os.path.join(self.args.out_dir, "requests.log"))
         self.start_update_server()
         try:
             self.start_tindra()
@@ -476,12 +645,24 @@ class Bench:
             for text in ("0;warm", "1;warm", "2;warm"):
                 self.poke(text)
             self.settle()
-            self.results["move"] = self.move_cost()
+            self.sample_floor("start", 4)
             phases = {"idle": self.idle, "single": self.singles,
                        "burst50": lambda: self.burst(50, "b"),
                        "burst200": lambda: self.burst(200, "c"), "many": self.many}
             for name in self.args.phases.split(","):
                 self.results[name] = phases[name]()
+            self.sample_floor("end")
+            floor = self.floor_summary()
+            self.results["move"] = floor
+            for key in ("burst50", "burst200"):
+                if key in self.results:
+                    self.apply_floor(self.results[key], floor)
+            if self.trace:
+                self.results["requests"] = self.count_requests()
+            self.say(f"a popup step's window move alone: median {floor['move_us']:.0f} us of "
+                     f"{len(floor['samples'])} samples ({floor['move_us_min']:.0f} to "
+                     f"{floor['move_us_max']:.0f}); {floor['opening_moves']} + "
+                     f"{floor['closing_moves']} moves a popup")
         finally:
             self.stop()
         self.results["meta"] = {
@@ -522,6 +703,14 @@ def rows(r):
     if mv:
         out.append(("one step's window move alone (moves a popup)", "us",
                     f"{f(mv['move_us'], 0)} ({mv['opening_moves'] + mv['closing_moves']})"))
+    if mv and "samples" in mv:
+        out.append(("the move: samples, min to max (spread)", "n, us",
+                    f"{len(mv['samples'])}, {f(mv['move_us_min'], 0)} to {f(mv['move_us_max'], 0)} "
+                    f"({f(100 * mv['move_spread'], 0)} %)"))
+        out.append(("a bare window created + shown / destroyed", "us",
+                    f"{f(mv['create_us'], 0)} / {f(mv['destroy_us'], 0)}"))
+        out.append(("its opening's exposures handled, per growing step", "us",
+                    f(mv["expose_us"] / mv["opening_moves"], 0)))
     for mode, name in (("0", "login"), ("1", "logout"), ("2", "notice")) if "single" in r else ():
         s = r["single"][mode]
         out.append((f"single {name}: poke to mapped p50/p90/p99", "ms",
@@ -540,6 +729,13 @@ def rows(r):
         out.append((f"burst {n}: CPU Tindra.exe + wineserver (floor)", "s",
                     f"{f(b['tindra_cpu_s'], 1)} + {f(b['wineserver_cpu_s'], 1)} "
                     f"({f(b.get('floor_cpu_s'), 1)})"))
+        if "gone_per_floor" in b:
+            out.append((f"burst {n}: gone / floor, CPU / floor", "x",
+                        f"{f(b['gone_per_floor'])}, {f(b.get('cpu_per_floor'))}"))
+            out.append((f"burst {n}: CPU of the X server", "s", f(b.get("xserver_cpu_s"), 1)))
+        if "own_move_us" in b:
+            out.append((f"burst {n}: its own moves, mean; gone / floor at that pace", "us; x",
+                        f"{f(b['own_move_us'], 0)}; {f(b['gone_per_own_floor'])}"))
     m = r.get("many")
     if not m:
         return out + idle_rows(r, f)
@@ -557,6 +753,98 @@ def idle_rows(r, f):
         return []
     return [(f"idle {i['seconds']} s: CPU / context switches", "s / n",
              f"{f(i['tindra_cpu_s'])} / {i['context_switches']}")]
+
+
+WORK_ROWS = (
+    ("move", "window moves of the steps (and of Start)"),
+    ("draw", "drawing the rows a step gains"),
+    ("popup", "the popups' own tick logic"),
+    ("create", "popup windows and resources created"),
+    ("show", "popups shown topmost"),
+    ("unload", "popups unloaded, windows destroyed"),
+    ("paint", "WM_PAINT of the controls"),
+    ("ticker", "the shared ticker: schedule and platform timer"),
+    ("look", "looks for waiting pokes and clicks"),
+    ("poke", "pokes taken (decoded, placed, popup started)"),
+    ("waiting", "message loop: waiting, and the system's work inside it"),
+)
+
+
+def account_rows(r):
+    """Where a burst's time went, from Tindra's own step counters, beside the floor's
+    rows: (burst, what, count, seconds, share of all gone)."""
+    out = []
+    for key in (k for k in ("burst50", "burst200") if k in r):
+        b = r[key]
+        work, gone = b.get("work"), b.get("all_gone_s")
+        if not work or not work["move"][0] or not gone:
+            continue
+        n = b["pokes"]
+        counted = 0.0
+        for name, what in WORK_ROWS:
+            count, seconds = work.get(name, (0, 0.0))
+            counted += seconds
+            out.append((n, what, str(count), seconds, seconds / gone))
+        # The counters run from the first poke until the bench saw every popup gone.
+        out.append((n, "not inside a counted span (DDE and window messages dispatched)", "",
+                    gone - counted, (gone - counted) / gone))
+        out.append((n, "all gone", "", gone, 1.0))
+        late_ticks, late_s = work.get("late", (0, 0.0))
+        model = b.get("own_floor_late") or {}
+        if late_ticks and model.get("late_ticks"):
+            out.append((n, "effect ticks: late on average, Tindra / floor model (ms)",
+                        f"{late_ticks} / {model['late_ticks']}",
+                        None, f"{1000 * late_s / late_ticks:.1f} / "
+                              f"{1000 * model['late_s'] / model['late_ticks']:.1f}"))
+        parts = b.get("floor_parts_s") or {}
+        scale = (b["own_move_us"] / b["move_us"]) if b.get("own_move_us") else 1.0
+        for name, what in (("moves", "floor: the moves"), ("exposures", "floor: exposures handled"),
+                           ("create_show", "floor: windows created and shown"),
+                           ("destroy", "floor: windows destroyed")):
+            if name in parts:
+                out.append((n, f"{what}, at the burst's own pace", "", parts[name] * scale,
+                            parts[name] * scale / gone))
+        if b.get("own_floor_gone_s"):
+            out.append((n, "floor: all gone, at the burst's own pace", "", b["own_floor_gone_s"],
+                        b["own_floor_gone_s"] / gone))
+    return out
+
+
+def print_requests(runs):
+    """Requests per popup by name, from runs made with --trace-requests."""
+    cols = []
+    for run in runs:
+        req = run.get("requests")
+        if not req:
+            continue
+        label = run["meta"].get("label") or "run"
+        for key in ("burst50", "burst200"):
+            if key in req:
+                cols.append((f"{label} burst {req[key]['popups']}", req[key]["per_popup"]))
+        cols.append((f"{label} bare window", req["bare"]["per_popup"]))
+    if not cols:
+        return
+    names = sorted({n for _, c in cols for n in c}, key=lambda n: -max(c.get(n, 0) for _, c in cols))
+    names = [n for n in names if max(c.get(n, 0) for _, c in cols) >= 0.5]
+    print("\n| wineserver requests per popup | " + " | ".join(h for h, _ in cols) + " |")
+    print("|---|" + "---|" * len(cols))
+    for n in names:
+        print(f"| {n} | " + " | ".join(f"{c.get(n, 0):.1f}" for _, c in cols) + " |")
+    print("| all | " + " | ".join(f"{sum(c.values()):.0f}" for _, c in cols) + " |")
+    print("| all, per step (88 a popup) | " +
+          " | ".join(f"{sum(c.values()) / 88:.2f}" for _, c in cols) + " |")
+
+
+def print_account(runs):
+    lines = [(run["meta"].get("label") or "run", *row) for run in runs for row in account_rows(run)]
+    if not lines:
+        return
+    print("\n| run | burst | where its time went | count | s | share of all gone |")
+    print("|---|---|---|---|---|---|")
+    for label, n, what, count, seconds, share in lines:
+        s = "" if seconds is None else f"{seconds:.2f}"
+        sh = share if isinstance(share, str) else f"{100 * share:.0f} %"
+        print(f"| {label} | {n} | {what} | {count} | {s} | {sh} |")
 
 
 def print_table(runs):
@@ -590,6 +878,10 @@ def main():
                         help="which measurements to make, in order")
     parser.add_argument("--wine-debug", help="WINEDEBUG channels for Tindra.exe (tracing into "
                         "BUILD/bench/bench-wine.log)")
+    parser.add_argument("--trace-requests", action="store_true",
+                        help="restart the wineserver with its request trace (-d1) and count "
+                        "the requests per popup of each burst and of a bare window; the "
+                        "trace slows everything, so this run's times do not compare")
     parser.add_argument("--compare", nargs="+", metavar="JSON", help="print saved runs side by side")
     args = parser.parse_args()
     if args.compare:
@@ -600,6 +892,8 @@ def main():
             run["meta"]["label"] = run["meta"].get("label") or os.path.basename(path)
             runs.append(run)
         print_table(runs)
+        print_account(runs)
+        print_requests(runs)
         return 0
 
     args.root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -620,6 +914,8 @@ def main():
             json.dump(results, f, indent=1, ensure_ascii=False)
     print()
     print_table([results])
+    print_account([results])
+    print_requests([results])
     print(f"\nbench: figures saved in {path} (and latest.json beside it); "
           f"took {results['meta']['minutes']:.1f} minutes")
     return 0

@@ -4,6 +4,7 @@
 
 #include "common/win32/ansi.h"
 #include "common/win32/guard.h"
+#include "common/win32/step_counters.h"
 
 namespace tindra::win32 {
 
@@ -92,6 +93,7 @@ HDDEDATA CALLBACK DdeServer::Callback(UINT type, UINT format, HCONV, HSZ hsz1, H
 }
 
 HDDEDATA DdeServer::OnPoke(UINT format, HSZ topic, HSZ item, HDDEDATA data) {
+  TimedWork timed(Work::kPoke);
   const auto refused = reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
   if (!Is(topic, topic_.get()) || !Is(item, item_.get()) || !data) return refused;
   if (format != CF_TEXT && format != CF_UNICODETEXT) return refused;

@@ -11,6 +11,7 @@
 #include "common/win32/guard.h"
 #include "common/win32/program_path.h"
 #include "common/win32/screen.h"
+#include "common/win32/step_counters.h"
 #include "popup/FrmTindra.h"
 #include "update/modAutoUpdateV1_Launcher.h"
 
@@ -198,7 +199,11 @@ int RunTindra(HINSTANCE instance) {
   }
 
   MSG msg{};
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+  auto next = [&msg] {
+    TimedWork timed(Work::kWaiting);
+    return GetMessageW(&msg, nullptr, 0, 0) > 0;
+  };
+  while (next()) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

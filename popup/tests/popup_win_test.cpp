@@ -597,6 +597,64 @@ TEST_F(PopupWinTest, ScreenShowsTextsColoursAndArtworkPerMode) {
   }
 }
 
+// What the screen shows of a popup that is not ticking now: its window surface is sent
+// to the X server (a peek for a message that never comes does that without running a
+// tick), then read back.
+Shot CaptureStill(HWND popup) {
+  MSG msg;
+  PeekMessageW(&msg, nullptr, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE);
+  Sleep(50);
+  return Capture(Rect(popup));
+}
+
+// The top-left `part.width` x `part.height` pixels of `whole` equal `part`.
+::testing::AssertionResult ShowsTopLeftOf(const Shot& part, const Shot& whole) {
+  if (part.width > whole.width || part.height > whole.height)
+    return ::testing::AssertionFailure() << "larger than the whole picture";
+  int differing = 0;
+  for (int y = 0; y < part.height; ++y)
+    for (int x = 0; x < part.width; ++x)
+      if (part.At(x, y) != whole.At(x, y)) ++differing;
+  if (differing == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << differing << " of " << part.width * part.height << " pixels differ at " << part.width
+         << " x " << part.height;
+}
+
+// A step draws only the rows its window gains and relies on the window keeping the
+// rest: half-way through every effect the screen shows the top-left part of the
+// picture the popup shows at full size.
+TEST_F(PopupWinTest, EveryStepShowsTheTopLeftOfThePicture) {
+  const int full = Px(1950, geo_.tppY);
+  auto height = [](HWND h) {
+    const RECT r = Rect(h);
+    return static_cast<int>(r.bottom - r.top);
+  };
+  auto width = [](HWND h) {
+    const RECT r = Rect(h);
+    return static_cast<int>(r.right - r.left);
+  };
+  for (int16_t mode : {int16_t{0}, int16_t{3}}) {
+    SCOPED_TRACE(mode);
+    HWND popup = StartPopup(u"홍길동", mode);
+    ASSERT_TRUE(popup);
+    ASSERT_TRUE(PumpUntil([&] { return height(popup) >= full / 2; }, 5000));
+    const Shot opening = CaptureStill(popup);
+    WaitOpen(popup);
+    const Shot whole = CaptureStill(popup);
+    EXPECT_TRUE(ShowsTopLeftOf(opening, whole)) << "opening";
+    const int fullWidth = width(popup);
+    // Collapsing (mode 0) loses height, shrinking (mode 3) width and height.
+    ASSERT_TRUE(
+        PumpUntil([&] { return height(popup) < full / 2 || width(popup) < fullWidth / 2; }, 5000));
+    ASSERT_TRUE(IsWindow(popup));
+    // A shrinking window's corner moves right and down; what it shows stays anchored
+    // to that corner.
+    EXPECT_TRUE(ShowsTopLeftOf(CaptureStill(popup), whole)) << "closing";
+    ASSERT_TRUE(PumpUntil([&] { return Gone(popup); }, 5000));
+  }
+}
+
 // ---- failures and resources ----
 
 TEST_F(PopupWinTest, StartThatFailsLeavesNothingBehind) {

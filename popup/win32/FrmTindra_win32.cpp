@@ -14,6 +14,7 @@
 #include "common/win32/guard.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
+#include "common/win32/step_counters.h"
 #include "common/win32/window.h"
 #include "popup/FrmTindra.h"
 #include "popup/FrmTindraCore.h"
@@ -62,6 +63,7 @@ class FrmTindra final : public Form,
   void Unload() override {
     if (unloading_) return;
     unloading_ = true;
+    win32::TimedWork timed(win32::Work::kUnload);
     struct Finish {
       FrmTindra* self;
       ~Finish() { self->Teardown(); }
@@ -73,6 +75,7 @@ class FrmTindra final : public Form,
   // --- PopupWindow ---
   void Load() override {
     if (frame_) return;
+    win32::TimedWork timed(win32::Work::kCreate);
     RegisterClasses();
     dpiX_ = win32::ScreenDpi(LOGPIXELSX);
     dpiY_ = win32::ScreenDpi(LOGPIXELSY);
@@ -121,21 +124,32 @@ class FrmTindra final : public Form,
     const int y = ToWindowPixels(top, tppY_);
     const int cx = std::max(0, ToWindowPixels(width, tppX_));
     const int cy = std::max(0, ToWindowPixels(height, tppY_));
-    // Nothing is invalidated: the window's contents are drawn once, here, from the
-    // prepared picture, instead of each control repainting its share of them.
-    if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags)) {
-      Raise(kErrWindowOperation);
+    // Nothing is invalidated: the system keeps the pixels of the part of the window
+    // that stays (its top-left part), and only rows the window gains are drawn, here,
+    // from the prepared picture.
+    {
+      win32::TimedWork timed(win32::Work::kMove);
+      if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags))
+        Raise(kErrWindowOperation);
     }
-    DrawContents(cx, cy);
+    DrawNewRows(cx, cy);
   }
 
-  void DrawContents(int width, int height) {
-    if (width <= 0 || height <= 0 || !IsWindowVisible(frame_.get())) return;
+  // Draws the rows below drawnHeight_ of a window now `width` x `height` pixels. The
+  // rows above it already show the picture: a move keeps them, as a step never
+  // widens the window. A shrinking step draws nothing.
+  void DrawNewRows(int width, int height) {
+    const bool visible = IsWindowVisible(frame_.get()) != FALSE;
+    const int from = visible ? std::min(drawnHeight_, height) : 0;
+    drawnHeight_ = from;
+    if (!visible || width <= 0 || height <= from) return;
+    win32::TimedWork timed(win32::Work::kDraw);
     if (!composed_) Compose();
     // The frame's own DC, not clipped by the controls: the picture holds them too.
     win32::WindowDc dc(frame_.get(), DCX_CACHE);
     if (!dc) return;
-    BitBlt(dc.get(), 0, 0, width, height, canvasDc_.get(), 0, 0, SRCCOPY);
+    BitBlt(dc.get(), 0, from, width, height - from, canvasDc_.get(), 0, from, SRCCOPY);
+    drawnHeight_ = height;
   }
 
   void SetNameText(const std::u16string& text) override { SetLabel(lblName_, nameText_, text); }
@@ -146,6 +160,7 @@ class FrmTindra final : public Form,
     RequireWindow();
     noteVisible_ = true;
     composed_ = false;
+    drawnHeight_ = 0;
     ShowWindow(picNote_, SW_SHOWNA);
   }
 
@@ -160,6 +175,7 @@ class FrmTindra final : public Form,
 
   void ShowTopmost() override {
     RequireWindow();
+    win32::TimedWork timed(win32::Work::kShow);
     // The one way the popup becomes visible; the result is deliberately not checked.
     SetWindowPos(frame_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
   }
@@ -211,12 +227,14 @@ class FrmTindra final : public Form,
     store = text;
     SetWindowTextW(label, win32::WidePtr(text));  // readable from outside
     composed_ = false;
+    drawnHeight_ = 0;
     InvalidateRect(label, nullptr, FALSE);
   }
 
   void SetLabelColor(HWND label, uint32_t& store, uint32_t color) {
     store = color;
     composed_ = false;
+    drawnHeight_ = 0;
     InvalidateRect(label, nullptr, FALSE);
   }
 
@@ -226,6 +244,8 @@ class FrmTindra final : public Form,
     const size_t i = TimerIndex(timer);
     const int32_t interval = enabled_[i] ? intervals_[i] : 0;
     auto& ticker = win32::PopupTicker::Instance();
+    if (interval > 0 && win32::SharedStepCounters())
+      tickDueUs_ = timer == PopupTimer::tmrDelay ? 0 : win32::CounterUs() + interval * 1000LL;
     if (interval > 0) {
       ticker.Arm(*this, static_cast<int>(TimerIndex(timer)), interval);
     } else {
@@ -292,7 +312,14 @@ class FrmTindra final : public Form,
     // Held for the length of the handler, which may unload the popup.
     std::shared_ptr<FrmTindra> keep = self_;
     if (!keep || unloading_) return;
-    win32::GuardedHandler([&] { core_.Timer(TimerAt(static_cast<size_t>(timer))); });
+    const PopupTimer which = TimerAt(static_cast<size_t>(timer));
+    if (which != PopupTimer::tmrDelay && win32::SharedStepCounters()) {
+      const int64_t now = win32::CounterUs();
+      if (tickDueUs_) win32::CountTickLateness(now > tickDueUs_ ? now - tickDueUs_ : 0);
+      tickDueUs_ = now + intervals_[TimerIndex(which)] * 1000LL;
+    }
+    win32::TimedWork timed(win32::Work::kPopupLogic);
+    win32::GuardedHandler([&] { core_.Timer(which); });
   }
 
   LRESULT OnControlMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -390,6 +417,7 @@ class FrmTindra final : public Form,
   }
 
   void PaintControl(HWND h, int id) {
+    win32::TimedWork timed(win32::Work::kPaint);
     win32::PaintDc dc(h);
     if (!dc.get()) return;
     if (!composed_) Compose();
@@ -412,6 +440,10 @@ class FrmTindra final : public Form,
   win32::UniqueDc canvasDc_;
   win32::UniqueBitmap canvas_;
   bool composed_ = false;
+  // Rows of the frame, from its top, that show the current picture (drawn by a step).
+  int drawnHeight_ = 0;
+  // For the benchmark's counters: when this popup's next effect tick is due.
+  int64_t tickDueUs_ = 0;
   bool noteVisible_ = false;
   std::u16string nameText_, descText_;
   uint32_t nameColor_ = kLabelBlue;

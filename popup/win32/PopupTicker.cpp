@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/win32/guard.h"
+#include "common/win32/step_counters.h"
 #include "popup/FrmTindraCore.h"
 
 namespace tindra::win32 {
@@ -12,7 +13,9 @@ constexpr wchar_t kTickerClassName[] = L"TindraPopupTicker";
 constexpr UINT_PTR kSourceTimerId = 1;
 constexpr UINT kContinueMessage = WM_APP + 1;
 // How often a long run of popup ticks looks for pokes and clicks waiting behind it.
-constexpr double kSliceMs = 1.0;
+// Each look is a round trip to the window server; half a tick period keeps a waiting
+// poke's delay well under the period while most steps make no look at all.
+constexpr double kSliceMs = kEffectIntervalMs / 2.0;
 constexpr UINT kWaitingMessages = QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT;
 
 double NowMs() {
@@ -105,9 +108,12 @@ void PopupTicker::RunPending() {
     if (NowMs() - sliceStart >= kSliceMs) {
       // A poke or a click waiting in the queue goes first, as it would ahead of the
       // timer messages of separate platform timers; the rest of the tick follows it.
-      if (HIWORD(GetQueueStatus(kWaitingMessages)) &&
-          PostMessageW(window_.get(), kContinueMessage, 0, 0))
-        return;
+      bool waiting = false;
+      {
+        TimedWork timed(Work::kQueueLook);
+        waiting = HIWORD(GetQueueStatus(kWaitingMessages)) != 0;
+      }
+      if (waiting && PostMessageW(window_.get(), kContinueMessage, 0, 0)) return;
       sliceStart = NowMs();
     }
     const TickSchedule::Key key = pending_.front();
@@ -121,6 +127,7 @@ void PopupTicker::RunPending() {
 LRESULT PopupTicker::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
   const bool tick = message == WM_TIMER && wParam == kSourceTimerId;
   if (!tick && message != kContinueMessage) return DefWindowProcW(h, message, wParam, lParam);
+  TimedWork timed(Work::kTicker);
   if (tick) {
     OnSourceTick();
   } else {

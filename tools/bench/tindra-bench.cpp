@@ -10,8 +10,12 @@
 //                            (pokes "0;" PREFIX NNN, N times, back to back)
 //   close                 -> closed N   (clicks every open popup)
 //   count                 -> count popups=N windows=N gdi=N user=N
-//   movecost N            -> movecost OPENING CLOSING US_PER_MOVE
-//                            (one login popup's sequence on a bare window, N times)
+//   movecost N            -> movecost OPENING CLOSING US_PER_MOVE CREATE_US SHOW_US
+//                            DESTROY_US EXPOSE_US
+//                            (one login popup's sequence on a bare window, N times; the
+//                            last four are per popup)
+//   counters              -> counters NAME=COUNT:US ... late=TICKS:US
+//                            (Tindra's step counters, see common/win32/step_counters.h)
 //   quit
 #include <windows.h>
 
@@ -27,6 +31,7 @@
 #include "common/text.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
+#include "common/win32/step_counters.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
 #include "tools/poke/DdeClient.h"
@@ -35,16 +40,7 @@ using namespace tindra;
 
 namespace {
 
-LONGLONG NowUs() {
-  static const LONGLONG frequency = [] {
-    LARGE_INTEGER f{};
-    QueryPerformanceFrequency(&f);
-    return f.QuadPart;
-  }();
-  LARGE_INTEGER c{};
-  QueryPerformanceCounter(&c);
-  return c.QuadPart / frequency * 1000000 + c.QuadPart % frequency * 1000000 / frequency;
-}
+LONGLONG NowUs() { return win32::CounterUs(); }
 
 DWORD TindraPid() {
   DWORD pid = 0;
@@ -111,23 +107,39 @@ class BareWindow final : private PopupWindow {
   struct Run {
     int opening = 0, closing = 0;
     LONGLONG moveUs = 0;
+    // What else any popup's window costs: created, shown, destroyed, and the
+    // exposures the X server reports while it grows, handled by the message loop.
+    LONGLONG createUs = 0, showUs = 0, destroyUs = 0, exposeUs = 0;
   };
 
-  // One login popup from its start to its unload, the hold skipped.
+  // One login popup from its start to its unload, the hold skipped. Its queue is
+  // emptied once the opening is over, as a program's message loop would between ticks.
   Run PlayLogin() {
     core_.Start(u"bench", 0, 15000, 14000);
     while (!core_.unloaded()) {
       PopupTimer next = PopupTimer::tmrEffect1;
       for (size_t i = 0; i < kPopupTimerCount; ++i)
         if (enabled_[i]) next = TimerAt(i);
+      if (next != phase_ && phase_ == PopupTimer::tmrEffect1) run_.exposeUs += Pump();
       phase_ = next;
       core_.Timer(next);
     }
+    const LONGLONG start = NowUs();
+    window_.reset();
+    run_.destroyUs = NowUs() - start;
     return run_;
   }
 
  private:
+  static LONGLONG Pump() {
+    const LONGLONG start = NowUs();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    return NowUs() - start;
+  }
+
   void Load() override {
+    const LONGLONG start = NowUs();
     static const bool registered = [] {
       WNDCLASSW wc{};
       wc.lpfnWndProc = &DefWindowProcW;
@@ -141,6 +153,7 @@ class BareWindow final : private PopupWindow {
                                   ToWindowPixels(kPopupMaxHeight, tpp_), nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr));
     if (!window_) Raise(kErrWindowOperation);
+    run_.createUs = NowUs() - start;
     core_.Form_Load();
   }
   RECT Rect() const {
@@ -171,7 +184,9 @@ class BareWindow final : private PopupWindow {
     enabled_[TimerIndex(timer)] = enabled;
   }
   void ShowTopmost() override {
+    const LONGLONG start = NowUs();
     SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
+    run_.showUs = NowUs() - start;
   }
   void Announce(const std::u16string&) override {}  // the floor counts window moves only
   void Unload() override { core_.Form_Unload(); }
@@ -187,16 +202,69 @@ class BareWindow final : private PopupWindow {
 std::string MoveCost(std::istringstream& in) {
   int times = 20;
   in >> times;
+  times = std::max(1, times);
   BareWindow::Run run;  // every run makes the same moves
-  LONGLONG moveUs = 0;
+  BareWindow::Run sum;
   for (int i = 0; i < times; ++i) {
     run = BareWindow().PlayLogin();
-    moveUs += run.moveUs;
+    sum.moveUs += run.moveUs;
+    sum.createUs += run.createUs;
+    sum.showUs += run.showUs;
+    sum.destroyUs += run.destroyUs;
+    sum.exposeUs += run.exposeUs;
   }
   const int moves = std::max(1, (run.opening + run.closing) * times);
-  return "movecost " + std::to_string(run.opening) + " " + std::to_string(run.closing) + " " +
-         std::to_string(static_cast<double>(moveUs) / moves);
+  std::ostringstream out;
+  out << "movecost " << run.opening << ' ' << run.closing << ' '
+      << static_cast<double>(sum.moveUs) / moves;
+  for (LONGLONG us : {sum.createUs, sum.showUs, sum.destroyUs, sum.exposeUs})
+    out << ' ' << static_cast<double>(us) / times;
+  return out.str();
 }
+
+// The section Tindra keeps its step counters in; made before Tindra takes a poke.
+class SharedCounters {
+ public:
+  SharedCounters()
+      : mapping_(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                    sizeof(win32::StepCounters), win32::kStepCountersName)) {
+    if (mapping_)
+      view_ = static_cast<win32::StepCounters*>(
+          MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, sizeof(win32::StepCounters)));
+    if (view_) {
+      view_->version = 1;
+      view_->works = static_cast<uint32_t>(win32::Work::kCount);
+    }
+  }
+  ~SharedCounters() {
+    if (view_) UnmapViewOfFile(view_);
+  }
+  SharedCounters(const SharedCounters&) = delete;
+  SharedCounters& operator=(const SharedCounters&) = delete;
+
+  std::string Reply() const {
+    if (!view_) return "counters none";
+    static const char* const names[] = {"move",  "draw",   "popup", "create", "show",   "unload",
+                                        "paint", "ticker", "look",  "poke",   "waiting"};
+    static_assert(std::size(names) == static_cast<size_t>(win32::Work::kCount));
+    std::ostringstream out;
+    out << "counters";
+    const auto waiting = static_cast<size_t>(win32::Work::kWaiting);
+    for (size_t i = 0; i < std::size(names); ++i) {
+      int64_t us = view_->work[i].us;
+      // The wait going on now, up to this moment (the same counter in both programs).
+      const int64_t since = view_->waitingSinceUs;
+      if (i == waiting && since) us += win32::CounterUs() - since;
+      out << ' ' << names[i] << '=' << view_->work[i].count << ':' << us;
+    }
+    out << " late=" << view_->lateTicks << ':' << view_->lateUs;
+    return out.str();
+  }
+
+ private:
+  win32::UniqueHandle mapping_;
+  win32::StepCounters* view_ = nullptr;
+};
 
 class Bench {
  public:
@@ -227,6 +295,7 @@ class Bench {
     if (command == "close") return "closed " + std::to_string(ClickEveryPopup());
     if (command == "count") return Counts();
     if (command == "movecost") return MoveCost(in);
+    if (command == "counters") return counters_.Reply();
     return "error unknown command";
   }
 
@@ -261,6 +330,7 @@ class Bench {
     return out;
   }
 
+  SharedCounters counters_;
   poke::DdeConversation conversation_;
 };
 
