@@ -32,7 +32,7 @@ std::u16string ErrorDescription(int32_t number) {
       return u"Device unavailable";
     case kErrPathNotFound:
       return u"Path not found";
-    case kErrWindowOperation:
+    case kErrInvalidPropertyValue:
       return u"Invalid property value";
     default:
       return u"Application-defined or object-defined error";

@@ -34,7 +34,8 @@ inline constexpr int32_t kErrFileNotFound = 53;       // "File not found"
 inline constexpr int32_t kErrBadFileName = 52;        // "Bad file name or number"
 inline constexpr int32_t kErrDeviceUnavailable = 68;  // "Device unavailable"
 inline constexpr int32_t kErrPathNotFound = 76;       // "Path not found"
-inline constexpr int32_t kErrWindowOperation = 380;   // "Invalid property value"
+// "Invalid property value", raised when a window operation fails.
+inline constexpr int32_t kErrInvalidPropertyValue = 380;
 
 // Inside a catch block: the program's error for what is being handled. An AppError
 // as it is; running out of memory (std::bad_alloc, std::length_error) as error 7;

@@ -17,7 +17,7 @@ FrmTindra* NewFrmTindra();
 // Loads the window (gPopupCount += 1), fills in the texts for iMode, places it with
 // its left edge at nSX and its bottom edge at nSY (screen twips), starts its first
 // effect timer and shows it topmost without activating it. Raises AppError when a
-// window operation fails (kErrWindowOperation) or the count overflows; the popup has
+// window operation fails (kErrInvalidPropertyValue) or the count overflows; the popup has
 // then already unloaded and deleted itself, so the caller must not use it again.
 void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
            const int32_t& nSY);

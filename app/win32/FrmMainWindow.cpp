@@ -60,7 +60,7 @@ void FrmMainWindow::Create() {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kFrmMainClass;
   if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    Raise(kErrWindowOperation);
+    Raise(kErrInvalidPropertyValue);
 
   const float tx = TwipsPerPixelX(), ty = TwipsPerPixelY();
   RECT rc{0, 0, ToWindowPixels(kClientWidth, tx), ToWindowPixels(kClientHeight, ty)};
@@ -69,7 +69,7 @@ void FrmMainWindow::Create() {
   hwnd_ = CreateWindowExW(0, kFrmMainClass, WidePtr(std::u16string(FrmMain::kCaption)), kFormStyle,
                           CW_USEDEFAULT, CW_USEDEFAULT, rc.right - rc.left, rc.bottom - rc.top,
                           nullptr, nullptr, instance_, this);
-  if (!hwnd_) Raise(kErrWindowOperation);
+  if (!hwnd_) Raise(kErrInvalidPropertyValue);
 
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   command1_ = CreateWindowExW(
@@ -83,7 +83,7 @@ void FrmMainWindow::Create() {
       WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, ToWindowPixels(kLblLeft, tx),
       ToWindowPixels(kLblTop, ty), ToWindowPixels(kLblWidth, tx), ToWindowPixels(kLblHeight, ty),
       hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLblDDEId)), instance_, nullptr);
-  if (!command1_ || !lblDDE_) Raise(kErrWindowOperation);
+  if (!command1_ || !lblDDE_) Raise(kErrInvalidPropertyValue);
   SendMessageW(command1_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   SendMessageW(lblDDE_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 
@@ -125,7 +125,7 @@ std::u16string FrmMainWindow::LabelText() {
 }
 
 void FrmMainWindow::SetLabelWindowText(const std::u16string& text) {
-  if (!SetWindowTextW(lblDDE_, WidePtr(text))) Raise(kErrWindowOperation);
+  if (!SetWindowTextW(lblDDE_, WidePtr(text))) Raise(kErrInvalidPropertyValue);
 }
 
 void FrmMainWindow::UnloadMainForm() {

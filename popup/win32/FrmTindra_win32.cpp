@@ -87,7 +87,7 @@ class FrmTindra final : public Form,
         CreateWindowExW(win32::kPopupFrameExStyle, win32::kPopupClassName, win32::kPopupTitle,
                         win32::kPopupFrameStyle, 0, 0, ToWindowPixels(kPopupWidth, tppX_),
                         ToWindowPixels(kPopupMaxHeight, tppY_), nullptr, nullptr, instance, this));
-    if (!frame_) Raise(kErrWindowOperation);
+    if (!frame_) Raise(kErrInvalidPropertyValue);
     picture1_ = CreateControl(frame_.get(), kPicture1Id, kPicture1Box, true);
     picNote_ = CreateControl(picture1_, kPicNoteId, kPicNoteBox, false);
     lblName_ = CreateControl(picture1_, kLblNameId, kLblNameBox, true);
@@ -97,7 +97,7 @@ class FrmTindra final : public Form,
     font_.reset(CreateFontW(-ToInt32(kLabelFontPoints * dpiY_ / 72.0), 0, 0, 0, FW_BOLD, FALSE,
                             FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"돋움"));
-    if (!font_) Raise(kErrWindowOperation);
+    if (!font_) Raise(kErrInvalidPropertyValue);
     RECT note{};
     GetClientRect(picNote_, &note);
     envelope_ = win32::LoadEnvelopeIcon(note.right);
@@ -130,7 +130,7 @@ class FrmTindra final : public Form,
     {
       win32::TimedWork timed(win32::Work::kMove);
       if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags))
-        Raise(kErrWindowOperation);
+        Raise(kErrInvalidPropertyValue);
     }
     DrawNewRows(cx, cy);
   }
@@ -197,7 +197,7 @@ class FrmTindra final : public Form,
     frame.lpszClassName = win32::kPopupClassName;
     WNDCLASSEXW control = frame;
     control.lpszClassName = win32::kPopupControlClassName;
-    if (!RegisterClassExW(&frame) || !RegisterClassExW(&control)) Raise(kErrWindowOperation);
+    if (!RegisterClassExW(&frame) || !RegisterClassExW(&control)) Raise(kErrInvalidPropertyValue);
     registered = true;
   }
 
@@ -208,17 +208,17 @@ class FrmTindra final : public Form,
         ToWindowPixels(box.left, tppX_), ToWindowPixels(box.top, tppY_),
         ToWindowPixels(box.width, tppX_), ToWindowPixels(box.height, tppY_), parent,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), this);
-    if (!h) Raise(kErrWindowOperation);
+    if (!h) Raise(kErrInvalidPropertyValue);
     return h;  // destroyed with its parent
   }
 
   void RequireWindow() const {
-    if (!frame_) Raise(kErrWindowOperation);
+    if (!frame_) Raise(kErrInvalidPropertyValue);
   }
 
   RECT WindowRect() const {
     RECT r{};
-    if (!frame_ || !GetWindowRect(frame_.get(), &r)) Raise(kErrWindowOperation);
+    if (!frame_ || !GetWindowRect(frame_.get(), &r)) Raise(kErrInvalidPropertyValue);
     return r;
   }
 
@@ -378,7 +378,7 @@ class FrmTindra final : public Form,
       const BITMAPINFO info = win32::TopDownBitmapInfo(box.right, box.bottom);
       void* bits = nullptr;
       canvas_.reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-      if (!canvasDc_ || !canvas_) Raise(kErrWindowOperation);
+      if (!canvasDc_ || !canvas_) Raise(kErrInvalidPropertyValue);
       SelectObject(canvasDc_.get(), canvas_.get());
     }
     HDC dc = canvasDc_.get();

@@ -66,10 +66,10 @@ void PopupTicker::Reschedule() {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = kTickerClassName;
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-      Raise(kErrWindowOperation);
+      Raise(kErrInvalidPropertyValue);
     window_.reset(CreateWindowExW(0, kTickerClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   wc.hInstance, this));
-    if (!window_) Raise(kErrWindowOperation);
+    if (!window_) Raise(kErrInvalidPropertyValue);
   }
   const double now = NowMs();
   const int32_t delay = schedule_.NextDelayMs(now);
@@ -82,7 +82,7 @@ void PopupTicker::Reschedule() {
   // shift the ticks of every other popup.
   if (delay == sourceDelayMs_ && nextSourceTickMs_ <= now + delay + 1) return;
   if (!SetTimer(window_.get(), kSourceTimerId, static_cast<UINT>(delay), nullptr))
-    Raise(kErrWindowOperation);
+    Raise(kErrInvalidPropertyValue);
   sourceDelayMs_ = delay;
   nextSourceTickMs_ = now + delay;
 }

@@ -28,7 +28,7 @@ class PopupTicker : public WindowBase<PopupTicker> {
   static PopupTicker& Instance();
 
   // Starts (or restarts) `timer` of `target` with `intervalMs`; 0 or less stops it.
-  // Raises AppError (kErrWindowOperation) when the platform timer cannot be set.
+  // Raises AppError (kErrInvalidPropertyValue) when the platform timer cannot be set.
   void Arm(TickTarget& target, int timer, int32_t intervalMs);
   void Disarm(TickTarget& target, int timer);
   void DisarmAll(TickTarget& target) noexcept;

@@ -147,12 +147,12 @@ class BareWindow final : private PopupWindow {
       wc.lpszClassName = L"TindraBenchBareWindow";
       return RegisterClassW(&wc) != 0;
     }();
-    if (!registered) Raise(kErrWindowOperation);
+    if (!registered) Raise(kErrInvalidPropertyValue);
     window_.reset(CreateWindowExW(win32::kPopupFrameExStyle, L"TindraBenchBareWindow", L"",
                                   win32::kPopupFrameStyle, 0, 0, ToWindowPixels(kPopupWidth, tpp_),
                                   ToWindowPixels(kPopupMaxHeight, tpp_), nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr));
-    if (!window_) Raise(kErrWindowOperation);
+    if (!window_) Raise(kErrInvalidPropertyValue);
     run_.createUs = NowUs() - start;
     core_.Form_Load();
   }
