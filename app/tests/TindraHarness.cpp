@@ -283,136 +283,137 @@ long KernelHandlesOf(HANDLE process, DWORD pid) {
     if (e.ownerPid == pid) ++count;
   }
   return count;
+}
 
-  // ---- AccessibilityListener ----
+// ---- AccessibilityListener ----
 
-  namespace {
+namespace {
 
-  constexpr UINT kNameAgainMessage = WM_APP + 1;
-  thread_local AccessibilityListener* tListener = nullptr;
+constexpr UINT kNameAgainMessage = WM_APP + 1;
+thread_local AccessibilityListener* tListener = nullptr;
 
-  struct NameRequest {
-    size_t index;
-    HRESULT result = E_FAIL;
-    std::u16string name;
-    win32::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  };
+struct NameRequest {
+  size_t index;
+  HRESULT result = E_FAIL;
+  std::u16string name;
+  win32::UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
 
-  // The object's name and role for `child`; results as the calls gave them.
-  HRESULT ReadName(IAccessible* object, const VARIANT& child, std::u16string* name) {
-    BSTR text = nullptr;
-    const HRESULT hr = object->get_accName(child, &text);
-    if (SUCCEEDED(hr) && text) *name = win32::FromWide(std::wstring_view(text, SysStringLen(text)));
-    SysFreeString(text);
-    return hr;
-  }
+// The object's name and role for `child`; results as the calls gave them.
+HRESULT ReadName(IAccessible* object, const VARIANT& child, std::u16string* name) {
+  BSTR text = nullptr;
+  const HRESULT hr = object->get_accName(child, &text);
+  if (SUCCEEDED(hr) && text) *name = win32::FromWide(std::wstring_view(text, SysStringLen(text)));
+  SysFreeString(text);
+  return hr;
+}
 
-  }  // namespace
+}  // namespace
 
-  AccessibilityListener::AccessibilityListener(DWORD pid)
-      : pid_(pid), ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    thread_ = std::thread([this] { Run(); });
-    WaitForSingleObject(ready_.get(), 10000);
-  }
+AccessibilityListener::AccessibilityListener(DWORD pid)
+    : pid_(pid), ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  thread_ = std::thread([this] { Run(); });
+  WaitForSingleObject(ready_.get(), 10000);
+}
 
-  AccessibilityListener::~AccessibilityListener() {
-    if (threadId_) PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-    if (thread_.joinable()) thread_.join();
-  }
+AccessibilityListener::~AccessibilityListener() {
+  if (threadId_) PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+  if (thread_.joinable()) thread_.join();
+}
 
-  void AccessibilityListener::Run() {
-    // A free-threaded apartment: a call into the program waits without handling this
-    // thread's messages, so no event is taken in the middle of reading another.
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's message queue
-    threadId_ = GetCurrentThreadId();
-    tListener = this;
-    HWINEVENTHOOK hook =
-        SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, &OnEvent, pid_, 0, WINEVENT_OUTOFCONTEXT);
-    listening_ = hook != nullptr;
-    SetEvent(ready_.get());
-    while (hook && GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      if (!msg.hwnd && msg.message == kNameAgainMessage) {
-        auto* request = reinterpret_cast<NameRequest*>(msg.lParam);
-        VARIANT self;
-        self.vt = VT_I4;
-        self.lVal = CHILDID_SELF;
-        if (request->index < objects_.size() && objects_[request->index])
-          request->result = ReadName(objects_[request->index].Get(), self, &request->name);
-        SetEvent(request->done.get());
-        continue;
-      }
-      DispatchMessageW(&msg);
+void AccessibilityListener::Run() {
+  // A free-threaded apartment: a call into the program waits without handling this
+  // thread's messages, so no event is taken in the middle of reading another.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's message queue
+  threadId_ = GetCurrentThreadId();
+  tListener = this;
+  HWINEVENTHOOK hook =
+      SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, &OnEvent, pid_, 0, WINEVENT_OUTOFCONTEXT);
+  listening_ = hook != nullptr;
+  SetEvent(ready_.get());
+  while (hook && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!msg.hwnd && msg.message == kNameAgainMessage) {
+      auto* request = reinterpret_cast<NameRequest*>(msg.lParam);
+      VARIANT self;
+      self.vt = VT_I4;
+      self.lVal = CHILDID_SELF;
+      if (request->index < objects_.size() && objects_[request->index])
+        request->result = ReadName(objects_[request->index].Get(), self, &request->name);
+      SetEvent(request->done.get());
+      continue;
     }
-    if (hook) UnhookWinEvent(hook);
-    objects_.clear();
-    if (SUCCEEDED(com)) CoUninitialize();
+    DispatchMessageW(&msg);
   }
+  if (hook) UnhookWinEvent(hook);
+  objects_.clear();
+  if (SUCCEEDED(com)) CoUninitialize();
+}
 
-  void CALLBACK AccessibilityListener::OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject,
-                                               LONG idChild, DWORD, DWORD) {
-    if (tListener) tListener->Record(event, hwnd, idObject, idChild);
-  }
+void CALLBACK AccessibilityListener::OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG idObject,
+                                             LONG idChild, DWORD, DWORD) {
+  if (tListener) tListener->Record(event, hwnd, idObject, idChild);
+}
 
-  void AccessibilityListener::Record(DWORD event, HWND hwnd, LONG idObject, LONG idChild) {
-    if (event == EVENT_OBJECT_FOCUS || event == EVENT_SYSTEM_FOREGROUND) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++focusEvents_;
-      return;
-    }
-    if (event != EVENT_SYSTEM_ALERT) return;
-    Alert alert{hwnd, idObject, idChild, E_FAIL, -1, {}, E_FAIL};
-    Microsoft::WRL::ComPtr<IAccessible> object;
-    VARIANT child;
-    VariantInit(&child);
-    alert.objectResult = AccessibleObjectFromEvent(hwnd, static_cast<DWORD>(idObject),
-                                                   static_cast<DWORD>(idChild), &object, &child);
-    if (SUCCEEDED(alert.objectResult) && object) {
-      VARIANT role;
-      VariantInit(&role);
-      if (SUCCEEDED(object->get_accRole(child, &role)) && role.vt == VT_I4) alert.role = role.lVal;
-      VariantClear(&role);
-      alert.nameResult = ReadName(object.Get(), child, &alert.name);
-    }
-    VariantClear(&child);
-    objects_.push_back(object);
+void AccessibilityListener::Record(DWORD event, HWND hwnd, LONG idObject, LONG idChild) {
+  if (event == EVENT_OBJECT_FOCUS || event == EVENT_SYSTEM_FOREGROUND) {
     std::lock_guard<std::mutex> lock(mutex_);
-    alerts_.push_back(alert);
+    ++focusEvents_;
+    return;
   }
-
-  std::vector<AccessibilityListener::Alert> AccessibilityListener::Alerts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return alerts_;
+  if (event != EVENT_SYSTEM_ALERT) return;
+  Alert alert{hwnd, idObject, idChild, E_FAIL, -1, {}, E_FAIL};
+  Microsoft::WRL::ComPtr<IAccessible> object;
+  VARIANT child;
+  VariantInit(&child);
+  alert.objectResult = AccessibleObjectFromEvent(hwnd, static_cast<DWORD>(idObject),
+                                                 static_cast<DWORD>(idChild), &object, &child);
+  if (SUCCEEDED(alert.objectResult) && object) {
+    VARIANT role;
+    VariantInit(&role);
+    if (SUCCEEDED(object->get_accRole(child, &role)) && role.vt == VT_I4) alert.role = role.lVal;
+    VariantClear(&role);
+    alert.nameResult = ReadName(object.Get(), child, &alert.name);
   }
+  VariantClear(&child);
+  objects_.push_back(object);
+  std::lock_guard<std::mutex> lock(mutex_);
+  alerts_.push_back(alert);
+}
 
-  int AccessibilityListener::FocusEvents() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return focusEvents_;
+std::vector<AccessibilityListener::Alert> AccessibilityListener::Alerts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return alerts_;
+}
+
+int AccessibilityListener::FocusEvents() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return focusEvents_;
+}
+
+bool AccessibilityListener::WaitForAlerts(size_t count, DWORD timeoutMs) const {
+  const DWORD start = GetTickCount();
+  while (Alerts().size() < count) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Pump(20);
   }
+  return true;
+}
 
-  bool AccessibilityListener::WaitForAlerts(size_t count, DWORD timeoutMs) const {
-    const DWORD start = GetTickCount();
-    while (Alerts().size() < count) {
-      if (GetTickCount() - start >= timeoutMs) return false;
-      Pump(20);
-    }
-    return true;
-  }
-
-  HRESULT AccessibilityListener::NameAgain(size_t index, std::u16string * name) {
-    auto* request = new NameRequest;
-    request->index = index;
-    if (!PostThreadMessageW(threadId_, kNameAgainMessage, 0, reinterpret_cast<LPARAM>(request))) {
-      delete request;
-      return E_FAIL;
-    }
-    // Left to the listener when it does not answer in time: it may still write into it.
-    if (WaitForSingleObject(request->done.get(), 15000) != WAIT_OBJECT_0) return E_ABORT;
-    *name = request->name;
-    const HRESULT result = request->result;
+HRESULT AccessibilityListener::NameAgain(size_t index, std::u16string* name) {
+  auto* request = new NameRequest;
+  request->index = index;
+  if (!PostThreadMessageW(threadId_, kNameAgainMessage, 0, reinterpret_cast<LPARAM>(request))) {
     delete request;
-    return result;
+    return E_FAIL;
   }
+  // Left to the listener when it does not answer in time: it may still write into it.
+  if (WaitForSingleObject(request->done.get(), 15000) != WAIT_OBJECT_0) return E_ABORT;
+  *name = request->name;
+  const HRESULT result = request->result;
+  delete request;
+  return result;
+}
 
 }  // namespace tindra::test
