@@ -1,5 +1,5 @@
-# Builds Tindra.exe. Included by app/CMakeLists.txt; other folders may include it too
-# (include(${TINDRA_SOURCE_ROOT}/app/TindraProgram.cmake)) to build a second copy.
+# Builds Tindra.exe. Included by the top-level CMakeLists.txt, before any folder that
+# builds a copy of it.
 #
 # tindra_add_program(<target> <revision> [SHIPS] [OUTPUT_DIRECTORY <dir>] [HOST <host>])
 #   A signed copy of the program built from the shared sources with its own revision

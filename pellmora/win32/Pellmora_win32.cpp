@@ -43,13 +43,6 @@
 #include "update/win32/CompanionFiles_win32.h"
 #include "update/win32/ProgramTrust_win32.h"
 
-#ifndef PELLMORA_WAIT_MS
-#define PELLMORA_WAIT_MS 30000
-#endif
-#ifndef PELLMORA_READY_WAIT_MS
-#define PELLMORA_READY_WAIT_MS 60000
-#endif
-
 namespace {
 
 using namespace tindra;

@@ -18,9 +18,6 @@ namespace tindra::win32 {
 
 // How long a connection attempt, a send or a wait for data may take before the
 // request fails. A build setting, so that a test build can lower it.
-#ifndef TINDRA_NET_TIMEOUT_MS
-#define TINDRA_NET_TIMEOUT_MS 30000
-#endif
 inline constexpr DWORD kNetTimeoutMs = TINDRA_NET_TIMEOUT_MS;
 
 // Bounds of one whole transfer, besides the per-step time-outs: a size far above
