@@ -69,15 +69,15 @@ std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
 int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
   auto run = [](auto&& statement) { return Statement(u"AutoUpdaterSelfUpdate", statement); };
 
-  // S1
+  // Not done until every step below has passed.
   int16_t result = 0;
   std::u16string name = kCheckerName;
 
-  // S2
+  // The local checker.
   std::u16string path;
   run([&] { path = p.ProgramFolder() + u"\\" + name; });
 
-  // S3: the local checker's revision, "0" when it is missing.
+  // The local checker's revision, "0" when it is missing.
   bool missing = true;
   if (!run([&] { missing = !p.FindOrdinaryFile(path).has_value(); })) missing = true;
   std::u16string local;
@@ -88,17 +88,17 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
     run([&] { local = AfterLastDot(local); });
   }
 
-  // S4, S5
+  // The version file's name and the update folder's address.
   std::u16string versionFile;
   run([&] { versionFile = VersionFileName(name); });
   std::u16string baseUrl;
   run([&] { baseUrl = GetUpdateBaseUrl(); });
 
-  // S6
+  // The latest revision, as the server announces it.
   std::u16string text;
   run([&] { text = p.ReadUrlText(baseUrl + versionFile); });
 
-  // S7
+  // Nothing read: the user is told, and the update stops here.
   bool empty = true;
   if (!run([&] { empty = TrimSpaces(text).empty(); })) empty = true;
   if (empty) {
@@ -108,11 +108,13 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
     return result;
   }
 
-  // S8: rounded halves to even; beyond 32 bits is an Overflow and latest stays 0.
+  // The announced revision: rounded halves to even; beyond 32 bits is an Overflow and latest stays
+  // 0.
   int32_t latest = 0;
   run([&] { latest = ToInt32(ReadNumber(text)); });
 
-  // S9: only the last dotted part of the local version takes part, unrounded.
+  // Whether the local checker is older: only the last dotted part of the local version takes part,
+  // unrounded.
   bool older = true;
   if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
 
@@ -120,7 +122,7 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
   if (older) run([&] { older = TrustsAnyProgram(p); });
 
   if (older) {
-    // S10, then S11 with the replacer. Each must be signed for its own role; the
+    // The checker is fetched, then the replacer. Each must be signed for its own role; the
     // checker must carry the announced revision, so that a stale file on the server
     // cannot start an update loop, and the replacer, whose revision the server does
     // not announce, must be no older than a trusted one in place.
@@ -142,7 +144,7 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
     }
   }
 
-  // S12
+  // Every step passed.
   result = -1;
   return result;
 }
@@ -150,21 +152,21 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
 void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
   auto run = [](auto&& statement) { return Statement(u"RunAutoUpdate", statement); };
 
-  // R1
+  // The companions are brought up to date first; when that fails nothing more runs.
   bool stop = true;
   if (!run([&] { stop = !skipSelfUpdate && !AutoUpdaterSelfUpdate(p); })) stop = true;
   if (stop) return;
 
-  // R2
+  // The checker in the program folder.
   std::u16string checker;
   run([&] { checker = p.ProgramFolder() + u"\\" + kCheckerName; });
 
-  // R3: the executable's name as the directory lists it.
+  // The executable's name as the directory lists it.
   std::u16string exeFile;
   run([&] { exeFile = p.ExeBaseName() + u".exe"; });
   run([&] { exeFile = p.FindOrdinaryFile(p.ProgramFolder() + u"\\" + exeFile).value_or(u""); });
 
-  // R4
+  // Without the program's own file there is nothing to update.
   bool noExe = true;
   if (!run([&] { noExe = exeFile.empty(); })) noExe = true;
   if (noExe) return;
@@ -175,7 +177,7 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
   run([&] { afterFailure = p.AfterFailedHandOver(); });
   if (afterFailure) return;
 
-  // R5, R6: the checker runs in the program folder; the call returns when it ends.
+  // The checker runs in the program folder; the call returns when it ends.
   // Only a checker signed as Vantorel.exe is started, held against writers from its
   // check until it has ended; any other is passed over like one that cannot start.
   std::u16string parameters;
@@ -188,7 +190,7 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
     p.StartProcessAndWait(checker, noOwner, parameters, p.ProgramFolder(), no, no);
   });
 
-  // R7
+  // Whether the checker left a new program.
   std::u16string newExe;
   run([&] { newExe = p.ProgramFolder() + u"\\" + kNewPrefix + exeFile; });
   bool nothingNew = true;
@@ -209,11 +211,11 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
     return;
   }
 
-  // R8
+  // The replacer in the program folder.
   std::u16string replacer;
   run([&] { replacer = p.ProgramFolder() + u"\\" + kReplacerName; });
 
-  // R10, R11: a replacer trusted as Pellmora.exe, held from its check until it has
+  // A replacer trusted as Pellmora.exe, held from its check until it has
   // been started, takes over and the program ends.
   bool noReplacer = true;
   if (!run([&] { noReplacer = !p.FindOrdinaryFile(replacer).has_value(); })) noReplacer = true;
@@ -230,7 +232,7 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
     if (started) p.EndProcess();
   }
 
-  // R9: no replacer that can take over (missing, untrusted or not starting). The
+  // No replacer that can take over (missing, untrusted or not starting). The
   // user is told and shown the folder; the new program goes and its failure is
   // recorded like a failed install, so that no later start repeats this, and the
   // program goes on taking notifications.

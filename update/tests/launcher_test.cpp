@@ -269,28 +269,28 @@ struct SelfRow {
 TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
   // clang-format off
   const std::vector<SelfRow> rows = {
-      {"S2: path stays empty, S3 finds nothing", "folder", 1, u"1.00.27", u"27", -1,
+      {"checker path stays empty: nothing found", "folder", 1, u"1.00.27", u"27", -1,
        {kSelfError, "find ", kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
-      {"S3 existence test: local 0", "find", 1, u"1.00.27", u"27", -1,
+      {"checker existence test: local 0", "find", 1, u"1.00.27", u"27", -1,
        {kSelfError, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
-      {"S3 reading the version: local empty", "ver", 1, u"1.00.27", u"27", -1,
+      {"reading the checker's version: local empty", "ver", 1, u"1.00.27", u"27", -1,
        {kFindChecker, kSelfError, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
-      {"S6: text empty, the S7 message", "read", 1, u"1.00.27", u"27", 0,
+      {"version file read: text empty, the message", "read", 1, u"1.00.27", u"27", 0,
        {kFindChecker, kVerChecker, kSelfError, kCannotRead}},
-      {"S7 message: return false", "box", 1, u"1.00.27", u"", 0,
+      {"the message: return false", "box", 1, u"1.00.27", u"", 0,
        {kFindChecker, kVerChecker, kRead, kSelfError}},
-      {"S9 test: the downloads run", "none", 0, u"1.00.1e999", u"27", -1,
+      {"older test: the downloads run", "none", 0, u"1.00.1e999", u"27", -1,
        {kFindChecker, kVerChecker, kRead, kSelfOverflow, kGetChecker, kPutChecker, kGetReplacer,
         kPutReplacer}},
-      {"S10 path: the download goes on, and fails its check", "folder", 2, u"1.00.26", u"27", 0,
+      {"checker's path: the download goes on, and fails its check", "folder", 2, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kSelfError,
         "download " + kBase + "Vantorel.exe -> .part", "remove .part"}},
-      {"S10 download test: return false", "download", 1, u"1.00.26", u"27", 0,
+      {"checker's download: return false", "download", 1, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kSelfError}},
-      {"S11 path: the download goes on, and fails its role", "folder", 3, u"1.00.26", u"27", 0,
+      {"replacer's path: the download goes on, and fails its role", "folder", 3, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError,
         "download " + kBase + "Pellmora.exe -> .part", "remove .part"}},
-      {"S11 download test: return false", "download", 2, u"1.00.26", u"27", 0,
+      {"replacer's download: return false", "download", 2, u"1.00.26", u"27", 0,
        {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError}},
   };
   // clang-format on
@@ -387,6 +387,16 @@ TEST_F(RunTest, MissingReplacerShowsTheFolderAndGoesOn) {
   EXPECT_EQ(p.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, p.now, 1}));
 }
 
+// Runs the start-up update on `q`; true when it ended the process (the hand-over).
+bool RunEndsTheProcess(FakePlatform& q) {
+  try {
+    RunAutoUpdate(q, 0);
+  } catch (const ProcessEnded&) {
+    return true;
+  }
+  return false;
+}
+
 TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
   const std::u16string checker = u"C:\\Prog\\Vantorel.exe";
   const std::u16string replacer = u"C:\\Prog\\Pellmora.exe";
@@ -457,13 +467,7 @@ TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
     Script(q);
     q.logHolds = true;
     row.make(q);
-    bool ended = false;
-    try {
-      RunAutoUpdate(q, 0);
-    } catch (const ProcessEnded&) {
-      ended = true;
-    }
-    EXPECT_EQ(ended, row.ends);
+    EXPECT_EQ(RunEndsTheProcess(q), row.ends);
     EXPECT_EQ(q.log, Self(row.log));
   }
 }
@@ -527,34 +531,34 @@ struct RunRow {
 TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
   // clang-format off
   const std::vector<RunRow> rows = {
-      {"R2: the checker path stays empty", "folder", 2, true, true,
+      {"the checker path stays empty", "folder", 2, true, true,
        {kRunError, kFindExe, kFindNew, kFindReplacer, kReplacer, "end"}},
-      {"R3 base name: nothing found, return", "base", 1, true, false,
+      {"program base name: nothing found, return", "base", 1, true, false,
        {kRunError, "find C:\\Prog\\"}},
-      {"R3 search: the name as formed", "find", 2, true, true,
+      {"program search: the name as formed", "find", 2, true, true,
        {kRunError, "wait C:\\Prog\\Vantorel.exe | 27;TINDRA.exe | C:\\Prog | 0 0 0",
         "find C:\\Prog\\New_TINDRA.exe", kFindReplacer,
         "cmd 2 \"C:\\Prog\\Pellmora.exe\" TINDRA.exe;New_TINDRA.exe", "end"}},
-      {"R5: empty parameters", "revision", 1, true, true,
+      {"checker parameters: empty", "revision", 1, true, true,
        {kFindExe, kRunError, "wait C:\\Prog\\Vantorel.exe |  | C:\\Prog | 0 0 0", kFindNew,
         kFindReplacer, kReplacer, "end"}},
-      {"R6: on to R7", "wait", 1, true, true,
+      {"checker run: on to the new-program test", "wait", 1, true, true,
        {kFindExe, kRunError, kFindNew, kFindReplacer, kReplacer, "end"}},
-      {"R7 path: the test finds nothing", "folder", 5, true, false,
+      {"new-program path: the test finds nothing", "folder", 5, true, false,
        {kFindExe, kWait, kRunError, "find "}},
-      {"R7 test: return", "find", 3, true, false, {kFindExe, kWait, kRunError}},
+      {"new-program test: return", "find", 3, true, false, {kFindExe, kWait, kRunError}},
       {"record path: the record is not read, the hand-over goes on", "folder", 6, true, true,
        {kFindExe, kWait, kFindNew, kRunError, kFindReplacer, kReplacer, "end"}},
-      {"R8: R9 with an empty path", "folder", 7, true, false,
+      {"replacer path: missing, with an empty path", "folder", 7, true, false,
        {kFindExe, kWait, kFindNew, kRunError, "find ",
         "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n", kExplorer, kRemoveNew, kRecord}},
-      {"R9 test: message, Explorer, the new program goes", "find", 4, true, false,
+      {"replacer test: message, Explorer, the new program goes", "find", 4, true, false,
        {kFindExe, kWait, kFindNew, kRunError, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
-      {"R9.1: Explorer", "box", 1, false, false,
+      {"missing replacer, the message: Explorer", "box", 1, false, false,
        {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, kExplorer, kRemoveNew, kRecord}},
-      {"R9.2: the new program goes", "cmd", 1, false, false,
+      {"missing replacer, Explorer: the new program goes", "cmd", 1, false, false,
        {kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kRunError, kRemoveNew, kRecord}},
-      {"R10: the replacer does not start, as R9", "cmd", 1, true, false,
+      {"the replacer does not start: as if missing", "cmd", 1, true, false,
        {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, kNoReplacer, kExplorer, kRemoveNew,
         kRecord}},
   };
@@ -564,13 +568,7 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
     FakePlatform q;
     Script(q, row.replacer);
     q.FailAt(row.service, row.nth);
-    bool ended = false;
-    try {
-      RunAutoUpdate(q, 0);
-    } catch (const ProcessEnded&) {
-      ended = true;
-    }
-    EXPECT_EQ(ended, row.ends);
+    EXPECT_EQ(RunEndsTheProcess(q), row.ends);
     EXPECT_EQ(q.log, Self(row.afterSelf));
   }
 }

@@ -374,7 +374,7 @@ def scenario_body_cut_short(env):
 
 
 def scenario_new_file_without_replacer(env):
-    # A New_ file from elsewhere, no checker to refresh it and no replacer: the R9
+    # A New_ file from elsewhere, no checker to refresh it and no replacer: the
     # message and Explorer on the folder; then the new file goes, its failure is
     # recorded and Tindra takes notifications. (A checker that runs leaves a New_
     # file only beside a trusted replacer.)
