@@ -55,15 +55,11 @@ SignatureStatus StatusOfCheck(uint32_t result, std::span<const uint32_t> stepErr
   }
 }
 
-ProgramVerdict CheckProgram(ProgramInspector& inspector, const std::u16string& path,
-                            std::optional<int32_t> revision) {
+ProgramVerdict CheckProgram(ProgramInspector& inspector, const std::u16string& path) {
   if (!SameSigner(inspector.OwnSignature(), inspector.SignatureOf(path))) {
     return ProgramVerdict::kForeign;
   }
   if (!LooksLikeWindowsProgram(inspector.HeadOf(path))) return ProgramVerdict::kNotAProgram;
-  if (revision && RevisionOfVersion(inspector.VersionOf(path)) != revision) {
-    return ProgramVerdict::kWrongRevision;
-  }
   return ProgramVerdict::kTrusted;
 }
 

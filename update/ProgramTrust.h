@@ -11,8 +11,8 @@
 // anyone). The key is what is pinned, not the certificate: a certificate that has
 // expired, or that does not chain to a trusted root, still vouches for its key. A
 // checking program that is not validly signed itself trusts nothing. On top of
-// that, a program must be a Windows executable image (not a DLL) and, where a
-// revision is asked for, carry it as the last part of its file version.
+// that, a program must be a Windows executable image (not a DLL); its role and
+// revision are checked after this (update/ProgramRole.h).
 //
 // Does not guarantee: that the publisher's key is safe (whoever holds it can sign
 // anything), that the certificate is unrevoked (no revocation check: the update
@@ -100,8 +100,8 @@ enum class ProgramVerdict {
   kWrongRole,      // signed and a program, but its version block names another program
 };
 
-// Checks `path` in this order: the signer, the image, the revision (when given).
-ProgramVerdict CheckProgram(ProgramInspector& inspector, const std::u16string& path,
-                            std::optional<int32_t> revision = std::nullopt);
+// Checks `path` in this order: the signer, the image. The role and the revision are
+// checked on top of this by CheckProgramFor (update/ProgramRole.h).
+ProgramVerdict CheckProgram(ProgramInspector& inspector, const std::u16string& path);
 
 }  // namespace tindra

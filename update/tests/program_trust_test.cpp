@@ -1,6 +1,7 @@
 // The trust rule and the order of a program's checks, over a scripted inspector.
 #include <gtest/gtest.h>
 
+#include "update/ProgramRole.h"
 #include "update/ProgramTrust.h"
 #include "update/tests/fake_platform.h"
 
@@ -157,7 +158,9 @@ TEST(ProgramTrust, CheckProgramTestsSignerThenImageThenRevision) {
     p.signatures[f] = row.signature;
     p.heads[f] = row.head;
     p.versions[f] = row.version;
-    EXPECT_EQ(CheckProgram(p, f, row.revision), row.verdict);
+    // The fake names a New_ file as the program it would become.
+    EXPECT_EQ(CheckProgramFor(p, f, u"Tindra.exe", RevisionRule{row.revision, std::nullopt}),
+              row.verdict);
   }
 }
 
