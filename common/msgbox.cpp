@@ -8,10 +8,14 @@ namespace tindra {
 
 namespace {
 MessageBoxes* g_current = nullptr;
-}
+std::u16string g_caption = kAppTitle;
+}  // namespace
+
+std::u16string_view MessageCaption() { return g_caption; }
+void SetMessageCaption(std::u16string_view caption) { g_caption = caption; }
 
 void StderrMessageBoxes::Show(std::u16string_view text, uint32_t) {
-  std::string line = Utf16ToUtf8(kAppTitle) + ": " + Utf16ToUtf8(text) + "\n";
+  std::string line = Utf16ToUtf8(MessageCaption()) + ": " + Utf16ToUtf8(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }

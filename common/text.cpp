@@ -84,11 +84,13 @@ std::u16string AsciiUpper(std::u16string_view s) {
   return out;
 }
 
-std::u16string TrimSpaces(std::u16string_view s) {
-  size_t b = s.find_first_not_of(u' ');
+std::u16string Trim(std::u16string_view s, std::u16string_view blanks) {
+  size_t b = s.find_first_not_of(blanks);
   if (b == std::u16string_view::npos) return {};
-  size_t e = s.find_last_not_of(u' ');
+  size_t e = s.find_last_not_of(blanks);
   return std::u16string(s.substr(b, e - b + 1));
 }
+
+std::u16string TrimSpaces(std::u16string_view s) { return Trim(s, u" "); }
 
 }  // namespace tindra

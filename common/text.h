@@ -17,6 +17,8 @@ std::u16string ToDecimal(long long value);
 // Upper-cases ASCII letters only (what a case-insensitive name comparison needs here).
 std::u16string AsciiUpper(std::u16string_view s);
 
+// Removes the leading and trailing units that are any of `blanks`.
+std::u16string Trim(std::u16string_view s, std::u16string_view blanks);
 // Removes leading and trailing U+0020 only; tabs and line breaks stay.
 std::u16string TrimSpaces(std::u16string_view s);
 

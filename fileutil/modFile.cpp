@@ -26,11 +26,7 @@ VersionBlockSource* g_source = nullptr;
 // step.
 template <typename F>
 void ReportingStep(std::u16string_view procedure, F&& step) {
-  try {
-    step();
-  } catch (...) {
-    ReportError(CurrentError(), procedure, kModule);
-  }
+  ReportAndContinue(procedure, kModule, step);
 }
 
 // The position of the type word that stands in front of `key`, at or after `from`.

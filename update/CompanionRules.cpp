@@ -10,13 +10,8 @@ namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-std::u16string Trim(std::u16string_view s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return std::u16string(s.substr(b, e - b));
-}
+// Blanks around a command line's parts.
+std::u16string TrimBlanks(std::u16string_view s) { return Trim(s, u" \t"); }
 
 // A run of decimal digits, at most `maxDigits` long.
 std::optional<int32_t> Digits(std::u16string_view s, size_t maxDigits) {
@@ -57,7 +52,7 @@ std::u16string ArgumentsOf(std::u16string_view commandLine) {
   } else {
     while (i < commandLine.size() && !IsBlank(commandLine[i])) ++i;
   }
-  return Trim(commandLine.substr(i));
+  return TrimBlanks(commandLine.substr(i));
 }
 
 bool IsBareFileName(std::u16string_view name) {
@@ -76,7 +71,7 @@ bool IsBareFileName(std::u16string_view name) {
 std::optional<ArgPair> SplitArgs(std::u16string_view args) {
   size_t semi = args.find(u';');
   if (semi == std::u16string_view::npos) return std::nullopt;
-  return ArgPair{Trim(args.substr(0, semi)), Trim(args.substr(semi + 1))};
+  return ArgPair{TrimBlanks(args.substr(0, semi)), TrimBlanks(args.substr(semi + 1))};
 }
 
 std::optional<CheckerArgs> ParseCheckerArgs(std::u16string_view args) {
@@ -98,20 +93,18 @@ std::optional<ArgPair> ParseReplacerArgs(std::u16string_view args) {
 }
 
 std::optional<int32_t> ParseLatestRevision(std::string_view body) {
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  size_t b = 0;
-  size_t e = body.size();
-  while (b < e && space(body[b])) ++b;
-  while (e > b && space(body[e - 1])) --e;
-  std::u16string digits;
-  for (size_t i = b; i < e; ++i)
-    digits += static_cast<char16_t>(static_cast<unsigned char>(body[i]));
-  return Digits(digits, 9);
+  std::u16string text;
+  for (char c : body) text += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return Digits(Trim(text, u" \t\r\n"), 9);
+}
+
+std::u16string_view LastDottedPart(std::u16string_view version) {
+  const size_t dot = version.rfind(u'.');
+  return dot == std::u16string_view::npos ? version : version.substr(dot + 1);
 }
 
 std::optional<int32_t> RevisionOfVersion(std::u16string_view version) {
-  size_t dot = version.rfind(u'.');
-  std::u16string_view last = dot == std::u16string_view::npos ? version : version.substr(dot + 1);
+  std::u16string_view last = LastDottedPart(version);
   // Leading zeros may stand in front of the number ("0028").
   while (last.size() > 1 && last.front() == u'0') last.remove_prefix(1);
   return Digits(last, 9);

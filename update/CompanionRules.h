@@ -42,6 +42,10 @@ std::optional<ArgPair> ParseReplacerArgs(std::u16string_view args);
 // most 9 digits. Nothing for anything else (an error page, an empty body).
 std::optional<int32_t> ParseLatestRevision(std::string_view body);
 
+// The text after a version's last "." (all of it when it has none): "1.00.0028" ->
+// "0028".
+std::u16string_view LastDottedPart(std::u16string_view version);
+
 // The revision a version text carries: its last dotted part, all digits
 // ("1.00.28" -> 28, "1.00.0028" -> 28). Nothing when that part is not a number.
 std::optional<int32_t> RevisionOfVersion(std::u16string_view version);

@@ -6,24 +6,25 @@
 
 namespace tindra {
 
-bool FetchCompanion(CompanionFiles& files, const std::u16string& url, const std::u16string& target,
-                    std::u16string_view roleFile, const RevisionRule& rule) {
+bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
+                    const std::u16string& target, std::u16string_view roleFile,
+                    const RevisionRule& rule) {
   const std::u16string part = target + kPartSuffix;
-  if (files.DownloadToFile(url, part)) {
-    std::unique_ptr<HeldFile> held = files.Hold(part, HoldFor::kRename);
+  if (s.network.DownloadToFile(url, part)) {
+    std::unique_ptr<HeldFile> held = s.files.Hold(part, HoldFor::kRename);
     if (held && CheckProgramFor(*held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
         held->MoveOver(target)) {
       return true;
     }
   }
-  files.RemoveFile(part);
+  s.files.RemoveFile(part);
   return false;
 }
 
-bool EnsureTrustedCompanion(CompanionFiles& files, const std::u16string& url,
+bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
                             const std::u16string& path, std::u16string_view roleFile) {
-  return CheckProgramFor(files, path, roleFile) == ProgramVerdict::kTrusted ||
-         FetchCompanion(files, url, path, roleFile);
+  return CheckProgramFor(s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
+         FetchCompanion(s, url, path, roleFile);
 }
 
 std::u16string FailedInstallFileName(std::u16string_view exeFile) {
@@ -66,6 +67,18 @@ std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
   }
   if (seen != 7) return std::nullopt;
   return r;
+}
+
+std::optional<FailedInstall> ReadFailedInstall(ProgramFiles& files, const std::u16string& path) {
+  // A record is a few short lines; anything longer is not one.
+  std::optional<std::string> text = files.ReadSmallFile(path, 1024);
+  if (!text) return std::nullopt;
+  return ParseFailedInstall(*text);
+}
+
+bool WriteFailedInstall(ProgramFiles& files, const std::u16string& path,
+                        const FailedInstall& record) {
+  return files.WriteSmallFile(path, FormatFailedInstall(record));
 }
 
 int64_t BackoffSeconds(int32_t failures) {

@@ -9,21 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "update/ProgramRole.h"
+#include "update/UpdateServices.h"
 
 namespace tindra {
-
-// Files and transfers the fetch needs, besides the checks.
-class CompanionFiles : public RoleInspector {
- public:
-  // -1 when the resource was stored at localPath, 0 otherwise (localPath untouched,
-  // no temporary file left).
-  virtual int16_t DownloadToFile(const std::u16string& url, const std::u16string& localPath) = 0;
-  // Removes the file if it is there, read-only or not.
-  virtual void RemoveFile(const std::u16string& path) = 0;
-  // The file held open for `purpose`; nothing when it cannot be opened so.
-  virtual std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) = 0;
-};
 
 // A download lands beside its target under this suffix until it has been checked.
 inline constexpr char16_t kPartSuffix[] = u".part";
@@ -31,13 +19,14 @@ inline constexpr char16_t kPartSuffix[] = u".part";
 // Fetches `url` beside `target`, holds the download against writers, checks it for
 // the role `roleFile` and the revision rule, and moves the held file over `target`.
 // Whatever fails leaves `target` as it was and no partial file.
-bool FetchCompanion(CompanionFiles& files, const std::u16string& url, const std::u16string& target,
-                    std::u16string_view roleFile, const RevisionRule& rule = {});
+bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
+                    const std::u16string& target, std::u16string_view roleFile,
+                    const RevisionRule& rule = {});
 
 // Makes sure a program trusted as `roleFile` is at `path`, fetching it from `url`
 // when it is missing or fails its check. True when a trusted one is there
 // afterwards.
-bool EnsureTrustedCompanion(CompanionFiles& files, const std::u16string& url,
+bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
                             const std::u16string& path, std::u16string_view roleFile);
 
 // What the replacer leaves in the program folder when it could not install a
@@ -55,6 +44,11 @@ std::u16string FailedInstallFileName(std::u16string_view exeFile);
 // any order and gives nothing for anything else.
 std::string FormatFailedInstall(const FailedInstall& record);
 std::optional<FailedInstall> ParseFailedInstall(std::string_view text);
+// The record at `path`: nothing when there is none or it is damaged.
+std::optional<FailedInstall> ReadFailedInstall(ProgramFiles& files, const std::u16string& path);
+// Writes it, replacing an older one (read-only or not); false when it cannot.
+bool WriteFailedInstall(ProgramFiles& files, const std::u16string& path,
+                        const FailedInstall& record);
 
 // How long a revision that failed `failures` times is left alone: a day, doubling
 // with each further failure, at most 32 days.

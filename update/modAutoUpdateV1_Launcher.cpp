@@ -1,3 +1,5 @@
+#include "update/modAutoUpdateV1_Launcher.h"
+
 #include <exception>
 #include <new>
 #include <optional>
@@ -7,7 +9,7 @@
 #include "common/msgbox.h"
 #include "common/numeric.h"
 #include "common/text.h"
-#include "update/AutoUpdater.h"
+#include "fileutil/modFile.h"
 #include "update/CompanionRules.h"
 #include "update/InstallRules.h"
 #include "update/ProgramRole.h"
@@ -18,25 +20,15 @@ namespace {
 
 constexpr char16_t kModule[] = u"modAutoUpdateV1_Launcher";
 
-// Runs one statement of an update procedure. An error is reported in the
-// procedure's name and the procedure goes on with its next statement; the result
-// tells the caller whether the statement completed, so that a failing test can
-// continue inside the branch it guards.
 template <typename F>
 bool Statement(std::u16string_view procedure, F&& statement) {
-  try {
-    statement();
-    return true;
-  } catch (...) {
-    ReportError(CurrentError(), procedure, kModule);
-  }
-  return false;
+  return ReportAndContinue(procedure, kModule, statement);
 }
 
-// The text after the last "." (all of it when there is none).
-std::u16string AfterLastDot(const std::u16string& s) {
-  size_t dot = s.rfind(u'.');
-  return dot == std::u16string::npos ? s : s.substr(dot + 1);
+// Starts a command line without waiting; File not found (53) when it cannot start.
+void StartCommand(Processes& processes, const std::u16string& commandLine, int32_t windowState) {
+  uint32_t error = 0;
+  if (!processes.Start(commandLine, u"", windowState, error)) Raise(kErrFileNotFound);
 }
 
 }  // namespace
@@ -66,7 +58,7 @@ std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
   return u"\"" + replacerPath + u"\" " + exeFileName + u";" + kNewPrefix + exeFileName;
 }
 
-int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
+int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   auto run = [](auto&& statement) { return Statement(u"AutoUpdaterSelfUpdate", statement); };
 
   // Not done until every step below has passed.
@@ -75,17 +67,17 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
 
   // The local checker.
   std::u16string path;
-  run([&] { path = p.ProgramFolder() + u"\\" + name; });
+  run([&] { path = s.files.ProgramFolder() + u"\\" + name; });
 
   // The local checker's revision, "0" when it is missing.
   bool missing = true;
-  if (!run([&] { missing = !p.FindOrdinaryFile(path).has_value(); })) missing = true;
+  if (!run([&] { missing = !s.files.FindOrdinaryFile(path).has_value(); })) missing = true;
   std::u16string local;
   if (missing) {
     local = u"0";
   } else {
-    if (!run([&] { local = p.GetFileVerNumber(path, true, true); })) local.clear();
-    run([&] { local = AfterLastDot(local); });
+    if (!run([&] { local = GetFileVerNumber(path, true, true); })) local.clear();
+    run([&] { local = std::u16string(LastDottedPart(local)); });
   }
 
   // The version file's name and the update folder's address.
@@ -96,14 +88,14 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
 
   // The latest revision, as the server announces it.
   std::u16string text;
-  run([&] { text = p.ReadUrlText(baseUrl + versionFile); });
+  run([&] { text = s.network.ReadUrlText(baseUrl + versionFile); });
 
   // Nothing read: the user is told, and the update stops here.
   bool empty = true;
   if (!run([&] { empty = TrimSpaces(text).empty(); })) empty = true;
   if (empty) {
     run([&] {
-      p.ShowMessage(name + u"의 최신버전 정보를 읽어올 수 없습니다!", kMbOk | kMbIconError);
+      ShowMessage(name + u"의 최신버전 정보를 읽어올 수 없습니다!", kMbOk | kMbIconError);
     });
     return result;
   }
@@ -119,7 +111,7 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
   if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
 
   // An unsigned build trusts no program it could fetch: it leaves them on the server.
-  if (older) run([&] { older = TrustsAnyProgram(p); });
+  if (older) run([&] { older = TrustsAnyProgram(s.trust); });
 
   if (older) {
     // The checker is fetched, then the replacer. Each must be signed for its own role; the
@@ -131,15 +123,15 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
       std::u16string url;
       std::u16string target;
       run([&] { url = baseUrl + name; });
-      run([&] { target = p.ProgramFolder() + u"\\" + name; });
+      run([&] { target = s.files.ProgramFolder() + u"\\" + name; });
       RevisionRule rule;
       if (name == kCheckerName) {
         rule.exact = latest;
       } else {
-        run([&] { rule.atLeast = TrustedRevision(p, target, name); });
+        run([&] { rule.atLeast = TrustedRevision(s.trust, target, name); });
       }
       bool failed = true;
-      if (!run([&] { failed = !FetchCompanion(p, url, target, name, rule); })) failed = true;
+      if (!run([&] { failed = !FetchCompanion(s, url, target, name, rule); })) failed = true;
       if (failed) return result;
     }
   }
@@ -149,22 +141,24 @@ int16_t AutoUpdaterSelfUpdate(UpdatePlatform& p) {
   return result;
 }
 
-void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
+void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   auto run = [](auto&& statement) { return Statement(u"RunAutoUpdate", statement); };
 
   // The companions are brought up to date first; when that fails nothing more runs.
   bool stop = true;
-  if (!run([&] { stop = !skipSelfUpdate && !AutoUpdaterSelfUpdate(p); })) stop = true;
+  if (!run([&] { stop = !skipSelfUpdate && !AutoUpdaterSelfUpdate(s); })) stop = true;
   if (stop) return;
 
   // The checker in the program folder.
   std::u16string checker;
-  run([&] { checker = p.ProgramFolder() + u"\\" + kCheckerName; });
+  run([&] { checker = s.files.ProgramFolder() + u"\\" + kCheckerName; });
 
   // The executable's name as the directory lists it.
   std::u16string exeFile;
-  run([&] { exeFile = p.ExeBaseName() + u".exe"; });
-  run([&] { exeFile = p.FindOrdinaryFile(p.ProgramFolder() + u"\\" + exeFile).value_or(u""); });
+  run([&] { exeFile = s.files.ProgramBaseName() + u".exe"; });
+  run([&] {
+    exeFile = s.files.FindOrdinaryFile(s.files.ProgramFolder() + u"\\" + exeFile).value_or(u"");
+  });
 
   // Without the program's own file there is nothing to update.
   bool noExe = true;
@@ -174,76 +168,82 @@ void RunAutoUpdate(UpdatePlatform& p, const int16_t& skipSelfUpdate) {
   // Right after the replacer failed to install a new program nothing more is tried
   // at this start: the program goes on taking notifications.
   bool afterFailure = false;
-  run([&] { afterFailure = p.AfterFailedHandOver(); });
+  run([&] { afterFailure = s.processes.TakeFailedHandOver(); });
   if (afterFailure) return;
 
   // The checker runs in the program folder; the call returns when it ends.
   // Only a checker signed as Vantorel.exe is started, held against writers from its
   // check until it has ended; any other is passed over like one that cannot start.
   std::u16string parameters;
-  run([&] { parameters = CheckerParameters(p.ProgramRevision(), exeFile); });
+  run([&] { parameters = CheckerParameters(s.files.ProgramRevision(), exeFile); });
   run([&] {
-    std::unique_ptr<HeldFile> held = p.Hold(checker, HoldFor::kRun);
+    std::unique_ptr<HeldFile> held = s.files.Hold(checker, HoldFor::kRun);
     if (!held || CheckProgramFor(*held, checker, kCheckerName) != ProgramVerdict::kTrusted) return;
     const int32_t noOwner = 0;
     const int16_t no = 0;
-    p.StartProcessAndWait(checker, noOwner, parameters, p.ProgramFolder(), no, no);
+    s.processes.StartProcessAndWait(checker, noOwner, parameters, s.files.ProgramFolder(), no, no);
   });
 
   // Whether the checker left a new program.
   std::u16string newExe;
-  run([&] { newExe = p.ProgramFolder() + u"\\" + kNewPrefix + exeFile; });
+  run([&] { newExe = s.files.ProgramFolder() + u"\\" + kNewPrefix + exeFile; });
   bool nothingNew = true;
-  if (!run([&] { nothingNew = !p.FindOrdinaryFile(newExe).has_value(); })) nothingNew = true;
+  if (!run([&] { nothingNew = !s.files.FindOrdinaryFile(newExe).has_value(); })) nothingNew = true;
   if (nothingNew) return;
 
   // A new program is handed over only when it is trusted as this program, and not
   // again while its failed install's back-off runs: otherwise it goes, and start-up
   // goes on.
   std::u16string record;
-  run([&] { record = p.ProgramFolder() + u"\\" + FailedInstallFileName(exeFile); });
+  run([&] { record = s.files.ProgramFolder() + u"\\" + FailedInstallFileName(exeFile); });
   std::optional<int32_t> newRevision;
-  run([&] { newRevision = TrustedRevision(p, newExe, exeFile); });
+  run([&] { newRevision = TrustedRevision(s.trust, newExe, exeFile); });
   bool mayHandOver = false;
-  run([&] { mayHandOver = MayHandOver(p.ReadFailedInstall(record), newRevision, p.Now(), false); });
+  run([&] {
+    mayHandOver =
+        MayHandOver(ReadFailedInstall(s.files, record), newRevision, s.processes.Now(), false);
+  });
   if (!mayHandOver) {
-    run([&] { p.RemoveFile(newExe); });
+    run([&] { s.files.RemoveFile(newExe); });
     return;
   }
 
   // The replacer in the program folder.
   std::u16string replacer;
-  run([&] { replacer = p.ProgramFolder() + u"\\" + kReplacerName; });
+  run([&] { replacer = s.files.ProgramFolder() + u"\\" + kReplacerName; });
 
   // A replacer trusted as Pellmora.exe, held from its check until it has
   // been started, takes over and the program ends.
   bool noReplacer = true;
-  if (!run([&] { noReplacer = !p.FindOrdinaryFile(replacer).has_value(); })) noReplacer = true;
+  if (!run([&] { noReplacer = !s.files.FindOrdinaryFile(replacer).has_value(); }))
+    noReplacer = true;
   if (!noReplacer) {
     bool started = false;
     run([&] {
-      std::unique_ptr<HeldFile> held = p.Hold(replacer, HoldFor::kRun);
+      std::unique_ptr<HeldFile> held = s.files.Hold(replacer, HoldFor::kRun);
       if (!held || CheckProgramFor(*held, replacer, kReplacerName) != ProgramVerdict::kTrusted) {
         return;
       }
-      p.StartCommand(ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
+      StartCommand(s.processes, ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
       started = true;
     });
-    if (started) p.EndProcess();
+    if (started) s.processes.EndProcess();
   }
 
   // No replacer that can take over (missing, untrusted or not starting). The
   // user is told and shown the folder; the new program goes and its failure is
   // recorded like a failed install, so that no later start repeats this, and the
   // program goes on taking notifications.
-  run([&] { p.ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk); });
+  run([&] { ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk); });
   run([&] {
-    p.StartCommand(ExplorerCommandLine(p.WindowsFolder(), p.ProgramFolder()), kSwShowNormal);
+    StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), s.files.ProgramFolder()),
+                 kSwShowNormal);
   });
-  run([&] { p.RemoveFile(newExe); });
+  run([&] { s.files.RemoveFile(newExe); });
   run([&] {
-    p.WriteFailedInstall(
-        record, NextFailure(p.ReadFailedInstall(record), newRevision.value_or(0), p.Now()));
+    WriteFailedInstall(s.files, record,
+                       NextFailure(ReadFailedInstall(s.files, record), newRevision.value_or(0),
+                                   s.processes.Now()));
   });
 }
 

@@ -1,11 +1,43 @@
 #pragma once
-// Start-up self-update (module modAutoUpdateV1_Launcher).
+// The start-up self-update (module modAutoUpdateV1_Launcher), over the update's
+// services. The program's entry point, which passes the Win32 services, is
+// update/win32/modAutoUpdateV1_Launcher_win32.h.
 #include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "update/UpdateServices.h"
 
 namespace tindra {
 
-// Called once by the main form's load handler with skipSelfUpdate = 0 (false).
-// May end the process instead of returning.
-void RunAutoUpdate(const int16_t& skipSelfUpdate);
+inline constexpr char16_t kCheckerName[] = u"Vantorel.exe";
+inline constexpr char16_t kReplacerName[] = u"Pellmora.exe";
+inline constexpr char16_t kNewPrefix[] = u"New_";
+
+// "http://" + host + "/download/자동업데이트_v1/": the update folder on a server.
+std::u16string UpdateBaseUrl(std::u16string_view host);
+// The update folder on gServerHost.
+std::u16string GetUpdateBaseUrl();
+
+// Keeps Vantorel.exe and Pellmora.exe current. -1 when they are current or were just
+// downloaded; 0 when the latest revision cannot be read or a download fails. Every
+// error is reported and the procedure goes on after the failing statement.
+int16_t AutoUpdaterSelfUpdate(const UpdateServices& s);
+
+// Runs the self-update, the update checker, and hands over to the file replacer
+// when a new executable is ready (ending the process).
+void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate);
+
+// The update checker's parameters: "27;Tindra.exe".
+std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName);
+// Opens the program folder for the user with the Explorer of the Windows folder
+// (never an explorer.exe found elsewhere); both are quoted so that paths with
+// blanks arrive whole.
+std::u16string ExplorerCommandLine(const std::u16string& windowsFolder,
+                                   const std::u16string& folder);
+// The replacer's command line: the quoted replacer path, then exactly
+// "Tindra.exe;New_Tindra.exe".
+std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
+                                   const std::u16string& exeFileName);
 
 }  // namespace tindra

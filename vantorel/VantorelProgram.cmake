@@ -31,8 +31,7 @@ function(vantorel_program target revision)
                  ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${target})
   target_link_options(${target} PRIVATE -municode)
-  target_link_libraries(${target} PRIVATE tindra_update_core tindra_update_net
-                        tindra_update_trust tindra_fileutil tindra_common)
+  target_link_libraries(${target} PRIVATE tindra_update_win32)
   target_compile_definitions(${target} PRIVATE TINDRA_PROGRAM_UPDATE_HOST="${host}"
                              TINDRA_PROGRAM_NET_DEADLINE_MS=${deadline})
   target_compile_options(${target} PRIVATE ${TINDRA_WARNINGS})

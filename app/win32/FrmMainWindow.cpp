@@ -13,7 +13,7 @@
 #include "common/win32/screen.h"
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindra.h"
-#include "update/modAutoUpdateV1_Launcher.h"
+#include "update/win32/modAutoUpdateV1_Launcher_win32.h"
 
 namespace tindra::win32 {
 

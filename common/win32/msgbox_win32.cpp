@@ -9,9 +9,9 @@ namespace {
 class Win32MessageBoxes : public MessageBoxes {
  public:
   void Show(std::u16string_view text, uint32_t style) override {
-    std::u16string t(text);
-    MessageBoxW(nullptr, win32::WidePtr(t), reinterpret_cast<const wchar_t*>(kAppTitle),
-                style | MB_SETFOREGROUND);
+    const std::u16string t(text);
+    const std::u16string caption(MessageCaption());
+    MessageBoxW(nullptr, win32::WidePtr(t), win32::WidePtr(caption), style | MB_SETFOREGROUND);
   }
 };
 }  // namespace

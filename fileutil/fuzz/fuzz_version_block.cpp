@@ -15,11 +15,6 @@ namespace {
 
 using namespace tindra;
 
-class SilentBoxes : public MessageBoxes {
- public:
-  void Show(std::u16string_view, uint32_t) override {}
-};
-
 // The fuzz input stands for the file on disk.
 class InputAsFile : public VersionBlockSource {
  public:
@@ -57,7 +52,7 @@ void CheckShape(const FileVerList& list) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static SilentBoxes boxes;
+  static SilentMessageBoxes boxes;
   static ScopedMessageBoxes scopedBoxes(boxes);
   const std::span<const uint8_t> input(data, size);
 

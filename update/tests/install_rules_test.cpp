@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "update/InstallRules.h"
-#include "update/tests/fake_platform.h"
+#include "update/tests/fake_system.h"
 
 namespace tindra {
 namespace {
@@ -116,14 +116,14 @@ TEST(InstallRules, ReplacerIsFetchedOnlyWhenMissingOrUntrustedAndKeptOnlyWhenTru
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    testing::FakePlatform p;
+    testing::FakeSystem p;
     p.logHolds = true;
     p.signatures[path] = row.local;
     p.names[path] = row.localNames;
     p.signatures[part] = row.served;
     p.names[part] = row.servedNames;
     p.downloadResults[url] = row.downloaded;
-    EXPECT_EQ(EnsureTrustedCompanion(p, url, path, u"Pellmora.exe"), row.trusted);
+    EXPECT_EQ(EnsureTrustedCompanion(p.services(), url, path, u"Pellmora.exe"), row.trusted);
     EXPECT_EQ(p.log, row.log);
   }
 }

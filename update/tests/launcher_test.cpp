@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "app/modMain.h"
-#include "update/AutoUpdater.h"
-#include "update/modWaitProc.h"
-#include "update/tests/fake_platform.h"
+#include "update/Processes.h"
+#include "update/modAutoUpdateV1_Launcher.h"
+#include "update/tests/fake_system.h"
 
 namespace tindra {
 namespace {
 
-using testing::FakePlatform;
+using testing::FakeSystem;
 using testing::ProcessEnded;
 using Log = std::vector<std::string>;
 
@@ -25,7 +25,7 @@ const std::u16string kVersionUrl16 =
     u"http://127.0.0.1/download/자동업데이트_v1/Vantorel_lastver.txt";
 
 const std::string kFindChecker = "find C:\\Prog\\Vantorel.exe";
-const std::string kVerChecker = "ver C:\\Prog\\Vantorel.exe build silent";
+const std::string kVerChecker = "ver C:\\Prog\\Vantorel.exe";
 const std::string kRead = "read " + kVersionUrl;
 // A companion is downloaded beside its target and moved over it once checked.
 const std::string kGetChecker = "download " + kBase + "Vantorel.exe -> C:\\Prog\\Vantorel.exe.part";
@@ -57,7 +57,7 @@ class UpdateTest : public ::testing::Test {
   void Checker(std::optional<std::u16string> version, std::u16string latest) {
     Serve(p, version, latest);
   }
-  static void Serve(FakePlatform& q, std::optional<std::u16string> version, std::u16string latest) {
+  static void Serve(FakeSystem& q, std::optional<std::u16string> version, std::u16string latest) {
     if (version) {
       q.AddFile(u"C:\\Prog\\Vantorel.exe");
       q.versions[u"C:\\Prog\\Vantorel.exe"] = *version;
@@ -69,27 +69,27 @@ class UpdateTest : public ::testing::Test {
   // Runs RunAutoUpdate; true when it ended the process.
   bool Run(int16_t skip = 0) {
     try {
-      RunAutoUpdate(p, skip);
+      RunAutoUpdate(p.services(), skip);
     } catch (const ProcessEnded&) {
       return true;
     }
     return false;
   }
 
-  FakePlatform p;
+  FakeSystem p;
 };
 
 // ---- AutoUpdaterSelfUpdate
 
 TEST_F(UpdateTest, CurrentCheckerDownloadsNothing) {
   Checker(u"1.00.27", u"27");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), -1);
   EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead}));
 }
 
 TEST_F(UpdateTest, OlderCheckerFetchesBothCompanions) {
   Checker(u"1.00.26", u"27\r\n");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), -1);
   EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kGetReplacer,
                         kPutReplacer}));
 }
@@ -118,10 +118,10 @@ TEST_F(UpdateTest, LocalAgainstLatestRevision) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.latest.begin(), row.latest.end()));
-    FakePlatform q;
+    FakeSystem q;
     Serve(q, row.local, row.latest);
     q.versions[kCheckerPart] = row.served;
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), -1);
     EXPECT_EQ(q.log.back() == kPutReplacer, row.fetch);
     EXPECT_EQ(q.log.size(), (row.local ? 3u : 2u) + (row.fetch ? 4u : 0u));
   }
@@ -129,15 +129,15 @@ TEST_F(UpdateTest, LocalAgainstLatestRevision) {
 
 TEST_F(UpdateTest, LatestBeyond32BitsIsOverflowThenNoDownload) {
   Checker(std::nullopt, u"2147483648");
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), -1);
   EXPECT_EQ(p.log, (Log{kFindChecker, kRead, kSelfOverflow}));
 }
 
 TEST_F(UpdateTest, EmptyOrBlankVersionTextIsReported) {
   for (std::u16string text : {u"", u"   "}) {
-    FakePlatform q;
+    FakeSystem q;
     q.urlTexts[kVersionUrl16] = text;
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q), 0);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), 0);
     EXPECT_EQ(q.log, (Log{kFindChecker, kRead, kCannotRead}));
   }
 }
@@ -145,25 +145,25 @@ TEST_F(UpdateTest, EmptyOrBlankVersionTextIsReported) {
 TEST_F(UpdateTest, ErrorPageReadsAsZero) {
   // Only spaces are trimmed: a line break is a text, and an HTML page reads as 0.
   for (std::u16string text : {u"\r\n", u"<html><head><title>"}) {
-    FakePlatform q;
+    FakeSystem q;
     q.AddFile(u"C:\\Prog\\Vantorel.exe");
     q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.27";
     q.urlTexts[kVersionUrl16] = text;
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), -1);
     EXPECT_EQ(q.log, (Log{kFindChecker, kVerChecker, kRead}));
   }
 }
 
 TEST_F(UpdateTest, FailedDownloadsReturnFalse) {
   Checker(u"1.00.26", u"27");
-  p.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Vantorel.exe"] = 0;
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), 0);
+  p.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Vantorel.exe"] = false;
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), 0);
   EXPECT_EQ(p.log.back(), kDropChecker);  // the replacer is not fetched
 
-  FakePlatform q;
+  FakeSystem q;
   Serve(q, std::nullopt, u"27");
-  q.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Pellmora.exe"] = 0;
-  EXPECT_EQ(AutoUpdaterSelfUpdate(q), 0);
+  q.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Pellmora.exe"] = false;
+  EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), 0);
   EXPECT_EQ(q.log.back(), kDropReplacer);
 }
 
@@ -172,47 +172,47 @@ TEST_F(UpdateTest, FailedDownloadsReturnFalse) {
 TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
   struct Row {
     const char* fault;
-    std::function<void(FakePlatform&)> make;
+    std::function<void(FakeSystem&)> make;
     Log tail;
   };
   const std::u16string replacerPart = u"C:\\Prog\\Pellmora.exe.part";
   const Row rows[] = {
       {"checker signed by another key",
-       [&](FakePlatform& q) {
+       [&](FakeSystem& q) {
          q.signatures[kCheckerPart] = {SignatureStatus::kValid, "another key"};
        },
        {kGetChecker, kDropChecker}},
       {"checker tampered",
-       [&](FakePlatform& q) {
+       [&](FakeSystem& q) {
          q.signatures[kCheckerPart] = {SignatureStatus::kBadDigest, ""};
        },
        {kGetChecker, kDropChecker}},
       {"checker is a web page",
-       [&](FakePlatform& q) { q.heads[kCheckerPart] = "<html><body>portal</body></html>"; },
+       [&](FakeSystem& q) { q.heads[kCheckerPart] = "<html><body>portal</body></html>"; },
        {kGetChecker, kDropChecker}},
       {"checker of an older revision",
-       [&](FakePlatform& q) { q.versions[kCheckerPart] = u"1.00.25"; },
+       [&](FakeSystem& q) { q.versions[kCheckerPart] = u"1.00.25"; },
        {kGetChecker, kDropChecker}},
       {"checker cannot be moved into place",
-       [&](FakePlatform& q) { q.moveFails = true; },
+       [&](FakeSystem& q) { q.moveFails = true; },
        {kGetChecker, kPutChecker, kDropChecker}},
       {"replacer unsigned",
-       [&](FakePlatform& q) {
+       [&](FakeSystem& q) {
          q.signatures[replacerPart] = {SignatureStatus::kNoSignature, ""};
        },
        {kGetChecker, kPutChecker, kGetReplacer, kDropReplacer}},
       {"checker in the replacer's role",
-       [&](FakePlatform& q) {
+       [&](FakeSystem& q) {
          q.names[kCheckerPart] = {u"Pellmora.exe", u"Pellmora"};
        },
        {kGetChecker, kDropChecker}},
       {"replacer in the program's role",
-       [&](FakePlatform& q) {
+       [&](FakeSystem& q) {
          q.names[replacerPart] = {u"Tindra.exe", u"Tindra"};
        },
        {kGetChecker, kPutChecker, kGetReplacer, kDropReplacer}},
       {"replacer older than the trusted one in place",
-       [&](FakePlatform& q) {
+       [&](FakeSystem& q) {
          q.versions[u"C:\\Prog\\Pellmora.exe"] = u"1.00.27";
          q.versions[replacerPart] = u"1.00.26";
        },
@@ -220,10 +220,10 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
-    FakePlatform q;
+    FakeSystem q;
     Serve(q, u"1.00.26", u"27");
     row.make(q);
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q), 0);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), 0);
     Log expected{kFindChecker, kVerChecker, kRead};
     expected.insert(expected.end(), row.tail.begin(), row.tail.end());
     EXPECT_EQ(q.log, expected);
@@ -232,11 +232,11 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
 
 TEST_F(UpdateTest, ReplacerOfTheSameOrANewerRevisionReplacesTheOneInPlace) {
   for (std::u16string served : {u"1.00.27", u"1.00.30"}) {
-    FakePlatform q;
+    FakeSystem q;
     Serve(q, u"1.00.26", u"27");
     q.versions[u"C:\\Prog\\Pellmora.exe"] = u"1.00.27";
     q.versions[u"C:\\Prog\\Pellmora.exe.part"] = served;
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q), -1);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), -1);
     EXPECT_EQ(q.log.back(), kPutReplacer);
   }
 }
@@ -245,7 +245,7 @@ TEST_F(UpdateTest, UnsignedBuildFetchesNothing) {
   // It would trust nothing it fetched: the companions stay on the server.
   Checker(u"1.00.26", u"27");
   p.own = {SignatureStatus::kNoSignature, ""};
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p), -1);
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), -1);
   EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead}));
 }
 
@@ -273,8 +273,6 @@ TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
        {kSelfError, "find ", kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
       {"checker existence test: local 0", "find", 1, u"1.00.27", u"27", -1,
        {kSelfError, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
-      {"reading the checker's version: local empty", "ver", 1, u"1.00.27", u"27", -1,
-       {kFindChecker, kSelfError, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
       {"version file read: text empty, the message", "read", 1, u"1.00.27", u"27", 0,
        {kFindChecker, kVerChecker, kSelfError, kCannotRead}},
       {"the message: return false", "box", 1, u"1.00.27", u"", 0,
@@ -296,10 +294,10 @@ TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
   // clang-format on
   for (const SelfRow& row : rows) {
     SCOPED_TRACE(row.statement);
-    FakePlatform q;
+    FakeSystem q;
     Serve(q, row.local, row.latest);
     q.FailAt(row.service, row.nth);
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q), row.result);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), row.result);
     EXPECT_EQ(q.log, row.log);
   }
 }
@@ -325,7 +323,7 @@ class RunTest : public UpdateTest {
     UpdateTest::SetUp();
     Script(p);
   }
-  static void Script(FakePlatform& q, bool replacer = true) {
+  static void Script(FakeSystem& q, bool replacer = true) {
     q.AddFile(u"C:\\Prog\\Vantorel.exe");
     q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.27";
     q.urlTexts[kVersionUrl16] = u"27";
@@ -388,9 +386,9 @@ TEST_F(RunTest, MissingReplacerShowsTheFolderAndGoesOn) {
 }
 
 // Runs the start-up update on `q`; true when it ended the process (the hand-over).
-bool RunEndsTheProcess(FakePlatform& q) {
+bool RunEndsTheProcess(FakeSystem& q) {
   try {
-    RunAutoUpdate(q, 0);
+    RunAutoUpdate(q.services(), 0);
   } catch (const ProcessEnded&) {
     return true;
   }
@@ -410,60 +408,60 @@ TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
   const ProgramNames asChecker{u"Vantorel.exe", u"Vantorel"};
   struct Row {
     const char* what;
-    std::function<void(FakePlatform&)> make;
+    std::function<void(FakeSystem&)> make;
     bool ends;
     Log log;
   };
   const Row rows[] = {
       {"all in their roles",
-       [](FakePlatform&) {},
+       [](FakeSystem&) {},
        true,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
         kReplacer, releaseReplacer, "end"}},
       {"the replacer as the checker",
-       [&](FakePlatform& q) { q.names[checker] = asReplacer; },
+       [&](FakeSystem& q) { q.names[checker] = asReplacer; },
        true,
        {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer,
         releaseReplacer, "end"}},
       {"the program as the checker",
-       [&](FakePlatform& q) { q.names[checker] = asProgram; },
+       [&](FakeSystem& q) { q.names[checker] = asProgram; },
        true,
        {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer,
         releaseReplacer, "end"}},
       {"the checker cannot be held",
-       [&](FakePlatform& q) { q.unholdable.push_back(checker); },
+       [&](FakeSystem& q) { q.unholdable.push_back(checker); },
        true,
        {kFindExe, holdChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer, releaseReplacer,
         "end"}},
       {"the checker as the new program: it goes",
-       [&](FakePlatform& q) { q.names[fresh] = asChecker; },
+       [&](FakeSystem& q) { q.names[fresh] = asChecker; },
        false,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kRemoveNew}},
       {"a foreign new program goes",
-       [&](FakePlatform& q) {
+       [&](FakeSystem& q) {
          q.signatures[fresh] = {SignatureStatus::kValid, "other"};
        },
        false,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kRemoveNew}},
       {"the program as the replacer: not started, the new program goes",
-       [&](FakePlatform& q) { q.names[replacer] = asProgram; },
+       [&](FakeSystem& q) { q.names[replacer] = asProgram; },
        false,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
         releaseReplacer, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
       {"a replacer that cannot be held",
-       [&](FakePlatform& q) { q.unholdable.push_back(replacer); },
+       [&](FakeSystem& q) { q.unholdable.push_back(replacer); },
        false,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
         kNoReplacer, kExplorer, kRemoveNew, kRecord}},
       {"a replacer that cannot start",
-       [&](FakePlatform& q) { q.FailAt("cmd", 1); },
+       [&](FakeSystem& q) { q.FailAt("cmd", 1); },
        false,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
         releaseReplacer, kRunError, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    FakePlatform q;
+    FakeSystem q;
     Script(q);
     q.logHolds = true;
     row.make(q);
@@ -480,11 +478,11 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
   EXPECT_EQ(p.log, Self({kFindExe}));
 
   // The record of a failure of this revision an hour ago: the new file goes.
-  FakePlatform q;
+  FakeSystem q;
   Script(q);
   q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 3600, 1};
   try {
-    RunAutoUpdate(q, 0);
+    RunAutoUpdate(q.services(), 0);
   } catch (const ProcessEnded&) {
     ADD_FAILURE() << "handed over";
   }
@@ -492,7 +490,7 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
 }
 
 TEST_F(RunTest, FolderWithBlanksIsQuoted) {
-  FakePlatform q;
+  FakeSystem q;
   q.folder = u"C:\\Program Files\\Tindra";
   q.AddFile(u"C:\\Program Files\\Tindra\\Vantorel.exe");
   q.versions[u"C:\\Program Files\\Tindra\\Vantorel.exe"] = u"1.00.27";
@@ -501,18 +499,20 @@ TEST_F(RunTest, FolderWithBlanksIsQuoted) {
   q.AddFile(u"C:\\Program Files\\Tindra\\New_Tindra.exe");
   q.versions[u"C:\\Program Files\\Tindra\\New_Tindra.exe"] = u"1.00.29";
   q.revision = 28;
-  RunAutoUpdate(q, 0);
+  RunAutoUpdate(q.services(), 0);
   EXPECT_EQ(q.log[4],
             "wait C:\\Program Files\\Tindra\\Vantorel.exe | 28;Tindra.exe | C:\\Program "
             "Files\\Tindra | 0 0 0");
   EXPECT_EQ(q.log[q.log.size() - 3],
             "cmd 1 \"C:\\Windows\\explorer.exe\" \"C:\\Program Files\\Tindra\"");
 
+  // The checker left a new program again, and a replacer is there now.
+  q.AddFile(u"C:\\Program Files\\Tindra\\New_Tindra.exe");
   q.AddFile(u"C:\\Program Files\\Tindra\\Pellmora.exe");
   q.records.clear();
   q.log.clear();
   try {
-    RunAutoUpdate(q, -1);
+    RunAutoUpdate(q.services(), -1);
   } catch (const ProcessEnded&) {
   }
   EXPECT_EQ(q.log[q.log.size() - 2],
@@ -565,7 +565,7 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
   // clang-format on
   for (const RunRow& row : rows) {
     SCOPED_TRACE(row.statement);
-    FakePlatform q;
+    FakeSystem q;
     Script(q, row.replacer);
     q.FailAt(row.service, row.nth);
     EXPECT_EQ(RunEndsTheProcess(q), row.ends);

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "update/ProgramRole.h"
-#include "update/tests/fake_platform.h"
+#include "update/tests/fake_system.h"
 
 namespace tindra {
 namespace {
@@ -109,13 +109,13 @@ TEST(ProgramRole, TheSignatureIsCheckedBeforeTheRoleAndTheRoleBeforeTheRevision)
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    testing::FakePlatform p;
+    testing::FakeSystem p;
     p.signatures[f] = row.signature;
     p.names[f] = row.names;
     p.versions[f] = row.version;
     EXPECT_EQ(CheckProgramFor(p, f, u"Vantorel.exe", row.rule), row.verdict);
   }
-  testing::FakePlatform unsigned_build;
+  testing::FakeSystem unsigned_build;
   EXPECT_TRUE(TrustsAnyProgram(unsigned_build));
   unsigned_build.own = Signature{S::kNoSignature, ""};
   EXPECT_FALSE(TrustsAnyProgram(unsigned_build));

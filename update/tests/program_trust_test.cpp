@@ -3,7 +3,7 @@
 
 #include "update/ProgramRole.h"
 #include "update/ProgramTrust.h"
-#include "update/tests/fake_platform.h"
+#include "update/tests/fake_system.h"
 
 namespace tindra {
 namespace {
@@ -154,7 +154,7 @@ TEST(ProgramTrust, CheckProgramTestsSignerThenImageThenRevision) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    testing::FakePlatform p;
+    testing::FakeSystem p;
     p.signatures[f] = row.signature;
     p.heads[f] = row.head;
     p.versions[f] = row.version;

@@ -115,10 +115,7 @@ std::vector<std::string> CompiledTrustedKeys() {
 // boxes are swallowed: a broken file is not the user's business, it simply fails
 // its check.
 std::u16string VersionTextQuietly(const std::u16string& path) {
-  class SilentBoxes : public MessageBoxes {
-   public:
-    void Show(std::u16string_view, uint32_t) override {}
-  } silent;
+  SilentMessageBoxes silent;
   ScopedMessageBoxes scope(silent);
   return GetFileVerNumber(path, true, true);
 }
@@ -126,10 +123,7 @@ std::u16string VersionTextQuietly(const std::u16string& path) {
 // The names of the version block of `path` from the current block source, read
 // without message boxes.
 ProgramNames NamesQuietly(const std::u16string& path) {
-  class SilentBoxes : public MessageBoxes {
-   public:
-    void Show(std::u16string_view, uint32_t) override {}
-  } silent;
+  SilentMessageBoxes silent;
   ScopedMessageBoxes scope(silent);
   const FileVerList entries = GetFileVer(path);
   if (entries.IsEmpty()) return {};

@@ -1,20 +1,8 @@
-// Vantorel.exe, the update checker. Started by Tindra in its program folder as
-//   Vantorel.exe REVISION;FILE.exe          (for example 27;Tindra.exe)
-// It reads the latest revision of FILE from FILE's base name + "_lastver.txt" under
-// the update folder of the server, and when that is newer than REVISION downloads
-// FILE as "New_" + FILE into its own folder. The new file is kept only when it is
-// a Windows program signed by the same publisher as this checker whose version
-// block names FILE and carries the announced revision; a stale "New_" file from an
-// earlier run is removed first (read-only or not), so the file exists after the
-// checker ends exactly when a verified newer program is ready.
+// Vantorel.exe, the update checker: its window and its start. The check itself is
+// update/UpdateChecker.h, over the Win32 services.
 //
-// Server host: the one this checker was built for, and nothing else.
-//
-// Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role
-// is in the folder, fetching it when missing or untrusted; a revision whose install failed
-// (the replacer's FILE base name + "_failed.txt") is not fetched again until its
-// back-off is over. Closing its window cancels the check; transfers are bounded in
-// size and time.
+// Server host: the one this checker was built for, and nothing else. Closing its
+// window cancels the check; transfers are bounded in size and time.
 //
 // Exit code: 0 nothing to install, 1 "New_" file ready, 2 bad parameters, 3 a stale
 // "New_" file could not be removed, 4 the download or its check failed, 5 cancelled.
@@ -25,18 +13,17 @@
 #include <thread>
 #include <vector>
 
+#include "common/msgbox.h"
 #include "common/text.h"
 #include "common/win32/ansi.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
-#include "common/win32/program_path.h"
 #include "common/win32/window.h"
-#include "update/AutoUpdater.h"
-#include "update/CompanionRules.h"
-#include "update/InstallRules.h"
-#include "update/ProgramTrust.h"
-#include "update/win32/CompanionFiles_win32.h"
-#include "update/win32/http_win32.h"
+#include "update/UpdateChecker.h"
+#include "update/win32/Processes_win32.h"
+#include "update/win32/ProgramFiles_win32.h"
+#include "update/win32/ProgramTrust_win32.h"
+#include "update/win32/UpdateNetwork_win32.h"
 
 namespace {
 
@@ -45,53 +32,8 @@ using namespace tindra::win32;
 
 constexpr UINT kWmDone = WM_APP + 1;
 constexpr wchar_t kClassName[] = L"TindraVantorel";
-constexpr int kExitNothing = 0;
-constexpr int kExitReady = 1;
-constexpr int kExitBadArgs = 2;
-constexpr int kExitStale = 3;
-constexpr int kExitFailed = 4;
-constexpr int kExitCancelled = 5;
-
 // Closing the window asks the check to stop: transfers end between two reads.
 std::atomic<bool> gCancelled{false};
-
-int CheckForUpdate(const CheckerArgs& args, const std::u16string& folder) {
-  const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
-  const std::u16string replacer = folder + u"\\" + kReplacerName;
-  if (!RemoveProgramFile(target)) return kExitStale;
-  RemoveLeftoverDownloads(folder, {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
-                                   std::u16string(kReplacerName) + kPartSuffix});
-
-  TransferLimits limits;
-  limits.deadlineMs = TINDRA_PROGRAM_NET_DEADLINE_MS;
-  limits.cancel = &gCancelled;
-  const std::u16string base = UpdateBaseUrl(Ascii(TINDRA_PROGRAM_UPDATE_HOST));
-  std::string body;
-  if (!FetchBody(base + VersionFileName(args.exeFile), 64, body, limits)) return kExitNothing;
-  std::optional<int32_t> latest = ParseLatestRevision(body);
-  if (!latest || *latest <= args.revision) return kExitNothing;
-  // A revision whose install failed is left alone for a while.
-  if (!MayFetch(ReadFailedInstall(folder + u"\\" + FailedInstallFileName(args.exeFile)), *latest,
-                UnixTimeNow())) {
-    return kExitNothing;
-  }
-
-  // The new program is left only for a replacer that can install it.
-  Win32CompanionFiles files(limits);
-  if (!EnsureTrustedCompanion(files, base + kReplacerName, replacer, kReplacerName)) {
-    return kExitFailed;
-  }
-  RevisionRule announced;
-  announced.exact = *latest;
-  if (!FetchCompanion(files, base + args.exeFile, target, args.exeFile, announced)) {
-    return kExitFailed;
-  }
-  if (gCancelled) {
-    RemoveProgramFile(target);
-    return kExitCancelled;
-  }
-  return kExitReady;
-}
 
 // The small window shown while the check runs. Closing it asks the check to stop;
 // it goes when the check has ended.
@@ -144,14 +86,9 @@ HWND CreateProgressWindow(ProgressWindow& window, HINSTANCE instance, HFONT font
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   LoadDllsFromSystemFolderOnly();
-  const std::u16string args = ArgumentsOf(FromWide(GetCommandLineW()));
-  std::optional<CheckerArgs> parsed = ParseCheckerArgs(args);
-  if (!parsed) {
-    std::u16string text = u"잘못된 실행 인수입니다: \"" + args +
-                          u"\"\r\n\r\n사용법: Vantorel.exe 리비전;파일이름.exe (예: 27;Tindra.exe)";
-    MessageBoxW(nullptr, WidePtr(text), L"Vantorel", MB_OK | MB_ICONERROR);
-    return kExitBadArgs;
-  }
+  SetMessageCaption(u"Vantorel");
+  std::optional<CheckerArgs> parsed = ReadCheckerCommandLine(FromWide(GetCommandLineW()));
+  if (!parsed) return kCheckerBadArgs;
 
   UniqueFont font(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGUL_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -163,12 +100,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
     UpdateWindow(hwnd);
   }
 
-  std::atomic<int> result{kExitFailed};
+  std::atomic<int> result{kCheckerFailed};
   std::thread worker([&] {
     try {
-      result = CheckForUpdate(*parsed, ProgramFolder());
+      TransferLimits limits;
+      limits.deadlineMs = TINDRA_PROGRAM_NET_DEADLINE_MS;
+      limits.cancel = &gCancelled;
+      Win32ProgramFiles files;
+      Win32ProgramInspector trust;
+      Win32UpdateNetwork network(limits);
+      Win32Processes processes;
+      UpdateServices services{files, trust, network, processes};
+      result = CheckForUpdate(*parsed, Ascii(TINDRA_PROGRAM_UPDATE_HOST), services, gCancelled);
     } catch (...) {
-      result = kExitFailed;
+      result = kCheckerFailed;
     }
     if (hwnd) PostMessageW(hwnd, kWmDone, 0, 0);
   });

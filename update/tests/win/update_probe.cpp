@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "update/modAutoUpdateV1_Download.h"
 #include "update/win32/ProgramTrust_win32.h"
+#include "update/win32/UpdateNetwork_win32.h"
 
 namespace {
 
@@ -199,7 +199,8 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"readurl" && argc >= 3) {
-    std::u16string text = tindra::ReadUrlText(reinterpret_cast<const char16_t*>(argv[2]));
+    std::u16string text =
+        tindra::win32::Win32UpdateNetwork().ReadUrlText(reinterpret_cast<const char16_t*>(argv[2]));
     std::wstring hex;
     for (char16_t c : text) {
       wchar_t unit[8];
@@ -222,17 +223,18 @@ int wmain(int argc, wchar_t** argv) {
     using tindra::SignatureStatus;
     tindra::win32::Win32ProgramInspector inspector;
     tindra::Signature s = inspector.SignatureOf(reinterpret_cast<const char16_t*>(argv[2]));
-    const wchar_t* names[] = {L"valid", L"untrusted-root", L"none", L"bad-digest",
-                              L"bad-signature"};
+    const wchar_t* names[] = {L"valid", L"untrusted-root", L"expired",
+                              L"none",  L"bad-digest",     L"bad-signature"};
     Print(L"status: " + std::wstring(names[static_cast<int>(s.status)]));
     Print(std::wstring(L"same signer: ") +
           (tindra::SameSigner(inspector.OwnSignature(), s) ? L"yes" : L"no"));
     return 0;
   }
   if (cmd == L"download" && argc >= 4) {
-    int16_t ok = tindra::DownloadToFile(reinterpret_cast<const char16_t*>(argv[2]),
-                                        reinterpret_cast<const char16_t*>(argv[3]));
-    Print(L"result: " + std::to_wstring(ok));
+    // -1 for a stored file, 0 otherwise, as the program's download reports it.
+    const bool ok = tindra::win32::Win32UpdateNetwork().DownloadToFile(
+        reinterpret_cast<const char16_t*>(argv[2]), reinterpret_cast<const char16_t*>(argv[3]));
+    Print(L"result: " + std::to_wstring(ok ? -1 : 0));
     return 0;
   }
   return 2;

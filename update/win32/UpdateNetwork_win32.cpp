@@ -1,4 +1,4 @@
-#include "update/win32/http_win32.h"
+#include "update/win32/UpdateNetwork_win32.h"
 
 #include <cwchar>
 #include <vector>
@@ -183,8 +183,27 @@ DWORD HttpStatus(HINTERNET request) {
   return status;
 }
 
-bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body,
-               const TransferLimits& limits) {
+std::u16string Win32UpdateNetwork::ReadUrlText(const std::u16string& url) {
+  std::u16string result;
+  UniqueInternet session = OpenInternetSession();
+  if (!session) return result;
+  UrlRequest request = OpenUrl(session.get(), url);
+  if (!request) return result;
+  // One read of at most 20 bytes into a buffer of spaces; the status is not looked at,
+  // so the start of an error page comes back like any other body.
+  char buffer[20];
+  FillMemory(buffer, sizeof(buffer), ' ');
+  DWORD got = 0;
+  if (InternetReadFile(request.get(), buffer, sizeof(buffer), &got)) {
+    if (got > sizeof(buffer)) got = sizeof(buffer);
+    result = FromAnsi(std::string_view(buffer, got));
+  }
+  // The request handle is released before the session (declaration order).
+  return result;
+}
+
+bool Win32UpdateNetwork::FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) {
+  const TransferLimits& limits = limits_;
   body.clear();
   UniqueInternet session = OpenInternetSession();
   if (!session) return false;
@@ -196,8 +215,9 @@ bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body,
   });
 }
 
-bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
-                  const TransferLimits& limits) {
+bool Win32UpdateNetwork::DownloadToFile(const std::u16string& url,
+                                        const std::u16string& localPath) {
+  const TransferLimits& limits = limits_;
   const std::wstring target = AnyLengthPath(ToWide(localPath));
   // A unique file in the target's own folder, so that the final move stays on one
   // volume and is a rename. (GetTempFileName fails past MAX_PATH.)
@@ -231,8 +251,8 @@ bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
   return false;
 }
 
-void RemoveLeftoverDownloads(const std::u16string& folder,
-                             std::initializer_list<std::u16string> partFiles) {
+void Win32UpdateNetwork::RemoveLeftoverDownloads(const std::u16string& folder,
+                                                 std::initializer_list<std::u16string> partFiles) {
   const std::wstring base = ToWide(folder) + L"\\";
   WIN32_FIND_DATAW data;
   UniqueFind find(FindFirstFileW((base + kTempPrefix + L"*.tmp").c_str(), &data));

@@ -1,7 +1,7 @@
 #pragma once
-// WinINet helpers shared by the program's HTTP fetch and the companion programs:
-// sessions with bounded time-outs, and a download that replaces its target only
-// after a complete, successful transfer.
+// The update's transfers over WinINet, for the program and its companions: sessions
+// with bounded time-outs, whole transfers within limits of size and time, and a
+// download that replaces its target only after a complete, successful transfer.
 #include <windows.h>
 #include <wininet.h>
 
@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "common/win32/handle.h"
+#include "update/UpdateNetwork.h"
 
 namespace tindra::win32 {
 
@@ -54,23 +55,25 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url);
 // The response's HTTP status code; 0 when it cannot be read.
 DWORD HttpStatus(HINTERNET request);
 
-// Reads the whole body of a 2xx response, at most `maxBytes`. False on any failure,
-// a non-2xx status, a body longer than maxBytes or shorter than its Content-Length,
-// or one that the limits end.
-bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body,
-               const TransferLimits& limits = {});
+// The transfers of the update, each within `limits`.
+class Win32UpdateNetwork : public UpdateNetwork {
+ public:
+  explicit Win32UpdateNetwork(TransferLimits limits = {}) : limits_(limits) {}
 
-// Downloads `url` into a temporary file beside `localPath` and moves it over
-// `localPath` (MoveFileEx, replace, write-through) only when the status was 2xx and
-// the whole body arrived (Content-Length matched where given, no read failed).
-// On failure (the limits included) `localPath` is untouched and the temporary file
-// removed. Temporary files are named tdl*.tmp; RemoveLeftoverDownloads clears them.
-bool SafeDownload(const std::u16string& url, const std::u16string& localPath,
-                  const TransferLimits& limits = {});
+  // One read of at most 20 bytes (module modAutoUpdateV1_Download's ReadUrlText).
+  std::u16string ReadUrlText(const std::u16string& url) override;
+  // Fails also on a non-2xx status, a body longer than maxBytes or shorter than its
+  // Content-Length, or one that the limits end.
+  bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) override;
+  // Downloads into a temporary file tdl*.tmp beside `localPath` and moves it over
+  // `localPath` (replace, write-through) only when the status was 2xx and the whole
+  // body arrived (Content-Length matched where given, no read failed).
+  bool DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
+  void RemoveLeftoverDownloads(const std::u16string& folder,
+                               std::initializer_list<std::u16string> partFiles) override;
 
-// Removes what a killed transfer may have left in `folder`: tdl*.tmp files, and
-// `folder` + "\" + each of `partFiles`.
-void RemoveLeftoverDownloads(const std::u16string& folder,
-                             std::initializer_list<std::u16string> partFiles);
+ private:
+  TransferLimits limits_;
+};
 
 }  // namespace tindra::win32

@@ -1,0 +1,122 @@
+// The checker over the scripted system: each way a check ends, and what it
+// fetches on the way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "update/UpdateChecker.h"
+#include "update/tests/fake_system.h"
+
+namespace tindra {
+namespace {
+
+using testing::FakeSystem;
+
+const std::u16string kBase = u"http://10.0.0.1/download/자동업데이트_v1/";
+const std::u16string kNewPart = u"C:\\Prog\\New_Tindra.exe.part";
+const std::u16string kReplacer = u"C:\\Prog\\Pellmora.exe";
+const std::u16string kReplacerPart = u"C:\\Prog\\Pellmora.exe.part";
+const std::string kGetNew =
+    "download http://10.0.0.1/download/자동업데이트_v1/Tindra.exe -> C:\\Prog\\New_Tindra.exe.part";
+const std::string kGetReplacer =
+    "download http://10.0.0.1/download/자동업데이트_v1/Pellmora.exe -> C:\\Prog\\Pellmora.exe.part";
+const std::string kPutNew = "move C:\\Prog\\New_Tindra.exe.part -> C:\\Prog\\New_Tindra.exe";
+
+struct Row {
+  const char* what;
+  std::function<void(FakeSystem&)> script;
+  CheckerExit exit;
+  bool fetchesReplacer;
+  bool fetchesNew;
+  bool cancel = false;
+};
+
+TEST(Checker, EndsAsTheTableSays) {
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"a newer revision: the new program is fetched", [](FakeSystem&) {}, kCheckerReady, false,
+       true},
+      {"a stale New_ that cannot go",
+       [](FakeSystem& q) { q.folders.insert(u"C:\\PROG\\NEW_TINDRA.EXE"); }, kCheckerStale,
+       false, false},
+      {"no version file", [](FakeSystem& q) { q.bodies.clear(); }, kCheckerNothing, false, false},
+      {"an error page as the version file",
+       [](FakeSystem& q) { q.bodies[kBase + u"Tindra_lastver.txt"] = "<html>"; },
+       kCheckerNothing, false, false},
+      {"the same revision", [](FakeSystem& q) { q.bodies[kBase + u"Tindra_lastver.txt"] = "27"; },
+       kCheckerNothing, false, false},
+      {"a failed install of that revision an hour ago",
+       [](FakeSystem& q) {
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 3600, 1};
+       },
+       kCheckerNothing, false, false},
+      {"a failed install of that revision two days ago",
+       [](FakeSystem& q) {
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 2 * 86400, 1};
+       },
+       kCheckerReady, false, true},
+      {"no replacer: it is fetched first",
+       [](FakeSystem& q) {
+         q.signatures[kReplacer] = {SignatureStatus::kNoSignature, ""};
+         q.versions[kReplacerPart] = u"1.00.27";
+       },
+       kCheckerReady, true, true},
+      {"no replacer, and none can be fetched: no new program either",
+       [](FakeSystem& q) {
+         q.signatures[kReplacer] = {SignatureStatus::kNoSignature, ""};
+         q.downloadResults[kBase + u"Pellmora.exe"] = false;
+       },
+       kCheckerFailed, true, false},
+      {"the served program carries another revision",
+       [](FakeSystem& q) { q.versions[kNewPart] = u"1.00.27"; }, kCheckerFailed, false, true},
+      {"the served program is the checker",
+       [](FakeSystem& q) { q.names[kNewPart] = {u"Vantorel.exe", u"Vantorel"}; },
+       kCheckerFailed, false, true},
+      {"the served program is someone else's",
+       [](FakeSystem& q) { q.signatures[kNewPart] = {SignatureStatus::kValid, "other key"}; },
+       kCheckerFailed, false, true},
+      {"the user closes the window during the download", [](FakeSystem&) {}, kCheckerCancelled,
+       false, true, true},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    q.AddFile(kReplacer);
+    q.versions[kReplacer] = u"1.00.27";
+    q.bodies[kBase + u"Tindra_lastver.txt"] = " 28\r\n";
+    q.versions[kNewPart] = u"1.00.28";
+    row.script(q);
+    std::atomic<bool> cancelled{row.cancel};
+    auto s = q.services();
+    EXPECT_EQ(CheckForUpdate(CheckerArgs{27, u"Tindra.exe"}, u"10.0.0.1", s, cancelled), row.exit);
+    auto logged = [&](const std::string& line) {
+      return std::find(q.log.begin(), q.log.end(), line) != q.log.end();
+    };
+    EXPECT_EQ(logged(kGetReplacer), row.fetchesReplacer);
+    EXPECT_EQ(logged(kGetNew), row.fetchesNew);
+    // A new program is left only when the check says so: moved in place, and not
+    // removed afterwards.
+    auto put = std::find(q.log.begin(), q.log.end(), kPutNew);
+    EXPECT_EQ(put != q.log.end() &&
+                  std::find(put, q.log.end(), "remove C:\\Prog\\New_Tindra.exe") == q.log.end(),
+              row.exit == kCheckerReady);
+  }
+}
+
+TEST(Checker, ABadCommandLineIsExplained) {
+  FakeSystem q;
+  EXPECT_FALSE(ReadCheckerCommandLine(u"Vantorel.exe 27"));
+  ASSERT_EQ(q.log.size(), 1u);
+  EXPECT_EQ(q.log[0],
+            "box 16 잘못된 실행 인수입니다: \"27\"\r\n\r\n사용법: Vantorel.exe 리비전;파일이름.exe "
+            "(예: 27;Tindra.exe)");
+  EXPECT_EQ(ReadCheckerCommandLine(u"\"C:\\a b\\Vantorel.exe\" 27;Tindra.exe")->revision, 27);
+}
+
+}  // namespace
+}  // namespace tindra

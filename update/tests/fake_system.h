@@ -1,0 +1,161 @@
+#pragma once
+// One scripted fake of every service the update uses: a file table, version texts,
+// signatures, server answers, download results, started programs and a clock.
+// Every call is logged, and any call of any service can be made to raise an error.
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/msgbox.h"
+#include "fileutil/modFile.h"
+#include "update/FileReplacer.h"
+#include "update/InstallRules.h"
+#include "update/UpdateServices.h"
+
+namespace tindra::testing {
+
+// The first bytes of a 32-bit Windows executable image.
+std::string ProgramHead();
+
+// Thrown by EndProcess so that a test sees where the process would have ended.
+struct ProcessEnded {};
+
+// How a started program behaves, by its command line.
+struct ProgramRun {
+  bool cannotStart = false;  // the start fails with error 2 (file not found)
+  // It ends with `exitCode` this long after its start (never, by default).
+  std::optional<uint32_t> endsAfterMs;
+  uint32_t exitCode = 0;
+  // Its own service answers this long after its start (at once, by default);
+  // nothing: never.
+  std::optional<uint32_t> answersAfterMs = 0;
+  bool answersAsOther = false;  // another process answers to its service name
+};
+
+class FakeSystem : public ProgramFiles,
+                   public RoleInspector,
+                   public UpdateNetwork,
+                   public Processes,
+                   public ServiceProbe,
+                   public MessageBoxes,
+                   public VersionBlockSource {
+ public:
+  FakeSystem();
+
+  UpdateServices services() { return UpdateServices{*this, *this, *this, *this}; }
+
+  // Scripted state.
+  std::u16string folder = u"C:\\Prog";
+  std::u16string baseName = u"Tindra";
+  int16_t revision = 27;
+  std::map<std::u16string, std::u16string> files;     // upper-cased path -> on-disk name
+  std::set<std::u16string> folders;                   // upper-cased paths of folders
+  std::set<std::u16string> readOnly;                  // upper-cased paths
+  std::map<std::u16string, std::u16string> versions;  // path -> version text
+  std::map<std::u16string, std::u16string> urlTexts;  // url -> ReadUrlText text
+  std::map<std::u16string, std::string> bodies;       // url -> FetchBody body (else fails)
+  std::map<std::u16string, bool> downloadResults;     // url -> result (default true)
+  // What the inspector reports per path; by default every file is a program signed
+  // like the running one.
+  Signature own{SignatureStatus::kValid, "publisher key"};
+  std::map<std::u16string, Signature> signatures;
+  std::map<std::u16string, std::string> heads;
+  // Version-block names per path; by default the names of the role the file is
+  // kept for (its name without "New_" and ".part").
+  std::map<std::u16string, ProgramNames> names;
+  bool moveFails = false;
+  std::vector<std::u16string> unholdable;  // paths that cannot be held
+  bool logHolds = false;                   // log "hold" and "release" lines too
+  std::map<std::u16string, FailedInstall> records;
+  bool recordWriteFails = false;
+  int64_t now = 1700000000;
+  bool afterFailedHandOver = false;
+  bool toldFailedHandOver = false;
+  uint64_t ticks = 0;
+  uint64_t busyUntil = 0;                     // the old program is in use until this tick
+  bool linkFails = false;                     // no second name can be made
+  std::map<std::u16string, ProgramRun> runs;  // command line -> behaviour
+
+  void AddFile(const std::u16string& path, const std::u16string& diskName = u"");
+  bool HasFile(const std::u16string& path) const;
+  // The `nth` call (1-based) of `service` raises error 76 (Path not found).
+  void FailAt(const std::string& service, int nth) { failures_.emplace_back(service, nth); }
+
+  // Everything observable, in order, as UTF-8 lines.
+  std::vector<std::string> log;
+
+  // ProgramFiles
+  std::u16string ProgramFolder() override;
+  std::u16string WindowsFolder() override;
+  std::u16string ProgramBaseName() override;
+  int16_t ProgramRevision() override;
+  std::optional<std::u16string> FindOrdinaryFile(const std::u16string& path) override;
+  bool IsFile(const std::u16string& path) override;
+  bool Exists(const std::u16string& path) override;
+  bool IsReadOnly(const std::u16string& path) override;
+  bool IsFree(const std::u16string& path) override;
+  bool RemoveFile(const std::u16string& path) override;
+  bool LinkOrCopy(const std::u16string& from, const std::u16string& to) override;
+  bool MoveOver(const std::u16string& from, const std::u16string& to) override;
+  std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;
+  std::optional<std::string> ReadSmallFile(const std::u16string& path, size_t maxBytes) override;
+  bool WriteSmallFile(const std::u16string& path, std::string_view bytes) override;
+
+  // RoleInspector
+  ProgramNames NamesOf(const std::u16string& path) override;
+  Signature OwnSignature() override;
+  Signature SignatureOf(const std::u16string& path) override;
+  std::string HeadOf(const std::u16string& path) override;
+  std::u16string VersionOf(const std::u16string& path) override;
+
+  // UpdateNetwork
+  std::u16string ReadUrlText(const std::u16string& url) override;
+  bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) override;
+  bool DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
+  void RemoveLeftoverDownloads(const std::u16string& folder,
+                               std::initializer_list<std::u16string> partFiles) override;
+
+  // Processes
+  void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
+                           const std::u16string& parameters, const std::u16string& directory,
+                           const int16_t& hidden, const int16_t& minimized) override;
+  std::unique_ptr<StartedProgram> Start(const std::u16string& commandLine,
+                                        const std::u16string& directory, int32_t windowState,
+                                        uint32_t& error) override;
+  void WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) override;
+  [[noreturn]] void EndProcess() override;
+  int64_t Now() override { return now; }
+  uint64_t Ticks() override { return ticks; }
+  void Sleep(uint32_t ms) override { ticks += ms; }
+  bool TakeFailedHandOver() override;
+  void TellFailedHandOver(bool failed) override { toldFailedHandOver = failed; }
+
+  // ServiceProbe: the last started program answers once its time has come.
+  std::optional<uint32_t> ServerOf(std::u16string_view service, uint32_t waitMs) override;
+
+  // MessageBoxes: every box the procedures show.
+  void Show(std::u16string_view text, uint32_t style) override;
+
+  // VersionBlockSource: a block carrying `versions[path]` as its FileVersion.
+  uint32_t GetInfoSize(const std::u16string& fileName, uint32_t& handle) override;
+  bool GetInfo(const std::u16string& fileName, uint32_t handle, uint32_t size,
+               void* buffer) override;
+
+  // A held file's move, as the held file reports it.
+  bool MoveHeld(const std::u16string& from, const std::u16string& to);
+
+ private:
+  void Call(const std::string& service);
+  std::map<std::string, int> calls_;
+  std::vector<std::pair<std::string, int>> failures_;
+  // The last started program: its run, when it started, its process identifier.
+  std::optional<ProgramRun> lastRun_;
+  uint64_t lastStart_ = 0;
+  uint32_t lastId_ = 0;
+  ScopedMessageBoxes boxes_;
+  ScopedVersionBlockSource source_;
+};
+
+}  // namespace tindra::testing

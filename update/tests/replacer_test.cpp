@@ -1,0 +1,163 @@
+// The replacer over the scripted system: every way an install, its watch and its
+// rollback can go, by exit code, what it tells the program it starts, and the
+// files it touches.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "update/FileReplacer.h"
+#include "update/tests/fake_system.h"
+
+namespace tindra {
+namespace {
+
+using testing::FakeSystem;
+using Lines = std::vector<std::string>;
+
+const std::u16string kOld = u"C:\\Prog\\Tindra.exe";
+const std::u16string kNew = u"C:\\Prog\\New_Tindra.exe";
+const std::u16string kStart = u"\"C:\\Prog\\Tindra.exe\"";
+const std::u16string kLine = u"\"C:\\Prog\\Pellmora.exe\" Tindra.exe;New_Tindra.exe";
+const std::string kStarted = "cmd -1 \"C:\\Prog\\Tindra.exe\" in C:\\Prog";
+const std::string kLinked = "link C:\\Prog\\Tindra.exe -> C:\\Prog\\Tindra.exe.bak";
+const std::string kMoved = "move C:\\Prog\\New_Tindra.exe -> C:\\Prog\\Tindra.exe";
+const std::string kPutBack = "move C:\\Prog\\Tindra.exe.bak -> C:\\Prog\\Tindra.exe";
+const std::string kBackupGone = "remove C:\\Prog\\Tindra.exe.bak";
+const std::string kNewGone = "remove C:\\Prog\\New_Tindra.exe";
+const std::string kRecorded28 = "record C:\\Prog\\Tindra_failed.txt 28 1";
+
+struct Row {
+  const char* what;
+  std::function<void(FakeSystem&)> script;
+  ReplacerExit exit;
+  bool toldFailed;   // the program started last is told its new one failed
+  Lines logged;      // these lines, in this order, among others
+  Lines notLogged;   // none of these once the backup was made (earlier backups go first)
+  std::u16string commandLine = kLine;
+};
+
+bool InOrder(const Lines& log, const Lines& wanted) {
+  auto at = log.begin();
+  for (const std::string& line : wanted) {
+    at = std::find(at, log.end(), line);
+    if (at == log.end()) return false;
+    ++at;
+  }
+  return true;
+}
+
+TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
+  const ReplacerWaits waits{5000, 20000, 100};
+  const uint32_t crash = 0xC0000005;
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"no second name: bad arguments change nothing", [](FakeSystem&) {}, kReplacerBadArgs, false,
+       {"box 16 잘못된 실행 인수입니다: \"Tindra.exe\"\r\n\r\n사용법: Pellmora.exe 기존파일.exe;"
+        "New_기존파일.exe (예: Tindra.exe;New_Tindra.exe)\r\n\r\n아무 파일도 바꾸지 않았습니다."},
+       {kStarted}, u"Pellmora.exe Tindra.exe"},
+      {"a new name that is not New_ + the old one", [](FakeSystem&) {}, kReplacerBadArgs, false,
+       {}, {kStarted}, u"Pellmora.exe Tindra.exe;Other.exe"},
+      {"no new file: the old program starts, nothing recorded",
+       [](FakeSystem& q) { q.files.erase(u"C:\\PROG\\NEW_TINDRA.EXE"); }, kNotReplaced, true,
+       {kStarted}, {kMoved, "record C:\\Prog\\Tindra_failed.txt 28 1"}},
+      {"the new file is held by another program: its revision is recorded",
+       [](FakeSystem& q) { q.unholdable.push_back(kNew); }, kNotReplaced, true,
+       {kNewGone, kRecorded28, kStarted}, {kMoved}},
+      {"a foreign new file: removed, nothing to record",
+       [](FakeSystem& q) { q.signatures[kNew] = {SignatureStatus::kValid, "other key"}; },
+       kNotReplaced, true, {kNewGone, kStarted}, {kMoved, kRecorded28}},
+      {"a new file of the checker's role", [](FakeSystem& q) {
+         q.names[kNew] = {u"Vantorel.exe", u"Vantorel"}; },
+       kNotReplaced, true, {kNewGone, kStarted}, {kMoved, kRecorded28}},
+      {"a new file no newer than the old program",
+       [](FakeSystem& q) { q.versions[kNew] = u"1.00.27"; }, kNotReplaced, true,
+       {kNewGone, "record C:\\Prog\\Tindra_failed.txt 27 1", kStarted}, {kMoved}},
+      {"a read-only old program is not waited for",
+       [](FakeSystem& q) { q.readOnly.insert(u"C:\\PROG\\TINDRA.EXE"); }, kNotReplaced, true,
+       {kNewGone, kRecorded28, kStarted}, {"await C:\\Prog\\Tindra.exe", kMoved}},
+      {"the old program stays in use past the wait",
+       [](FakeSystem& q) { q.busyUntil = 1000000; }, kNotReplaced, true,
+       {"await C:\\Prog\\Tindra.exe", kNewGone, kRecorded28, kStarted}, {kLinked, kMoved}},
+      {"the old program ends within the wait",
+       [](FakeSystem& q) { q.busyUntil = 1500; }, kReplaced, false,
+       {"await C:\\Prog\\Tindra.exe", kLinked, kMoved, kStarted, kBackupGone}, {kRecorded28}},
+      {"no second name for the backup", [](FakeSystem& q) { q.linkFails = true; }, kNotReplaced,
+       true, {kLinked, kNewGone, kRecorded28, kStarted}, {kMoved}},
+      {"the move keeps failing: the backup's name goes, the old program stays",
+       [](FakeSystem& q) { q.moveFails = true; }, kNotReplaced, true,
+       {kLinked, kMoved, kBackupGone, kNewGone, kRecorded28, kStarted}, {kPutBack}},
+      {"the new program answers: the backup goes", [](FakeSystem&) {}, kReplaced, false,
+       {kLinked, kMoved, kStarted, "answers Tindra", kBackupGone}, {kRecorded28}},
+      {"the new program crashes at start: the old one comes back",
+       [&](FakeSystem& q) { q.runs[kStart] = {false, 50, crash, std::nullopt}; }, kRolledBack,
+       true, {kMoved, kStarted, kNewGone, kRecorded28, kPutBack, kStarted}, {kBackupGone}},
+      {"another program answers to the name, and the new one crashes",
+       [&](FakeSystem& q) { q.runs[kStart] = {false, 300, crash, 0, true}; }, kRolledBack, true,
+       {kMoved, kStarted, kPutBack, kStarted}, {kBackupGone}},
+      {"the new program cannot start at all",
+       [](FakeSystem& q) { q.runs[kStart] = {true}; }, kRolledBack, true,
+       {kMoved, kStarted, kRecorded28, kPutBack}, {}},
+      {"the new program ends normally before it answers: it stays",
+       [](FakeSystem& q) { q.runs[kStart] = {false, 50, 0, std::nullopt}; }, kReplaced, false,
+       {kMoved, kStarted}, {kPutBack, kRecorded28, kBackupGone}},
+      {"the new program is still starting when the watch ends: it stays, with its backup",
+       [](FakeSystem& q) { q.runs[kStart] = {false, std::nullopt, 0, std::nullopt}; }, kReplaced,
+       false, {kMoved, kStarted}, {kPutBack, kRecorded28, kBackupGone}},
+      {"no old program, and the new one crashes: nothing to put back",
+       [&](FakeSystem& q) {
+         q.files.erase(u"C:\\PROG\\TINDRA.EXE");
+         q.versions.erase(kOld);
+         q.runs[kStart] = {false, 50, crash, std::nullopt};
+       },
+       kNotRolledBack, false, {kMoved, kStarted, kRecorded28}, {kLinked, kPutBack}},
+      {"a folder named like the backup: the next name is used",
+       [](FakeSystem& q) { q.folders.insert(u"C:\\PROG\\TINDRA.EXE.BAK"); }, kReplaced, false,
+       {"link C:\\Prog\\Tindra.exe -> C:\\Prog\\Tindra.exe.bak2", kMoved,
+        "remove C:\\Prog\\Tindra.exe.bak2"}, {kLinked}},
+      {"the record cannot be written: the program is still told",
+       [&](FakeSystem& q) {
+         q.recordWriteFails = true;
+         q.runs[kStart] = {false, 50, crash, std::nullopt};
+       },
+       kRolledBack, true, {kRecorded28, kPutBack, kStarted}, {}},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    q.AddFile(kOld);
+    q.AddFile(kNew);
+    q.versions[kOld] = u"1.00.27";
+    q.versions[kNew] = u"1.00.28";
+    row.script(q);
+    auto s = q.services();
+    EXPECT_EQ(RunReplacer(row.commandLine, s, q, waits), row.exit);
+    EXPECT_EQ(q.toldFailedHandOver, row.toldFailed);
+    EXPECT_TRUE(InOrder(q.log, row.logged)) << ::testing::PrintToString(q.log);
+    auto from = std::find_if(q.log.rbegin(), q.log.rend(),
+                             [](const std::string& l) { return l.starts_with("link "); });
+    const auto rest = from == q.log.rend() ? q.log.begin() : from.base();
+    for (const std::string& line : row.notLogged) {
+      EXPECT_EQ(std::count(rest, q.log.end(), line), 0) << line;
+    }
+  }
+}
+
+// A failure of an earlier attempt at the same revision counts on.
+TEST(Replacer, RepeatedFailuresOfOneRevisionCountOn) {
+  FakeSystem q;
+  q.AddFile(kOld);
+  q.AddFile(kNew);
+  q.versions[kOld] = u"1.00.27";
+  q.versions[kNew] = u"1.00.28";
+  q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 10, 2};
+  q.unholdable.push_back(kNew);
+  EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), kNotReplaced);
+  EXPECT_EQ(q.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, q.now, 3}));
+}
+
+}  // namespace
+}  // namespace tindra

@@ -1,0 +1,30 @@
+#include "update/win32/modAutoUpdateV1_Launcher_win32.h"
+
+#include "common/errors.h"
+#include "update/InstallRules.h"
+#include "update/modAutoUpdateV1_Launcher.h"
+#include "update/win32/ProgramFiles_win32.h"
+#include "update/win32/ProgramTrust_win32.h"
+#include "update/win32/Processes_win32.h"
+#include "update/win32/UpdateNetwork_win32.h"
+
+namespace tindra {
+
+void RunAutoUpdate(const int16_t& skipSelfUpdate) {
+  win32::Win32ProgramFiles files;
+  win32::Win32ProgramInspector trust;
+  win32::Win32UpdateNetwork network;
+  win32::Win32Processes processes;
+  UpdateServices services{files, trust, network, processes};
+  // What a transfer killed with an earlier run left behind.
+  try {
+    network.RemoveLeftoverDownloads(
+        files.ProgramFolder(),
+        {std::u16string(kCheckerName) + kPartSuffix, std::u16string(kReplacerName) + kPartSuffix});
+  } catch (const AppError&) {
+    // No program folder: the update reports that itself.
+  }
+  RunAutoUpdate(services, skipSelfUpdate);
+}
+
+}  // namespace tindra

@@ -1,0 +1,11 @@
+#pragma once
+// The start-up self-update as the program runs it, over the Win32 services.
+#include <cstdint>
+
+namespace tindra {
+
+// Called once by the main form's load handler with skipSelfUpdate = 0 (false).
+// May end the process instead of returning.
+void RunAutoUpdate(const int16_t& skipSelfUpdate);
+
+}  // namespace tindra
