@@ -4,13 +4,13 @@
 // file's name is "New_" + OLD; anything else changes nothing and ends with a
 // message. It opens New_OLD.exe and holds it against writers, checks that it is a
 // program signed by the same publisher as this replacer, whose version block names
-// OLD.exe, of a newer revision than OLD.exe, waits, at most PELLMORA_WAIT_MS, until
+// OLD.exe, of a newer revision than OLD.exe, waits, at most TINDRA_PROGRAM_WAIT_MS, until
 // OLD.exe no longer runs and can be opened for exclusive writing, keeps the old
 // program as a second name of the same file (OLD.exe.bak; OLD.exe.bak2 and on when
 // that name cannot be freed) and renames the held new file over OLD.exe in one
 // step, so that OLD.exe is never missing. If anything fails the old program stays
 // as it was. It then starts OLD.exe, and watches a new one for at most
-// PELLMORA_READY_WAIT_MS: when it ends abnormally before the DDE service of that
+// TINDRA_PROGRAM_READY_WAIT_MS: when it ends abnormally before the DDE service of that
 // very process answers, the old program is put back and started instead. The
 // backup is removed once the new program answers, or at the next update.
 //
@@ -32,24 +32,26 @@
 
 #include "common/errors.h"
 #include "common/win32/ansi.h"
+#include "common/win32/dde_client.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
 #include "common/win32/program_path.h"
-#include "tools/poke/DdeClient.h"
 #include "update/CompanionRules.h"
 #include "update/InstallRules.h"
 #include "update/ProgramRole.h"
 #include "update/ProgramTrust.h"
 #include "update/win32/CompanionFiles_win32.h"
 #include "update/win32/ProgramTrust_win32.h"
+// This copy's build settings (TINDRA_PROGRAM_*).
+#include "tindra_program.h"
 
 namespace {
 
 using namespace tindra;
 using namespace tindra::win32;
 
-constexpr DWORD kWaitMs = PELLMORA_WAIT_MS;
-constexpr DWORD kReadyWaitMs = PELLMORA_READY_WAIT_MS;
+constexpr DWORD kWaitMs = TINDRA_PROGRAM_WAIT_MS;
+constexpr DWORD kReadyWaitMs = TINDRA_PROGRAM_READY_WAIT_MS;
 constexpr DWORD kPollMs = 100;
 
 constexpr int kReplaced = 0;

@@ -37,6 +37,8 @@
 #include "update/ProgramTrust.h"
 #include "update/win32/CompanionFiles_win32.h"
 #include "update/win32/http_win32.h"
+// This copy's build settings (TINDRA_PROGRAM_*).
+#include "tindra_program.h"
 
 namespace {
 
