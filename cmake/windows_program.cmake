@@ -16,8 +16,8 @@
 #   resources and its sources alike, defines TINDRA_PROGRAM_REVISION,
 #   TINDRA_PROGRAM_VERSION_TEXT, TINDRA_PROGRAM_UPDATE_HOST (HOST, by default the
 #   build's TINDRA_UPDATE_HOST), TINDRA_PROGRAM_MANIFEST (with a MANIFEST) and
-#   TINDRA_PROGRAM_<NAME> for each setting; a later setting of a name replaces an
-#   earlier one.
+#   TINDRA_PROGRAM_<NAME> for each setting; a later setting of a name replaces the
+#   value of an earlier one, in its place.
 #   A call without SOURCES builds the program of that name from its parts below (its
 #   sources, libraries, resources and shipped settings), which the call's own
 #   arguments extend or override; a call with SOURCES builds another program in that
@@ -30,6 +30,18 @@
 #   Example: tindra_windows_program(Vantorel_test_r26 NAME Vantorel REVISION 26
 #   SETTINGS NET_DEADLINE_MS=15000) gives vantorel/Vantorel_test_r26.exe.
 include_guard(GLOBAL)
+
+# tindra_version_text(<out> <revision>): the file version text of a revision, its last
+# part padded to four digits ("1.00.0027" for 27).
+function(tindra_version_text out revision)
+  math(EXPR padded "${revision}")
+  string(LENGTH "${padded}" len)
+  while(len LESS 4)
+    string(PREPEND padded "0")
+    math(EXPR len "${len} + 1")
+  endwhile()
+  set(${out} "1.00.${padded}" PARENT_SCOPE)
+endfunction()
 
 set(TINDRA_PROGRAM_PARTS_Tindra
     # Every copy is Tindra.exe: the file name is its DDE service name.
@@ -52,7 +64,12 @@ set(TINDRA_PROGRAM_PARTS_Pellmora
     # (milliseconds).
     SETTINGS WAIT_MS=30000 READY_WAIT_MS=60000)
 
-function(tindra_windows_program target)
+# tindra_program_files(<target> <folder> <arguments>...): what tindra_windows_program
+# makes of its arguments before any target exists. Checks them and writes the
+# program's settings header, resource script and manifest into <folder>; sets P_SHIPS,
+# P_SOURCES, P_LIBS, P_OUTPUT_NAME, P_OUTPUT_DIRECTORY, P_RC (the resource script) and
+# P_DEPENDS (the files it includes) in the caller.
+function(tindra_program_files target gen)
   set(flags SHIPS)
   set(values NAME REVISION DESCRIPTION HOST OUTPUT_NAME OUTPUT_DIRECTORY RESOURCES MANIFEST)
   set(lists SOURCES LIBS SETTINGS)
@@ -62,7 +79,7 @@ function(tindra_windows_program target)
   endif()
   if(NOT P_SOURCES)
     if(NOT DEFINED TINDRA_PROGRAM_PARTS_${P_NAME})
-      message(FATAL_ERROR "tindra_windows_program(${target}): no program is named ${P_NAME}; give SOURCES")
+      message(FATAL_ERROR "tindra_windows_program(${target}): no program is named ${P_NAME} (give SOURCES)")
     endif()
     cmake_parse_arguments(P "${flags}" "${values}" "${lists}" ${TINDRA_PROGRAM_PARTS_${P_NAME}} ${ARGN})
   endif()
@@ -83,8 +100,7 @@ function(tindra_windows_program target)
   endif()
   math(EXPR P_REVISION "${P_REVISION}")
   tindra_version_text(P_VERSION_TEXT ${P_REVISION})
-  set(gen ${CMAKE_BINARY_DIR}/generated/programs/${target})
-  set(depends)
+  set(P_DEPENDS)
 
   # The settings header.
   set(P_DEFINES "#define TINDRA_PROGRAM_UPDATE_HOST \"${P_HOST}\"\n")
@@ -92,20 +108,22 @@ function(tindra_windows_program target)
     set(manifest ${gen}/${P_NAME}.manifest)
     configure_file(${P_MANIFEST} ${manifest} @ONLY)
     string(APPEND P_DEFINES "#define TINDRA_PROGRAM_MANIFEST \"${manifest}\"\n")
-    list(APPEND depends ${manifest})
+    list(APPEND P_DEPENDS ${manifest})
   endif()
   set(names)
   foreach(setting IN LISTS P_SETTINGS)
     if(NOT setting MATCHES "^([A-Z][A-Z0-9_]*)=(.+)$")
       message(FATAL_ERROR "tindra_windows_program(${target}): a setting is NAME=VALUE, not '${setting}'")
     endif()
-    list(REMOVE_ITEM names ${CMAKE_MATCH_1})
-    list(APPEND names ${CMAKE_MATCH_1})
+    if(NOT CMAKE_MATCH_1 IN_LIST names)
+      list(APPEND names ${CMAKE_MATCH_1})
+    endif()
     set(value_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
   endforeach()
   foreach(name IN LISTS names)
     string(APPEND P_DEFINES "#define TINDRA_PROGRAM_${name} ${value_${name}}\n")
   endforeach()
+  string(STRIP "${P_DEFINES}" P_DEFINES)
   configure_file(${TINDRA_SOURCE_ROOT}/cmake/windows_program.h.in ${gen}/tindra_program.h @ONLY)
 
   # The resource script: the program's own resources, then the version block.
@@ -113,7 +131,7 @@ function(tindra_windows_program target)
   if(P_RESOURCES)
     set(P_RESOURCES_INCLUDE "#include \"${P_RESOURCES}\"")
     file(GLOB artwork ${TINDRA_SOURCE_ROOT}/res/*)
-    list(APPEND depends ${P_RESOURCES} ${artwork})
+    list(APPEND P_DEPENDS ${P_RESOURCES} ${artwork})
   endif()
   if(DEFINED P_DESCRIPTION)
     set(P_FILEOS VOS__WINDOWS32)
@@ -131,16 +149,24 @@ function(tindra_windows_program target)
     list(POP_FRONT strings key value)
     string(APPEND P_STRINGS "      VALUE \"${key}\", \"${value}\"\n")
   endwhile()
-  configure_file(${TINDRA_SOURCE_ROOT}/cmake/windows_program.rc.in ${gen}/${P_NAME}.rc @ONLY)
+  set(P_RC ${gen}/${P_NAME}.rc)
+  configure_file(${TINDRA_SOURCE_ROOT}/cmake/windows_program.rc.in ${P_RC} @ONLY)
+  foreach(out SHIPS SOURCES LIBS OUTPUT_NAME OUTPUT_DIRECTORY RC DEPENDS)
+    set(P_${out} "${P_${out}}" PARENT_SCOPE)
+  endforeach()
+endfunction()
 
-  add_executable(${target} WIN32 ${P_SOURCES} ${gen}/${P_NAME}.rc)
+function(tindra_windows_program target)
+  set(gen ${CMAKE_BINARY_DIR}/generated/programs/${target})
+  tindra_program_files(${target} ${gen} ${ARGN})
+  add_executable(${target} WIN32 ${P_SOURCES} ${P_RC})
   target_include_directories(${target} PRIVATE ${gen} ${TINDRA_SOURCE_ROOT})
   target_link_options(${target} PRIVATE -municode)
   target_link_libraries(${target} PRIVATE ${P_LIBS})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${P_OUTPUT_NAME}
                         RUNTIME_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY})
-  if(depends)
-    set_property(SOURCE ${gen}/${P_NAME}.rc APPEND PROPERTY OBJECT_DEPENDS ${depends})
+  if(P_DEPENDS)
+    set_property(SOURCE ${P_RC} APPEND PROPERTY OBJECT_DEPENDS ${P_DEPENDS})
   endif()
   tindra_delay_load(${target})
   if(P_SHIPS)
