@@ -1,6 +1,6 @@
 # Builds the Windows programs: Tindra.exe, the update checker, the file replacer and
-# every copy of them the tests need, each described by one call. Included by the
-# top-level CMakeLists.txt before any folder that builds one.
+# every copy of them the tests need, each described by one call, and the file version
+# text of a revision. Included by the top-level CMakeLists.txt before anything else.
 #
 # tindra_windows_program(<target> NAME <name> REVISION <n> [DESCRIPTION <text>]
 #     [HOST <host>] [SHIPS] [OUTPUT_NAME <file>] [OUTPUT_DIRECTORY <dir>]
@@ -43,6 +43,7 @@ function(tindra_version_text out revision)
   set(${out} "1.00.${padded}" PARENT_SCOPE)
 endfunction()
 
+# The parts of each program, by its NAME.
 set(TINDRA_PROGRAM_PARTS_Tindra
     # Every copy is Tindra.exe: the file name is its DDE service name.
     OUTPUT_NAME Tindra
