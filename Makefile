@@ -1,7 +1,9 @@
 # Tindra: the Windows programs (cross-compiled, tested under Wine) and the portable
 # logic (built natively, unit-tested with sanitizers).
 BUILD ?= build
-REVISION ?= 27
+# The default revision is the one CMakeLists.txt sets (TINDRA_REVISION); the scripts
+# get theirs from here.
+REVISION ?= $(shell sed -n 's/^set.TINDRA_REVISION \([0-9]*\) .*/\1/p' CMakeLists.txt)
 UPDATE_HOST ?= 127.0.0.1
 DIST ?= $(CURDIR)/dist
 JOBS ?= $(shell nproc)

@@ -45,7 +45,7 @@ fi
 host=${UPDATE_HOST:-127.0.0.1}
 port=${host##*:}
 [ "$port" = "$host" ] && port=80
-revision=${REVISION:-27}
+revision=${REVISION:?make run passes REVISION, the revision the programs are built with}
 probe=$build/win/update/tests/update-probe.exe
 updates=$build/demo-updates
 rm -rf "$updates" "$build/demo-updates.log" && mkdir -p "$updates"

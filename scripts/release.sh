@@ -17,7 +17,7 @@ cd "$root"
 
 build=${BUILD:-build}
 dist=${DIST:-$root/dist}
-revision=${REVISION:-27}
+revision=${REVISION:?make release passes REVISION}
 host=${UPDATE_HOST:-127.0.0.1}
 cert=${SIGNING_CERT:-}
 key=${SIGNING_KEY:-}

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/win32/dde_client.h"
 #include "common/win32/handle.h"
-#include "tools/poke/DdeClient.h"
 
 namespace tindra::test {
 

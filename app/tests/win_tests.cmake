@@ -2,7 +2,9 @@
 # the messenger does: the program as shipped, built for a test host where a quiet
 # update server (a CTest fixture) announces revision 0, so that its start-up update
 # fetches nothing and starts no checker (the update has tests of its own).
-tindra_add_program(TindraShellTest ${TINDRA_REVISION} HOST 127.0.0.1:${TINDRA_TEST_QUIET_PORT})
+tindra_windows_program(TindraShellTest NAME Tindra REVISION ${TINDRA_REVISION}
+                       HOST 127.0.0.1:${TINDRA_TEST_QUIET_PORT}
+                       OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs/TindraShellTest)
 set(_quiet_dir ${CMAKE_CURRENT_BINARY_DIR}/quiet-update-server)
 add_test(NAME quiet_update_server_start
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quiet_update_server.sh start ${_quiet_dir}
@@ -14,9 +16,8 @@ set_tests_properties(quiet_update_server_stop PROPERTIES FIXTURES_CLEANUP quiet_
 
 # The harness drives a real Tindra.exe; the benchmark client uses it too.
 add_library(tindra_test_harness STATIC TindraHarness.cpp)
-target_link_libraries(tindra_test_harness PUBLIC tindra_poke_client tindra_common ntdll oleacc
+target_link_libraries(tindra_test_harness PUBLIC tindra_dde_client tindra_common ntdll oleacc
                       ole32 oleaut32 uuid)
-target_compile_options(tindra_test_harness PRIVATE ${TINDRA_WARNINGS})
 
 tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp
                  LIBS tindra_test_harness version TIMEOUT 300 FIXTURES quiet_update_server)

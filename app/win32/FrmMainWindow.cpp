@@ -26,15 +26,11 @@ constexpr int kLblLeft = 90, kLblTop = 90, kLblWidth = 2490, kLblHeight = 375;
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-}  // namespace
+// The program's base name (its DDE service name) when the platform cannot name the
+// running file: the name it is shipped under.
+constexpr char16_t kShippedName[] = u"Tindra";
 
-std::u16string ExeBaseName() {
-  try {
-    return ProgramBaseName();
-  } catch (const AppError&) {
-    return u"Tindra";  // the name it is shipped under
-  }
-}
+}  // namespace
 
 FrmMainWindow::FrmMainWindow(HINSTANCE instance) : instance_(instance), form_(*this) {}
 
@@ -93,7 +89,7 @@ void FrmMainWindow::Create() {
 bool FrmMainWindow::AnotherInstanceRunning() {
   // One named mutex per program name, as the DDE service is: the first copy owns it
   // for its whole life; a copy that finds it already there is the second.
-  std::u16string name = u"Local\\Tindra.Instance." + AsciiUpper(ExeBaseName());
+  std::u16string name = u"Local\\Tindra.Instance." + AsciiUpper(ProgramBaseName(kShippedName));
   instanceMutex_.reset(CreateMutexW(nullptr, FALSE, WidePtr(name)));
   return instanceMutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
 }
@@ -186,7 +182,7 @@ int RunTindra(HINSTANCE instance) {
   });
 
   // Pokes are taken only once start-up has finished.
-  DdeServer dde(ExeBaseName(), FrmMain::kTopic, FrmMain::kItem,
+  DdeServer dde(ProgramBaseName(kShippedName), FrmMain::kTopic, FrmMain::kItem,
                 [&window](const std::u16string& text) {
                   if (!window.TakesPokes()) return false;
                   window.form().SetLblDDE(text);

@@ -59,10 +59,6 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   bool unloading_ = false;
 };
 
-// The executable's file name without folder and extension ("Tindra" for
-// C:\Apps\Tindra.exe): the DDE service name.
-std::u16string ExeBaseName();
-
 // The whole program: the main form, its load, the DDE source and the event loop.
 // Returns the process exit code.
 int RunTindra(HINSTANCE instance);

@@ -1,5 +1,5 @@
 #pragma once
-// Settings each copy of the program is built with (see TindraProgram.cmake): one
+// Settings each copy of the program is built with (cmake/windows_program.cmake): one
 // tree can build copies for different update servers and revisions.
 namespace tindra::win32 {
 

@@ -37,4 +37,12 @@ std::u16string ProgramBaseName() {
   return name;
 }
 
+std::u16string ProgramBaseName(std::u16string_view fallback) {
+  try {
+    return ProgramBaseName();
+  } catch (const AppError&) {
+    return std::u16string(fallback);
+  }
+}
+
 }  // namespace tindra::win32

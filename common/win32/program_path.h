@@ -2,6 +2,7 @@
 // Where the running program is: its path, its folder and its base name, read once
 // from the platform for every program and tool.
 #include <string>
+#include <string_view>
 
 namespace tindra::win32 {
 
@@ -11,7 +12,10 @@ std::u16string ProgramPath();
 // The folder holding the running program: no trailing separator, except that a
 // drive's root keeps its own ("C:\").
 std::u16string ProgramFolder();
-// The running program's file name without its extension ("Tindra").
+// The running program's file name without folder and extension ("Tindra" for
+// C:\Apps\Tindra.exe).
 std::u16string ProgramBaseName();
+// The same, or `fallback` when the platform cannot name the running program.
+std::u16string ProgramBaseName(std::u16string_view fallback);
 
 }  // namespace tindra::win32

@@ -11,13 +11,15 @@
 
 #include "common/msgbox.h"
 #include "common/win32/ansi.h"
+#include "common/win32/dde_client.h"
 #include "common/win32/dll_search.h"
-#include "tools/poke/DdeClient.h"
 #include "update/FileReplacer.h"
 #include "update/win32/Processes_win32.h"
 #include "update/win32/ProgramFiles_win32.h"
 #include "update/win32/ProgramTrust_win32.h"
 #include "update/win32/UpdateNetwork_win32.h"
+// This copy's build settings (TINDRA_PROGRAM_*).
+#include "tindra_program.h"
 
 namespace {
 
@@ -48,7 +50,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   UpdateServices services{files, trust, network, processes};
   DdeServiceProbe probe;
   ReplacerWaits waits;
-  waits.freeMs = PELLMORA_WAIT_MS;
-  waits.readyMs = PELLMORA_READY_WAIT_MS;
+  waits.freeMs = TINDRA_PROGRAM_WAIT_MS;
+  waits.readyMs = TINDRA_PROGRAM_READY_WAIT_MS;
   return RunReplacer(FromWide(GetCommandLineW()), services, probe, waits);
 }

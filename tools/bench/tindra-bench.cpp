@@ -29,12 +29,12 @@
 #include "common/errors.h"
 #include "common/popup_geometry.h"
 #include "common/text.h"
+#include "common/win32/dde_client.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
-#include "tools/poke/DdeClient.h"
 
 using namespace tindra;
 

@@ -13,7 +13,7 @@
 
 #include "common/text.h"
 #include "common/win32/ansi.h"
-#include "tools/poke/DdeClient.h"
+#include "common/win32/dde_client.h"
 
 using namespace tindra;
 using namespace tindra::poke;

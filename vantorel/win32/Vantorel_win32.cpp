@@ -24,6 +24,8 @@
 #include "update/win32/ProgramFiles_win32.h"
 #include "update/win32/ProgramTrust_win32.h"
 #include "update/win32/UpdateNetwork_win32.h"
+// This copy's build settings (TINDRA_PROGRAM_*).
+#include "tindra_program.h"
 
 namespace {
 

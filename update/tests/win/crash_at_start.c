@@ -3,7 +3,7 @@
    while starting does. */
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR line, int show) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR line, int show) {
   (void)instance;
   (void)previous;
   (void)line;

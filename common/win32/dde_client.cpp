@@ -1,4 +1,4 @@
-#include "tools/poke/DdeClient.h"
+#include "common/win32/dde_client.h"
 
 #include <dde.h>
 #include <ddeml.h>

@@ -1,8 +1,8 @@
 #pragma once
 // A DDE client that pokes one piece of data into one item, through DDEML or through
 // plain DDE messages (WM_DDE_INITIATE / WM_DDE_POKE / WM_DDE_TERMINATE). Used by
-// tindra-poke and by the program's tests. Call from one thread; it runs its own
-// message handling while it waits.
+// tindra-poke, the file replacer, the benchmark and the program's tests. Call from one
+// thread; it runs its own message handling while it waits.
 #include <windows.h>
 // ddeml.h needs windows.h first.
 #include <ddeml.h>
