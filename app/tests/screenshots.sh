@@ -4,20 +4,12 @@
 # a Wine prefix); skips (77) without a display.
 #   screenshots.sh TINDRA_EXE POKE_EXE OUT_DIR
 set -uo pipefail
+source "$(dirname "$0")/../../scripts/wine-session.sh"
 exe=$1 poke=$2 out=$3
 [ -n "${DISPLAY:-}" ] && command -v import >/dev/null || { echo "no display: skipped"; exit 77; }
 mkdir -p "$out"
 
-tindra_pid=""
-finish() {
-  if [ -n "$tindra_pid" ] && kill -0 "$tindra_pid" 2>/dev/null; then
-    wine "$poke" --wait 2 end >/dev/null 2>&1
-    sleep 1
-    kill "$tindra_pid" 2>/dev/null
-    wait "$tindra_pid" 2>/dev/null
-  fi
-}
-trap finish EXIT
+trap 'tindra_stop "$poke"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -34,8 +26,7 @@ shoot() {  # name geometry
 }
 slot0="183x135+1092+861"
 
-wine "$exe" </dev/null >/dev/null 2>&1 &
-tindra_pid=$!
+tindra_start "$exe"
 wine "$poke" --wait 15 "" || fail "Tindra did not answer"
 
 wine "$poke" "0;사용자" || fail "poke"
@@ -56,8 +47,5 @@ shoot stack "183x400+1092+596"
 rm -f "$out/screen.png"
 
 wine "$poke" end || fail "end was not taken"
-for _ in $(seq 1 50); do kill -0 "$tindra_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$tindra_pid" 2>/dev/null && fail "Tindra still running after end"
-wait "$tindra_pid" 2>/dev/null
-tindra_pid=""
+tindra_wait_gone 5 || fail "Tindra still running after end"
 echo "screenshots in $out"
