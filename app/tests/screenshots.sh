@@ -18,11 +18,26 @@ fail() { echo "FAIL: $*"; exit 1; }
 shoot() {  # name geometry
   import -window root "$out/screen.png" || fail "import"
   convert "$out/screen.png" -crop "$2" +repage "$out/$1.png" || fail "convert"
-  # A popup is there: the cut-out is not one flat colour.
-  local sd
-  sd=$(convert "$out/$1.png" -format '%[fx:standard_deviation]' info:)
-  awk -v s="$sd" 'BEGIN { exit !(s > 0.02) }' || fail "$1.png shows no popup"
+  shows_popup "$out/$1.png" || fail "$1.png shows no popup"
   echo "$out/$1.png"
+}
+# A popup is there: the picture is not one flat colour.
+shows_popup() {
+  local sd
+  sd=$(convert "$1" -format '%[fx:standard_deviation]' info:)
+  awk -v s="$sd" 'BEGIN { exit !(s > 0.02) }'
+}
+# Waits until the screen area GEOMETRY shows no popup (at most 10 s): the popup shot
+# there has gone, and the next one starts alone in the slot.
+wait_clear() {
+  local _
+  for _ in $(seq 1 50); do
+    import -window root "$out/clear.png" || fail "import"
+    convert "$out/clear.png" -crop "$1" +repage "$out/clear.png" || fail "convert"
+    shows_popup "$out/clear.png" || return 0
+    sleep 0.2
+  done
+  fail "a popup still shows at $1 after 10 s"
 }
 slot0="183x135+1092+861"
 
@@ -32,19 +47,19 @@ wine "$poke" --wait 15 "" || fail "Tindra did not answer"
 wine "$poke" "0;사용자" || fail "poke"
 sleep 1.2
 shoot login "$slot0"
-sleep 3.5
+wait_clear "$slot0"
 wine "$poke" "1;홍길동" || fail "poke"
 sleep 0.3
 shoot logout "$slot0"
-sleep 3.5
+wait_clear "$slot0"
 wine "$poke" "2;새 공지가 도착했습니다" || fail "poke"
 sleep 1.2
 shoot notice "$slot0"
-sleep 3.5
+wait_clear "$slot0"
 wine "$poke" "0;김민준" && wine "$poke" "1;이서연" && wine "$poke" "7;회의가 곧 시작됩니다" || fail "poke"
 sleep 1.2
 shoot stack "183x400+1092+596"
-rm -f "$out/screen.png"
+rm -f "$out/screen.png" "$out/clear.png"
 
 wine "$poke" end || fail "end was not taken"
 tindra_wait_gone 5 || fail "Tindra still running after end"

@@ -100,8 +100,8 @@ inline void Pump(DWORD ms) {
     }
     const ULONGLONG now = GetTickCount64();
     if (now >= end) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 5)),
-                              QS_ALLINPUT);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                              static_cast<DWORD>(std::min<ULONGLONG>(end - now, 5)), QS_ALLINPUT);
   }
 }
 
