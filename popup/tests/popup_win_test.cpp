@@ -35,7 +35,7 @@ const bool kDpiAware = SetProcessDPIAware() != FALSE;
 
 // ---- message loop ----
 
-void PumpFor(DWORD milliseconds) { test::Pump(milliseconds); }
+using test::Pump;
 using test::PumpUntil;
 
 // ---- finding the popup and its controls ----
@@ -49,7 +49,7 @@ HWND Control(HWND popup, int id) {
   return id == kPicture1Id ? picture1 : GetDlgItem(picture1, id);
 }
 
-std::wstring Text(HWND h) { return test::WindowText(h); }
+using test::WindowText;
 
 RECT Rect(HWND h) {
   RECT r{};
@@ -147,7 +147,7 @@ class PopupWinTest : public ::testing::Test {
   }
   void TearDown() override {
     Forms().UnloadAllExcept(u"FrmMain");
-    PumpFor(20);
+    Pump(20);
     EXPECT_TRUE(PopupWindows().empty());
     EXPECT_EQ(gPopupCount, 0);
     DestroyWindow(foreground_);
@@ -174,7 +174,7 @@ class PopupWinTest : public ::testing::Test {
           return r.bottom - r.top >= full;
         },
         5000));
-    PumpFor(100);
+    Pump(100);
   }
 
   bool Gone(HWND popup) { return !IsWindow(popup); }
@@ -183,7 +183,7 @@ class PopupWinTest : public ::testing::Test {
     HWND control = Control(popup, id);
     PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-    PumpFor(50);
+    Pump(50);
   }
 
   RECT ControlBox(HWND popup, int id) {
@@ -214,11 +214,11 @@ TEST_F(PopupWinTest, LoginIsVisibleTopmostAtHeightZeroWithoutTakingTheFocus) {
   EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
   EXPECT_EQ(GetWindowLongW(popup, GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME), 0);
-  EXPECT_EQ(Text(popup), L"Form1");
+  EXPECT_EQ(WindowText(popup), L"Form1");
   EXPECT_EQ(GetForegroundWindow(), foreground_);
   EXPECT_NE(GetFocus(), popup);
-  EXPECT_EQ(Text(Control(popup, kLblNameId)), L"test님이");
-  EXPECT_EQ(Text(Control(popup, kLblDescId)), L"로그인 하였습니다.");
+  EXPECT_EQ(WindowText(Control(popup, kLblNameId)), L"test님이");
+  EXPECT_EQ(WindowText(Control(popup, kLblDescId)), L"로그인 하였습니다.");
   EXPECT_FALSE(IsWindowVisible(Control(popup, kPicNoteId)));
   EXPECT_EQ(Forms().size(), 1u);
   EXPECT_EQ(Forms().Snapshot()[0]->FormName(), u"FrmTindra");
@@ -234,8 +234,8 @@ TEST_F(PopupWinTest, LogoutStandsAtFullHeightOnItsBottomEdge) {
   EXPECT_TRUE(IsWindowVisible(popup));
   EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_EQ(GetForegroundWindow(), foreground_);
-  EXPECT_EQ(Text(Control(popup, kLblNameId)), L"사용자님이");
-  EXPECT_EQ(Text(Control(popup, kLblDescId)), L"로그아웃 하였습니다.");
+  EXPECT_EQ(WindowText(Control(popup, kLblNameId)), L"사용자님이");
+  EXPECT_EQ(WindowText(Control(popup, kLblDescId)), L"로그아웃 하였습니다.");
 }
 
 // ---- the whole sequence ----
@@ -289,7 +289,7 @@ TEST_F(PopupWinTest, PopupsRunningTogetherEachMakeEveryOneOfTheirOwnSteps) {
   std::vector<HWND> logins;
   for (int i = 0; i < 6; ++i) {
     logins.push_back(StartPopup(u"p", static_cast<int16_t>(i % 2 ? 2 : 0), geo_.nSY - i * 1985));
-    PumpFor(i * 7);  // starts that fall between the shared ticks
+    Pump(i * 7);  // starts that fall between the shared ticks
   }
   HWND logout = StartPopup(u"q", 1, geo_.nSY - 6 * 1985);
   ASSERT_TRUE(PumpUntil([&] { return PopupWindows().empty(); }, 20000));
@@ -378,7 +378,7 @@ TEST_F(PopupWinTest, ClickOnPicture1OrNameClosesClickOnDescOrNoteDoesNot) {
 
   HWND second = StartPopup(u"test", 0);
   ASSERT_TRUE(second);
-  PumpFor(100);  // in the middle of the opening
+  Pump(100);  // in the middle of the opening
   ClickControl(second, kLblNameId, 20, 5);
   EXPECT_TRUE(Gone(second));
   EXPECT_EQ(gPopupCount, 0);
@@ -396,7 +396,7 @@ TEST_F(PopupWinTest, MouseClicksAtScreenPointsReachTheRightControl) {
     in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(2, in, sizeof(INPUT));
-    PumpFor(150);
+    Pump(150);
   };
   auto centre = [](HWND h) {
     RECT r = Rect(h);
@@ -560,7 +560,7 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
     for (int i = 0; i < 50; ++i)
       Start(*NewFrmTindra(), u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
             static_cast<int16_t>(i % 4), geo_.nSX, geo_.nSY - (i % 7) * 1985);
-    PumpFor(30);  // let them paint and tick
+    Pump(30);  // let them paint and tick
     EXPECT_EQ(gPopupCount, static_cast<int32_t>(PopupWindows().size()));
     bool click = false;
     for (HWND h : PopupWindows()) {
@@ -569,9 +569,9 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
         PostMessageW(Control(h, kPicture1Id), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
       }
     }
-    PumpFor(30);
+    Pump(30);
     Forms().UnloadAllExcept(u"FRMMAIN");
-    PumpFor(10);
+    Pump(10);
     ASSERT_EQ(gPopupCount, 0);
     ASSERT_TRUE(PopupWindows().empty());
   };
