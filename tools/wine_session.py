@@ -83,11 +83,12 @@ def publish_build(root, program_folder, revision):
             f.write(f"{revision}\r\n")
 
 
-def start_program(exe, args=(), cwd=None, env=None, stdin=subprocess.DEVNULL,
-                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL):
-    """Starts a Windows program under Wine; its output goes nowhere unless told."""
-    return subprocess.Popen(["wine", exe] + [str(a) for a in args], cwd=cwd, env=env, stdin=stdin,
-                            stdout=stdout, stderr=stderr)
+def start_program(exe, args=(), **popen):
+    """Starts a Windows program under Wine; its standard handles go nowhere unless
+    given. Further keywords go to subprocess.Popen (cwd, env, text ...)."""
+    for name in ("stdin", "stdout", "stderr"):
+        popen.setdefault(name, subprocess.DEVNULL)
+    return subprocess.Popen(["wine", exe] + [str(a) for a in args], **popen)
 
 
 def stop_program(proc, timeout=10):

@@ -59,8 +59,8 @@ class BenchClient:
     """tindra-bench.exe under Wine, one command and one reply at a time."""
 
     def __init__(self, exe, log):
-        self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=log, text=True, encoding="utf-8", bufsize=1)
+        self.proc = wine_session.start_program(exe, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                               stderr=log, text=True, encoding="utf-8", bufsize=1)
         self.offset = 0.0
 
     def ask(self, line):
