@@ -11,6 +11,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
+source "$here/wine-session.sh"
 
 if [ "${1:-}" != "--inside" ]; then
   build=${1:-build}
@@ -48,15 +49,9 @@ port=${host##*:}
 revision=${REVISION:?make run passes REVISION, the revision the programs are built with}
 probe=$build/win/update/tests/update-probe.exe
 updates=$build/demo-updates
-rm -rf "$updates" "$build/demo-updates.log" && mkdir -p "$updates"
-cp "$dist/Tindra/Vantorel.exe" "$dist/Tindra/Pellmora.exe" "$dist/Tindra/Tindra.exe" "$updates/"
-printf '%s\r\n' "$revision" > "$updates/Vantorel_lastver.txt"
-printf '%s\r\n' "$revision" > "$updates/Tindra_lastver.txt"
-server_pid=""
-stop_server() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; fi
-  server_pid=""
-}
+rm -f "$build/demo-updates.log"
+publish_build "$updates" "$dist/Tindra" "$revision" || { echo "demo: cannot copy $dist/Tindra" >&2; exit 1; }
+server=$build/demo-server
 say() { printf '%s\n' "$*"; }
 run_copy() {
   local copy=$build/demo-program
@@ -66,12 +61,10 @@ run_copy() {
 }
 
 say "demo: starting the update server on 127.0.0.1:$port (revision $revision of every program)"
-coproc SERVER { exec python3 "$root/tools/update_server.py" --root "$updates" --port "$port" \
-  --log "$build/demo-updates.log" 2>"$build/demo-updates.err"; }
-server_pid=$SERVER_PID
-if ! read -r -t 10 _ <&"${SERVER[0]}"; then
-  stop_server
-  say "demo: the update server could not start on port $port: $(tail -n 1 "$build/demo-updates.err")"
+server_up=1
+if ! update_server_start "$server" "$updates" "$port" --log "$build/demo-updates.log"; then
+  server_up=0
+  say "demo: the update server could not start on port $port: $(tail -n 1 "$server.err")"
   say "      Tindra asks whatever holds the port instead. A web server's answer reads as a"
   say "      version (an error page as 0: nothing is fetched); anything else makes Tindra say"
   say "      that the latest version cannot be read, and the demo closes that message (OK)."
@@ -80,18 +73,11 @@ if ! read -r -t 10 _ <&"${SERVER[0]}"; then
   run_copy
 fi
 
-tindra_pid=""
 stop_tindra() {
-  if [ -n "$tindra_pid" ] && kill -0 "$tindra_pid" 2>/dev/null; then
-    echo "demo: stopping Tindra"
-    wine "$poke" --wait 2 end >/dev/null 2>&1
-    sleep 1
-    kill "$tindra_pid" 2>/dev/null
-  fi
-  [ -n "$tindra_pid" ] && wait "$tindra_pid" 2>/dev/null
-  tindra_pid=""
+  [ -n "$TINDRA_PID" ] && kill -0 "$TINDRA_PID" 2>/dev/null && echo "demo: stopping Tindra"
+  tindra_stop "$poke"
 }
-trap 'stop_tindra; stop_server' EXIT
+trap 'stop_tindra; update_server_stop "$server"' EXIT
 
 # Plays the messenger: one notification.
 msg() {
@@ -104,8 +90,7 @@ shot() {  # name, what it shows
 }
 
 say "demo: starting $(basename "$exe") from $(dirname "$exe")"
-wine "$exe" </dev/null >/dev/null 2>&1 &
-tindra_pid=$!
+tindra_start "$exe"
 
 # Waits until Tindra takes DDE conversations, closing any message box its start-up
 # shows on the way (the probe prints the box's texts and presses its button).
@@ -167,16 +152,13 @@ sleep 1
 say "demo: the messenger closes Tindra with \"end\" (open popups close with it)"
 msg "0;마지막"; sleep 0.5
 msg "end"
-for _ in $(seq 1 50); do kill -0 "$tindra_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$tindra_pid" 2>/dev/null; then
+if ! tindra_wait_gone 5; then
   say "demo: Tindra is still running after \"end\""
   exit 1
 fi
-wait "$tindra_pid" 2>/dev/null
-tindra_pid=""
-if [ -n "$server_pid" ]; then
+if [ "$server_up" = 1 ]; then
   say "demo: the update server saw these requests (the folder name goes out in CP949):"
   sed 's/^/  /' "$build/demo-updates.log"
-  stop_server
+  update_server_stop "$server"
 fi
 say "demo: Tindra has ended; nothing is left running"

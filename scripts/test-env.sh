@@ -31,6 +31,7 @@ if [ "${TINDRA_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
 else
   # Xvfb picks a free display number itself and writes it to the pipe: a number can be
   # held through an abstract socket that leaves no file in /tmp/.X11-unix to look for.
+  # Not xvfb-run -a: it picks the number by /tmp/.X*-lock files, which miss such a server.
   fifo=$(mktemp -u "${TMPDIR:-/tmp}/tindra-xvfb.XXXXXX")
   mkfifo "$fifo" || { echo "test-env: cannot make $fifo" >&2; exit 1; }
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &

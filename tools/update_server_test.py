@@ -7,12 +7,12 @@ import os
 import signal
 import socket
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+import wine_session
+
 FOLDER_CP949 = "자동업데이트_v1".encode("cp949")
 FOLDER_UTF8 = "자동업데이트_v1".encode("utf-8")
 
@@ -36,19 +36,14 @@ class ServerTest(unittest.TestCase):
         self.server = None
 
     def tearDown(self):
-        if self.server and self.server.poll() is None:
-            self.server.kill()
-            self.server.wait()
         if self.server:
-            self.server.stdout.close()
+            self.server.stop()
         self.dir.cleanup()
 
     def start(self, *extra):
-        self.server = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "update_server.py"), "--root", self.root,
-             "--port", "0", "--log", self.log, "--control", self.control] + list(extra),
-            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-        self.port = int(self.server.stdout.readline())
+        self.server = wine_session.UpdateServer(self.root, 0, log=self.log, control=self.control,
+                                                stderr=None, args=extra)
+        self.port = self.server.start()
 
     def get(self, path, agent=b"VB OpenUrl", timeout=5):
         """Raw request; returns (status, headers text, body) or raises socket.timeout."""
@@ -147,8 +142,8 @@ class ServerTest(unittest.TestCase):
         s = socket.create_connection(("127.0.0.1", self.port), timeout=5)
         s.sendall(b"GET /download/" + FOLDER_CP949 + b"/Vantorel.exe HTTP/1.1\r\n\r\n")
         time.sleep(0.3)
-        self.server.send_signal(signal.SIGTERM)
-        self.assertEqual(self.server.wait(10), 0)
+        self.server.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(self.server.proc.wait(10), 0)
         s.close()
 
     def test_binds_loopback_only(self):

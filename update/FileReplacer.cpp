@@ -94,9 +94,9 @@ class Replacer {
   void RecordFailure() {
     s_.files.RemoveFile(p_.newPath);
     if (!revision_) return;
-    WriteFailedInstall(s_.files, p_.recordPath,
-                       NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_,
-                                   s_.processes.Now()));
+    WriteFailedInstall(
+        s_.files, p_.recordPath,
+        NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_, s_.processes.Now()));
   }
 
   // Puts the held new file in place of OLD.exe, which is kept as the backup. On any
@@ -179,8 +179,8 @@ class Replacer {
 
 }  // namespace
 
-ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s, ServiceProbe& probe,
-                         const ReplacerWaits& waits) {
+ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
+                         ServiceProbe& probe, const ReplacerWaits& waits) {
   // Set only for an old program started again after a failure.
   s.processes.TellFailedHandOver(false);
   const std::u16string args = ArgumentsOf(commandLine);

@@ -59,7 +59,7 @@ class ServiceProbe {
 
 // The whole replacer: reads its command line (a box explains a bad one), replaces,
 // watches and rolls back.
-ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s, ServiceProbe& probe,
-                         const ReplacerWaits& waits);
+ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
+                         ServiceProbe& probe, const ReplacerWaits& waits);
 
 }  // namespace tindra

@@ -55,8 +55,7 @@ class ProgramFiles {
   virtual std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) = 0;
 
   // The first `maxBytes` of the file; nothing when it cannot be read.
-  virtual std::optional<std::string> ReadSmallFile(const std::u16string& path,
-                                                   size_t maxBytes) = 0;
+  virtual std::optional<std::string> ReadSmallFile(const std::u16string& path, size_t maxBytes) = 0;
   // Writes `bytes` as the whole file, replacing an older one (read-only or not);
   // false when it cannot.
   virtual bool WriteSmallFile(const std::u16string& path, std::string_view bytes) = 0;

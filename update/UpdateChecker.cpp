@@ -17,8 +17,8 @@ std::optional<CheckerArgs> ReadCheckerCommandLine(std::u16string_view commandLin
   return parsed;
 }
 
-CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host, const UpdateServices& s,
-                           const std::atomic<bool>& cancelled) {
+CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
+                           const UpdateServices& s, const std::atomic<bool>& cancelled) {
   const std::u16string folder = s.files.ProgramFolder();
   const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
   const std::u16string replacer = folder + u"\\" + kReplacerName;

@@ -40,7 +40,7 @@ std::optional<CheckerArgs> ReadCheckerCommandLine(std::u16string_view commandLin
 
 // The check, against the update server at `host`. `cancelled` is set from another
 // thread when the user closes the window; the transfers end early on it too.
-CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host, const UpdateServices& s,
-                           const std::atomic<bool>& cancelled);
+CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
+                           const UpdateServices& s, const std::atomic<bool>& cancelled);
 
 }  // namespace tindra

@@ -4,20 +4,12 @@
 # a Wine prefix); skips (77) without a display.
 #   screenshots.sh TINDRA_EXE POKE_EXE OUT_DIR
 set -uo pipefail
+source "$(dirname "$0")/../../scripts/wine-session.sh"
 exe=$1 poke=$2 out=$3
 [ -n "${DISPLAY:-}" ] && command -v import >/dev/null || { echo "no display: skipped"; exit 77; }
 mkdir -p "$out"
 
-tindra_pid=""
-finish() {
-  if [ -n "$tindra_pid" ] && kill -0 "$tindra_pid" 2>/dev/null; then
-    wine "$poke" --wait 2 end >/dev/null 2>&1
-    sleep 1
-    kill "$tindra_pid" 2>/dev/null
-    wait "$tindra_pid" 2>/dev/null
-  fi
-}
-trap finish EXIT
+trap 'tindra_stop "$poke"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -26,38 +18,49 @@ fail() { echo "FAIL: $*"; exit 1; }
 shoot() {  # name geometry
   import -window root "$out/screen.png" || fail "import"
   convert "$out/screen.png" -crop "$2" +repage "$out/$1.png" || fail "convert"
-  # A popup is there: the cut-out is not one flat colour.
-  local sd
-  sd=$(convert "$out/$1.png" -format '%[fx:standard_deviation]' info:)
-  awk -v s="$sd" 'BEGIN { exit !(s > 0.02) }' || fail "$1.png shows no popup"
+  shows_popup "$out/$1.png" || fail "$1.png shows no popup"
   echo "$out/$1.png"
+}
+# A popup is there: the picture is not one flat colour.
+shows_popup() {
+  local sd
+  sd=$(convert "$1" -format '%[fx:standard_deviation]' info:)
+  awk -v s="$sd" 'BEGIN { exit !(s > 0.02) }'
+}
+# Waits until the screen area GEOMETRY shows no popup (at most 10 s): the popup shot
+# there has gone, and the next one starts alone in the slot.
+wait_clear() {
+  local _
+  for _ in $(seq 1 50); do
+    import -window root "$out/clear.png" || fail "import"
+    convert "$out/clear.png" -crop "$1" +repage "$out/clear.png" || fail "convert"
+    shows_popup "$out/clear.png" || return 0
+    sleep 0.2
+  done
+  fail "a popup still shows at $1 after 10 s"
 }
 slot0="183x135+1092+861"
 
-wine "$exe" </dev/null >/dev/null 2>&1 &
-tindra_pid=$!
+tindra_start "$exe"
 wine "$poke" --wait 15 "" || fail "Tindra did not answer"
 
 wine "$poke" "0;사용자" || fail "poke"
 sleep 1.2
 shoot login "$slot0"
-sleep 3.5
+wait_clear "$slot0"
 wine "$poke" "1;홍길동" || fail "poke"
 sleep 0.3
 shoot logout "$slot0"
-sleep 3.5
+wait_clear "$slot0"
 wine "$poke" "2;새 공지가 도착했습니다" || fail "poke"
 sleep 1.2
 shoot notice "$slot0"
-sleep 3.5
+wait_clear "$slot0"
 wine "$poke" "0;김민준" && wine "$poke" "1;이서연" && wine "$poke" "7;회의가 곧 시작됩니다" || fail "poke"
 sleep 1.2
 shoot stack "183x400+1092+596"
-rm -f "$out/screen.png"
+rm -f "$out/screen.png" "$out/clear.png"
 
 wine "$poke" end || fail "end was not taken"
-for _ in $(seq 1 50); do kill -0 "$tindra_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$tindra_pid" 2>/dev/null && fail "Tindra still running after end"
-wait "$tindra_pid" 2>/dev/null
-tindra_pid=""
+tindra_wait_gone 5 || fail "Tindra still running after end"
 echo "screenshots in $out"

@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "app/tests/TindraHarness.h"
 #include "common/text.h"
+#include "tools/harness/TindraHarness.h"
 
 using namespace tindra;
 using namespace tindra::test;

@@ -8,19 +8,14 @@ tindra_windows_program(TindraShellTest NAME Tindra REVISION ${TINDRA_REVISION}
 set(_quiet_dir ${CMAKE_CURRENT_BINARY_DIR}/quiet-update-server)
 add_test(NAME quiet_update_server_start
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quiet_update_server.sh start ${_quiet_dir}
-                 ${TINDRA_TEST_QUIET_PORT} ${TINDRA_SOURCE_ROOT}/tools/update_server.py)
+                 ${TINDRA_TEST_QUIET_PORT})
 set_tests_properties(quiet_update_server_start PROPERTIES FIXTURES_SETUP quiet_update_server)
 add_test(NAME quiet_update_server_stop
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/quiet_update_server.sh stop ${_quiet_dir})
 set_tests_properties(quiet_update_server_stop PROPERTIES FIXTURES_CLEANUP quiet_update_server)
 
-# The harness drives a real Tindra.exe; the benchmark client uses it too.
-add_library(tindra_test_harness STATIC TindraHarness.cpp)
-target_link_libraries(tindra_test_harness PUBLIC tindra_dde_client tindra_common ntdll oleacc
-                      ole32 oleaut32 uuid)
-
 tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp
-                 LIBS tindra_test_harness version TIMEOUT 300 FIXTURES quiet_update_server)
+                 LIBS tindra_win_harness version TIMEOUT 300 FIXTURES quiet_update_server)
 target_compile_definitions(app_win_tests PRIVATE
   TINDRA_TEST_REVISION=${TINDRA_REVISION}
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>")

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
+
 #include "common/win32/step_counters.h"
+#include "tools/harness/WinSupport.h"
 
 using namespace tindra::win32;
 
@@ -12,16 +15,11 @@ int64_t Count(const StepCounters& c, Work w) { return c.work[static_cast<size_t>
 
 }  // namespace
 
-// Made the way the benchmark's client makes the section, before anything is counted.
+// The section made by the benchmark's client, before anything is counted.
 TEST(StepCounters, NestedSpansCountOnlyTheirOwnTimeAndTheWaitShowsWhileOpen) {
-  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(StepCounters), kStepCountersName);
-  ASSERT_TRUE(mapping);
-  auto* view = static_cast<StepCounters*>(
-      MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(StepCounters)));
+  auto section = std::make_unique<tindra::test::StepCountersSection>();
+  StepCounters* view = section->view();
   ASSERT_TRUE(view);
-  view->version = 1;
-  view->works = static_cast<uint32_t>(Work::kCount);
   ASSERT_EQ(SharedStepCounters(), SharedStepCounters());
   ASSERT_TRUE(SharedStepCounters());
 
@@ -56,7 +54,6 @@ TEST(StepCounters, NestedSpansCountOnlyTheirOwnTimeAndTheWaitShowsWhileOpen) {
   CountTickLateness(500);
   EXPECT_EQ(c.lateTicks, 2);
   EXPECT_EQ(c.lateUs, 2000);
-  UnmapViewOfFile(view);
   // The program's own view keeps the section alive.
-  CloseHandle(mapping);
+  section.reset();
 }

@@ -4,7 +4,6 @@
 // many popups. Screenshots of each kind go to the build folder's screenshots/.
 #include <gtest/gtest.h>
 #include <oleacc.h>
-#include <wincodec.h>
 #include <windows.h>
 #include <wrl/client.h>
 
@@ -12,7 +11,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
@@ -24,6 +22,7 @@
 #include "common/win32/screen.h"
 #include "popup/FrmTindra.h"
 #include "popup/win32/FrmTindra_controls.h"
+#include "tools/harness/WinSupport.h"
 
 namespace tindra {
 namespace {
@@ -36,44 +35,13 @@ const bool kDpiAware = SetProcessDPIAware() != FALSE;
 
 // ---- message loop ----
 
-void PumpFor(DWORD milliseconds) {
-  const ULONGLONG end = GetTickCount64() + milliseconds;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    const ULONGLONG now = GetTickCount64();
-    if (now >= end) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE,
-                              static_cast<DWORD>(std::min<ULONGLONG>(end - now, 5)), QS_ALLINPUT);
-  }
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const ULONGLONG end = GetTickCount64() + timeoutMs;
-  while (!done()) {
-    if (GetTickCount64() >= end) return false;
-    PumpFor(5);
-  }
-  return true;
-}
+using test::Pump;
+using test::PumpUntil;
 
 // ---- finding the popup and its controls ----
 
-BOOL CALLBACK CollectPopup(HWND h, LPARAM param) {
-  wchar_t name[64] = {};
-  GetClassNameW(h, name, 64);
-  if (std::wstring(name) == kPopupClassName)
-    reinterpret_cast<std::vector<HWND>*>(param)->push_back(h);
-  return TRUE;
-}
-
 std::vector<HWND> PopupWindows() {
-  std::vector<HWND> found;
-  EnumThreadWindows(GetCurrentThreadId(), &CollectPopup, reinterpret_cast<LPARAM>(&found));
-  return found;
+  return test::WindowsOfClass(GetCurrentProcessId(), kPopupClassName);
 }
 
 HWND Control(HWND popup, int id) {
@@ -81,11 +49,7 @@ HWND Control(HWND popup, int id) {
   return id == kPicture1Id ? picture1 : GetDlgItem(picture1, id);
 }
 
-std::wstring Text(HWND h) {
-  wchar_t buffer[256] = {};
-  GetWindowTextW(h, buffer, 256);
-  return buffer;
-}
+using test::WindowText;
 
 RECT Rect(HWND h) {
   RECT r{};
@@ -113,42 +77,8 @@ Geometry ScreenGeometry() {
 
 int Px(double twips, float tpp) { return static_cast<int>(std::nearbyint(twips / tpp)); }
 
-// A copy of a screen area as 0x00RRGGBB pixels.
-struct Shot {
-  int x = 0, y = 0, width = 0, height = 0;
-  std::vector<uint32_t> pixels;
-  uint32_t At(int px, int py) const { return pixels[static_cast<size_t>(py) * width + px]; }
-};
-
-Shot Capture(RECT area) {
-  Shot shot;
-  shot.x = area.left;
-  shot.y = area.top;
-  shot.width = area.right - area.left;
-  shot.height = area.bottom - area.top;
-  shot.pixels.resize(static_cast<size_t>(shot.width) * shot.height);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = shot.width;
-  info.bmiHeader.biHeight = -shot.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, shot.width, shot.height, screen, shot.x, shot.y, SRCCOPY);
-  GdiFlush();
-  const auto* src = static_cast<const uint32_t*>(bits);
-  for (size_t i = 0; i < shot.pixels.size(); ++i) shot.pixels[i] = src[i] & 0xFFFFFF;
-  SelectObject(memory, old);
-  DeleteObject(dib);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return shot;
-}
+using test::Capture;
+using test::Shot;
 
 int R(uint32_t p) { return (p >> 16) & 0xFF; }
 int G(uint32_t p) { return (p >> 8) & 0xFF; }
@@ -176,58 +106,16 @@ ColourCount CountColour(const Shot& shot, RECT box, int r, int g, int b, int tol
   return c;
 }
 
-// Saves a shot as PNG through the platform's image encoder.
-bool SavePng(const Shot& shot, const std::wstring& path) {
-  bool saved = false;
-  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  {
-    ComPtr<IWICImagingFactory> factory;
-    ComPtr<IWICStream> stream;
-    ComPtr<IWICBitmapEncoder> encoder;
-    ComPtr<IWICBitmapFrameEncode> frame;
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
-    std::vector<uint32_t> pixels = shot.pixels;
-    const UINT stride = static_cast<UINT>(shot.width) * 4;
-    saved =
-        SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_PPV_ARGS(&factory))) &&
-        SUCCEEDED(factory->CreateStream(&stream)) &&
-        SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
-        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-        SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
-        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
-        SUCCEEDED(frame->Initialize(nullptr)) &&
-        SUCCEEDED(frame->SetSize(static_cast<UINT>(shot.width), static_cast<UINT>(shot.height))) &&
-        SUCCEEDED(frame->SetPixelFormat(&format)) &&
-        SUCCEEDED(frame->WritePixels(static_cast<UINT>(shot.height), stride,
-                                     stride * static_cast<UINT>(shot.height),
-                                     reinterpret_cast<BYTE*>(pixels.data()))) &&
-        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
-  }
-  if (SUCCEEDED(init)) CoUninitialize();
-  return saved;
-}
-
 void SaveScreenshot(const Shot& shot, const std::wstring& name) {
   std::wstring dir = L"" TINDRA_SCREENSHOT_DIR;
   CreateDirectoryW(dir.c_str(), nullptr);
-  EXPECT_TRUE(SavePng(shot, dir + L"/" + name)) << "could not save " << shot.width;
+  EXPECT_TRUE(test::SavePng(shot, dir + L"/" + name)) << "could not save " << shot.width;
 }
 
 // ---- handle counts ----
-// GetGuiResources gives them on Windows. Wine only has a stub that returns 0; there a
-// handle value whose upper word is 0 names a table slot whatever its generation, so
-// the live objects are counted by walking the slots (GDI objects: 16-bit indexes;
-// windows: user handles 0x20 + 2 * index). An icon's images are GDI bitmaps, so a
-// leaked icon shows in the GDI count as well.
+// This process's own, read as another process's are.
 
-DWORD GdiObjects() {
-  if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return n;
-  DWORD count = 0;
-  for (ULONG i = 1; i < 0x10000; ++i)
-    if (GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<ULONG_PTR>(i)))) ++count;
-  return count;
-}
+long GdiObjects() { return test::GdiObjectsOf(GetCurrentProcess()); }
 
 std::string GdiTypes() {
   std::map<DWORD, int> types;
@@ -238,13 +126,7 @@ std::string GdiTypes() {
   return out;
 }
 
-DWORD UserObjects() {
-  if (DWORD n = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)) return n;
-  DWORD count = 0;
-  for (ULONG h = 0x20; h < 0x10000; h += 2)
-    if (IsWindow(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(h)))) ++count;
-  return count;
-}
+long UserObjects() { return test::UserObjectsOf(GetCurrentProcess(), GetCurrentProcessId()); }
 
 // ---- fixture ----
 
@@ -265,7 +147,7 @@ class PopupWinTest : public ::testing::Test {
   }
   void TearDown() override {
     Forms().UnloadAllExcept(u"FrmMain");
-    PumpFor(20);
+    Pump(20);
     EXPECT_TRUE(PopupWindows().empty());
     EXPECT_EQ(gPopupCount, 0);
     DestroyWindow(foreground_);
@@ -292,7 +174,7 @@ class PopupWinTest : public ::testing::Test {
           return r.bottom - r.top >= full;
         },
         5000));
-    PumpFor(100);
+    Pump(100);
   }
 
   bool Gone(HWND popup) { return !IsWindow(popup); }
@@ -301,7 +183,7 @@ class PopupWinTest : public ::testing::Test {
     HWND control = Control(popup, id);
     PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-    PumpFor(50);
+    Pump(50);
   }
 
   RECT ControlBox(HWND popup, int id) {
@@ -332,11 +214,11 @@ TEST_F(PopupWinTest, LoginIsVisibleTopmostAtHeightZeroWithoutTakingTheFocus) {
   EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
   EXPECT_EQ(GetWindowLongW(popup, GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME), 0);
-  EXPECT_EQ(Text(popup), L"Form1");
+  EXPECT_EQ(WindowText(popup), L"Form1");
   EXPECT_EQ(GetForegroundWindow(), foreground_);
   EXPECT_NE(GetFocus(), popup);
-  EXPECT_EQ(Text(Control(popup, kLblNameId)), L"test님이");
-  EXPECT_EQ(Text(Control(popup, kLblDescId)), L"로그인 하였습니다.");
+  EXPECT_EQ(WindowText(Control(popup, kLblNameId)), L"test님이");
+  EXPECT_EQ(WindowText(Control(popup, kLblDescId)), L"로그인 하였습니다.");
   EXPECT_FALSE(IsWindowVisible(Control(popup, kPicNoteId)));
   EXPECT_EQ(Forms().size(), 1u);
   EXPECT_EQ(Forms().Snapshot()[0]->FormName(), u"FrmTindra");
@@ -352,8 +234,8 @@ TEST_F(PopupWinTest, LogoutStandsAtFullHeightOnItsBottomEdge) {
   EXPECT_TRUE(IsWindowVisible(popup));
   EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_EQ(GetForegroundWindow(), foreground_);
-  EXPECT_EQ(Text(Control(popup, kLblNameId)), L"사용자님이");
-  EXPECT_EQ(Text(Control(popup, kLblDescId)), L"로그아웃 하였습니다.");
+  EXPECT_EQ(WindowText(Control(popup, kLblNameId)), L"사용자님이");
+  EXPECT_EQ(WindowText(Control(popup, kLblDescId)), L"로그아웃 하였습니다.");
 }
 
 // ---- the whole sequence ----
@@ -407,7 +289,7 @@ TEST_F(PopupWinTest, PopupsRunningTogetherEachMakeEveryOneOfTheirOwnSteps) {
   std::vector<HWND> logins;
   for (int i = 0; i < 6; ++i) {
     logins.push_back(StartPopup(u"p", static_cast<int16_t>(i % 2 ? 2 : 0), geo_.nSY - i * 1985));
-    PumpFor(i * 7);  // starts that fall between the shared ticks
+    Pump(i * 7);  // starts that fall between the shared ticks
   }
   HWND logout = StartPopup(u"q", 1, geo_.nSY - 6 * 1985);
   ASSERT_TRUE(PumpUntil([&] { return PopupWindows().empty(); }, 20000));
@@ -496,7 +378,7 @@ TEST_F(PopupWinTest, ClickOnPicture1OrNameClosesClickOnDescOrNoteDoesNot) {
 
   HWND second = StartPopup(u"test", 0);
   ASSERT_TRUE(second);
-  PumpFor(100);  // in the middle of the opening
+  Pump(100);  // in the middle of the opening
   ClickControl(second, kLblNameId, 20, 5);
   EXPECT_TRUE(Gone(second));
   EXPECT_EQ(gPopupCount, 0);
@@ -514,7 +396,7 @@ TEST_F(PopupWinTest, MouseClicksAtScreenPointsReachTheRightControl) {
     in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(2, in, sizeof(INPUT));
-    PumpFor(150);
+    Pump(150);
   };
   auto centre = [](HWND h) {
     RECT r = Rect(h);
@@ -678,7 +560,7 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
     for (int i = 0; i < 50; ++i)
       Start(*NewFrmTindra(), u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
             static_cast<int16_t>(i % 4), geo_.nSX, geo_.nSY - (i % 7) * 1985);
-    PumpFor(30);  // let them paint and tick
+    Pump(30);  // let them paint and tick
     EXPECT_EQ(gPopupCount, static_cast<int32_t>(PopupWindows().size()));
     bool click = false;
     for (HWND h : PopupWindows()) {
@@ -687,9 +569,9 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
         PostMessageW(Control(h, kPicture1Id), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
       }
     }
-    PumpFor(30);
+    Pump(30);
     Forms().UnloadAllExcept(u"FRMMAIN");
-    PumpFor(10);
+    Pump(10);
     ASSERT_EQ(gPopupCount, 0);
     ASSERT_TRUE(PopupWindows().empty());
   };
@@ -697,8 +579,10 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
   // artwork, and the platform's cache of display contexts, which grows with the
   // number of windows painting at once.
   round();
-  const DWORD gdi = GdiObjects();
-  const DWORD user = UserObjects();
+  const long gdi = GdiObjects();
+  const long user = UserObjects();
+  ASSERT_GT(gdi, 0);
+  ASSERT_GT(user, 0);
   {
     // The counters see one object more, and one fewer again when it is gone.
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));

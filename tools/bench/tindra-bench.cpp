@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tests/TindraHarness.h"
+#include "app/win32/FrmMainWindow.h"
 #include "common/errors.h"
 #include "common/popup_geometry.h"
 #include "common/text.h"
@@ -35,6 +35,7 @@
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
+#include "tools/harness/WinSupport.h"
 
 using namespace tindra;
 
@@ -43,26 +44,11 @@ namespace {
 LONGLONG NowUs() { return win32::CounterUs(); }
 
 DWORD TindraPid() {
-  DWORD pid = 0;
-  if (HWND main = FindWindowW(L"TindraFrmMain", nullptr)) GetWindowThreadProcessId(main, &pid);
-  return pid;
+  HWND main = FindWindowW(win32::kFrmMainClass, nullptr);
+  return main ? test::ProcessOf(main) : 0;
 }
 
-BOOL CALLBACK CollectPopups(HWND h, LPARAM param) {
-  auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  wchar_t cls[64] = {};
-  GetClassNameW(h, cls, 64);
-  if (pid == found->first && lstrcmpW(cls, win32::kPopupClassName) == 0) found->second.push_back(h);
-  return TRUE;
-}
-
-std::vector<HWND> PopupsOf(DWORD pid) {
-  std::pair<DWORD, std::vector<HWND>> found{pid, {}};
-  EnumWindows(&CollectPopups, reinterpret_cast<LPARAM>(&found));
-  return found.second;
-}
+std::vector<HWND> PopupsOf(DWORD pid) { return test::WindowsOfClass(pid, win32::kPopupClassName); }
 
 std::string Counts() {
   const DWORD pid = TindraPid();
@@ -225,25 +211,9 @@ std::string MoveCost(std::istringstream& in) {
 // The section Tindra keeps its step counters in; made before Tindra takes a poke.
 class SharedCounters {
  public:
-  SharedCounters()
-      : mapping_(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                    sizeof(win32::StepCounters), win32::kStepCountersName)) {
-    if (mapping_)
-      view_ = static_cast<win32::StepCounters*>(
-          MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, sizeof(win32::StepCounters)));
-    if (view_) {
-      view_->version = 1;
-      view_->works = static_cast<uint32_t>(win32::Work::kCount);
-    }
-  }
-  ~SharedCounters() {
-    if (view_) UnmapViewOfFile(view_);
-  }
-  SharedCounters(const SharedCounters&) = delete;
-  SharedCounters& operator=(const SharedCounters&) = delete;
-
   std::string Reply() const {
-    if (!view_) return "counters none";
+    const win32::StepCounters* view = section_.view();
+    if (!view) return "counters none";
     static const char* const names[] = {"move",  "draw",   "popup", "create", "show",   "unload",
                                         "paint", "ticker", "look",  "poke",   "waiting"};
     static_assert(std::size(names) == static_cast<size_t>(win32::Work::kCount));
@@ -251,19 +221,18 @@ class SharedCounters {
     out << "counters";
     const auto waiting = static_cast<size_t>(win32::Work::kWaiting);
     for (size_t i = 0; i < std::size(names); ++i) {
-      int64_t us = view_->work[i].us;
+      int64_t us = view->work[i].us;
       // The wait going on now, up to this moment (the same counter in both programs).
-      const int64_t since = view_->waitingSinceUs;
+      const int64_t since = view->waitingSinceUs;
       if (i == waiting && since) us += win32::CounterUs() - since;
-      out << ' ' << names[i] << '=' << view_->work[i].count << ':' << us;
+      out << ' ' << names[i] << '=' << view->work[i].count << ':' << us;
     }
-    out << " late=" << view_->lateTicks << ':' << view_->lateUs;
+    out << " late=" << view->lateTicks << ':' << view->lateUs;
     return out.str();
   }
 
  private:
-  win32::UniqueHandle mapping_;
-  win32::StepCounters* view_ = nullptr;
+  test::StepCountersSection section_;
 };
 
 class Bench {

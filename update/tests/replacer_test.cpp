@@ -33,9 +33,9 @@ struct Row {
   const char* what;
   std::function<void(FakeSystem&)> script;
   ReplacerExit exit;
-  bool toldFailed;   // the program started last is told its new one failed
-  Lines logged;      // these lines, in this order, among others
-  Lines notLogged;   // none of these once the backup was made (earlier backups go first)
+  bool toldFailed;  // the program started last is told its new one failed
+  Lines logged;     // these lines, in this order, among others
+  Lines notLogged;  // none of these once the backup was made (earlier backups go first)
   std::u16string commandLine = kLine;
 };
 

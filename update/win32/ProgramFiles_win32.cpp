@@ -144,8 +144,7 @@ bool Win32ProgramFiles::WriteSmallFile(const std::u16string& path, std::string_v
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   return file &&
-         WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) &&
+         WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
 }
 

@@ -3,9 +3,9 @@
 #include "common/errors.h"
 #include "update/InstallRules.h"
 #include "update/modAutoUpdateV1_Launcher.h"
+#include "update/win32/Processes_win32.h"
 #include "update/win32/ProgramFiles_win32.h"
 #include "update/win32/ProgramTrust_win32.h"
-#include "update/win32/Processes_win32.h"
 #include "update/win32/UpdateNetwork_win32.h"
 
 namespace tindra {

@@ -150,6 +150,11 @@ class Env(uw.Env):
     def start_server(self):
         self.server = self.nginx.start()
 
+    def stop_server(self):
+        if self.server:
+            uw.wine_session.end_process(self.server)
+            self.server = None
+
 
 def free_port():
     with socket.socket() as s:

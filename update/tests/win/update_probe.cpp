@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/harness/WinSupport.h"
 #include "update/win32/ProgramTrust_win32.h"
 #include "update/win32/UpdateNetwork_win32.h"
 
@@ -41,61 +42,32 @@ void Print(const std::wstring& text) {
             nullptr);
 }
 
-std::wstring TextOf(HWND hwnd) {
-  wchar_t buf[4096];
-  int n = GetWindowTextW(hwnd, buf, 4096);
-  return std::wstring(buf, n > 0 ? n : 0);
-}
-
-std::wstring ClassOf(HWND hwnd) {
-  wchar_t buf[256];
-  int n = GetClassNameW(hwnd, buf, 256);
-  return std::wstring(buf, n > 0 ? n : 0);
-}
-
-BOOL CALLBACK CollectVisible(HWND h, LPARAM p) {
-  if (IsWindowVisible(h)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-  return TRUE;
-}
-
-BOOL CALLBACK CollectAll(HWND h, LPARAM p) {
-  reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-  return TRUE;
-}
+using tindra::test::ChildWindows;
+using tindra::test::PumpUntil;
+using tindra::test::WindowClass;
+using tindra::test::WindowText;
 
 std::vector<HWND> TopWindows() {
-  std::vector<HWND> all;
-  EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&all));
-  return all;
-}
-
-std::vector<HWND> Children(HWND parent) {
-  std::vector<HWND> all;
-  EnumChildWindows(parent, CollectAll, reinterpret_cast<LPARAM>(&all));
-  return all;
+  return tindra::test::TopLevelWindows([](HWND h) { return IsWindowVisible(h) != FALSE; });
 }
 
 HWND FindDialog() {
   for (HWND h : TopWindows()) {
-    if (ClassOf(h) == L"#32770") return h;
+    if (WindowClass(h) == L"#32770") return h;
   }
   return nullptr;
 }
 
 int Box(DWORD timeout) {
-  ULONGLONG end = GetTickCount64() + timeout;
   HWND dialog = nullptr;
-  while (!(dialog = FindDialog())) {
-    if (GetTickCount64() > end) return 1;
-    Sleep(100);
-  }
+  if (!PumpUntil([&] { return (dialog = FindDialog()) != nullptr; }, timeout, 100)) return 1;
   Sleep(200);  // let the box finish laying out
-  Print(L"caption: " + TextOf(dialog));
+  Print(L"caption: " + WindowText(dialog));
   HWND button = nullptr;
-  for (HWND c : Children(dialog)) {
-    std::wstring cls = ClassOf(c);
+  for (HWND c : ChildWindows(dialog)) {
+    std::wstring cls = WindowClass(c);
     if (cls == L"Static") {
-      std::wstring t = TextOf(c);
+      std::wstring t = WindowText(c);
       if (!t.empty()) Print(L"text: " + t);
       // A bounded send: a box whose thread stops answering must not hang the probe.
       DWORD_PTR icon = 0;
@@ -103,7 +75,7 @@ int Box(DWORD timeout) {
         Print(L"icon");
     } else if (cls == L"Button" && !button) {
       button = c;
-      Print(L"button: " + TextOf(c));
+      Print(L"button: " + WindowText(c));
     }
   }
   if (button) {
@@ -116,19 +88,16 @@ int Box(DWORD timeout) {
 }
 
 int Window(const std::wstring& text, DWORD timeout) {
-  ULONGLONG end = GetTickCount64() + timeout;
-  for (;;) {
-    for (HWND h : TopWindows()) {
-      std::wstring caption = TextOf(h);
-      if (caption.find(text) != std::wstring::npos) {
-        Print(L"caption: " + caption);
-        PostMessageW(h, WM_CLOSE, 0, 0);
-        return 0;
-      }
-    }
-    if (GetTickCount64() > end) return 1;
-    Sleep(100);
-  }
+  HWND found = nullptr;
+  auto look = [&] {
+    for (HWND h : TopWindows())
+      if (WindowText(h).find(text) != std::wstring::npos) return (found = h) != nullptr;
+    return false;
+  };
+  if (!PumpUntil(look, timeout, 100)) return 1;
+  Print(L"caption: " + WindowText(found));
+  PostMessageW(found, WM_CLOSE, 0, 0);
+  return 0;
 }
 
 std::vector<DWORD> Processes(const std::wstring& name) {
@@ -175,12 +144,7 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"window" && argc >= 3) return Window(argv[2], ms(3));
   if (cmd == L"running" && argc >= 3) return Processes(argv[2]).empty() ? 1 : 0;
   if (cmd == L"waitgone" && argc >= 3) {
-    ULONGLONG end = GetTickCount64() + ms(3);
-    while (!Processes(argv[2]).empty()) {
-      if (GetTickCount64() > end) return 1;
-      Sleep(100);
-    }
-    return 0;
+    return PumpUntil([&] { return Processes(argv[2]).empty(); }, ms(3), 100) ? 0 : 1;
   }
   if (cmd == L"kill" && argc >= 3) {
     for (DWORD id : Processes(argv[2])) {

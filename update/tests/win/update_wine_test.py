@@ -17,6 +17,10 @@ import sys
 import time
 import traceback
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                "tools"))
+import wine_session  # noqa: E402
+
 CP949_FOLDER = "\\xc0\\xda\\xb5\\xbf\\xbe\\xf7\\xb5\\xa5\\xc0\\xcc\\xc6\\xae_v1"
 CANNOT_READ = "Vantorel.exe의 최신버전 정보를 읽어올 수 없습니다!"
 NO_REPLACER = "파일교체 프로그램을 찾을 수 없습니다."
@@ -54,29 +58,18 @@ class Env:
         self.log = os.path.join(self.work, "server.log")
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.root)
-        self.server = None
+        self.server = wine_session.UpdateServer(self.root, self.port, log=self.log,
+                                                control=self.control)
         self.started = []
         self.signing = os.path.join(build, "signing")
 
     # ---- the server
 
     def start_server(self):
-        self.server = subprocess.Popen(
-            [sys.executable, os.path.join(self.source, "tools", "update_server.py"),
-             "--root", self.root, "--port", str(self.port), "--log", self.log,
-             "--control", self.control],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
-        check(int(self.server.stdout.readline()) == self.port, "server port")
+        check(self.server.start() == self.port, "server port")
 
     def stop_server(self):
-        if self.server:
-            self.server.terminate()
-            try:
-                self.server.wait(10)
-            except subprocess.TimeoutExpired:
-                self.server.kill()
-                self.server.wait()
-            self.server = None
+        self.server.stop()
 
     def publish(self, files, status=None, hang=None, cut=None, drip=None, endless=None):
         """Serves exactly `files` (name -> local path or bytes) with the given misbehaviour."""
@@ -107,8 +100,7 @@ class Env:
         return "127.0.0.1:%d" % self.port
 
     def start(self, exe, args=(), env=None):
-        proc = subprocess.Popen(["wine", exe] + list(args), env=env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc = wine_session.start_program(exe, args, env=env)
         self.started.append(proc)
         return proc
 
@@ -163,11 +155,7 @@ class Env:
         for name in ("Tindra.exe", "Vantorel.exe", "Pellmora.exe"):
             self.probe("kill", name)
         for proc in self.started:
-            try:
-                proc.wait(15)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+            wine_session.stop_program(proc, 15)
         self.started = []
 
 

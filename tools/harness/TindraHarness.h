@@ -12,14 +12,12 @@
 
 #include "common/win32/dde_client.h"
 #include "common/win32/handle.h"
+#include "tools/harness/WinSupport.h"
 
 namespace tindra::test {
 
 // A Windows path of a file named by its Unix path (Wine maps / to drive Z:).
 std::wstring WindowsPath(const std::string& unixOrWindowsPath);
-
-// Handles this thread's messages for `ms` milliseconds.
-void Pump(DWORD ms);
 
 struct PopupInfo {
   HWND hwnd;
@@ -56,12 +54,7 @@ class TindraProcess {
   // Waits until `done(popups)` holds; false on timeout.
   template <typename Pred>
   bool WaitForPopups(Pred done, DWORD timeoutMs) const {
-    const DWORD start = GetTickCount();
-    for (;;) {
-      if (done(Popups())) return true;
-      if (GetTickCount() - start >= timeoutMs) return false;
-      Pump(20);
-    }
+    return PumpUntil([&] { return done(Popups()); }, timeoutMs, 20);
   }
 
  private:
@@ -74,25 +67,6 @@ class TindraProcess {
 poke::PokeOutcome PokeText(const std::u16string& text, bool raw = false, bool unicode = false);
 // Pokes raw bytes under a clipboard format.
 poke::PokeOutcome PokeBytes(const std::string& bytes, UINT format, bool raw = false);
-
-// Runs a command line and returns its exit code (-1 when it did not end in time).
-long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
-
-// Counts windows (top-level and children) of a process.
-int CountWindowsOf(DWORD pid);
-
-// Live GDI objects of another process, -1 when they cannot be read. GetGuiResources
-// gives them on Windows; Wine only has a stub returning 0, so there the process's own
-// GDI handle table is read.
-long GdiObjectsOf(HANDLE process);
-// Live USER objects of another process (`pid` is its id), -1 when they cannot be read.
-// Under Wine, the windows of the process found in the shared user handle table,
-// message-only windows included; an icon's images are GDI bitmaps, so a leaked icon
-// shows in the GDI count.
-long UserObjectsOf(HANDLE process, DWORD pid);
-// Open kernel handles of another process, -1 when they cannot be read. Wine's
-// GetProcessHandleCount succeeds with 0, so there the system's handle list is read.
-long KernelHandlesOf(HANDLE process, DWORD pid);
 
 // What a screen reader in another process gets from a program: an out-of-context
 // WinEvent hook on the program's events, on a thread of its own, which reads the

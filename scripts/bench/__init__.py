@@ -1,0 +1,1 @@
+"""The benchmark of Tindra.exe under Wine; scripts/bench.py runs it."""
