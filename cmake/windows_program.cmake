@@ -47,19 +47,19 @@ endfunction()
 set(TINDRA_PROGRAM_PARTS_Tindra
     # Every copy is Tindra.exe: the file name is its DDE service name.
     OUTPUT_NAME Tindra
-    SOURCES ${TINDRA_SOURCE_ROOT}/app/win32/TindraMain.cpp ${TINDRA_SOURCE_ROOT}/app/win32/ProgramBuild.cpp
+    SOURCES ${TINDRA_SOURCE_ROOT}/app/win32/tindra_main.cpp ${TINDRA_SOURCE_ROOT}/app/win32/program_build.cpp
     LIBS tindra_app_win32 tindra_update_win32
     RESOURCES ${TINDRA_SOURCE_ROOT}/app/Tindra.rc
     MANIFEST ${TINDRA_SOURCE_ROOT}/app/Tindra.manifest.in)
 set(TINDRA_PROGRAM_PARTS_Vantorel
     DESCRIPTION "Tindra 업데이트 확인"
-    SOURCES ${TINDRA_SOURCE_ROOT}/vantorel/win32/Vantorel_win32.cpp
+    SOURCES ${TINDRA_SOURCE_ROOT}/vantorel/win32/vantorel_main.cpp
     LIBS tindra_update_win32
     # Each transfer's deadline (milliseconds).
     SETTINGS NET_DEADLINE_MS=120000)
 set(TINDRA_PROGRAM_PARTS_Pellmora
     DESCRIPTION "Tindra 파일 교체"
-    SOURCES ${TINDRA_SOURCE_ROOT}/pellmora/win32/Pellmora_win32.cpp
+    SOURCES ${TINDRA_SOURCE_ROOT}/pellmora/win32/pellmora_main.cpp
     LIBS tindra_update_win32 tindra_dde_client
     # How long it waits for the old program to be free and for the new one to answer
     # (milliseconds).

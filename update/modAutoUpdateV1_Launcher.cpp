@@ -10,9 +10,9 @@
 #include "common/numeric.h"
 #include "common/text.h"
 #include "fileutil/modFile.h"
-#include "update/CompanionRules.h"
-#include "update/InstallRules.h"
-#include "update/ProgramRole.h"
+#include "update/companion_rules.h"
+#include "update/install_rules.h"
+#include "update/program_role.h"
 
 namespace tindra {
 

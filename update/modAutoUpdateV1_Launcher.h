@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/UpdateServices.h"
+#include "update/update_services.h"
 
 namespace tindra {
 

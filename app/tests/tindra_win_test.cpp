@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "tools/harness/TindraHarness.h"
+#include "tools/harness/tindra_harness.h"
 
 using namespace tindra;
 using namespace tindra::test;

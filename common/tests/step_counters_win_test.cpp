@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "common/win32/step_counters.h"
-#include "tools/harness/WinSupport.h"
+#include "tools/harness/win_support.h"
 
 using namespace tindra::win32;
 

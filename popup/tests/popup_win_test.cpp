@@ -22,7 +22,7 @@
 #include "common/win32/screen.h"
 #include "popup/FrmTindra.h"
 #include "popup/win32/FrmTindra_controls.h"
-#include "tools/harness/WinSupport.h"
+#include "tools/harness/win_support.h"
 
 namespace tindra {
 namespace {

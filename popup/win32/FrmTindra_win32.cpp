@@ -19,9 +19,9 @@
 #include "popup/FrmTindra.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
-#include "popup/win32/PopupAccessibility.h"
-#include "popup/win32/PopupTicker.h"
-#include "popup/win32/popup_artwork_win32.h"
+#include "popup/win32/popup_accessibility.h"
+#include "popup/win32/popup_artwork.h"
+#include "popup/win32/popup_ticker.h"
 
 namespace tindra {
 

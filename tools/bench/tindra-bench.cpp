@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32/FrmMainWindow.h"
+#include "app/win32/FrmMain_win32.h"
 #include "common/errors.h"
 #include "common/popup_geometry.h"
 #include "common/text.h"
@@ -35,7 +35,7 @@
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
-#include "tools/harness/WinSupport.h"
+#include "tools/harness/win_support.h"
 
 using namespace tindra;
 

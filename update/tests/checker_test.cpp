@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "update/UpdateChecker.h"
 #include "update/tests/fake_system.h"
+#include "update/update_checker.h"
 
 namespace tindra {
 namespace {

@@ -1,9 +1,9 @@
 // The companions' command lines, names and checks on what the server sends.
+#include "update/companion_rules.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "update/CompanionRules.h"
 
 namespace tindra {
 namespace {

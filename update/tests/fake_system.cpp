@@ -5,7 +5,7 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "fileutil/tests/test_blocks.h"
-#include "update/InstallRules.h"
+#include "update/install_rules.h"
 
 namespace tindra::testing {
 

@@ -10,9 +10,9 @@
 
 #include "common/msgbox.h"
 #include "fileutil/modFile.h"
-#include "update/FileReplacer.h"
-#include "update/InstallRules.h"
-#include "update/UpdateServices.h"
+#include "update/file_replacer.h"
+#include "update/install_rules.h"
+#include "update/update_services.h"
 
 namespace tindra::testing {
 

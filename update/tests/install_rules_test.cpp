@@ -1,7 +1,8 @@
 // The rules that keep a failed update from locking the user out.
+#include "update/install_rules.h"
+
 #include <gtest/gtest.h>
 
-#include "update/InstallRules.h"
 #include "update/tests/fake_system.h"
 
 namespace tindra {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/modMain.h"
-#include "update/Processes.h"
 #include "update/modAutoUpdateV1_Launcher.h"
+#include "update/processes.h"
 #include "update/tests/fake_system.h"
 
 namespace tindra {

@@ -1,7 +1,8 @@
 // Which program a file is, and which revisions may replace one in place.
+#include "update/program_role.h"
+
 #include <gtest/gtest.h>
 
-#include "update/ProgramRole.h"
 #include "update/tests/fake_system.h"
 
 namespace tindra {

@@ -1,8 +1,9 @@
 // The trust rule and the order of a program's checks, over a scripted inspector.
+#include "update/program_trust.h"
+
 #include <gtest/gtest.h>
 
-#include "update/ProgramRole.h"
-#include "update/ProgramTrust.h"
+#include "update/program_role.h"
 #include "update/tests/fake_system.h"
 
 namespace tindra {

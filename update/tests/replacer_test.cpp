@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "update/FileReplacer.h"
+#include "update/file_replacer.h"
 #include "update/tests/fake_system.h"
 
 namespace tindra {

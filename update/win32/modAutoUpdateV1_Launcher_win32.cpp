@@ -1,12 +1,12 @@
 #include "update/win32/modAutoUpdateV1_Launcher_win32.h"
 
 #include "common/errors.h"
-#include "update/InstallRules.h"
+#include "update/install_rules.h"
 #include "update/modAutoUpdateV1_Launcher.h"
-#include "update/win32/Processes_win32.h"
-#include "update/win32/ProgramFiles_win32.h"
-#include "update/win32/ProgramTrust_win32.h"
-#include "update/win32/UpdateNetwork_win32.h"
+#include "update/win32/processes_win32.h"
+#include "update/win32/program_files_win32.h"
+#include "update/win32/program_trust_win32.h"
+#include "update/win32/update_network_win32.h"
 
 namespace tindra {
 

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/harness/WinSupport.h"
-#include "update/win32/ProgramTrust_win32.h"
-#include "update/win32/UpdateNetwork_win32.h"
+#include "tools/harness/win_support.h"
+#include "update/win32/program_trust_win32.h"
+#include "update/win32/update_network_win32.h"
 
 namespace {
 

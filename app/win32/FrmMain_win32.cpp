@@ -1,0 +1,209 @@
+#include "app/win32/FrmMain_win32.h"
+
+#include "app/win32/dde_server.h"
+#include "app/win32/program_build.h"
+#include "common/errors.h"
+#include "common/numeric.h"
+#include "common/text.h"
+#include "common/twips.h"
+#include "common/win32/ansi.h"
+#include "common/win32/com.h"
+#include "common/win32/guard.h"
+#include "common/win32/program_path.h"
+#include "common/win32/screen.h"
+#include "common/win32/step_counters.h"
+#include "popup/FrmTindra.h"
+#include "update/win32/modAutoUpdateV1_Launcher_win32.h"
+
+namespace tindra::win32 {
+
+namespace {
+
+// Design of the main form, in twips.
+constexpr int kClientWidth = 3420, kClientHeight = 2115;
+constexpr int kCommand1Left = 135, kCommand1Top = 630, kCommand1Width = 1185, kCommand1Height = 510;
+constexpr int kLblLeft = 90, kLblTop = 90, kLblWidth = 2490, kLblHeight = 375;
+
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+// The program's base name (its DDE service name) when the platform cannot name the
+// running file: the name it is shipped under.
+constexpr char16_t kShippedName[] = u"Tindra";
+
+}  // namespace
+
+FrmMainWindow::FrmMainWindow(HINSTANCE instance) : instance_(instance), form_(*this) {}
+
+FrmMainWindow::~FrmMainWindow() {
+  Forms().Remove(&form_);
+  if (hwnd_ && IsWindow(hwnd_)) {
+    Unhook(hwnd_);
+    DestroyWindow(hwnd_);
+  }
+}
+
+void FrmMainWindow::Create() {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &Procedure;
+  wc.hInstance = instance_;
+  // Resource icons from LoadIcon are shared: never destroyed.
+  wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(kBellIconId));
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kBellIconId), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kFrmMainClass;
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    Raise(kErrInvalidPropertyValue);
+
+  const float tx = TwipsPerPixelX(), ty = TwipsPerPixelY();
+  RECT rc{0, 0, ToWindowPixels(kClientWidth, tx), ToWindowPixels(kClientHeight, ty)};
+  AdjustWindowRectEx(&rc, kFormStyle, FALSE, 0);
+  // Created hidden and never shown: no taskbar button either.
+  hwnd_ = CreateWindowExW(0, kFrmMainClass, WidePtr(std::u16string(FrmMain::kCaption)), kFormStyle,
+                          CW_USEDEFAULT, CW_USEDEFAULT, rc.right - rc.left, rc.bottom - rc.top,
+                          nullptr, nullptr, instance_, this);
+  if (!hwnd_) Raise(kErrInvalidPropertyValue);
+
+  HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  command1_ = CreateWindowExW(
+      0, L"BUTTON", WidePtr(std::u16string(FrmMain::kButtonText)),
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, ToWindowPixels(kCommand1Left, tx),
+      ToWindowPixels(kCommand1Top, ty), ToWindowPixels(kCommand1Width, tx),
+      ToWindowPixels(kCommand1Height, ty), hwnd_,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCommand1Id)), instance_, nullptr);
+  lblDDE_ = CreateWindowExW(
+      0, L"STATIC", WidePtr(std::u16string(FrmMain::kLabelDesignText)),
+      WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, ToWindowPixels(kLblLeft, tx),
+      ToWindowPixels(kLblTop, ty), ToWindowPixels(kLblWidth, tx), ToWindowPixels(kLblHeight, ty),
+      hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLblDDEId)), instance_, nullptr);
+  if (!command1_ || !lblDDE_) Raise(kErrInvalidPropertyValue);
+  SendMessageW(command1_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  SendMessageW(lblDDE_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+
+  Forms().Add(&form_);
+}
+
+bool FrmMainWindow::AnotherInstanceRunning() {
+  // One named mutex per program name, as the DDE service is: the first copy owns it
+  // for its whole life; a copy that finds it already there is the second.
+  std::u16string name = u"Local\\Tindra.Instance." + AsciiUpper(ProgramBaseName(kShippedName));
+  instanceMutex_.reset(CreateMutexW(nullptr, FALSE, WidePtr(name)));
+  return instanceMutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+void FrmMainWindow::EndProcessNow() { ExitProcess(0); }
+
+std::u16string FrmMainWindow::BuiltInUpdateHost() { return Ascii(kProgramUpdateHost); }
+
+void FrmMainWindow::RunAutoUpdate(const int16_t& skipSelfUpdate) {
+  tindra::RunAutoUpdate(skipSelfUpdate);
+}
+
+void FrmMainWindow::GetWorkArea(WorkArea& rc) {
+  // The ANSI form, as the program has always called it; a failure leaves rc alone.
+  RECT r{};
+  if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &r, 0)) rc = {r.left, r.top, r.right, r.bottom};
+}
+
+float FrmMainWindow::TwipsPerPixelX() { return win32::TwipsPerPixelX(); }
+float FrmMainWindow::TwipsPerPixelY() { return win32::TwipsPerPixelY(); }
+
+std::u16string FrmMainWindow::LabelText() {
+  int n = GetWindowTextLengthW(lblDDE_);
+  if (n <= 0) return {};
+  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+  int got = GetWindowTextW(lblDDE_, text.data(), n + 1);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return FromWide(text);
+}
+
+void FrmMainWindow::SetLabelWindowText(const std::u16string& text) {
+  if (!SetWindowTextW(lblDDE_, WidePtr(text))) Raise(kErrInvalidPropertyValue);
+}
+
+void FrmMainWindow::UnloadMainForm() {
+  if (unloading_) return;
+  unloading_ = true;
+  int16_t cancel = 0;
+  form_.Form_Unload(cancel);
+  Forms().Remove(&form_);
+  // WM_DESTROY ends the event loop.
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+                              const int32_t& nSY) {
+  FrmTindra* popup = NewFrmTindra();
+  Start(*popup, sName, iMode, nSX, nSY);
+}
+
+LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_NCCREATE:
+      hwnd_ = hwnd;
+      break;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kCommand1Id && HIWORD(wParam) == BN_CLICKED) {
+        if (TakesPokes()) form_.Command1_Click();
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      // Closed from outside: the same unload as "end".
+      UnloadMainForm();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) UnloadMainForm();
+      return 0;
+    case WM_DESTROY:
+      Unhook(hwnd_);
+      hwnd_ = nullptr;
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+int RunTindra(HINSTANCE instance) {
+  // A single-threaded apartment: through it the popups hand their accessible objects
+  // to other processes (screen readers).
+  ComScope com;
+  FrmMainWindow window(instance);
+  GuardedHandler([&] {
+    window.Create();
+    window.form().Form_Load();
+  });
+
+  // Pokes are taken only once start-up has finished.
+  DdeServer dde(ProgramBaseName(kShippedName), FrmMain::kTopic, FrmMain::kItem,
+                [&window](const std::u16string& text) {
+                  if (!window.TakesPokes()) return false;
+                  window.form().SetLblDDE(text);
+                  return true;
+                });
+  if (!dde.Start()) {
+    // Unreachable by the messenger, a hidden copy would only block every later one.
+    GuardedHandler([&] { window.UnloadMainForm(); });
+    return 1;
+  }
+
+  MSG msg{};
+  auto next = [&msg] {
+    TimedWork timed(Work::kWaiting);
+    return GetMessageW(&msg, nullptr, 0, 0) > 0;
+  };
+  while (next()) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+}  // namespace tindra::win32

@@ -1,9 +1,0 @@
-#include "app/win32/ProgramBuild.h"
-
-#include "tindra_program.h"
-
-namespace tindra::win32 {
-
-const char kProgramUpdateHost[] = TINDRA_PROGRAM_UPDATE_HOST;
-
-}  // namespace tindra::win32

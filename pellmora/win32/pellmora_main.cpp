@@ -1,0 +1,56 @@
+// Pellmora.exe, the file replacer: its start, and the one adapter only it needs, the
+// DDE probe that tells whether a started program's own service answers. The
+// replacement itself is update/file_replacer.h, over the Win32 services.
+//
+// Exit code: 0 replaced, 1 nothing replaced (the new file missing or refused,
+// OLD.exe busy or read-only, or the move failed), 2 bad arguments, 3 rolled back,
+// 4 the new program failed and could not be rolled back (or there was no old one).
+#include <windows.h>
+
+#include <string>
+
+#include "common/msgbox.h"
+#include "common/win32/ansi.h"
+#include "common/win32/dde_client.h"
+#include "common/win32/dll_search.h"
+#include "update/file_replacer.h"
+#include "update/win32/processes_win32.h"
+#include "update/win32/program_files_win32.h"
+#include "update/win32/program_trust_win32.h"
+#include "update/win32/update_network_win32.h"
+// This copy's build settings (TINDRA_PROGRAM_*).
+#include "tindra_program.h"
+
+namespace {
+
+using namespace tindra;
+using namespace tindra::win32;
+
+class DdeServiceProbe : public ServiceProbe {
+ public:
+  std::optional<uint32_t> ServerOf(std::u16string_view service, uint32_t waitMs) override {
+    poke::PokeRequest request;
+    request.service = std::u16string(service);
+    request.connectWaitMs = waitMs;
+    poke::DdeConversation conversation;
+    if (conversation.Connect(request) != poke::PokeOutcome::kAcknowledged) return std::nullopt;
+    return conversation.ServerProcessId();
+  }
+};
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  LoadDllsFromSystemFolderOnly();
+  SetMessageCaption(u"Pellmora");
+  Win32ProgramFiles files;
+  Win32ProgramInspector trust;
+  Win32UpdateNetwork network;
+  Win32Processes processes;
+  UpdateServices services{files, trust, network, processes};
+  DdeServiceProbe probe;
+  ReplacerWaits waits;
+  waits.freeMs = TINDRA_PROGRAM_WAIT_MS;
+  waits.readyMs = TINDRA_PROGRAM_READY_WAIT_MS;
+  return RunReplacer(FromWide(GetCommandLineW()), services, probe, waits);
+}

@@ -1,0 +1,140 @@
+#include "popup/win32/popup_ticker.h"
+
+#include "common/errors.h"
+#include "common/win32/guard.h"
+#include "common/win32/step_counters.h"
+#include "popup/FrmTindraCore.h"
+
+namespace tindra::win32 {
+
+namespace {
+
+constexpr wchar_t kTickerClassName[] = L"TindraPopupTicker";
+constexpr UINT_PTR kSourceTimerId = 1;
+constexpr UINT kContinueMessage = WM_APP + 1;
+// How often a long run of popup ticks looks for pokes and clicks waiting behind it.
+// Each look is a round trip to the window server; half a tick period keeps a waiting
+// poke's delay well under the period while most steps make no look at all.
+constexpr double kSliceMs = kEffectIntervalMs / 2.0;
+constexpr UINT kWaitingMessages = QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT;
+
+double NowMs() {
+  static const double frequency = [] {
+    LARGE_INTEGER f{};
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER c{};
+  QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) * 1000.0 / frequency;
+}
+
+TickTarget* TargetOf(const TickSchedule::Key& key) {
+  return static_cast<TickTarget*>(const_cast<void*>(key.owner));
+}
+
+}  // namespace
+
+PopupTicker& PopupTicker::Instance() {
+  static PopupTicker ticker;
+  return ticker;
+}
+
+PopupTicker::PopupTicker() : schedule_(kEffectIntervalMs) {}
+
+void PopupTicker::Arm(TickTarget& target, int timer, int32_t intervalMs) {
+  schedule_.Arm({&target, timer}, intervalMs, NowMs());
+  Reschedule();
+}
+
+void PopupTicker::Disarm(TickTarget& target, int timer) {
+  schedule_.Disarm({&target, timer});
+  Reschedule();
+}
+
+void PopupTicker::DisarmAll(TickTarget& target) noexcept {
+  schedule_.DisarmAll(&target);
+  // A source tick with nothing due costs one message; the next one stops it.
+}
+
+void PopupTicker::Reschedule() {
+  if (ticking_) return;
+  if (!window_) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &Procedure;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kTickerClassName;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+      Raise(kErrInvalidPropertyValue);
+    window_.reset(CreateWindowExW(0, kTickerClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, this));
+    if (!window_) Raise(kErrInvalidPropertyValue);
+  }
+  const double now = NowMs();
+  const int32_t delay = schedule_.NextDelayMs(now);
+  if (delay < 0) {
+    if (sourceDelayMs_ >= 0) KillTimer(window_.get(), kSourceTimerId);
+    sourceDelayMs_ = -1;
+    return;
+  }
+  // A running source that already ticks in time is left alone: resetting it would
+  // shift the ticks of every other popup.
+  if (delay == sourceDelayMs_ && nextSourceTickMs_ <= now + delay + 1) return;
+  if (!SetTimer(window_.get(), kSourceTimerId, static_cast<UINT>(delay), nullptr))
+    Raise(kErrInvalidPropertyValue);
+  sourceDelayMs_ = delay;
+  nextSourceTickMs_ = now + delay;
+}
+
+void PopupTicker::OnSourceTick() {
+  const double now = NowMs();
+  nextSourceTickMs_ = now + sourceDelayMs_;
+  // Still behind with the last tick: this one is not queued on top of it, as a
+  // platform timer is not posted again while its message waits.
+  if (!pending_.empty()) return;
+  for (const TickSchedule::Key& key : schedule_.TakeDue(now)) pending_.push_back(key);
+  RunPending();
+}
+
+void PopupTicker::RunPending() {
+  ticking_ = true;
+  struct EndTick {
+    PopupTicker* self;
+    ~EndTick() { self->ticking_ = false; }
+  } endTick{this};
+  double sliceStart = NowMs();
+  while (!pending_.empty()) {
+    if (NowMs() - sliceStart >= kSliceMs) {
+      // A poke or a click waiting in the queue goes first, as it would ahead of the
+      // timer messages of separate platform timers; the rest of the tick follows it.
+      bool waiting = false;
+      {
+        TimedWork timed(Work::kQueueLook);
+        waiting = HIWORD(GetQueueStatus(kWaitingMessages)) != 0;
+      }
+      if (waiting && PostMessageW(window_.get(), kContinueMessage, 0, 0)) return;
+      sliceStart = NowMs();
+    }
+    const TickSchedule::Key key = pending_.front();
+    pending_.pop_front();
+    // An earlier handler may have stopped this timer or unloaded its popup (which
+    // disarms all of the popup's timers).
+    if (schedule_.IsArmed(key)) TargetOf(key)->OnTick(key.timer);
+  }
+}
+
+LRESULT PopupTicker::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+  const bool tick = message == WM_TIMER && wParam == kSourceTimerId;
+  if (!tick && message != kContinueMessage) return DefWindowProcW(h, message, wParam, lParam);
+  TimedWork timed(Work::kTicker);
+  if (tick) {
+    OnSourceTick();
+  } else {
+    RunPending();
+  }
+  Reschedule();
+  return 0;
+}
+
+}  // namespace tindra::win32

@@ -1,0 +1,54 @@
+#pragma once
+// The one platform timer behind the logical timers of every popup (TickSchedule):
+// a message-only window whose timer runs only while some popup timer is armed.
+// User-interface thread only.
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+
+#include "common/win32/handle.h"
+#include "common/win32/window.h"
+#include "popup/tick_schedule.h"
+
+namespace tindra::win32 {
+
+// Receives the ticks of its logical timers. Must disarm them all (DisarmAll) before
+// it goes away.
+class TickTarget {
+ public:
+  virtual void OnTick(int timer) = 0;
+
+ protected:
+  ~TickTarget() = default;
+};
+
+class PopupTicker : public WindowBase<PopupTicker> {
+ public:
+  static PopupTicker& Instance();
+
+  // Starts (or restarts) `timer` of `target` with `intervalMs`; 0 or less stops it.
+  // Raises AppError (kErrInvalidPropertyValue) when the platform timer cannot be set.
+  void Arm(TickTarget& target, int timer, int32_t intervalMs);
+  void Disarm(TickTarget& target, int timer);
+  void DisarmAll(TickTarget& target) noexcept;
+
+ private:
+  PopupTicker();
+  friend class WindowBase<PopupTicker>;
+  LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam);
+  void OnSourceTick();
+  void RunPending();
+  void Reschedule();
+
+  TickSchedule schedule_;
+  // Ticks taken from the schedule but not yet handled: a busy tick hands the rest
+  // over to a message of its own so that pokes waiting in the queue come first.
+  std::deque<TickSchedule::Key> pending_;
+  UniqueWindow window_;
+  bool ticking_ = false;  // running ticks: the platform timer is reset once, after them
+  int32_t sourceDelayMs_ = -1;
+  double nextSourceTickMs_ = 0;
+};
+
+}  // namespace tindra::win32

@@ -1,0 +1,208 @@
+#include "update/file_replacer.h"
+
+#include "common/errors.h"
+#include "common/msgbox.h"
+#include "common/text.h"
+#include "update/install_rules.h"
+#include "update/program_role.h"
+
+namespace tindra {
+
+namespace {
+
+// Where the replacer works: OLD.exe, NEW.exe, the old program's backup and the
+// failed-install record, all in the program folder.
+struct Paths {
+  std::u16string folder;
+  std::u16string oldName;
+  std::u16string oldPath;
+  std::u16string newPath;
+  std::u16string backupPath;
+  std::u16string recordPath;
+};
+
+class Replacer {
+ public:
+  Replacer(const UpdateServices& s, ServiceProbe& probe, const ReplacerWaits& waits, Paths paths)
+      : s_(s), probe_(probe), waits_(waits), p_(std::move(paths)) {}
+
+  ReplacerExit Run() {
+    ReplacerExit code = Install();
+    if (code == kReplaced) {
+      const FirstRun run = StartAndWatch();
+      if (!ShouldRollBack(run)) {
+        // Proved itself: the old program is no longer needed. Still starting: the
+        // backup stays until the next update.
+        if (run.ready && hadOld_) s_.files.RemoveFile(p_.backupPath);
+        return kReplaced;
+      }
+      // The new program could not start: the old one comes back, when there is one
+      // and it can be put back.
+      RecordFailure();
+      if (!hadOld_ || !s_.files.MoveOver(p_.backupPath, p_.oldPath)) return kNotRolledBack;
+      code = kRolledBack;
+    }
+    // The old program runs again, and knows not to hand over once more.
+    s_.processes.TellFailedHandOver(true);
+    uint32_t error = 0;
+    s_.processes.Start(OldCommandLine(), p_.folder, kSwDefault, error);
+    return code;
+  }
+
+ private:
+  uint32_t Remaining(uint64_t deadline) {
+    const uint64_t now = s_.processes.Ticks();
+    return now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
+  }
+
+  // True once OLD.exe can be opened for exclusive writing (or does not exist). A
+  // read-only file will not become free by waiting.
+  bool WaitUntilFree(uint64_t deadline) {
+    if (s_.files.IsReadOnly(p_.oldPath)) return false;
+    s_.processes.WaitForProgramsOf(p_.oldPath, Remaining(deadline));
+    for (;;) {
+      if (s_.files.IsFree(p_.oldPath)) return true;
+      if (Remaining(deadline) == 0) return false;
+      s_.processes.Sleep(waits_.pollMs);
+    }
+  }
+
+  // A program signed like this replacer for the old program's role, of a newer
+  // revision than the old program (or than nothing, when there is none).
+  bool Acceptable(HeldFile& held) {
+    RevisionRule newer;
+    const std::optional<int32_t> old = RevisionOfVersion(s_.trust.VersionOf(p_.oldPath));
+    newer.atLeast = old ? *old + 1 : 0;
+    return CheckProgramFor(held, p_.newPath, p_.oldName, newer) == ProgramVerdict::kTrusted;
+  }
+
+  // Frees a name for the backup of OLD.exe: the backups of earlier updates go
+  // (read-only or not); a name that cannot be freed (a folder) is passed over for the
+  // next one. Empty when none is free.
+  std::u16string FreeBackupPath() {
+    std::u16string chosen;
+    for (int i = 1; i <= 9; ++i) {
+      const std::u16string candidate = p_.oldPath + u".bak" + (i == 1 ? u"" : ToDecimal(i));
+      const bool gone = s_.files.RemoveFile(candidate) && !s_.files.Exists(candidate);
+      if (gone && chosen.empty()) chosen = candidate;
+    }
+    return chosen;
+  }
+
+  // Removes the new file and records that its revision could not be installed, so
+  // that the checker does not fetch it again at once.
+  void RecordFailure() {
+    s_.files.RemoveFile(p_.newPath);
+    if (!revision_) return;
+    WriteFailedInstall(
+        s_.files, p_.recordPath,
+        NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_, s_.processes.Now()));
+  }
+
+  // Puts the held new file in place of OLD.exe, which is kept as the backup. On any
+  // failure OLD.exe is as it was, and the failure is recorded for every new file
+  // whose revision can be told.
+  ReplacerExit Install() {
+    if (!s_.files.IsFile(p_.newPath)) return kNotReplaced;
+    std::unique_ptr<HeldFile> held = s_.files.Hold(p_.newPath, HoldFor::kRename);
+    if (!held) {
+      // Held by someone else: its revision, when it can be read and trusted, is still
+      // recorded, so that the next start does not hand over again.
+      revision_ = TrustedRevision(s_.trust, p_.newPath, p_.oldName);
+      RecordFailure();
+      return kNotReplaced;
+    }
+    revision_ = TrustedRevision(*held, p_.newPath, p_.oldName);
+    auto fail = [&] {
+      held.reset();
+      RecordFailure();
+      return kNotReplaced;
+    };
+    if (!Acceptable(*held)) return fail();
+    const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
+    if (!WaitUntilFree(deadline)) return fail();
+
+    // The old program gets a second name, the backup; the rename of the new file over
+    // OLD.exe then replaces it in one step.
+    hadOld_ = s_.files.IsFile(p_.oldPath);
+    if (hadOld_) {
+      p_.backupPath = FreeBackupPath();
+      if (p_.backupPath.empty() || !s_.files.LinkOrCopy(p_.oldPath, p_.backupPath)) return fail();
+    }
+    for (;;) {
+      if (held->MoveOver(p_.oldPath)) return kReplaced;
+      if (Remaining(deadline) == 0) break;
+      s_.processes.Sleep(waits_.pollMs);
+    }
+    // OLD.exe was never touched: only the backup's name goes.
+    if (hadOld_) s_.files.RemoveFile(p_.backupPath);
+    return fail();
+  }
+
+  std::u16string OldCommandLine() const { return u"\"" + p_.oldPath + u"\""; }
+
+  // Starts the program and watches it until its own DDE service answers (another
+  // program answering to the name does not count), it ends, or the wait is over.
+  FirstRun StartAndWatch() {
+    FirstRun run;
+    uint32_t error = 0;
+    std::unique_ptr<StartedProgram> program =
+        s_.processes.Start(OldCommandLine(), p_.folder, kSwDefault, error);
+    if (!program) {
+      run.ended = true;
+      run.exitCode = error;
+      return run;
+    }
+    const std::u16string service(FileStem(p_.oldName));
+    const uint64_t deadline = s_.processes.Ticks() + waits_.readyMs;
+    while (Remaining(deadline) > 0) {
+      if (std::optional<uint32_t> code = program->WaitForEnd(waits_.pollMs)) {
+        run.ended = true;
+        run.exitCode = *code;
+        return run;
+      }
+      if (probe_.ServerOf(service, waits_.pollMs) == program->Id()) {
+        run.ready = true;
+        return run;
+      }
+    }
+    return run;
+  }
+
+  const UpdateServices& s_;
+  ServiceProbe& probe_;
+  const ReplacerWaits& waits_;
+  Paths p_;
+  std::optional<int32_t> revision_;
+  bool hadOld_ = false;
+};
+
+}  // namespace
+
+ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
+                         ServiceProbe& probe, const ReplacerWaits& waits) {
+  // Set only for an old program started again after a failure.
+  s.processes.TellFailedHandOver(false);
+  const std::u16string args = ArgumentsOf(commandLine);
+  const std::optional<ArgPair> names = ParseReplacerArgs(args);
+  if (!names) {
+    ShowMessage(u"잘못된 실행 인수입니다: \"" + args +
+                    u"\"\r\n\r\n사용법: Pellmora.exe 기존파일.exe;New_기존파일.exe"
+                    u" (예: Tindra.exe;New_Tindra.exe)\r\n\r\n아무 파일도 바꾸지 않았습니다.",
+                kMbOk | kMbIconError);
+    return kReplacerBadArgs;
+  }
+  Paths p;
+  try {
+    p.folder = s.files.ProgramFolder();
+  } catch (const AppError&) {
+    return kNotReplaced;  // nowhere to work
+  }
+  p.oldName = names->first;
+  p.oldPath = p.folder + u"\\" + p.oldName;
+  p.newPath = p.folder + u"\\" + names->second;
+  p.recordPath = p.folder + u"\\" + FailedInstallFileName(names->first);
+  return Replacer(s, probe, waits, std::move(p)).Run();
+}
+
+}  // namespace tindra

@@ -1,0 +1,65 @@
+#pragma once
+// The file replacer's work (Pellmora.exe), started by Tindra just before it ends as
+//   Pellmora.exe OLD.exe;New_OLD.exe        (for example Tindra.exe;New_Tindra.exe)
+// Both are bare file names of the program folder: OLD ends in ".exe" and the new
+// file's name is "New_" + OLD; anything else changes nothing and ends with a
+// message. It holds New_OLD.exe against writers, checks that it is a program signed
+// by the same publisher as the replacer, whose version block names OLD.exe, of a
+// newer revision than OLD.exe, waits (at most ReplacerWaits::freeMs) until OLD.exe
+// no longer runs and can be opened for exclusive writing, keeps the old program as a
+// second name of the same file (OLD.exe.bak; OLD.exe.bak2 and on when that name
+// cannot be freed) and renames the held new file over OLD.exe in one step, so that
+// OLD.exe is never missing. If anything fails the old program stays as it was. It
+// then starts OLD.exe, and watches a new one for at most ReplacerWaits::readyMs:
+// when it ends abnormally before the DDE service of that very process answers, the
+// old program is put back and started instead. The backup is removed once the new
+// program answers, or at the next update.
+//
+// When a new revision cannot be installed or is rolled back, the new file is
+// removed and OLD's base name + "_failed.txt" records the revision and when, so
+// that the checker leaves that revision alone for a while and no start repeats the
+// attempt. The old program it starts again is told so as well (Processes::
+// TellFailedHandOver), which holds where no record can be written.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "update/companion_rules.h"
+#include "update/update_services.h"
+
+namespace tindra {
+
+// The replacer's exit codes.
+enum ReplacerExit : int {
+  kReplaced = 0,
+  kNotReplaced = 1,  // the new file missing or refused, OLD.exe busy or read-only, or the
+                     // move failed
+  kReplacerBadArgs = 2,
+  kRolledBack = 3,
+  kNotRolledBack = 4,  // the new program failed and could not be rolled back (or there
+                       // was no old one)
+};
+
+// How long the replacer waits for the old program to be free, and for the new one
+// to answer; how often it looks.
+struct ReplacerWaits {
+  uint32_t freeMs = 30000;
+  uint32_t readyMs = 60000;
+  uint32_t pollMs = 100;
+};
+
+// Who answers to a program's DDE service name.
+class ServiceProbe {
+ public:
+  virtual ~ServiceProbe() = default;
+  // The process identifier of the program whose service `service` answers a
+  // connection within `waitMs`; nothing when none does.
+  virtual std::optional<uint32_t> ServerOf(std::u16string_view service, uint32_t waitMs) = 0;
+};
+
+// The whole replacer: reads its command line (a box explains a bad one), replaces,
+// watches and rolls back.
+ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
+                         ServiceProbe& probe, const ReplacerWaits& waits);
+
+}  // namespace tindra

@@ -1,0 +1,87 @@
+#pragma once
+// The rules that keep an update from locking the user out: a companion is fetched
+// beside its target and moves over it only once trusted; the replacer is repaired
+// before a new program is left for it; an install that fails is recorded, and the
+// same revision is not fetched again for a while; a new program that cannot start
+// is rolled back.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "update/update_services.h"
+
+namespace tindra {
+
+// A download lands beside its target under this suffix until it has been checked.
+inline constexpr char16_t kPartSuffix[] = u".part";
+
+// Fetches `url` beside `target`, holds the download against writers, checks it for
+// the role `roleFile` and the revision rule, and moves the held file over `target`.
+// Whatever fails leaves `target` as it was and no partial file.
+bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
+                    const std::u16string& target, std::u16string_view roleFile,
+                    const RevisionRule& rule = {});
+
+// Makes sure a program trusted as `roleFile` is at `path`, fetching it from `url`
+// when it is missing or fails its check. True when a trusted one is there
+// afterwards.
+bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
+                            const std::u16string& path, std::u16string_view roleFile);
+
+// What the replacer leaves in the program folder when it could not install a
+// revision: the revision, when (seconds since 1970) and how many times in a row.
+struct FailedInstall {
+  int32_t revision = 0;
+  int64_t when = 0;
+  int32_t failures = 0;
+  bool operator==(const FailedInstall&) const = default;
+};
+
+// The record's file name for a program: "Tindra.exe" -> "Tindra_failed.txt".
+std::u16string FailedInstallFileName(std::u16string_view exeFile);
+// "revision=28\r\nwhen=1700000000\r\nfailures=1\r\n"; reading takes the same lines in
+// any order and gives nothing for anything else.
+std::string FormatFailedInstall(const FailedInstall& record);
+std::optional<FailedInstall> ParseFailedInstall(std::string_view text);
+// The record at `path`: nothing when there is none or it is damaged.
+std::optional<FailedInstall> ReadFailedInstall(ProgramFiles& files, const std::u16string& path);
+// Writes it, replacing an older one (read-only or not); false when it cannot.
+bool WriteFailedInstall(ProgramFiles& files, const std::u16string& path,
+                        const FailedInstall& record);
+
+// How long a revision that failed `failures` times is left alone: a day, doubling
+// with each further failure, at most 32 days.
+int64_t BackoffSeconds(int32_t failures);
+// Whether the checker may fetch revision `latest` at `now`: always when no install
+// failed or another revision is announced; for the failed revision only once its
+// back-off is over (or the clock stands before the failure).
+bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_t now);
+// The record after one more failure of `revision` at `now`.
+FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t revision,
+                          int64_t now);
+
+// The environment variable the replacer sets ("1") for the old program it starts
+// again after it could not install the new one; the program clears it at once.
+inline constexpr char16_t kFailedHandOverVariable[] = u"TINDRA_INSTALL_FAILED";
+
+// Whether a program may hand over to the replacer for a new program of `revision`
+// (nothing when its revision cannot be read: the replacer could not install it
+// either). Not right after the replacer failed to install (`afterFailedHandOver`,
+// which holds even when no record could be written), and not while the record's
+// back-off for that revision runs.
+bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
+                 int64_t now, bool afterFailedHandOver);
+
+// How a new program fared while the replacer watched it.
+struct FirstRun {
+  bool ready = false;  // its service answered
+  bool ended = false;  // it ended before that, with exitCode
+  uint32_t exitCode = 0;
+};
+// A new program that ended abnormally before it was ready is rolled back. One that
+// is ready, still starting (a box waiting for the user) or that ended normally (it
+// handed over again, or found another copy running) stays.
+bool ShouldRollBack(const FirstRun& run);
+
+}  // namespace tindra

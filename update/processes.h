@@ -1,0 +1,73 @@
+#pragma once
+// Starting, watching and waiting for programs, the clock, and what a replacer tells
+// the program it starts again. Implemented over Win32 in
+// update/win32/processes_win32.cpp; the tests script a fake.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tindra {
+
+// Window states of a started program (SW_* values); kSwDefault: the one the
+// program chooses itself.
+inline constexpr int32_t kSwDefault = -1;
+inline constexpr int32_t kSwHide = 0;
+inline constexpr int32_t kSwShowNormal = 1;
+inline constexpr int32_t kSwShowMinimized = 2;
+inline constexpr int32_t kSwShow = 5;
+inline constexpr int32_t kSwShowMinNoActive = 7;
+
+// The window state StartProcessAndWait gives the started program: hidden, else
+// minimized without activation, else shown.
+int32_t WaitProcShowCommand(int16_t hidden, int16_t minimized);
+
+// A program that was started, while it runs or after it ended.
+class StartedProgram {
+ public:
+  virtual ~StartedProgram() = default;
+  // Its process identifier.
+  virtual uint32_t Id() = 0;
+  // Waits at most `waitMs` for it to end: its exit code when it has, else nothing.
+  virtual std::optional<uint32_t> WaitForEnd(uint32_t waitMs) = 0;
+};
+
+class Processes {
+ public:
+  virtual ~Processes() = default;
+
+  // Opens `fileName` through the shell's "open" action with `parameters` in
+  // `directory` and blocks, without processing window messages and without time
+  // limit, until the started process has ended. When the file cannot be opened the
+  // shell shows its own error box and the call returns without waiting.
+  virtual void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
+                                   const std::u16string& parameters,
+                                   const std::u16string& directory, const int16_t& hidden,
+                                   const int16_t& minimized) = 0;
+  // Starts a command line (the program's quoted path first) in `directory` (empty:
+  // this program's current folder) with a window state. Nothing when it cannot be
+  // started; `error` then tells why (a platform error code).
+  virtual std::unique_ptr<StartedProgram> Start(const std::u16string& commandLine,
+                                                const std::u16string& directory,
+                                                int32_t windowState, uint32_t& error) = 0;
+  // Waits at most `waitMs` for every running program whose image is `path` to end.
+  virtual void WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) = 0;
+  // Ends this process at once: no unload handler runs. Does not return.
+  [[noreturn]] virtual void EndProcess() = 0;
+
+  // Seconds since 1970 (UTC).
+  virtual int64_t Now() = 0;
+  // Milliseconds on a steady clock, for deadlines.
+  virtual uint64_t Ticks() = 0;
+  virtual void Sleep(uint32_t ms) = 0;
+
+  // Whether the replacer started this process after it could not install a new
+  // program (it says so even where no record can be written). Read once: the
+  // programs this one starts are not told.
+  virtual bool TakeFailedHandOver() = 0;
+  // Tells (or stops telling) the programs this process starts that their new
+  // program could not be installed.
+  virtual void TellFailedHandOver(bool failed) = 0;
+};
+
+}  // namespace tindra

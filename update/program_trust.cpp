@@ -1,0 +1,66 @@
+#include "update/program_trust.h"
+
+#include "update/companion_rules.h"
+
+namespace tindra {
+
+namespace {
+
+bool Sound(const Signature& s) {
+  return (s.status == SignatureStatus::kValid || s.status == SignatureStatus::kUntrustedRoot ||
+          s.status == SignatureStatus::kExpired) &&
+         !s.signerKey.empty();
+}
+
+bool SignatureStepsSound(std::span<const uint32_t> stepErrors) {
+  for (uint32_t step : trust_result::kSignatureSteps) {
+    if (step >= stepErrors.size() || stepErrors[step] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SameSigner(const Signature& self, const Signature& file) {
+  if (!Sound(self) || !Sound(file)) return false;
+  if (file.signerKey == self.signerKey) return true;
+  for (const std::string& key : self.alsoTrusted) {
+    if (!key.empty() && file.signerKey == key) return true;
+  }
+  return false;
+}
+
+SignatureStatus StatusOfCheck(uint32_t result, std::span<const uint32_t> stepErrors) {
+  namespace r = trust_result;
+  switch (result) {
+    case r::kOk:
+      return SignatureStatus::kValid;
+    case r::kUntrustedRoot:
+    case r::kChaining:
+    case r::kUntrustedTestRoot:
+      return SignatureStepsSound(stepErrors) ? SignatureStatus::kUntrustedRoot
+                                             : SignatureStatus::kBadSignature;
+    case r::kExpired:
+    case r::kValidityPeriodNesting:
+      return SignatureStepsSound(stepErrors) ? SignatureStatus::kExpired
+                                             : SignatureStatus::kBadSignature;
+    case r::kNoSignature:
+    case r::kSubjectFormUnknown:
+    case r::kProviderUnknown:
+      return SignatureStatus::kNoSignature;
+    case r::kBadDigest:
+      return SignatureStatus::kBadDigest;
+    default:
+      return SignatureStatus::kBadSignature;
+  }
+}
+
+ProgramVerdict CheckProgram(ProgramInspector& inspector, const std::u16string& path) {
+  if (!SameSigner(inspector.OwnSignature(), inspector.SignatureOf(path))) {
+    return ProgramVerdict::kForeign;
+  }
+  if (!LooksLikeWindowsProgram(inspector.HeadOf(path))) return ProgramVerdict::kNotAProgram;
+  return ProgramVerdict::kTrusted;
+}
+
+}  // namespace tindra

@@ -1,0 +1,57 @@
+#include "update/update_checker.h"
+
+#include "common/msgbox.h"
+#include "update/install_rules.h"
+#include "update/modAutoUpdateV1_Launcher.h"
+
+namespace tindra {
+
+std::optional<CheckerArgs> ReadCheckerCommandLine(std::u16string_view commandLine) {
+  const std::u16string args = ArgumentsOf(commandLine);
+  std::optional<CheckerArgs> parsed = ParseCheckerArgs(args);
+  if (!parsed) {
+    ShowMessage(u"잘못된 실행 인수입니다: \"" + args +
+                    u"\"\r\n\r\n사용법: Vantorel.exe 리비전;파일이름.exe (예: 27;Tindra.exe)",
+                kMbOk | kMbIconError);
+  }
+  return parsed;
+}
+
+CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
+                           const UpdateServices& s, const std::atomic<bool>& cancelled) {
+  const std::u16string folder = s.files.ProgramFolder();
+  const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
+  const std::u16string replacer = folder + u"\\" + kReplacerName;
+  if (!s.files.RemoveFile(target)) return kCheckerStale;
+  s.network.RemoveLeftoverDownloads(folder,
+                                    {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
+                                     std::u16string(kReplacerName) + kPartSuffix});
+
+  const std::u16string base = UpdateBaseUrl(host);
+  std::string body;
+  if (!s.network.FetchBody(base + VersionFileName(args.exeFile), 64, body)) return kCheckerNothing;
+  const std::optional<int32_t> latest = ParseLatestRevision(body);
+  if (!latest || *latest <= args.revision) return kCheckerNothing;
+  // A revision whose install failed is left alone for a while.
+  const std::u16string record = folder + u"\\" + FailedInstallFileName(args.exeFile);
+  if (!MayFetch(ReadFailedInstall(s.files, record), *latest, s.processes.Now())) {
+    return kCheckerNothing;
+  }
+
+  // The new program is left only for a replacer that can install it.
+  if (!EnsureTrustedCompanion(s, base + kReplacerName, replacer, kReplacerName)) {
+    return kCheckerFailed;
+  }
+  RevisionRule announced;
+  announced.exact = *latest;
+  if (!FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced)) {
+    return kCheckerFailed;
+  }
+  if (cancelled) {
+    s.files.RemoveFile(target);
+    return kCheckerCancelled;
+  }
+  return kCheckerReady;
+}
+
+}  // namespace tindra
