@@ -18,8 +18,8 @@
 // When a new revision cannot be installed or is rolled back, the new file is
 // removed and OLD's base name + "_failed.txt" records the revision and when, so
 // that the checker leaves that revision alone for a while and no start repeats the
-// attempt. The old program it starts again is told so as well (Processes::
-// TellFailedHandOver), which holds where no record can be written.
+// attempt. The old program it starts again is told so as well
+// (TellFailedHandOver), which holds where no record can be written.
 #include <cstdint>
 #include <optional>
 #include <string_view>
