@@ -51,8 +51,18 @@ if [ "${#missing[@]}" != 0 ] || [ "$need_i386" = 1 ]; then
     chmod 755 "$policy"
     trap 'rm -f "$policy"' EXIT
   fi
-  # Another apt run may hold the package lock for a while: wait for it, not fail.
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  # Another apt run may hold the package lock for a while: wait for it, not fail. A
+  # mirror caught mid-sync fails one index or another: try again, and then install from
+  # the indexes that did arrive (the install itself says plainly what it cannot find).
+  updated=0
+  for attempt in 1 2 3; do
+    if apt-get -o DPkg::Lock::Timeout=600 update -qq; then
+      updated=1
+      break
+    fi
+    [ "$attempt" = 3 ] || sleep 20
+  done
+  [ "$updated" = 1 ] || echo "setup: some package indexes could not be read; installing from the others" >&2
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 if [ "$need_locale" = 1 ]; then
