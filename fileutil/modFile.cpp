@@ -22,13 +22,6 @@ constexpr std::u16string_view kStringFileInfo = u"StringFileInfo";
 
 VersionBlockSource* g_source = nullptr;
 
-// Runs one step of a procedure that reports its errors and goes on with the next
-// step.
-template <typename F>
-void ReportingStep(std::u16string_view procedure, F&& step) {
-  ReportAndContinue(procedure, kModule, step);
-}
-
 // The position of the type word that stands in front of `key`, at or after `from`.
 size_t FindKey(std::u16string_view units, std::u16string_view key, size_t from = 0) {
   std::u16string pattern(1, kTypeWord);
@@ -109,10 +102,11 @@ FileVerList ScanVersionBlock(std::span<const uint8_t> block) {
       entries[i] = name + u": ";
       continue;
     }
-    ReportingStep(u"GetFileVer", [&] { entries[i] = name + u": " + TextUpToNul(units, start); });
+    ReportAndContinue(u"GetFileVer", kModule,
+                      [&] { entries[i] = name + u": " + TextUpToNul(units, start); });
   }
 
-  ReportingStep(u"GetFileVer", [&] {
+  ReportAndContinue(u"GetFileVer", kModule, [&] {
     const size_t section = FindKey(units, kStringFileInfo);
     if (section == std::u16string::npos) return;
     // The first string table's header carries the next type word; its key follows.

@@ -20,11 +20,6 @@ namespace {
 
 constexpr char16_t kModule[] = u"modAutoUpdateV1_Launcher";
 
-template <typename F>
-bool Statement(std::u16string_view procedure, F&& statement) {
-  return ReportAndContinue(procedure, kModule, statement);
-}
-
 // Starts a command line without waiting; File not found (53) when it cannot start.
 void StartCommand(Processes& processes, const std::u16string& commandLine, int32_t windowState) {
   uint32_t error = 0;
@@ -59,7 +54,9 @@ std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
 }
 
 int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
-  auto run = [](auto&& statement) { return Statement(u"AutoUpdaterSelfUpdate", statement); };
+  auto run = [](auto&& statement) {
+    return ReportAndContinue(u"AutoUpdaterSelfUpdate", kModule, statement);
+  };
 
   // Not done until every step below has passed.
   int16_t result = 0;
@@ -142,7 +139,9 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
 }
 
 void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
-  auto run = [](auto&& statement) { return Statement(u"RunAutoUpdate", statement); };
+  auto run = [](auto&& statement) {
+    return ReportAndContinue(u"RunAutoUpdate", kModule, statement);
+  };
 
   // The companions are brought up to date first; when that fails nothing more runs.
   bool stop = true;
