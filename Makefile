@@ -9,7 +9,7 @@ DIST ?= $(CURDIR)/dist
 JOBS ?= $(shell nproc)
 # The publisher's code-signing certificate and key (PEM). They sign the three programs
 # that ship, nothing else: every other program (tests, tools, test copies) is signed
-# with a development key pair the build makes (build/win/signing/), and so are the
+# with a development key pair the build makes (build/win*/signing/), and so are the
 # shipped three when no publisher's key is given.
 SIGNING_CERT ?=
 SIGNING_KEY ?=
@@ -17,6 +17,17 @@ SIGNING_KEY ?=
 # programs trust besides their signer's: the publisher's next key (see README.md,
 # "Moving to a new signing key").
 TRUSTED_CERTS ?=
+# The Windows build: i686 (what ships) or x86_64. Unless given, i686 where this machine
+# runs 32-bit code, x86_64 where it does not (scripts/winarch.sh tries). Each has its
+# own build folder; dist/ holds the one built last.
+ifeq ($(origin WINARCH),undefined)
+WINARCH := $(shell bash scripts/winarch.sh)
+endif
+ifeq ($(filter i686 x86_64,$(WINARCH)),)
+$(error WINARCH must be i686 or x86_64, not '$(WINARCH)')
+endif
+export WINARCH
+WIN_BUILD := $(BUILD)/win$(if $(filter x86_64,$(WINARCH)),-x86_64)
 empty :=
 space := $(empty) $(empty)
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
@@ -34,12 +45,12 @@ native: setup
 	@cmake --build $(BUILD)/native -j$(JOBS)
 
 win: setup
-	@cmake -S . -B $(BUILD)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	@cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WINARCH).cmake \
 	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) \
 	  -DTINDRA_SIGNING_CERT=$(if $(SIGNING_CERT),$(abspath $(SIGNING_CERT))) \
 	  -DTINDRA_SIGNING_KEY=$(if $(SIGNING_KEY),$(abspath $(SIGNING_KEY))) \
 	  "-DTINDRA_TRUSTED_CERTS=$(subst $(space),;,$(strip $(abspath $(TRUSTED_CERTS))))" >/dev/null
-	@cmake --build $(BUILD)/win -j$(JOBS)
+	@cmake --build $(WIN_BUILD) -j$(JOBS)
 
 test: all
 	@bash scripts/run-tests.sh $(BUILD)

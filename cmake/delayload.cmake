@@ -7,12 +7,32 @@
 #
 # tindra_system_dll(<library> <dll>): <library> calls <dll> (version, wininet, oleacc, ...).
 # tindra_delay_load(<program>): the program takes those DLLs delay-loaded.
+# tindra_dll_exports(<dll> <var>): sets <var> to the .def file of <dll>'s exports for
+# this build's architecture.
 include_guard(GLOBAL)
 
-find_program(TINDRA_DLLTOOL NAMES i686-w64-mingw32-dlltool REQUIRED)
+# dlltool of the build's own machine: another one writes the other machine's names.
+find_program(TINDRA_DLLTOOL NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-dlltool REQUIRED)
+
+# The .def files name the 32-bit stdcall exports (Name@N, the bytes of arguments the
+# callee pops). 64-bit Windows has one calling convention and undecorated names, so
+# there the decorations are dropped.
+function(tindra_dll_exports dll var)
+  set(def ${TINDRA_SOURCE_ROOT}/cmake/delayload/${dll}.def)
+  set_property(DIRECTORY ${TINDRA_SOURCE_ROOT} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(${var} ${def} PARENT_SCOPE)
+    return()
+  endif()
+  file(READ ${def} text)
+  string(REGEX REPLACE "@[0-9]+" "" text "${text}")
+  set(out ${CMAKE_BINARY_DIR}/delayload/${dll}.def)
+  file(CONFIGURE OUTPUT ${out} CONTENT "${text}" @ONLY)
+  set(${var} ${out} PARENT_SCOPE)
+endfunction()
 
 function(tindra_system_dll library dll)
-  set(def ${TINDRA_SOURCE_ROOT}/cmake/delayload/${dll}.def)
+  tindra_dll_exports(${dll} def)
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
   if(NOT EXISTS ${lib} OR ${def} IS_NEWER_THAN ${lib})
     file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
@@ -23,7 +43,6 @@ function(tindra_system_dll library dll)
       message(FATAL_ERROR "dlltool could not make ${lib}")
     endif()
   endif()
-  set_property(DIRECTORY ${TINDRA_SOURCE_ROOT} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
   # Calls go through the import stubs (which the delay-import library provides), not
   # through a dllimport address slot: dlltool's delay libraries leave that slot
   # empty until the first stub call, so a dllimport call would jump to 0.

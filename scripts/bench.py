@@ -29,6 +29,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
                                 "tools"))
 from bench.measure import Bench  # noqa: E402
 from bench.report import print_account, print_requests, print_table  # noqa: E402
+from wine_session import win_build  # noqa: E402
 
 
 def main():
@@ -68,7 +69,7 @@ def main():
     args.root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     args.build = os.path.abspath(args.build)
     args.exe = os.path.abspath(args.exe or os.path.join(args.dist, "Tindra", "Tindra.exe"))
-    args.client = os.path.join(args.build, "win", "tools", "bench", "tindra-bench.exe")
+    args.client = os.path.join(win_build(args.build), "tools", "bench", "tindra-bench.exe")
     args.out_dir = os.path.join(args.build, "bench")
     os.makedirs(args.out_dir, exist_ok=True)
     for path in (args.exe, args.client):

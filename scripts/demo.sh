@@ -12,6 +12,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 source "$here/wine-session.sh"
+source "$here/winarch.sh"
 
 if [ "${1:-}" != "--inside" ]; then
   build=${1:-build}
@@ -47,7 +48,7 @@ host=${UPDATE_HOST:-127.0.0.1}
 port=${host##*:}
 [ "$port" = "$host" ] && port=80
 revision=${REVISION:?make run passes REVISION, the revision the programs are built with}
-probe=$build/win/update/tests/update-probe.exe
+probe=$(win_build_dir "$build")/update/tests/update-probe.exe
 updates=$build/demo-updates
 rm -f "$build/demo-updates.log"
 publish_build "$updates" "$dist/Tindra" "$revision" || { echo "demo: cannot copy $dist/Tindra" >&2; exit 1; }

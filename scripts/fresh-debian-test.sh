@@ -4,7 +4,7 @@
 # cloned into it, the target run as root with a clean environment. Run it after any
 # change to the set-up or to what the tests call; it downloads about a gigabyte the
 # first time and takes about 20 minutes.
-#   scripts/fresh-debian-test.sh [TARGET...]     (default: test; needs root)
+#   scripts/fresh-debian-test.sh [TARGET...]     (default: test; needs root; WINARCH is passed on)
 # The minimal tree is made once and kept under build/fresh-debian/base; every run starts
 # from a fresh copy of it outside the project (/var/tmp), so that nothing walking the
 # project's folders meets the machine's /proc, /sys and /dev bound into it, and the copy
@@ -33,11 +33,6 @@ if [ ! -f "$base/.complete" ]; then
   rm -rf "$base"
   debootstrap --variant=minbase --include=make,git,ca-certificates bookworm "$base" "$mirror" \
     >"$cache/debootstrap.log" 2>&1 || { echo "fresh-debian: debootstrap failed, see $cache/debootstrap.log" >&2; exit 1; }
-  cat >"$base/etc/apt/sources.list" <<SOURCES
-deb $mirror bookworm main
-deb $mirror bookworm-updates main
-deb $security bookworm-security main
-SOURCES
   touch "$base/.complete"
 fi
 
@@ -67,6 +62,14 @@ tree=$(mktemp -d /var/tmp/tindra-fresh-debian.XXXXXX) || exit 1
 echo "fresh-debian: a fresh copy of the minimal tree in $tree"
 cp -a "$base/." "$tree/" || exit 1
 cp /etc/resolv.conf "$tree/etc/resolv.conf" 2>/dev/null || true
+# The suites of a Debian 12 installation, written into every copy (a tree kept from
+# before has debootstrap's own list, bookworm alone), so the set-up meets what users
+# meet, an update suite caught mid-sync included.
+cat >"$tree/etc/apt/sources.list" <<SOURCES
+deb $mirror bookworm main
+deb $mirror bookworm-updates main
+deb $security bookworm-security main
+SOURCES
 git clone -q --no-hardlinks "$root" "$tree/root/tindra" && git -C "$tree/root/tindra" checkout -q "$commit" ||
   { echo "fresh-debian: cannot clone $commit" >&2; exit 1; }
 
@@ -77,7 +80,8 @@ bind /dev/pts "$tree/dev/pts"
 bind "$archives" "$tree/var/cache/apt/archives"
 
 echo "fresh-debian: make ${targets[*]} on $commit"
-chroot "$tree" /usr/bin/env -i HOME=/root TERM=dumb \
+# WINARCH, when given, chooses the Windows build there too.
+chroot "$tree" /usr/bin/env -i HOME=/root TERM=dumb ${WINARCH:+WINARCH=$WINARCH} \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   /bin/bash -c 'cd /root/tindra && make "$@"' make "${targets[@]}"
 status=$?

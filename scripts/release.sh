@@ -58,7 +58,8 @@ for c in $trusted; do
   say "the shipped programs will also trust the key of $c"
 done
 
-"${MAKE:-make}" --no-print-directory all BUILD="$build" DIST="$dist" REVISION="$revision" \
+# Users get the 32-bit programs, whatever this machine runs itself.
+"${MAKE:-make}" --no-print-directory all WINARCH=i686 BUILD="$build" DIST="$dist" REVISION="$revision" \
   UPDATE_HOST="$host" "${signing[@]}" TRUSTED_CERTS="${trusted_abs[*]}"
 
 programs=$dist/Tindra
@@ -104,6 +105,8 @@ if [ -n "$cert" ]; then
       fail "$programs/$f is not signed with the key of $cert; nothing was published"
   done
   leaked=()
+  searched=("$dist")
+  for d in "$build"/win "$build"/win-x86_64; do [ -d "$d" ] && searched+=("$d"); done
   while IFS= read -r -d '' f; do
     shipped=no
     for s in "${names[@]}"; do
@@ -111,7 +114,7 @@ if [ -n "$cert" ]; then
     done
     [ "$shipped" = yes ] && continue
     if signature_keys "$f" | grep -qx "$publisher"; then leaked+=("$f"); fi
-  done < <(find "$build/win" "$dist" \( -path "$dist/update-server" -o -path "$build/release" \) \
+  done < <(find "${searched[@]}" \( -path "$dist/update-server" -o -path "$build/release" \) \
     -prune -o -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0)
   if [ "${#leaked[@]}" != 0 ]; then
     rm -rf "$dist/update-server" "$dist"/Tindra-*-win32.zip

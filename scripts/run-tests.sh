@@ -4,6 +4,9 @@
 set -uo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/winarch.sh"
+WINARCH=$(winarch) || exit 1
+export WINARCH
 status=0
 
 echo "== Formatting"
@@ -12,9 +15,9 @@ echo "== Formatting"
 echo "== Native tests"
 ctest --test-dir "$build/native" --output-on-failure -j2 || status=1
 
-echo "== Windows tests (under Wine)"
+echo "== Windows tests (under Wine, the $WINARCH build)"
 # One at a time: the programs under test are single-instance and share one desktop.
-"$here/test-env.sh" "$build" -- ctest --test-dir "$build/win" --output-on-failure || status=1
+"$here/test-env.sh" "$build" -- ctest --test-dir "$(win_build_dir "$build")" --output-on-failure || status=1
 
 if [ -x "$here/fuzz.sh" ]; then
   echo "== Fuzzing smoke run"

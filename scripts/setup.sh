@@ -3,13 +3,25 @@
 # on a Debian 12 machine (a minimal one included: nothing is assumed beyond apt).
 # Idempotent: returns at once when every package and the Korean locale are present.
 #   scripts/setup.sh [EXTRA_PACKAGE...]   (developer tools name theirs, e.g. debootstrap)
+# The Windows build to test (WINARCH, see scripts/winarch.sh) decides which Wine: the
+# 32-bit one for i686, only the 64-bit one for x86_64. The 32-bit compilers are always
+# there, since a release ships the 32-bit programs.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/winarch.sh"
+arch=$(winarch)
 
 PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev python3 git clang-format
   googletest libgtest-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386
+)
+if [ "$arch" = x86_64 ]; then
+  PACKAGES+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+else
+  PACKAGES+=(wine wine32:i386)
+fi
+PACKAGES+=(
   xvfb xauth x11-utils x11-xserver-utils imagemagick
   fonts-nanum locales iproute2 nginx
   osslsigncode openssl
@@ -17,7 +29,9 @@ PACKAGES=(
 )
 
 need_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+if [ "$arch" = i686 ]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -52,18 +66,32 @@ if [ "${#missing[@]}" != 0 ] || [ "$need_i386" = 1 ]; then
     trap 'rm -f "$policy"' EXIT
   fi
   # Another apt run may hold the package lock for a while: wait for it, not fail. A
-  # mirror caught mid-sync fails one index or another: try again, and then install from
-  # the indexes that did arrive (the install itself says plainly what it cannot find).
+  # mirror caught mid-sync fails one index or another (one suite, one architecture):
+  # try again, and then take every package from the release's own suites, so that the
+  # two architectures of a multi-arch library come from the same place instead of one
+  # from an update suite and its twin from nowhere.
+  apt=(apt-get -o DPkg::Lock::Timeout=600)
   updated=0
   for attempt in 1 2 3; do
-    if apt-get -o DPkg::Lock::Timeout=600 update -qq; then
+    if "${apt[@]}" update -qq; then
       updated=1
       break
     fi
     [ "$attempt" = 3 ] || sleep 20
   done
-  [ "$updated" = 1 ] || echo "setup: some package indexes could not be read; installing from the others" >&2
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  from_release=("${apt[@]}" -o "APT::Default-Release=$release")
+  install=(install -y -qq --no-install-recommends "${missing[@]}")
+  if [ "$updated" = 0 ] && [ -n "$release" ]; then
+    echo "setup: some package indexes could not be read; installing from the $release suites" >&2
+    "${from_release[@]}" "${install[@]}" >/dev/null ||
+      { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
+  elif ! "${apt[@]}" "${install[@]}" >/dev/null; then
+    [ -n "$release" ] || { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
+    echo "setup: trying again with every package from the $release suites" >&2
+    "${from_release[@]}" "${install[@]}" >/dev/null ||
+      { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
+  fi
 fi
 if [ "$need_locale" = 1 ]; then
   echo "setup: generating the ko_KR.UTF-8 locale"

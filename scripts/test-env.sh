@@ -4,14 +4,47 @@
 # Korean locale (so the ANSI code page is 949). Stops only what it started.
 #   scripts/test-env.sh BUILD_DIR -- COMMAND [ARGS...]
 # With TINDRA_USE_DISPLAY=1 and a DISPLAY set, uses that display instead of Xvfb.
+# WINARCH (scripts/winarch.sh) chooses the Wine: for i686 the 32-bit one in a win32
+# prefix, for x86_64 the 64-bit one in a win64 prefix of its own. `wine` and
+# `wineserver` on the PATH are then that Wine's.
 set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/winarch.sh"
+arch=$(winarch) || exit 1
+export WINARCH=$arch
 
 build=$(mkdir -p "$1" && cd "$1" && pwd)
 shift
 [ "${1:-}" = "--" ] && shift
 
-export WINEPREFIX="$build/wineprefix"
-export WINEARCH=win32
+if [ "$arch" = x86_64 ]; then
+  export WINEPREFIX="$build/wineprefix-x86_64"
+  export WINEARCH=win64
+  # Debian's wine and wineserver scripts take the 32-bit Wine whenever it is
+  # installed: the 64-bit loader and server are called by their own names.
+  export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  if [ ! -x "$WINELOADER" ] || [ ! -x "$WINESERVER" ]; then
+    echo "test-env: the 64-bit Wine is not installed (package wine64): run 'sudo scripts/setup.sh' with WINARCH=x86_64" >&2
+    exit 1
+  fi
+  bin="$build/wine-x86_64-bin"
+  mkdir -p "$bin"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$WINELOADER" >"$bin/wine"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$WINESERVER" >"$bin/wineserver"
+  chmod 755 "$bin/wine" "$bin/wineserver"
+  export PATH="$bin:$PATH"
+else
+  export WINEPREFIX="$build/wineprefix"
+  export WINEARCH=win32
+  if ! runs_32bit_code; then
+    echo "test-env: this machine cannot run 32-bit programs; the Windows build for it is WINARCH=x86_64" >&2
+    exit 1
+  fi
+  if [ ! -x /usr/lib/wine/wine ]; then
+    echo "test-env: the 32-bit Wine is not installed (package wine32:i386): run 'sudo scripts/setup.sh'" >&2
+    exit 1
+  fi
+fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ko_KR.UTF-8
@@ -53,7 +86,7 @@ export TINDRA_TEST_DISPLAY="$DISPLAY"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "test-env: creating the Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  wine wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
 wineserver -p </dev/null >/dev/null 2>&1

@@ -60,6 +60,11 @@ class UpdateServer:
         self.proc = None
 
 
+def win_build(build):
+    """The Windows build folder under `build` for WINARCH (scripts/winarch.sh)."""
+    return os.path.join(build, "win-x86_64" if os.environ.get("WINARCH") == "x86_64" else "win")
+
+
 def end_process(proc, timeout=10):
     """Asks a process of ours to end (SIGTERM) and kills it after `timeout` seconds."""
     proc.terminate()

@@ -11,26 +11,28 @@
 namespace tindra::test {
 
 // Wine keeps each process's GDI handle table where the process environment block
-// points (GdiSharedHandleTable): its live, non-stock entries are counted.
+// points (GdiSharedHandleTable): its live, non-stock entries are counted. The harness
+// is built for the same machine as the program it measures, so the block's layout is
+// its own.
 long GdiObjectsOf(HANDLE process) {
   if (DWORD n = GetGuiResources(process, GR_GDIOBJECTS)) return static_cast<long>(n);
   PROCESS_BASIC_INFORMATION info{};
   if (NtQueryInformationProcess(process, ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
     return -1;
-  constexpr SIZE_T kPebGdiTableOffset = 0x94;  // 32-bit process environment block
-  DWORD table = 0;
+  constexpr SIZE_T kPebGdiTableOffset = sizeof(void*) == 4 ? 0x94 : 0xF8;
+  ULONG_PTR table = 0;
   SIZE_T got = 0;
   if (!ReadProcessMemory(process,
                          reinterpret_cast<const BYTE*>(info.PebBaseAddress) + kPebGdiTableOffset,
                          &table, sizeof table, &got) ||
       !table)
     return -1;
-  // 0x10000 entries of 24 bytes: object, owner, unique (stock flag in bit 7 of its
-  // first byte), type, flags, user pointer.
+  // 0x10000 entries of 24 bytes, alike for both machines: object (64 bits), owner,
+  // unique (stock flag in bit 7 of its first byte), type, flags, user pointer (64 bits).
   constexpr size_t kEntries = 0x10000, kEntrySize = 24;
   std::vector<BYTE> entries(kEntries * kEntrySize);
-  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<ULONG_PTR>(table)),
-                         entries.data(), entries.size(), &got) ||
+  if (!ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(),
+                         entries.size(), &got) ||
       got != entries.size())
     return -1;
   long live = 0;

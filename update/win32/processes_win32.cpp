@@ -15,9 +15,10 @@ namespace tindra::win32 {
 
 namespace {
 
-// The ANSI record as the shell publishes it; 60 bytes on 32-bit Windows.
-static_assert(sizeof(SHELLEXECUTEINFOA) == 60,
-              "SHELLEXECUTEINFOA must be 60 bytes on 32-bit Windows");
+// The ANSI record as the shell publishes it: 60 bytes on 32-bit Windows, 112 on 64-bit.
+constexpr size_t kShellExecuteInfoSize = sizeof(void*) == 4 ? 60 : 112;
+static_assert(sizeof(SHELLEXECUTEINFOA) == kShellExecuteInfoSize,
+              "SHELLEXECUTEINFOA must have the shell's layout");
 
 bool SameText(std::wstring_view a, std::wstring_view b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),

@@ -24,24 +24,33 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   return TRUE;
 }
 
-/* The exports of both DLLs: each returns 0 and pops its arguments (stdcall). */
-__asm__(
-    ".globl _HttpOpenRequestA@32\n_HttpOpenRequestA@32: xorl %eax, %eax\n ret $32\n"
-    ".globl _HttpQueryInfoA@20\n_HttpQueryInfoA@20: xorl %eax, %eax\n ret $20\n"
-    ".globl _HttpSendRequestA@20\n_HttpSendRequestA@20: xorl %eax, %eax\n ret $20\n"
-    ".globl _InternetCloseHandle@4\n_InternetCloseHandle@4: xorl %eax, %eax\n ret $4\n"
-    ".globl _InternetConnectA@32\n_InternetConnectA@32: xorl %eax, %eax\n ret $32\n"
-    ".globl _InternetCrackUrlW@16\n_InternetCrackUrlW@16: xorl %eax, %eax\n ret $16\n"
-    ".globl _InternetOpenA@20\n_InternetOpenA@20: xorl %eax, %eax\n ret $20\n"
-    ".globl _InternetOpenUrlA@24\n_InternetOpenUrlA@24: xorl %eax, %eax\n ret $24\n"
-    ".globl _InternetQueryDataAvailable@16\n_InternetQueryDataAvailable@16: xorl %eax, %eax\n ret "
-    "$16\n"
-    ".globl _InternetReadFile@16\n_InternetReadFile@16: xorl %eax, %eax\n ret $16\n"
-    ".globl _InternetSetOptionA@16\n_InternetSetOptionA@16: xorl %eax, %eax\n ret $16\n"
-    ".globl _WinVerifyTrust@12\n_WinVerifyTrust@12: xorl %eax, %eax\n ret $12\n"
-    ".globl _WTHelperGetProvCertFromChain@8\n_WTHelperGetProvCertFromChain@8: xorl %eax, %eax\n "
-    "ret $8\n"
-    ".globl _WTHelperGetProvSignerFromChain@16\n_WTHelperGetProvSignerFromChain@16: xorl %eax, "
-    "%eax\n ret $16\n"
-    ".globl _WTHelperProvDataFromStateData@4\n_WTHelperProvDataFromStateData@4: xorl %eax, %eax\n "
-    "ret $4\n");
+/* The exports of both DLLs: each takes as many pointer-sized arguments as the real one
+   (so that, as stdcall on 32-bit Windows, it pops what the caller pushed) and returns 0;
+   the .def file names the exports. The headers that declare the real ones are not
+   included. */
+#define UNUSED __attribute__((unused))
+#define ARGS1 UINT_PTR a UNUSED
+#define ARGS2 ARGS1, UINT_PTR b UNUSED
+#define ARGS3 ARGS2, UINT_PTR c UNUSED
+#define ARGS4 ARGS3, UINT_PTR d UNUSED
+#define ARGS5 ARGS4, UINT_PTR e UNUSED
+#define ARGS6 ARGS5, UINT_PTR f UNUSED
+#define ARGS8 ARGS6, UINT_PTR g UNUSED, UINT_PTR h UNUSED
+#define STUB(name, n)            \
+  UINT_PTR WINAPI name(ARGS##n); \
+  UINT_PTR WINAPI name(ARGS##n) { return 0; }
+STUB(HttpOpenRequestA, 8)
+STUB(HttpQueryInfoA, 5)
+STUB(HttpSendRequestA, 5)
+STUB(InternetCloseHandle, 1)
+STUB(InternetConnectA, 8)
+STUB(InternetCrackUrlW, 4)
+STUB(InternetOpenA, 5)
+STUB(InternetOpenUrlA, 6)
+STUB(InternetQueryDataAvailable, 4)
+STUB(InternetReadFile, 4)
+STUB(InternetSetOptionA, 4)
+STUB(WinVerifyTrust, 3)
+STUB(WTHelperGetProvCertFromChain, 2)
+STUB(WTHelperGetProvSignerFromChain, 4)
+STUB(WTHelperProvDataFromStateData, 1)
