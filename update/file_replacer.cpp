@@ -56,7 +56,9 @@ class Replacer {
   // one-time value that the hand-back file also holds. The install is decided.
   static void StartOldAgain(const UpdateServices& s, const Paths& p) {
     const std::u16string value = s.processes.NewHandBackValue();
-    if (WriteHandBack(s.files, p.handBackPath, value)) s.processes.TellFailedHandOver(value);
+    if (!value.empty() && WriteHandBack(s.files, p.handBackPath, value)) {
+      s.processes.TellFailedHandOver(value);
+    }
     s.files.RemoveFile(p.pendingPath);
     uint32_t error = 0;
     s.processes.Start(u"\"" + p.oldPath + u"\"", p.folder, kSwDefault, error);

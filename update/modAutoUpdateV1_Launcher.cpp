@@ -169,11 +169,13 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   std::u16string handBack;
   std::u16string pending;
   std::u16string failed;
+  std::u16string left;
   if (!checker.empty()) {
     const std::u16string folder = checker.substr(0, checker.size() - (std::size(kCheckerName) - 1));
     handBack = folder + HandBackFileName(exeFile);
     pending = folder + PendingInstallFileName(exeFile);
     failed = folder + FailedInstallFileName(exeFile);
+    left = folder + kNewPrefix + exeFile;
   }
 
   // Right after the replacer failed to install a new program nothing more is tried
@@ -195,10 +197,12 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   });
 
   // A hand-over that never came back (the replacer ended before it had decided)
-  // counts as a failed install of that revision, and nothing more is tried.
+  // counts as a failed install of that revision: the new file it left goes, and
+  // nothing more is tried.
   run([&] {
     afterFailure = revision && !pending.empty() &&
                    SettlePendingInstall(s.files, pending, failed, *revision, s.processes.Now());
+    if (afterFailure) s.files.RemoveFile(left);
   });
   if (afterFailure) return;
 

@@ -503,13 +503,13 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
        }, true, kHandsOver, std::nullopt},
       {"a hand-over of 28 that never came back, at a start of 27: a failed install",
        [&](FakeSystem& q) { q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n"; }, false,
-       {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled},
+       {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew},
        FailedInstall{28, 1699999000, 1}},
       {"the same, already recorded by the replacer: counted once",
        [&](FakeSystem& q) {
          q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
          q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, 1699999500, 2};
-       }, false, {kFindExe, kSettled}, FailedInstall{28, 1699999500, 2}},
+       }, false, {kFindExe, kSettled, kRemoveNew}, FailedInstall{28, 1699999500, 2}},
       {"a hand-over of 27 left pending by a replacer that installed it: nothing failed",
        [&](FakeSystem& q) { q.texts[pending] = "revision=27\r\nwhen=1699999000\r\n"; }, true,
        {kFindExe, kSettled, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"},
