@@ -19,6 +19,8 @@ struct Paths {
   std::u16string newPath;
   std::u16string backupPath;
   std::u16string recordPath;
+  std::u16string pendingPath;
+  std::u16string handBackPath;
 };
 
 class Replacer {
@@ -34,25 +36,49 @@ class Replacer {
         // Proved itself: the old program is no longer needed. Still starting: the
         // backup stays until the next update.
         if (run.ready && hadOld_) s_.files.RemoveFile(p_.backupPath);
+        s_.files.RemoveFile(p_.pendingPath);
         return kReplaced;
       }
       // The new program could not start: the old one comes back, when there is one
       // and it can be put back.
       RecordFailure();
-      if (!hadOld_ || !s_.files.MoveOver(p_.backupPath, p_.oldPath)) return kNotRolledBack;
+      if (!hadOld_ || !PutBack()) {
+        s_.files.RemoveFile(p_.pendingPath);
+        return kNotRolledBack;
+      }
       code = kRolledBack;
     }
-    // The old program runs again, and knows not to hand over once more.
-    s_.processes.TellFailedHandOver(true);
-    uint32_t error = 0;
-    s_.processes.Start(OldCommandLine(), p_.folder, kSwDefault, error);
+    StartOldAgain(s_, p_);
     return code;
+  }
+
+  // The old program runs again, and knows not to hand over once more: it is handed a
+  // one-time value that the hand-back file also holds. The install is decided.
+  static void StartOldAgain(const UpdateServices& s, const Paths& p) {
+    const std::u16string value = s.processes.NewHandBackValue();
+    if (!value.empty() && WriteHandBack(s.files, p.handBackPath, value)) {
+      s.processes.TellFailedHandOver(value);
+    }
+    s.files.RemoveFile(p.pendingPath);
+    uint32_t error = 0;
+    s.processes.Start(u"\"" + p.oldPath + u"\"", p.folder, kSwDefault, error);
   }
 
  private:
   uint32_t Remaining(uint64_t deadline) {
     const uint64_t now = s_.processes.Ticks();
     return now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
+  }
+
+  // Moves the backup over OLD.exe, trying again for a while: the new program's file
+  // may still be held a moment after it ended.
+  bool PutBack() {
+    const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
+    for (;;) {
+      if (s_.files.MoveOver(p_.backupPath, p_.oldPath)) return true;
+      if (Remaining(deadline) == 0) return false;
+      s_.processes.Sleep(waits_.pollMs);
+    }
   }
 
   // True once OLD.exe can be opened for exclusive writing (or does not exist). A
@@ -142,7 +168,8 @@ class Replacer {
   std::u16string OldCommandLine() const { return u"\"" + p_.oldPath + u"\""; }
 
   // Starts the program and watches it until its own DDE service answers (another
-  // program answering to the name does not count), it ends, or the wait is over.
+  // program answering to the name does not count), it ends, or the wait is over;
+  // then ends it when it is stuck.
   FirstRun StartAndWatch() {
     FirstRun run;
     uint32_t error = 0;
@@ -166,6 +193,13 @@ class Replacer {
         return run;
       }
     }
+    // Neither ready nor ended: a program that answers its window messages is still
+    // starting (a box waiting for the user); one that answers none is held by a fault
+    // or hung, and is ended so that the old program can come back.
+    if (!program->AnswersWindowMessages(waits_.answerMs)) {
+      program->End(kStuckExitCode);
+      run.stuck = true;
+    }
     return run;
   }
 
@@ -182,7 +216,7 @@ class Replacer {
 ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
                          ServiceProbe& probe, const ReplacerWaits& waits) {
   // Set only for an old program started again after a failure.
-  s.processes.TellFailedHandOver(false);
+  s.processes.TellFailedHandOver(u"");
   const std::u16string args = ArgumentsOf(commandLine);
   const std::optional<ArgPair> names = ParseReplacerArgs(args);
   if (!names) {
@@ -202,7 +236,18 @@ ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& 
   p.oldPath = p.folder + u"\\" + p.oldName;
   p.newPath = p.folder + u"\\" + names->second;
   p.recordPath = p.folder + u"\\" + FailedInstallFileName(names->first);
-  return Replacer(s, probe, waits, std::move(p)).Run();
+  p.pendingPath = p.folder + u"\\" + PendingInstallFileName(names->first);
+  p.handBackPath = p.folder + u"\\" + HandBackFileName(names->first);
+  try {
+    return Replacer(s, probe, waits, p).Run();
+  } catch (...) {
+    // Whatever went wrong, the user is not left without a program.
+    try {
+      Replacer::StartOldAgain(s, p);
+    } catch (...) {
+    }
+    return kNotReplaced;
+  }
 }
 
 }  // namespace tindra

@@ -164,17 +164,51 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   if (!run([&] { noExe = exeFile.empty(); })) noExe = true;
   if (noExe) return;
 
+  // The files the replacer and an earlier start leave beside the program, in the
+  // checker's folder.
+  std::u16string handBack;
+  std::u16string pending;
+  std::u16string failed;
+  std::u16string left;
+  if (!checker.empty()) {
+    const std::u16string folder = checker.substr(0, checker.size() - (std::size(kCheckerName) - 1));
+    handBack = folder + HandBackFileName(exeFile);
+    pending = folder + PendingInstallFileName(exeFile);
+    failed = folder + FailedInstallFileName(exeFile);
+    left = folder + kNewPrefix + exeFile;
+  }
+
   // Right after the replacer failed to install a new program nothing more is tried
-  // at this start: the program goes on taking notifications.
+  // at this start: the program goes on taking notifications. The replacer says so
+  // with a value that its hand-back file holds too; a value from anyone else does
+  // not count.
   bool afterFailure = false;
-  run([&] { afterFailure = s.processes.TakeFailedHandOver(); });
+  run([&] {
+    const std::u16string value = s.processes.TakeFailedHandOver();
+    afterFailure = !handBack.empty() && TakeHandBack(s.files, handBack, value);
+  });
+  if (afterFailure) return;
+
+  std::optional<int16_t> revision;
+  std::u16string parameters;
+  run([&] {
+    revision = s.files.ProgramRevision();
+    parameters = CheckerParameters(*revision, exeFile);
+  });
+
+  // A hand-over that never came back (the replacer ended before it had decided)
+  // counts as a failed install of that revision: the new file it left goes, and
+  // nothing more is tried.
+  run([&] {
+    afterFailure = revision && !pending.empty() &&
+                   SettlePendingInstall(s.files, pending, failed, *revision, s.processes.Now());
+    if (afterFailure) s.files.RemoveFile(left);
+  });
   if (afterFailure) return;
 
   // The checker runs in the program folder; the call returns when it ends.
   // Only a checker signed as Vantorel.exe is started, held against writers from its
   // check until it has ended; any other is passed over like one that cannot start.
-  std::u16string parameters;
-  run([&] { parameters = CheckerParameters(s.files.ProgramRevision(), exeFile); });
   run([&] {
     std::unique_ptr<HeldFile> held = s.files.Hold(checker, HoldFor::kRun);
     if (!held || CheckProgramFor(*held, checker, kCheckerName) != ProgramVerdict::kTrusted) return;
@@ -223,7 +257,17 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
       if (!held || CheckProgramFor(*held, replacer, kReplacerName) != ProgramVerdict::kTrusted) {
         return;
       }
-      StartCommand(s.processes, ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
+      // What a later start finds when the replacer never decides.
+      if (!pending.empty()) {
+        WritePendingInstall(s.files, pending,
+                            PendingInstall{newRevision.value_or(0), s.processes.Now()});
+      }
+      try {
+        StartCommand(s.processes, ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
+      } catch (...) {
+        if (!pending.empty()) s.files.RemoveFile(pending);
+        throw;
+      }
       started = true;
     });
     if (started) s.processes.EndProcess();

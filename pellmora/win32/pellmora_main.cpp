@@ -42,11 +42,14 @@ class DdeServiceProbe : public ServiceProbe {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   LoadDllsFromSystemFolderOnly();
+  // No fault dialog holds this replacer or a program it starts (they inherit the
+  // mode): a new program that crashes ends, and is rolled back.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetMessageCaption(u"Pellmora");
   Win32ProgramFiles files;
   Win32ProgramInspector trust;
   Win32UpdateNetwork network;
-  Win32Processes processes;
+  Win32Processes processes(/*ownJobs=*/true);
   UpdateServices services{files, trust, network, processes};
   DdeServiceProbe probe;
   ReplacerWaits waits;

@@ -32,6 +32,7 @@ struct ProgramRun {
   // nothing: never.
   std::optional<uint32_t> answersAfterMs = 0;
   bool answersAsOther = false;  // another process answers to its service name
+  bool answersWindows = true;   // its windows answer messages while it runs
 };
 
 class FakeSystem : public ProgramFiles,
@@ -52,6 +53,7 @@ class FakeSystem : public ProgramFiles,
   int16_t revision = 27;
   std::map<std::u16string, std::u16string> files;     // upper-cased path -> on-disk name
   std::set<std::u16string> folders;                   // upper-cased paths of folders
+  std::set<std::u16string> fullFolders;               // those of them that hold files
   std::set<std::u16string> readOnly;                  // upper-cased paths
   std::map<std::u16string, std::u16string> versions;  // path -> version text
   std::map<std::u16string, std::u16string> urlTexts;  // url -> ReadUrlText text
@@ -71,8 +73,11 @@ class FakeSystem : public ProgramFiles,
   std::map<std::u16string, FailedInstall> records;
   bool recordWriteFails = false;
   int64_t now = 1700000000;
-  bool afterFailedHandOver = false;
-  bool toldFailedHandOver = false;
+  // The value in this process's failed-install variable; the one it hands on.
+  std::u16string failedHandOverValue;
+  std::u16string toldFailedHandOver;
+  // Small files other than records (hand-back and pending files): path -> text.
+  std::map<std::u16string, std::string> texts;
   uint64_t ticks = 0;
   uint64_t busyUntil = 0;                     // the old program is in use until this tick
   bool linkFails = false;                     // no second name can be made
@@ -97,6 +102,7 @@ class FakeSystem : public ProgramFiles,
   bool IsReadOnly(const std::u16string& path) override;
   bool IsFree(const std::u16string& path) override;
   bool RemoveFile(const std::u16string& path) override;
+  bool RemoveEmptyFolder(const std::u16string& path) override;
   bool LinkOrCopy(const std::u16string& from, const std::u16string& to) override;
   bool MoveOver(const std::u16string& from, const std::u16string& to) override;
   std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;
@@ -129,8 +135,9 @@ class FakeSystem : public ProgramFiles,
   int64_t Now() override { return now; }
   uint64_t Ticks() override { return ticks; }
   void Sleep(uint32_t ms) override { ticks += ms; }
-  bool TakeFailedHandOver() override;
-  void TellFailedHandOver(bool failed) override { toldFailedHandOver = failed; }
+  std::u16string TakeFailedHandOver() override;
+  void TellFailedHandOver(std::u16string_view value) override { toldFailedHandOver = value; }
+  std::u16string NewHandBackValue() override { return u"VALUE07"; }
 
   // ServiceProbe: the last started program answers once its time has come.
   std::optional<uint32_t> ServerOf(std::u16string_view service, uint32_t waitMs) override;

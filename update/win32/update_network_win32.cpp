@@ -27,7 +27,12 @@ long long ContentLength(HINTERNET request) {
 // GetTempFileName's prefix for downloads in progress: they are named tdlXXXX.tmp.
 constexpr wchar_t kTempPrefix[] = L"tdl";
 
+// Every request: from the server, never the cache, and no redirect followed (a 3xx
+// answer is a failure), so that nothing comes from any other host.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
 bool IsSuccess(DWORD status) { return status >= 200 && status <= 299; }
+bool IsRedirect(DWORD status) { return status >= 300 && status <= 399; }
 
 // Reads a body in pieces, handing each to `take`, within the limits. False on a
 // failed read, a body beyond limits.maxBytes or `maxBytes`, the deadline, a cancel,
@@ -139,8 +144,7 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
     // in CP949 bytes).
     std::string ansi = UrlBytes(url);
     UrlRequest opened;
-    opened.request.reset(
-        InternetOpenUrlA(session, ansi.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    opened.request.reset(InternetOpenUrlA(session, ansi.c_str(), nullptr, 0, kRequestFlags, 0));
     return opened;
   }
   std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
@@ -161,7 +165,7 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
     InternetSetOptionA(connection.get(), option, &timeout, sizeof(timeout));
   }
   UniqueInternet request(HttpOpenRequestA(connection.get(), "GET", UrlBytes(FromWide(path)).c_str(),
-                                          nullptr, nullptr, nullptr, INTERNET_FLAG_RELOAD, 0));
+                                          nullptr, nullptr, nullptr, kRequestFlags, 0));
   if (!request) return opened;
   for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionA(request.get(), option, &timeout, sizeof(timeout));
@@ -188,9 +192,9 @@ std::u16string Win32UpdateNetwork::ReadUrlText(const std::u16string& url) {
   UniqueInternet session = OpenInternetSession();
   if (!session) return result;
   UrlRequest request = OpenUrl(session.get(), url);
-  if (!request) return result;
-  // One read of at most 20 bytes into a buffer of spaces; the status is not looked at,
-  // so the start of an error page comes back like any other body.
+  if (!request || IsRedirect(HttpStatus(request.get()))) return result;
+  // One read of at most 20 bytes into a buffer of spaces; the status is not looked at
+  // otherwise, so the start of an error page comes back like any other body.
   char buffer[20];
   FillMemory(buffer, sizeof(buffer), ' ');
   DWORD got = 0;

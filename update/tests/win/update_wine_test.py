@@ -16,6 +16,7 @@ import tempfile
 import sys
 import time
 import traceback
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
                                 "tools"))
@@ -51,6 +52,11 @@ class Env:
                            28: p("pellmora", "Pellmora_test_r28.exe")}
         self.vantorel_r28 = p("vantorel", "Vantorel_test_r28.exe")
         self.probe_exe = p("update", "tests", "update-probe.exe")
+        # Revision 28 that ends with a crash's exit code, and one that really crashes;
+        # a replacer that ends at start.
+        self.crashing = {"crash exit code": p("update", "tests", "crash_r28.exe"),
+                         "real crash": p("update", "tests", "fault_r28.exe")}
+        self.crash_pellmora = p("update", "tests", "crash_pellmora_r27.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
         self.work = p("update", "tests", "wine-work")
         self.root = os.path.join(self.work, "server")
@@ -71,7 +77,8 @@ class Env:
     def stop_server(self):
         self.server.stop()
 
-    def publish(self, files, status=None, hang=None, cut=None, drip=None, endless=None):
+    def publish(self, files, status=None, hang=None, cut=None, drip=None, endless=None,
+                redirect=None):
         """Serves exactly `files` (name -> local path or bytes) with the given misbehaviour."""
         for name in os.listdir(self.root):
             os.remove(os.path.join(self.root, name))
@@ -84,7 +91,8 @@ class Env:
                 shutil.copyfile(content, target)
         with open(self.control, "w", encoding="utf-8") as f:
             json.dump({"status": status or {}, "hang": hang or [], "cut": cut or {},
-                       "drip": drip or {}, "endless": endless or []}, f)
+                       "drip": drip or {}, "endless": endless or [],
+                       "redirect": redirect or {}}, f)
         open(self.log, "w").close()
 
     def requests(self):
@@ -124,8 +132,6 @@ class Env:
         return out
 
     def poke(self, text, wait=20):
-        if not os.path.exists(self.poke_exe):
-            return None
         rc, _ = self.run_wine([self.poke_exe, "--wait", str(wait), "--", text], timeout=wait + 30)
         return rc
 
@@ -247,11 +253,7 @@ def expired_dev_certificate(env):
 def wait_started(env, proc):
     """Start-up has finished once Tindra takes a poke."""
     rc = env.poke("0;test")
-    if rc is None:  # no poke tool in this build: settle for a running process
-        time.sleep(3)
-        check(proc.poll() is None, "Tindra ended during start-up")
-    else:
-        check(rc == 0, "Tindra did not take a poke after start-up (tindra-poke exit %s)" % rc)
+    check(rc == 0, "Tindra did not take a poke after start-up (tindra-poke exit %s)" % rc)
 
 
 # ---- scenarios
@@ -268,7 +270,7 @@ def scenario_unreachable_server(env):
     check("text: " + CANNOT_READ in out, "box text: %r" % out)
     check("icon" in out, "the message has no error icon: %r" % out)
     wait_started(env, proc)
-    check(env.poke("end") in (0, None), "end not taken")
+    check(env.poke("end") == 0, "end not taken")
     proc.wait(20)
 
 
@@ -521,7 +523,8 @@ def scenario_long_program_folder(env):
     env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
                  "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
-    env.probe("box", 20000)
+    out = env.box(20000)
+    check("caption: Tindra" not in out, "Tindra's own box, not the shell's: %r" % out)
     wait_started(env, proc)
     check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
           "checker not updated: %r" % env.requests())
@@ -640,7 +643,7 @@ def scenario_replacer_refuses_swapped_program(env):
         check(replacer.returncode == 1, "replacer exit %s" % replacer.returncode)
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
         check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
-        check(env.poke("0;test") in (0, None), "the old program was not started again")
+        check(env.poke("0;test") == 0, "the old program was not started again")
         env.end_all()
 
 
@@ -670,9 +673,15 @@ def scenario_planted_dll_is_not_loaded(env):
     wait_started(env, proc)
     check(env.requested("Tindra_lastver.txt"), "the checker did not run")
     env.end_all()
-    rc, _ = env.run_wine([os.path.join(folder, "Pellmora.exe"), "Vantorel.exe;New_Vantorel.exe"],
+    # The replacer with a new program to check and install: it reaches the signature
+    # check, and the new program it starts runs its own start-up update.
+    shutil.copyfile(env.tindra[28], os.path.join(folder, "New_Tindra.exe"))
+    rc, _ = env.run_wine([os.path.join(folder, "Pellmora.exe"), "Tindra.exe;New_Tindra.exe"],
                          env=planted)
-    check(rc == 1, "replacer exit %s" % rc)
+    check(rc == 0, "replacer exit %s" % rc)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "28 not installed")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+    env.end_all()
     loaded = [m for m in markers if os.path.exists(m)]
     check(not loaded, "a program loaded a planted DLL: %r" % loaded)
 
@@ -684,7 +693,7 @@ def scenario_replacer_keeps_old_program_on_failure(env):
     replacer = env.start(os.path.join(folder, "Pellmora.exe"), args=["Tindra.exe;New_Tindra.exe"])
     replacer.wait(30)
     check(replacer.returncode == 1, "replacer exit %s without a new file" % replacer.returncode)
-    check(env.poke("0;test") in (0, None), "the old program was not started again")
+    check(env.poke("0;test") == 0, "the old program was not started again")
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program changed")
 
 
@@ -782,7 +791,7 @@ def scenario_end_to_end(env):
     check(env.version(tindra) == "1.00.0028", "version block: %r" % env.version(tindra))
     check(env.probe("waitgone", "Pellmora.exe", 20000)[0] == 0, "the replacer did not end")
     rc = env.poke("0;test", wait=40)
-    check(rc in (0, None), "revision 28 takes no poke (exit %s)" % rc)
+    check(rc == 0, "revision 28 takes no poke (exit %s)" % rc)
     check(env.probe("running", "Tindra.exe")[0] == 0, "revision 28 is not running")
     fetched = [line for line in env.requests() if "/Tindra.exe " in line]
     check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
@@ -800,7 +809,7 @@ def scenario_expired_certificate_of_the_trusted_key(env):
     env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": new})
     hand_over_and_wait(env, folder)
     check(same_file(os.path.join(folder, "Tindra.exe"), new), "the program was not replaced")
-    check(env.poke("0;test", wait=40) in (0, None), "revision 28 takes no poke")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
 
 
 def scenario_key_rollover_over_two_releases(env):
@@ -818,7 +827,7 @@ def scenario_key_rollover_over_two_releases(env):
     hand_over_and_wait(env, folder)
     for name, path in new.items():
         check(same_file(os.path.join(folder, name), path), "%s is not the new key's" % name)
-    check(env.poke("0;test", wait=40) in (0, None), "revision 28 takes no poke")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
     check(env.version(os.path.join(folder, "Tindra.exe")) == "1.00.0028", "not revision 28")
 
 
@@ -862,7 +871,7 @@ def scenario_program_that_cannot_be_replaced(env):
             holder = env.start(env.probe_exe, args=["hold", tindra, "60000"])
             time.sleep(1)
         hand_over_and_wait(env, folder)
-        check(env.poke("0;test", wait=30) in (0, None), "the old program does not take pokes")
+        check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
         check(same_file(tindra, env.tindra[27]), "the program changed")
         check(sorted(os.listdir(folder)) ==
               ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
@@ -887,7 +896,7 @@ def scenario_replacer_missing_or_broken_is_repaired(env):
         hand_over_and_wait(env, folder)
         check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora), "replacer not repaired")
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "28 not installed")
-        check(env.poke("0;test", wait=30) in (0, None), "revision 28 takes no poke")
+        check(env.poke("0;test", wait=30) == 0, "revision 28 takes no poke")
         env.end_all()
     # No replacer on the server either: no New_ file, so no dead end at start-up.
     folder = env.program_folder("no replacer anywhere", replacer=False)
@@ -901,15 +910,126 @@ def scenario_replacer_missing_or_broken_is_repaired(env):
 
 
 def scenario_new_program_that_crashes_is_rolled_back(env):
-    folder = env.program_folder("rolled back")
-    crash = os.path.join(env.build, "update", "tests", "crash_r28.exe")
-    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": crash})
+    # One that ends with a crash's exit code, and one that really crashes (held by
+    # whatever the system does with the fault until the replacer ends it).
+    for name, crash in env.crashing.items():
+        print("    %s" % name)
+        folder = env.program_folder("rolled back")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": crash})
+        hand_over_and_wait(env, folder)
+        check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
+        check_failure_recorded(folder, 28)
+        check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+        check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending file left")
+        restart_and_check_no_retry(env, folder)
+        env.end_all()
+
+
+def scenario_replacer_that_dies_after_the_hand_over(env):
+    # The replacer ends at once after Tindra has handed over and ended: nothing runs
+    # then. The next start, still of revision 27, counts that as a failed install:
+    # it takes notifications, fetches nothing and hands over no more.
+    folder = env.program_folder("replacer dies")
+    shutil.copyfile(env.crash_pellmora, os.path.join(folder, "Pellmora.exe"))
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
     hand_over_and_wait(env, folder)
-    check(env.poke("0;test", wait=30) in (0, None), "the old program does not take pokes")
-    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
-    check_failure_recorded(folder, 28)
-    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+    check(env.probe("running", "Tindra.exe")[0] != 0, "a Tindra runs after the hand-over")
+    check(os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "no pending record")
     restart_and_check_no_retry(env, folder)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "the program changed")
+    check_failure_recorded(folder, 28)
+    check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending record left")
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+
+
+def scenario_redirects_are_not_followed(env):
+    # The program and the checker answered with a redirect, to another server (another
+    # port) or to another file of the same one: neither is followed, nothing is
+    # installed, and Tindra takes notifications.
+    other_root = os.path.join(env.work, "other-server")
+    os.makedirs(other_root, exist_ok=True)
+    shutil.copyfile(env.tindra[28], os.path.join(other_root, "Tindra.exe"))
+    shutil.copyfile(env.vantorel_r28, os.path.join(other_root, "Vantorel.exe"))
+    other_log = os.path.join(env.work, "other-server.log")
+    open(other_log, "w").close()
+    other = wine_session.UpdateServer(other_root, 0, log=other_log)
+    other_port = other.start()
+    folder_url = "/download/" + urllib.parse.quote("자동업데이트_v1") + "/"
+    try:
+        for name, base in (("another port", "http://127.0.0.1:%d%s" % (other_port, folder_url)),
+                           ("the same server", folder_url + "moved-")):
+            for file, checker_latest, program_latest in (("Tindra.exe", b"27", b"28"),
+                                                         ("Vantorel.exe", b"28", None)):
+                print("    %s, to %s" % (file, name))
+                folder = env.program_folder("redirected")
+                files = {"Vantorel_lastver.txt": checker_latest,
+                         "moved-Tindra.exe": env.tindra[28], "moved-Vantorel.exe": env.vantorel_r28}
+                if program_latest:
+                    files["Tindra_lastver.txt"] = program_latest
+                env.publish(files, redirect={file: base + file})
+                proc = env.start(os.path.join(folder, "Tindra.exe"))
+                wait_started(env, proc)
+                check(env.requested(file), "%s was not asked for" % file)
+                check(not env.requested("moved-" + file), "the redirect was followed")
+                with open(other_log, encoding="utf-8") as f:
+                    check(not f.read(), "the other server was asked")
+                check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]),
+                      "program replaced")
+                check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+                      "checker replaced")
+                check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ kept")
+                env.end_all()
+    finally:
+        other.stop()
+
+
+def scenario_failed_install_variable_set_from_outside(env):
+    # TINDRA_INSTALL_FAILED set by someone else (as setx would): it does not stop the
+    # update, and revision 28 is installed.
+    for value in ("1", "ABCDEFG"):
+        print("    TINDRA_INSTALL_FAILED=%s" % value)
+        folder = env.program_folder("variable from outside")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        first = env.start(os.path.join(folder, "Tindra.exe"),
+                          env=dict(os.environ, TINDRA_INSTALL_FAILED=value))
+        first.wait(90)
+        check(env.probe("waitgone", "Pellmora.exe", 60000)[0] == 0, "the replacer did not end")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "28 not installed")
+        check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+        env.end_all()
+
+
+def scenario_folder_named_like_the_new_program(env):
+    # An empty folder named New_Tindra.exe goes, and 28 is installed; one that holds
+    # a file is the user's: it stays, and the checker says why no update comes.
+    for full in (False, True):
+        print("    %s folder" % ("a full" if full else "an empty"))
+        folder = env.program_folder("New_ folder")
+        blocker = os.path.join(folder, "New_Tindra.exe")
+        os.makedirs(blocker)
+        if full:
+            with open(os.path.join(blocker, "notes.txt"), "w") as f:
+                f.write("mine")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        if not full:
+            hand_over_and_wait(env, folder)
+            check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]),
+                  "28 not installed")
+            check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+        else:
+            proc = env.start(os.path.join(folder, "Tindra.exe"))
+            out = env.box(30000)
+            check("New_Tindra.exe" in out and "caption: Vantorel" in out, "box: %r" % out)
+            wait_started(env, proc)
+            check(os.path.exists(os.path.join(blocker, "notes.txt")), "the user's folder went")
+            check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]),
+                  "program replaced")
+        env.end_all()
 
 
 def scenario_transfers_are_bounded(env):
@@ -965,6 +1085,10 @@ SCENARIOS = [
     scenario_program_that_cannot_be_replaced,
     scenario_replacer_missing_or_broken_is_repaired,
     scenario_new_program_that_crashes_is_rolled_back,
+    scenario_replacer_that_dies_after_the_hand_over,
+    scenario_redirects_are_not_followed,
+    scenario_failed_install_variable_set_from_outside,
+    scenario_folder_named_like_the_new_program,
     scenario_transfers_are_bounded,
     scenario_replacer_keeps_old_program_on_failure,
     scenario_replacer_refuses_paths,
@@ -985,7 +1109,9 @@ def main():
     args = parser.parse_args()
     env = Env(os.path.abspath(args.build), os.path.abspath(args.source), args.host)
     for exe in (list(env.tindra.values()) + list(env.vantorel.values()) +
-                list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe]):
+                list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe,
+                                                  env.poke_exe, env.crash_pellmora] +
+                list(env.crashing.values())):
         if not os.path.exists(exe):
             print("missing program: %s" % exe)
             return 1
