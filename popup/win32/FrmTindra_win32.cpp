@@ -97,7 +97,6 @@ class FrmTindra final : public Form,
                             FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"돋움"));
     if (!font_) Raise(kErrInvalidPropertyValue);
-    envelope_ = win32::LoadEnvelopeIcon(noteBox_.right - noteBox_.left);
     background_ = &win32::PopupBackground(dpiX_, dpiY_);
 
     Forms().Add(this);
@@ -396,6 +395,8 @@ class FrmTindra final : public Form,
     SelectObject(dc, oldFont);
     if (noteVisible_) {
       const RECT& note = noteBox_;
+      // Loaded only by a popup that shows it.
+      if (!envelope_) envelope_ = win32::LoadEnvelopeIcon(note.right - note.left);
       win32::UniqueBrush brush(CreateSolidBrush(kNoteBackground));
       FillRect(dc, &note, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
       if (envelope_)
