@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the popup's dpi test, its click zones and its pictures at another screen dpi:
-# a copy of the test Wine prefix with HKCU\Control Panel\Desktop LogPixels set, with its own wineserver and its own Xvfb
-# display (a second Wine desktop on the shared display would take the desktop over
-# from the first one), all stopped and removed at the end.
+# a copy of the test Wine prefix with HKCU\Control Panel\Desktop LogPixels set, with
+# its own wineserver and its own Xvfb display (a second Wine desktop on the shared
+# display would take the desktop over from the first one), all stopped and removed at
+# the end.
 #   popup_dpi_test.sh TEST_EXE DPI WORK_DIR
 set -euo pipefail
 exe=$1

@@ -88,7 +88,7 @@ WORK_ROWS = (
     ("create", "popup windows and resources created"),
     ("show", "popups shown topmost"),
     ("unload", "popups unloaded, windows destroyed"),
-    ("paint", "WM_PAINT of the controls"),
+    ("paint", "WM_PAINT of the popups"),
     ("ticker", "the shared ticker: schedule and platform timer"),
     ("look", "looks for waiting pokes and clicks"),
     ("poke", "pokes taken (decoded, placed, popup started)"),
