@@ -1,8 +1,11 @@
 #include "update/install_rules.h"
 
+#include <algorithm>
 #include <charconv>
 
+#include "common/text.h"
 #include "update/companion_rules.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -12,7 +15,7 @@ bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
   const std::u16string part = target + kPartSuffix;
   if (s.network.DownloadToFile(url, part)) {
     std::unique_ptr<HeldFile> held = s.files.Hold(part, HoldFor::kRename);
-    if (held && CheckProgramFor(*held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
+    if (held && CheckAndLog(s.log, *held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
         held->MoveOver(target)) {
       return true;
     }
@@ -23,7 +26,7 @@ bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
 
 bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
                             const std::u16string& path, std::u16string_view roleFile) {
-  return CheckProgramFor(s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
+  return CheckAndLog(s.log, s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
          FetchCompanion(s, url, path, roleFile);
 }
 
@@ -32,8 +35,21 @@ std::u16string FailedInstallFileName(std::u16string_view exeFile) {
 }
 
 std::string FormatFailedInstall(const FailedInstall& r) {
-  return "revision=" + std::to_string(r.revision) + "\r\nwhen=" + std::to_string(r.when) +
-         "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+  std::string text = "revision=" + std::to_string(r.revision) +
+                     "\r\nwhen=" + std::to_string(r.when) +
+                     "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+  if (r.reason.empty()) return text;
+  std::string reason = Utf16ToUtf8(r.reason);
+  for (char& c : reason) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  // Cut at a character's start, so that the bytes kept stay UTF-8.
+  size_t cut = std::min(reason.size(), kFailedReasonMax);
+  while (cut < reason.size() && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80) --cut;
+  reason.resize(cut);
+  while (text.size() + 2 <= kFailedRecordHead) text += "\r\n";
+  text.resize(kFailedRecordHead, '\n');
+  return text + "reason=" + reason + "\r\n";
 }
 
 std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
@@ -49,6 +65,10 @@ std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
     if (eq == std::string_view::npos) return std::nullopt;
     std::string_view key = line.substr(0, eq);
     std::string_view value = line.substr(eq + 1);
+    if (key == "reason") {
+      r.reason = Utf8ToUtf16(value);
+      continue;
+    }
     int64_t n = 0;
     auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
     if (ec != std::errc() || ptr != value.data() + value.size() || n < 0) return std::nullopt;
@@ -70,8 +90,9 @@ std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
 }
 
 std::optional<FailedInstall> ReadFailedInstall(ProgramFiles& files, const std::u16string& path) {
-  // A record is a few short lines; anything longer is not one.
-  std::optional<std::string> text = files.ReadSmallFile(path, 1024);
+  // A record is a few short lines and its reason; anything longer is not one.
+  std::optional<std::string> text =
+      files.ReadSmallFile(path, kFailedRecordHead + kFailedReasonMax + 16);
   if (!text) return std::nullopt;
   return ParseFailedInstall(*text);
 }
