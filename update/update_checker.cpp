@@ -51,7 +51,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   RevisionRule announced;
   announced.exact = *latest;
   if (!FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced)) {
-    return kCheckerFailed;
+    return cancelled ? kCheckerCancelled : kCheckerFailed;  // a cancel ends the transfer too
   }
   if (cancelled) {
     s.files.RemoveFile(target);
