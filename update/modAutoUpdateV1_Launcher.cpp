@@ -174,7 +174,7 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   bool afterFailure = false;
   run([&] { afterFailure = s.processes.TakeFailedHandOver(); });
   if (afterFailure) {
-    s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the replacer failed"});
+    s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the install just failed"});
     return;
   }
 

@@ -1,6 +1,8 @@
 // What reaches the update log, over the scripted system: the cause of each refusal,
 // the replacer's failures with the reason its record keeps, the companions' exit
 // codes and the transfers' status and size.
+#include "update/update_events.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +16,6 @@
 #include "update/modAutoUpdateV1_Launcher.h"
 #include "update/tests/fake_system.h"
 #include "update/update_checker.h"
-#include "update/update_events.h"
 
 namespace tindra {
 namespace {
@@ -138,8 +139,9 @@ TEST(UpdateEvents, TindraLogsTheCheckersExitAndTheHandOver) {
   };
   const Row rows[] = {
       {0, {"run file=Vantorel.exe verdict=ok reason=\"nothing to install\" exit=0"}},
-      {4, {"run file=Vantorel.exe verdict=failed reason=\"the download or its check failed\"",
-           "exit=4"}},
+      {4,
+       {"run file=Vantorel.exe verdict=failed reason=\"the download or its check failed\"",
+        "exit=4"}},
       {0xC0000005, {"run", "reason=\"crashed with exception 0xC0000005\"", "exit=3221225477"}},
       {std::nullopt, {"run file=Vantorel.exe verdict=failed reason=\"not started\""}},
   };
@@ -169,17 +171,22 @@ TEST(UpdateEvents, TransfersAreLoggedWithTheirStatusAndSize) {
   };
   const std::string url = "url=http://h/Vantorel.exe";
   const Row rows[] = {
-      {{200, 51234}, true, "download file=Vantorel.exe.part " + url + " status=200 bytes=51234 verdict=ok"},
+      {{200, 51234},
+       true,
+       "download file=Vantorel.exe.part " + url + " status=200 bytes=51234 verdict=ok"},
       {{404, 162}, false, url + " status=404 bytes=162 verdict=failed reason=\"HTTP status 404\""},
       {{0, 0}, false, url + " bytes=0 verdict=failed reason=\"no answer from the server\""},
-      {{200, 5000}, false, "status=200 bytes=5000 verdict=failed reason=\"incomplete, too large or too slow\""},
+      {{200, 5000},
+       false,
+       "status=200 bytes=5000 verdict=failed reason=\"incomplete, too large or too slow\""},
   };
   for (const Row& row : rows) {
     SeenNetwork q;
     q.seen = row.seen;
     q.downloadResults[u"http://h/Vantorel.exe"] = row.ok;
     LoggedNetwork logged(q, q);
-    EXPECT_EQ(logged.DownloadToFile(u"http://h/Vantorel.exe", u"C:\\Prog\\Vantorel.exe.part"), row.ok);
+    EXPECT_EQ(logged.DownloadToFile(u"http://h/Vantorel.exe", u"C:\\Prog\\Vantorel.exe.part"),
+              row.ok);
     EXPECT_TRUE(LoggedAll(q, {row.line})) << ::testing::PrintToString(q.updateLog);
   }
 }

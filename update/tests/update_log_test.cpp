@@ -1,5 +1,7 @@
 // The update log's writer over an in-memory folder: the line's form, the cap and the
 // rotation, and a folder that cannot be written; the failure record's reason.
+#include "update/update_log.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,7 +10,6 @@
 
 #include "common/text.h"
 #include "update/install_rules.h"
-#include "update/update_log.h"
 
 namespace tindra {
 namespace {
@@ -74,8 +75,14 @@ TEST(UpdateLog, LinesHoldTheFieldsThatApplyInTheirOrder) {
     UpdateEvent event;
     std::u16string line;
   };
-  UpdateEvent all{u"download", u"Vantorel.exe.part", u"http://h/d/자동업데이트_v1/Vantorel.exe",
-                  404, 162, u"failed", u"HTTP status 404", 4};
+  UpdateEvent all{u"download",
+                  u"Vantorel.exe.part",
+                  u"http://h/d/자동업데이트_v1/Vantorel.exe",
+                  404,
+                  162,
+                  u"failed",
+                  u"HTTP status 404",
+                  4};
   const Row rows[] = {
       {"every field", all,
        u"2026-12-09 16:02:11.042 Vantorel download file=Vantorel.exe.part "
@@ -116,10 +123,10 @@ TEST(UpdateLog, CapAndRotation) {
       {"room left", 256, std::string(156, 'a'), "", false, LogAction::kAppend, 256, ""},
       {"one byte short: the log moves to the older generation", 256, std::string(157, 'a'), "",
        false, LogAction::kRotateThenAppend, line, "log"},
-      {"the older generation is replaced", 256, full, "older", false,
+      {"the older generation is replaced", 256, full, "older", false, LogAction::kRotateThenAppend,
+       line, "log"},
+      {"a log already past the cap (another cap) moves too", 256, std::string(900, 'a'), "", false,
        LogAction::kRotateThenAppend, line, "log"},
-      {"a log already past the cap (another cap) moves too", 256, std::string(900, 'a'), "",
-       false, LogAction::kRotateThenAppend, line, "log"},
       {"an older generation that cannot be replaced: the line goes, the log stays capped", 256,
        full, "older", true, LogAction::kRotateThenAppend, 250, "older"},
       {"a line longer than the cap is dropped", 99, "", "", false, LogAction::kDrop, 0, ""},
@@ -166,13 +173,14 @@ TEST(UpdateLog, AFolderThatCannotBeWrittenChangesNothing) {
 // Earlier revisions read the record's first kFailedRecordHead bytes and refuse any line
 // but the three they know: the reason stays beyond them, and reads back here.
 TEST(UpdateLog, TheFailureRecordKeepsItsReasonOutOfSightOfEarlierReaders) {
-  for (const std::u16string& reason :
-       {std::u16string(), std::u16string(u"refused: foreign signer"), std::u16string(2000, u'가')}) {
+  for (const std::u16string& reason : {std::u16string(), std::u16string(u"refused: foreign signer"),
+                                       std::u16string(2000, u'가')}) {
     FailedInstall record{28, 1700000000, 2, reason};
     const std::string text = FormatFailedInstall(record);
     const std::string head = text.substr(0, kFailedRecordHead);
     EXPECT_EQ(head.find("reason"), std::string::npos);
-    for (char c : head.substr(head.find("failures=2\r\n") + 12)) EXPECT_TRUE(c == '\r' || c == '\n');
+    for (char c : head.substr(head.find("failures=2\r\n") + 12))
+      EXPECT_TRUE(c == '\r' || c == '\n');
     std::optional<FailedInstall> read = ParseFailedInstall(text);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->failures, 2);
