@@ -10,6 +10,7 @@ scenario ends every program it started. Exit status 0 when all scenarios pass.
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -979,6 +980,41 @@ def scenario_transfers_are_bounded(env):
         env.end_all()
 
 
+def scenario_update_log_of_two_writers_at_once(env):
+    # Two programs writing at once, past the cap: every line is whole, each writer's
+    # lines are all there in their order, the log stays within its cap and the older
+    # generation holds the rest. Then a log that cannot be written: nothing changes.
+    folder = os.path.join(env.work, "two writers")
+    os.makedirs(folder)
+    probe = os.path.join(folder, "update-probe.exe")
+    shutil.copyfile(env.probe_exe, probe)
+    count = 1500  # two writers' lines of about 155 bytes: one rotation
+    writers = [env.start(probe, args=["log", name, str(count)]) for name in ("first", "second")]
+    for writer in writers:
+        writer.wait(180)
+        check(writer.returncode == 0, "a writer failed: %s" % writer.returncode)
+    current, older = (os.path.join(folder, n) for n in ("Tindra_update.log", "Tindra_update.log.1"))
+    check(os.path.getsize(current) <= 256 * 1024, "log of %d bytes" % os.path.getsize(current))
+    line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (first|second) log file=(\d+) "
+                      r"reason=x{100}\r\n")
+    seen = {"first": [], "second": []}
+    for path in (older, current):
+        with open(path, encoding="utf-8", newline="") as f:
+            for text in f.read().splitlines(keepends=True):
+                m = line.fullmatch(text)
+                check(m, "a broken line in %s: %r" % (os.path.basename(path), text))
+                seen[m.group(1)].append(int(m.group(2)))
+    for name, numbers in seen.items():
+        check(numbers == list(range(count)), "%s: %d lines, in order: %s" %
+              (name, len(numbers), numbers == sorted(numbers)))
+    for path in (current, older):
+        os.remove(path)
+    os.makedirs(current)
+    rc, _ = env.run_wine([probe, "log", "third", "10"])
+    check(rc == 0 and os.listdir(current) == [], "an unwritable log: exit %s" % rc)
+    check(program_files(folder) == ["update-probe.exe"], "files: %r" % os.listdir(folder))
+
+
 SCENARIOS = [
     scenario_unreachable_server,
     scenario_error_page_and_raw_request,
@@ -1010,6 +1046,7 @@ SCENARIOS = [
     scenario_key_rollover_over_two_releases,
     scenario_fetch_and_download,
     scenario_hanging_server,
+    scenario_update_log_of_two_writers_at_once,
 ]
 
 
