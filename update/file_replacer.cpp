@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "update/install_rules.h"
 #include "update/program_role.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -32,6 +33,7 @@ class Replacer {
     ReplacerExit code = Install();
     if (code == kReplaced) {
       const FirstRun run = StartAndWatch();
+      LogFirstRun(s_.log, p_.oldName, run);
       if (!ShouldRollBack(run)) {
         // Proved itself: the old program is no longer needed. Still starting: the
         // backup stays until the next update.
@@ -41,7 +43,7 @@ class Replacer {
       }
       // The new program could not start: the old one comes back, when there is one
       // and it can be put back.
-      RecordFailure();
+      RecordFailure(FirstRunReason(run));
       if (!hadOld_ || !PutBack()) {
         s_.files.RemoveFile(p_.pendingPath);
         return kNotRolledBack;
@@ -99,7 +101,8 @@ class Replacer {
     RevisionRule newer;
     const std::optional<int32_t> old = RevisionOfVersion(s_.trust.VersionOf(p_.oldPath));
     newer.atLeast = old ? *old + 1 : 0;
-    return CheckProgramFor(held, p_.newPath, p_.oldName, newer) == ProgramVerdict::kTrusted;
+    return CheckAndLog(s_.log, held, p_.newPath, p_.oldName, newer, &refusal_) ==
+           ProgramVerdict::kTrusted;
   }
 
   // Frees a name for the backup of OLD.exe: the backups of earlier updates go
@@ -115,45 +118,50 @@ class Replacer {
     return chosen;
   }
 
-  // Removes the new file and records that its revision could not be installed, so
-  // that the checker does not fetch it again at once.
-  void RecordFailure() {
+  // Removes the new file and records that its revision could not be installed, and
+  // why, so that the checker does not fetch it again at once.
+  void RecordFailure(const std::u16string& why) {
+    s_.log.Write(
+        {.step = u"install", .file = FileNameOf(p_.newPath), .verdict = u"failed", .reason = why});
     s_.files.RemoveFile(p_.newPath);
     if (!revision_) return;
-    WriteFailedInstall(
-        s_.files, p_.recordPath,
-        NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_, s_.processes.Now()));
+    FailedInstall failure =
+        NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_, s_.processes.Now());
+    failure.reason = why;
+    WriteFailedInstall(s_.files, p_.recordPath, failure);
   }
 
   // Puts the held new file in place of OLD.exe, which is kept as the backup. On any
   // failure OLD.exe is as it was, and the failure is recorded for every new file
   // whose revision can be told.
   ReplacerExit Install() {
-    if (!s_.files.IsFile(p_.newPath)) return kNotReplaced;
+    if (!s_.files.IsFile(p_.newPath)) return kNotReplaced;  // nothing to install
     std::unique_ptr<HeldFile> held = s_.files.Hold(p_.newPath, HoldFor::kRename);
     if (!held) {
       // Held by someone else: its revision, when it can be read and trusted, is still
       // recorded, so that the next start does not hand over again.
       revision_ = TrustedRevision(s_.trust, p_.newPath, p_.oldName);
-      RecordFailure();
+      RecordFailure(u"the new program is held open by another program");
       return kNotReplaced;
     }
     revision_ = TrustedRevision(*held, p_.newPath, p_.oldName);
-    auto fail = [&] {
+    auto fail = [&](const std::u16string& why) {
       held.reset();
-      RecordFailure();
+      RecordFailure(why);
       return kNotReplaced;
     };
-    if (!Acceptable(*held)) return fail();
+    if (!Acceptable(*held)) return fail(u"refused: " + refusal_);
     const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
-    if (!WaitUntilFree(deadline)) return fail();
+    if (!WaitUntilFree(deadline)) return fail(p_.oldName + u" is read-only or still in use");
 
     // The old program gets a second name, the backup; the rename of the new file over
     // OLD.exe then replaces it in one step.
     hadOld_ = s_.files.IsFile(p_.oldPath);
     if (hadOld_) {
       p_.backupPath = FreeBackupPath();
-      if (p_.backupPath.empty() || !s_.files.LinkOrCopy(p_.oldPath, p_.backupPath)) return fail();
+      if (p_.backupPath.empty() || !s_.files.LinkOrCopy(p_.oldPath, p_.backupPath)) {
+        return fail(u"no backup of " + p_.oldName + u" could be made");
+      }
     }
     for (;;) {
       if (held->MoveOver(p_.oldPath)) return kReplaced;
@@ -162,7 +170,7 @@ class Replacer {
     }
     // OLD.exe was never touched: only the backup's name goes.
     if (hadOld_) s_.files.RemoveFile(p_.backupPath);
-    return fail();
+    return fail(u"the new program could not be moved over " + p_.oldName);
   }
 
   std::u16string OldCommandLine() const { return u"\"" + p_.oldPath + u"\""; }
@@ -209,6 +217,7 @@ class Replacer {
   Paths p_;
   std::optional<int32_t> revision_;
   bool hadOld_ = false;
+  std::u16string refusal_;  // why the check refused the new program
 };
 
 }  // namespace

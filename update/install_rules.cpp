@@ -1,10 +1,12 @@
 #include "update/install_rules.h"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
 #include "common/text.h"
 #include "update/companion_rules.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -14,7 +16,7 @@ bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
   const std::u16string part = target + kPartSuffix;
   if (s.network.DownloadToFile(url, part)) {
     std::unique_ptr<HeldFile> held = s.files.Hold(part, HoldFor::kRename);
-    if (held && CheckProgramFor(*held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
+    if (held && CheckAndLog(s.log, *held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
         held->MoveOver(target)) {
       return true;
     }
@@ -25,7 +27,7 @@ bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
 
 bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
                             const std::u16string& path, std::u16string_view roleFile) {
-  return CheckProgramFor(s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
+  return CheckAndLog(s.log, s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
          FetchCompanion(s, url, path, roleFile);
 }
 
@@ -34,17 +36,32 @@ std::u16string FailedInstallFileName(std::u16string_view exeFile) {
 }
 
 std::string FormatFailedInstall(const FailedInstall& r) {
-  return "revision=" + std::to_string(r.revision) + "\r\nwhen=" + std::to_string(r.when) +
-         "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+  std::string text = "revision=" + std::to_string(r.revision) +
+                     "\r\nwhen=" + std::to_string(r.when) +
+                     "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+  if (r.reason.empty()) return text;
+  std::string reason = Utf16ToUtf8(r.reason);
+  for (char& c : reason) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  // Cut at a character's start, so that the bytes kept stay UTF-8.
+  size_t cut = std::min(reason.size(), kFailedReasonMax);
+  while (cut < reason.size() && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80) --cut;
+  reason.resize(cut);
+  while (text.size() + 2 <= kFailedRecordHead) text += "\r\n";
+  text.resize(kFailedRecordHead, '\n');
+  return text + "reason=" + reason + "\r\n";
 }
 
 namespace {
 
 // Lines "key=number" (CR LF or LF), each key of `keys` once at most, numbers not
-// negative; nothing for any other line. The numbers in the order of `keys`, -1 for a
+// negative; nothing for any other line, but for a line "reason=text" where `reason` is
+// given (the text, UTF-8, goes there). The numbers in the order of `keys`, -1 for a
 // key not given.
 std::optional<std::vector<int64_t>> ParseNumberLines(std::string_view text,
-                                                     std::initializer_list<std::string_view> keys) {
+                                                     std::initializer_list<std::string_view> keys,
+                                                     std::u16string* reason = nullptr) {
   std::vector<int64_t> values(keys.size(), -1);
   while (!text.empty()) {
     size_t end = text.find('\n');
@@ -56,6 +73,10 @@ std::optional<std::vector<int64_t>> ParseNumberLines(std::string_view text,
     if (eq == std::string_view::npos) return std::nullopt;
     std::string_view key = line.substr(0, eq);
     std::string_view value = line.substr(eq + 1);
+    if (reason && key == "reason") {
+      *reason = Utf8ToUtf16(value);
+      continue;
+    }
     int64_t n = 0;
     auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
     if (ec != std::errc() || ptr != value.data() + value.size() || n < 0) return std::nullopt;
@@ -73,19 +94,22 @@ std::optional<std::vector<int64_t>> ParseNumberLines(std::string_view text,
 }  // namespace
 
 std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
+  std::u16string reason;
   const std::optional<std::vector<int64_t>> v =
-      ParseNumberLines(text, {"revision", "when", "failures"});
+      ParseNumberLines(text, {"revision", "when", "failures"}, &reason);
   if (!v) return std::nullopt;
   const int64_t revision = (*v)[0], when = (*v)[1], failures = (*v)[2];
   if (revision < 0 || revision > INT32_MAX || when < 0 || failures < 1 || failures > INT32_MAX) {
     return std::nullopt;
   }
-  return FailedInstall{static_cast<int32_t>(revision), when, static_cast<int32_t>(failures)};
+  return FailedInstall{static_cast<int32_t>(revision), when, static_cast<int32_t>(failures),
+                       std::move(reason)};
 }
 
 std::optional<FailedInstall> ReadFailedInstall(ProgramFiles& files, const std::u16string& path) {
-  // A record is a few short lines; anything longer is not one.
-  std::optional<std::string> text = files.ReadSmallFile(path, 1024);
+  // A record is a few short lines and its reason; anything longer is not one.
+  std::optional<std::string> text =
+      files.ReadSmallFile(path, kFailedRecordHead + kFailedReasonMax + 16);
   if (!text) return std::nullopt;
   return ParseFailedInstall(*text);
 }

@@ -30,18 +30,26 @@ bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
                             const std::u16string& path, std::u16string_view roleFile);
 
 // What the replacer leaves in the program folder when it could not install a
-// revision: the revision, when (seconds since 1970) and how many times in a row.
+// revision: the revision, when (seconds since 1970), how many times in a row, and
+// why the last time (the update log's reason; may be empty).
 struct FailedInstall {
   int32_t revision = 0;
   int64_t when = 0;
   int32_t failures = 0;
+  std::u16string reason;
   bool operator==(const FailedInstall&) const = default;
 };
 
 // The record's file name for a program: "Tindra.exe" -> "Tindra_failed.txt".
 std::u16string FailedInstallFileName(std::u16string_view exeFile);
-// "revision=28\r\nwhen=1700000000\r\nfailures=1\r\n"; reading takes the same lines in
-// any order and gives nothing for anything else.
+// "revision=28\r\nwhen=1700000000\r\nfailures=1\r\n", then, when there is a reason,
+// "reason=...\r\n" (UTF-8, one line, at most kFailedReasonMax bytes) starting at byte
+// kFailedRecordHead: the lines between are empty. Programs of earlier revisions read
+// only the first kFailedRecordHead bytes and refuse any line they do not know, so the
+// reason stays out of their sight. Reading takes the lines in any order and gives
+// nothing for anything else.
+inline constexpr size_t kFailedRecordHead = 1024;
+inline constexpr size_t kFailedReasonMax = 512;
 std::string FormatFailedInstall(const FailedInstall& record);
 std::optional<FailedInstall> ParseFailedInstall(std::string_view text);
 // The record at `path`: nothing when there is none or it is damaged.

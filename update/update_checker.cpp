@@ -3,6 +3,7 @@
 #include "common/msgbox.h"
 #include "update/install_rules.h"
 #include "update/modAutoUpdateV1_Launcher.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -46,7 +47,12 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   if (!latest || *latest <= args.revision) return kCheckerNothing;
   // A revision whose install failed is left alone for a while.
   const std::u16string record = folder + u"\\" + FailedInstallFileName(args.exeFile);
-  if (!MayFetch(ReadFailedInstall(s.files, record), *latest, s.processes.Now())) {
+  if (const auto failed = ReadFailedInstall(s.files, record);
+      !MayFetch(failed, *latest, s.processes.Now())) {
+    s.log.Write({.step = u"version",
+                 .file = args.exeFile,
+                 .verdict = u"skipped",
+                 .reason = BackoffReason(*failed)});
     return kCheckerNothing;
   }
 
@@ -57,7 +63,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   RevisionRule announced;
   announced.exact = *latest;
   if (!FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced)) {
-    return kCheckerFailed;
+    return cancelled ? kCheckerCancelled : kCheckerFailed;  // a cancel ends the transfer too
   }
   if (cancelled) {
     s.files.RemoveFile(target);

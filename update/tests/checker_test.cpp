@@ -90,6 +90,9 @@ TEST(Checker, EndsAsTheTableSays) {
        kCheckerFailed, false, true},
       {"the user closes the window during the download", [](FakeSystem&) {}, kCheckerCancelled,
        false, true, true},
+      {"the user's close ends the download early",
+       [](FakeSystem& q) { q.downloadResults[kBase + u"Tindra.exe"] = false; }, kCheckerCancelled,
+       false, true, true},
   };
   // clang-format on
   for (const Row& row : rows) {

@@ -317,6 +317,12 @@ std::optional<uint32_t> FakeSystem::ServerOf(std::u16string_view service, uint32
   return std::nullopt;
 }
 
+void FakeSystem::Write(const UpdateEvent& event) {
+  // The line without its time and program: the step and the fields.
+  constexpr size_t kTimeAndProgram = sizeof("1970-01-01 00:00:00.000 - ") - 1;
+  updateLog.push_back(U8(FormatLogLine(LocalTime{}, u"-", event).substr(kTimeAndProgram)));
+}
+
 void FakeSystem::Show(std::u16string_view text, uint32_t style) {
   Call("box");
   log.push_back("box " + std::to_string(style) + " " + U8(text));

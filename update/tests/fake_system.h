@@ -41,11 +41,12 @@ class FakeSystem : public ProgramFiles,
                    public Processes,
                    public ServiceProbe,
                    public MessageBoxes,
-                   public VersionBlockSource {
+                   public VersionBlockSource,
+                   public UpdateLog {
  public:
   FakeSystem();
 
-  UpdateServices services() { return UpdateServices{*this, *this, *this, *this}; }
+  UpdateServices services() { return UpdateServices{*this, *this, *this, *this, *this}; }
 
   // Scripted state.
   std::u16string folder = u"C:\\Prog";
@@ -82,6 +83,7 @@ class FakeSystem : public ProgramFiles,
   uint64_t busyUntil = 0;                     // the old program is in use until this tick
   bool linkFails = false;                     // no second name can be made
   std::map<std::u16string, ProgramRun> runs;  // command line -> behaviour
+  std::optional<uint32_t> checkerExitCode;    // what StartProcessAndWait's program returns
 
   void AddFile(const std::u16string& path, const std::u16string& diskName = u"");
   bool HasFile(const std::u16string& path) const;
@@ -90,6 +92,8 @@ class FakeSystem : public ProgramFiles,
 
   // Everything observable, in order, as UTF-8 lines.
   std::vector<std::string> log;
+  // The update log's lines, as UTF-8 from the step on (no time, no program).
+  std::vector<std::string> updateLog;
 
   // ProgramFiles
   std::u16string ProgramFolder() override;
@@ -135,6 +139,7 @@ class FakeSystem : public ProgramFiles,
   int64_t Now() override { return now; }
   uint64_t Ticks() override { return ticks; }
   void Sleep(uint32_t ms) override { ticks += ms; }
+  std::optional<uint32_t> LastWaitExitCode() override { return checkerExitCode; }
   std::u16string TakeFailedHandOver() override;
   void TellFailedHandOver(std::u16string_view value) override { toldFailedHandOver = value; }
   std::u16string NewHandBackValue() override { return u"VALUE07"; }
@@ -149,6 +154,9 @@ class FakeSystem : public ProgramFiles,
   uint32_t GetInfoSize(const std::u16string& fileName, uint32_t& handle) override;
   bool GetInfo(const std::u16string& fileName, uint32_t handle, uint32_t size,
                void* buffer) override;
+
+  // UpdateLog
+  void Write(const UpdateEvent& event) override;
 
   // A held file's move, as the held file reports it.
   bool MoveHeld(const std::u16string& from, const std::u16string& to);

@@ -384,7 +384,8 @@ TEST_F(RunTest, MissingReplacerShowsTheFolderAndGoesOn) {
   EXPECT_FALSE(Run());
   EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kExplorer,
                          kRemoveNew, kRecord}));
-  EXPECT_EQ(p.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, p.now, 1}));
+  EXPECT_EQ(p.records[u"C:\\Prog\\Tindra_failed.txt"],
+            (FailedInstall{28, p.now, 1, u"no trusted replacer could be started"}));
 }
 
 // Runs the start-up update on `q`; true when it ended the process (the hand-over).

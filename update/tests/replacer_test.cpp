@@ -175,7 +175,8 @@ TEST(Replacer, RepeatedFailuresOfOneRevisionCountOn) {
   q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 10, 2};
   q.unholdable.push_back(kNew);
   EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), kNotReplaced);
-  EXPECT_EQ(q.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, q.now, 3}));
+  EXPECT_EQ(q.records[u"C:\\Prog\\Tindra_failed.txt"],
+            (FailedInstall{28, q.now, 3, u"the new program is held open by another program"}));
 }
 
 }  // namespace

@@ -99,6 +99,7 @@ void Win32Processes::StartProcessAndWait(const std::u16string& fileName, const i
                                          const std::u16string& parameters,
                                          const std::u16string& directory, const int16_t& hidden,
                                          const int16_t& minimized) {
+  lastWaitExit_.reset();
   // A name without an exact ANSI form would open some other file: nothing starts.
   const std::optional<std::string> file = ToAnsiExact(fileName);
   const std::optional<std::string> params = ToAnsiExact(parameters);
@@ -119,7 +120,11 @@ void Win32Processes::StartProcessAndWait(const std::u16string& fileName, const i
 
   ShellExecuteExA(&info);
   UniqueHandle process(info.hProcess);
-  if (process) WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  if (process && WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.get(), &code)) {
+    lastWaitExit_ = code;
+  }
 }
 
 std::unique_ptr<StartedProgram> Win32Processes::Start(const std::u16string& commandLine,

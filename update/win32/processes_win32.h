@@ -14,6 +14,7 @@ class Win32Processes : public Processes {
   void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
                            const std::u16string& parameters, const std::u16string& directory,
                            const int16_t& hidden, const int16_t& minimized) override;
+  std::optional<uint32_t> LastWaitExitCode() override { return lastWaitExit_; }
   std::unique_ptr<StartedProgram> Start(const std::u16string& commandLine,
                                         const std::u16string& directory, int32_t windowState,
                                         uint32_t& error) override;
@@ -28,6 +29,7 @@ class Win32Processes : public Processes {
 
  private:
   bool ownJobs_;
+  std::optional<uint32_t> lastWaitExit_;
 };
 
 }  // namespace tindra::win32

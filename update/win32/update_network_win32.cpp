@@ -189,10 +189,13 @@ DWORD HttpStatus(HINTERNET request) {
 
 std::u16string Win32UpdateNetwork::ReadUrlText(const std::u16string& url) {
   std::u16string result;
+  last_ = {};
   UniqueInternet session = OpenInternetSession();
   if (!session) return result;
   UrlRequest request = OpenUrl(session.get(), url);
-  if (!request || IsRedirect(HttpStatus(request.get()))) return result;
+  if (!request) return result;
+  last_.status = HttpStatus(request.get());
+  if (IsRedirect(last_.status)) return result;
   // One read of at most 20 bytes into a buffer of spaces; the status is not looked at
   // otherwise, so the start of an error page comes back like any other body.
   char buffer[20];
@@ -200,6 +203,7 @@ std::u16string Win32UpdateNetwork::ReadUrlText(const std::u16string& url) {
   DWORD got = 0;
   if (InternetReadFile(request.get(), buffer, sizeof(buffer), &got)) {
     if (got > sizeof(buffer)) got = sizeof(buffer);
+    last_.bytes = got;
     result = FromAnsi(std::string_view(buffer, got));
   }
   // The request handle is released before the session (declaration order).
@@ -209,12 +213,15 @@ std::u16string Win32UpdateNetwork::ReadUrlText(const std::u16string& url) {
 bool Win32UpdateNetwork::FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) {
   const TransferLimits& limits = limits_;
   body.clear();
+  last_ = {};
   UniqueInternet session = OpenInternetSession();
   if (!session) return false;
   UrlRequest request = OpenUrl(session.get(), url);
-  if (!request || !IsSuccess(HttpStatus(request.get()))) return false;
+  if (request) last_.status = HttpStatus(request.get());
+  if (!request || !IsSuccess(last_.status)) return false;
   return ReadBody(request.get(), maxBytes, limits, [&](const char* data, DWORD n) {
     body.append(data, n);
+    last_.bytes = body.size();
     return true;
   });
 }
@@ -225,6 +232,7 @@ bool Win32UpdateNetwork::DownloadToFile(const std::u16string& url,
   const std::wstring target = AnyLengthPath(ToWide(localPath));
   // A unique file in the target's own folder, so that the final move stays on one
   // volume and is a rename. (GetTempFileName fails past MAX_PATH.)
+  last_ = {};
   const std::wstring temp = CreateTempFileIn(FolderOf(ToWide(localPath)));
   if (temp.empty()) return false;
 
@@ -236,10 +244,12 @@ bool Win32UpdateNetwork::DownloadToFile(const std::u16string& url,
       UniqueInternet session = OpenInternetSession();
       UrlRequest request;
       if (session) request = OpenUrl(session.get(), url);
-      if (request && IsSuccess(HttpStatus(request.get()))) {
+      if (request) last_.status = HttpStatus(request.get());
+      if (request && IsSuccess(last_.status)) {
         complete =
             ReadBody(request.get(), UINT64_MAX, limits,
                      [&](const char* data, DWORD n) {
+                       last_.bytes += n;
                        DWORD written = 0;
                        return WriteFile(file.get(), data, n, &written, nullptr) && written == n;
                      }) &&

@@ -10,6 +10,7 @@ scenario ends every program it started. Exit status 0 when all scenarios pass.
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -170,6 +171,11 @@ def same_file(a, b):
         return f.read() == g.read()
 
 
+def program_files(folder):
+    """The folder's files, sorted, without the update log."""
+    return sorted(n for n in os.listdir(folder) if not n.startswith("Tindra_update.log"))
+
+
 def leftovers(folder):
     """Files a transfer may have left behind."""
     return [n for n in os.listdir(folder) if n.lower().endswith((".tmp", ".part"))]
@@ -269,6 +275,7 @@ def scenario_unreachable_server(env):
     check("caption: Tindra" in out, "box caption: %r" % out)
     check("text: " + CANNOT_READ in out, "box text: %r" % out)
     check("icon" in out, "the message has no error icon: %r" % out)
+    check_logged(folder, "Tindra read url=http://", "verdict=failed", "no answer from the server")
     wait_started(env, proc)
     check(env.poke("end") == 0, "end not taken")
     proc.wait(20)
@@ -285,6 +292,7 @@ def scenario_error_page_and_raw_request(env):
     check(env.requested("Tindra_lastver.txt"), "the checker did not run: %r" % lines)
     raw = "GET /download/%s/Vantorel_lastver.txt HTTP/1.1 | User-Agent: VB OpenUrl" % CP949_FOLDER
     check(raw in lines, "request line not sent as raw CP949 by 'VB OpenUrl': %r" % lines)
+    check_logged(folder, "Vantorel read", "status=404", 'reason="HTTP status 404"')
 
 
 def scenario_current_checker(env):
@@ -349,6 +357,7 @@ def scenario_checker_download_fails(env):
     check(not env.requested("Pellmora.exe"), "the replacer was fetched after a failure")
     check(not env.requested("Tindra_lastver.txt"), "the checker ran after a failed update")
     check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+    check_logged(folder, "Tindra download file=Vantorel.exe.part", "status=500", "verdict=failed")
 
 
 def scenario_body_cut_short(env):
@@ -360,6 +369,7 @@ def scenario_body_cut_short(env):
     check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
           "a short body replaced the checker")
     check(not env.requested("Pellmora.exe"), "the replacer was fetched after a short body")
+    check_logged(folder, "Tindra download", "status=200", "verdict=failed", "incomplete")
     check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
 
 
@@ -382,7 +392,7 @@ def scenario_new_file_without_replacer(env):
     wait_started(env, proc)
     check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-    check_failure_recorded(folder, 28)
+    check_failure_recorded(folder, 28, "no trusted replacer could be started")
 
 
 def scenario_hand_over_to_a_replacer_that_cannot_take_over(env):
@@ -408,7 +418,8 @@ def scenario_hand_over_to_a_replacer_that_cannot_take_over(env):
         env.probe("window", "replacer cannot start", 15000)
         wait_started(env, proc)
         check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
-        check_failure_recorded(folder, 28)
+        check_failure_recorded(folder, 28, "no trusted replacer could be started")
+        check_logged(folder, "Tindra hand-over file=Pellmora.exe verdict=failed")
         check(env.probe("running", "Pellmora.exe")[0] != 0, "a replacer runs")
         env.end_all()
         proc = env.start(os.path.join(folder, "Tindra.exe"))
@@ -456,6 +467,7 @@ def scenario_served_in_the_wrong_role(env):
             check(not os.path.exists(os.path.join(folder, "Pellmora.exe")),
                   "the program was kept as the replacer")
         check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+        check_logged(folder, "check", "verdict=refused", "revision" if "older" in name else "role")
         check(env.poke("0;test") == 0, "Tindra takes no poke")
         env.end_all()
 
@@ -588,7 +600,8 @@ def scenario_untrusted_companions_are_not_kept(env):
         with open(os.path.join(folder, "Pellmora.exe"), "rb") as f:
             check(f.read() == b"old replacer", "the replacer was replaced")
         check(not env.requested("Tindra_lastver.txt"), "a checker ran after a refusal")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check_logged(folder, "Tindra check file=%s.part verdict=refused" % file, HOSTILE_REASON[name])
+        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
         env.end_all()
 
@@ -602,6 +615,7 @@ def scenario_untrusted_checker_is_not_started(env):
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     wait_started(env, proc)
     check(not env.requested("Tindra_lastver.txt"), "the tampered checker ran")
+    check_logged(folder, "Tindra check file=Vantorel.exe verdict=refused reason=tampered")
     check(env.probe("nobox", 1000)[0] == 0, "a message box is open")
     check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file appeared")
 
@@ -621,8 +635,9 @@ def scenario_untrusted_new_program_is_not_kept(env):
         proc = env.start(os.path.join(folder, "Tindra.exe"))
         wait_started(env, proc)
         check(env.requested("Tindra.exe"), "the checker did not fetch the program")
+        check_logged(folder, "Vantorel check file=New_Tindra.exe.part", HOSTILE_REASON[name])
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
         env.end_all()
 
@@ -641,6 +656,7 @@ def scenario_replacer_refuses_swapped_program(env):
                              args=["Tindra.exe;New_Tindra.exe"])
         replacer.wait(30)
         check(replacer.returncode == 1, "replacer exit %s" % replacer.returncode)
+        check_logged(folder, "Pellmora check file=New_Tindra.exe verdict=refused", HOSTILE_REASON[name])
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
         check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
         check(env.poke("0;test") == 0, "the old program was not started again")
@@ -693,6 +709,7 @@ def scenario_replacer_keeps_old_program_on_failure(env):
     replacer = env.start(os.path.join(folder, "Pellmora.exe"), args=["Tindra.exe;New_Tindra.exe"])
     replacer.wait(30)
     check(replacer.returncode == 1, "replacer exit %s without a new file" % replacer.returncode)
+    check_logged(folder, "Pellmora end verdict=failed", 'reason="nothing replaced" exit=1')
     check(env.poke("0;test") == 0, "the old program was not started again")
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program changed")
 
@@ -842,10 +859,29 @@ def restart_and_check_no_retry(env, folder, fetches=1):
     check(len(fetched) == fetches, "the program was fetched %d times" % len(fetched))
 
 
-def check_failure_recorded(folder, revision):
-    with open(os.path.join(folder, "Tindra_failed.txt"), encoding="ascii") as f:
+def check_failure_recorded(folder, revision, reason=""):
+    with open(os.path.join(folder, "Tindra_failed.txt"), encoding="utf-8") as f:
         record = f.read()
     check(("revision=%d" % revision) in record, "record: %r" % record)
+    check(("reason=" + reason) in record, "no reason %r in the record: %r" % (reason, record))
+
+
+def check_logged(folder, *parts):
+    """Some line of the folder's update log holds every one of `parts`."""
+    try:
+        with open(os.path.join(folder, "Tindra_update.log"), encoding="utf-8") as f:
+            lines = f.read().splitlines()
+    except FileNotFoundError:
+        lines = []
+    check(any(all(part in line for part in parts) for line in lines),
+          "no update log line with %r in:\n  %s" % (parts, "\n  ".join(lines[-15:])))
+
+
+# The log's reason for each kind of hostile copy (hostile_copies).
+HOSTILE_REASON = {"one byte changed": "reason=tampered", "unsigned": "reason=unsigned",
+                  "another key": 'reason="foreign signer"', "web page": "reason=unsigned",
+                  "older revision": 'reason="wrong revision', "same revision": "wrong revision",
+                  "the checker of revision 28": "wrong role: it is Vantorel.exe"}
 
 
 def hand_over_and_wait(env, folder):
@@ -873,10 +909,10 @@ def scenario_program_that_cannot_be_replaced(env):
         hand_over_and_wait(env, folder)
         check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
         check(same_file(tindra, env.tindra[27]), "the program changed")
-        check(sorted(os.listdir(folder)) ==
+        check(program_files(folder) ==
               ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
               "files: %r" % os.listdir(folder))
-        check_failure_recorded(folder, 28)
+        check_failure_recorded(folder, 28, "Tindra.exe is read-only or still in use")
         if holder:
             holder.kill()
         restart_and_check_no_retry(env, folder)
@@ -905,7 +941,7 @@ def scenario_replacer_missing_or_broken_is_repaired(env):
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     wait_started(env, proc)
     check(not env.requested("Tindra.exe"), "the program was fetched without a replacer")
-    check(sorted(os.listdir(folder)) == ["Tindra.exe", "Vantorel.exe"],
+    check(program_files(folder) == ["Tindra.exe", "Vantorel.exe"],
           "files: %r" % os.listdir(folder))
 
 
@@ -921,6 +957,7 @@ def scenario_new_program_that_crashes_is_rolled_back(env):
         check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
         check_failure_recorded(folder, 28)
+        check_logged(folder, "Pellmora end verdict=failed", "exit=3")
         check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
         check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending file left")
         restart_and_check_no_retry(env, folder)
@@ -1056,10 +1093,46 @@ def scenario_transfers_are_bounded(env):
         took = time.monotonic() - began
         print("      start-up took %.1f s" % took)
         check(took < 60, "start-up took %.0f s" % took)
+        check_logged(folder, "Tindra run file=Vantorel.exe", "exit=5" if action else "exit=")
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
         env.end_all()
+
+
+def scenario_update_log_of_two_writers_at_once(env):
+    # Two programs writing at once, past the cap: every line is whole, each writer's
+    # lines are all there in their order, the log stays within its cap and the older
+    # generation holds the rest. Then a log that cannot be written: nothing changes.
+    folder = os.path.join(env.work, "two writers")
+    os.makedirs(folder)
+    probe = os.path.join(folder, "update-probe.exe")
+    shutil.copyfile(env.probe_exe, probe)
+    count = 1500  # two writers' lines of about 155 bytes: one rotation
+    writers = [env.start(probe, args=["log", name, str(count)]) for name in ("first", "second")]
+    for writer in writers:
+        writer.wait(180)
+        check(writer.returncode == 0, "a writer failed: %s" % writer.returncode)
+    current, older = (os.path.join(folder, n) for n in ("Tindra_update.log", "Tindra_update.log.1"))
+    check(os.path.getsize(current) <= 256 * 1024, "log of %d bytes" % os.path.getsize(current))
+    line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (first|second) log file=(\d+) "
+                      r"reason=x{100}\r\n")
+    seen = {"first": [], "second": []}
+    for path in (older, current):
+        with open(path, encoding="utf-8", newline="") as f:
+            for text in f.read().splitlines(keepends=True):
+                m = line.fullmatch(text)
+                check(m, "a broken line in %s: %r" % (os.path.basename(path), text))
+                seen[m.group(1)].append(int(m.group(2)))
+    for name, numbers in seen.items():
+        check(numbers == list(range(count)), "%s: %d lines, in order: %s" %
+              (name, len(numbers), numbers == sorted(numbers)))
+    for path in (current, older):
+        os.remove(path)
+    os.makedirs(current)
+    rc, _ = env.run_wine([probe, "log", "third", "10"])
+    check(rc == 0 and os.listdir(current) == [], "an unwritable log: exit %s" % rc)
+    check(program_files(folder) == ["update-probe.exe"], "files: %r" % os.listdir(folder))
 
 
 SCENARIOS = [
@@ -1097,6 +1170,7 @@ SCENARIOS = [
     scenario_key_rollover_over_two_releases,
     scenario_fetch_and_download,
     scenario_hanging_server,
+    scenario_update_log_of_two_writers_at_once,
 ]
 
 
