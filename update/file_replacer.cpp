@@ -1,5 +1,7 @@
 #include "update/file_replacer.h"
 
+#include <algorithm>
+
 #include "common/errors.h"
 #include "common/msgbox.h"
 #include "common/text.h"
@@ -39,7 +41,7 @@ class Replacer {
       // The new program could not start: the old one comes back, when there is one
       // and it can be put back.
       RecordFailure();
-      if (!hadOld_ || !s_.files.MoveOver(p_.backupPath, p_.oldPath)) return kNotRolledBack;
+      if (!hadOld_ || !RestoreBackup()) return kNotRolledBack;
       code = kRolledBack;
     }
     // The old program runs again, and knows not to hand over once more.
@@ -68,12 +70,25 @@ class Replacer {
   }
 
   // A program signed like this replacer for the old program's role, of a newer
-  // revision than the old program (or than nothing, when there is none).
+  // revision than a trusted old program, and never below this build's floor for it.
+  // The old program's revision comes from its own held check: one that is missing or
+  // fails it gives no floor of its own.
   bool Acceptable(HeldFile& held) {
     RevisionRule newer;
-    const std::optional<int32_t> old = RevisionOfVersion(s_.trust.VersionOf(p_.oldPath));
-    newer.atLeast = old ? *old + 1 : 0;
-    return CheckProgramFor(held, p_.newPath, p_.oldName, newer) == ProgramVerdict::kTrusted;
+    const std::optional<int32_t> old = TrustedRevision(s_, p_.oldPath, p_.oldName);
+    newer.atLeast = std::max(old ? *old + 1 : 0, s_.floors.program);
+    const ProgramCheck check = CheckHeldProgram(s_.trust, held, p_.oldName, newer);
+    revision_ = check.revision;
+    return check.verdict == ProgramVerdict::kTrusted;
+  }
+
+  // Puts the backup back in place of OLD.exe: only a file that, held, passes the check
+  // for the old program's role, and the very file held is what is moved.
+  bool RestoreBackup() {
+    std::unique_ptr<HeldFile> held = s_.files.Hold(p_.backupPath, HoldFor::kRename);
+    return held &&
+           CheckHeldProgram(s_.trust, *held, p_.oldName).verdict == ProgramVerdict::kTrusted &&
+           held->MoveOver(p_.oldPath);
   }
 
   // Frees a name for the backup of OLD.exe: the backups of earlier updates go
@@ -108,11 +123,10 @@ class Replacer {
     if (!held) {
       // Held by someone else: its revision, when it can be read and trusted, is still
       // recorded, so that the next start does not hand over again.
-      revision_ = TrustedRevision(s_.trust, p_.newPath, p_.oldName);
+      revision_ = TrustedRevision(s_, p_.newPath, p_.oldName);
       RecordFailure();
       return kNotReplaced;
     }
-    revision_ = TrustedRevision(*held, p_.newPath, p_.oldName);
     auto fail = [&] {
       held.reset();
       RecordFailure();

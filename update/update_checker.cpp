@@ -39,14 +39,20 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   }
 
   // The new program is left only for a replacer that can install it.
-  if (!EnsureTrustedCompanion(s, base + kReplacerName, replacer, kReplacerName)) {
+  if (!EnsureTrustedCompanion(s, base + kReplacerName, replacer, kReplacerName,
+                              s.floors.replacer)) {
     return kCheckerFailed;
   }
   RevisionRule announced;
   announced.exact = *latest;
-  if (!FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced)) {
-    return kCheckerFailed;
+  const Fetched fetched = FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced);
+  if (fetched == Fetched::kRefused) {
+    // The server announces a revision it does not serve (or serves a file that fails
+    // its check): left alone for a while, like a failed install.
+    WriteFailedInstall(s.files, record,
+                       NextFailure(ReadFailedInstall(s.files, record), *latest, s.processes.Now()));
   }
+  if (fetched != Fetched::kDone) return kCheckerFailed;
   if (cancelled) {
     s.files.RemoveFile(target);
     return kCheckerCancelled;

@@ -64,7 +64,7 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
        [](FakeSystem& q) { q.files.erase(u"C:\\PROG\\NEW_TINDRA.EXE"); }, kNotReplaced, true,
        {kStarted}, {kMoved, "record C:\\Prog\\Tindra_failed.txt 28 1"}},
       {"the new file is held by another program: its revision is recorded",
-       [](FakeSystem& q) { q.unholdable.push_back(kNew); }, kNotReplaced, true,
+       [](FakeSystem& q) { q.lockedForRename.push_back(kNew); }, kNotReplaced, true,
        {kNewGone, kRecorded28, kStarted}, {kMoved}},
       {"a foreign new file: removed, nothing to record",
        [](FakeSystem& q) { q.signatures[kNew] = {SignatureStatus::kValid, "other key"}; },
@@ -154,7 +154,7 @@ TEST(Replacer, RepeatedFailuresOfOneRevisionCountOn) {
   q.versions[kOld] = u"1.00.27";
   q.versions[kNew] = u"1.00.28";
   q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 10, 2};
-  q.unholdable.push_back(kNew);
+  q.lockedForRename.push_back(kNew);
   EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), kNotReplaced);
   EXPECT_EQ(q.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, q.now, 3}));
 }
