@@ -12,7 +12,7 @@ PACKAGES=(
   wine wine32:i386
   xvfb xauth x11-utils x11-xserver-utils imagemagick
   fonts-nanum locales iproute2 nginx
-  osslsigncode openssl
+  osslsigncode openssl libssl-dev
   "$@"
 )
 

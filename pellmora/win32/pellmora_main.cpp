@@ -47,7 +47,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   Win32ProgramInspector trust;
   Win32UpdateNetwork network;
   Win32Processes processes;
-  UpdateServices services{files, trust, network, processes};
+  UpdateServices services{files, trust, network, processes, BuildFloors()};
   DdeServiceProbe probe;
   ReplacerWaits waits;
   waits.freeMs = TINDRA_PROGRAM_WAIT_MS;

@@ -15,7 +15,7 @@ void RunAutoUpdate(const int16_t& skipSelfUpdate) {
   win32::Win32ProgramInspector trust;
   win32::Win32UpdateNetwork network;
   win32::Win32Processes processes;
-  UpdateServices services{files, trust, network, processes};
+  UpdateServices services{files, trust, network, processes, win32::BuildFloors()};
   // What a transfer killed with an earlier run left behind.
   try {
     network.RemoveLeftoverDownloads(

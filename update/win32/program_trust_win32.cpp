@@ -163,6 +163,14 @@ Signature VerifySignature(const std::u16string& path, HANDLE file) {
   return s;
 }
 
+ReleaseFloors BuildFloors() {
+  ReleaseFloors floors;
+  floors.checker = TINDRA_CHECKER_FLOOR;
+  floors.replacer = TINDRA_REPLACER_FLOOR;
+  floors.program = TINDRA_PROGRAM_FLOOR;
+  return floors;
+}
+
 Signature Win32ProgramInspector::OwnSignature() {
   if (!own_) {
     try {

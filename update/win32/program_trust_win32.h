@@ -10,6 +10,7 @@
 #include "common/win32/handle.h"
 #include "update/program_role.h"
 #include "update/program_trust.h"
+#include "update/update_services.h"
 
 namespace tindra::win32 {
 
@@ -17,6 +18,10 @@ namespace tindra::win32 {
 // that open handle (which must be the file at `path`), so a caller holding it open
 // against writers knows that what was checked is what it holds.
 Signature VerifySignature(const std::u16string& path, HANDLE file = nullptr);
+
+// The floors this build was made with (TINDRA_*_FLOOR): by default the release's own
+// revision for each program.
+ReleaseFloors BuildFloors();
 
 class Win32ProgramInspector : public ProgramInspector {
  public:

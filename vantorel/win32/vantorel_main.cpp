@@ -112,7 +112,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
       Win32ProgramInspector trust;
       Win32UpdateNetwork network(limits);
       Win32Processes processes;
-      UpdateServices services{files, trust, network, processes};
+      UpdateServices services{files, trust, network, processes, BuildFloors()};
       result = CheckForUpdate(*parsed, Ascii(TINDRA_PROGRAM_UPDATE_HOST), services, gCancelled);
     } catch (...) {
       result = kCheckerFailed;
