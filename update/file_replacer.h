@@ -5,14 +5,16 @@
 // file's name is "New_" + OLD; anything else changes nothing and ends with a
 // message. It holds New_OLD.exe against writers, checks that it is a program signed
 // by the same publisher as the replacer, whose version block names OLD.exe, of a
-// newer revision than OLD.exe, waits (at most ReplacerWaits::freeMs) until OLD.exe
-// no longer runs and can be opened for exclusive writing, keeps the old program as a
+// newer revision than a trusted OLD.exe and no older than the build's floor, waits
+// (at most ReplacerWaits::freeMs) until OLD.exe no longer runs and can be opened for
+// exclusive writing, keeps the old program as a
 // second name of the same file (OLD.exe.bak; OLD.exe.bak2 and on when that name
 // cannot be freed) and renames the held new file over OLD.exe in one step, so that
 // OLD.exe is never missing. If anything fails the old program stays as it was. It
 // then starts OLD.exe, and watches a new one for at most ReplacerWaits::readyMs:
 // when it ends abnormally before the DDE service of that very process answers, the
-// old program is put back and started instead. The backup is removed once the new
+// old program is put back (only a backup that, held, still passes its check) and
+// started instead. The backup is removed once the new
 // program answers, or at the next update.
 //
 // When a new revision cannot be installed or is rolled back, the new file is

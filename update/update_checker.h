@@ -10,10 +10,11 @@
 // earlier run is removed first (read-only or not), so the file exists after the
 // check exactly when a verified newer program is ready.
 //
-// Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role
-// is in the folder, fetching it when missing or untrusted; a revision whose install
-// failed (the replacer's FILE base name + "_failed.txt") is not fetched again until
-// its back-off is over.
+// Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role,
+// no older than the build's floor for it, is in the folder, fetching it when missing,
+// untrusted or older; a revision whose install failed (the replacer's FILE base name
+// + "_failed.txt"), or whose served file failed its check here, is not fetched again
+// until its back-off is over.
 #include <atomic>
 #include <optional>
 #include <string>

@@ -1,16 +1,16 @@
 // The code-signing purpose of a signer's certificate, decided from what its own
 // extended-key-usage extension lists. The certificates are made by openssl, and
 // openssl's library reads their extension, as the platform's does on Windows.
+#include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <optional>
-#include <unistd.h>
 #include <string>
 #include <vector>
 

@@ -44,12 +44,13 @@ class FakeSystem : public ProgramFiles,
  public:
   FakeSystem();
 
-  UpdateServices services() { return UpdateServices{*this, *this, *this, *this}; }
+  UpdateServices services() { return UpdateServices{*this, *this, *this, *this, floors}; }
 
   // Scripted state.
   std::u16string folder = u"C:\\Prog";
   std::u16string baseName = u"Tindra";
   int16_t revision = 27;
+  ReleaseFloors floors;                               // none by default
   std::map<std::u16string, std::u16string> files;     // upper-cased path -> on-disk name
   std::set<std::u16string> folders;                   // upper-cased paths of folders
   std::set<std::u16string> readOnly;                  // upper-cased paths

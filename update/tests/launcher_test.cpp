@@ -245,6 +245,49 @@ TEST_F(UpdateTest, ReplacerOfTheSameOrANewerRevisionReplacesTheOneInPlace) {
   }
 }
 
+// No companion below the build's floor is kept, whether or not one is in place.
+TEST_F(UpdateTest, NoCompanionBelowItsFloorIsKept) {
+  struct Row {
+    const char* what;
+    std::optional<std::u16string> localChecker;
+    std::u16string latest;
+    std::u16string servedChecker;
+    std::u16string servedReplacer;
+    int16_t result;
+    bool replacerKept;
+  };
+  const Row rows[] = {
+      {"no checker in place, the server's below the floor", std::nullopt, u"26", u"1.00.26",
+       u"1.00.27", 0, false},
+      {"no replacer in place, the server's below the floor", std::nullopt, u"27", u"1.00.27",
+       u"1.00.26", 0, false},
+      {"both at the floor", std::nullopt, u"27", u"1.00.27", u"1.00.27", -1, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    q.floors = ReleaseFloors{27, 27, 27};
+    Serve(q, row.localChecker, row.latest);
+    q.versions[kCheckerPart] = row.servedChecker;
+    q.versions[u"C:\\Prog\\Pellmora.exe.part"] = row.servedReplacer;
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), row.result);
+    EXPECT_EQ(q.HasFile(u"C:\\Prog\\Pellmora.exe"), row.replacerKept);
+  }
+}
+
+// An announced checker that was refused is not fetched again during its back-off;
+// the trusted checker in place runs meanwhile.
+TEST_F(UpdateTest, ARefusedCheckerRevisionBacksOff) {
+  for (const int64_t ago : {int64_t{3600}, int64_t{2 * 24 * 3600}}) {
+    SCOPED_TRACE(ago);
+    FakeSystem q;
+    Serve(q, u"1.00.26", u"27");
+    q.records[u"C:\\Prog\\Vantorel_failed.txt"] = FailedInstall{27, q.now - ago, 1};
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), -1);
+    EXPECT_EQ(q.log.back() == kPutReplacer, ago > 24 * 3600) << ::testing::PrintToString(q.log);
+  }
+}
+
 TEST_F(UpdateTest, UnsignedBuildFetchesNothing) {
   // It would trust nothing it fetched: the companions stay on the server.
   Checker(u"1.00.26", u"27");

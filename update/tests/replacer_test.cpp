@@ -94,6 +94,12 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
       {"the new program crashes at start: the old one comes back",
        [&](FakeSystem& q) { q.runs[kStart] = {false, 50, crash, std::nullopt}; }, kRolledBack,
        true, {kMoved, kStarted, kNewGone, kRecorded28, kPutBack, kStarted}, {kBackupGone}},
+      {"the backup is another file by the time of the rollback: it is not put back",
+       [&](FakeSystem& q) {
+         q.runs[kStart] = {false, 50, crash, std::nullopt};
+         q.signatures[kOld + u".bak"] = {SignatureStatus::kValid, "other key"};
+       },
+       kNotRolledBack, false, {kMoved, kStarted, kNewGone, kRecorded28}, {kPutBack}},
       {"another program answers to the name, and the new one crashes",
        [&](FakeSystem& q) { q.runs[kStart] = {false, 300, crash, 0, true}; }, kRolledBack, true,
        {kMoved, kStarted, kPutBack, kStarted}, {kBackupGone}},
@@ -143,6 +149,37 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
     for (const std::string& line : row.notLogged) {
       EXPECT_EQ(std::count(rest, q.log.end(), line), 0) << line;
     }
+  }
+}
+
+// The old program's revision is a floor only when it passes its own check; the build's
+// floor holds whatever is in place.
+TEST(Replacer, TheFloorComesFromATrustedOldProgramAndTheBuild) {
+  struct Row {
+    const char* what;
+    Signature old;
+    std::u16string oldVersion;
+    std::u16string newVersion;
+    ReplacerExit exit;
+  };
+  const Signature good{SignatureStatus::kValid, "publisher key"};
+  const Signature foreign{SignatureStatus::kValid, "other key"};
+  const Row rows[] = {
+      {"a trusted old 28, a new 27", good, u"1.00.28", u"1.00.27", kNotReplaced},
+      {"a foreign old 99 sets no floor", foreign, u"1.00.99", u"1.00.28", kReplaced},
+      {"a foreign old, a new below the build's floor", foreign, u"1.00.20", u"1.00.26",
+       kNotReplaced},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    q.floors.program = 27;
+    q.AddFile(kOld);
+    q.AddFile(kNew);
+    q.signatures[kOld] = row.old;
+    q.versions[kOld] = row.oldVersion;
+    q.versions[kNew] = row.newVersion;
+    EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), row.exit);
   }
 }
 
