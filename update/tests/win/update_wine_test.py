@@ -661,7 +661,8 @@ def scenario_hangul_folder_on_code_page_1252(env):
 
 def scenario_untrusted_new_program_is_not_kept(env):
     # The server announces 28 but serves a tampered copy of 28, or revision 27: the
-    # checker keeps neither, so no hand-over (and no update loop) follows. Every other
+    # checker keeps neither and records the revision for its back-off, so no hand-over
+    # (and no update loop, nor a download at every start) follows. Every other
     # kind of refused program is in the checker's native table, and goes through the
     # same platform check in untrusted_companions_are_not_kept.
     served = {"one byte changed": hostile_copies(env, env.tindra[28])["one byte changed"],
@@ -675,8 +676,14 @@ def scenario_untrusted_new_program_is_not_kept(env):
         wait_started(env, proc)
         check(env.requested("Tindra.exe"), "the checker did not fetch the program")
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check(sorted(os.listdir(folder)) ==
+              ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
+        env.end_all()
+        env.clear_requests()
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(not env.requested("Tindra.exe"), "fetched again during the back-off")
         env.end_all()
 
 
@@ -1014,8 +1021,14 @@ def scenario_transfers_are_bounded(env):
         print("      start-up took %.1f s" % took)
         check(took < 60, "start-up took %.0f s" % took)
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check(sorted(os.listdir(folder)) ==
+              ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
+        env.end_all()
+        env.clear_requests()
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(not env.requested("Tindra.exe"), "fetched again during the back-off")
         env.end_all()
 
 
