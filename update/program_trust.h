@@ -9,15 +9,15 @@
 // program, or one of the further public keys compiled into the checking program
 // (a publisher's next key, so that it can move to that key without freezing
 // anyone). The key is what is pinned, not the certificate: a certificate that has
-// expired, or that does not chain to a trusted root, still vouches for its key. A
-// checking program that is not validly signed itself trusts nothing. On top of
-// that, a program must be a Windows executable image (not a DLL); its role and
-// revision are checked after this (update/program_role.h).
+// expired, or that does not chain to a trusted root, still vouches for its key; one
+// whose own extended key usage leaves out code signing does not. A checking program
+// that is not validly signed itself trusts nothing. On top of that, a program must be
+// a Windows executable image (not a DLL); its role and revision are checked after
+// this, on the same held bytes (update/program_role.h).
 //
 // Does not guarantee: that the publisher's key is safe (whoever holds it can sign
-// anything), that the certificate is unrevoked (no revocation check: the update
-// runs without other network access), or anything about a file after the check
-// unless the caller holds it open against writers (Pellmora does).
+// anything), or that the certificate is unrevoked (no revocation check: the update
+// runs without other network access).
 #include <cstdint>
 #include <optional>
 #include <span>
