@@ -183,6 +183,46 @@ Signature Win32ProgramInspector::OwnSignature() {
   return *own_;
 }
 
+namespace {
+
+// The path the file system gives an open file or folder, links resolved.
+std::optional<std::wstring> FinalPath(HANDLE handle) {
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+  if (size == 0) return std::nullopt;
+  std::wstring path(size, L'\0');
+  const DWORD got = GetFinalPathNameByHandleW(handle, path.data(), size, flags);
+  if (got == 0 || got >= size) return std::nullopt;
+  path.resize(got);
+  return path;
+}
+
+// Whether the open `file` is the file named `path` in its folder, not one that a link
+// at that name leads to elsewhere: the file system's path of the file is that of the
+// folder with the name appended. False when the folder cannot be opened.
+bool IsFileAtName(const std::u16string& path, HANDLE file) {
+  const size_t cut = path.find_last_of(u"\\/");
+  if (cut == std::u16string::npos) return false;
+  std::u16string folder = path.substr(0, cut);
+  if (folder.empty() || folder.back() == u':') folder += u'\\';
+  UniqueFile dir(CreateFileW(WidePtr(folder), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!dir) return false;
+  std::optional<std::wstring> expected = FinalPath(dir.get());
+  const std::optional<std::wstring> actual = FinalPath(file);
+  // Where the platform cannot name them (Wine cannot beyond MAX_PATH), the reparse
+  // point test above is all there is.
+  if (!expected || !actual) return true;
+  if (!expected->empty() && expected->back() == L'\\') expected->pop_back();
+  *expected += L'\\' + ToWide(path.substr(cut + 1));
+  return CompareStringOrdinal(expected->c_str(), static_cast<int>(expected->size()),
+                              actual->c_str(), static_cast<int>(actual->size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 std::optional<HeldProgram> HeldProgram::Open(const std::u16string& path, HoldFor purpose) {
   // The loader opens a program it starts for reading and execution, sharing reads:
   // a holder with delete access would keep it from starting.
@@ -194,7 +234,8 @@ std::optional<HeldProgram> HeldProgram::Open(const std::u16string& path, HoldFor
   HeldProgram held(path, file);
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      !IsFileAtName(path, file)) {
     return std::nullopt;
   }
   if (!held.ReadAll()) return std::nullopt;

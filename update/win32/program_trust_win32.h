@@ -38,7 +38,8 @@ inline constexpr uint32_t kMaxProgramBytes = 64u * 1024 * 1024;
 // A program file opened for reading (and, to be moved, for renaming) and shared
 // with readers only: while it is held nobody else can write, rename or delete it,
 // so what is checked is what is moved or started. A symbolic link or other
-// reparse point is never held: the name itself must be the file. Its checks read
+// reparse point is never held, nor a file that the name leads to elsewhere: the name
+// itself must be the file. Its checks read
 // the held bytes, never the path again.
 class HeldProgram : public HeldFile {
  public:

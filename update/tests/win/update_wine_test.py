@@ -751,6 +751,22 @@ def scenario_replacer_keeps_old_program_on_failure(env):
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program changed")
 
 
+def scenario_replacer_refuses_a_linked_new_program(env):
+    # New_Tindra.exe as a symbolic link to a trusted, newer program elsewhere: the file
+    # held is not the one at that name, so nothing is installed.
+    folder = env.program_folder("linked new program")
+    outside = os.path.join(env.work, "outside", "Tindra.exe")
+    os.makedirs(os.path.dirname(outside), exist_ok=True)
+    shutil.copyfile(env.tindra[28], outside)
+    os.symlink(outside, os.path.join(folder, "New_Tindra.exe"))
+    env.publish({"Vantorel_lastver.txt": b"27"})
+    replacer = env.start(os.path.join(folder, "Pellmora.exe"), args=["Tindra.exe;New_Tindra.exe"])
+    replacer.wait(60)
+    check(replacer.returncode == 1, "replacer exit %s for a linked program" % replacer.returncode)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "the program changed")
+    env.end_all()
+
+
 def scenario_replacer_refuses_paths(env):
     folder = env.program_folder("replacer paths")
     outside = os.path.join(env.work, "outside.exe")
@@ -1053,6 +1069,7 @@ SCENARIOS = [
     scenario_new_program_that_crashes_is_rolled_back,
     scenario_transfers_are_bounded,
     scenario_replacer_keeps_old_program_on_failure,
+    scenario_replacer_refuses_a_linked_new_program,
     scenario_replacer_refuses_paths,
     scenario_end_to_end,
     scenario_expired_certificate_of_the_trusted_key,
