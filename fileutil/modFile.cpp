@@ -10,6 +10,7 @@
 #include "common/errors.h"
 #include "common/msgbox.h"
 #include "common/numeric.h"
+#include "fileutil/pe_version.h"
 #include "fileutil/version_scan.h"
 
 namespace tindra {
@@ -77,19 +78,14 @@ std::u16string BlockCodeUnits(std::span<const uint8_t> block) {
   return units;
 }
 
-FileVerList ScanVersionBlock(std::span<const uint8_t> block) {
+VersionStrings ReadVersionStrings(std::span<const uint8_t> block) {
   const std::u16string units = BlockCodeUnits(block);
-  // Every entry starts as its bare name; a step that fails leaves it so.
-  std::vector<std::u16string> entries = SplitFields();
-  const size_t languageIndex = entries.size() - 1;
-
-  for (size_t i = 0; i < languageIndex; ++i) {
-    const std::u16string& name = entries[i];
+  std::vector<std::u16string> names = SplitFields();
+  names.pop_back();  // Language is not a string of the block
+  VersionStrings strings;
+  for (const std::u16string& name : names) {
     const size_t at = FindKey(units, name);
-    if (at == std::u16string::npos) {
-      entries[i] = name + u": Not specified";
-      continue;
-    }
+    if (at == std::u16string::npos) continue;
     // P is just past the key: a key of odd length is followed by its NUL and one
     // alignment unit, one of even length by its NUL alone.
     const size_t p = at + 1 + name.size();
@@ -98,12 +94,46 @@ FileVerList ScanVersionBlock(std::span<const uint8_t> block) {
       start = p + 2;
     else if (p < units.size() && units[p] == u'\0')
       start = p + 1;
-    if (HasNoValue(units, at, start)) {
-      entries[i] = name + u": ";
+    VersionValue value;
+    if (!HasNoValue(units, at, start)) {
+      const size_t end =
+          start < units.size() ? units.find(u'\0', start) : std::u16string_view::npos;
+      if (end == std::u16string::npos) {
+        value.damaged = true;
+      } else {
+        value.text = units.substr(start, end - start);
+      }
+    }
+    strings.emplace(name, std::move(value));
+  }
+  return strings;
+}
+
+std::optional<VersionStrings> VersionStringsOfImage(std::span<const uint8_t> image) {
+  const std::optional<std::vector<uint8_t>> resource = ReadPeVersionResource(image);
+  if (!resource) return std::nullopt;
+  return ReadVersionStrings(*resource);
+}
+
+FileVerList ScanVersionBlock(std::span<const uint8_t> block) {
+  const std::u16string units = BlockCodeUnits(block);
+  const VersionStrings strings = ReadVersionStrings(block);
+  // Every entry starts as its bare name; a step that fails leaves it so.
+  std::vector<std::u16string> entries = SplitFields();
+  const size_t languageIndex = entries.size() - 1;
+
+  for (size_t i = 0; i < languageIndex; ++i) {
+    const std::u16string& name = entries[i];
+    const auto it = strings.find(name);
+    if (it == strings.end()) {
+      entries[i] = name + u": Not specified";
       continue;
     }
-    ReportAndContinue(u"GetFileVer", kModule,
-                      [&] { entries[i] = name + u": " + TextUpToNul(units, start); });
+    // A damaged value is error 5, as taking a negative length would be.
+    ReportAndContinue(u"GetFileVer", kModule, [&] {
+      if (it->second.damaged) Raise(kErrInvalidCall);
+      entries[i] = name + u": " + it->second.text;
+    });
   }
 
   ReportAndContinue(u"GetFileVer", kModule, [&] {

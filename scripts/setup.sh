@@ -24,7 +24,7 @@ fi
 PACKAGES+=(
   xvfb xauth x11-utils x11-xserver-utils imagemagick
   fonts-nanum locales iproute2 nginx
-  osslsigncode openssl
+  osslsigncode openssl libssl-dev
   "$@"
 )
 

@@ -1,5 +1,7 @@
 #include "update/file_replacer.h"
 
+#include <algorithm>
+
 #include "common/errors.h"
 #include "common/msgbox.h"
 #include "common/text.h"
@@ -72,12 +74,19 @@ class Replacer {
     return now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
   }
 
-  // Moves the backup over OLD.exe, trying again for a while: the new program's file
-  // may still be held a moment after it ended.
+  // Puts the backup back in place of OLD.exe: only a file that, held, passes the check
+  // for the old program's role, and the very file held is what is moved. The move is
+  // tried again for a while: the new program's file may still be held a moment after
+  // it ended.
   bool PutBack() {
+    std::unique_ptr<HeldFile> held = s_.files.Hold(p_.backupPath, HoldFor::kRename);
+    if (!held ||
+        CheckHeldProgram(s_.trust, *held, p_.oldName).verdict != ProgramVerdict::kTrusted) {
+      return false;
+    }
     const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
     for (;;) {
-      if (s_.files.MoveOver(p_.backupPath, p_.oldPath)) return true;
+      if (held->MoveOver(p_.oldPath)) return true;
       if (Remaining(deadline) == 0) return false;
       s_.processes.Sleep(waits_.pollMs);
     }
@@ -96,13 +105,17 @@ class Replacer {
   }
 
   // A program signed like this replacer for the old program's role, of a newer
-  // revision than the old program (or than nothing, when there is none).
+  // revision than a trusted old program, and never below this build's floor for it.
+  // The old program's revision comes from its own held check: one that is missing or
+  // fails it gives no floor of its own.
   bool Acceptable(HeldFile& held) {
     RevisionRule newer;
-    const std::optional<int32_t> old = RevisionOfVersion(s_.trust.VersionOf(p_.oldPath));
-    newer.atLeast = old ? *old + 1 : 0;
-    return CheckAndLog(s_.log, held, p_.newPath, p_.oldName, newer, &refusal_) ==
-           ProgramVerdict::kTrusted;
+    const std::optional<int32_t> old = TrustedRevision(s_, p_.oldPath, p_.oldName);
+    newer.atLeast = std::max(old ? *old + 1 : 0, s_.floors.program);
+    const ProgramCheck check =
+        CheckAndLog(s_.log, s_.trust, held, p_.newPath, p_.oldName, newer, &refusal_);
+    revision_ = check.revision;
+    return check.verdict == ProgramVerdict::kTrusted;
   }
 
   // Frees a name for the backup of OLD.exe: the backups of earlier updates go
@@ -140,11 +153,10 @@ class Replacer {
     if (!held) {
       // Held by someone else: its revision, when it can be read and trusted, is still
       // recorded, so that the next start does not hand over again.
-      revision_ = TrustedRevision(s_.trust, p_.newPath, p_.oldName);
+      revision_ = TrustedRevision(s_, p_.newPath, p_.oldName);
       RecordFailure(u"the new program is held open by another program");
       return kNotReplaced;
     }
-    revision_ = TrustedRevision(*held, p_.newPath, p_.oldName);
     auto fail = [&](const std::u16string& why) {
       held.reset();
       RecordFailure(why);

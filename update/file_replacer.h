@@ -5,8 +5,9 @@
 // file's name is "New_" + OLD; anything else changes nothing and ends with a
 // message. It holds New_OLD.exe against writers, checks that it is a program signed
 // by the same publisher as the replacer, whose version block names OLD.exe, of a
-// newer revision than OLD.exe, waits (at most ReplacerWaits::freeMs) until OLD.exe
-// no longer runs and can be opened for exclusive writing, keeps the old program as a
+// newer revision than a trusted OLD.exe and no older than the build's floor, waits
+// (at most ReplacerWaits::freeMs) until OLD.exe no longer runs and can be opened for
+// exclusive writing, keeps the old program as a
 // second name of the same file (OLD.exe.bak; OLD.exe.bak2 and on when that name
 // cannot be freed) and renames the held new file over OLD.exe in one step, so that
 // OLD.exe is never missing. If anything fails the old program stays as it was. It
@@ -14,8 +15,8 @@
 // when it ends abnormally before the DDE service of that very process answers, or
 // is still neither ready nor ended at the end of the watch and answers no window
 // message (held by a fault or hung; it is then ended), the old program is put back
-// and started instead. The backup is removed once the new
-// program answers, or at the next update.
+// (only a backup that, held, still passes its check) and started instead. The backup
+// is removed once the new program answers, or at the next update.
 //
 // When a new revision cannot be installed or is rolled back, the new file is
 // removed and OLD's base name + "_failed.txt" records the revision and when, so

@@ -10,25 +10,47 @@
 
 namespace tindra {
 
-bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
-                    const std::u16string& target, std::u16string_view roleFile,
-                    const RevisionRule& rule) {
+std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
+                                       std::u16string_view roleFile) {
+  std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun);
+  if (!held) return std::nullopt;
+  const ProgramCheck check = CheckHeldProgram(s.trust, *held, roleFile);
+  if (check.verdict != ProgramVerdict::kTrusted) return std::nullopt;
+  return check.revision;
+}
+
+Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
+                       const std::u16string& target, std::u16string_view roleFile,
+                       const RevisionRule& rule) {
   const std::u16string part = target + kPartSuffix;
+  Fetched result = Fetched::kNotFetched;
   if (s.network.DownloadToFile(url, part)) {
     std::unique_ptr<HeldFile> held = s.files.Hold(part, HoldFor::kRename);
-    if (held && CheckAndLog(s.log, *held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
-        held->MoveOver(target)) {
-      return true;
+    if (held) {
+      if (CheckAndLog(s.log, s.trust, *held, part, roleFile, rule).verdict !=
+          ProgramVerdict::kTrusted) {
+        result = Fetched::kRefused;
+      } else if (held->MoveOver(target)) {
+        return Fetched::kDone;
+      }
     }
   }
   s.files.RemoveFile(part);
-  return false;
+  return result;
 }
 
 bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
-                            const std::u16string& path, std::u16string_view roleFile) {
-  return CheckAndLog(s.log, s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
-         FetchCompanion(s, url, path, roleFile);
+                            const std::u16string& path, std::u16string_view roleFile,
+                            int32_t floor) {
+  RevisionRule rule;
+  if (floor > 0) rule.atLeast = floor;
+  if (std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun)) {
+    if (CheckAndLog(s.log, s.trust, *held, path, roleFile, rule).verdict ==
+        ProgramVerdict::kTrusted) {
+      return true;
+    }
+  }
+  return FetchCompanion(s, url, path, roleFile, rule) == Fetched::kDone;
 }
 
 std::u16string FailedInstallFileName(std::u16string_view exeFile) {

@@ -16,18 +16,33 @@ namespace tindra {
 // A download lands beside its target under this suffix until it has been checked.
 inline constexpr char16_t kPartSuffix[] = u".part";
 
+// The revision of the program at `path`, held while it is checked, when it is
+// trusted for `roleFile`; nothing when it is missing, unreadable, untrusted or has
+// none.
+std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
+                                       std::u16string_view roleFile);
+
+// How a fetch ended.
+enum class Fetched {
+  kDone,        // the checked file is at its target
+  kNotFetched,  // the download (or the hold, or the move) failed
+  kRefused,     // it arrived but failed its check (signer, image, role or revision)
+};
+
 // Fetches `url` beside `target`, holds the download against writers, checks it for
 // the role `roleFile` and the revision rule, and moves the held file over `target`.
 // Whatever fails leaves `target` as it was and no partial file.
-bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
-                    const std::u16string& target, std::u16string_view roleFile,
-                    const RevisionRule& rule = {});
+Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
+                       const std::u16string& target, std::u16string_view roleFile,
+                       const RevisionRule& rule = {});
 
-// Makes sure a program trusted as `roleFile` is at `path`, fetching it from `url`
-// when it is missing or fails its check. True when a trusted one is there
-// afterwards.
+// Makes sure a program trusted as `roleFile`, of revision `floor` or later, is at
+// `path`, fetching it from `url` when it is missing, fails its check or is older
+// (the fetched one is then no older than a trusted one in place). True when such
+// a program is there afterwards.
 bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
-                            const std::u16string& path, std::u16string_view roleFile);
+                            const std::u16string& path, std::u16string_view roleFile,
+                            int32_t floor);
 
 // What the replacer leaves in the program folder when it could not install a
 // revision: the revision, when (seconds since 1970), how many times in a row, and

@@ -67,16 +67,13 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   std::u16string path;
   run([&] { path = s.files.ProgramFolder() + u"\\" + name; });
 
-  // The local checker's revision, "0" when it is missing.
+  // The local checker's revision, from its check on the held file: "0" when it is
+  // missing, unreadable or untrusted, so that a damaged checker is fetched again.
   bool missing = true;
   if (!run([&] { missing = !s.files.FindOrdinaryFile(path).has_value(); })) missing = true;
-  std::u16string local;
-  if (missing) {
-    local = u"0";
-  } else {
-    if (!run([&] { local = GetFileVerNumber(path, true, true); })) local.clear();
-    run([&] { local = std::u16string(LastDottedPart(local)); });
-  }
+  std::optional<int32_t> localRevision;
+  if (!missing) run([&] { localRevision = TrustedRevision(s, path, name); });
+  const std::u16string local = ToDecimal(localRevision.value_or(0));
 
   // The version file's name and the update folder's address.
   std::u16string versionFile;
@@ -103,8 +100,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   int32_t latest = 0;
   run([&] { latest = ToInt32(ReadNumber(text)); });
 
-  // Whether the local checker is older: only the last dotted part of the local version takes part,
-  // unrounded.
+  // Whether the local checker is older than the announced revision.
   bool older = true;
   if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
 
@@ -115,11 +111,24 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
       s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"unsigned build"});
   }
 
+  // A checker revision that was announced but refused when fetched is left alone for
+  // a while; the trusted checker in place runs meanwhile.
+  std::u16string checkerRecord;
+  run([&] {
+    checkerRecord = s.files.ProgramFolder() + u"\\" + FailedInstallFileName(kCheckerName);
+  });
   if (older) {
-    // The checker is fetched, then the replacer. Each must be signed for its own role; the
-    // checker must carry the announced revision, so that a stale file on the server
-    // cannot start an update loop, and the replacer, whose revision the server does
-    // not announce, must be no older than a trusted one in place.
+    run([&] {
+      older = MayFetch(ReadFailedInstall(s.files, checkerRecord), latest, s.processes.Now());
+    });
+  }
+
+  if (older) {
+    // The checker is fetched, then the replacer. Each must be signed for its own role
+    // and be no older than this build's floor for it; the checker must carry the
+    // announced revision, so that a stale file on the server cannot start an update
+    // loop, and the replacer, whose revision the server does not announce, must be no
+    // older than a trusted one in place.
     for (const char16_t* file : {kCheckerName, kReplacerName}) {
       name = file;
       std::u16string url;
@@ -129,12 +138,27 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
       RevisionRule rule;
       if (name == kCheckerName) {
         rule.exact = latest;
+        if (s.floors.checker > 0) rule.atLeast = s.floors.checker;
       } else {
-        run([&] { rule.atLeast = TrustedRevision(s.trust, target, name); });
+        if (s.floors.replacer > 0) rule.atLeast = s.floors.replacer;
+        run([&] {
+          const std::optional<int32_t> inPlace = TrustedRevision(s, target, name);
+          if (inPlace && inPlace > rule.atLeast) rule.atLeast = inPlace;
+        });
       }
-      bool failed = true;
-      if (!run([&] { failed = !FetchCompanion(s, url, target, name, rule); })) failed = true;
-      if (failed) return result;
+      Fetched fetched = Fetched::kNotFetched;
+      run([&] { fetched = FetchCompanion(s, url, target, name, rule); });
+      if (fetched == Fetched::kDone) continue;
+      if (name == kCheckerName && fetched == Fetched::kRefused) {
+        run([&] {
+          WriteFailedInstall(
+              s.files, checkerRecord,
+              NextFailure(ReadFailedInstall(s.files, checkerRecord), latest, s.processes.Now()));
+        });
+        // The trusted checker in place still runs.
+        if (localRevision) break;
+      }
+      return result;
     }
   }
 
@@ -224,7 +248,8 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   // check until it has ended; any other is passed over like one that cannot start.
   run([&] {
     std::unique_ptr<HeldFile> held = s.files.Hold(checker, HoldFor::kRun);
-    if (!held || CheckAndLog(s.log, *held, checker, kCheckerName) != ProgramVerdict::kTrusted) {
+    if (!held || CheckAndLog(s.log, s.trust, *held, checker, kCheckerName).verdict !=
+                     ProgramVerdict::kTrusted) {
       return;
     }
     const int32_t noOwner = 0;
@@ -246,7 +271,7 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   std::u16string record;
   run([&] { record = s.files.ProgramFolder() + u"\\" + FailedInstallFileName(exeFile); });
   std::optional<int32_t> newRevision;
-  run([&] { newRevision = TrustedRevisionAndLog(s.log, s.trust, newExe, exeFile); });
+  run([&] { newRevision = TrustedRevisionAndLog(s, newExe, exeFile); });
   bool mayHandOver = false;
   run([&] {
     mayHandOver =
@@ -274,7 +299,8 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
     bool started = false;
     run([&] {
       std::unique_ptr<HeldFile> held = s.files.Hold(replacer, HoldFor::kRun);
-      if (!held || CheckAndLog(s.log, *held, replacer, kReplacerName) != ProgramVerdict::kTrusted) {
+      if (!held || CheckAndLog(s.log, s.trust, *held, replacer, kReplacerName).verdict !=
+                       ProgramVerdict::kTrusted) {
         return;
       }
       // What a later start finds when the replacer never decides.

@@ -20,21 +20,36 @@ bool RevisionAllowed(std::optional<int32_t> revision, const RevisionRule& rule) 
   return !rule.atLeast || *revision >= *rule.atLeast;
 }
 
-ProgramVerdict CheckProgramFor(RoleInspector& inspector, const std::u16string& path,
-                               std::u16string_view roleFile, const RevisionRule& rule) {
-  const ProgramVerdict verdict = CheckProgram(inspector, path);
-  if (verdict != ProgramVerdict::kTrusted) return verdict;
-  if (!NamesRole(inspector.NamesOf(path), roleFile)) return ProgramVerdict::kWrongRole;
-  if (!RevisionAllowed(RevisionOfVersion(inspector.VersionOf(path)), rule)) {
-    return ProgramVerdict::kWrongRevision;
-  }
-  return ProgramVerdict::kTrusted;
+ProgramNames NamesOf(const VersionStrings& strings) {
+  auto text = [&](const char16_t* key) {
+    const auto it = strings.find(key);
+    return it == strings.end() || it->second.damaged ? std::u16string() : it->second.text;
+  };
+  return ProgramNames{text(u"OriginalFilename"), text(u"InternalName")};
 }
 
-std::optional<int32_t> TrustedRevision(RoleInspector& inspector, const std::u16string& path,
-                                       std::u16string_view roleFile) {
-  if (CheckProgramFor(inspector, path, roleFile) != ProgramVerdict::kTrusted) return std::nullopt;
-  return RevisionOfVersion(inspector.VersionOf(path));
+std::optional<int32_t> RevisionOf(const VersionStrings& strings) {
+  const auto it = strings.find(u"FileVersion");
+  if (it == strings.end() || it->second.damaged) return std::nullopt;
+  return RevisionOfVersion(it->second.text);
+}
+
+ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
+                              std::u16string_view roleFile, const RevisionRule& rule) {
+  ProgramCheck check;
+  const std::string_view image = held.Image();
+  check.signature = held.HeldSignature();
+  check.verdict = CheckSignedImage(inspector.OwnSignature(), check.signature, image);
+  if (check.verdict != ProgramVerdict::kTrusted) return check;
+  const std::optional<VersionStrings> strings = VersionStringsOfImage(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(image.data()), image.size()));
+  if (!strings || !NamesRole(NamesOf(*strings), roleFile)) {
+    check.verdict = ProgramVerdict::kWrongRole;
+    return check;
+  }
+  check.revision = RevisionOf(*strings);
+  if (!RevisionAllowed(check.revision, rule)) check.verdict = ProgramVerdict::kWrongRevision;
+  return check;
 }
 
 bool TrustsAnyProgram(ProgramInspector& inspector) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "fileutil/version_scan.h"
 #include "update/program_trust.h"
 
 namespace tindra {
@@ -20,17 +21,16 @@ struct ProgramNames {
   std::u16string internalName;
 };
 
-// An inspector that can also read the names of a file's version block.
-class RoleInspector : public ProgramInspector {
+// A program held open against writers, renames and deletes from its check until its
+// use (started, moved, or its revision taken): its checks read the held bytes, never
+// the path again.
+class HeldFile {
  public:
-  // Read without any message box; empty names when the file has no block.
-  virtual ProgramNames NamesOf(const std::u16string& path) = 0;
-};
-
-// A program held open against writers, renames and deletes while it is checked and
-// until it has been started or moved: its checks read the held bytes.
-class HeldFile : public RoleInspector {
- public:
+  virtual ~HeldFile() = default;
+  // The platform's signature check of the held bytes.
+  virtual Signature HeldSignature() = 0;
+  // The held bytes: the whole file.
+  virtual std::string_view Image() = 0;
   // Renames the held file to `target`, replacing it, in one step; false when it
   // cannot (the file stays held).
   virtual bool MoveOver(const std::u16string& target) = 0;
@@ -52,16 +52,26 @@ struct RevisionRule {
 };
 bool RevisionAllowed(std::optional<int32_t> revision, const RevisionRule& rule);
 
-// The whole check, in this order: the signer and the image (CheckProgram), the
-// role, the revision. The version block is read only for a file whose signature
-// is sound.
-ProgramVerdict CheckProgramFor(RoleInspector& inspector, const std::u16string& path,
-                               std::u16string_view roleFile, const RevisionRule& rule = {});
+// The names of a version block's strings.
+ProgramNames NamesOf(const VersionStrings& strings);
+// The revision of a version block's FileVersion; nothing when it has none.
+std::optional<int32_t> RevisionOf(const VersionStrings& strings);
 
-// The revision of the file at `path` when it is trusted for `roleFile`; nothing when
-// it is missing, untrusted or has none. The floor a replacement must reach.
-std::optional<int32_t> TrustedRevision(RoleInspector& inspector, const std::u16string& path,
-                                       std::u16string_view roleFile);
+// One check of a held program, verdict and revision together.
+struct ProgramCheck {
+  ProgramVerdict verdict = ProgramVerdict::kForeign;
+  // The revision the held file carries, known once its signer, image and role pass
+  // (also when the rule then refuses it).
+  std::optional<int32_t> revision;
+  // The platform's signature check of the held bytes, as the verdict took it.
+  Signature signature;
+};
+
+// The whole check of the held bytes, in this order: the signer and the image, the
+// role, the revision. The version block is read only from an image whose signature
+// is sound.
+ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
+                              std::u16string_view roleFile, const RevisionRule& rule = {});
 
 // Whether the running program trusts any file at all: an unsigned build does not,
 // and has no reason to fetch programs it would throw away.

@@ -55,11 +55,18 @@ SignatureStatus StatusOfCheck(uint32_t result, std::span<const uint32_t> stepErr
   }
 }
 
-ProgramVerdict CheckProgram(ProgramInspector& inspector, const std::u16string& path) {
-  if (!SameSigner(inspector.OwnSignature(), inspector.SignatureOf(path))) {
-    return ProgramVerdict::kForeign;
+bool UsageAllowsCodeSigning(const std::optional<std::vector<std::string>>& usages) {
+  if (!usages) return true;
+  for (const std::string& usage : *usages) {
+    if (usage == kCodeSigningUsage) return true;
   }
-  if (!LooksLikeWindowsProgram(inspector.HeadOf(path))) return ProgramVerdict::kNotAProgram;
+  return false;
+}
+
+ProgramVerdict CheckSignedImage(const Signature& own, const Signature& file,
+                                std::string_view image) {
+  if (!SameSigner(own, file)) return ProgramVerdict::kForeign;
+  if (!LooksLikeWindowsProgram(image)) return ProgramVerdict::kNotAProgram;
   return ProgramVerdict::kTrusted;
 }
 

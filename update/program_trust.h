@@ -9,19 +9,20 @@
 // program, or one of the further public keys compiled into the checking program
 // (a publisher's next key, so that it can move to that key without freezing
 // anyone). The key is what is pinned, not the certificate: a certificate that has
-// expired, or that does not chain to a trusted root, still vouches for its key. A
-// checking program that is not validly signed itself trusts nothing. On top of
-// that, a program must be a Windows executable image (not a DLL); its role and
-// revision are checked after this (update/program_role.h).
+// expired, or that does not chain to a trusted root, still vouches for its key; one
+// whose own extended key usage leaves out code signing does not. A checking program
+// that is not validly signed itself trusts nothing. On top of that, a program must be
+// a Windows executable image (not a DLL); its role and revision are checked after
+// this, on the same held bytes (update/program_role.h).
 //
 // Does not guarantee: that the publisher's key is safe (whoever holds it can sign
-// anything), that the certificate is unrevoked (no revocation check: the update
-// runs without other network access), or anything about a file after the check
-// unless the caller holds it open against writers (Pellmora does).
+// anything), or that the certificate is unrevoked (no revocation check: the update
+// runs without other network access).
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tindra {
@@ -70,26 +71,31 @@ inline constexpr uint32_t kBadDigest = 0x80096010;              // TRUST_E_BAD_D
 inline constexpr uint32_t kSignatureSteps[] = {30, 31, 32, 33};
 }  // namespace trust_result
 
+// The code-signing purpose (id-kp-codeSigning).
+inline constexpr char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";
+
+// Whether a signer's certificate may sign programs, by the extended key usage its own
+// extension states (`usages`, the purposes' object identifiers; nothing when the
+// certificate has no such extension, which leaves it good for every purpose). A
+// certificate that lists purposes must list code signing: one for servers only
+// vouches for no program.
+bool UsageAllowsCodeSigning(const std::optional<std::vector<std::string>>& usages);
+
 // What the platform's answer for one file means. `stepErrors` is the platform's
 // table of errors per step, empty when it gave none. An untrusted root or an
 // expired certificate says nothing against the key that signed: it counts only
-// when every signature step found no fault. Revocation, explicit distrust, a
-// certificate not meant for code signing and every other answer count as a bad
-// signature.
+// when every signature step found no fault. Explicit distrust, a certificate not
+// meant for code signing and every other answer count as a bad signature.
+// Revocation is not asked for (the check runs with no network), so no answer says
+// "revoked".
 SignatureStatus StatusOfCheck(uint32_t result, std::span<const uint32_t> stepErrors);
 
-// What the checks need from the platform.
+// What the checks need from the platform besides the held file itself.
 class ProgramInspector {
  public:
   virtual ~ProgramInspector() = default;
   // The signature of the running program (the reference for SameSigner).
   virtual Signature OwnSignature() = 0;
-  virtual Signature SignatureOf(const std::u16string& path) = 0;
-  // The file's first 4 KiB (less when it is shorter); empty when it cannot be read.
-  virtual std::string HeadOf(const std::u16string& path) = 0;
-  // The file's version text ("1.00.28"), read without any message box; empty when
-  // it has none.
-  virtual std::u16string VersionOf(const std::u16string& path) = 0;
 };
 
 enum class ProgramVerdict {
@@ -100,8 +106,10 @@ enum class ProgramVerdict {
   kWrongRole,      // signed and a program, but its version block names another program
 };
 
-// Checks `path` in this order: the signer, the image. The role and the revision are
-// checked on top of this by CheckProgramFor (update/program_role.h).
-ProgramVerdict CheckProgram(ProgramInspector& inspector, const std::u16string& path);
+// The signer, then the image: `file` is the signature of the held bytes `image`.
+// The role and the revision are checked on top of this by CheckHeldProgram
+// (update/program_role.h).
+ProgramVerdict CheckSignedImage(const Signature& own, const Signature& file,
+                                std::string_view image);
 
 }  // namespace tindra

@@ -57,14 +57,23 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   }
 
   // The new program is left only for a replacer that can install it.
-  if (!EnsureTrustedCompanion(s, base + kReplacerName, replacer, kReplacerName)) {
+  if (!EnsureTrustedCompanion(s, base + kReplacerName, replacer, kReplacerName,
+                              s.floors.replacer)) {
     return kCheckerFailed;
   }
   RevisionRule announced;
   announced.exact = *latest;
-  if (!FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced)) {
-    return cancelled ? kCheckerCancelled : kCheckerFailed;  // a cancel ends the transfer too
+  const Fetched fetched = FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced);
+  if (fetched == Fetched::kRefused) {
+    // The server announces a revision it does not serve (or serves a file that fails
+    // its check): left alone for a while, like a failed install.
+    FailedInstall failure =
+        NextFailure(ReadFailedInstall(s.files, record), *latest, s.processes.Now());
+    failure.reason = u"the served program failed its check";
+    WriteFailedInstall(s.files, record, failure);
   }
+  // A cancel ends the transfer too.
+  if (fetched != Fetched::kDone) return cancelled ? kCheckerCancelled : kCheckerFailed;
   if (cancelled) {
     s.files.RemoveFile(target);
     return kCheckerCancelled;

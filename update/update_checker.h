@@ -11,10 +11,11 @@
 // check exactly when a verified newer program is ready. An empty folder of that
 // name is removed too; one that holds something is reported in a box.
 //
-// Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role
-// is in the folder, fetching it when missing or untrusted; a revision whose install
-// failed (the replacer's FILE base name + "_failed.txt") is not fetched again until
-// its back-off is over.
+// Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role,
+// no older than the build's floor for it, is in the folder, fetching it when missing,
+// untrusted or older; a revision whose install failed (the replacer's FILE base name
+// + "_failed.txt"), or whose served file failed its check here, is not fetched again
+// until its back-off is over.
 #include <atomic>
 #include <optional>
 #include <string>

@@ -24,11 +24,10 @@ std::u16string OtherExit(uint32_t code) {
   return code >= 0xC0000000u ? u"crashed with exception " + Hex(code) : u"unknown exit code";
 }
 
-std::u16string SignatureReason(RoleInspector& inspector, const std::u16string& path) {
+std::u16string SignatureReason(ProgramInspector& inspector, HeldFile& held, const Signature& file) {
   const Signature own = inspector.OwnSignature();
   if (!SameSigner(own, own)) return u"this program is unsigned";
-  if (inspector.HeadOf(path).empty()) return u"missing or unreadable";
-  const Signature file = inspector.SignatureOf(path);
+  if (held.Image().empty()) return u"missing or unreadable";
   switch (file.status) {
     case SignatureStatus::kNoSignature:
       return u"unsigned";
@@ -39,6 +38,15 @@ std::u16string SignatureReason(RoleInspector& inspector, const std::u16string& p
     default:
       return file.signerKey.empty() ? u"bad signature" : u"foreign signer";
   }
+}
+
+void LogCheck(UpdateLog& log, const std::u16string& path, bool trusted, std::u16string reason) {
+  UpdateEvent e;
+  e.step = u"check";
+  e.file = FileNameOf(path);
+  e.verdict = trusted ? u"trusted" : u"refused";
+  e.reason = std::move(reason);
+  log.Write(e);
 }
 
 std::u16string RuleText(const RevisionRule& rule) {
@@ -64,46 +72,49 @@ std::u16string FileNameOf(std::u16string_view path) {
   return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::u16string RefusalReason(RoleInspector& inspector, const std::u16string& path,
-                             ProgramVerdict verdict, const RevisionRule& rule) {
-  switch (verdict) {
+std::u16string RefusalReason(ProgramInspector& inspector, HeldFile& held, const ProgramCheck& check,
+                             const RevisionRule& rule) {
+  switch (check.verdict) {
     case ProgramVerdict::kTrusted:
       return u"";
     case ProgramVerdict::kForeign:
-      return SignatureReason(inspector, path);
+      return SignatureReason(inspector, held, check.signature);
     case ProgramVerdict::kNotAProgram:
       return u"not a program";
     case ProgramVerdict::kWrongRole: {
-      const std::u16string named = inspector.NamesOf(path).originalFilename;
+      const std::string_view image = held.Image();
+      const std::optional<VersionStrings> strings =
+          VersionStringsOfImage({reinterpret_cast<const uint8_t*>(image.data()), image.size()});
+      const std::u16string named = strings ? NamesOf(*strings).originalFilename : u"";
       return u"wrong role: it is " + (named.empty() ? u"no named program" : named);
     }
-    case ProgramVerdict::kWrongRevision: {
-      const std::optional<int32_t> revision = RevisionOfVersion(inspector.VersionOf(path));
-      return u"wrong revision: " + (revision ? ToDecimal(*revision) : u"none") + RuleText(rule);
-    }
+    case ProgramVerdict::kWrongRevision:
+      return u"wrong revision: " + (check.revision ? ToDecimal(*check.revision) : u"none") +
+             RuleText(rule);
   }
   return u"refused";
 }
 
-ProgramVerdict CheckAndLog(UpdateLog& log, RoleInspector& inspector, const std::u16string& path,
-                           std::u16string_view roleFile, const RevisionRule& rule,
-                           std::u16string* reason) {
-  const ProgramVerdict verdict = CheckProgramFor(inspector, path, roleFile, rule);
-  UpdateEvent e;
-  e.step = u"check";
-  e.file = FileNameOf(path);
-  e.verdict = verdict == ProgramVerdict::kTrusted ? u"trusted" : u"refused";
-  e.reason = RefusalReason(inspector, path, verdict, rule);
-  log.Write(e);
-  if (reason) *reason = e.reason;
-  return verdict;
+ProgramCheck CheckAndLog(UpdateLog& log, ProgramInspector& inspector, HeldFile& held,
+                         const std::u16string& path, std::u16string_view roleFile,
+                         const RevisionRule& rule, std::u16string* reason) {
+  const ProgramCheck check = CheckHeldProgram(inspector, held, roleFile, rule);
+  std::u16string why = RefusalReason(inspector, held, check, rule);
+  if (reason) *reason = why;
+  LogCheck(log, path, check.verdict == ProgramVerdict::kTrusted, std::move(why));
+  return check;
 }
 
-std::optional<int32_t> TrustedRevisionAndLog(UpdateLog& log, RoleInspector& inspector,
-                                             const std::u16string& path,
+std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
                                              std::u16string_view roleFile) {
-  if (CheckAndLog(log, inspector, path, roleFile) != ProgramVerdict::kTrusted) return std::nullopt;
-  return RevisionOfVersion(inspector.VersionOf(path));
+  std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun);
+  if (!held) {
+    LogCheck(s.log, path, false, u"missing or unreadable");
+    return std::nullopt;
+  }
+  const ProgramCheck check = CheckAndLog(s.log, s.trust, *held, path, roleFile);
+  if (check.verdict != ProgramVerdict::kTrusted) return std::nullopt;
+  return check.revision;
 }
 
 std::u16string CheckerExitReason(uint32_t code) {

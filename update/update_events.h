@@ -12,20 +12,20 @@
 
 namespace tindra {
 
-// Why `verdict` refused the file at `path`: "unsigned", "tampered", "foreign signer",
-// "bad signature", "missing or unreadable", "this program is unsigned", "not a
-// program", "wrong role: ..." or "wrong revision: ...". Empty for kTrusted.
-std::u16string RefusalReason(RoleInspector& inspector, const std::u16string& path,
-                             ProgramVerdict verdict, const RevisionRule& rule);
+// Why `check` refused the held file: "unsigned", "tampered", "foreign signer", "bad
+// signature", "missing or unreadable", "this program is unsigned", "not a program",
+// "wrong role: ..." or "wrong revision: ...". Empty for kTrusted.
+std::u16string RefusalReason(ProgramInspector& inspector, HeldFile& held, const ProgramCheck& check,
+                             const RevisionRule& rule);
 
-// CheckProgramFor, its verdict logged as a "check" line; `reason`, when given, gets
-// the refusal's reason (empty when trusted).
-ProgramVerdict CheckAndLog(UpdateLog& log, RoleInspector& inspector, const std::u16string& path,
-                           std::u16string_view roleFile, const RevisionRule& rule = {},
-                           std::u16string* reason = nullptr);
-// TrustedRevision, its check logged the same way.
-std::optional<int32_t> TrustedRevisionAndLog(UpdateLog& log, RoleInspector& inspector,
-                                             const std::u16string& path,
+// CheckHeldProgram of the file held from `path`, its verdict logged as a "check" line;
+// `reason`, when given, gets the refusal's reason (empty when trusted).
+ProgramCheck CheckAndLog(UpdateLog& log, ProgramInspector& inspector, HeldFile& held,
+                         const std::u16string& path, std::u16string_view roleFile,
+                         const RevisionRule& rule = {}, std::u16string* reason = nullptr);
+// TrustedRevision, its check logged the same way (a file that cannot be held as
+// "missing or unreadable").
+std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
                                              std::u16string_view roleFile);
 
 // What the companions' exit codes mean (update_checker.h, file_replacer.h).

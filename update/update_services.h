@@ -4,6 +4,8 @@
 // update log. Message boxes go through the program's message service
 // (common/msgbox.h). The programs pass their Win32 implementations; the tests pass
 // one scripted fake for all of them.
+#include <cstdint>
+
 #include "update/processes.h"
 #include "update/program_files.h"
 #include "update/program_role.h"
@@ -12,13 +14,23 @@
 
 namespace tindra {
 
+// The lowest revision of each program that a build keeps: the revisions it shipped
+// with, unless its publisher set others. A companion or a program below its floor is
+// never kept, whether or not one is in place.
+struct ReleaseFloors {
+  int32_t checker = 0;
+  int32_t replacer = 0;
+  int32_t program = 0;
+};
+
 struct UpdateServices {
   ProgramFiles& files;
-  RoleInspector& trust;
+  ProgramInspector& trust;
   UpdateNetwork& network;
   Processes& processes;
   // Where each step tells what it did and why it failed (update/update_log.h).
   UpdateLog& log = NoUpdateLog();
+  ReleaseFloors floors = {};
 };
 
 }  // namespace tindra

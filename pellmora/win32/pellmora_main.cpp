@@ -53,7 +53,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   Win32UpdateNetwork network;
   Win32Processes processes(/*ownJobs=*/true);
   Win32UpdateLog log(u"Pellmora");
-  UpdateServices services{files, trust, network, processes, log};
+  UpdateServices services{files, trust, network, processes, log, BuildFloors()};
   DdeServiceProbe probe;
   ReplacerWaits waits;
   waits.freeMs = TINDRA_PROGRAM_WAIT_MS;

@@ -44,23 +44,27 @@ class FakeStarted : public StartedProgram {
   uint32_t id_;
 };
 
-// A held file of the fake: its checks are the fake's, its move is logged.
+// A held file of the fake: it keeps the signature and the bytes its file had when
+// it was held, whatever happens at the path later; its move is the fake's.
 class FakeHeld : public HeldFile {
  public:
-  FakeHeld(FakeSystem& p, std::u16string path) : p_(p), path_(std::move(path)) {}
+  FakeHeld(FakeSystem& p, std::u16string path)
+      : p_(p), path_(std::move(path)), signature_(p.SignatureOf(path_)), image_(p.ImageOf(path_)) {}
   ~FakeHeld() override {
     if (p_.logHolds) p_.log.push_back("release " + U8(path_));
   }
-  Signature OwnSignature() override { return p_.OwnSignature(); }
-  Signature SignatureOf(const std::u16string& path) override { return p_.SignatureOf(path); }
-  std::string HeadOf(const std::u16string& path) override { return p_.HeadOf(path); }
-  std::u16string VersionOf(const std::u16string& path) override { return p_.VersionOf(path); }
-  ProgramNames NamesOf(const std::u16string& path) override { return p_.NamesOf(path); }
+  Signature HeldSignature() override {
+    if (p_.logHolds) p_.log.push_back("check " + U8(path_));
+    return signature_;
+  }
+  std::string_view Image() override { return image_; }
   bool MoveOver(const std::u16string& target) override { return p_.MoveHeld(path_, target); }
 
  private:
   FakeSystem& p_;
   std::u16string path_;
+  Signature signature_;
+  std::string image_;
 };
 
 }  // namespace
@@ -154,22 +158,50 @@ bool FakeSystem::LinkOrCopy(const std::u16string& from, const std::u16string& to
   log.push_back("link " + U8(from) + " -> " + U8(to));
   if (linkFails || !HasFile(from) || Exists(to)) return false;
   AddFile(to);
+  // The second name holds the same file.
+  names[to] = NamesFor(from);
+  auto copy = [&](auto& table) {
+    if (auto it = table.find(from); it != table.end()) table[to] = it->second;
+  };
+  copy(versions);
+  copy(signatures);
+  copy(heads);
   return true;
+}
+
+void FakeSystem::MoveEntry(const std::u16string& from, const std::u16string& to) {
+  files.erase(AsciiUpper(from));
+  AddFile(to);
+  auto carry = [&](auto& table) {
+    auto it = table.find(from);
+    if (it == table.end()) {
+      table.erase(to);
+      return;
+    }
+    auto value = it->second;
+    table.erase(it);
+    table[to] = value;
+  };
+  carry(versions);
+  carry(signatures);
+  carry(heads);
+  carry(names);
 }
 
 bool FakeSystem::MoveOver(const std::u16string& from, const std::u16string& to) {
   Call("move");
   log.push_back("move " + U8(from) + " -> " + U8(to));
   if (moveFails || !HasFile(from)) return false;
-  files.erase(AsciiUpper(from));
-  AddFile(to);
+  MoveEntry(from, to);
   return true;
 }
 
 bool FakeSystem::MoveHeld(const std::u16string& from, const std::u16string& to) {
   Call("move");
   log.push_back("move " + U8(from) + " -> " + U8(to));
-  return !moveFails;
+  if (moveFails) return false;
+  MoveEntry(from, to);
+  return true;
 }
 
 std::unique_ptr<HeldFile> FakeSystem::Hold(const std::u16string& path, HoldFor purpose) {
@@ -178,7 +210,20 @@ std::unique_ptr<HeldFile> FakeSystem::Hold(const std::u16string& path, HoldFor p
   for (const auto& u : unholdable) {
     if (u == path) return nullptr;
   }
+  if (purpose == HoldFor::kRename) {
+    for (const auto& u : lockedForRename) {
+      if (u == path) return nullptr;
+    }
+  }
+  if (!HasFile(path)) return nullptr;
   return std::make_unique<FakeHeld>(*this, path);
+}
+
+ProgramCheck FakeSystem::CheckFile(const std::u16string& path, std::u16string_view roleFile,
+                                   const RevisionRule& rule) {
+  if (!HasFile(path)) AddFile(path);
+  std::unique_ptr<HeldFile> held = Hold(path, HoldFor::kRename);
+  return CheckHeldProgram(*this, *held, roleFile, rule);
 }
 
 std::optional<std::string> FakeSystem::ReadSmallFile(const std::u16string& path, size_t) {
@@ -206,9 +251,15 @@ bool FakeSystem::WriteSmallFile(const std::u16string& path, std::string_view byt
   return true;
 }
 
-ProgramNames FakeSystem::NamesOf(const std::u16string& path) {
-  auto it = names.find(path);
-  if (it != names.end()) return it->second;
+Signature FakeSystem::OwnSignature() { return own; }
+
+Signature FakeSystem::SignatureOf(const std::u16string& path) const {
+  auto it = signatures.find(path);
+  return it == signatures.end() ? own : it->second;
+}
+
+ProgramNames FakeSystem::NamesFor(const std::u16string& path) const {
+  if (auto it = names.find(path); it != names.end()) return it->second;
   std::u16string name = path.substr(path.rfind(u'\\') + 1);
   const std::u16string part = u".part";
   if (name.size() > part.size() && name.ends_with(part)) name.resize(name.size() - part.size());
@@ -216,22 +267,19 @@ ProgramNames FakeSystem::NamesOf(const std::u16string& path) {
   return ProgramNames{name, name.substr(0, name.rfind(u'.'))};
 }
 
-Signature FakeSystem::OwnSignature() { return own; }
-
-Signature FakeSystem::SignatureOf(const std::u16string& path) {
-  Call("signature");
-  auto it = signatures.find(path);
-  return it == signatures.end() ? own : it->second;
-}
-
-std::string FakeSystem::HeadOf(const std::u16string& path) {
-  auto it = heads.find(path);
-  return it == heads.end() ? ProgramHead() : it->second;
-}
-
-std::u16string FakeSystem::VersionOf(const std::u16string& path) {
-  auto it = versions.find(path);
-  return it == versions.end() ? u"" : it->second;
+std::string FakeSystem::ImageOf(const std::u16string& path) const {
+  if (auto head = heads.find(path); head != heads.end()) return head->second;
+  // By default the names of the role the file is kept for: its name without "New_"
+  // and ".part".
+  const ProgramNames n = NamesFor(path);
+  std::vector<TextValue> values = {{u"InternalName", n.internalName},
+                                   {u"OriginalFilename", n.originalFilename}};
+  if (auto it = versions.find(path); it != versions.end()) {
+    values.push_back({u"FileVersion", it->second});
+  }
+  std::vector<uint8_t> image = PeImage(VersionRsrc(VersionBlock({{u"041204B0", values}})));
+  image[0x44 + 18] |= 0x02;  // an executable image
+  return std::string(image.begin(), image.end());
 }
 
 std::u16string FakeSystem::ReadUrlText(const std::u16string& url) {
@@ -254,7 +302,9 @@ bool FakeSystem::DownloadToFile(const std::u16string& url, const std::u16string&
   Call("download");
   log.push_back("download " + U8(url) + " -> " + U8(localPath));
   auto it = downloadResults.find(url);
-  return it == downloadResults.end() || it->second;
+  const bool arrived = it == downloadResults.end() || it->second;
+  if (arrived) AddFile(localPath);
+  return arrived;
 }
 
 void FakeSystem::RemoveLeftoverDownloads(const std::u16string& folderPath,

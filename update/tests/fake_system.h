@@ -36,7 +36,7 @@ struct ProgramRun {
 };
 
 class FakeSystem : public ProgramFiles,
-                   public RoleInspector,
+                   public ProgramInspector,
                    public UpdateNetwork,
                    public Processes,
                    public ServiceProbe,
@@ -46,12 +46,13 @@ class FakeSystem : public ProgramFiles,
  public:
   FakeSystem();
 
-  UpdateServices services() { return UpdateServices{*this, *this, *this, *this, *this}; }
+  UpdateServices services() { return UpdateServices{*this, *this, *this, *this, *this, floors}; }
 
   // Scripted state.
   std::u16string folder = u"C:\\Prog";
   std::u16string baseName = u"Tindra";
   int16_t revision = 27;
+  ReleaseFloors floors;                               // none by default
   std::map<std::u16string, std::u16string> files;     // upper-cased path -> on-disk name
   std::set<std::u16string> folders;                   // upper-cased paths of folders
   std::set<std::u16string> fullFolders;               // those of them that hold files
@@ -60,8 +61,10 @@ class FakeSystem : public ProgramFiles,
   std::map<std::u16string, std::u16string> urlTexts;  // url -> ReadUrlText text
   std::map<std::u16string, std::string> bodies;       // url -> FetchBody body (else fails)
   std::map<std::u16string, bool> downloadResults;     // url -> result (default true)
-  // What the inspector reports per path; by default every file is a program signed
-  // like the running one.
+  // What each file holds, by path: its signature, its head (by default that of a
+  // program) and its version block's FileVersion and names. A held file keeps what
+  // its file held when it was held; a move takes it along to the new name. By
+  // default every file is a program signed like the running one.
   Signature own{SignatureStatus::kValid, "publisher key"};
   std::map<std::u16string, Signature> signatures;
   std::map<std::u16string, std::string> heads;
@@ -70,7 +73,10 @@ class FakeSystem : public ProgramFiles,
   std::map<std::u16string, ProgramNames> names;
   bool moveFails = false;
   std::vector<std::u16string> unholdable;  // paths that cannot be held
-  bool logHolds = false;                   // log "hold" and "release" lines too
+  // Paths that can be held for starting (reading) but not for renaming: another
+  // reader holds them without sharing deletion.
+  std::vector<std::u16string> lockedForRename;
+  bool logHolds = false;  // log "hold" and "release" lines too
   std::map<std::u16string, FailedInstall> records;
   bool recordWriteFails = false;
   int64_t now = 1700000000;
@@ -113,12 +119,14 @@ class FakeSystem : public ProgramFiles,
   std::optional<std::string> ReadSmallFile(const std::u16string& path, size_t maxBytes) override;
   bool WriteSmallFile(const std::u16string& path, std::string_view bytes) override;
 
-  // RoleInspector
-  ProgramNames NamesOf(const std::u16string& path) override;
+  // ProgramInspector
   Signature OwnSignature() override;
-  Signature SignatureOf(const std::u16string& path) override;
-  std::string HeadOf(const std::u16string& path) override;
-  std::u16string VersionOf(const std::u16string& path) override;
+  // What a file at `path` holds now: its signature, and its whole image (a PE image
+  // with its version block, unless `heads` gives other bytes).
+  Signature SignatureOf(const std::u16string& path) const;
+  std::string ImageOf(const std::u16string& path) const;
+  // The names of the version block of the file at `path`.
+  ProgramNames NamesFor(const std::u16string& path) const;
 
   // UpdateNetwork
   std::u16string ReadUrlText(const std::u16string& url) override;
@@ -157,11 +165,17 @@ class FakeSystem : public ProgramFiles,
 
   // UpdateLog
   void Write(const UpdateEvent& event) override;
+  // Holds the file at `path` (adding it to the table) and checks it: the check a
+  // caller makes on a held file.
+  ProgramCheck CheckFile(const std::u16string& path, std::u16string_view roleFile,
+                         const RevisionRule& rule = {});
 
   // A held file's move, as the held file reports it.
   bool MoveHeld(const std::u16string& from, const std::u16string& to);
 
  private:
+  // The file table and what the file held go from `from` to `to`.
+  void MoveEntry(const std::u16string& from, const std::u16string& to);
   void Call(const std::string& service);
   std::map<std::string, int> calls_;
   std::vector<std::pair<std::string, int>> failures_;

@@ -56,16 +56,19 @@ TEST(InstallRules, FailuresOfOneRevisionAreCountedAndTheRecordReadsBack) {
   EXPECT_EQ(FailedInstallFileName(u"Tindra.exe"), u"Tindra_failed.txt");
 }
 
-TEST(InstallRules, ReplacerIsFetchedOnlyWhenMissingOrUntrustedAndKeptOnlyWhenTrustedInItsRole) {
+TEST(InstallRules, ReplacerIsFetchedWhenMissingUntrustedOrBelowTheFloorAndKeptOnlyWhenTrusted) {
   const std::u16string path = u"C:\\Prog\\Pellmora.exe";
   const std::u16string part = path + u".part";
   const std::u16string url = u"http://h/Pellmora.exe";
   struct Row {
     const char* what;
+    bool present;
     Signature local;
     ProgramNames localNames;
+    std::u16string localVersion;
     Signature served;
     ProgramNames servedNames;
+    std::u16string servedVersion;
     int16_t downloaded;
     bool trusted;
     std::vector<std::string> log;
@@ -74,59 +77,109 @@ TEST(InstallRules, ReplacerIsFetchedOnlyWhenMissingOrUntrustedAndKeptOnlyWhenTru
   const Signature none{SignatureStatus::kNoSignature, ""};
   const ProgramNames replacer{u"Pellmora.exe", u"Pellmora"};
   const ProgramNames program{u"Tindra.exe", u"Tindra"};
+  const std::string look = "hold C:\\Prog\\Pellmora.exe run";
+  const std::string lookCheck = "check C:\\Prog\\Pellmora.exe";
+  const std::string lookDone = "release C:\\Prog\\Pellmora.exe";
   const std::string get = "download http://h/Pellmora.exe -> C:\\Prog\\Pellmora.exe.part";
   const std::string hold = "hold C:\\Prog\\Pellmora.exe.part rename";
+  const std::string check = "check C:\\Prog\\Pellmora.exe.part";
   const std::string put = "move C:\\Prog\\Pellmora.exe.part -> C:\\Prog\\Pellmora.exe";
   const std::string release = "release C:\\Prog\\Pellmora.exe.part";
   const std::string drop = "remove C:\\Prog\\Pellmora.exe.part";
+  const std::vector<std::string> looked = {look, lookCheck, lookDone};
+  auto then = [&](std::vector<std::string> more) {
+    std::vector<std::string> all = looked;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+  };
   const Row rows[] = {
-      {"trusted already", good, replacer, good, replacer, -1, true, {}},
-      {"missing or broken, fetched",
+      {"trusted already", true, good, replacer, u"1.00.27", good, replacer, u"1.00.27", -1, true,
+       looked},
+      {"broken, fetched", true, none, replacer, u"1.00.27", good, replacer, u"1.00.27", -1, true,
+       then({get, hold, check, put, release})},
+      {"missing, fetched",
+       false,
        none,
        replacer,
+       u"",
        good,
        replacer,
+       u"1.00.27",
        -1,
        true,
-       {get, hold, put, release}},
-      {"the publisher's program in the replacer's place, repaired",
-       good,
-       program,
+       {look, get, hold, check, put, release}},
+      {"missing, the server's is below the floor",
+       false,
+       none,
+       replacer,
+       u"",
        good,
        replacer,
+       u"1.00.26",
        -1,
-       true,
-       {get, hold, put, release}},
+       false,
+       {look, get, hold, check, release, drop}},
+      {"broken, the server's is below the floor", true, none, replacer, u"1.00.27", good, replacer,
+       u"1.00.26", -1, false, then({get, hold, check, release, drop})},
+      {"trusted but below the floor, replaced", true, good, replacer, u"1.00.26", good, replacer,
+       u"1.00.28", -1, true, then({get, hold, check, put, release})},
+      {"the publisher's program in the replacer's place, repaired", true, good, program, u"1.00.27",
+       good, replacer, u"1.00.27", -1, true, then({get, hold, check, put, release})},
       {"broken, the server's is foreign too",
+       true,
        none,
        replacer,
+       u"1.00.27",
        {SignatureStatus::kValid, "other"},
        replacer,
+       u"1.00.27",
        -1,
        false,
-       {get, hold, release, drop}},
-      {"broken, the server serves the publisher's program as the replacer",
-       none,
-       replacer,
-       good,
-       program,
-       -1,
-       false,
-       {get, hold, release, drop}},
-      {"broken, the download fails", none, replacer, good, replacer, 0, false, {get, drop}},
+       then({get, hold, check, release, drop})},
+      {"broken, the server serves the publisher's program as the replacer", true, none, replacer,
+       u"1.00.27", good, program, u"1.00.27", -1, false, then({get, hold, check, release, drop})},
+      {"broken, the download fails", true, none, replacer, u"1.00.27", good, replacer, u"1.00.27",
+       0, false, then({get, drop})},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     testing::FakeSystem p;
     p.logHolds = true;
+    if (row.present) p.AddFile(path);
     p.signatures[path] = row.local;
     p.names[path] = row.localNames;
+    p.versions[path] = row.localVersion;
     p.signatures[part] = row.served;
     p.names[part] = row.servedNames;
+    p.versions[part] = row.servedVersion;
     p.downloadResults[url] = row.downloaded;
-    EXPECT_EQ(EnsureTrustedCompanion(p.services(), url, path, u"Pellmora.exe"), row.trusted);
+    EXPECT_EQ(EnsureTrustedCompanion(p.services(), url, path, u"Pellmora.exe", 27), row.trusted);
     EXPECT_EQ(p.log, row.log);
   }
+}
+
+TEST(InstallRules, AHeldFileIsCheckedAsItWasWhenHeldAndMovesWithItsEntry) {
+  testing::FakeSystem p;
+  const std::u16string part = u"C:\\Prog\\Vantorel.exe.part";
+  const std::u16string target = u"C:\\Prog\\Vantorel.exe";
+  p.AddFile(part);
+  p.versions[part] = u"1.00.28";
+  std::unique_ptr<HeldFile> held = p.Hold(part, HoldFor::kRename);
+  ASSERT_TRUE(held);
+  // Whatever comes to the path after the hold is not what the check reads.
+  p.signatures[part] = Signature{SignatureStatus::kValid, "other"};
+  p.versions[part] = u"1.00.26";
+  const ProgramCheck check = CheckHeldProgram(p, *held, u"Vantorel.exe");
+  EXPECT_EQ(check.verdict, ProgramVerdict::kTrusted);
+  EXPECT_EQ(check.revision, 28);
+  EXPECT_EQ(p.CheckFile(part, u"Vantorel.exe").verdict, ProgramVerdict::kForeign);
+  // The move renames the entry: the file and what it holds are at the target now.
+  ASSERT_TRUE(held->MoveOver(target));
+  EXPECT_FALSE(p.HasFile(part));
+  EXPECT_TRUE(p.HasFile(target));
+  EXPECT_EQ(p.versions[target], u"1.00.26");
+  // A name with nothing at it cannot be held.
+  EXPECT_FALSE(p.Hold(part, HoldFor::kRun));
 }
 
 TEST(InstallRules, HandOverIsGuardedWithAndWithoutARecord) {

@@ -25,7 +25,6 @@ const std::u16string kVersionUrl16 =
     u"http://127.0.0.1/download/자동업데이트_v1/Vantorel_lastver.txt";
 
 const std::string kFindChecker = "find C:\\Prog\\Vantorel.exe";
-const std::string kVerChecker = "ver C:\\Prog\\Vantorel.exe";
 const std::string kRead = "read " + kVersionUrl;
 // A companion is downloaded beside its target and moved over it once checked.
 const std::string kGetChecker = "download " + kBase + "Vantorel.exe -> C:\\Prog\\Vantorel.exe.part";
@@ -84,14 +83,14 @@ class UpdateTest : public ::testing::Test {
 TEST_F(UpdateTest, CurrentCheckerDownloadsNothing) {
   Checker(u"1.00.27", u"27");
   EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), -1);
-  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead}));
+  EXPECT_EQ(p.log, (Log{kFindChecker, kRead}));
 }
 
 TEST_F(UpdateTest, OlderCheckerFetchesBothCompanions) {
   Checker(u"1.00.26", u"27\r\n");
   EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), -1);
-  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kGetReplacer,
-                        kPutReplacer}));
+  EXPECT_EQ(p.log,
+            (Log{kFindChecker, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}));
 }
 
 // The local revision (the last dotted part, unrounded) against the latest one
@@ -123,7 +122,7 @@ TEST_F(UpdateTest, LocalAgainstLatestRevision) {
     q.versions[kCheckerPart] = row.served;
     EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), -1);
     EXPECT_EQ(q.log.back() == kPutReplacer, row.fetch);
-    EXPECT_EQ(q.log.size(), (row.local ? 3u : 2u) + (row.fetch ? 4u : 0u));
+    EXPECT_EQ(q.log.size(), 2u + (row.fetch ? 4u : 0u));
   }
 }
 
@@ -150,7 +149,7 @@ TEST_F(UpdateTest, ErrorPageReadsAsZero) {
     q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.27";
     q.urlTexts[kVersionUrl16] = text;
     EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), -1);
-    EXPECT_EQ(q.log, (Log{kFindChecker, kVerChecker, kRead}));
+    EXPECT_EQ(q.log, (Log{kFindChecker, kRead}));
   }
 }
 
@@ -213,6 +212,7 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
        {kGetChecker, kPutChecker, kGetReplacer, kDropReplacer}},
       {"replacer older than the trusted one in place",
        [&](FakeSystem& q) {
+         q.AddFile(u"C:\\Prog\\Pellmora.exe");
          q.versions[u"C:\\Prog\\Pellmora.exe"] = u"1.00.27";
          q.versions[replacerPart] = u"1.00.26";
        },
@@ -223,9 +223,13 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
     FakeSystem q;
     Serve(q, u"1.00.26", u"27");
     row.make(q);
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), 0);
-    Log expected{kFindChecker, kVerChecker, kRead};
+    // A checker that arrives and is refused is left alone for a while, and the
+    // trusted checker in place still runs.
+    const bool refusedChecker = row.tail == Log{kGetChecker, kDropChecker};
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), refusedChecker ? -1 : 0);
+    Log expected{kFindChecker, kRead};
     expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+    if (refusedChecker) expected.push_back("record C:\\Prog\\Vantorel_failed.txt 27 1");
     EXPECT_EQ(q.log, expected);
   }
 }
@@ -241,12 +245,55 @@ TEST_F(UpdateTest, ReplacerOfTheSameOrANewerRevisionReplacesTheOneInPlace) {
   }
 }
 
+// No companion below the build's floor is kept, whether or not one is in place.
+TEST_F(UpdateTest, NoCompanionBelowItsFloorIsKept) {
+  struct Row {
+    const char* what;
+    std::optional<std::u16string> localChecker;
+    std::u16string latest;
+    std::u16string servedChecker;
+    std::u16string servedReplacer;
+    int16_t result;
+    bool replacerKept;
+  };
+  const Row rows[] = {
+      {"no checker in place, the server's below the floor", std::nullopt, u"26", u"1.00.26",
+       u"1.00.27", 0, false},
+      {"no replacer in place, the server's below the floor", std::nullopt, u"27", u"1.00.27",
+       u"1.00.26", 0, false},
+      {"both at the floor", std::nullopt, u"27", u"1.00.27", u"1.00.27", -1, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    q.floors = ReleaseFloors{27, 27, 27};
+    Serve(q, row.localChecker, row.latest);
+    q.versions[kCheckerPart] = row.servedChecker;
+    q.versions[u"C:\\Prog\\Pellmora.exe.part"] = row.servedReplacer;
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), row.result);
+    EXPECT_EQ(q.HasFile(u"C:\\Prog\\Pellmora.exe"), row.replacerKept);
+  }
+}
+
+// An announced checker that was refused is not fetched again during its back-off;
+// the trusted checker in place runs meanwhile.
+TEST_F(UpdateTest, ARefusedCheckerRevisionBacksOff) {
+  for (const int64_t ago : {int64_t{3600}, int64_t{2 * 24 * 3600}}) {
+    SCOPED_TRACE(ago);
+    FakeSystem q;
+    Serve(q, u"1.00.26", u"27");
+    q.records[u"C:\\Prog\\Vantorel_failed.txt"] = FailedInstall{27, q.now - ago, 1};
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services()), -1);
+    EXPECT_EQ(q.log.back() == kPutReplacer, ago > 24 * 3600) << ::testing::PrintToString(q.log);
+  }
+}
+
 TEST_F(UpdateTest, UnsignedBuildFetchesNothing) {
   // It would trust nothing it fetched: the companions stay on the server.
   Checker(u"1.00.26", u"27");
   p.own = {SignatureStatus::kNoSignature, ""};
   EXPECT_EQ(AutoUpdaterSelfUpdate(p.services()), -1);
-  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead}));
+  EXPECT_EQ(p.log, (Log{kFindChecker, kRead}));
 }
 
 TEST_F(UpdateTest, BaseUrlUsesTheServerHostAsGiven) {
@@ -274,22 +321,23 @@ TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
       {"checker existence test: local 0", "find", 1, u"1.00.27", u"27", -1,
        {kSelfError, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
       {"version file read: text empty, the message", "read", 1, u"1.00.27", u"27", 0,
-       {kFindChecker, kVerChecker, kSelfError, kCannotRead}},
+       {kFindChecker, kSelfError, kCannotRead}},
       {"the message: return false", "box", 1, u"1.00.27", u"", 0,
-       {kFindChecker, kVerChecker, kRead, kSelfError}},
-      {"older test: the downloads run", "none", 0, u"1.00.1e999", u"27", -1,
-       {kFindChecker, kVerChecker, kRead, kSelfOverflow, kGetChecker, kPutChecker, kGetReplacer,
-        kPutReplacer}},
-      {"checker's path: the download goes on, and fails its check", "folder", 2, u"1.00.26", u"27", 0,
-       {kFindChecker, kVerChecker, kRead, kSelfError,
-        "download " + kBase + "Vantorel.exe -> .part", "remove .part"}},
+       {kFindChecker, kRead, kSelfError}},
+      {"a local version that is no revision reads as 0: the downloads run", "none", 0,
+       u"1.00.1e999", u"27", -1,
+       {kFindChecker, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
+      {"checker's path: the download goes on, fails its check, and the checker in place runs",
+       "folder", 3, u"1.00.26", u"27", -1,
+       {kFindChecker, kRead, kSelfError, "download " + kBase + "Vantorel.exe -> .part",
+        "remove .part", "record C:\\Prog\\Vantorel_failed.txt 27 1"}},
       {"checker's download: return false", "download", 1, u"1.00.26", u"27", 0,
-       {kFindChecker, kVerChecker, kRead, kSelfError}},
-      {"replacer's path: the download goes on, and fails its role", "folder", 3, u"1.00.26", u"27", 0,
-       {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError,
+       {kFindChecker, kRead, kSelfError}},
+      {"replacer's path: the download goes on, and fails its role", "folder", 4, u"1.00.26", u"27", 0,
+       {kFindChecker, kRead, kGetChecker, kPutChecker, kSelfError,
         "download " + kBase + "Pellmora.exe -> .part", "remove .part"}},
       {"replacer's download: return false", "download", 2, u"1.00.26", u"27", 0,
-       {kFindChecker, kVerChecker, kRead, kGetChecker, kPutChecker, kSelfError}},
+       {kFindChecker, kRead, kGetChecker, kPutChecker, kSelfError}},
   };
   // clang-format on
   for (const SelfRow& row : rows) {
@@ -336,7 +384,7 @@ class RunTest : public UpdateTest {
     q.versions[u"C:\\Prog\\New_TINDRA.exe"] = u"1.00.28";
     if (replacer) q.AddFile(u"C:\\Prog\\Pellmora.exe");
   }
-  const Log kSelf{kFindChecker, kVerChecker, kRead};
+  const Log kSelf{kFindChecker, kRead};
   Log Self(Log rest) const {
     Log all = kSelf;
     all.insert(all.end(), rest.begin(), rest.end());
@@ -349,10 +397,14 @@ TEST_F(RunTest, NewExecutableIsHandedToTheReplacer) {
   EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"}));
 }
 
-TEST_F(RunTest, UntrustedCheckerIsNotStarted) {
+// A checker that fails its check counts as revision 0: it is fetched again, and the
+// fetched one runs.
+TEST_F(RunTest, UntrustedCheckerIsFetchedAgainAndRun) {
   p.signatures[u"C:\\Prog\\Vantorel.exe"] = {SignatureStatus::kUntrustedRoot, "another key"};
+  p.versions[kCheckerPart] = u"1.00.27";
   EXPECT_TRUE(Run());
-  EXPECT_EQ(p.log, Self({kFindExe, kFindNew, kFindReplacer, kPending, kReplacer, "end"}));
+  EXPECT_EQ(p.log, Self({kGetChecker, kPutChecker, kGetReplacer, kPutReplacer, kFindExe, kWait,
+                         kFindNew, kFindReplacer, kPending, kReplacer, "end"}));
 }
 
 TEST_F(RunTest, SkipSelfUpdateGoesStraightToTheChecker) {
@@ -363,7 +415,7 @@ TEST_F(RunTest, SkipSelfUpdateGoesStraightToTheChecker) {
 TEST_F(RunTest, FailedSelfUpdateReturnsBeforeTheChecker) {
   p.urlTexts.clear();
   EXPECT_FALSE(Run());
-  EXPECT_EQ(p.log, (Log{kFindChecker, kVerChecker, kRead, kCannotRead}));
+  EXPECT_EQ(p.log, (Log{kFindChecker, kRead, kCannotRead}));
 }
 
 TEST_F(RunTest, ExecutableNotFoundReturnsSilently) {
@@ -389,9 +441,9 @@ TEST_F(RunTest, MissingReplacerShowsTheFolderAndGoesOn) {
 }
 
 // Runs the start-up update on `q`; true when it ended the process (the hand-over).
-bool RunEndsTheProcess(FakeSystem& q) {
+bool RunEndsTheProcess(FakeSystem& q, int16_t skipSelfUpdate = 0) {
   try {
-    RunAutoUpdate(q.services(), 0);
+    RunAutoUpdate(q.services(), skipSelfUpdate);
   } catch (const ProcessEnded&) {
     return true;
   }
@@ -469,8 +521,20 @@ TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
     Script(q);
     q.logHolds = true;
     row.make(q);
-    EXPECT_EQ(RunEndsTheProcess(q), row.ends);
-    EXPECT_EQ(q.log, Self(row.log));
+    EXPECT_EQ(RunEndsTheProcess(q, -1), row.ends);
+    // From the program's own file on, the holds of the programs it starts; the checks
+    // themselves and the short hold of the new program for its revision aside.
+    Log seen;
+    bool started = false;
+    for (const std::string& line : q.log) {
+      started = started || line == kFindExe;
+      if (!started || line.starts_with("check ") || line.ends_with("New_Tindra.exe run") ||
+          line == "release C:\\Prog\\New_Tindra.exe") {
+        continue;
+      }
+      seen.push_back(line);
+    }
+    EXPECT_EQ(seen, row.log);
   }
 }
 
@@ -557,7 +621,7 @@ TEST_F(RunTest, FolderWithBlanksIsQuoted) {
   q.versions[u"C:\\Program Files\\Tindra\\New_Tindra.exe"] = u"1.00.29";
   q.revision = 28;
   RunAutoUpdate(q.services(), 0);
-  EXPECT_EQ(q.log[4],
+  EXPECT_EQ(q.log[3],
             "wait C:\\Program Files\\Tindra\\Vantorel.exe | 28;Tindra.exe | C:\\Program "
             "Files\\Tindra | 0 0 0");
   EXPECT_EQ(q.log[q.log.size() - 3],
@@ -588,7 +652,7 @@ struct RunRow {
 TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
   // clang-format off
   const std::vector<RunRow> rows = {
-      {"the checker path stays empty (and the pending file's)", "folder", 2, true, true,
+      {"the checker path stays empty (and the pending file's)", "folder", 3, true, true,
        {kRunError, kFindExe, kFindNew, kFindReplacer, kReplacer, "end"}},
       {"program base name: nothing found, return", "base", 1, true, false,
        {kRunError, "find C:\\Prog\\"}},
@@ -602,12 +666,12 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
         kFindReplacer, kPending, kReplacer, "end"}},
       {"checker run: on to the new-program test", "wait", 1, true, true,
        {kFindExe, kRunError, kFindNew, kFindReplacer, kPending, kReplacer, "end"}},
-      {"new-program path: the test finds nothing", "folder", 5, true, false,
+      {"new-program path: the test finds nothing", "folder", 6, true, false,
        {kFindExe, kWait, kRunError, "find "}},
       {"new-program test: return", "find", 3, true, false, {kFindExe, kWait, kRunError}},
-      {"record path: the record is not read, the hand-over goes on", "folder", 6, true, true,
+      {"record path: the record is not read, the hand-over goes on", "folder", 7, true, true,
        {kFindExe, kWait, kFindNew, kRunError, kFindReplacer, kPending, kReplacer, "end"}},
-      {"replacer path: missing, with an empty path", "folder", 7, true, false,
+      {"replacer path: missing, with an empty path", "folder", 8, true, false,
        {kFindExe, kWait, kFindNew, kRunError, "find ",
         "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n", kExplorer, kRemoveNew, kRecord}},
       {"replacer test: message, Explorer, the new program goes", "find", 4, true, false,

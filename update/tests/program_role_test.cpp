@@ -114,7 +114,7 @@ TEST(ProgramRole, TheSignatureIsCheckedBeforeTheRoleAndTheRoleBeforeTheRevision)
     p.signatures[f] = row.signature;
     p.names[f] = row.names;
     p.versions[f] = row.version;
-    EXPECT_EQ(CheckProgramFor(p, f, u"Vantorel.exe", row.rule), row.verdict);
+    EXPECT_EQ(p.CheckFile(f, u"Vantorel.exe", row.rule).verdict, row.verdict);
   }
   testing::FakeSystem unsigned_build;
   EXPECT_TRUE(TrustsAnyProgram(unsigned_build));

@@ -64,7 +64,7 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
        [](FakeSystem& q) { q.files.erase(u"C:\\PROG\\NEW_TINDRA.EXE"); }, kNotReplaced, true,
        {kStarted}, {kMoved, "record C:\\Prog\\Tindra_failed.txt 28 1"}},
       {"the new file is held by another program: its revision is recorded",
-       [](FakeSystem& q) { q.unholdable.push_back(kNew); }, kNotReplaced, true,
+       [](FakeSystem& q) { q.lockedForRename.push_back(kNew); }, kNotReplaced, true,
        {kNewGone, kRecorded28, kStarted}, {kMoved}},
       {"a foreign new file: removed, nothing to record",
        [](FakeSystem& q) { q.signatures[kNew] = {SignatureStatus::kValid, "other key"}; },
@@ -94,6 +94,12 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
       {"the new program crashes at start: the old one comes back",
        [&](FakeSystem& q) { q.runs[kStart] = {false, 50, crash, std::nullopt}; }, kRolledBack,
        true, {kMoved, kStarted, kNewGone, kRecorded28, kPutBack, kStarted}, {kBackupGone}},
+      {"the backup is another file by the time of the rollback: it is not put back",
+       [&](FakeSystem& q) {
+         q.runs[kStart] = {false, 50, crash, std::nullopt};
+         q.signatures[kOld + u".bak"] = {SignatureStatus::kValid, "other key"};
+       },
+       kNotRolledBack, false, {kMoved, kStarted, kNewGone, kRecorded28}, {kPutBack}},
       {"another program answers to the name, and the new one crashes",
        [&](FakeSystem& q) { q.runs[kStart] = {false, 300, crash, 0, true}; }, kRolledBack, true,
        {kMoved, kStarted, kPutBack, kStarted}, {kBackupGone}},
@@ -165,6 +171,37 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
   }
 }
 
+// The old program's revision is a floor only when it passes its own check; the build's
+// floor holds whatever is in place.
+TEST(Replacer, TheFloorComesFromATrustedOldProgramAndTheBuild) {
+  struct Row {
+    const char* what;
+    Signature old;
+    std::u16string oldVersion;
+    std::u16string newVersion;
+    ReplacerExit exit;
+  };
+  const Signature good{SignatureStatus::kValid, "publisher key"};
+  const Signature foreign{SignatureStatus::kValid, "other key"};
+  const Row rows[] = {
+      {"a trusted old 28, a new 27", good, u"1.00.28", u"1.00.27", kNotReplaced},
+      {"a foreign old 99 sets no floor", foreign, u"1.00.99", u"1.00.28", kReplaced},
+      {"a foreign old, a new below the build's floor", foreign, u"1.00.20", u"1.00.26",
+       kNotReplaced},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    q.floors.program = 27;
+    q.AddFile(kOld);
+    q.AddFile(kNew);
+    q.signatures[kOld] = row.old;
+    q.versions[kOld] = row.oldVersion;
+    q.versions[kNew] = row.newVersion;
+    EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), row.exit);
+  }
+}
+
 // A failure of an earlier attempt at the same revision counts on.
 TEST(Replacer, RepeatedFailuresOfOneRevisionCountOn) {
   FakeSystem q;
@@ -173,7 +210,7 @@ TEST(Replacer, RepeatedFailuresOfOneRevisionCountOn) {
   q.versions[kOld] = u"1.00.27";
   q.versions[kNew] = u"1.00.28";
   q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 10, 2};
-  q.unholdable.push_back(kNew);
+  q.lockedForRename.push_back(kNew);
   EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), kNotReplaced);
   EXPECT_EQ(q.records[u"C:\\Prog\\Tindra_failed.txt"],
             (FailedInstall{28, q.now, 3, u"the new program is held open by another program"}));

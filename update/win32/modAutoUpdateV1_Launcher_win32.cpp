@@ -19,7 +19,7 @@ void RunAutoUpdate(const int16_t& skipSelfUpdate) {
   win32::Win32Processes processes;
   win32::Win32UpdateLog log(u"Tindra");
   LoggedNetwork logged(network, log);
-  UpdateServices services{files, trust, logged, processes, log};
+  UpdateServices services{files, trust, logged, processes, log, win32::BuildFloors()};
   // What a transfer killed with an earlier run left behind.
   try {
     network.RemoveLeftoverDownloads(

@@ -17,10 +17,10 @@ namespace tindra::win32 {
 
 namespace {
 
-// The ANSI record as the shell publishes it: 60 bytes on 32-bit Windows, 112 on 64-bit.
+// The shell's start record as it publishes it: 60 bytes on 32-bit Windows, 112 on 64-bit.
 constexpr size_t kShellExecuteInfoSize = sizeof(void*) == 4 ? 60 : 112;
-static_assert(sizeof(SHELLEXECUTEINFOA) == kShellExecuteInfoSize,
-              "SHELLEXECUTEINFOA must have the shell's layout");
+static_assert(sizeof(SHELLEXECUTEINFOW) == kShellExecuteInfoSize,
+              "SHELLEXECUTEINFOW must have the shell's layout");
 
 bool SameText(std::wstring_view a, std::wstring_view b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
@@ -100,25 +100,27 @@ void Win32Processes::StartProcessAndWait(const std::u16string& fileName, const i
                                          const std::u16string& directory, const int16_t& hidden,
                                          const int16_t& minimized) {
   lastWaitExit_.reset();
-  // A name without an exact ANSI form would open some other file: nothing starts.
-  const std::optional<std::string> file = ToAnsiExact(fileName);
-  const std::optional<std::string> params = ToAnsiExact(parameters);
-  const std::optional<std::string> dir = ToAnsiExact(directory);
-  if (!file || !params || !dir) return;
+  // The wide form: a folder that the ANSI code page cannot spell starts alike.
+  for (const std::u16string* text : {&fileName, &parameters, &directory}) {
+    if (text->find(u'\0') != std::u16string::npos) return;
+  }
+  const std::wstring file = ToWide(fileName);
+  const std::wstring params = ToWide(parameters);
+  const std::wstring dir = ToWide(directory);
 
-  SHELLEXECUTEINFOA info;
+  SHELLEXECUTEINFOW info;
   ZeroMemory(&info, sizeof(info));
-  info.cbSize = 60;
+  info.cbSize = sizeof(info);
   // No SEE_MASK_FLAG_NO_UI: the shell shows its own box when the file cannot be opened.
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.hwnd = reinterpret_cast<HWND>(static_cast<intptr_t>(ownerWindow));
-  info.lpVerb = "open";
-  info.lpFile = file->c_str();
-  info.lpParameters = params->c_str();
-  info.lpDirectory = dir->c_str();
+  info.lpVerb = L"open";
+  info.lpFile = file.c_str();
+  info.lpParameters = params.c_str();
+  info.lpDirectory = dir.c_str();
   info.nShow = WaitProcShowCommand(hidden, minimized);
 
-  ShellExecuteExA(&info);
+  ShellExecuteExW(&info);
   UniqueHandle process(info.hProcess);
   DWORD code = 0;
   if (process && WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&

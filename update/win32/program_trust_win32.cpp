@@ -8,12 +8,9 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "common/msgbox.h"
 #include "common/win32/ansi.h"
 #include "common/win32/handle.h"
 #include "common/win32/program_path.h"
-#include "fileutil/modFile.h"
-#include "fileutil/pe_version.h"
 #include "update/win32/trusted_keys.h"
 
 namespace tindra::win32 {
@@ -82,12 +79,35 @@ std::string KeyText(const CERT_PUBLIC_KEY_INFO& key) {
   return out;
 }
 
-// The signing certificate's public key.
-std::string SignerKey(CRYPT_PROVIDER_DATA* provider) {
+// The signing certificate.
+PCCERT_CONTEXT SignerCertificate(CRYPT_PROVIDER_DATA* provider) {
   CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
   CRYPT_PROVIDER_CERT* cert = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
-  if (!cert || !cert->pCert || !cert->pCert->pCertInfo) return {};
-  return KeyText(cert->pCert->pCertInfo->SubjectPublicKeyInfo);
+  if (!cert || !cert->pCert || !cert->pCert->pCertInfo) return nullptr;
+  return cert->pCert;
+}
+
+// The extended key usage that the certificate's own extension states, as the
+// platform decodes it: nothing when it has none; an empty list when it cannot be
+// read.
+std::optional<std::vector<std::string>> CertificateUsages(PCCERT_CONTEXT cert) {
+  DWORD size = 0;
+  const DWORD fromExtension = CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG;
+  if (!CertGetEnhancedKeyUsage(cert, fromExtension, nullptr, &size)) {
+    if (GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND)) return std::nullopt;
+    return std::vector<std::string>();
+  }
+  std::vector<BYTE> buffer(size);
+  auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+  if (!CertGetEnhancedKeyUsage(cert, fromExtension, usage, &size)) {
+    if (GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND)) return std::nullopt;
+    return std::vector<std::string>();
+  }
+  std::vector<std::string> oids;
+  for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+    if (usage->rgpszUsageIdentifier[i]) oids.emplace_back(usage->rgpszUsageIdentifier[i]);
+  }
+  return oids;
 }
 
 // The further keys compiled into this program (DER SubjectPublicKeyInfo, made from
@@ -111,35 +131,6 @@ std::vector<std::string> CompiledTrustedKeys() {
   return keys;
 }
 
-// The version text of `path` from the current block source. The reader's message
-// boxes are swallowed: a broken file is not the user's business, it simply fails
-// its check.
-std::u16string VersionTextQuietly(const std::u16string& path) {
-  SilentMessageBoxes silent;
-  ScopedMessageBoxes scope(silent);
-  return GetFileVerNumber(path, true, true);
-}
-
-// The names of the version block of `path` from the current block source, read
-// without message boxes.
-ProgramNames NamesQuietly(const std::u16string& path) {
-  SilentMessageBoxes silent;
-  ScopedMessageBoxes scope(silent);
-  const FileVerList entries = GetFileVer(path);
-  if (entries.IsEmpty()) return {};
-  // The reader gives "InternalName: value"; InternalName and OriginalFilename are its
-  // entries 3 and 5.
-  auto value = [&](int32_t index, std::u16string_view key) {
-    const std::u16string& entry = entries[index];
-    const std::u16string prefix = std::u16string(key) + u": ";
-    return entry.starts_with(prefix) ? entry.substr(prefix.size()) : std::u16string();
-  };
-  return ProgramNames{value(5, u"OriginalFilename"), value(3, u"InternalName")};
-}
-
-// As much of a file as the image check reads.
-constexpr size_t kHeadBytes = 4096;
-
 }  // namespace
 
 Signature VerifySignature(const std::u16string& path, HANDLE file) {
@@ -162,8 +153,22 @@ Signature VerifySignature(const std::u16string& path, HANDLE file) {
     s.status = SignatureStatus::kBadSignature;
     return s;
   }
-  s.signerKey = SignerKey(provider);
+  PCCERT_CONTEXT signer = SignerCertificate(provider);
+  // A certificate whose own usage excludes code signing vouches for no program.
+  if (!signer || !UsageAllowsCodeSigning(CertificateUsages(signer))) {
+    s.status = SignatureStatus::kBadSignature;
+    return s;
+  }
+  s.signerKey = KeyText(signer->pCertInfo->SubjectPublicKeyInfo);
   return s;
+}
+
+ReleaseFloors BuildFloors() {
+  ReleaseFloors floors;
+  floors.checker = TINDRA_CHECKER_FLOOR;
+  floors.replacer = TINDRA_REPLACER_FLOOR;
+  floors.program = TINDRA_PROGRAM_FLOOR;
+  return floors;
 }
 
 Signature Win32ProgramInspector::OwnSignature() {
@@ -178,50 +183,43 @@ Signature Win32ProgramInspector::OwnSignature() {
   return *own_;
 }
 
-Signature Win32ProgramInspector::SignatureOf(const std::u16string& path) {
-  return VerifySignature(path);
-}
-
-std::string Win32ProgramInspector::HeadOf(const std::u16string& path) {
-  UniqueFile file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return {};
-  std::string head(kHeadBytes, '\0');
-  DWORD got = 0;
-  if (!ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) return {};
-  head.resize(got);
-  return head;
-}
-
-std::u16string Win32ProgramInspector::VersionOf(const std::u16string& path) {
-  return VersionTextQuietly(path);
-}
-
-ProgramNames Win32ProgramInspector::NamesOf(const std::u16string& path) {
-  return NamesQuietly(path);
-}
-
 namespace {
 
-// A version-block source over one image in memory: the held program's bytes.
-class ImageVersionSource : public VersionBlockSource {
- public:
-  explicit ImageVersionSource(const std::string& image)
-      : resource_(ReadPeVersionResource(std::span<const uint8_t>(
-            reinterpret_cast<const uint8_t*>(image.data()), image.size()))) {}
-  uint32_t GetInfoSize(const std::u16string&, uint32_t& handle) override {
-    handle = 0;
-    return resource_ ? VersionInfoBufferSize(resource_->size()) : 0;
-  }
-  bool GetInfo(const std::u16string&, uint32_t, uint32_t size, void* buffer) override {
-    if (!resource_ || size < VersionInfoBufferSize(resource_->size())) return false;
-    FillVersionInfoBuffer(*resource_, std::span<uint8_t>(static_cast<uint8_t*>(buffer), size));
-    return true;
-  }
+// The path the file system gives an open file or folder, links resolved.
+std::optional<std::wstring> FinalPath(HANDLE handle) {
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+  if (size == 0) return std::nullopt;
+  std::wstring path(size, L'\0');
+  const DWORD got = GetFinalPathNameByHandleW(handle, path.data(), size, flags);
+  if (got == 0 || got >= size) return std::nullopt;
+  path.resize(got);
+  return path;
+}
 
- private:
-  std::optional<std::vector<uint8_t>> resource_;
-};
+// Whether the open `file` is the file named `path` in its folder, not one that a link
+// at that name leads to elsewhere: the file system's path of the file is that of the
+// folder with the name appended. False when the folder cannot be opened.
+bool IsFileAtName(const std::u16string& path, HANDLE file) {
+  const size_t cut = path.find_last_of(u"\\/");
+  if (cut == std::u16string::npos) return false;
+  std::u16string folder = path.substr(0, cut);
+  if (folder.empty() || folder.back() == u':') folder += u'\\';
+  UniqueFile dir(CreateFileW(WidePtr(folder), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!dir) return false;
+  std::optional<std::wstring> expected = FinalPath(dir.get());
+  const std::optional<std::wstring> actual = FinalPath(file);
+  // Where the platform cannot name them (Wine cannot beyond MAX_PATH), the reparse
+  // point test above is all there is.
+  if (!expected || !actual) return true;
+  if (!expected->empty() && expected->back() == L'\\') expected->pop_back();
+  *expected += L'\\' + ToWide(path.substr(cut + 1));
+  return CompareStringOrdinal(expected->c_str(), static_cast<int>(expected->size()),
+                              actual->c_str(), static_cast<int>(actual->size()),
+                              TRUE) == CSTR_EQUAL;
+}
 
 }  // namespace
 
@@ -229,10 +227,17 @@ std::optional<HeldProgram> HeldProgram::Open(const std::u16string& path, HoldFor
   // The loader opens a program it starts for reading and execution, sharing reads:
   // a holder with delete access would keep it from starting.
   const DWORD access = purpose == HoldFor::kRename ? GENERIC_READ | DELETE : GENERIC_READ;
+  // A reparse point is opened as itself, not followed, and then refused.
   HANDLE file = CreateFileW(WidePtr(path), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   HeldProgram held(path, file);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      !IsFileAtName(path, file)) {
+    return std::nullopt;
+  }
   if (!held.ReadAll()) return std::nullopt;
   return held;
 }
@@ -247,23 +252,7 @@ bool HeldProgram::ReadAll() {
           got == bytes_.size());
 }
 
-Signature HeldProgram::SignatureOf(const std::u16string&) {
-  return VerifySignature(path_, file_.get());
-}
-
-std::string HeldProgram::HeadOf(const std::u16string&) { return bytes_.substr(0, kHeadBytes); }
-
-std::u16string HeldProgram::VersionOf(const std::u16string&) {
-  ImageVersionSource source(bytes_);
-  ScopedVersionBlockSource use(source);
-  return VersionTextQuietly(path_);
-}
-
-ProgramNames HeldProgram::NamesOf(const std::u16string&) {
-  ImageVersionSource source(bytes_);
-  ScopedVersionBlockSource use(source);
-  return NamesQuietly(path_);
-}
+Signature HeldProgram::HeldSignature() { return VerifySignature(path_, file_.get()); }
 
 bool HeldProgram::MoveOver(const std::u16string& target) {
   // FILE_RENAME_INFO with the target's full path after the fixed part.

@@ -10,6 +10,7 @@
 #include "common/win32/handle.h"
 #include "update/program_role.h"
 #include "update/program_trust.h"
+#include "update/update_services.h"
 
 namespace tindra::win32 {
 
@@ -18,14 +19,14 @@ namespace tindra::win32 {
 // against writers knows that what was checked is what it holds.
 Signature VerifySignature(const std::u16string& path, HANDLE file = nullptr);
 
-class Win32ProgramInspector : public RoleInspector {
+// The floors this build was made with (TINDRA_*_FLOOR): by default the release's own
+// revision for each program.
+ReleaseFloors BuildFloors();
+
+class Win32ProgramInspector : public ProgramInspector {
  public:
   // The running program's signature, checked once.
   Signature OwnSignature() override;
-  Signature SignatureOf(const std::u16string& path) override;
-  std::string HeadOf(const std::u16string& path) override;
-  std::u16string VersionOf(const std::u16string& path) override;
-  ProgramNames NamesOf(const std::u16string& path) override;
 
  private:
   std::optional<Signature> own_;
@@ -36,19 +37,19 @@ inline constexpr uint32_t kMaxProgramBytes = 64u * 1024 * 1024;
 
 // A program file opened for reading (and, to be moved, for renaming) and shared
 // with readers only: while it is held nobody else can write, rename or delete it,
-// so what is checked is what is moved or started. Its checks read the held bytes,
-// never the path again.
+// so what is checked is what is moved or started. A symbolic link or other
+// reparse point is never held, nor a file that the name leads to elsewhere: the name
+// itself must be the file. Its checks read
+// the held bytes, never the path again.
 class HeldProgram : public HeldFile {
  public:
-  // Nothing when the file cannot be opened so or is larger than kMaxProgramBytes.
+  // Nothing when the file cannot be opened so, is a reparse point or is larger
+  // than kMaxProgramBytes.
   static std::optional<HeldProgram> Open(const std::u16string& path,
                                          HoldFor purpose = HoldFor::kRename);
 
-  Signature OwnSignature() override { return own_.OwnSignature(); }
-  Signature SignatureOf(const std::u16string& path) override;
-  std::string HeadOf(const std::u16string& path) override;
-  std::u16string VersionOf(const std::u16string& path) override;
-  ProgramNames NamesOf(const std::u16string& path) override;
+  Signature HeldSignature() override;
+  std::string_view Image() override { return bytes_; }
 
   // Renames the held file to `target`, replacing it, in one step, and releases it;
   // on failure the file stays held. Only for a file held for renaming.
@@ -58,7 +59,6 @@ class HeldProgram : public HeldFile {
   HeldProgram(std::u16string path, HANDLE file) : path_(std::move(path)), file_(file) {}
   bool ReadAll();
 
-  Win32ProgramInspector own_;
   std::u16string path_;
   UniqueFile file_;
   std::string bytes_;

@@ -119,7 +119,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
       Win32UpdateNetwork network(limits);
       LoggedNetwork logged(network, log);
       Win32Processes processes;
-      UpdateServices services{files, trust, logged, processes, log};
+      UpdateServices services{files, trust, logged, processes, log, BuildFloors()};
       result = CheckForUpdate(*parsed, Ascii(TINDRA_PROGRAM_UPDATE_HOST), services, gCancelled);
     } catch (...) {
       result = kCheckerFailed;

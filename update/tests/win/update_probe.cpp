@@ -190,7 +190,8 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"signature" && argc >= 3) {
     using tindra::SignatureStatus;
     tindra::win32::Win32ProgramInspector inspector;
-    tindra::Signature s = inspector.SignatureOf(reinterpret_cast<const char16_t*>(argv[2]));
+    tindra::Signature s =
+        tindra::win32::VerifySignature(reinterpret_cast<const char16_t*>(argv[2]));
     const wchar_t* names[] = {L"valid", L"untrusted-root", L"expired",
                               L"none",  L"bad-digest",     L"bad-signature"};
     Print(L"status: " + std::wstring(names[static_cast<int>(s.status)]));

@@ -100,6 +100,9 @@ class Env:
         with open(self.log, encoding="utf-8") as f:
             return [line.rstrip("\n") for line in f]
 
+    def clear_requests(self):
+        open(self.log, "w").close()
+
     def requested(self, name):
         return any(("/" + name + " ") in line for line in self.requests())
 
@@ -572,7 +575,8 @@ def scenario_other_locale(env):
 def scenario_untrusted_companions_are_not_kept(env):
     # Each companion served tampered, unsigned, signed by another key, as a web page,
     # or (the checker) as an older signed revision announced as the latest: the old
-    # file stays byte for byte, nothing is left behind, nothing served is started.
+    # file stays byte for byte, nothing is left behind, nothing served is started. A
+    # refused checker is recorded for its back-off, and the trusted one in place runs.
     served = [("Vantorel.exe", name, path) for name, path in hostile_copies(
         env, env.vantorel[27]).items()]
     served.append(("Vantorel.exe", "older revision", env.vantorel[26]))
@@ -599,30 +603,83 @@ def scenario_untrusted_companions_are_not_kept(env):
                   "the trusted checker was not installed")
         with open(os.path.join(folder, "Pellmora.exe"), "rb") as f:
             check(f.read() == b"old replacer", "the replacer was replaced")
-        check(not env.requested("Tindra_lastver.txt"), "a checker ran after a refusal")
+        checker_refused = file == "Vantorel.exe"
+        check(env.requested("Tindra_lastver.txt") == checker_refused,
+              "the checker in place %s" % ("did not run" if checker_refused else "ran"))
         check_logged(folder, "Tindra check file=%s.part verdict=refused" % file, HOSTILE_REASON[name])
-        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
-              "files left: %r" % os.listdir(folder))
+        expected = ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"]
+        if checker_refused:
+            expected.append("Vantorel_failed.txt")
+        check(program_files(folder) == sorted(expected), "files left: %r" % os.listdir(folder))
         env.end_all()
 
 
-def scenario_untrusted_checker_is_not_started(env):
+def scenario_untrusted_checker_is_repaired(env):
+    # A checker with one byte changed counts as none: the served one replaces it, and
+    # that one runs.
     folder = env.program_folder("tampered checker")
     shutil.copyfile(hostile_copies(env, env.vantorel[27])["one byte changed"],
                     os.path.join(folder, "Vantorel.exe"))
-    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
-                 "Tindra.exe": env.tindra[28]})
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     wait_started(env, proc)
-    check(not env.requested("Tindra_lastver.txt"), "the tampered checker ran")
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+          "the tampered checker was not replaced: %r" % env.requests())
+    check(env.requested("Tindra_lastver.txt"), "the repaired checker did not run")
     check_logged(folder, "Tindra check file=Vantorel.exe verdict=refused reason=tampered")
     check(env.probe("nobox", 1000)[0] == 0, "a message box is open")
-    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file appeared")
+
+
+def scenario_announced_checker_not_served(env):
+    # The server announces checker 28 but serves 27: it is fetched once, then left
+    # alone, and the trusted checker in place runs each time.
+    folder = env.program_folder("checker announced, not served")
+    env.publish({"Vantorel_lastver.txt": b"28", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
+    for attempt in (1, 2):
+        env.clear_requests()
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(env.requested("Tindra_lastver.txt"), "attempt %d: the checker did not run" % attempt)
+        check(env.requested("Vantorel.exe") == (attempt == 1),
+              "attempt %d: checker requests %r" % (attempt, env.requests()))
+        env.end_all()
+    check(os.path.exists(os.path.join(folder, "Vantorel_failed.txt")), "no back-off record")
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]), "checker changed")
+
+
+def scenario_hangul_folder_on_code_page_1252(env):
+    # A folder the ANSI code page cannot spell: the checker in place reads as current
+    # and runs, and the replacer still refuses an older program. The C.UTF-8 locale
+    # gives Wine code page 1252 and still passes the folder's name to it whole.
+    english = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    rc, acp = env.run_wine([env.probe_exe, "acp"], env=english)
+    check(acp.strip() == "1252", "the C.UTF-8 locale gives code page %r" % acp)
+    folder = env.program_folder("업데이트")
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
+    env.clear_requests()
+    proc = env.start(os.path.join(folder, "Tindra.exe"), env=english)
+    wait_started(env, proc)
+    check(not env.requested("Vantorel.exe") and not env.requested("Pellmora.exe"),
+          "a current companion was fetched again: %r" % env.requests())
+    check(env.requested("Tindra_lastver.txt"), "the checker did not run")
+    env.end_all()
+    shutil.copyfile(env.tindra[28], os.path.join(folder, "Tindra.exe"))
+    shutil.copyfile(env.tindra[27], os.path.join(folder, "New_Tindra.exe"))
+    replacer = env.start(os.path.join(folder, "Pellmora.exe"), args=["Tindra.exe;New_Tindra.exe"],
+                         env=english)
+    replacer.wait(60)
+    check(replacer.returncode == 1, "replacer exit %s for an older program" % replacer.returncode)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "downgraded")
+    env.end_all()
 
 
 def scenario_untrusted_new_program_is_not_kept(env):
     # The server announces 28 but serves a tampered copy of 28, or revision 27: the
-    # checker keeps neither, so no hand-over (and no update loop) follows. Every other
+    # checker keeps neither and records the revision for its back-off, so no hand-over
+    # (and no update loop, nor a download at every start) follows. Every other
     # kind of refused program is in the checker's native table, and goes through the
     # same platform check in untrusted_companions_are_not_kept.
     served = {"one byte changed": hostile_copies(env, env.tindra[28])["one byte changed"],
@@ -637,8 +694,14 @@ def scenario_untrusted_new_program_is_not_kept(env):
         check(env.requested("Tindra.exe"), "the checker did not fetch the program")
         check_logged(folder, "Vantorel check file=New_Tindra.exe.part", HOSTILE_REASON[name])
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check(program_files(folder) ==
+              ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
+        env.end_all()
+        env.clear_requests()
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(not env.requested("Tindra.exe"), "fetched again during the back-off")
         env.end_all()
 
 
@@ -712,6 +775,22 @@ def scenario_replacer_keeps_old_program_on_failure(env):
     check_logged(folder, "Pellmora end verdict=failed", 'reason="nothing replaced" exit=1')
     check(env.poke("0;test") == 0, "the old program was not started again")
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program changed")
+
+
+def scenario_replacer_refuses_a_linked_new_program(env):
+    # New_Tindra.exe as a symbolic link to a trusted, newer program elsewhere: the file
+    # held is not the one at that name, so nothing is installed.
+    folder = env.program_folder("linked new program")
+    outside = os.path.join(env.work, "outside", "Tindra.exe")
+    os.makedirs(os.path.dirname(outside), exist_ok=True)
+    shutil.copyfile(env.tindra[28], outside)
+    os.symlink(outside, os.path.join(folder, "New_Tindra.exe"))
+    env.publish({"Vantorel_lastver.txt": b"27"})
+    replacer = env.start(os.path.join(folder, "Pellmora.exe"), args=["Tindra.exe;New_Tindra.exe"])
+    replacer.wait(60)
+    check(replacer.returncode == 1, "replacer exit %s for a linked program" % replacer.returncode)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "the program changed")
+    env.end_all()
 
 
 def scenario_replacer_refuses_paths(env):
@@ -827,6 +906,27 @@ def scenario_expired_certificate_of_the_trusted_key(env):
     hand_over_and_wait(env, folder)
     check(same_file(os.path.join(folder, "Tindra.exe"), new), "the program was not replaced")
     check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+
+
+def scenario_server_only_certificate_of_the_trusted_key(env):
+    # Revision 28 signed with the development key, but through a certificate made for
+    # web servers only: the certificate's own purpose rules it out, key or not.
+    folder = env.program_folder("server-only certificate")
+    key = os.path.join(env.signing, "dev-key.pem")
+    cert = os.path.join(env.work, "server-only-cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-key", key, "-out", cert, "-days", "30",
+                    "-subj", "/CN=Tindra web server", "-addext", "extendedKeyUsage=serverAuth"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    new = resigned(env, env.tindra[28], cert, key, "server-only")
+    rc, out = env.probe("signature", new)
+    check("same signer: no" in out, "the probe trusts it: %r" % out)
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": new})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(env.requested("Tindra.exe"), "the checker did not fetch the program")
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "the program was replaced")
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file was kept")
+    env.end_all()
 
 
 def scenario_key_rollover_over_two_releases(env):
@@ -1151,7 +1251,9 @@ SCENARIOS = [
     scenario_other_locale,
     scenario_long_program_folder,
     scenario_untrusted_companions_are_not_kept,
-    scenario_untrusted_checker_is_not_started,
+    scenario_untrusted_checker_is_repaired,
+    scenario_announced_checker_not_served,
+    scenario_hangul_folder_on_code_page_1252,
     scenario_untrusted_new_program_is_not_kept,
     scenario_replacer_refuses_swapped_program,
     scenario_planted_dll_is_not_loaded,
@@ -1164,9 +1266,11 @@ SCENARIOS = [
     scenario_folder_named_like_the_new_program,
     scenario_transfers_are_bounded,
     scenario_replacer_keeps_old_program_on_failure,
+    scenario_replacer_refuses_a_linked_new_program,
     scenario_replacer_refuses_paths,
     scenario_end_to_end,
     scenario_expired_certificate_of_the_trusted_key,
+    scenario_server_only_certificate_of_the_trusted_key,
     scenario_key_rollover_over_two_releases,
     scenario_fetch_and_download,
     scenario_hanging_server,
