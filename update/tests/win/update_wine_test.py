@@ -38,7 +38,7 @@ def check(condition, message):
 
 
 class Env:
-    def __init__(self, build, source, host):
+    def __init__(self, build, source, host, work="wine-work"):
         self.build = build
         self.source = source
         self.port = int(host.rsplit(":", 1)[1])
@@ -59,7 +59,7 @@ class Env:
                          "real crash": p("update", "tests", "fault_r28.exe")}
         self.crash_pellmora = p("update", "tests", "crash_pellmora_r27.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
-        self.work = p("update", "tests", "wine-work")
+        self.work = p("update", "tests", work)
         self.root = os.path.join(self.work, "server")
         self.control = os.path.join(self.work, "control.json")
         self.log = os.path.join(self.work, "server.log")
@@ -1284,8 +1284,14 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--host", required=True, help="the host the test programs were built for")
     parser.add_argument("-k", help="run only scenarios whose name contains this")
+    parser.add_argument("--scenario", help="run this scenario alone, in a work folder of its own")
     args = parser.parse_args()
-    env = Env(os.path.abspath(args.build), os.path.abspath(args.source), args.host)
+    names = [s.__name__[len("scenario_"):] for s in SCENARIOS]
+    if args.scenario and args.scenario not in names:
+        print("no scenario %r; there are: %s" % (args.scenario, ", ".join(names)))
+        return 2
+    work = "wine-work-" + args.scenario if args.scenario else "wine-work"
+    env = Env(os.path.abspath(args.build), os.path.abspath(args.source), args.host, work)
     for exe in (list(env.tindra.values()) + list(env.vantorel.values()) +
                 list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe,
                                                   env.poke_exe, env.crash_pellmora] +
@@ -1298,7 +1304,7 @@ def main():
     try:
         for scenario in SCENARIOS:
             name = scenario.__name__[len("scenario_"):]
-            if args.k and args.k not in name:
+            if (args.k and args.k not in name) or (args.scenario and args.scenario != name):
                 continue
             began = time.monotonic()
             try:
