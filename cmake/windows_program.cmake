@@ -48,7 +48,7 @@ set(TINDRA_PROGRAM_PARTS_Tindra
     # Every copy is Tindra.exe: the file name is its DDE service name.
     OUTPUT_NAME Tindra
     SOURCES ${TINDRA_SOURCE_ROOT}/app/win32/tindra_main.cpp ${TINDRA_SOURCE_ROOT}/app/win32/program_build.cpp
-    LIBS tindra_app_win32 tindra_update_win32
+    LIBS tindra_app_win32 tindra_update_launcher_win32
     RESOURCES ${TINDRA_SOURCE_ROOT}/app/Tindra.rc
     MANIFEST ${TINDRA_SOURCE_ROOT}/app/Tindra.manifest.in)
 set(TINDRA_PROGRAM_PARTS_Vantorel

@@ -43,6 +43,10 @@ bool IsProgramFileName(const std::u16string& file) {
 
 }  // namespace
 
+std::u16string UpdateBaseUrl(std::u16string_view host) {
+  return u"http://" + std::u16string(host) + u"/download/자동업데이트_v1/";
+}
+
 std::u16string ArgumentsOf(std::u16string_view commandLine) {
   size_t i = 0;
   while (i < commandLine.size() && IsBlank(commandLine[i])) ++i;

@@ -1,12 +1,22 @@
 #pragma once
-// Rules shared by the companion programs: reading their command lines, the names
-// they accept, the server's version file and the checks on a downloaded program.
+// Rules shared by the companion programs: the names the three programs give each
+// other, reading their command lines, the names they accept, the server's version
+// file and the checks on a downloaded program.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace tindra {
+
+// The companions' file names in the program folder, and the prefix of a new program
+// the checker leaves for the replacer ("New_Tindra.exe").
+inline constexpr char16_t kCheckerName[] = u"Vantorel.exe";
+inline constexpr char16_t kReplacerName[] = u"Pellmora.exe";
+inline constexpr char16_t kNewPrefix[] = u"New_";
+
+// "http://" + host + "/download/자동업데이트_v1/": the update folder on a server.
+std::u16string UpdateBaseUrl(std::u16string_view host);
 
 // The text of a command line after the program's own name (quoted or not), with
 // blanks around it removed.

@@ -29,10 +29,6 @@ void StartCommand(Processes& processes, const std::u16string& commandLine, int32
 
 }  // namespace
 
-std::u16string UpdateBaseUrl(std::u16string_view host) {
-  return u"http://" + std::u16string(host) + u"/download/자동업데이트_v1/";
-}
-
 std::u16string GetUpdateBaseUrl() { return UpdateBaseUrl(gServerHost); }
 
 std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName) {

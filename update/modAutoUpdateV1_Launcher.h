@@ -6,16 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "update/companion_rules.h"
 #include "update/update_services.h"
 
 namespace tindra {
 
-inline constexpr char16_t kCheckerName[] = u"Vantorel.exe";
-inline constexpr char16_t kReplacerName[] = u"Pellmora.exe";
-inline constexpr char16_t kNewPrefix[] = u"New_";
-
-// "http://" + host + "/download/자동업데이트_v1/": the update folder on a server.
-std::u16string UpdateBaseUrl(std::u16string_view host);
 // The update folder on gServerHost.
 std::u16string GetUpdateBaseUrl();
 

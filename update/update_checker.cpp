@@ -2,7 +2,7 @@
 
 #include "common/msgbox.h"
 #include "update/install_rules.h"
-#include "update/modAutoUpdateV1_Launcher.h"
+#include "update/companion_rules.h"
 #include "update/update_events.h"
 
 namespace tindra {

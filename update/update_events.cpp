@@ -5,7 +5,7 @@
 #include "common/text.h"
 #include "update/companion_rules.h"
 #include "update/file_replacer.h"
-#include "update/modAutoUpdateV1_Launcher.h"
+#include "update/companion_rules.h"
 #include "update/update_checker.h"
 
 namespace tindra {
