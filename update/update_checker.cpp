@@ -1,8 +1,8 @@
 #include "update/update_checker.h"
 
 #include "common/msgbox.h"
-#include "update/install_rules.h"
 #include "update/companion_rules.h"
+#include "update/install_rules.h"
 #include "update/update_events.h"
 
 namespace tindra {

@@ -5,7 +5,6 @@
 #include "common/text.h"
 #include "update/companion_rules.h"
 #include "update/file_replacer.h"
-#include "update/companion_rules.h"
 #include "update/update_checker.h"
 
 namespace tindra {
