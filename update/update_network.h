@@ -37,4 +37,8 @@ class UpdateNetwork {
                                        std::initializer_list<std::u16string> partFiles) = 0;
 };
 
+// The network of a program that has no business on it (the replacer): every transfer
+// fails at once and nothing is removed.
+UpdateNetwork& NoUpdateNetwork();
+
 }  // namespace tindra

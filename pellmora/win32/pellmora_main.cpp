@@ -19,7 +19,6 @@
 #include "update/win32/program_files_win32.h"
 #include "update/win32/program_trust_win32.h"
 #include "update/win32/update_log_win32.h"
-#include "update/win32/update_network_win32.h"
 // This copy's build settings (TINDRA_PROGRAM_*).
 #include "tindra_program.h"
 
@@ -50,10 +49,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   SetMessageCaption(u"Pellmora");
   Win32ProgramFiles files;
   Win32ProgramInspector trust;
-  Win32UpdateNetwork network;
   Win32Processes processes(/*ownJobs=*/true);
   Win32UpdateLog log(u"Pellmora");
-  UpdateServices services{files, trust, network, processes, log, BuildFloors()};
+  // The replacer transfers nothing.
+  UpdateServices services{files, trust, NoUpdateNetwork(), processes, log, BuildFloors()};
   DdeServiceProbe probe;
   ReplacerWaits waits;
   waits.freeMs = TINDRA_PROGRAM_WAIT_MS;
