@@ -9,8 +9,8 @@ class Win32Processes : public Processes {
   // `ownJobs`: every program Start starts runs in a job of its own (the replacer's
   // programs), which End then ends whole.
   explicit Win32Processes(bool ownJobs = false) : ownJobs_(ownJobs) {}
-  // Module modWaitProc's procedure: the shell's ShellExecuteEx (ANSI record), then
-  // WaitForSingleObject.
+  // The wait-for-a-program procedure the update starts the checker with: the shell's
+  // ShellExecuteEx (its wide record), then WaitForSingleObject.
   void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
                            const std::u16string& parameters, const std::u16string& directory,
                            const int16_t& hidden, const int16_t& minimized) override;

@@ -60,7 +60,7 @@ class Win32UpdateNetwork : public UpdateNetwork {
  public:
   explicit Win32UpdateNetwork(TransferLimits limits = {}) : limits_(limits) {}
 
-  // One read of at most 20 bytes (module modAutoUpdateV1_Download's ReadUrlText).
+  // One read of at most 20 bytes: the version file's first bytes, as the update reads it.
   std::u16string ReadUrlText(const std::u16string& url) override;
   // Fails also on a non-2xx status, a body longer than maxBytes or shorter than its
   // Content-Length, or one that the limits end.
