@@ -162,8 +162,8 @@ FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t 
 }
 
 bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
-                 int64_t now, bool afterFailedHandOver) {
-  return revision && !afterFailedHandOver && MayFetch(record, *revision, now);
+                 int64_t now) {
+  return revision && MayFetch(record, *revision, now);
 }
 
 std::u16string HandBackFileName(std::u16string_view exeFile) {

@@ -123,11 +123,10 @@ bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath
 
 // Whether a program may hand over to the replacer for a new program of `revision`
 // (nothing when its revision cannot be read: the replacer could not install it
-// either). Not right after the replacer failed to install (`afterFailedHandOver`,
-// which holds even when no record could be written), and not while the record's
-// back-off for that revision runs.
+// either): not while the record's back-off for that revision runs. (Right after the
+// replacer failed, the launcher stops before it gets here.)
 bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
-                 int64_t now, bool afterFailedHandOver);
+                 int64_t now);
 
 // How a new program fared while the replacer watched it.
 struct FirstRun {

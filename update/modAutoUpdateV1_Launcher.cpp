@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "app/modMain.h"
 #include "common/errors.h"
@@ -20,6 +21,29 @@ namespace tindra {
 namespace {
 
 constexpr char16_t kModule[] = u"modAutoUpdateV1_Launcher";
+
+// One update procedure's statements, each run guarded: an error is reported for the
+// procedure, and the procedure goes on with its next statement.
+class Statements {
+ public:
+  explicit Statements(std::u16string_view procedure) : procedure_(procedure) {}
+  // Runs `statement`; false when it raised.
+  template <typename F>
+  bool operator()(F&& statement) const {
+    return ReportAndContinue(procedure_, kModule, std::forward<F>(statement));
+  }
+  // The value of `expression`, or `fallback` when it raised. A test that raises goes on
+  // inside the branch it guards, so a branch's fallback is true.
+  template <typename T, typename F>
+  T Or(T fallback, F&& expression) const {
+    T value = fallback;
+    (*this)([&] { value = expression(); });
+    return value;
+  }
+
+ private:
+  std::u16string_view procedure_;
+};
 
 // Starts a command line without waiting; File not found (53) when it cannot start.
 void StartCommand(Processes& processes, const std::u16string& commandLine, int32_t windowState) {
@@ -51,9 +75,7 @@ std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
 }
 
 int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
-  auto run = [](auto&& statement) {
-    return ReportAndContinue(u"AutoUpdaterSelfUpdate", kModule, statement);
-  };
+  const Statements run(u"AutoUpdaterSelfUpdate");
 
   // Not done until every step below has passed.
   int16_t result = 0;
@@ -65,8 +87,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
 
   // The local checker's revision, from its check on the held file: "0" when it is
   // missing, unreadable or untrusted, so that a damaged checker is fetched again.
-  bool missing = true;
-  if (!run([&] { missing = !s.files.FindOrdinaryFile(path).has_value(); })) missing = true;
+  const bool missing = run.Or(true, [&] { return !s.files.FindOrdinaryFile(path).has_value(); });
   std::optional<int32_t> localRevision;
   if (!missing) run([&] { localRevision = TrustedRevision(s, path, name); });
   const std::u16string local = ToDecimal(localRevision.value_or(0));
@@ -82,8 +103,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   run([&] { text = s.network.ReadUrlText(baseUrl + versionFile); });
 
   // Nothing read: the user is told, and the update stops here.
-  bool empty = true;
-  if (!run([&] { empty = TrimSpaces(text).empty(); })) empty = true;
+  const bool empty = run.Or(true, [&] { return TrimSpaces(text).empty(); });
   if (empty) {
     run([&] {
       ShowMessage(name + u"의 최신버전 정보를 읽어올 수 없습니다!", kMbOk | kMbIconError);
@@ -97,8 +117,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   run([&] { latest = ToInt32(ReadNumber(text)); });
 
   // Whether the local checker is older than the announced revision.
-  bool older = true;
-  if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
+  bool older = run.Or(true, [&] { return ReadNumber(local) < static_cast<double>(latest); });
 
   // An unsigned build trusts no program it could fetch: it leaves them on the server.
   if (older) {
@@ -164,13 +183,10 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
 }
 
 void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
-  auto run = [](auto&& statement) {
-    return ReportAndContinue(u"RunAutoUpdate", kModule, statement);
-  };
+  const Statements run(u"RunAutoUpdate");
 
   // The companions are brought up to date first; when that fails nothing more runs.
-  bool stop = true;
-  if (!run([&] { stop = !skipSelfUpdate && !AutoUpdaterSelfUpdate(s); })) stop = true;
+  const bool stop = run.Or(true, [&] { return !skipSelfUpdate && !AutoUpdaterSelfUpdate(s); });
   if (stop) return;
 
   // The checker in the program folder.
@@ -185,8 +201,7 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   });
 
   // Without the program's own file there is nothing to update.
-  bool noExe = true;
-  if (!run([&] { noExe = exeFile.empty(); })) noExe = true;
+  const bool noExe = run.Or(true, [&] { return exeFile.empty(); });
   if (noExe) return;
 
   // The files the replacer and an earlier start leave beside the program, in the
@@ -257,8 +272,8 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   // Whether the checker left a new program.
   std::u16string newExe;
   run([&] { newExe = s.files.ProgramFolder() + u"\\" + kNewPrefix + exeFile; });
-  bool nothingNew = true;
-  if (!run([&] { nothingNew = !s.files.FindOrdinaryFile(newExe).has_value(); })) nothingNew = true;
+  const bool nothingNew =
+      run.Or(true, [&] { return !s.files.FindOrdinaryFile(newExe).has_value(); });
   if (nothingNew) return;
 
   // A new program is handed over only when it is trusted as this program, and not
@@ -270,8 +285,7 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   run([&] { newRevision = TrustedRevisionAndLog(s, newExe, exeFile); });
   bool mayHandOver = false;
   run([&] {
-    mayHandOver =
-        MayHandOver(ReadFailedInstall(s.files, record), newRevision, s.processes.Now(), false);
+    mayHandOver = MayHandOver(ReadFailedInstall(s.files, record), newRevision, s.processes.Now());
   });
   if (!mayHandOver) {
     s.log.Write({.step = u"hand-over",
@@ -288,9 +302,8 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
 
   // A replacer trusted as Pellmora.exe, held from its check until it has
   // been started, takes over and the program ends.
-  bool noReplacer = true;
-  if (!run([&] { noReplacer = !s.files.FindOrdinaryFile(replacer).has_value(); }))
-    noReplacer = true;
+  const bool noReplacer =
+      run.Or(true, [&] { return !s.files.FindOrdinaryFile(replacer).has_value(); });
   if (!noReplacer) {
     bool started = false;
     run([&] {
