@@ -115,6 +115,29 @@ def check_release(r, revision, dist):
     return os.path.join(dist, "unpacked")
 
 
+def sign_with_another_key(work, unpacked):
+    """The programs of a release signed again with another publisher's key pair (PEM
+    files): a folder of them."""
+    folder = os.path.join(work, "foreign")
+    subprocess.run(["rm", "-rf", folder], check=True)
+    os.makedirs(folder)
+    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", cert, "-days", "30", "-subj", "/CN=Another publisher",
+                    "-addext", "extendedKeyUsage=codeSigning"], check=True,
+                   capture_output=True)
+    for name in ("Tindra.exe", "Vantorel.exe", "Pellmora.exe"):
+        bare = os.path.join(folder, name + ".unsigned")
+        subprocess.run(["osslsigncode", "remove-signature", "-in",
+                        os.path.join(unpacked, "Tindra", name), "-out", bare], check=True,
+                       capture_output=True)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+                        "-in", bare, "-out", os.path.join(folder, name)], check=True,
+                       capture_output=True)
+        os.remove(bare)
+    return folder
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, help="the Windows build folder")
@@ -162,16 +185,19 @@ def main():
         os.remove(leak)
         print("    a leaked program signed with the token's key is refused", flush=True)
 
-        # Release 27 installed from its zip takes release 28 as its update.
-        r = subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__),
-                                                         "update_nginx_test.py"),
-                            "--installed", os.path.join(folders[27], "Tindra"),
-                            "--published", os.path.join(folders[28], "Tindra"),
-                            "--port", str(args.port), "--build", args.build,
-                            "--source", args.source,
-                            "--poke", os.path.join(folders[28], "tools", "tindra-poke.exe")],
-                           stdin=subprocess.DEVNULL)
-        check(r.returncode == 0, "the installed release 27 did not take release 28")
+        # Release 27 installed from its zip refuses release 28 signed with another
+        # publisher's key (a PEM file), and takes release 28 as its update.
+        foreign = sign_with_another_key(work, folders[28])
+        for published, refused in ((foreign, True), (os.path.join(folders[28], "Tindra"), False)):
+            r = subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__),
+                                                             "update_nginx_test.py"),
+                                "--installed", os.path.join(folders[27], "Tindra"),
+                                "--published", published, "--port", str(args.port),
+                                "--build", args.build, "--source", args.source,
+                                "--poke", os.path.join(folders[28], "tools", "tindra-poke.exe")] +
+                               (["--refused"] if refused else []), stdin=subprocess.DEVNULL)
+            check(r.returncode == 0, "the installed release 27 %s" % (
+                "took another publisher's release" if refused else "did not take release 28"))
         print("PASS release signed through a token (%.0f s)" % (time.monotonic() - began),
               flush=True)
         return 0
