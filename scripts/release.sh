@@ -33,6 +33,12 @@ trusted=${TRUSTED_CERTS:-}
 
 say() { printf 'release: %s\n' "$*"; }
 fail() { printf 'release: %s\n' "$*" >&2; exit 1; }
+# Fails and removes what an earlier release left in dist/, so that nothing stale is
+# taken for this one.
+refuse() {
+  rm -rf "$dist/update-server" "$dist"/Tindra-*-win32.zip "$dist"/Tindra-*-win32-symbols.zip
+  fail "$@"
+}
 warn_dev_key() {  # will be | is
   printf '\n'
   printf 'release: WARNING: this release %s signed with the development key only\n' "$1"
@@ -113,7 +119,7 @@ done
 verinfo=$build/native/tools/verinfo/tindra-verinfo
 for f in "${names[@]}"; do
   got=$({ "$verinfo" "$programs/$f" 2>/dev/null || true; } | sed -n 's/^FileVersion: //p')
-  [ "$got" = "$version" ] || fail "$programs/$f has file version '${got:-none}', not $version"
+  [ "$got" = "$version" ] || refuse "$programs/$f has file version '${got:-none}', not $version"
 done
 
 # The public keys (DER, as hex) of the certificates in a program's signature; nothing
@@ -143,7 +149,7 @@ if [ -n "$cert" ]; then
   [ -n "$publisher" ] || fail "no public key could be read from $cert"
   for f in "${shipped[@]}"; do
     signature_keys "$f" | grep -qx "$publisher" ||
-      fail "$f is not signed with the key of $cert; nothing was published"
+      refuse "$f is not signed with the key of $cert; nothing was published"
   done
   leaked=()
   searched=("$dist")
@@ -158,10 +164,9 @@ if [ -n "$cert" ]; then
   done < <(find "${searched[@]}" \( -path "$dist/update-server" -o -path "$build/release" \) \
     -prune -o -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0)
   if [ "${#leaked[@]}" != 0 ]; then
-    rm -rf "$dist/update-server" "$dist"/Tindra-*-win32.zip "$dist"/Tindra-*-win32-symbols.zip
     printf 'release: these programs do not ship but carry the publisher'"'"'s key:\n' >&2
     printf '  %s\n' "${leaked[@]}" >&2
-    fail "nothing was published; sign them with the development key (tindra_sign without SHIPS)"
+    refuse "nothing was published; sign them with the development key (tindra_sign without SHIPS)"
   fi
   say "only the shipped programs (the three and tools/tindra-poke.exe) carry the publisher's key"
 fi
@@ -171,8 +176,8 @@ fi
 objcopy=$(sed -n 's/^CMAKE_OBJCOPY:FILEPATH=//p' "$build/win/CMakeCache.txt")
 for i in "${!shipped[@]}"; do
   "$objcopy" --dump-section .gnu_debuglink="$tmp/link" "${shipped[$i]}" "$tmp/copy" ||
-    fail "${shipped[$i]} has no debug link"
-  python3 - "$tmp/link" "${symbols[$i]}" <<'EOF' || fail "${symbols[$i]} are not the symbols of ${shipped[$i]}"
+    refuse "${shipped[$i]} has no debug link"
+  python3 - "$tmp/link" "${symbols[$i]}" <<'EOF' || refuse "${symbols[$i]} are not the symbols of ${shipped[$i]}"
 import os, sys, zlib
 link, symbols = (open(path, "rb").read() for path in sys.argv[1:])
 name, _, rest = link.partition(b"\0")

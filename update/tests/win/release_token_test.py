@@ -9,8 +9,8 @@ Two releases (revisions 27 and 28, for the update host 127.0.0.1:PORT) are made 
 build folder of their own under BUILD/release-token/ (kept between runs, so only what
 changed is built again; the token is kept with it). Each must pass the release's own
 checks (its programs carry the token's key and nothing else of its build does) and
-hold the integrators' kit and the symbols; a program of the build that does not ship
-but carries the key must make the release fail. Then update_nginx_test.py installs
+hold the integrators' kit and the symbols; wrong symbols, or a program of the build
+that does not ship but carries the key, must make the release fail. Then update_nginx_test.py installs
 release 27 from its zip, publishes release 28 and pokes the updated program with the
 zip's tindra-poke.exe.
 
@@ -20,6 +20,7 @@ Runs inside scripts/test-env.sh. Exit status 0 when all of it passes.
 import argparse
 import glob
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -169,6 +170,19 @@ def main():
             folders[revision] = check_release(release(args, work, env, revision, dist),
                                               revision, dist)
         print("    releases 27 and 28 signed through the token and checked", flush=True)
+
+        # Symbols that are not the program's own fail the release.
+        own = os.path.join(work, "build", "win", "app", "Tindra.exe.debug")
+        shutil.copyfile(own, own + ".kept")
+        try:
+            shutil.copyfile(os.path.join(work, "build", "win", "vantorel", "Vantorel.exe.debug"),
+                            own)
+            r = release(args, work, env, 28, os.path.join(work, "dist-28"))
+        finally:
+            os.replace(own + ".kept", own)
+        check(r.returncode != 0 and "Tindra.exe.debug are not the symbols of" in r.stderr,
+              "wrong symbols were not refused:\n%s" % r.stderr[-3000:])
+        print("    symbols that are not the program's own are refused", flush=True)
 
         # A program that does not ship but carries the token's key fails the release.
         os.makedirs(os.path.dirname(leak), exist_ok=True)
