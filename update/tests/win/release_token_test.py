@@ -154,7 +154,10 @@ def main():
                 "log.level = ERROR\n" % work)
     with open(os.path.join(work, "pin"), "w") as f:
         f.write(PIN)
-    env = dict(os.environ, SOFTHSM2_CONF=conf, GNUTLS_PIN=PIN)
+    # The releases are made as a publisher makes them, not as part of an outer make run
+    # (make test), whose settings would otherwise reach them.
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+    env.update(SOFTHSM2_CONF=conf, GNUTLS_PIN=PIN)
     began = time.monotonic()
     leak = os.path.join(work, "build", "win", "leak", "signed-tool.exe")
     try:
