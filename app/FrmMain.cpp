@@ -42,11 +42,12 @@ void FrmMain::Command1_Click() { SetLblDDE(kTestMessage); }
 
 void FrmMain::SetLblDDE(const std::u16string& text) {
   host_.SetLabelWindowText(text);
+  lblDDE_ = text;
   lblDDE_Change();
 }
 
 void FrmMain::lblDDE_Change() {
-  const DdeMessage m = ParseDdeMessage(host_.LabelText());
+  const DdeMessage m = ParseDdeMessage(lblDDE_);
   switch (m.kind) {
     case DdeMessage::Kind::kNothing:
       return;

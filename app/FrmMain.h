@@ -34,8 +34,8 @@ class FrmMainHost {
   virtual float TwipsPerPixelX() = 0;
   virtual float TwipsPerPixelY() = 0;
 
-  // The text of the label lblDDE, and replacing it without running any handler.
-  virtual std::u16string LabelText() = 0;
+  // Shows lblDDE's new text in its window, where outside readers (tools, tests) find it;
+  // runs no handler. Raises when the window does not take it.
   virtual void SetLabelWindowText(const std::u16string& text) = 0;
 
   // Unloads the main form: runs FrmMain::Form_Unload, then the form goes away and
@@ -78,6 +78,8 @@ class FrmMain : public Form {
   int32_t nSlot() const { return nSlot_; }
   // True once Form_Load has finished; pokes are taken only from then on.
   bool loaded() const { return loaded_; }
+  // lblDDE's text: the last poke, "Label1" before any.
+  const std::u16string& lblDDE() const { return lblDDE_; }
 
  private:
   FrmMainHost& host_;
@@ -85,6 +87,7 @@ class FrmMain : public Form {
   int32_t nPopupX_ = 0;
   int32_t nSlot_ = 0;
   bool loaded_ = false;
+  std::u16string lblDDE_ = kLabelDesignText;
 };
 
 }  // namespace tindra

@@ -24,7 +24,8 @@
 #   role (a test program).
 #   RESOURCES: a resource script included before the version block (the language and
 #   further resources); MANIFEST: a template of the application manifest, given
-#   @P_NAME@ and @P_REVISION@, embedded after those resources.
+#   @P_NAME@, @P_REVISION@ and @P_MACHINE@ (x86 for the 32-bit programs, amd64 for the
+#   64-bit), embedded after those resources.
 #   SHIPS: a program users get, signed with the publisher's key; every other one is
 #   signed with the development key (cmake/signing.cmake).
 #   Example: tindra_windows_program(Vantorel_test_r26 NAME Vantorel REVISION 26
@@ -111,6 +112,13 @@ function(tindra_program_files target gen)
   # The settings header.
   set(P_DEFINES "#define TINDRA_PROGRAM_UPDATE_HOST \"${P_HOST}\"\n")
   if(P_MANIFEST)
+    # A manifest naming another machine than the program's makes the loader refuse its
+    # assemblies (the common controls, and with them every button and label).
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(P_MACHINE amd64)
+    else()
+      set(P_MACHINE x86)
+    endif()
     set(manifest ${gen}/${P_NAME}.manifest)
     configure_file(${P_MANIFEST} ${manifest} @ONLY)
     string(APPEND P_DEFINES "#define TINDRA_PROGRAM_MANIFEST \"${manifest}\"\n")

@@ -11,7 +11,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-source "$here/wine-session.sh"
+source "$root/tools/wine_session.sh"
 source "$here/winarch.sh"
 
 if [ "${1:-}" != "--inside" ]; then

@@ -49,7 +49,11 @@ if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ] && [ "$need_locale" = 0 ]; t
 fi
 
 if [ "$(id -u)" != 0 ]; then
-  echo "setup: missing packages (${missing[*]}); run as root to install them" >&2
+  # The build folder and the Wine prefix are the user's own: only the packages need root.
+  what=("${missing[@]}")
+  [ "$need_locale" = 1 ] && what+=("the ko_KR.UTF-8 locale")
+  [ "$need_i386" = 1 ] && what+=("the i386 architecture")
+  echo "setup: missing ${what[*]}; run 'sudo${WINARCH:+ WINARCH=$WINARCH} scripts/setup.sh' once, then make as yourself" >&2
   exit 1
 fi
 

@@ -1,5 +1,5 @@
 """A local update server for this build and Windows programs under Wine, for the Python
-tests and the benchmark (scripts/wine-session.sh is the same for the shell scripts).
+tests and the benchmark (wine_session.sh beside it is the same for the shell scripts).
 
     server = UpdateServer(root, port, log=...)   # tools/update_server.py, not yet started
     server.start()                               # returns once it listens
@@ -9,13 +9,12 @@ tests and the benchmark (scripts/wine-session.sh is the same for the shell scrip
 """
 import os
 import select
-import shutil
 import subprocess
 import sys
 import time
 
-SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "update_server.py")
-PROGRAMS = ("Vantorel.exe", "Pellmora.exe", "Tindra.exe")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SERVER = os.path.join(ROOT, "tools", "update_server.py")
 
 
 class UpdateServer:
@@ -79,13 +78,8 @@ def publish_build(root, program_folder, revision):
     """Makes `root` the update folder of a build: its three programs from
     `program_folder`, and `revision` announced for the checker and for Tindra, so that
     a start-up update of that build passes quietly."""
-    shutil.rmtree(root, ignore_errors=True)
-    os.makedirs(root)
-    for name in PROGRAMS:
-        shutil.copy(os.path.join(program_folder, name), root)
-    for name in ("Vantorel_lastver.txt", "Tindra_lastver.txt"):
-        with open(os.path.join(root, name), "w", newline="") as f:
-            f.write(f"{revision}\r\n")
+    subprocess.run(["bash", os.path.join(ROOT, "scripts", "update-tree.sh"), "--folder",
+                    program_folder, str(revision), root], check=True)
 
 
 def start_program(exe, args=(), **popen):

@@ -75,7 +75,6 @@ class FakeHost : public FrmMainHost {
   }
   float TwipsPerPixelX() override { return tppX; }
   float TwipsPerPixelY() override { return tppY; }
-  std::u16string LabelText() override { return label; }
   void SetLabelWindowText(const std::u16string& text) override {
     label = text;
     labelSets.push_back(text);
@@ -196,7 +195,8 @@ TEST_F(FrmMainTest, EndUnloadsEveryPopupAndKeepsTheLabelText) {
   EXPECT_EQ(gPopupCount, 4);
   form.SetLblDDE(u"end");
   EXPECT_EQ(host.unloads, 1);
-  EXPECT_EQ(host.label, u"end");
+  EXPECT_EQ(form.lblDDE(), u"end");
+  EXPECT_EQ(host.label, u"end");  // mirrored for outside readers
   EXPECT_EQ(host.popups.size(), 3u);
   for (auto& p : host.open) EXPECT_TRUE(p->unloaded);
   EXPECT_FALSE(sameName.unloaded);

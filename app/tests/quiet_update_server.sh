@@ -5,7 +5,7 @@
 #   quiet_update_server.sh start DIR PORT
 #   quiet_update_server.sh stop DIR
 set -euo pipefail
-source "$(dirname "$0")/../../scripts/wine-session.sh"
+source "$(dirname "$0")/../../tools/wine_session.sh"
 dir=$2
 case "$1" in
   start)

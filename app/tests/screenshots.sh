@@ -4,7 +4,7 @@
 # a Wine prefix); skips (77) without a display.
 #   screenshots.sh TINDRA_EXE POKE_EXE OUT_DIR
 set -uo pipefail
-source "$(dirname "$0")/../../scripts/wine-session.sh"
+source "$(dirname "$0")/../../tools/wine_session.sh"
 exe=$1 poke=$2 out=$3
 [ -n "${DISPLAY:-}" ] && command -v import >/dev/null || { echo "no display: skipped"; exit 77; }
 mkdir -p "$out"

@@ -22,7 +22,8 @@ target_link_libraries(notify_example PRIVATE user32)
 tindra_sign(notify_example)
 
 tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp
-                 LIBS tindra_win_harness version TIMEOUT 300 FIXTURES quiet_update_server)
+                 LIBS tindra_win_harness version TIMEOUT 300 FIXTURES quiet_update_server
+                 SLOW TindraTest.ABurstOf200PokesShowsEveryOneAndLeavesNoObjectsBehind)
 target_compile_definitions(app_win_tests PRIVATE
   TINDRA_TEST_REVISION=${TINDRA_REVISION}
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>"
@@ -35,5 +36,5 @@ add_test(NAME app_screenshots
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/screenshots.sh
                  $<TARGET_FILE:TindraShellTest> $<TARGET_FILE:tindra-poke>
                  ${_tindra_build_root}/screenshots)
-set_tests_properties(app_screenshots PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+set_tests_properties(app_screenshots PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS slow
                      FIXTURES_REQUIRED quiet_update_server)

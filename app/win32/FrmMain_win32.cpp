@@ -111,15 +111,6 @@ void FrmMainWindow::GetWorkArea(WorkArea& rc) {
 float FrmMainWindow::TwipsPerPixelX() { return win32::TwipsPerPixelX(); }
 float FrmMainWindow::TwipsPerPixelY() { return win32::TwipsPerPixelY(); }
 
-std::u16string FrmMainWindow::LabelText() {
-  int n = GetWindowTextLengthW(lblDDE_);
-  if (n <= 0) return {};
-  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
-  int got = GetWindowTextW(lblDDE_, text.data(), n + 1);
-  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return FromWide(text);
-}
-
 void FrmMainWindow::SetLabelWindowText(const std::u16string& text) {
   if (!SetWindowTextW(lblDDE_, WidePtr(text))) Raise(kErrInvalidPropertyValue);
 }

@@ -40,7 +40,6 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   void GetWorkArea(WorkArea& rc) override;
   float TwipsPerPixelX() override;
   float TwipsPerPixelY() override;
-  std::u16string LabelText() override;
   void SetLabelWindowText(const std::u16string& text) override;
   void UnloadMainForm() override;
   void ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,

@@ -5,8 +5,8 @@
   program_manifests_test.py --dump FILE ...              lists every resource (type,
                                                           name, language, size, SHA-256)
 
-Each program must hold exactly one manifest (RT_MANIFEST, id 1) naming the program and
-its revision, asking to run as the invoker, declaring Windows 7 to 11, dpi awareness,
+Each program must hold exactly one manifest (RT_MANIFEST, id 1) naming the program, its
+revision and its own machine (x86 or amd64, as its PE header says), asking to run as the invoker, declaring Windows 7 to 11, dpi awareness,
 long paths and common controls 6; its only other resources are what it is built with.
 Exit status 0 when every program passes.
 """
@@ -48,9 +48,12 @@ def check(condition, message):
         raise Failure(message)
 
 
+MACHINES = {0x14C: "x86", 0x8664: "amd64"}
+
+
 def resources(path):
     """{(type, name, language): bytes} of a PE file; a type or name is a number or a
-    string."""
+    string. The key "machine" holds the machine its header names."""
     with open(path, "rb") as f:
         data = f.read()
     u16 = lambda at: struct.unpack_from("<H", data, at)[0]
@@ -82,7 +85,7 @@ def resources(path):
                 name = data[at + 2:at + 2 + 2 * u16(at)].decode("utf-16-le")
             yield name, target
 
-    found = {}
+    found = {"machine": MACHINES.get(u16(pe + 4), "0x%x" % u16(pe + 4))}
     for rtype, types in entries(root):
         check(types & 0x80000000, "%s: a resource type without a directory" % path)
         for name, names in entries(root + (types & 0x7FFFFFFF)):
@@ -95,6 +98,7 @@ def resources(path):
 
 def check_manifest(name, path, revision):
     found = resources(path)
+    machine = found.pop("machine")
     manifests = [key for key in found if key[0] == RT_MANIFEST]
     check([key[1] for key in manifests] == [1], "%s: manifests %r, not one with id 1"
           % (path, manifests))
@@ -107,7 +111,8 @@ def check_manifest(name, path, revision):
     root = ET.fromstring(text)
     identity = root.find(ASM_V1 + "assemblyIdentity")
     check(identity is not None and identity.get("name") == name and
-          identity.get("version") == "1.0.0.%d" % revision,
+          identity.get("version") == "1.0.0.%d" % revision and
+          identity.get("processorArchitecture") == machine,
           "%s: identity %r" % (path, identity is not None and identity.attrib))
     level = root.find("%strustInfo/%ssecurity/%srequestedPrivileges/%srequestedExecutionLevel"
                       % ((ASM_V3,) * 4))
@@ -119,7 +124,8 @@ def check_manifest(name, path, revision):
     controls = [e for e in root.iter(ASM_V1 + "assemblyIdentity")
                 if e.get("name") == "Microsoft.Windows.Common-Controls"]
     check(len(controls) == 1 and controls[0].get("version") == "6.0.0.0" and
-          controls[0].get("publicKeyToken") == "6595b64144ccf1df",
+          controls[0].get("publicKeyToken") == "6595b64144ccf1df" and
+          controls[0].get("processorArchitecture") == machine,
           "%s: common controls %r" % (path, [c.attrib for c in controls]))
     settings = root.find("%sapplication/%swindowsSettings" % (ASM_V3, ASM_V3))
     check(settings is not None, "%s: no windowsSettings" % path)
@@ -137,7 +143,9 @@ def main():
     args = parser.parse_args()
     if args.dump:
         for path in args.programs:
-            for (rtype, name, lang), data in sorted(resources(path).items(), key=str):
+            found = resources(path)
+            found.pop("machine")
+            for (rtype, name, lang), data in sorted(found.items(), key=str):
                 print("%s %s %s 0x%04x %d %s" % (path, RESOURCE_TYPES.get(rtype, rtype), name,
                                                  lang, len(data),
                                                  hashlib.sha256(data).hexdigest()))

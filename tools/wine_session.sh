@@ -1,5 +1,5 @@
 # Sourced by the shell scripts that run Tindra: a local update server for this build,
-# and Tindra started and stopped under Wine (tools/wine_session.py does the same for
+# and Tindra started and stopped under Wine (wine_session.py beside it is the same for
 # the Python ones). Runs inside scripts/test-env.sh (a display and a Wine prefix).
 _wine_session_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -7,10 +7,7 @@ _wine_session_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # three programs from PROGRAM_FOLDER and REVISION announced for the checker and for
 # Tindra, so that a start-up update of that build passes quietly.
 publish_build() {
-  rm -rf "$1" && mkdir -p "$1" || return 1
-  cp "$2/Vantorel.exe" "$2/Pellmora.exe" "$2/Tindra.exe" "$1/" || return 1
-  printf '%s\r\n' "$3" >"$1/Vantorel_lastver.txt"
-  printf '%s\r\n' "$3" >"$1/Tindra_lastver.txt"
+  bash "$_wine_session_root/scripts/update-tree.sh" --folder "$2" "$3" "$1"
 }
 
 # update_server_start STATE ROOT PORT [ARGS...]: tools/update_server.py serving ROOT on
