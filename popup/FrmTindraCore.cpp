@@ -37,6 +37,11 @@ std::u16string SpokenText(const PopupLook& look) {
   return look.nameText + u' ' + look.descText;
 }
 
+std::u16string WindowText(const PopupLook& look) {
+  if (look.descText.empty()) return look.nameText;
+  return look.nameText + u"\r\n" + look.descText;
+}
+
 int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
@@ -63,6 +68,7 @@ void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode, con
     window_.SetTimerInterval(PopupTimer::tmrEffect1, kEffectIntervalMs);
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, true);
   }
+  window_.SetCaption(WindowText(look));
   window_.ShowTopmost();
   window_.Announce(SpokenText(look));
 }

@@ -61,6 +61,11 @@ PopupLook LookForMode(const std::u16string& sName, int16_t iMode);
 // the description line when there is one ("김민준님이 로그인 하였습니다.").
 std::u16string SpokenText(const PopupLook& look);
 
+// The popup window's own text, where tools read what it shows: the name line and the
+// description line joined by CR LF ("test님이\r\n로그인 하였습니다."), or the name
+// line alone when there is no description (a notice).
+std::u16string WindowText(const PopupLook& look);
+
 // The popup's four timers.
 enum class PopupTimer { tmrEffect1, tmrDelay, tmrEffect2, tmrEffect3 };
 inline constexpr size_t kPopupTimerCount = 4;
@@ -92,6 +97,8 @@ class PopupWindow {
   virtual void SetNameColor(uint32_t color) = 0;
   virtual void SetDescColor(uint32_t color) = 0;
   virtual void ShowNote() = 0;
+  // Sets the window's own text, where tools read what the popup shows (WindowText).
+  virtual void SetCaption(const std::u16string& text) = 0;
   virtual void SetTimerInterval(PopupTimer timer, int32_t milliseconds) = 0;
   virtual void SetTimerEnabled(PopupTimer timer, bool enabled) = 0;
   // Makes the window topmost and visible without activating it; the result of the
@@ -111,10 +118,9 @@ class FrmTindraCore {
  public:
   explicit FrmTindraCore(PopupWindow& window) : window_(window) {}
 
-  // Fills in the texts for iMode, places the window with its left edge at nSX and its
-  // bottom edge at nSY (twips), starts the first effect timer, shows the window
-  // topmost and announces it (SpokenText). Loads the window on the way
-  // (gPopupCount += 1).
+  // Fills in the texts for iMode (and the window's text), places the window with its left edge at
+  // nSX and its bottom edge at nSY (twips), starts the first effect timer, shows the window topmost
+  // and announces it (SpokenText). Loads the window on the way (gPopupCount += 1).
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY);
 

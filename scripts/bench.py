@@ -28,7 +28,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "tools"))
 from bench.measure import Bench  # noqa: E402
-from bench.report import print_account, print_requests, print_table  # noqa: E402
+from bench.report import print_account, print_requests, print_runs, print_table  # noqa: E402
 from wine_session import win_build  # noqa: E402
 
 
@@ -49,9 +49,10 @@ def main():
     parser.add_argument("--wine-debug", help="WINEDEBUG channels for Tindra.exe (tracing into "
                         "BUILD/bench/bench-wine.log)")
     parser.add_argument("--trace-requests", action="store_true",
-                        help="restart the wineserver with its request trace (-d1) and count "
-                        "the requests per popup of each burst and of a bare window; the "
-                        "trace slows everything, so this run's times do not compare")
+                        help="restart the wineserver with its request trace (-d1), put a "
+                        "counting proxy display in front of the X server, and count the "
+                        "wineserver and X11 requests per popup of each burst and of a bare "
+                        "window; both slow everything, so this run's times do not compare")
     parser.add_argument("--compare", nargs="+", metavar="JSON", help="print saved runs side by side")
     args = parser.parse_args()
     if args.compare:
@@ -61,6 +62,7 @@ def main():
                 run = json.load(f)
             run["meta"]["label"] = run["meta"].get("label") or os.path.basename(path)
             runs.append(run)
+        print_runs(runs)
         print_table(runs)
         print_account(runs)
         print_requests(runs)
@@ -82,7 +84,7 @@ def main():
     for target in (path, os.path.join(args.out_dir, "latest.json")):
         with open(target, "w") as f:
             json.dump(results, f, indent=1, ensure_ascii=False)
-    print()
+    print_runs([results])
     print_table([results])
     print_account([results])
     print_requests([results])

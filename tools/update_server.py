@@ -22,10 +22,12 @@ Misbehaviour on request, per file name (the name as served, "*" for every file):
   --drip NAME=SECONDS  announce the full Content-Length and send the body one byte
                        every SECONDS
   --endless NAME       answer 200 without a Content-Length and send zeros for ever
+  --redirect NAME=URL  answer 302 Found with Location: URL
 The same can be changed while the server runs with a JSON control file
 (--control), read again on every request when it exists:
   {"status": {"Vantorel_lastver.txt": 404}, "hang": ["Vantorel.exe"],
-   "cut": {"Pellmora.exe": 1000}, "drip": {"Tindra.exe": 2}, "endless": ["Tindra.exe"]}
+   "cut": {"Pellmora.exe": 1000}, "drip": {"Tindra.exe": 2}, "endless": ["Tindra.exe"],
+   "redirect": {"Tindra.exe": "http://127.0.0.1:8080/elsewhere/Tindra.exe"}}
 Entries of the control file take the place of the command-line ones.
 """
 
@@ -79,7 +81,7 @@ class Behaviour:
     def __init__(self, args):
         self.settings = {"status": dict(args.status), "hang": set(args.hang),
                          "cut": dict(args.cut), "drip": dict(args.drip),
-                         "endless": set(args.endless)}
+                         "endless": set(args.endless), "redirect": dict(args.redirect)}
         self.control = args.control
 
     def current(self):
@@ -95,6 +97,7 @@ class Behaviour:
                                      for k, v in data.get(key, {}).items()}
                 for key in ("hang", "endless"):
                     settings[key] = set(data.get(key, []))
+                settings["redirect"] = {k: str(v) for k, v in data.get("redirect", {}).items()}
             except (OSError, ValueError, AttributeError, TypeError) as e:
                 print("update_server: bad control file: %s" % e, file=sys.stderr, flush=True)
         return settings
@@ -131,16 +134,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 with open(self.server.log_path, "a", encoding="utf-8") as f:
                     f.write(line)
 
-    def send_error_page(self, code):
+    def send_page(self, code, headers=()):
+        """A small HTML page with that status, and the given extra headers."""
         reason = http.server.BaseHTTPRequestHandler.responses.get(code, ("Error",))[0]
         body = ERROR_PAGE.format(code=code, reason=reason).encode("ascii")
         self.send_response(code, reason)
+        for name, value in headers:
+            self.send_header(name, value)
         self.send_header("Content-Type", "text/html")
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(body)
+
+    def send_error_page(self, code):
+        self.send_page(code)
 
     def do_GET(self):
         self.log_request_line()
@@ -150,6 +159,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if name is not None and (name in hang or "*" in hang):
             self.server.stopping.wait(600)
             self.close_connection = True
+            return
+        target = lookup(settings["redirect"], name) if name is not None else None
+        if target is not None:
+            self.send_page(302, [("Location", target)])
             return
         code = lookup(status, name) if name is not None else None
         if code is not None:
@@ -219,6 +232,13 @@ def name_value(text):
         raise argparse.ArgumentTypeError("expected NAME=NUMBER, got %r" % text)
 
 
+def name_text(text):
+    name, sep, value = text.partition("=")
+    if not sep or not name or not value:
+        raise argparse.ArgumentTypeError("expected NAME=URL, got %r" % text)
+    return name, value
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -234,6 +254,8 @@ def main(argv=None):
     parser.add_argument("--drip", type=name_value, action="append", default=[],
                         metavar="NAME=SECONDS")
     parser.add_argument("--endless", action="append", default=[], metavar="NAME")
+    parser.add_argument("--redirect", type=name_text, action="append", default=[],
+                        metavar="NAME=URL")
     args = parser.parse_args(argv)
     if not os.path.isdir(args.root):
         parser.error("--root %s is not a folder" % args.root)

@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "update/install_rules.h"
 #include "update/program_role.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -19,6 +20,8 @@ struct Paths {
   std::u16string newPath;
   std::u16string backupPath;
   std::u16string recordPath;
+  std::u16string pendingPath;
+  std::u16string handBackPath;
 };
 
 class Replacer {
@@ -30,29 +33,54 @@ class Replacer {
     ReplacerExit code = Install();
     if (code == kReplaced) {
       const FirstRun run = StartAndWatch();
+      LogFirstRun(s_.log, p_.oldName, run);
       if (!ShouldRollBack(run)) {
         // Proved itself: the old program is no longer needed. Still starting: the
         // backup stays until the next update.
         if (run.ready && hadOld_) s_.files.RemoveFile(p_.backupPath);
+        s_.files.RemoveFile(p_.pendingPath);
         return kReplaced;
       }
       // The new program could not start: the old one comes back, when there is one
       // and it can be put back.
-      RecordFailure();
-      if (!hadOld_ || !s_.files.MoveOver(p_.backupPath, p_.oldPath)) return kNotRolledBack;
+      RecordFailure(FirstRunReason(run));
+      if (!hadOld_ || !PutBack()) {
+        s_.files.RemoveFile(p_.pendingPath);
+        return kNotRolledBack;
+      }
       code = kRolledBack;
     }
-    // The old program runs again, and knows not to hand over once more.
-    s_.processes.TellFailedHandOver(true);
-    uint32_t error = 0;
-    s_.processes.Start(OldCommandLine(), p_.folder, kSwDefault, error);
+    StartOldAgain(s_, p_);
     return code;
+  }
+
+  // The old program runs again, and knows not to hand over once more: it is handed a
+  // one-time value that the hand-back file also holds. The install is decided.
+  static void StartOldAgain(const UpdateServices& s, const Paths& p) {
+    const std::u16string value = s.processes.NewHandBackValue();
+    if (!value.empty() && WriteHandBack(s.files, p.handBackPath, value)) {
+      s.processes.TellFailedHandOver(value);
+    }
+    s.files.RemoveFile(p.pendingPath);
+    uint32_t error = 0;
+    s.processes.Start(u"\"" + p.oldPath + u"\"", p.folder, kSwDefault, error);
   }
 
  private:
   uint32_t Remaining(uint64_t deadline) {
     const uint64_t now = s_.processes.Ticks();
     return now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
+  }
+
+  // Moves the backup over OLD.exe, trying again for a while: the new program's file
+  // may still be held a moment after it ended.
+  bool PutBack() {
+    const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
+    for (;;) {
+      if (s_.files.MoveOver(p_.backupPath, p_.oldPath)) return true;
+      if (Remaining(deadline) == 0) return false;
+      s_.processes.Sleep(waits_.pollMs);
+    }
   }
 
   // True once OLD.exe can be opened for exclusive writing (or does not exist). A
@@ -73,7 +101,8 @@ class Replacer {
     RevisionRule newer;
     const std::optional<int32_t> old = RevisionOfVersion(s_.trust.VersionOf(p_.oldPath));
     newer.atLeast = old ? *old + 1 : 0;
-    return CheckProgramFor(held, p_.newPath, p_.oldName, newer) == ProgramVerdict::kTrusted;
+    return CheckAndLog(s_.log, held, p_.newPath, p_.oldName, newer, &refusal_) ==
+           ProgramVerdict::kTrusted;
   }
 
   // Frees a name for the backup of OLD.exe: the backups of earlier updates go
@@ -89,45 +118,50 @@ class Replacer {
     return chosen;
   }
 
-  // Removes the new file and records that its revision could not be installed, so
-  // that the checker does not fetch it again at once.
-  void RecordFailure() {
+  // Removes the new file and records that its revision could not be installed, and
+  // why, so that the checker does not fetch it again at once.
+  void RecordFailure(const std::u16string& why) {
+    s_.log.Write(
+        {.step = u"install", .file = FileNameOf(p_.newPath), .verdict = u"failed", .reason = why});
     s_.files.RemoveFile(p_.newPath);
     if (!revision_) return;
-    WriteFailedInstall(
-        s_.files, p_.recordPath,
-        NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_, s_.processes.Now()));
+    FailedInstall failure =
+        NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_, s_.processes.Now());
+    failure.reason = why;
+    WriteFailedInstall(s_.files, p_.recordPath, failure);
   }
 
   // Puts the held new file in place of OLD.exe, which is kept as the backup. On any
   // failure OLD.exe is as it was, and the failure is recorded for every new file
   // whose revision can be told.
   ReplacerExit Install() {
-    if (!s_.files.IsFile(p_.newPath)) return kNotReplaced;
+    if (!s_.files.IsFile(p_.newPath)) return kNotReplaced;  // nothing to install
     std::unique_ptr<HeldFile> held = s_.files.Hold(p_.newPath, HoldFor::kRename);
     if (!held) {
       // Held by someone else: its revision, when it can be read and trusted, is still
       // recorded, so that the next start does not hand over again.
       revision_ = TrustedRevision(s_.trust, p_.newPath, p_.oldName);
-      RecordFailure();
+      RecordFailure(u"the new program is held open by another program");
       return kNotReplaced;
     }
     revision_ = TrustedRevision(*held, p_.newPath, p_.oldName);
-    auto fail = [&] {
+    auto fail = [&](const std::u16string& why) {
       held.reset();
-      RecordFailure();
+      RecordFailure(why);
       return kNotReplaced;
     };
-    if (!Acceptable(*held)) return fail();
+    if (!Acceptable(*held)) return fail(u"refused: " + refusal_);
     const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
-    if (!WaitUntilFree(deadline)) return fail();
+    if (!WaitUntilFree(deadline)) return fail(p_.oldName + u" is read-only or still in use");
 
     // The old program gets a second name, the backup; the rename of the new file over
     // OLD.exe then replaces it in one step.
     hadOld_ = s_.files.IsFile(p_.oldPath);
     if (hadOld_) {
       p_.backupPath = FreeBackupPath();
-      if (p_.backupPath.empty() || !s_.files.LinkOrCopy(p_.oldPath, p_.backupPath)) return fail();
+      if (p_.backupPath.empty() || !s_.files.LinkOrCopy(p_.oldPath, p_.backupPath)) {
+        return fail(u"no backup of " + p_.oldName + u" could be made");
+      }
     }
     for (;;) {
       if (held->MoveOver(p_.oldPath)) return kReplaced;
@@ -136,13 +170,14 @@ class Replacer {
     }
     // OLD.exe was never touched: only the backup's name goes.
     if (hadOld_) s_.files.RemoveFile(p_.backupPath);
-    return fail();
+    return fail(u"the new program could not be moved over " + p_.oldName);
   }
 
   std::u16string OldCommandLine() const { return u"\"" + p_.oldPath + u"\""; }
 
   // Starts the program and watches it until its own DDE service answers (another
-  // program answering to the name does not count), it ends, or the wait is over.
+  // program answering to the name does not count), it ends, or the wait is over;
+  // then ends it when it is stuck.
   FirstRun StartAndWatch() {
     FirstRun run;
     uint32_t error = 0;
@@ -166,6 +201,13 @@ class Replacer {
         return run;
       }
     }
+    // Neither ready nor ended: a program that answers its window messages is still
+    // starting (a box waiting for the user); one that answers none is held by a fault
+    // or hung, and is ended so that the old program can come back.
+    if (!program->AnswersWindowMessages(waits_.answerMs)) {
+      program->End(kStuckExitCode);
+      run.stuck = true;
+    }
     return run;
   }
 
@@ -175,6 +217,7 @@ class Replacer {
   Paths p_;
   std::optional<int32_t> revision_;
   bool hadOld_ = false;
+  std::u16string refusal_;  // why the check refused the new program
 };
 
 }  // namespace
@@ -182,7 +225,7 @@ class Replacer {
 ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
                          ServiceProbe& probe, const ReplacerWaits& waits) {
   // Set only for an old program started again after a failure.
-  s.processes.TellFailedHandOver(false);
+  s.processes.TellFailedHandOver(u"");
   const std::u16string args = ArgumentsOf(commandLine);
   const std::optional<ArgPair> names = ParseReplacerArgs(args);
   if (!names) {
@@ -202,7 +245,18 @@ ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& 
   p.oldPath = p.folder + u"\\" + p.oldName;
   p.newPath = p.folder + u"\\" + names->second;
   p.recordPath = p.folder + u"\\" + FailedInstallFileName(names->first);
-  return Replacer(s, probe, waits, std::move(p)).Run();
+  p.pendingPath = p.folder + u"\\" + PendingInstallFileName(names->first);
+  p.handBackPath = p.folder + u"\\" + HandBackFileName(names->first);
+  try {
+    return Replacer(s, probe, waits, p).Run();
+  } catch (...) {
+    // Whatever went wrong, the user is not left without a program.
+    try {
+      Replacer::StartOldAgain(s, p);
+    } catch (...) {
+    }
+    return kNotReplaced;
+  }
 }
 
 }  // namespace tindra

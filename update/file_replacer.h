@@ -11,15 +11,20 @@
 // cannot be freed) and renames the held new file over OLD.exe in one step, so that
 // OLD.exe is never missing. If anything fails the old program stays as it was. It
 // then starts OLD.exe, and watches a new one for at most ReplacerWaits::readyMs:
-// when it ends abnormally before the DDE service of that very process answers, the
-// old program is put back and started instead. The backup is removed once the new
+// when it ends abnormally before the DDE service of that very process answers, or
+// is still neither ready nor ended at the end of the watch and answers no window
+// message (held by a fault or hung; it is then ended), the old program is put back
+// and started instead. The backup is removed once the new
 // program answers, or at the next update.
 //
 // When a new revision cannot be installed or is rolled back, the new file is
 // removed and OLD's base name + "_failed.txt" records the revision and when, so
 // that the checker leaves that revision alone for a while and no start repeats the
-// attempt. The old program it starts again is told so as well
-// (TellFailedHandOver), which holds where no record can be written.
+// attempt. The old program it starts again is told so as well: a one-time value in
+// its environment (TellFailedHandOver) that OLD's base name + "_handback.txt" also
+// holds, which holds where no record can be written. Once the install is decided
+// it removes OLD's base name + "_pending.txt", which the program left before it
+// handed over; whatever goes wrong, the old program is started again.
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -46,7 +51,13 @@ struct ReplacerWaits {
   uint32_t freeMs = 30000;
   uint32_t readyMs = 60000;
   uint32_t pollMs = 100;
+  // How long a window of a program neither ready nor ended may take to answer.
+  uint32_t answerMs = 5000;
 };
+
+// The exit code of a new program the replacer ended because it was stuck
+// (ERROR_TIMEOUT).
+inline constexpr uint32_t kStuckExitCode = 1460;
 
 // Who answers to a program's DDE service name.
 class ServiceProbe {

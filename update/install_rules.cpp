@@ -1,8 +1,12 @@
 #include "update/install_rules.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
+#include "common/text.h"
 #include "update/companion_rules.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -12,7 +16,7 @@ bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
   const std::u16string part = target + kPartSuffix;
   if (s.network.DownloadToFile(url, part)) {
     std::unique_ptr<HeldFile> held = s.files.Hold(part, HoldFor::kRename);
-    if (held && CheckProgramFor(*held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
+    if (held && CheckAndLog(s.log, *held, part, roleFile, rule) == ProgramVerdict::kTrusted &&
         held->MoveOver(target)) {
       return true;
     }
@@ -23,7 +27,7 @@ bool FetchCompanion(const UpdateServices& s, const std::u16string& url,
 
 bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
                             const std::u16string& path, std::u16string_view roleFile) {
-  return CheckProgramFor(s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
+  return CheckAndLog(s.log, s.trust, path, roleFile) == ProgramVerdict::kTrusted ||
          FetchCompanion(s, url, path, roleFile);
 }
 
@@ -32,13 +36,33 @@ std::u16string FailedInstallFileName(std::u16string_view exeFile) {
 }
 
 std::string FormatFailedInstall(const FailedInstall& r) {
-  return "revision=" + std::to_string(r.revision) + "\r\nwhen=" + std::to_string(r.when) +
-         "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+  std::string text = "revision=" + std::to_string(r.revision) +
+                     "\r\nwhen=" + std::to_string(r.when) +
+                     "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+  if (r.reason.empty()) return text;
+  std::string reason = Utf16ToUtf8(r.reason);
+  for (char& c : reason) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  // Cut at a character's start, so that the bytes kept stay UTF-8.
+  size_t cut = std::min(reason.size(), kFailedReasonMax);
+  while (cut < reason.size() && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80) --cut;
+  reason.resize(cut);
+  while (text.size() + 2 <= kFailedRecordHead) text += "\r\n";
+  text.resize(kFailedRecordHead, '\n');
+  return text + "reason=" + reason + "\r\n";
 }
 
-std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
-  FailedInstall r;
-  int seen = 0;
+namespace {
+
+// Lines "key=number" (CR LF or LF), each key of `keys` once at most, numbers not
+// negative; nothing for any other line, but for a line "reason=text" where `reason` is
+// given (the text, UTF-8, goes there). The numbers in the order of `keys`, -1 for a
+// key not given.
+std::optional<std::vector<int64_t>> ParseNumberLines(std::string_view text,
+                                                     std::initializer_list<std::string_view> keys,
+                                                     std::u16string* reason = nullptr) {
+  std::vector<int64_t> values(keys.size(), -1);
   while (!text.empty()) {
     size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
@@ -49,29 +73,43 @@ std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
     if (eq == std::string_view::npos) return std::nullopt;
     std::string_view key = line.substr(0, eq);
     std::string_view value = line.substr(eq + 1);
+    if (reason && key == "reason") {
+      *reason = Utf8ToUtf16(value);
+      continue;
+    }
     int64_t n = 0;
     auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
     if (ec != std::errc() || ptr != value.data() + value.size() || n < 0) return std::nullopt;
-    if (key == "revision" && n <= INT32_MAX) {
-      r.revision = static_cast<int32_t>(n);
-      seen |= 1;
-    } else if (key == "when") {
-      r.when = n;
-      seen |= 2;
-    } else if (key == "failures" && n >= 1 && n <= INT32_MAX) {
-      r.failures = static_cast<int32_t>(n);
-      seen |= 4;
-    } else {
-      return std::nullopt;
+    size_t i = 0;
+    for (std::string_view k : keys) {
+      if (k == key) break;
+      ++i;
     }
+    if (i == keys.size() || values[i] >= 0) return std::nullopt;
+    values[i] = n;
   }
-  if (seen != 7) return std::nullopt;
-  return r;
+  return values;
+}
+
+}  // namespace
+
+std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
+  std::u16string reason;
+  const std::optional<std::vector<int64_t>> v =
+      ParseNumberLines(text, {"revision", "when", "failures"}, &reason);
+  if (!v) return std::nullopt;
+  const int64_t revision = (*v)[0], when = (*v)[1], failures = (*v)[2];
+  if (revision < 0 || revision > INT32_MAX || when < 0 || failures < 1 || failures > INT32_MAX) {
+    return std::nullopt;
+  }
+  return FailedInstall{static_cast<int32_t>(revision), when, static_cast<int32_t>(failures),
+                       std::move(reason)};
 }
 
 std::optional<FailedInstall> ReadFailedInstall(ProgramFiles& files, const std::u16string& path) {
-  // A record is a few short lines; anything longer is not one.
-  std::optional<std::string> text = files.ReadSmallFile(path, 1024);
+  // A record is a few short lines and its reason; anything longer is not one.
+  std::optional<std::string> text =
+      files.ReadSmallFile(path, kFailedRecordHead + kFailedReasonMax + 16);
   if (!text) return std::nullopt;
   return ParseFailedInstall(*text);
 }
@@ -106,6 +144,65 @@ bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32
   return revision && !afterFailedHandOver && MayFetch(record, *revision, now);
 }
 
-bool ShouldRollBack(const FirstRun& run) { return !run.ready && run.ended && run.exitCode != 0; }
+std::u16string HandBackFileName(std::u16string_view exeFile) {
+  return std::u16string(FileStem(exeFile)) + u"_handback.txt";
+}
+
+bool WriteHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value) {
+  return files.WriteSmallFile(path, "value=" + Utf16ToUtf8(value) + "\r\n");
+}
+
+bool TakeHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value) {
+  if (value.size() != kHandBackLength) return false;
+  const std::optional<std::string> text = files.ReadSmallFile(path, 64);
+  if (!text || *text != "value=" + Utf16ToUtf8(value) + "\r\n") return false;
+  files.RemoveFile(path);
+  return true;
+}
+
+std::u16string PendingInstallFileName(std::u16string_view exeFile) {
+  return std::u16string(FileStem(exeFile)) + u"_pending.txt";
+}
+
+std::string FormatPendingInstall(const PendingInstall& p) {
+  return "revision=" + std::to_string(p.revision) + "\r\nwhen=" + std::to_string(p.when) + "\r\n";
+}
+
+std::optional<PendingInstall> ParsePendingInstall(std::string_view text) {
+  const std::optional<std::vector<int64_t>> v = ParseNumberLines(text, {"revision", "when"});
+  if (!v || (*v)[0] < 0 || (*v)[0] > INT32_MAX || (*v)[1] < 0) return std::nullopt;
+  return PendingInstall{static_cast<int32_t>((*v)[0]), (*v)[1]};
+}
+
+bool WritePendingInstall(ProgramFiles& files, const std::u16string& path,
+                         const PendingInstall& pending) {
+  return files.WriteSmallFile(path, FormatPendingInstall(pending));
+}
+
+bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath,
+                          const std::u16string& recordPath, int32_t running, int64_t now) {
+  const std::optional<std::string> text = files.ReadSmallFile(pendingPath, 1024);
+  if (!text) return false;
+  const std::optional<PendingInstall> pending = ParsePendingInstall(*text);
+  // Installed (or nothing readable): nothing failed.
+  if (!pending || pending->revision <= running) {
+    files.RemoveFile(pendingPath);
+    return false;
+  }
+  const std::optional<FailedInstall> record = ReadFailedInstall(files, recordPath);
+  const bool recorded =
+      record && record->revision == pending->revision && record->when >= pending->when;
+  const bool written =
+      recorded ||
+      WriteFailedInstall(files, recordPath, NextFailure(record, pending->revision, pending->when));
+  if (written || now < pending->when || now - pending->when >= BackoffSeconds(1)) {
+    files.RemoveFile(pendingPath);
+  }
+  return true;
+}
+
+bool ShouldRollBack(const FirstRun& run) {
+  return !run.ready && (run.stuck || (run.ended && run.exitCode != 0));
+}
 
 }  // namespace tindra

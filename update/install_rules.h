@@ -30,18 +30,26 @@ bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
                             const std::u16string& path, std::u16string_view roleFile);
 
 // What the replacer leaves in the program folder when it could not install a
-// revision: the revision, when (seconds since 1970) and how many times in a row.
+// revision: the revision, when (seconds since 1970), how many times in a row, and
+// why the last time (the update log's reason; may be empty).
 struct FailedInstall {
   int32_t revision = 0;
   int64_t when = 0;
   int32_t failures = 0;
+  std::u16string reason;
   bool operator==(const FailedInstall&) const = default;
 };
 
 // The record's file name for a program: "Tindra.exe" -> "Tindra_failed.txt".
 std::u16string FailedInstallFileName(std::u16string_view exeFile);
-// "revision=28\r\nwhen=1700000000\r\nfailures=1\r\n"; reading takes the same lines in
-// any order and gives nothing for anything else.
+// "revision=28\r\nwhen=1700000000\r\nfailures=1\r\n", then, when there is a reason,
+// "reason=...\r\n" (UTF-8, one line, at most kFailedReasonMax bytes) starting at byte
+// kFailedRecordHead: the lines between are empty. Programs of earlier revisions read
+// only the first kFailedRecordHead bytes and refuse any line they do not know, so the
+// reason stays out of their sight. Reading takes the lines in any order and gives
+// nothing for anything else.
+inline constexpr size_t kFailedRecordHead = 1024;
+inline constexpr size_t kFailedReasonMax = 512;
 std::string FormatFailedInstall(const FailedInstall& record);
 std::optional<FailedInstall> ParseFailedInstall(std::string_view text);
 // The record at `path`: nothing when there is none or it is damaged.
@@ -61,9 +69,42 @@ bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_
 FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t revision,
                           int64_t now);
 
-// The environment variable the replacer sets ("1") for the old program it starts
-// again after it could not install the new one; the program clears it at once.
+// The environment variable the replacer sets for the old program it starts again
+// after it could not install the new one; the program clears it at once. Its value
+// is a one-time value of kHandBackLength letters that the replacer also leaves in
+// the hand-back file: only a value that file holds counts, so that a variable set
+// from outside is ignored. (Seven letters: earlier programs take any value of one
+// to seven letters.)
 inline constexpr char16_t kFailedHandOverVariable[] = u"TINDRA_INSTALL_FAILED";
+inline constexpr size_t kHandBackLength = 7;
+// "Tindra.exe" -> "Tindra_handback.txt", which holds "value=" + the value.
+std::u16string HandBackFileName(std::u16string_view exeFile);
+bool WriteHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value);
+// Whether the hand-back file at `path` holds `value` (not empty); the file is then
+// removed, so that the value counts once.
+bool TakeHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value);
+
+// What a program leaves before it hands over to the replacer: the new revision and
+// when. The replacer removes it once the install is decided; a later start of an
+// older revision that still finds it knows that the replacer never finished.
+struct PendingInstall {
+  int32_t revision = 0;
+  int64_t when = 0;
+  bool operator==(const PendingInstall&) const = default;
+};
+// "Tindra.exe" -> "Tindra_pending.txt"; "revision=28\r\nwhen=1700000000\r\n".
+std::u16string PendingInstallFileName(std::u16string_view exeFile);
+std::string FormatPendingInstall(const PendingInstall& pending);
+std::optional<PendingInstall> ParsePendingInstall(std::string_view text);
+bool WritePendingInstall(ProgramFiles& files, const std::u16string& path,
+                         const PendingInstall& pending);
+// Settles a pending install found at the start of a program of revision `running`:
+// one of a newer revision than the running one failed, and is recorded at
+// `recordPath` like a failed install (unless the replacer recorded it already). The
+// pending file then goes; it stays, for a day, only when the record cannot be
+// written. True when an install failed so: this start hands over no more.
+bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath,
+                          const std::u16string& recordPath, int32_t running, int64_t now);
 
 // Whether a program may hand over to the replacer for a new program of `revision`
 // (nothing when its revision cannot be read: the replacer could not install it
@@ -78,10 +119,14 @@ struct FirstRun {
   bool ready = false;  // its service answered
   bool ended = false;  // it ended before that, with exitCode
   uint32_t exitCode = 0;
+  // Neither ready nor ended at the end of the watch, and none of its windows
+  // answered (held by a fault, or hung): the replacer ended it.
+  bool stuck = false;
 };
-// A new program that ended abnormally before it was ready is rolled back. One that
-// is ready, still starting (a box waiting for the user) or that ended normally (it
-// handed over again, or found another copy running) stays.
+// A new program that ended abnormally before it was ready, or was stuck, is rolled
+// back. One that is ready, still starting while it answers its window messages (a
+// box waiting for the user) or that ended normally (it handed over again, or found
+// another copy running) stays.
 bool ShouldRollBack(const FirstRun& run);
 
 }  // namespace tindra

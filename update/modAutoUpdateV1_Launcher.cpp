@@ -13,6 +13,7 @@
 #include "update/companion_rules.h"
 #include "update/install_rules.h"
 #include "update/program_role.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -108,7 +109,11 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   if (!run([&] { older = ReadNumber(local) < static_cast<double>(latest); })) older = true;
 
   // An unsigned build trusts no program it could fetch: it leaves them on the server.
-  if (older) run([&] { older = TrustsAnyProgram(s.trust); });
+  if (older) {
+    run([&] { older = TrustsAnyProgram(s.trust); });
+    if (!older)
+      s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"unsigned build"});
+  }
 
   if (older) {
     // The checker is fetched, then the replacer. Each must be signed for its own role; the
@@ -164,23 +169,68 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   if (!run([&] { noExe = exeFile.empty(); })) noExe = true;
   if (noExe) return;
 
+  // The files the replacer and an earlier start leave beside the program, in the
+  // checker's folder.
+  std::u16string handBack;
+  std::u16string pending;
+  std::u16string failed;
+  std::u16string left;
+  if (!checker.empty()) {
+    const std::u16string folder = checker.substr(0, checker.size() - (std::size(kCheckerName) - 1));
+    handBack = folder + HandBackFileName(exeFile);
+    pending = folder + PendingInstallFileName(exeFile);
+    failed = folder + FailedInstallFileName(exeFile);
+    left = folder + kNewPrefix + exeFile;
+  }
+
   // Right after the replacer failed to install a new program nothing more is tried
-  // at this start: the program goes on taking notifications.
+  // at this start: the program goes on taking notifications. The replacer says so
+  // with a value that its hand-back file holds too; a value from anyone else does
+  // not count.
   bool afterFailure = false;
-  run([&] { afterFailure = s.processes.TakeFailedHandOver(); });
-  if (afterFailure) return;
+  run([&] {
+    const std::u16string value = s.processes.TakeFailedHandOver();
+    afterFailure = !handBack.empty() && TakeHandBack(s.files, handBack, value);
+  });
+  if (afterFailure) {
+    s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the install just failed"});
+    return;
+  }
+
+  std::optional<int16_t> revision;
+  std::u16string parameters;
+  run([&] {
+    revision = s.files.ProgramRevision();
+    parameters = CheckerParameters(*revision, exeFile);
+  });
+
+  // A hand-over that never came back (the replacer ended before it had decided)
+  // counts as a failed install of that revision: the new file it left goes, and
+  // nothing more is tried.
+  run([&] {
+    afterFailure = revision && !pending.empty() &&
+                   SettlePendingInstall(s.files, pending, failed, *revision, s.processes.Now());
+    if (afterFailure) s.files.RemoveFile(left);
+  });
+  if (afterFailure) {
+    s.log.Write({.step = u"update",
+                 .verdict = u"skipped",
+                 .reason = u"the last hand-over never came back"});
+    return;
+  }
 
   // The checker runs in the program folder; the call returns when it ends.
   // Only a checker signed as Vantorel.exe is started, held against writers from its
   // check until it has ended; any other is passed over like one that cannot start.
-  std::u16string parameters;
-  run([&] { parameters = CheckerParameters(s.files.ProgramRevision(), exeFile); });
   run([&] {
     std::unique_ptr<HeldFile> held = s.files.Hold(checker, HoldFor::kRun);
-    if (!held || CheckProgramFor(*held, checker, kCheckerName) != ProgramVerdict::kTrusted) return;
+    if (!held || CheckAndLog(s.log, *held, checker, kCheckerName) != ProgramVerdict::kTrusted) {
+      return;
+    }
     const int32_t noOwner = 0;
     const int16_t no = 0;
     s.processes.StartProcessAndWait(checker, noOwner, parameters, s.files.ProgramFolder(), no, no);
+    LogCheckerRun(s);
   });
 
   // Whether the checker left a new program.
@@ -196,13 +246,17 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   std::u16string record;
   run([&] { record = s.files.ProgramFolder() + u"\\" + FailedInstallFileName(exeFile); });
   std::optional<int32_t> newRevision;
-  run([&] { newRevision = TrustedRevision(s.trust, newExe, exeFile); });
+  run([&] { newRevision = TrustedRevisionAndLog(s.log, s.trust, newExe, exeFile); });
   bool mayHandOver = false;
   run([&] {
     mayHandOver =
         MayHandOver(ReadFailedInstall(s.files, record), newRevision, s.processes.Now(), false);
   });
   if (!mayHandOver) {
+    s.log.Write({.step = u"hand-over",
+                 .file = kNewPrefix + exeFile,
+                 .verdict = u"skipped",
+                 .reason = newRevision ? u"held back after a failed install" : u"not trusted"});
     run([&] { s.files.RemoveFile(newExe); });
     return;
   }
@@ -220,13 +274,26 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
     bool started = false;
     run([&] {
       std::unique_ptr<HeldFile> held = s.files.Hold(replacer, HoldFor::kRun);
-      if (!held || CheckProgramFor(*held, replacer, kReplacerName) != ProgramVerdict::kTrusted) {
+      if (!held || CheckAndLog(s.log, *held, replacer, kReplacerName) != ProgramVerdict::kTrusted) {
         return;
       }
-      StartCommand(s.processes, ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
+      // What a later start finds when the replacer never decides.
+      if (!pending.empty()) {
+        WritePendingInstall(s.files, pending,
+                            PendingInstall{newRevision.value_or(0), s.processes.Now()});
+      }
+      try {
+        StartCommand(s.processes, ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
+      } catch (...) {
+        if (!pending.empty()) s.files.RemoveFile(pending);
+        throw;
+      }
       started = true;
     });
-    if (started) s.processes.EndProcess();
+    if (started) {
+      s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"ok"});
+      s.processes.EndProcess();
+    }
   }
 
   // No replacer that can take over (missing, untrusted or not starting). The
@@ -238,11 +305,14 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
     StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), s.files.ProgramFolder()),
                  kSwShowNormal);
   });
+  const std::u16string why = u"no trusted replacer could be started";
+  s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"failed", .reason = why});
   run([&] { s.files.RemoveFile(newExe); });
   run([&] {
-    WriteFailedInstall(s.files, record,
-                       NextFailure(ReadFailedInstall(s.files, record), newRevision.value_or(0),
-                                   s.processes.Now()));
+    FailedInstall failure =
+        NextFailure(ReadFailedInstall(s.files, record), newRevision.value_or(0), s.processes.Now());
+    failure.reason = why;
+    WriteFailedInstall(s.files, record, failure);
   });
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tindra {
 
@@ -30,6 +31,11 @@ class StartedProgram {
   virtual uint32_t Id() = 0;
   // Waits at most `waitMs` for it to end: its exit code when it has, else nothing.
   virtual std::optional<uint32_t> WaitForEnd(uint32_t waitMs) = 0;
+  // Whether one of its windows answers a message within `waitMs`: a program held by
+  // a fault, or hung, answers none.
+  virtual bool AnswersWindowMessages(uint32_t waitMs) = 0;
+  // Ends it at once, when it still runs, with `exitCode`.
+  virtual void End(uint32_t exitCode) = 0;
 };
 
 class Processes {
@@ -44,6 +50,9 @@ class Processes {
                                    const std::u16string& parameters,
                                    const std::u16string& directory, const int16_t& hidden,
                                    const int16_t& minimized) = 0;
+  // The exit code of the program the last StartProcessAndWait waited for; nothing
+  // when it started none.
+  virtual std::optional<uint32_t> LastWaitExitCode() { return std::nullopt; }
   // Starts a command line (the program's quoted path first) in `directory` (empty:
   // this program's current folder) with a window state. Nothing when it cannot be
   // started; `error` then tells why (a platform error code).
@@ -61,13 +70,14 @@ class Processes {
   virtual uint64_t Ticks() = 0;
   virtual void Sleep(uint32_t ms) = 0;
 
-  // Whether the replacer started this process after it could not install a new
-  // program (it says so even where no record can be written). Read once: the
-  // programs this one starts are not told.
-  virtual bool TakeFailedHandOver() = 0;
-  // Tells (or stops telling) the programs this process starts that their new
-  // program could not be installed.
-  virtual void TellFailedHandOver(bool failed) = 0;
+  // The value the replacer handed this process when it started it again after it
+  // could not install a new program (empty when there is none). Read once: the
+  // programs this one starts are not given it.
+  virtual std::u16string TakeFailedHandOver() = 0;
+  // Hands the programs this process starts `value` as that value (empty: none).
+  virtual void TellFailedHandOver(std::u16string_view value) = 0;
+  // A new one-time value of kHandBackLength letters that no one can foresee.
+  virtual std::u16string NewHandBackValue() = 0;
 };
 
 }  // namespace tindra

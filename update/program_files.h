@@ -46,6 +46,9 @@ class ProgramFiles {
   // Removes the file if it is there, read-only or not. True when no file is there
   // afterwards (a folder stays, and gives false).
   virtual bool RemoveFile(const std::u16string& path) = 0;
+  // Removes the folder at `path` when it is empty. True when nothing is there
+  // afterwards.
+  virtual bool RemoveEmptyFolder(const std::u16string& path) = 0;
   // Gives the file at `from` the second name `to` (a copy where the file system has no
   // links). False when it cannot; `to` must not exist.
   virtual bool LinkOrCopy(const std::u16string& from, const std::u16string& to) = 0;

@@ -3,6 +3,7 @@
 #include "common/msgbox.h"
 #include "update/install_rules.h"
 #include "update/modAutoUpdateV1_Launcher.h"
+#include "update/update_events.h"
 
 namespace tindra {
 
@@ -22,7 +23,19 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   const std::u16string folder = s.files.ProgramFolder();
   const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
   const std::u16string replacer = folder + u"\\" + kReplacerName;
-  if (!s.files.RemoveFile(target)) return kCheckerStale;
+  if (!s.files.RemoveFile(target) &&
+      (s.files.IsFile(target) || !s.files.RemoveEmptyFolder(target))) {
+    // A folder of that name that holds something is the user's: the user is told
+    // why no update can come. (A file that cannot go yet is tried again next time.)
+    if (!s.files.IsFile(target)) {
+      ShowMessage(
+          u"새 버전을 받을 자리에 같은 이름의 폴더가 있어 업데이트할 수 없습니다."
+          u" 이 폴더를 옮기거나 지워 주십시오.\r\n\r\n" +
+              target,
+          kMbOk | kMbIconError);
+    }
+    return kCheckerStale;
+  }
   s.network.RemoveLeftoverDownloads(folder,
                                     {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
                                      std::u16string(kReplacerName) + kPartSuffix});
@@ -34,7 +47,12 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   if (!latest || *latest <= args.revision) return kCheckerNothing;
   // A revision whose install failed is left alone for a while.
   const std::u16string record = folder + u"\\" + FailedInstallFileName(args.exeFile);
-  if (!MayFetch(ReadFailedInstall(s.files, record), *latest, s.processes.Now())) {
+  if (const auto failed = ReadFailedInstall(s.files, record);
+      !MayFetch(failed, *latest, s.processes.Now())) {
+    s.log.Write({.step = u"version",
+                 .file = args.exeFile,
+                 .verdict = u"skipped",
+                 .reason = BackoffReason(*failed)});
     return kCheckerNothing;
   }
 
@@ -45,7 +63,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   RevisionRule announced;
   announced.exact = *latest;
   if (!FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced)) {
-    return kCheckerFailed;
+    return cancelled ? kCheckerCancelled : kCheckerFailed;  // a cancel ends the transfer too
   }
   if (cancelled) {
     s.files.RemoveFile(target);

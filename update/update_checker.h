@@ -8,7 +8,8 @@
 // is a Windows program signed by the same publisher as the checker whose version
 // block names FILE and carries the announced revision; a stale "New_" file from an
 // earlier run is removed first (read-only or not), so the file exists after the
-// check exactly when a verified newer program is ready.
+// check exactly when a verified newer program is ready. An empty folder of that
+// name is removed too; one that holds something is reported in a box.
 //
 // Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role
 // is in the folder, fetching it when missing or untrusted; a revision whose install

@@ -8,9 +8,19 @@
 
 namespace tindra {
 
+// What the last transfer saw, for the update log: the HTTP status (0 when no answer
+// came) and the bytes of the body received.
+struct TransferSeen {
+  uint32_t status = 0;
+  uint64_t bytes = 0;
+};
+
 class UpdateNetwork {
  public:
   virtual ~UpdateNetwork() = default;
+
+  // The last ReadUrlText, FetchBody or DownloadToFile of this object.
+  virtual TransferSeen LastTransfer() { return {}; }
 
   // The first bytes (at most 20) of the resource's body, decoded from the ANSI code
   // page; the empty text on any failure. The HTTP status is not examined.

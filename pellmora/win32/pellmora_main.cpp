@@ -14,9 +14,11 @@
 #include "common/win32/dde_client.h"
 #include "common/win32/dll_search.h"
 #include "update/file_replacer.h"
+#include "update/update_events.h"
 #include "update/win32/processes_win32.h"
 #include "update/win32/program_files_win32.h"
 #include "update/win32/program_trust_win32.h"
+#include "update/win32/update_log_win32.h"
 #include "update/win32/update_network_win32.h"
 // This copy's build settings (TINDRA_PROGRAM_*).
 #include "tindra_program.h"
@@ -42,15 +44,21 @@ class DdeServiceProbe : public ServiceProbe {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   LoadDllsFromSystemFolderOnly();
+  // No fault dialog holds this replacer or a program it starts (they inherit the
+  // mode): a new program that crashes ends, and is rolled back.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetMessageCaption(u"Pellmora");
   Win32ProgramFiles files;
   Win32ProgramInspector trust;
   Win32UpdateNetwork network;
-  Win32Processes processes;
-  UpdateServices services{files, trust, network, processes};
+  Win32Processes processes(/*ownJobs=*/true);
+  Win32UpdateLog log(u"Pellmora");
+  UpdateServices services{files, trust, network, processes, log};
   DdeServiceProbe probe;
   ReplacerWaits waits;
   waits.freeMs = TINDRA_PROGRAM_WAIT_MS;
   waits.readyMs = TINDRA_PROGRAM_READY_WAIT_MS;
-  return RunReplacer(FromWide(GetCommandLineW()), services, probe, waits);
+  const ReplacerExit code = RunReplacer(FromWide(GetCommandLineW()), services, probe, waits);
+  LogReplacerEnd(log, code);
+  return code;
 }

@@ -132,20 +132,24 @@ TEST_F(PopupTest, NoticeModesShowTheEnvelopeInGreen) {
 
 // What a screen reader is given: the popup's own lines, once, after it is shown; a
 // popup that fails to start announces nothing (StartRaisesOverflowWhenTheCountIsFull).
+// The window's own text holds the same lines, for tools.
 TEST_F(PopupTest, StartAnnouncesWhatThePopupSaysOnceItIsShown) {
   struct Case {
     int16_t mode;
-    std::u16string name, spoken;
+    std::u16string name, spoken, windowText;
   };
-  for (const Case& c : {Case{0, u"김민준", u"김민준님이 로그인 하였습니다."},
-                        Case{1, u"김민준", u"김민준님이 로그아웃 하였습니다."},
-                        Case{0, u"", u"님이 로그인 하였습니다."},
-                        Case{2, u"새 쪽지가 도착했습니다", u"새 쪽지가 도착했습니다"},
-                        Case{-1, u"a;b c", u"a;b c"}, Case{7, u"", u""}}) {
+  for (const Case& c :
+       {Case{0, u"김민준", u"김민준님이 로그인 하였습니다.", u"김민준님이\r\n로그인 하였습니다."},
+        Case{1, u"김민준", u"김민준님이 로그아웃 하였습니다.",
+             u"김민준님이\r\n로그아웃 하였습니다."},
+        Case{0, u"", u"님이 로그인 하였습니다.", u"님이\r\n로그인 하였습니다."},
+        Case{2, u"새 쪽지가 도착했습니다", u"새 쪽지가 도착했습니다", u"새 쪽지가 도착했습니다"},
+        Case{-1, u"a;b c", u"a;b c", u"a;b c"}, Case{7, u"", u"", u""}}) {
     SCOPED_TRACE(c.mode);
     FakePopupWindow w(15.0f);
     StartPopup(w, c.mode, c.name);
     EXPECT_EQ(SpokenText(LookForMode(c.name, c.mode)), c.spoken);
+    EXPECT_EQ(w.caption, c.windowText);
     EXPECT_EQ(w.announcements, std::vector<std::u16string>{c.spoken});
     // Nothing of the sequence or the unload announces it again.
     w.RunFor(500);

@@ -4,7 +4,8 @@ tindra_add_gtest(popup_win_tests SOURCES popup_win_test.cpp popup_test.rc
                  LIBS tindra_popup_win32 tindra_win_harness TIMEOUT 180
                  SLOW PopupWinTest.ManyPopupsLeaveNoHandlesBehind)
 target_compile_definitions(popup_win_tests PRIVATE
-  TINDRA_SCREENSHOT_DIR="Z:${CMAKE_BINARY_DIR}/../screenshots")
+  TINDRA_SCREENSHOT_DIR="Z:${CMAKE_BINARY_DIR}/../screenshots"
+  TINDRA_DOCS_DIR="Z:${CMAKE_SOURCE_DIR}/docs")
 
 foreach(dpi 120 144)
   add_test(NAME PopupDpi.${dpi}

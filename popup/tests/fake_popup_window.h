@@ -69,6 +69,7 @@ class FakePopupWindow : public PopupWindow {
     timerLog.push_back({timer, enabled});
   }
   void ShowTopmost() override { shownTopmost++; }
+  void SetCaption(const std::u16string& text) override { caption = text; }
   void Announce(const std::u16string& text) override {
     // Only a shown popup is announced.
     announcements.push_back(shownTopmost > 0 ? text : u"<not shown> " + text);
@@ -119,6 +120,7 @@ class FakePopupWindow : public PopupWindow {
   bool noteVisible = false;
   int shownTopmost = 0;
   std::vector<std::u16string> announcements;
+  std::u16string caption;
   int unloadCalls = 0;
   int movesAfterUnload = 0;
   int ticksAfterUnload = 0;

@@ -1,13 +1,14 @@
 #pragma once
-// How the popup's windows can be recognised from outside (tests, tools): the window
-// classes, the frame's styles and window operations, and the child-window IDs of its
-// controls. Labels carry their text as the window text.
+// How the popup's window can be recognised from outside (tests, tools): its class,
+// its styles and window operations. It has no child windows: its controls are drawn
+// by the window itself, and its window text holds what the labels show, the two
+// lines joined by CR LF, or a notice's text alone (WindowText in FrmTindraCore.h).
 #include <windows.h>
 
 namespace tindra::win32 {
 
 inline constexpr wchar_t kPopupClassName[] = L"TindraPopup";
-inline constexpr wchar_t kPopupControlClassName[] = L"TindraPopupControl";
+// The window's text from its creation until Start sets what it shows.
 inline constexpr wchar_t kPopupTitle[] = L"Form1";
 
 // The frame: a borderless tool window that is never activated.
@@ -21,11 +22,5 @@ inline constexpr UINT kPopupMoveFlags =
 inline constexpr UINT kPopupShowTopmostFlags =
     SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
 static_assert(kPopupShowTopmostFlags == 0x0053);
-
-// Picture1 is a child of the popup window; the other three are children of Picture1.
-inline constexpr int kPicture1Id = 1;
-inline constexpr int kPicNoteId = 2;
-inline constexpr int kLblNameId = 3;
-inline constexpr int kLblDescId = 4;
 
 }  // namespace tindra::win32

@@ -1,7 +1,9 @@
 // The popup form on Windows: a borderless, topmost tool window that is never
-// activated, with the picture box Picture1 covering it, the two labels and the
-// envelope picture box on top of Picture1, and four timers. The behaviour lives in
-// FrmTindraCore; this file only carries it out on real windows.
+// activated, and four timers. Its controls have no window of their own: the window
+// draws the picture box Picture1 that covers it, with the two labels and the
+// envelope picture box on Picture1, and finds which of them a click is on by their
+// boxes. The behaviour lives in FrmTindraCore; this file only carries it out on a
+// real window.
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -24,11 +26,6 @@
 #include "popup/win32/popup_ticker.h"
 
 namespace tindra {
-
-using win32::kLblDescId;
-using win32::kLblNameId;
-using win32::kPicNoteId;
-using win32::kPicture1Id;
 
 class FrmTindra final : public Form,
                         private PopupWindow,
@@ -88,19 +85,18 @@ class FrmTindra final : public Form,
                         win32::kPopupFrameStyle, 0, 0, ToWindowPixels(kPopupWidth, tppX_),
                         ToWindowPixels(kPopupMaxHeight, tppY_), nullptr, nullptr, instance, this));
     if (!frame_) Raise(kErrInvalidPropertyValue);
-    picture1_ = CreateControl(frame_.get(), kPicture1Id, kPicture1Box, true);
-    picNote_ = CreateControl(picture1_, kPicNoteId, kPicNoteBox, false);
-    lblName_ = CreateControl(picture1_, kLblNameId, kLblNameBox, true);
-    lblDesc_ = CreateControl(picture1_, kLblDescId, kLblDescBox, true);
+    // Picture1 stands at the window's top-left corner, so its coordinates are the
+    // window's; the others stand on Picture1.
+    picture1Box_ = PixelBox(kPicture1Box);
+    noteBox_ = PixelBox(kPicNoteBox);
+    nameBox_ = PixelBox(kLblNameBox);
+    descBox_ = PixelBox(kLblDescBox);
 
     // 9.75 points at the screen's real vertical dpi, rounded to whole pixels.
     font_.reset(CreateFontW(-ToInt32(kLabelFontPoints * dpiY_ / 72.0), 0, 0, 0, FW_BOLD, FALSE,
                             FALSE, FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"돋움"));
     if (!font_) Raise(kErrInvalidPropertyValue);
-    RECT note{};
-    GetClientRect(picNote_, &note);
-    envelope_ = win32::LoadEnvelopeIcon(note.right);
     background_ = &win32::PopupBackground(dpiX_, dpiY_);
 
     Forms().Add(this);
@@ -145,23 +141,20 @@ class FrmTindra final : public Form,
     if (!visible || width <= 0 || height <= from) return;
     win32::TimedWork timed(win32::Work::kDraw);
     if (!composed_) Compose();
-    // The frame's own DC, not clipped by the controls: the picture holds them too.
     win32::WindowDc dc(frame_.get(), DCX_CACHE);
     if (!dc) return;
     BitBlt(dc.get(), 0, from, width, height - from, canvasDc_.get(), 0, from, SRCCOPY);
     drawnHeight_ = height;
   }
 
-  void SetNameText(const std::u16string& text) override { SetLabel(lblName_, nameText_, text); }
-  void SetDescText(const std::u16string& text) override { SetLabel(lblDesc_, descText_, text); }
-  void SetNameColor(uint32_t color) override { SetLabelColor(lblName_, nameColor_, color); }
-  void SetDescColor(uint32_t color) override { SetLabelColor(lblDesc_, descColor_, color); }
-  void ShowNote() override {
+  void SetNameText(const std::u16string& text) override { SetPart(nameText_, text); }
+  void SetDescText(const std::u16string& text) override { SetPart(descText_, text); }
+  void SetNameColor(uint32_t color) override { SetPart(nameColor_, color); }
+  void SetDescColor(uint32_t color) override { SetPart(descColor_, color); }
+  void ShowNote() override { SetPart(noteVisible_, true); }
+  void SetCaption(const std::u16string& text) override {
     RequireWindow();
-    noteVisible_ = true;
-    composed_ = false;
-    drawnHeight_ = 0;
-    ShowWindow(picNote_, SW_SHOWNA);
+    SetWindowTextW(frame_.get(), win32::WidePtr(text));
   }
 
   void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
@@ -188,28 +181,23 @@ class FrmTindra final : public Form,
   static void RegisterClasses() {
     static bool registered = false;
     if (registered) return;
-    HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW frame{};
     frame.cbSize = sizeof(frame);
     frame.lpfnWndProc = &Procedure;
-    frame.hInstance = instance;
+    frame.hInstance = GetModuleHandleW(nullptr);
     frame.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /*IDC_ARROW*/);
     frame.lpszClassName = win32::kPopupClassName;
-    WNDCLASSEXW control = frame;
-    control.lpszClassName = win32::kPopupControlClassName;
-    if (!RegisterClassExW(&frame) || !RegisterClassExW(&control)) Raise(kErrInvalidPropertyValue);
+    if (!RegisterClassExW(&frame)) Raise(kErrInvalidPropertyValue);
     registered = true;
   }
 
-  HWND CreateControl(HWND parent, int id, const TwipsBox& box, bool visible) {
-    HWND h = CreateWindowExW(
-        0, win32::kPopupControlClassName, L"",
-        WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (visible ? WS_VISIBLE : 0),
-        ToWindowPixels(box.left, tppX_), ToWindowPixels(box.top, tppY_),
-        ToWindowPixels(box.width, tppX_), ToWindowPixels(box.height, tppY_), parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), this);
-    if (!h) Raise(kErrInvalidPropertyValue);
-    return h;  // destroyed with its parent
+  // A control's box in pixels, laid out as a child window of that size would be:
+  // left, top, width and height each rounded from twips.
+  RECT PixelBox(const TwipsBox& box) const {
+    const int left = ToWindowPixels(box.left, tppX_);
+    const int top = ToWindowPixels(box.top, tppY_);
+    return RECT{left, top, left + ToWindowPixels(box.width, tppX_),
+                top + ToWindowPixels(box.height, tppY_)};
   }
 
   void RequireWindow() const {
@@ -222,20 +210,15 @@ class FrmTindra final : public Form,
     return r;
   }
 
-  void SetLabel(HWND label, std::u16string& store, const std::u16string& text) {
+  // A text, a colour or the envelope changed: the picture is composed again, and a
+  // shown window painted again (Start sets them all before the window is shown).
+  template <typename T>
+  void SetPart(T& store, const T& value) {
     RequireWindow();
-    store = text;
-    SetWindowTextW(label, win32::WidePtr(text));  // readable from outside
+    store = value;
     composed_ = false;
     drawnHeight_ = 0;
-    InvalidateRect(label, nullptr, FALSE);
-  }
-
-  void SetLabelColor(HWND label, uint32_t& store, uint32_t color) {
-    store = color;
-    composed_ = false;
-    drawnHeight_ = 0;
-    InvalidateRect(label, nullptr, FALSE);
+    if (IsWindowVisible(frame_.get())) InvalidateRect(frame_.get(), nullptr, FALSE);
   }
 
   // The popup's timers are logical ones, ticked by the one timer all popups share.
@@ -268,19 +251,16 @@ class FrmTindra final : public Form,
     // `last` may be the final owner: nothing after this line touches the instance.
   }
 
-  // The frame and its controls share one window procedure (WindowBase's). Holding
-  // the instance keeps it alive while a message is handled, even when the handler
-  // unloads it.
+  // Holding the instance keeps it alive while a message is handled, even when the
+  // handler unloads it.
   friend class win32::WindowBase<FrmTindra>;
   LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     std::shared_ptr<FrmTindra> keep = self_;
     if (!keep) return DefWindowProcW(h, message, wParam, lParam);
-    const bool control = (GetWindowLongPtrW(h, GWL_STYLE) & WS_CHILD) != 0;
-    return control ? keep->OnControlMessage(h, message, wParam, lParam)
-                   : keep->OnFrameMessage(h, message, wParam, lParam);
+    return keep->OnMessage(h, message, wParam, lParam);
   }
 
-  LRESULT OnFrameMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT OnMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
       case WM_MOUSEACTIVATE:
         return MA_NOACTIVATE;
@@ -288,6 +268,27 @@ class FrmTindra final : public Form,
         return 1;  // Picture1 covers the whole client area
       case WM_NCPAINT:
         return 0;  // no border, no caption: nothing outside the client area
+      case WM_PAINT:
+        Paint(h);
+        return 0;
+      case WM_LBUTTONDOWN:
+        // Every part takes its own clicks; those without an action absorb them.
+        SetCapture(h);
+        pressed_ = PartAt(PointOf(lParam));
+        return 0;
+      case WM_LBUTTONUP: {
+        const Part pressed = GetCapture() == h ? pressed_ : Part::kNone;
+        pressed_ = Part::kNone;
+        if (GetCapture() == h) ReleaseCapture();
+        // A click: pressed and released on the same part, as a control's own window
+        // would count it.
+        const POINT at = PointOf(lParam);
+        if (pressed != Part::kNone && PtInRect(&BoxOf(pressed), at)) OnClick(pressed);
+        return 0;
+      }
+      case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lParam) != h) pressed_ = Part::kNone;
+        return 0;
       case WM_CLOSE:
         Unload();
         return 0;
@@ -322,53 +323,47 @@ class FrmTindra final : public Form,
     win32::GuardedHandler([&] { core_.Timer(which); });
   }
 
-  LRESULT OnControlMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-    const int id = GetDlgCtrlID(h);
-    switch (message) {
-      case WM_MOUSEACTIVATE:
-        return MA_NOACTIVATE;
-      case WM_ERASEBKGND:
-        return 1;
-      case WM_NCPAINT:
-        return 0;
-      case WM_PAINT:
-        PaintControl(h, id);
-        return 0;
-      case WM_LBUTTONDOWN:
-        // Every control takes its own clicks; those without an action absorb them.
-        SetCapture(h);
-        pressedId_ = id;
-        return 0;
-      case WM_LBUTTONUP: {
-        const bool pressedHere = pressedId_ == id && GetCapture() == h;
-        pressedId_ = 0;
-        if (GetCapture() == h) ReleaseCapture();
-        RECT client{};
-        GetClientRect(h, &client);
-        const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        if (pressedHere && PtInRect(&client, at)) OnClick(id);  // may unload
-        return 0;
-      }
-      case WM_CAPTURECHANGED:
-        if (reinterpret_cast<HWND>(lParam) != h) pressedId_ = 0;
-        return 0;
-      default:
-        break;
-    }
-    return DefWindowProcW(h, message, wParam, lParam);
+  // The parts of the window that take clicks, each where its control would stand.
+  enum class Part { kNone, kPicture1, kPicNote, kLblName, kLblDesc };
+
+  static POINT PointOf(LPARAM lParam) {
+    return POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
   }
 
-  void OnClick(int id) {
+  const RECT& BoxOf(Part part) const {
+    switch (part) {
+      case Part::kPicNote:
+        return noteBox_;
+      case Part::kLblName:
+        return nameBox_;
+      case Part::kLblDesc:
+        return descBox_;
+      default:
+        return picture1Box_;
+    }
+  }
+
+  // The part on top at `at`, in the order the controls stack: the envelope (only
+  // while it is shown), the name line, the description line, then Picture1, which
+  // covers the whole window.
+  Part PartAt(POINT at) const {
+    for (Part part : {Part::kPicNote, Part::kLblName, Part::kLblDesc}) {
+      if (part == Part::kPicNote && !noteVisible_) continue;
+      if (PtInRect(&BoxOf(part), at)) return part;
+    }
+    return PtInRect(&picture1Box_, at) ? Part::kPicture1 : Part::kNone;
+  }
+
+  void OnClick(Part part) {  // may unload
     if (unloading_) return;
-    if (id == kPicture1Id) core_.Picture1_Click();
-    if (id == kLblNameId) core_.lblName_Click();
+    if (part == Part::kPicture1) core_.Picture1_Click();
+    if (part == Part::kLblName) core_.lblName_Click();
   }
 
   // Picture1 with everything on it, drawn once per popup (again only after a text,
-  // a colour or the envelope changed); every paint of a control copies its part.
+  // a colour or the envelope changed); every paint copies its part.
   void Compose() {
-    RECT box{};
-    GetClientRect(picture1_, &box);
+    const RECT& box = picture1Box_;
     if (!canvasDc_) {
       win32::WindowDc screen;
       canvasDc_.reset(CreateCompatibleDC(screen.get()));
@@ -386,10 +381,10 @@ class FrmTindra final : public Form,
     if (background_) win32::DrawBackground(dc, *background_, 0, 0);
     HGDIOBJ oldFont = SelectObject(dc, font_.get());
     SetBkMode(dc, TRANSPARENT);
-    for (auto [label, text, color] : {std::tuple{lblName_, &nameText_, nameColor_},
-                                      std::tuple{lblDesc_, &descText_, descColor_}}) {
+    for (auto [label, text, color] : {std::tuple{&nameBox_, &nameText_, nameColor_},
+                                      std::tuple{&descBox_, &descText_, descColor_}}) {
       // A label shows no more of its text than fits in its own box.
-      RECT r = BoxInPicture1(label);
+      RECT r = *label;
       const int saved = SaveDC(dc);
       IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
       SetTextColor(dc, color);
@@ -399,7 +394,9 @@ class FrmTindra final : public Form,
     }
     SelectObject(dc, oldFont);
     if (noteVisible_) {
-      const RECT note = BoxInPicture1(picNote_);
+      const RECT& note = noteBox_;
+      // Loaded only by a popup that shows it.
+      if (!envelope_) envelope_ = win32::LoadEnvelopeIcon(note.right - note.left);
       win32::UniqueBrush brush(CreateSolidBrush(kNoteBackground));
       FillRect(dc, &note, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
       if (envelope_)
@@ -409,31 +406,20 @@ class FrmTindra final : public Form,
     composed_ = true;
   }
 
-  RECT BoxInPicture1(HWND control) const {
-    RECT r{};
-    GetClientRect(control, &r);
-    MapWindowPoints(control, picture1_, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-  }
-
-  void PaintControl(HWND h, int id) {
+  void Paint(HWND h) {
     win32::TimedWork timed(win32::Work::kPaint);
     win32::PaintDc dc(h);
     if (!dc.get()) return;
     if (!composed_) Compose();
-    POINT origin{0, 0};
-    if (id != kPicture1Id) MapWindowPoints(h, picture1_, &origin, 1);
     const RECT& r = dc.paint().rcPaint;
-    BitBlt(dc.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, canvasDc_.get(),
-           r.left + origin.x, r.top + origin.y, SRCCOPY);
+    BitBlt(dc.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, canvasDc_.get(), r.left,
+           r.top, SRCCOPY);
   }
 
   FrmTindraCore core_;
   win32::UniqueWindow frame_;
-  HWND picture1_ = nullptr;  // children: destroyed with frame_
-  HWND picNote_ = nullptr;
-  HWND lblName_ = nullptr;
-  HWND lblDesc_ = nullptr;
+  // The controls' boxes, in the window's pixels.
+  RECT picture1Box_{}, noteBox_{}, nameBox_{}, descBox_{};
   win32::UniqueFont font_;
   win32::UniqueIcon envelope_;
   const win32::BackgroundImage* background_ = nullptr;
@@ -453,7 +439,7 @@ class FrmTindra final : public Form,
   win32::PopupAccessibility accessibility_;
   std::array<int32_t, kPopupTimerCount> intervals_{};
   std::array<bool, kPopupTimerCount> enabled_{};
-  int pressedId_ = 0;
+  Part pressed_ = Part::kNone;  // where the button went down, while it is held
   bool unloading_ = false;
   // The popup owns itself from creation until it unloads.
   std::shared_ptr<FrmTindra> self_;

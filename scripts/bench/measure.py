@@ -5,13 +5,34 @@ import itertools
 import os
 import re
 import socket
+import struct
 import subprocess
 import time
 
 import wine_session
 from bench.floor import SEQUENCE_S, floor_gone_s, median, percentile
 from bench.procfs import context_switches, cpu_seconds, find_process, rss_kib
+from bench.xcount import XRequestCounter
 from bench.xwatch import RootWatcher
+
+
+# The Windows architecture of a program, from its PE header's machine field.
+PE_MACHINES = {0x014C: "i686", 0x8664: "x86_64", 0xAA64: "arm64"}
+
+
+def pe_architecture(path):
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    (pe,) = struct.unpack_from("<I", head, 0x3C)
+    if head[:2] != b"MZ" or head[pe:pe + 4] != b"PE\0\0":
+        return "not a Windows program"
+    (machine,) = struct.unpack_from("<H", head, pe + 4)
+    return PE_MACHINES.get(machine, f"machine 0x{machine:04x}")
+
+
+def opcode_delta(before, after):
+    """Requests by opcode made between two readings."""
+    return {k: v - before.get(k, 0) for k, v in after.items() if v - before.get(k, 0)}
 
 
 class RequestTrace:
@@ -58,9 +79,10 @@ class RequestTrace:
 class BenchClient:
     """tindra-bench.exe under Wine, one command and one reply at a time."""
 
-    def __init__(self, exe, log):
+    def __init__(self, exe, log, env=None):
         self.proc = wine_session.start_program(exe, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                               stderr=log, text=True, encoding="utf-8", bufsize=1)
+                                               stderr=log, text=True, encoding="utf-8", bufsize=1,
+                                               env=env)
         self.offset = 0.0
 
     def ask(self, line):
@@ -104,6 +126,7 @@ class Bench:
         self.floor_samples = []
         self.xorg = None
         self.trace = None
+        self.xcount = None
         self.log = open(os.path.join(args.out_dir, "bench-wine.log"), "w")
         self.server = None
         self.tindra = None
@@ -112,6 +135,11 @@ class Bench:
 
     def say(self, text):
         print(f"bench: {text}", flush=True)
+
+    def say_uptime(self):
+        """The machine's load as `uptime` shows it: times taken above 1.0 do not judge."""
+        up = subprocess.run(["uptime"], capture_output=True, text=True, check=False)
+        self.say(f"uptime: {up.stdout.strip()}")
 
     # -- set-up --
     def start_update_server(self):
@@ -127,10 +155,13 @@ class Bench:
     def start_tindra(self):
         folder = os.path.dirname(self.args.exe)
         env = dict(os.environ)
+        if self.xcount:
+            env["DISPLAY"] = self.xcount.display
+        client_env = dict(env)
         if self.args.wine_debug:
             env["WINEDEBUG"] = self.args.wine_debug
         # The client first: it makes the section Tindra keeps its step counters in.
-        self.client = BenchClient(self.args.client, self.log)
+        self.client = BenchClient(self.args.client, self.log, client_env)
         self.client.ask("clock")
         self.tindra = wine_session.start_program(self.args.exe, cwd=folder, env=env,
                                                  stdout=self.log, stderr=self.log)
@@ -138,6 +169,7 @@ class Bench:
         if reply[0] != "connected":
             raise RuntimeError("Tindra did not answer over DDE: " + " ".join(reply))
         self.pid = find_process(("Tindra.exe",), self.prefix) or self.tindra.pid
+        self.client_pid = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
         self.wineserver = find_process(("wineserver", "wineserver32", "wineserver64"),
                                        self.prefix)
         self.xorg = find_process(("Xvfb",), self.prefix)
@@ -206,9 +238,12 @@ class Bench:
         client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
         before = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
         span = self.trace.offset() if self.trace else None
+        x_before = self.xcount.opcodes_of(self.client_pid) if self.xcount else None
         reply = self.client.ask(f"movecost {popups}")
         if self.trace:
             self.last_move_span = (span, self.trace.offset(), popups)
+        if self.xcount:
+            self.last_move_x = (opcode_delta(x_before, self.xcount.opcodes_of(self.client_pid)), popups)
         after = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
         opening, closing, move_us = int(reply[1]), int(reply[2]), float(reply[3])
         extra = [float(v) for v in reply[4:8]] if len(reply) >= 8 else [0.0] * 4
@@ -291,6 +326,7 @@ class Bench:
             self.sample_floor(f"before burst {count}")
         mark = self.watcher.mark()
         span = self.trace.offset() if self.trace else None
+        x_before = self.xcount.opcodes_of(self.pid) if self.xcount else None
         counters_before = self.counters()
         cpu_before = self.cpu()
         xorg_before = cpu_seconds(self.xorg) if self.xorg else None
@@ -305,6 +341,7 @@ class Bench:
         xorg_after = cpu_seconds(self.xorg) if self.xorg else None
         counters_after = self.counters()
         trace_end = self.trace.offset() if self.trace else None
+        x_after = self.xcount.opcodes_of(self.pid) if self.xcount else None
         all_acked = last - first
         ideal = all_acked + SEQUENCE_S
         result = {
@@ -319,6 +356,8 @@ class Bench:
         }
         if self.trace:
             result["_trace_span"] = (span, trace_end)
+        if self.xcount:
+            result["_x11_requests"] = opcode_delta(x_before, x_after)
         # A program without step counters leaves the section as it was.
         if counters_before and counters_after and counters_after != counters_before:
             result["work"] = {k: [counters_after[k][0] - counters_before[k][0],
@@ -333,13 +372,16 @@ class Bench:
         return result
 
     def count_requests(self):
-        """wineserver requests per popup: Tindra's during each burst, and the bare
+        """wineserver and X11 requests per popup: Tindra's during each burst, and the bare
         window's during the last floor sample (whose client thread made them)."""
-        client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
         out = {}
         start, end, popups = self.last_move_span
-        bare = self.trace.count((start, end), self.trace.thread_of(client))
+        bare = self.trace.count((start, end), self.trace.thread_of(self.client_pid))
         out["bare"] = {"popups": popups, "per_popup": {k: v / popups for k, v in bare.items()}}
+        if self.xcount:
+            x, n = self.last_move_x
+            out["bare"]["x11_per_popup"] = sum(x.values()) / n
+            out["bare"]["x11_by_opcode"] = {str(k): v / n for k, v in sorted(x.items())}
         tindra = self.trace.thread_of(self.pid)
         for key in ("burst50", "burst200"):
             b = self.results.get(key)
@@ -347,6 +389,10 @@ class Bench:
                 counts = self.trace.count(b.pop("_trace_span"), tindra)
                 n = b["pokes"]
                 out[key] = {"popups": n, "per_popup": {k: v / n for k, v in counts.items()}}
+                if "_x11_requests" in b:
+                    x = b.pop("_x11_requests")
+                    out[key]["x11_per_popup"] = sum(x.values()) / n
+                    out[key]["x11_by_opcode"] = {str(k): v / n for k, v in sorted(x.items())}
         return out
 
     def idle(self):
@@ -382,9 +428,12 @@ class Bench:
 
     def run(self):
         started = time.monotonic()
+        load_before = os.getloadavg()
+        self.say_uptime()
         self.watcher = RootWatcher()
         if self.args.trace_requests:
             self.trace = RequestTrace(os.path.join(self.args.out_dir, "requests.log"))
+            self.xcount = XRequestCounter(os.environ["DISPLAY"])
         self.start_update_server()
         try:
             self.start_tindra()
@@ -412,10 +461,13 @@ class Bench:
                      f"{floor['closing_moves']} moves a popup")
         finally:
             self.stop()
+        self.say_uptime()
         self.results["meta"] = {
             "exe": self.args.exe, "label": self.args.label, "host": socket.gethostname(),
             "cpus": os.cpu_count(), "date": datetime.datetime.now().isoformat(timespec="seconds"),
-            "load_average": os.getloadavg(), "minutes": (time.monotonic() - started) / 60,
+            "load_average": os.getloadavg(), "load_average_before": load_before,
+            "architecture": pe_architecture(self.args.exe),
+            "minutes": (time.monotonic() - started) / 60,
         }
         return self.results
 
@@ -432,3 +484,5 @@ class Bench:
             self.server.stop()
         if self.watcher:
             self.watcher.stop()
+        if self.xcount:
+            self.xcount.stop()

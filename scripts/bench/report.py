@@ -1,5 +1,23 @@
-"""The report: the table of figures of one or more runs, where a burst's time went, and
-the wineserver requests per popup."""
+"""The report: what each run measured and how loaded the machine was, the table of
+figures of one or more runs, where a burst's time went, and the wineserver and X11
+requests per popup."""
+
+# Above this load average (the 1-minute figure `uptime` shows) times do not judge.
+UNFIT_LOAD = 1.0
+
+
+def print_runs(runs):
+    """Which build each run measured, and the load it saw before and after."""
+    print()
+    for run in runs:
+        meta = run["meta"]
+        label = meta.get("label") or "run"
+        loads = [v[0] for v in (meta.get("load_average_before"), meta.get("load_average")) if v]
+        fit = ("" if not loads or max(loads) <= UNFIT_LOAD else
+               f"; above {UNFIT_LOAD}: UNFIT FOR JUDGING times and CPU (the request counts stand)")
+        print(f"{label}: {meta.get('exe', '?')} ({meta.get('architecture', 'architecture not recorded')}); "
+              f"load average before / after: "
+              f"{' / '.join(f'{v:.2f}' for v in loads) if loads else 'not recorded'}{fit}")
 
 
 def rows(r):
@@ -70,7 +88,7 @@ WORK_ROWS = (
     ("create", "popup windows and resources created"),
     ("show", "popups shown topmost"),
     ("unload", "popups unloaded, windows destroyed"),
-    ("paint", "WM_PAINT of the controls"),
+    ("paint", "WM_PAINT of the popups"),
     ("ticker", "the shared ticker: schedule and platform timer"),
     ("look", "looks for waiting pokes and clicks"),
     ("poke", "pokes taken (decoded, placed, popup started)"),
@@ -118,8 +136,40 @@ def account_rows(r):
     return out
 
 
+def print_request_ratio(runs):
+    """Requests per popup of each burst against the bare window's, with --trace-requests:
+    wineserver requests and X11 requests, and the ratio of each."""
+    lines = []
+    for run in runs:
+        req = run.get("requests")
+        if not req:
+            continue
+        label = run["meta"].get("label") or "run"
+        bare = req["bare"]
+        bare_ws = sum(bare["per_popup"].values())
+        bare_x = bare.get("x11_per_popup")
+        for key in ("burst50", "burst200"):
+            if key not in req:
+                continue
+            b = req[key]
+            ws = sum(b["per_popup"].values())
+            x = b.get("x11_per_popup")
+            ratio_x = f"{x / bare_x:.3f}" if x is not None and bare_x else "-"
+            lines.append((label, b["popups"], f"{ws:.0f}", f"{bare_ws:.0f}", f"{ws / bare_ws:.3f}",
+                          "-" if x is None else f"{x:.0f}", "-" if bare_x is None else f"{bare_x:.0f}",
+                          ratio_x))
+    if not lines:
+        return
+    print("\n| run | burst | wineserver requests per popup: Tindra.exe | bare window | ratio "
+          "| X11 requests per popup: Tindra.exe | bare window | ratio |")
+    print("|---|---|---|---|---|---|---|---|")
+    for line in lines:
+        print("| " + " | ".join(str(v) for v in line) + " |")
+
+
 def print_requests(runs):
     """Requests per popup by name, from runs made with --trace-requests."""
+    print_request_ratio(runs)
     cols = []
     for run in runs:
         req = run.get("requests")

@@ -70,10 +70,9 @@ int ClickEveryPopup() {
   if (!pid) return 0;
   int n = 0;
   for (HWND popup : PopupsOf(pid)) {
-    HWND picture1 = GetDlgItem(popup, win32::kPicture1Id);
-    if (!picture1) continue;
-    PostMessageW(picture1, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-    PostMessageW(picture1, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    // (2, 2) is on Picture1's background, away from the labels and the envelope.
+    PostMessageW(popup, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageW(popup, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
     ++n;
   }
   return n;
@@ -174,6 +173,7 @@ class BareWindow final : private PopupWindow {
     SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
     run_.showUs = NowUs() - start;
   }
+  void SetCaption(const std::u16string&) override {}
   void Announce(const std::u16string&) override {}  // the floor counts window moves only
   void Unload() override { core_.Form_Unload(); }
 

@@ -80,16 +80,17 @@ HWND TindraProcess::MainWindow() const {
 std::vector<PopupInfo> TindraProcess::Popups() const {
   std::vector<PopupInfo> out;
   for (HWND h : WindowsOfClass(pid_, win32::kPopupClassName)) {
-    if (!IsWindowVisible(h) || WindowText(h) != win32::kPopupTitle) continue;
+    if (!IsWindowVisible(h)) continue;
     PopupInfo p{};
     p.hwnd = h;
     GetWindowRect(h, &p.rect);
     p.exStyle = GetWindowLongW(h, GWL_EXSTYLE);
-    HWND picture1 = GetDlgItem(h, win32::kPicture1Id);
-    p.name = TextOf(GetDlgItem(picture1, win32::kLblNameId));
-    p.desc = TextOf(GetDlgItem(picture1, win32::kLblDescId));
-    HWND note = GetDlgItem(picture1, win32::kPicNoteId);
-    p.noteVisible = note && (GetWindowLongW(note, GWL_STYLE) & WS_VISIBLE);
+    // The window text: the two lines joined by CR LF, or a notice's text alone.
+    const std::u16string text = TextOf(h);
+    const size_t lineBreak = text.find(u"\r\n");
+    p.name = text.substr(0, lineBreak);
+    p.desc = lineBreak == std::u16string::npos ? u"" : text.substr(lineBreak + 2);
+    p.noteVisible = lineBreak == std::u16string::npos;
     out.push_back(p);
   }
   return out;

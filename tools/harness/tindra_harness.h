@@ -23,9 +23,10 @@ struct PopupInfo {
   HWND hwnd;
   RECT rect;  // screen pixels
   LONG exStyle;
+  // What the labels show, read from the window text (FrmTindra_controls.h).
   std::u16string name;  // lblName's text
   std::u16string desc;  // lblDesc's text
-  bool noteVisible;     // picNote shown
+  bool noteVisible;     // picNote shown: a notice, whose text is one line
 };
 
 class TindraProcess {

@@ -33,6 +33,7 @@ struct Row {
   bool fetchesReplacer;
   bool fetchesNew;
   bool cancel = false;
+  std::string box = "";  // the one box shown, if any
 };
 
 TEST(Checker, EndsAsTheTableSays) {
@@ -40,9 +41,17 @@ TEST(Checker, EndsAsTheTableSays) {
   const std::vector<Row> rows = {
       {"a newer revision: the new program is fetched", [](FakeSystem&) {}, kCheckerReady, false,
        true},
-      {"a stale New_ that cannot go",
-       [](FakeSystem& q) { q.folders.insert(u"C:\\PROG\\NEW_TINDRA.EXE"); }, kCheckerStale,
-       false, false},
+      {"an empty folder named New_Tindra.exe: it goes, and the check goes on",
+       [](FakeSystem& q) { q.folders.insert(u"C:\\PROG\\NEW_TINDRA.EXE"); }, kCheckerReady,
+       false, true},
+      {"a folder named New_Tindra.exe that holds files: reported",
+       [](FakeSystem& q) {
+         q.folders.insert(u"C:\\PROG\\NEW_TINDRA.EXE");
+         q.fullFolders.insert(u"C:\\PROG\\NEW_TINDRA.EXE");
+       },
+       kCheckerStale, false, false, false,
+       "box 16 새 버전을 받을 자리에 같은 이름의 폴더가 있어 업데이트할 수 없습니다. 이 폴더를 "
+       "옮기거나 지워 주십시오.\r\n\r\nC:\\Prog\\New_Tindra.exe"},
       {"no version file", [](FakeSystem& q) { q.bodies.clear(); }, kCheckerNothing, false, false},
       {"an error page as the version file",
        [](FakeSystem& q) { q.bodies[kBase + u"Tindra_lastver.txt"] = "<html>"; },
@@ -81,6 +90,9 @@ TEST(Checker, EndsAsTheTableSays) {
        kCheckerFailed, false, true},
       {"the user closes the window during the download", [](FakeSystem&) {}, kCheckerCancelled,
        false, true, true},
+      {"the user's close ends the download early",
+       [](FakeSystem& q) { q.downloadResults[kBase + u"Tindra.exe"] = false; }, kCheckerCancelled,
+       false, true, true},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -99,6 +111,12 @@ TEST(Checker, EndsAsTheTableSays) {
     };
     EXPECT_EQ(logged(kGetReplacer), row.fetchesReplacer);
     EXPECT_EQ(logged(kGetNew), row.fetchesNew);
+    const auto boxes = std::count_if(q.log.begin(), q.log.end(),
+                                     [](const std::string& l) { return l.starts_with("box "); });
+    EXPECT_EQ(boxes, row.box.empty() ? 0 : 1);
+    if (!row.box.empty()) {
+      EXPECT_TRUE(logged(row.box));
+    }
     // A new program is left only when the check says so: moved in place, and not
     // removed afterwards.
     auto put = std::find(q.log.begin(), q.log.end(), kPutNew);

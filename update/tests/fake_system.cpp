@@ -27,6 +27,15 @@ class FakeStarted : public StartedProgram {
     system_.ticks += waitMs;
     return std::nullopt;
   }
+  bool AnswersWindowMessages(uint32_t waitMs) override {
+    if (!run_.answersWindows) system_.ticks += waitMs;
+    return run_.answersWindows;
+  }
+  void End(uint32_t exitCode) override {
+    system_.log.push_back("kill " + std::to_string(id_) + " " + std::to_string(exitCode));
+    run_.endsAfterMs = system_.ticks - start_;
+    run_.exitCode = exitCode;
+  }
 
  private:
   FakeSystem& system_;
@@ -131,7 +140,14 @@ bool FakeSystem::RemoveFile(const std::u16string& path) {
   Call("remove");
   log.push_back("remove " + U8(path));
   files.erase(AsciiUpper(path));
+  texts.erase(path);
   return !folders.contains(AsciiUpper(path));
+}
+
+bool FakeSystem::RemoveEmptyFolder(const std::u16string& path) {
+  log.push_back("rmdir " + U8(path));
+  if (!fullFolders.contains(AsciiUpper(path))) folders.erase(AsciiUpper(path));
+  return !Exists(path);
 }
 
 bool FakeSystem::LinkOrCopy(const std::u16string& from, const std::u16string& to) {
@@ -167,13 +183,22 @@ std::unique_ptr<HeldFile> FakeSystem::Hold(const std::u16string& path, HoldFor p
 
 std::optional<std::string> FakeSystem::ReadSmallFile(const std::u16string& path, size_t) {
   auto it = records.find(path);
-  if (it == records.end()) return std::nullopt;
-  return FormatFailedInstall(it->second);
+  if (it != records.end()) return FormatFailedInstall(it->second);
+  auto text = texts.find(path);
+  if (text == texts.end()) return std::nullopt;
+  return text->second;
 }
 
 bool FakeSystem::WriteSmallFile(const std::u16string& path, std::string_view bytes) {
   std::optional<FailedInstall> record = ParseFailedInstall(bytes);
-  if (!record) return false;
+  if (!record) {
+    std::string line(bytes);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, " ");
+    log.push_back("write " + U8(path) + " " + line);
+    texts[path] = std::string(bytes);
+    return true;
+  }
   log.push_back("record " + U8(path) + " " + std::to_string(record->revision) + " " +
                 std::to_string(record->failures));
   if (recordWriteFails) return false;
@@ -277,10 +302,10 @@ void FakeSystem::EndProcess() {
   throw ProcessEnded{};
 }
 
-bool FakeSystem::TakeFailedHandOver() {
-  const bool failed = afterFailedHandOver;
-  afterFailedHandOver = false;
-  return failed;
+std::u16string FakeSystem::TakeFailedHandOver() {
+  std::u16string value;
+  value.swap(failedHandOverValue);
+  return value;
 }
 
 std::optional<uint32_t> FakeSystem::ServerOf(std::u16string_view service, uint32_t waitMs) {
@@ -290,6 +315,12 @@ std::optional<uint32_t> FakeSystem::ServerOf(std::u16string_view service, uint32
   }
   ticks += waitMs;
   return std::nullopt;
+}
+
+void FakeSystem::Write(const UpdateEvent& event) {
+  // The line without its time and program: the step and the fields.
+  constexpr size_t kTimeAndProgram = sizeof("1970-01-01 00:00:00.000 - ") - 1;
+  updateLog.push_back(U8(FormatLogLine(LocalTime{}, u"-", event).substr(kTimeAndProgram)));
 }
 
 void FakeSystem::Show(std::u16string_view text, uint32_t style) {

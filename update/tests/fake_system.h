@@ -32,6 +32,7 @@ struct ProgramRun {
   // nothing: never.
   std::optional<uint32_t> answersAfterMs = 0;
   bool answersAsOther = false;  // another process answers to its service name
+  bool answersWindows = true;   // its windows answer messages while it runs
 };
 
 class FakeSystem : public ProgramFiles,
@@ -40,11 +41,12 @@ class FakeSystem : public ProgramFiles,
                    public Processes,
                    public ServiceProbe,
                    public MessageBoxes,
-                   public VersionBlockSource {
+                   public VersionBlockSource,
+                   public UpdateLog {
  public:
   FakeSystem();
 
-  UpdateServices services() { return UpdateServices{*this, *this, *this, *this}; }
+  UpdateServices services() { return UpdateServices{*this, *this, *this, *this, *this}; }
 
   // Scripted state.
   std::u16string folder = u"C:\\Prog";
@@ -52,6 +54,7 @@ class FakeSystem : public ProgramFiles,
   int16_t revision = 27;
   std::map<std::u16string, std::u16string> files;     // upper-cased path -> on-disk name
   std::set<std::u16string> folders;                   // upper-cased paths of folders
+  std::set<std::u16string> fullFolders;               // those of them that hold files
   std::set<std::u16string> readOnly;                  // upper-cased paths
   std::map<std::u16string, std::u16string> versions;  // path -> version text
   std::map<std::u16string, std::u16string> urlTexts;  // url -> ReadUrlText text
@@ -71,12 +74,16 @@ class FakeSystem : public ProgramFiles,
   std::map<std::u16string, FailedInstall> records;
   bool recordWriteFails = false;
   int64_t now = 1700000000;
-  bool afterFailedHandOver = false;
-  bool toldFailedHandOver = false;
+  // The value in this process's failed-install variable; the one it hands on.
+  std::u16string failedHandOverValue;
+  std::u16string toldFailedHandOver;
+  // Small files other than records (hand-back and pending files): path -> text.
+  std::map<std::u16string, std::string> texts;
   uint64_t ticks = 0;
   uint64_t busyUntil = 0;                     // the old program is in use until this tick
   bool linkFails = false;                     // no second name can be made
   std::map<std::u16string, ProgramRun> runs;  // command line -> behaviour
+  std::optional<uint32_t> checkerExitCode;    // what StartProcessAndWait's program returns
 
   void AddFile(const std::u16string& path, const std::u16string& diskName = u"");
   bool HasFile(const std::u16string& path) const;
@@ -85,6 +92,8 @@ class FakeSystem : public ProgramFiles,
 
   // Everything observable, in order, as UTF-8 lines.
   std::vector<std::string> log;
+  // The update log's lines, as UTF-8 from the step on (no time, no program).
+  std::vector<std::string> updateLog;
 
   // ProgramFiles
   std::u16string ProgramFolder() override;
@@ -97,6 +106,7 @@ class FakeSystem : public ProgramFiles,
   bool IsReadOnly(const std::u16string& path) override;
   bool IsFree(const std::u16string& path) override;
   bool RemoveFile(const std::u16string& path) override;
+  bool RemoveEmptyFolder(const std::u16string& path) override;
   bool LinkOrCopy(const std::u16string& from, const std::u16string& to) override;
   bool MoveOver(const std::u16string& from, const std::u16string& to) override;
   std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;
@@ -129,8 +139,10 @@ class FakeSystem : public ProgramFiles,
   int64_t Now() override { return now; }
   uint64_t Ticks() override { return ticks; }
   void Sleep(uint32_t ms) override { ticks += ms; }
-  bool TakeFailedHandOver() override;
-  void TellFailedHandOver(bool failed) override { toldFailedHandOver = failed; }
+  std::optional<uint32_t> LastWaitExitCode() override { return checkerExitCode; }
+  std::u16string TakeFailedHandOver() override;
+  void TellFailedHandOver(std::u16string_view value) override { toldFailedHandOver = value; }
+  std::u16string NewHandBackValue() override { return u"VALUE07"; }
 
   // ServiceProbe: the last started program answers once its time has come.
   std::optional<uint32_t> ServerOf(std::u16string_view service, uint32_t waitMs) override;
@@ -142,6 +154,9 @@ class FakeSystem : public ProgramFiles,
   uint32_t GetInfoSize(const std::u16string& fileName, uint32_t& handle) override;
   bool GetInfo(const std::u16string& fileName, uint32_t handle, uint32_t size,
                void* buffer) override;
+
+  // UpdateLog
+  void Write(const UpdateEvent& event) override;
 
   // A held file's move, as the held file reports it.
   bool MoveHeld(const std::u16string& from, const std::u16string& to);

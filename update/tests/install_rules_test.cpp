@@ -168,10 +168,25 @@ TEST(InstallRules, OnlyAnAbnormalEndBeforeReadyRollsBack) {
       {"ended with an error code", {false, true, 1}, true},
       {"ended normally before ready", {false, true, 0}, false},
       {"still starting when the wait ended", {false, false, 0}, false},
+      {"stuck when the wait ended, and ended", {false, true, 1460, true}, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(ShouldRollBack(row.run), row.rollBack);
+  }
+}
+
+TEST(InstallRules, PendingInstallReadsBackAndNothingElseDoes) {
+  const PendingInstall pending{28, 1700000000};
+  EXPECT_EQ(FormatPendingInstall(pending), "revision=28\r\nwhen=1700000000\r\n");
+  EXPECT_EQ(ParsePendingInstall(FormatPendingInstall(pending)), pending);
+  EXPECT_EQ(ParsePendingInstall("when=5\nrevision=28\n"), (PendingInstall{28, 5}));
+  for (const char* damaged :
+       {"", "revision=28\r\n", "revision=28\r\nwhen=-1\r\n",
+        "revision=28\r\nrevision=29\r\nwhen=1\r\n", "revision=28\r\nwhen=1\r\nfailures=1\r\n",
+        "revision=x\nwhen=1\n", "revision=4294967296\nwhen=1\n"}) {
+    SCOPED_TRACE(damaged);
+    EXPECT_EQ(ParsePendingInstall(damaged), std::nullopt);
   }
 }
 

@@ -308,6 +308,8 @@ const std::string kFindExe = "find C:\\Prog\\TINDRA.exe";
 const std::string kWait = "wait C:\\Prog\\Vantorel.exe | 27;Tindra.exe | C:\\Prog | 0 0 0";
 const std::string kFindNew = "find C:\\Prog\\New_Tindra.exe";
 const std::string kFindReplacer = "find C:\\Prog\\Pellmora.exe";
+const std::string kPending = "write C:\\Prog\\Tindra_pending.txt revision=28 when=1700000000";
+const std::string kDropPending = "remove C:\\Prog\\Tindra_pending.txt";
 const std::string kReplacer = "cmd 2 \"C:\\Prog\\Pellmora.exe\" Tindra.exe;New_Tindra.exe";
 const std::string kNoReplacer =
     "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\nC:\\Prog\\Pellmora.exe";
@@ -344,18 +346,18 @@ class RunTest : public UpdateTest {
 
 TEST_F(RunTest, NewExecutableIsHandedToTheReplacer) {
   EXPECT_TRUE(Run());
-  EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kReplacer, "end"}));
+  EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"}));
 }
 
 TEST_F(RunTest, UntrustedCheckerIsNotStarted) {
   p.signatures[u"C:\\Prog\\Vantorel.exe"] = {SignatureStatus::kUntrustedRoot, "another key"};
   EXPECT_TRUE(Run());
-  EXPECT_EQ(p.log, Self({kFindExe, kFindNew, kFindReplacer, kReplacer, "end"}));
+  EXPECT_EQ(p.log, Self({kFindExe, kFindNew, kFindReplacer, kPending, kReplacer, "end"}));
 }
 
 TEST_F(RunTest, SkipSelfUpdateGoesStraightToTheChecker) {
   EXPECT_TRUE(Run(-1));
-  EXPECT_EQ(p.log, (Log{kFindExe, kWait, kFindNew, kFindReplacer, kReplacer, "end"}));
+  EXPECT_EQ(p.log, (Log{kFindExe, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"}));
 }
 
 TEST_F(RunTest, FailedSelfUpdateReturnsBeforeTheChecker) {
@@ -382,7 +384,8 @@ TEST_F(RunTest, MissingReplacerShowsTheFolderAndGoesOn) {
   EXPECT_FALSE(Run());
   EXPECT_EQ(p.log, Self({kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kExplorer,
                          kRemoveNew, kRecord}));
-  EXPECT_EQ(p.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, p.now, 1}));
+  EXPECT_EQ(p.records[u"C:\\Prog\\Tindra_failed.txt"],
+            (FailedInstall{28, p.now, 1, u"no trusted replacer could be started"}));
 }
 
 // Runs the start-up update on `q`; true when it ended the process (the hand-over).
@@ -417,22 +420,22 @@ TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
        [](FakeSystem&) {},
        true,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
-        kReplacer, releaseReplacer, "end"}},
+        kPending, kReplacer, releaseReplacer, "end"}},
       {"the replacer as the checker",
        [&](FakeSystem& q) { q.names[checker] = asReplacer; },
        true,
-       {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer,
-        releaseReplacer, "end"}},
+       {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kPending,
+        kReplacer, releaseReplacer, "end"}},
       {"the program as the checker",
        [&](FakeSystem& q) { q.names[checker] = asProgram; },
        true,
-       {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer,
-        releaseReplacer, "end"}},
+       {kFindExe, holdChecker, releaseChecker, kFindNew, kFindReplacer, holdReplacer, kPending,
+        kReplacer, releaseReplacer, "end"}},
       {"the checker cannot be held",
        [&](FakeSystem& q) { q.unholdable.push_back(checker); },
        true,
-       {kFindExe, holdChecker, kFindNew, kFindReplacer, holdReplacer, kReplacer, releaseReplacer,
-        "end"}},
+       {kFindExe, holdChecker, kFindNew, kFindReplacer, holdReplacer, kPending, kReplacer,
+        releaseReplacer, "end"}},
       {"the checker as the new program: it goes",
        [&](FakeSystem& q) { q.names[fresh] = asChecker; },
        false,
@@ -457,7 +460,8 @@ TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
        [&](FakeSystem& q) { q.FailAt("cmd", 1); },
        false,
        {kFindExe, holdChecker, kWait, releaseChecker, kFindNew, kFindReplacer, holdReplacer,
-        releaseReplacer, kRunError, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
+        kPending, kDropPending, releaseReplacer, kRunError, kNoReplacer, kExplorer, kRemoveNew,
+        kRecord}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -471,11 +475,64 @@ TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
 }
 
 TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
-  // Started again by the replacer after a failure: no checker, no hand-over, even
-  // where no record could be written.
-  p.afterFailedHandOver = true;
-  EXPECT_FALSE(Run());
-  EXPECT_EQ(p.log, Self({kFindExe}));
+  const std::u16string handBack = u"C:\\Prog\\Tindra_handback.txt";
+  const std::u16string pending = u"C:\\Prog\\Tindra_pending.txt";
+  const std::string kTakeHandBack = "remove C:\\Prog\\Tindra_handback.txt";
+  const std::string kSettled = "remove C:\\Prog\\Tindra_pending.txt";
+  const Log kHandsOver{kFindExe, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"};
+  struct Row {
+    const char* what;
+    std::function<void(FakeSystem&)> make;
+    bool ends;
+    Log log;
+    std::optional<FailedInstall> record;
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"started again by the replacer after a failure: no checker, no hand-over, even where "
+       "no record could be written, and the value counts once",
+       [&](FakeSystem& q) {
+         q.failedHandOverValue = u"VALUE07";
+         q.texts[handBack] = "value=VALUE07\r\n";
+       }, false, {kFindExe, kTakeHandBack}, std::nullopt},
+      {"a value set from outside, with no hand-back file: ignored",
+       [&](FakeSystem& q) { q.failedHandOverValue = u"1"; }, true, kHandsOver, std::nullopt},
+      {"a value that is not the one the hand-back file holds: ignored",
+       [&](FakeSystem& q) {
+         q.failedHandOverValue = u"OTHER07";
+         q.texts[handBack] = "value=VALUE07\r\n";
+       }, true, kHandsOver, std::nullopt},
+      {"a hand-over of 28 that never came back, at a start of 27: a failed install",
+       [&](FakeSystem& q) { q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n"; }, false,
+       {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew},
+       FailedInstall{28, 1699999000, 1}},
+      {"the same, already recorded by the replacer: counted once",
+       [&](FakeSystem& q) {
+         q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, 1699999500, 2};
+       }, false, {kFindExe, kSettled, kRemoveNew}, FailedInstall{28, 1699999500, 2}},
+      {"a hand-over of 27 left pending by a replacer that installed it: nothing failed",
+       [&](FakeSystem& q) { q.texts[pending] = "revision=27\r\nwhen=1699999000\r\n"; }, true,
+       {kFindExe, kSettled, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"},
+       std::nullopt},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    Script(q);
+    row.make(q);
+    bool ended = false;
+    try {
+      RunAutoUpdate(q.services(), 0);
+    } catch (const ProcessEnded&) {
+      ended = true;
+    }
+    EXPECT_EQ(ended, row.ends);
+    EXPECT_EQ(q.log, Self(row.log));
+    const auto record = q.records.find(u"C:\\Prog\\Tindra_failed.txt");
+    EXPECT_EQ(record == q.records.end() ? std::nullopt : std::optional(record->second), row.record);
+  }
 
   // The record of a failure of this revision an hour ago: the new file goes.
   FakeSystem q;
@@ -531,24 +588,25 @@ struct RunRow {
 TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
   // clang-format off
   const std::vector<RunRow> rows = {
-      {"the checker path stays empty", "folder", 2, true, true,
+      {"the checker path stays empty (and the pending file's)", "folder", 2, true, true,
        {kRunError, kFindExe, kFindNew, kFindReplacer, kReplacer, "end"}},
       {"program base name: nothing found, return", "base", 1, true, false,
        {kRunError, "find C:\\Prog\\"}},
       {"program search: the name as formed", "find", 2, true, true,
        {kRunError, "wait C:\\Prog\\Vantorel.exe | 27;TINDRA.exe | C:\\Prog | 0 0 0",
         "find C:\\Prog\\New_TINDRA.exe", kFindReplacer,
+        "write C:\\Prog\\TINDRA_pending.txt revision=28 when=1700000000",
         "cmd 2 \"C:\\Prog\\Pellmora.exe\" TINDRA.exe;New_TINDRA.exe", "end"}},
       {"checker parameters: empty", "revision", 1, true, true,
        {kFindExe, kRunError, "wait C:\\Prog\\Vantorel.exe |  | C:\\Prog | 0 0 0", kFindNew,
-        kFindReplacer, kReplacer, "end"}},
+        kFindReplacer, kPending, kReplacer, "end"}},
       {"checker run: on to the new-program test", "wait", 1, true, true,
-       {kFindExe, kRunError, kFindNew, kFindReplacer, kReplacer, "end"}},
+       {kFindExe, kRunError, kFindNew, kFindReplacer, kPending, kReplacer, "end"}},
       {"new-program path: the test finds nothing", "folder", 5, true, false,
        {kFindExe, kWait, kRunError, "find "}},
       {"new-program test: return", "find", 3, true, false, {kFindExe, kWait, kRunError}},
       {"record path: the record is not read, the hand-over goes on", "folder", 6, true, true,
-       {kFindExe, kWait, kFindNew, kRunError, kFindReplacer, kReplacer, "end"}},
+       {kFindExe, kWait, kFindNew, kRunError, kFindReplacer, kPending, kReplacer, "end"}},
       {"replacer path: missing, with an empty path", "folder", 7, true, false,
        {kFindExe, kWait, kFindNew, kRunError, "find ",
         "box 0 파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n", kExplorer, kRemoveNew, kRecord}},
@@ -559,7 +617,7 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
       {"missing replacer, Explorer: the new program goes", "cmd", 1, false, false,
        {kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kRunError, kRemoveNew, kRecord}},
       {"the replacer does not start: as if missing", "cmd", 1, true, false,
-       {kFindExe, kWait, kFindNew, kFindReplacer, kRunError, kNoReplacer, kExplorer, kRemoveNew,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kPending, kDropPending, kRunError, kNoReplacer, kExplorer, kRemoveNew,
         kRecord}},
   };
   // clang-format on

@@ -103,9 +103,20 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
       {"the new program ends normally before it answers: it stays",
        [](FakeSystem& q) { q.runs[kStart] = {false, 50, 0, std::nullopt}; }, kReplaced, false,
        {kMoved, kStarted}, {kPutBack, kRecorded28, kBackupGone}},
-      {"the new program is still starting when the watch ends: it stays, with its backup",
+      {"the new program is still starting when the watch ends, answering its windows: it "
+       "stays, with its backup",
        [](FakeSystem& q) { q.runs[kStart] = {false, std::nullopt, 0, std::nullopt}; }, kReplaced,
-       false, {kMoved, kStarted}, {kPutBack, kRecorded28, kBackupGone}},
+       false, {kMoved, kStarted}, {kPutBack, kRecorded28, kBackupGone, "kill 100 1460"}},
+      {"the new program is held by a fault (or hung) at the end of the watch: it is ended and "
+       "the old one comes back",
+       [](FakeSystem& q) {
+         q.runs[kStart] = {false, std::nullopt, 0, std::nullopt, false, false};
+       },
+       kRolledBack, true, {kMoved, kStarted, "kill 100 1460", kNewGone, kRecorded28, kPutBack,
+       kStarted}, {kBackupGone}},
+      {"the new program answers to its service only after the watch, and no window answers",
+       [](FakeSystem& q) { q.runs[kStart] = {false, std::nullopt, 0, 30000, false, false}; },
+       kRolledBack, true, {kStarted, "kill 100 1460", kPutBack}, {kBackupGone}},
       {"no old program, and the new one crashes: nothing to put back",
        [&](FakeSystem& q) {
          q.files.erase(u"C:\\PROG\\TINDRA.EXE");
@@ -117,6 +128,8 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
        [](FakeSystem& q) { q.folders.insert(u"C:\\PROG\\TINDRA.EXE.BAK"); }, kReplaced, false,
        {"link C:\\Prog\\Tindra.exe -> C:\\Prog\\Tindra.exe.bak2", kMoved,
         "remove C:\\Prog\\Tindra.exe.bak2"}, {kLinked}},
+      {"an error where none is expected: the old program is still started, and told",
+       [](FakeSystem& q) { q.FailAt("hold", 1); }, kNotReplaced, true, {kStarted}, {kMoved}},
       {"the record cannot be written: the program is still told",
        [&](FakeSystem& q) {
          q.recordWriteFails = true;
@@ -132,10 +145,16 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
     q.AddFile(kNew);
     q.versions[kOld] = u"1.00.27";
     q.versions[kNew] = u"1.00.28";
+    q.texts[u"C:\\Prog\\Tindra_pending.txt"] = "revision=28\r\nwhen=1699999000\r\n";
     row.script(q);
     auto s = q.services();
     EXPECT_EQ(RunReplacer(row.commandLine, s, q, waits), row.exit);
-    EXPECT_EQ(q.toldFailedHandOver, row.toldFailed);
+    // Every install that was tried is decided: nothing is left pending.
+    EXPECT_EQ(q.texts.contains(u"C:\\Prog\\Tindra_pending.txt"), row.exit == kReplacerBadArgs);
+    EXPECT_EQ(q.toldFailedHandOver, row.toldFailed ? u"VALUE07" : u"");
+    if (row.toldFailed) {
+      EXPECT_EQ(q.texts[u"C:\\Prog\\Tindra_handback.txt"], "value=VALUE07\r\n");
+    }
     EXPECT_TRUE(InOrder(q.log, row.logged)) << ::testing::PrintToString(q.log);
     auto from = std::find_if(q.log.rbegin(), q.log.rend(),
                              [](const std::string& l) { return l.starts_with("link "); });
@@ -156,7 +175,8 @@ TEST(Replacer, RepeatedFailuresOfOneRevisionCountOn) {
   q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 10, 2};
   q.unholdable.push_back(kNew);
   EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), kNotReplaced);
-  EXPECT_EQ(q.records[u"C:\\Prog\\Tindra_failed.txt"], (FailedInstall{28, q.now, 3}));
+  EXPECT_EQ(q.records[u"C:\\Prog\\Tindra_failed.txt"],
+            (FailedInstall{28, q.now, 3, u"the new program is held open by another program"}));
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include "common/errors.h"
 #include "update/install_rules.h"
 #include "update/modAutoUpdateV1_Launcher.h"
+#include "update/update_events.h"
 #include "update/win32/processes_win32.h"
 #include "update/win32/program_files_win32.h"
 #include "update/win32/program_trust_win32.h"
+#include "update/win32/update_log_win32.h"
 #include "update/win32/update_network_win32.h"
 
 namespace tindra {
@@ -15,7 +17,9 @@ void RunAutoUpdate(const int16_t& skipSelfUpdate) {
   win32::Win32ProgramInspector trust;
   win32::Win32UpdateNetwork network;
   win32::Win32Processes processes;
-  UpdateServices services{files, trust, network, processes};
+  win32::Win32UpdateLog log(u"Tindra");
+  LoggedNetwork logged(network, log);
+  UpdateServices services{files, trust, logged, processes, log};
   // What a transfer killed with an earlier run left behind.
   try {
     network.RemoveLeftoverDownloads(

@@ -4,6 +4,8 @@
 // After windows.h, which they need.
 #include <shellapi.h>
 #include <tlhelp32.h>
+// RtlGenRandom (advapi32).
+#include <ntsecapi.h>
 
 #include <vector>
 
@@ -25,9 +27,31 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+// A process's windows, asked one after the other whether they answer.
+struct WindowSearch {
+  DWORD processId;
+  UINT waitMs;
+  bool answered;
+};
+
+// Hidden windows count too: a program still starting may show none yet.
+BOOL CALLBACK AskWindow(HWND window, LPARAM param) {
+  WindowSearch& search = *reinterpret_cast<WindowSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  DWORD_PTR result = 0;
+  if (owner == search.processId &&
+      SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, search.waitMs,
+                          &result)) {
+    search.answered = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 class Win32StartedProgram : public StartedProgram {
  public:
-  explicit Win32StartedProgram(HANDLE process) : process_(process) {}
+  Win32StartedProgram(HANDLE process, UniqueHandle job) : process_(process), job_(std::move(job)) {}
   uint32_t Id() override { return GetProcessId(process_.get()); }
   std::optional<uint32_t> WaitForEnd(uint32_t waitMs) override {
     if (WaitForSingleObject(process_.get(), waitMs) != WAIT_OBJECT_0) return std::nullopt;
@@ -35,10 +59,39 @@ class Win32StartedProgram : public StartedProgram {
     GetExitCodeProcess(process_.get(), &code);
     return code;
   }
+  bool AnswersWindowMessages(uint32_t waitMs) override {
+    WindowSearch search{GetProcessId(process_.get()), waitMs, false};
+    EnumWindows(AskWindow, reinterpret_cast<LPARAM>(&search));
+    return search.answered;
+  }
+  // With its job, whatever it started goes too: a debugger or fault reporter that
+  // holds its file would keep it from being put back.
+  void End(uint32_t exitCode) override {
+    if (!job_ || !TerminateJobObject(job_.get(), exitCode)) {
+      TerminateProcess(process_.get(), exitCode);
+    }
+    WaitForSingleObject(process_.get(), 5000);
+  }
 
  private:
   UniqueHandle process_;
+  // Closing it leaves the program running.
+  UniqueHandle job_;
 };
+
+// A job of its own for a program about to run: no unhandled fault of it, or of the
+// programs it starts, waits behind a fault dialog, and it can be ended with all of
+// them. Nothing when the system gives none (the caller may already run in a job
+// that takes no nested one).
+UniqueHandle JobFor(HANDLE process) {
+  UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+  SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  if (!AssignProcessToJobObject(job.get(), process)) job.reset();
+  return job;
+}
 
 }  // namespace
 
@@ -46,6 +99,7 @@ void Win32Processes::StartProcessAndWait(const std::u16string& fileName, const i
                                          const std::u16string& parameters,
                                          const std::u16string& directory, const int16_t& hidden,
                                          const int16_t& minimized) {
+  lastWaitExit_.reset();
   // A name without an exact ANSI form would open some other file: nothing starts.
   const std::optional<std::string> file = ToAnsiExact(fileName);
   const std::optional<std::string> params = ToAnsiExact(parameters);
@@ -66,7 +120,11 @@ void Win32Processes::StartProcessAndWait(const std::u16string& fileName, const i
 
   ShellExecuteExA(&info);
   UniqueHandle process(info.hProcess);
-  if (process) WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  if (process && WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.get(), &code)) {
+    lastWaitExit_ = code;
+  }
 }
 
 std::unique_ptr<StartedProgram> Win32Processes::Start(const std::u16string& commandLine,
@@ -80,13 +138,20 @@ std::unique_ptr<StartedProgram> Win32Processes::Start(const std::u16string& comm
     si.wShowWindow = static_cast<WORD>(windowState);
   }
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  // Held until it is in its job, so that nothing it starts escapes it.
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
+                      ownJobs_ ? CREATE_SUSPENDED : 0, nullptr,
                       directory.empty() ? nullptr : WidePtr(directory), &si, &pi)) {
     error = GetLastError();
     return nullptr;
   }
   UniqueHandle thread(pi.hThread);
-  return std::make_unique<Win32StartedProgram>(pi.hProcess);
+  UniqueHandle job;
+  if (ownJobs_) {
+    job = JobFor(pi.hProcess);
+    ResumeThread(pi.hThread);
+  }
+  return std::make_unique<Win32StartedProgram>(pi.hProcess, std::move(job));
 }
 
 void Win32Processes::WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) {
@@ -137,15 +202,29 @@ uint64_t Win32Processes::Ticks() { return GetTickCount64(); }
 
 void Win32Processes::Sleep(uint32_t ms) { ::Sleep(ms); }
 
-bool Win32Processes::TakeFailedHandOver() {
-  wchar_t value[8] = {};
-  const DWORD n = GetEnvironmentVariableW(WidePtr(kFailedHandOverVariable), value, 8);
-  TellFailedHandOver(false);
-  return n > 0 && n < 8;
+std::u16string Win32Processes::TakeFailedHandOver() {
+  wchar_t value[kHandBackLength + 2] = {};
+  const DWORD n =
+      GetEnvironmentVariableW(WidePtr(kFailedHandOverVariable), value, kHandBackLength + 2);
+  TellFailedHandOver(u"");
+  // Longer values are not the replacer's.
+  if (n == 0 || n > kHandBackLength) return u"";
+  return FromWide(std::wstring_view(value, n));
 }
 
-void Win32Processes::TellFailedHandOver(bool failed) {
-  SetEnvironmentVariableW(WidePtr(kFailedHandOverVariable), failed ? L"1" : nullptr);
+void Win32Processes::TellFailedHandOver(std::u16string_view value) {
+  const std::wstring wide = ToWide(std::u16string(value));
+  SetEnvironmentVariableW(WidePtr(kFailedHandOverVariable), value.empty() ? nullptr : wide.c_str());
+}
+
+std::u16string Win32Processes::NewHandBackValue() {
+  // Letters and digits drawn from the system's random source.
+  static constexpr char16_t kLetters[] = u"ABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+  unsigned char bytes[kHandBackLength] = {};
+  if (!RtlGenRandom(bytes, sizeof(bytes))) return u"";
+  std::u16string value;
+  for (unsigned char b : bytes) value += kLetters[b % 32];
+  return value;
 }
 
 }  // namespace tindra::win32

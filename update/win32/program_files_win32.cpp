@@ -103,6 +103,11 @@ bool Win32ProgramFiles::RemoveFile(const std::u16string& path) {
          DeleteFileW(WidePtr(path));
 }
 
+bool Win32ProgramFiles::RemoveEmptyFolder(const std::u16string& path) {
+  // RemoveDirectory takes only an empty folder; a link to a folder goes as the link.
+  return RemoveDirectoryW(WidePtr(path)) || AttributesOf(path) == kNoFile;
+}
+
 bool Win32ProgramFiles::LinkOrCopy(const std::u16string& from, const std::u16string& to) {
   return CreateHardLinkW(WidePtr(to), WidePtr(from), nullptr) ||
          CopyFileW(WidePtr(from), WidePtr(to), TRUE);

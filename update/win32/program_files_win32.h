@@ -17,6 +17,7 @@ class Win32ProgramFiles : public ProgramFiles {
   bool IsReadOnly(const std::u16string& path) override;
   bool IsFree(const std::u16string& path) override;
   bool RemoveFile(const std::u16string& path) override;
+  bool RemoveEmptyFolder(const std::u16string& path) override;
   bool LinkOrCopy(const std::u16string& from, const std::u16string& to) override;
   bool MoveOver(const std::u16string& from, const std::u16string& to) override;
   std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;

@@ -27,7 +27,12 @@ long long ContentLength(HINTERNET request) {
 // GetTempFileName's prefix for downloads in progress: they are named tdlXXXX.tmp.
 constexpr wchar_t kTempPrefix[] = L"tdl";
 
+// Every request: from the server, never the cache, and no redirect followed (a 3xx
+// answer is a failure), so that nothing comes from any other host.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
 bool IsSuccess(DWORD status) { return status >= 200 && status <= 299; }
+bool IsRedirect(DWORD status) { return status >= 300 && status <= 399; }
 
 // Reads a body in pieces, handing each to `take`, within the limits. False on a
 // failed read, a body beyond limits.maxBytes or `maxBytes`, the deadline, a cancel,
@@ -139,8 +144,7 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
     // in CP949 bytes).
     std::string ansi = UrlBytes(url);
     UrlRequest opened;
-    opened.request.reset(
-        InternetOpenUrlA(session, ansi.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    opened.request.reset(InternetOpenUrlA(session, ansi.c_str(), nullptr, 0, kRequestFlags, 0));
     return opened;
   }
   std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
@@ -161,7 +165,7 @@ UrlRequest OpenUrl(HINTERNET session, const std::u16string& url) {
     InternetSetOptionA(connection.get(), option, &timeout, sizeof(timeout));
   }
   UniqueInternet request(HttpOpenRequestA(connection.get(), "GET", UrlBytes(FromWide(path)).c_str(),
-                                          nullptr, nullptr, nullptr, INTERNET_FLAG_RELOAD, 0));
+                                          nullptr, nullptr, nullptr, kRequestFlags, 0));
   if (!request) return opened;
   for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionA(request.get(), option, &timeout, sizeof(timeout));
@@ -185,17 +189,21 @@ DWORD HttpStatus(HINTERNET request) {
 
 std::u16string Win32UpdateNetwork::ReadUrlText(const std::u16string& url) {
   std::u16string result;
+  last_ = {};
   UniqueInternet session = OpenInternetSession();
   if (!session) return result;
   UrlRequest request = OpenUrl(session.get(), url);
   if (!request) return result;
-  // One read of at most 20 bytes into a buffer of spaces; the status is not looked at,
-  // so the start of an error page comes back like any other body.
+  last_.status = HttpStatus(request.get());
+  if (IsRedirect(last_.status)) return result;
+  // One read of at most 20 bytes into a buffer of spaces; the status is not looked at
+  // otherwise, so the start of an error page comes back like any other body.
   char buffer[20];
   FillMemory(buffer, sizeof(buffer), ' ');
   DWORD got = 0;
   if (InternetReadFile(request.get(), buffer, sizeof(buffer), &got)) {
     if (got > sizeof(buffer)) got = sizeof(buffer);
+    last_.bytes = got;
     result = FromAnsi(std::string_view(buffer, got));
   }
   // The request handle is released before the session (declaration order).
@@ -205,12 +213,15 @@ std::u16string Win32UpdateNetwork::ReadUrlText(const std::u16string& url) {
 bool Win32UpdateNetwork::FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) {
   const TransferLimits& limits = limits_;
   body.clear();
+  last_ = {};
   UniqueInternet session = OpenInternetSession();
   if (!session) return false;
   UrlRequest request = OpenUrl(session.get(), url);
-  if (!request || !IsSuccess(HttpStatus(request.get()))) return false;
+  if (request) last_.status = HttpStatus(request.get());
+  if (!request || !IsSuccess(last_.status)) return false;
   return ReadBody(request.get(), maxBytes, limits, [&](const char* data, DWORD n) {
     body.append(data, n);
+    last_.bytes = body.size();
     return true;
   });
 }
@@ -221,6 +232,7 @@ bool Win32UpdateNetwork::DownloadToFile(const std::u16string& url,
   const std::wstring target = AnyLengthPath(ToWide(localPath));
   // A unique file in the target's own folder, so that the final move stays on one
   // volume and is a rename. (GetTempFileName fails past MAX_PATH.)
+  last_ = {};
   const std::wstring temp = CreateTempFileIn(FolderOf(ToWide(localPath)));
   if (temp.empty()) return false;
 
@@ -232,10 +244,12 @@ bool Win32UpdateNetwork::DownloadToFile(const std::u16string& url,
       UniqueInternet session = OpenInternetSession();
       UrlRequest request;
       if (session) request = OpenUrl(session.get(), url);
-      if (request && IsSuccess(HttpStatus(request.get()))) {
+      if (request) last_.status = HttpStatus(request.get());
+      if (request && IsSuccess(last_.status)) {
         complete =
             ReadBody(request.get(), UINT64_MAX, limits,
                      [&](const char* data, DWORD n) {
+                       last_.bytes += n;
                        DWORD written = 0;
                        return WriteFile(file.get(), data, n, &written, nullptr) && written == n;
                      }) &&

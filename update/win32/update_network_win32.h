@@ -71,9 +71,11 @@ class Win32UpdateNetwork : public UpdateNetwork {
   bool DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
   void RemoveLeftoverDownloads(const std::u16string& folder,
                                std::initializer_list<std::u16string> partFiles) override;
+  TransferSeen LastTransfer() override { return last_; }
 
  private:
   TransferLimits limits_;
+  TransferSeen last_;
 };
 
 }  // namespace tindra::win32

@@ -20,9 +20,11 @@
 #include "common/win32/handle.h"
 #include "common/win32/window.h"
 #include "update/update_checker.h"
+#include "update/update_events.h"
 #include "update/win32/processes_win32.h"
 #include "update/win32/program_files_win32.h"
 #include "update/win32/program_trust_win32.h"
+#include "update/win32/update_log_win32.h"
 #include "update/win32/update_network_win32.h"
 // This copy's build settings (TINDRA_PROGRAM_*).
 #include "tindra_program.h"
@@ -89,8 +91,12 @@ HWND CreateProgressWindow(ProgressWindow& window, HINSTANCE instance, HFONT font
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   LoadDllsFromSystemFolderOnly();
   SetMessageCaption(u"Vantorel");
+  Win32UpdateLog log(u"Vantorel");
   std::optional<CheckerArgs> parsed = ReadCheckerCommandLine(FromWide(GetCommandLineW()));
-  if (!parsed) return kCheckerBadArgs;
+  if (!parsed) {
+    LogCheckerEnd(log, kCheckerBadArgs);
+    return kCheckerBadArgs;
+  }
 
   UniqueFont font(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, HANGUL_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -111,8 +117,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
       Win32ProgramFiles files;
       Win32ProgramInspector trust;
       Win32UpdateNetwork network(limits);
+      LoggedNetwork logged(network, log);
       Win32Processes processes;
-      UpdateServices services{files, trust, network, processes};
+      UpdateServices services{files, trust, logged, processes, log};
       result = CheckForUpdate(*parsed, Ascii(TINDRA_PROGRAM_UPDATE_HOST), services, gCancelled);
     } catch (...) {
       result = kCheckerFailed;
@@ -127,5 +134,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
     }
   }
   worker.join();
+  LogCheckerEnd(log, result);
   return result;
 }

@@ -220,7 +220,7 @@ def round_trip(env, nginx, installed, published):
     check(len(nginx.requests()) == 2, "more was asked for: %r" % nginx.requests())
     check(env.poke("end") == 0, "revision %d did not take end" % old)
     proc.wait(20)
-    check(sorted(os.listdir(folder)) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
+    check(uw.program_files(folder) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
     print("    revision %d, own release served: %d requests, no program fetched"
           % (old, len(nginx.requests())), flush=True)
 
@@ -244,7 +244,7 @@ def round_trip(env, nginx, installed, published):
 
     for name in PROGRAMS:
         check(same_file(os.path.join(folder, name), published[name]), "%s differs" % name)
-    check(sorted(os.listdir(folder)) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
+    check(uw.program_files(folder) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
     check(nginx.fetched("Tindra.exe") == 1, "Tindra.exe fetched %d times"
           % nginx.fetched("Tindra.exe"))
     # The old program fetches the companions; the new one again only when the

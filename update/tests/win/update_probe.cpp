@@ -15,6 +15,8 @@
 //   update-probe signature PATH            the file's signature: its status and
 //                                          whether its signer's key matches this probe's
 //   update-probe acp                       print the ANSI code page
+//   update-probe log NAME COUNT            write COUNT lines "NAME log file=N" to the
+//                                          update log of the probe's own folder
 // Output is UTF-8, one item per line.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -24,8 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "tools/harness/win_support.h"
 #include "update/win32/program_trust_win32.h"
+#include "update/win32/update_log_win32.h"
 #include "update/win32/update_network_win32.h"
 
 namespace {
@@ -192,6 +196,18 @@ int wmain(int argc, wchar_t** argv) {
     Print(L"status: " + std::wstring(names[static_cast<int>(s.status)]));
     Print(std::wstring(L"same signer: ") +
           (tindra::SameSigner(inspector.OwnSignature(), s) ? L"yes" : L"no"));
+    return 0;
+  }
+  if (cmd == L"log" && argc >= 4) {
+    // Each line long enough that a few thousand of them fill the log past its cap.
+    tindra::win32::Win32UpdateLog log(reinterpret_cast<const char16_t*>(argv[2]));
+    tindra::UpdateEvent e;
+    e.step = u"log";
+    e.reason = std::u16string(100, u'x');
+    for (DWORD i = 0; i < ms(3); ++i) {
+      e.file = tindra::Ascii(std::to_string(i));
+      log.Write(e);
+    }
     return 0;
   }
   if (cmd == L"download" && argc >= 4) {

@@ -10,12 +10,14 @@ scenario ends every program it started. Exit status 0 when all scenarios pass.
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
 import sys
 import time
 import traceback
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
                                 "tools"))
@@ -51,6 +53,11 @@ class Env:
                            28: p("pellmora", "Pellmora_test_r28.exe")}
         self.vantorel_r28 = p("vantorel", "Vantorel_test_r28.exe")
         self.probe_exe = p("update", "tests", "update-probe.exe")
+        # Revision 28 that ends with a crash's exit code, and one that really crashes;
+        # a replacer that ends at start.
+        self.crashing = {"crash exit code": p("update", "tests", "crash_r28.exe"),
+                         "real crash": p("update", "tests", "fault_r28.exe")}
+        self.crash_pellmora = p("update", "tests", "crash_pellmora_r27.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
         self.work = p("update", "tests", "wine-work")
         self.root = os.path.join(self.work, "server")
@@ -71,7 +78,8 @@ class Env:
     def stop_server(self):
         self.server.stop()
 
-    def publish(self, files, status=None, hang=None, cut=None, drip=None, endless=None):
+    def publish(self, files, status=None, hang=None, cut=None, drip=None, endless=None,
+                redirect=None):
         """Serves exactly `files` (name -> local path or bytes) with the given misbehaviour."""
         for name in os.listdir(self.root):
             os.remove(os.path.join(self.root, name))
@@ -84,7 +92,8 @@ class Env:
                 shutil.copyfile(content, target)
         with open(self.control, "w", encoding="utf-8") as f:
             json.dump({"status": status or {}, "hang": hang or [], "cut": cut or {},
-                       "drip": drip or {}, "endless": endless or []}, f)
+                       "drip": drip or {}, "endless": endless or [],
+                       "redirect": redirect or {}}, f)
         open(self.log, "w").close()
 
     def requests(self):
@@ -124,8 +133,6 @@ class Env:
         return out
 
     def poke(self, text, wait=20):
-        if not os.path.exists(self.poke_exe):
-            return None
         rc, _ = self.run_wine([self.poke_exe, "--wait", str(wait), "--", text], timeout=wait + 30)
         return rc
 
@@ -162,6 +169,11 @@ class Env:
 def same_file(a, b):
     with open(a, "rb") as f, open(b, "rb") as g:
         return f.read() == g.read()
+
+
+def program_files(folder):
+    """The folder's files, sorted, without the update log."""
+    return sorted(n for n in os.listdir(folder) if not n.startswith("Tindra_update.log"))
 
 
 def leftovers(folder):
@@ -247,11 +259,7 @@ def expired_dev_certificate(env):
 def wait_started(env, proc):
     """Start-up has finished once Tindra takes a poke."""
     rc = env.poke("0;test")
-    if rc is None:  # no poke tool in this build: settle for a running process
-        time.sleep(3)
-        check(proc.poll() is None, "Tindra ended during start-up")
-    else:
-        check(rc == 0, "Tindra did not take a poke after start-up (tindra-poke exit %s)" % rc)
+    check(rc == 0, "Tindra did not take a poke after start-up (tindra-poke exit %s)" % rc)
 
 
 # ---- scenarios
@@ -267,8 +275,9 @@ def scenario_unreachable_server(env):
     check("caption: Tindra" in out, "box caption: %r" % out)
     check("text: " + CANNOT_READ in out, "box text: %r" % out)
     check("icon" in out, "the message has no error icon: %r" % out)
+    check_logged(folder, "Tindra read url=http://", "verdict=failed", "no answer from the server")
     wait_started(env, proc)
-    check(env.poke("end") in (0, None), "end not taken")
+    check(env.poke("end") == 0, "end not taken")
     proc.wait(20)
 
 
@@ -283,6 +292,7 @@ def scenario_error_page_and_raw_request(env):
     check(env.requested("Tindra_lastver.txt"), "the checker did not run: %r" % lines)
     raw = "GET /download/%s/Vantorel_lastver.txt HTTP/1.1 | User-Agent: VB OpenUrl" % CP949_FOLDER
     check(raw in lines, "request line not sent as raw CP949 by 'VB OpenUrl': %r" % lines)
+    check_logged(folder, "Vantorel read", "status=404", 'reason="HTTP status 404"')
 
 
 def scenario_current_checker(env):
@@ -347,6 +357,7 @@ def scenario_checker_download_fails(env):
     check(not env.requested("Pellmora.exe"), "the replacer was fetched after a failure")
     check(not env.requested("Tindra_lastver.txt"), "the checker ran after a failed update")
     check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+    check_logged(folder, "Tindra download file=Vantorel.exe.part", "status=500", "verdict=failed")
 
 
 def scenario_body_cut_short(env):
@@ -358,6 +369,7 @@ def scenario_body_cut_short(env):
     check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
           "a short body replaced the checker")
     check(not env.requested("Pellmora.exe"), "the replacer was fetched after a short body")
+    check_logged(folder, "Tindra download", "status=200", "verdict=failed", "incomplete")
     check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
 
 
@@ -380,7 +392,7 @@ def scenario_new_file_without_replacer(env):
     wait_started(env, proc)
     check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-    check_failure_recorded(folder, 28)
+    check_failure_recorded(folder, 28, "no trusted replacer could be started")
 
 
 def scenario_hand_over_to_a_replacer_that_cannot_take_over(env):
@@ -406,7 +418,8 @@ def scenario_hand_over_to_a_replacer_that_cannot_take_over(env):
         env.probe("window", "replacer cannot start", 15000)
         wait_started(env, proc)
         check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
-        check_failure_recorded(folder, 28)
+        check_failure_recorded(folder, 28, "no trusted replacer could be started")
+        check_logged(folder, "Tindra hand-over file=Pellmora.exe verdict=failed")
         check(env.probe("running", "Pellmora.exe")[0] != 0, "a replacer runs")
         env.end_all()
         proc = env.start(os.path.join(folder, "Tindra.exe"))
@@ -454,6 +467,7 @@ def scenario_served_in_the_wrong_role(env):
             check(not os.path.exists(os.path.join(folder, "Pellmora.exe")),
                   "the program was kept as the replacer")
         check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+        check_logged(folder, "check", "verdict=refused", "revision" if "older" in name else "role")
         check(env.poke("0;test") == 0, "Tindra takes no poke")
         env.end_all()
 
@@ -521,7 +535,8 @@ def scenario_long_program_folder(env):
     env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
                  "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
-    env.probe("box", 20000)
+    out = env.box(20000)
+    check("caption: Tindra" not in out, "Tindra's own box, not the shell's: %r" % out)
     wait_started(env, proc)
     check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
           "checker not updated: %r" % env.requests())
@@ -585,7 +600,8 @@ def scenario_untrusted_companions_are_not_kept(env):
         with open(os.path.join(folder, "Pellmora.exe"), "rb") as f:
             check(f.read() == b"old replacer", "the replacer was replaced")
         check(not env.requested("Tindra_lastver.txt"), "a checker ran after a refusal")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check_logged(folder, "Tindra check file=%s.part verdict=refused" % file, HOSTILE_REASON[name])
+        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
         env.end_all()
 
@@ -599,6 +615,7 @@ def scenario_untrusted_checker_is_not_started(env):
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     wait_started(env, proc)
     check(not env.requested("Tindra_lastver.txt"), "the tampered checker ran")
+    check_logged(folder, "Tindra check file=Vantorel.exe verdict=refused reason=tampered")
     check(env.probe("nobox", 1000)[0] == 0, "a message box is open")
     check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "a New_ file appeared")
 
@@ -618,8 +635,9 @@ def scenario_untrusted_new_program_is_not_kept(env):
         proc = env.start(os.path.join(folder, "Tindra.exe"))
         wait_started(env, proc)
         check(env.requested("Tindra.exe"), "the checker did not fetch the program")
+        check_logged(folder, "Vantorel check file=New_Tindra.exe.part", HOSTILE_REASON[name])
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
         env.end_all()
 
@@ -638,9 +656,10 @@ def scenario_replacer_refuses_swapped_program(env):
                              args=["Tindra.exe;New_Tindra.exe"])
         replacer.wait(30)
         check(replacer.returncode == 1, "replacer exit %s" % replacer.returncode)
+        check_logged(folder, "Pellmora check file=New_Tindra.exe verdict=refused", HOSTILE_REASON[name])
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
         check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file kept")
-        check(env.poke("0;test") in (0, None), "the old program was not started again")
+        check(env.poke("0;test") == 0, "the old program was not started again")
         env.end_all()
 
 
@@ -670,9 +689,15 @@ def scenario_planted_dll_is_not_loaded(env):
     wait_started(env, proc)
     check(env.requested("Tindra_lastver.txt"), "the checker did not run")
     env.end_all()
-    rc, _ = env.run_wine([os.path.join(folder, "Pellmora.exe"), "Vantorel.exe;New_Vantorel.exe"],
+    # The replacer with a new program to check and install: it reaches the signature
+    # check, and the new program it starts runs its own start-up update.
+    shutil.copyfile(env.tindra[28], os.path.join(folder, "New_Tindra.exe"))
+    rc, _ = env.run_wine([os.path.join(folder, "Pellmora.exe"), "Tindra.exe;New_Tindra.exe"],
                          env=planted)
-    check(rc == 1, "replacer exit %s" % rc)
+    check(rc == 0, "replacer exit %s" % rc)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "28 not installed")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+    env.end_all()
     loaded = [m for m in markers if os.path.exists(m)]
     check(not loaded, "a program loaded a planted DLL: %r" % loaded)
 
@@ -684,7 +709,8 @@ def scenario_replacer_keeps_old_program_on_failure(env):
     replacer = env.start(os.path.join(folder, "Pellmora.exe"), args=["Tindra.exe;New_Tindra.exe"])
     replacer.wait(30)
     check(replacer.returncode == 1, "replacer exit %s without a new file" % replacer.returncode)
-    check(env.poke("0;test") in (0, None), "the old program was not started again")
+    check_logged(folder, "Pellmora end verdict=failed", 'reason="nothing replaced" exit=1')
+    check(env.poke("0;test") == 0, "the old program was not started again")
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program changed")
 
 
@@ -782,7 +808,7 @@ def scenario_end_to_end(env):
     check(env.version(tindra) == "1.00.0028", "version block: %r" % env.version(tindra))
     check(env.probe("waitgone", "Pellmora.exe", 20000)[0] == 0, "the replacer did not end")
     rc = env.poke("0;test", wait=40)
-    check(rc in (0, None), "revision 28 takes no poke (exit %s)" % rc)
+    check(rc == 0, "revision 28 takes no poke (exit %s)" % rc)
     check(env.probe("running", "Tindra.exe")[0] == 0, "revision 28 is not running")
     fetched = [line for line in env.requests() if "/Tindra.exe " in line]
     check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
@@ -800,7 +826,7 @@ def scenario_expired_certificate_of_the_trusted_key(env):
     env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": new})
     hand_over_and_wait(env, folder)
     check(same_file(os.path.join(folder, "Tindra.exe"), new), "the program was not replaced")
-    check(env.poke("0;test", wait=40) in (0, None), "revision 28 takes no poke")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
 
 
 def scenario_key_rollover_over_two_releases(env):
@@ -818,7 +844,7 @@ def scenario_key_rollover_over_two_releases(env):
     hand_over_and_wait(env, folder)
     for name, path in new.items():
         check(same_file(os.path.join(folder, name), path), "%s is not the new key's" % name)
-    check(env.poke("0;test", wait=40) in (0, None), "revision 28 takes no poke")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
     check(env.version(os.path.join(folder, "Tindra.exe")) == "1.00.0028", "not revision 28")
 
 
@@ -833,10 +859,29 @@ def restart_and_check_no_retry(env, folder, fetches=1):
     check(len(fetched) == fetches, "the program was fetched %d times" % len(fetched))
 
 
-def check_failure_recorded(folder, revision):
-    with open(os.path.join(folder, "Tindra_failed.txt"), encoding="ascii") as f:
+def check_failure_recorded(folder, revision, reason=""):
+    with open(os.path.join(folder, "Tindra_failed.txt"), encoding="utf-8") as f:
         record = f.read()
     check(("revision=%d" % revision) in record, "record: %r" % record)
+    check(("reason=" + reason) in record, "no reason %r in the record: %r" % (reason, record))
+
+
+def check_logged(folder, *parts):
+    """Some line of the folder's update log holds every one of `parts`."""
+    try:
+        with open(os.path.join(folder, "Tindra_update.log"), encoding="utf-8") as f:
+            lines = f.read().splitlines()
+    except FileNotFoundError:
+        lines = []
+    check(any(all(part in line for part in parts) for line in lines),
+          "no update log line with %r in:\n  %s" % (parts, "\n  ".join(lines[-15:])))
+
+
+# The log's reason for each kind of hostile copy (hostile_copies).
+HOSTILE_REASON = {"one byte changed": "reason=tampered", "unsigned": "reason=unsigned",
+                  "another key": 'reason="foreign signer"', "web page": "reason=unsigned",
+                  "older revision": 'reason="wrong revision', "same revision": "wrong revision",
+                  "the checker of revision 28": "wrong role: it is Vantorel.exe"}
 
 
 def hand_over_and_wait(env, folder):
@@ -862,12 +907,12 @@ def scenario_program_that_cannot_be_replaced(env):
             holder = env.start(env.probe_exe, args=["hold", tindra, "60000"])
             time.sleep(1)
         hand_over_and_wait(env, folder)
-        check(env.poke("0;test", wait=30) in (0, None), "the old program does not take pokes")
+        check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
         check(same_file(tindra, env.tindra[27]), "the program changed")
-        check(sorted(os.listdir(folder)) ==
+        check(program_files(folder) ==
               ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
               "files: %r" % os.listdir(folder))
-        check_failure_recorded(folder, 28)
+        check_failure_recorded(folder, 28, "Tindra.exe is read-only or still in use")
         if holder:
             holder.kill()
         restart_and_check_no_retry(env, folder)
@@ -887,7 +932,7 @@ def scenario_replacer_missing_or_broken_is_repaired(env):
         hand_over_and_wait(env, folder)
         check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora), "replacer not repaired")
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "28 not installed")
-        check(env.poke("0;test", wait=30) in (0, None), "revision 28 takes no poke")
+        check(env.poke("0;test", wait=30) == 0, "revision 28 takes no poke")
         env.end_all()
     # No replacer on the server either: no New_ file, so no dead end at start-up.
     folder = env.program_folder("no replacer anywhere", replacer=False)
@@ -896,20 +941,132 @@ def scenario_replacer_missing_or_broken_is_repaired(env):
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     wait_started(env, proc)
     check(not env.requested("Tindra.exe"), "the program was fetched without a replacer")
-    check(sorted(os.listdir(folder)) == ["Tindra.exe", "Vantorel.exe"],
+    check(program_files(folder) == ["Tindra.exe", "Vantorel.exe"],
           "files: %r" % os.listdir(folder))
 
 
 def scenario_new_program_that_crashes_is_rolled_back(env):
-    folder = env.program_folder("rolled back")
-    crash = os.path.join(env.build, "update", "tests", "crash_r28.exe")
-    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": crash})
+    # One that ends with a crash's exit code, and one that really crashes (held by
+    # whatever the system does with the fault until the replacer ends it).
+    for name, crash in env.crashing.items():
+        print("    %s" % name)
+        folder = env.program_folder("rolled back")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": crash})
+        hand_over_and_wait(env, folder)
+        check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
+        check_failure_recorded(folder, 28)
+        check_logged(folder, "Pellmora end verdict=failed", "exit=3")
+        check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+        check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending file left")
+        restart_and_check_no_retry(env, folder)
+        env.end_all()
+
+
+def scenario_replacer_that_dies_after_the_hand_over(env):
+    # The replacer ends at once after Tindra has handed over and ended: nothing runs
+    # then. The next start, still of revision 27, counts that as a failed install:
+    # it takes notifications, fetches nothing and hands over no more.
+    folder = env.program_folder("replacer dies")
+    shutil.copyfile(env.crash_pellmora, os.path.join(folder, "Pellmora.exe"))
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
     hand_over_and_wait(env, folder)
-    check(env.poke("0;test", wait=30) in (0, None), "the old program does not take pokes")
-    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
-    check_failure_recorded(folder, 28)
-    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+    check(env.probe("running", "Tindra.exe")[0] != 0, "a Tindra runs after the hand-over")
+    check(os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "no pending record")
     restart_and_check_no_retry(env, folder)
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "the program changed")
+    check_failure_recorded(folder, 28)
+    check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending record left")
+    check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+
+
+def scenario_redirects_are_not_followed(env):
+    # The program and the checker answered with a redirect, to another server (another
+    # port) or to another file of the same one: neither is followed, nothing is
+    # installed, and Tindra takes notifications.
+    other_root = os.path.join(env.work, "other-server")
+    os.makedirs(other_root, exist_ok=True)
+    shutil.copyfile(env.tindra[28], os.path.join(other_root, "Tindra.exe"))
+    shutil.copyfile(env.vantorel_r28, os.path.join(other_root, "Vantorel.exe"))
+    other_log = os.path.join(env.work, "other-server.log")
+    open(other_log, "w").close()
+    other = wine_session.UpdateServer(other_root, 0, log=other_log)
+    other_port = other.start()
+    folder_url = "/download/" + urllib.parse.quote("자동업데이트_v1") + "/"
+    try:
+        for name, base in (("another port", "http://127.0.0.1:%d%s" % (other_port, folder_url)),
+                           ("the same server", folder_url + "moved-")):
+            for file, checker_latest, program_latest in (("Tindra.exe", b"27", b"28"),
+                                                         ("Vantorel.exe", b"28", None)):
+                print("    %s, to %s" % (file, name))
+                folder = env.program_folder("redirected")
+                files = {"Vantorel_lastver.txt": checker_latest,
+                         "moved-Tindra.exe": env.tindra[28], "moved-Vantorel.exe": env.vantorel_r28}
+                if program_latest:
+                    files["Tindra_lastver.txt"] = program_latest
+                env.publish(files, redirect={file: base + file})
+                proc = env.start(os.path.join(folder, "Tindra.exe"))
+                wait_started(env, proc)
+                check(env.requested(file), "%s was not asked for" % file)
+                check(not env.requested("moved-" + file), "the redirect was followed")
+                with open(other_log, encoding="utf-8") as f:
+                    check(not f.read(), "the other server was asked")
+                check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]),
+                      "program replaced")
+                check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+                      "checker replaced")
+                check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ kept")
+                env.end_all()
+    finally:
+        other.stop()
+
+
+def scenario_failed_install_variable_set_from_outside(env):
+    # TINDRA_INSTALL_FAILED set by someone else (as setx would): it does not stop the
+    # update, and revision 28 is installed.
+    for value in ("1", "ABCDEFG"):
+        print("    TINDRA_INSTALL_FAILED=%s" % value)
+        folder = env.program_folder("variable from outside")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        first = env.start(os.path.join(folder, "Tindra.exe"),
+                          env=dict(os.environ, TINDRA_INSTALL_FAILED=value))
+        first.wait(90)
+        check(env.probe("waitgone", "Pellmora.exe", 60000)[0] == 0, "the replacer did not end")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]), "28 not installed")
+        check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+        env.end_all()
+
+
+def scenario_folder_named_like_the_new_program(env):
+    # An empty folder named New_Tindra.exe goes, and 28 is installed; one that holds
+    # a file is the user's: it stays, and the checker says why no update comes.
+    for full in (False, True):
+        print("    %s folder" % ("a full" if full else "an empty"))
+        folder = env.program_folder("New_ folder")
+        blocker = os.path.join(folder, "New_Tindra.exe")
+        os.makedirs(blocker)
+        if full:
+            with open(os.path.join(blocker, "notes.txt"), "w") as f:
+                f.write("mine")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        if not full:
+            hand_over_and_wait(env, folder)
+            check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[28]),
+                  "28 not installed")
+            check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+        else:
+            proc = env.start(os.path.join(folder, "Tindra.exe"))
+            out = env.box(30000)
+            check("New_Tindra.exe" in out and "caption: Vantorel" in out, "box: %r" % out)
+            wait_started(env, proc)
+            check(os.path.exists(os.path.join(blocker, "notes.txt")), "the user's folder went")
+            check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]),
+                  "program replaced")
+        env.end_all()
 
 
 def scenario_transfers_are_bounded(env):
@@ -936,10 +1093,46 @@ def scenario_transfers_are_bounded(env):
         took = time.monotonic() - began
         print("      start-up took %.1f s" % took)
         check(took < 60, "start-up took %.0f s" % took)
+        check_logged(folder, "Tindra run file=Vantorel.exe", "exit=5" if action else "exit=")
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
-        check(sorted(os.listdir(folder)) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+        check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
         env.end_all()
+
+
+def scenario_update_log_of_two_writers_at_once(env):
+    # Two programs writing at once, past the cap: every line is whole, each writer's
+    # lines are all there in their order, the log stays within its cap and the older
+    # generation holds the rest. Then a log that cannot be written: nothing changes.
+    folder = os.path.join(env.work, "two writers")
+    os.makedirs(folder)
+    probe = os.path.join(folder, "update-probe.exe")
+    shutil.copyfile(env.probe_exe, probe)
+    count = 1500  # two writers' lines of about 155 bytes: one rotation
+    writers = [env.start(probe, args=["log", name, str(count)]) for name in ("first", "second")]
+    for writer in writers:
+        writer.wait(180)
+        check(writer.returncode == 0, "a writer failed: %s" % writer.returncode)
+    current, older = (os.path.join(folder, n) for n in ("Tindra_update.log", "Tindra_update.log.1"))
+    check(os.path.getsize(current) <= 256 * 1024, "log of %d bytes" % os.path.getsize(current))
+    line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (first|second) log file=(\d+) "
+                      r"reason=x{100}\r\n")
+    seen = {"first": [], "second": []}
+    for path in (older, current):
+        with open(path, encoding="utf-8", newline="") as f:
+            for text in f.read().splitlines(keepends=True):
+                m = line.fullmatch(text)
+                check(m, "a broken line in %s: %r" % (os.path.basename(path), text))
+                seen[m.group(1)].append(int(m.group(2)))
+    for name, numbers in seen.items():
+        check(numbers == list(range(count)), "%s: %d lines, in order: %s" %
+              (name, len(numbers), numbers == sorted(numbers)))
+    for path in (current, older):
+        os.remove(path)
+    os.makedirs(current)
+    rc, _ = env.run_wine([probe, "log", "third", "10"])
+    check(rc == 0 and os.listdir(current) == [], "an unwritable log: exit %s" % rc)
+    check(program_files(folder) == ["update-probe.exe"], "files: %r" % os.listdir(folder))
 
 
 SCENARIOS = [
@@ -965,6 +1158,10 @@ SCENARIOS = [
     scenario_program_that_cannot_be_replaced,
     scenario_replacer_missing_or_broken_is_repaired,
     scenario_new_program_that_crashes_is_rolled_back,
+    scenario_replacer_that_dies_after_the_hand_over,
+    scenario_redirects_are_not_followed,
+    scenario_failed_install_variable_set_from_outside,
+    scenario_folder_named_like_the_new_program,
     scenario_transfers_are_bounded,
     scenario_replacer_keeps_old_program_on_failure,
     scenario_replacer_refuses_paths,
@@ -973,6 +1170,7 @@ SCENARIOS = [
     scenario_key_rollover_over_two_releases,
     scenario_fetch_and_download,
     scenario_hanging_server,
+    scenario_update_log_of_two_writers_at_once,
 ]
 
 
@@ -985,7 +1183,9 @@ def main():
     args = parser.parse_args()
     env = Env(os.path.abspath(args.build), os.path.abspath(args.source), args.host)
     for exe in (list(env.tindra.values()) + list(env.vantorel.values()) +
-                list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe]):
+                list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe,
+                                                  env.poke_exe, env.crash_pellmora] +
+                list(env.crashing.values())):
         if not os.path.exists(exe):
             print("missing program: %s" % exe)
             return 1

@@ -1,0 +1,233 @@
+#include "update/update_events.h"
+
+#include <cstdio>
+
+#include "common/text.h"
+#include "update/companion_rules.h"
+#include "update/file_replacer.h"
+#include "update/modAutoUpdateV1_Launcher.h"
+#include "update/update_checker.h"
+
+namespace tindra {
+
+namespace {
+
+std::u16string Hex(uint32_t code) {
+  char buf[16];
+  std::snprintf(buf, sizeof(buf), "0x%08X", static_cast<unsigned>(code));
+  return Ascii(buf);
+}
+
+// An exit code no companion gives itself: an exception code ends a program that
+// crashed; anything else is unknown.
+std::u16string OtherExit(uint32_t code) {
+  return code >= 0xC0000000u ? u"crashed with exception " + Hex(code) : u"unknown exit code";
+}
+
+std::u16string SignatureReason(RoleInspector& inspector, const std::u16string& path) {
+  const Signature own = inspector.OwnSignature();
+  if (!SameSigner(own, own)) return u"this program is unsigned";
+  if (inspector.HeadOf(path).empty()) return u"missing or unreadable";
+  const Signature file = inspector.SignatureOf(path);
+  switch (file.status) {
+    case SignatureStatus::kNoSignature:
+      return u"unsigned";
+    case SignatureStatus::kBadDigest:
+      return u"tampered";
+    case SignatureStatus::kBadSignature:
+      return u"bad signature";
+    default:
+      return file.signerKey.empty() ? u"bad signature" : u"foreign signer";
+  }
+}
+
+std::u16string RuleText(const RevisionRule& rule) {
+  std::u16string text;
+  if (rule.exact) text = u", wanted " + ToDecimal(*rule.exact);
+  if (rule.atLeast) text += u", wanted at least " + ToDecimal(*rule.atLeast);
+  return text;
+}
+
+void LogEnd(UpdateLog& log, uint32_t code, bool ok, std::u16string reason) {
+  UpdateEvent e;
+  e.step = u"end";
+  e.verdict = ok ? u"ok" : u"failed";
+  e.reason = std::move(reason);
+  e.exitCode = code;
+  log.Write(e);
+}
+
+}  // namespace
+
+std::u16string FileNameOf(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u"\\/");
+  return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::u16string RefusalReason(RoleInspector& inspector, const std::u16string& path,
+                             ProgramVerdict verdict, const RevisionRule& rule) {
+  switch (verdict) {
+    case ProgramVerdict::kTrusted:
+      return u"";
+    case ProgramVerdict::kForeign:
+      return SignatureReason(inspector, path);
+    case ProgramVerdict::kNotAProgram:
+      return u"not a program";
+    case ProgramVerdict::kWrongRole: {
+      const std::u16string named = inspector.NamesOf(path).originalFilename;
+      return u"wrong role: it is " + (named.empty() ? u"no named program" : named);
+    }
+    case ProgramVerdict::kWrongRevision: {
+      const std::optional<int32_t> revision = RevisionOfVersion(inspector.VersionOf(path));
+      return u"wrong revision: " + (revision ? ToDecimal(*revision) : u"none") + RuleText(rule);
+    }
+  }
+  return u"refused";
+}
+
+ProgramVerdict CheckAndLog(UpdateLog& log, RoleInspector& inspector, const std::u16string& path,
+                           std::u16string_view roleFile, const RevisionRule& rule,
+                           std::u16string* reason) {
+  const ProgramVerdict verdict = CheckProgramFor(inspector, path, roleFile, rule);
+  UpdateEvent e;
+  e.step = u"check";
+  e.file = FileNameOf(path);
+  e.verdict = verdict == ProgramVerdict::kTrusted ? u"trusted" : u"refused";
+  e.reason = RefusalReason(inspector, path, verdict, rule);
+  log.Write(e);
+  if (reason) *reason = e.reason;
+  return verdict;
+}
+
+std::optional<int32_t> TrustedRevisionAndLog(UpdateLog& log, RoleInspector& inspector,
+                                             const std::u16string& path,
+                                             std::u16string_view roleFile) {
+  if (CheckAndLog(log, inspector, path, roleFile) != ProgramVerdict::kTrusted) return std::nullopt;
+  return RevisionOfVersion(inspector.VersionOf(path));
+}
+
+std::u16string CheckerExitReason(uint32_t code) {
+  switch (code) {
+    case kCheckerNothing:
+      return u"nothing to install";
+    case kCheckerReady:
+      return u"a new program is ready";
+    case kCheckerBadArgs:
+      return u"bad parameters";
+    case kCheckerStale:
+      return u"a stale New_ file could not be removed";
+    case kCheckerFailed:
+      return u"the download or its check failed";
+    case kCheckerCancelled:
+      return u"cancelled by the user";
+    default:
+      return OtherExit(code);
+  }
+}
+
+std::u16string ReplacerExitReason(uint32_t code) {
+  switch (code) {
+    case kReplaced:
+      return u"replaced";
+    case kNotReplaced:
+      return u"nothing replaced";
+    case kReplacerBadArgs:
+      return u"bad arguments";
+    case kRolledBack:
+      return u"the new program failed and the old one is back";
+    case kNotRolledBack:
+      return u"the new program failed and could not be rolled back";
+    default:
+      return OtherExit(code);
+  }
+}
+
+void LogCheckerEnd(UpdateLog& log, uint32_t code) {
+  LogEnd(log, code, code == kCheckerNothing || code == kCheckerReady, CheckerExitReason(code));
+}
+
+void LogReplacerEnd(UpdateLog& log, uint32_t code) {
+  LogEnd(log, code, code == kReplaced, ReplacerExitReason(code));
+}
+
+void LogCheckerRun(const UpdateServices& s) {
+  const std::optional<uint32_t> code = s.processes.LastWaitExitCode();
+  UpdateEvent e;
+  e.step = u"run";
+  e.file = kCheckerName;
+  e.verdict = !code ? u"failed" : *code <= kCheckerReady ? u"ok" : u"failed";
+  e.reason = code ? CheckerExitReason(*code) : u"not started";
+  e.exitCode = code;
+  s.log.Write(e);
+}
+
+std::u16string FirstRunReason(const FirstRun& run) {
+  if (run.ready) return u"its service answered";
+  if (!run.ended) return u"still starting when the watch ended";
+  if (run.exitCode >= 0xC0000000u) return OtherExit(run.exitCode) + u" before it answered";
+  return u"ended with exit code " + ToDecimal(run.exitCode) + u" before it answered";
+}
+
+void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& run) {
+  UpdateEvent e;
+  e.step = u"watch";
+  e.file = program;
+  e.verdict = ShouldRollBack(run) ? u"failed" : u"ok";
+  e.reason = FirstRunReason(run);
+  if (run.ended) e.exitCode = run.exitCode;
+  log.Write(e);
+}
+
+std::u16string BackoffReason(const FailedInstall& record) {
+  const int64_t days = BackoffSeconds(record.failures) / (24 * 60 * 60);
+  std::u16string text = u"revision " + ToDecimal(record.revision) + u" failed to install " +
+                        ToDecimal(record.failures) + (record.failures == 1 ? u" time" : u" times") +
+                        u"; held back " + ToDecimal(days) + (days == 1 ? u" day" : u" days") +
+                        u" from the last failure";
+  if (!record.reason.empty()) text += u" (" + record.reason + u")";
+  return text;
+}
+
+std::u16string LoggedNetwork::ReadUrlText(const std::u16string& url) {
+  std::u16string text = inner_.ReadUrlText(url);
+  Logged(u"read", url, u"", !text.empty());
+  return text;
+}
+
+bool LoggedNetwork::FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) {
+  const bool ok = inner_.FetchBody(url, maxBytes, body);
+  Logged(u"read", url, u"", ok);
+  return ok;
+}
+
+bool LoggedNetwork::DownloadToFile(const std::u16string& url, const std::u16string& localPath) {
+  const bool ok = inner_.DownloadToFile(url, localPath);
+  Logged(u"download", url, FileNameOf(localPath), ok);
+  return ok;
+}
+
+void LoggedNetwork::Logged(std::u16string_view step, const std::u16string& url,
+                           std::u16string_view file, bool ok) {
+  const TransferSeen seen = inner_.LastTransfer();
+  UpdateEvent e;
+  e.step = step;
+  e.file = file;
+  e.url = url;
+  if (seen.status) e.status = seen.status;
+  e.bytes = seen.bytes;
+  e.verdict = ok ? u"ok" : u"failed";
+  if (!ok) {
+    if (seen.status == 0) {
+      e.reason = u"no answer from the server";
+    } else if (seen.status < 200 || seen.status > 299) {
+      e.reason = u"HTTP status " + ToDecimal(seen.status);
+    } else if (seen.bytes == 0) {
+      e.reason = u"empty body";
+    } else {
+      e.reason = u"incomplete, too large or too slow";
+    }
+  }
+  log_.Write(e);
+}
+
+}  // namespace tindra

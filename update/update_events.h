@@ -1,0 +1,73 @@
+#pragma once
+// What the update's steps write to the update log (update/update_log.h): the checks
+// with the cause of a refusal, the transfers with their status and size, the
+// companions' exit codes. The reasons are also what the failure record keeps.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "update/install_rules.h"
+#include "update/update_services.h"
+
+namespace tindra {
+
+// Why `verdict` refused the file at `path`: "unsigned", "tampered", "foreign signer",
+// "bad signature", "missing or unreadable", "this program is unsigned", "not a
+// program", "wrong role: ..." or "wrong revision: ...". Empty for kTrusted.
+std::u16string RefusalReason(RoleInspector& inspector, const std::u16string& path,
+                             ProgramVerdict verdict, const RevisionRule& rule);
+
+// CheckProgramFor, its verdict logged as a "check" line; `reason`, when given, gets
+// the refusal's reason (empty when trusted).
+ProgramVerdict CheckAndLog(UpdateLog& log, RoleInspector& inspector, const std::u16string& path,
+                           std::u16string_view roleFile, const RevisionRule& rule = {},
+                           std::u16string* reason = nullptr);
+// TrustedRevision, its check logged the same way.
+std::optional<int32_t> TrustedRevisionAndLog(UpdateLog& log, RoleInspector& inspector,
+                                             const std::u16string& path,
+                                             std::u16string_view roleFile);
+
+// What the companions' exit codes mean (update_checker.h, file_replacer.h).
+std::u16string CheckerExitReason(uint32_t code);
+std::u16string ReplacerExitReason(uint32_t code);
+
+// A companion's own last line: step "end", its exit code and what it means.
+void LogCheckerEnd(UpdateLog& log, uint32_t code);
+void LogReplacerEnd(UpdateLog& log, uint32_t code);
+// Tindra's line after the checker it waited for has ended (or did not start).
+void LogCheckerRun(const UpdateServices& s);
+
+// How a new program fared while the replacer watched it, as a "watch" line, and the
+// reason a rollback records.
+std::u16string FirstRunReason(const FirstRun& run);
+void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& run);
+
+// How a revision's failed installs hold it back, for a "skipped" line.
+std::u16string BackoffReason(const FailedInstall& record);
+
+// The file name at the end of a path.
+std::u16string FileNameOf(std::u16string_view path);
+
+// Every transfer of `inner`, logged as a "read" or "download" line with its URL, HTTP
+// status, bytes and verdict.
+class LoggedNetwork : public UpdateNetwork {
+ public:
+  LoggedNetwork(UpdateNetwork& inner, UpdateLog& log) : inner_(inner), log_(log) {}
+  TransferSeen LastTransfer() override { return inner_.LastTransfer(); }
+  std::u16string ReadUrlText(const std::u16string& url) override;
+  bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) override;
+  bool DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
+  void RemoveLeftoverDownloads(const std::u16string& folder,
+                               std::initializer_list<std::u16string> partFiles) override {
+    inner_.RemoveLeftoverDownloads(folder, partFiles);
+  }
+
+ private:
+  void Logged(std::u16string_view step, const std::u16string& url, std::u16string_view file,
+              bool ok);
+  UpdateNetwork& inner_;
+  UpdateLog& log_;
+};
+
+}  // namespace tindra

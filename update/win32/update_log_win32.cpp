@@ -1,0 +1,98 @@
+#include "update/win32/update_log_win32.h"
+
+#include "common/errors.h"
+#include "common/win32/ansi.h"
+#include "common/win32/program_path.h"
+
+namespace tindra::win32 {
+
+namespace {
+
+// One name for every program folder: a writer holds it only for one line.
+constexpr wchar_t kMutexName[] = L"Local\\TindraUpdateLog";
+constexpr DWORD kLockWaitMs = 1000;
+// A reader that opened the log without sharing it is waited for this often, briefly.
+constexpr int kShareRetries = 5;
+constexpr DWORD kShareRetryMs = 20;
+
+bool SharingViolation() {
+  const DWORD e = GetLastError();
+  return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION;
+}
+
+std::u16string FolderOrNothing() {
+  try {
+    return ProgramFolder();
+  } catch (const AppError&) {
+    return u"";
+  }
+}
+
+}  // namespace
+
+Win32LogMedium::Win32LogMedium() : mutex_(CreateMutexW(nullptr, FALSE, kMutexName)) {}
+
+LocalTime Win32LogMedium::Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+bool Win32LogMedium::Locked(const std::function<void()>& work) {
+  // Without a mutex each append is still whole (FILE_APPEND_DATA); only a rotation
+  // could then meet another writer's line.
+  if (!mutex_) {
+    work();
+    return true;
+  }
+  const DWORD got = WaitForSingleObject(mutex_.get(), kLockWaitMs);
+  // An owner that ended while it held the lock left at most one line unfinished.
+  if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) return false;
+  struct Release {
+    HANDLE h;
+    ~Release() { ReleaseMutex(h); }
+  } release{mutex_.get()};
+  work();
+  return true;
+}
+
+uint64_t Win32LogMedium::SizeOf(const std::u16string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(WidePtr(path), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return 0;
+  }
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool Win32LogMedium::Append(const std::u16string& path, std::string_view bytes) {
+  for (int attempt = 0;; ++attempt) {
+    UniqueFile file(CreateFileW(WidePtr(path), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+      DWORD written = 0;
+      return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+             written == bytes.size();
+    }
+    if (!SharingViolation() || attempt == kShareRetries) return false;
+    Sleep(kShareRetryMs);
+  }
+}
+
+bool Win32LogMedium::Replace(const std::u16string& from, const std::u16string& to) {
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(WidePtr(from), WidePtr(to), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (!SharingViolation() && GetLastError() != ERROR_ACCESS_DENIED) return false;
+    if (attempt == kShareRetries) return false;
+    Sleep(kShareRetryMs);
+  }
+}
+
+void Win32LogMedium::Debug(const std::u16string& line) { OutputDebugStringW(WidePtr(line)); }
+
+Win32UpdateLog::Win32UpdateLog(std::u16string program)
+    : writer_(medium_, FolderOrNothing(), std::move(program)) {}
+
+}  // namespace tindra::win32
