@@ -273,7 +273,9 @@ def refused_trip(env, nginx, installed, published):
     check(nginx.fetched("Tindra.exe") == 0, "a program was fetched with a refused checker")
     for name in PROGRAMS:
         check(same_file(os.path.join(folder, name), installed[name]), "%s changed" % name)
-    check(sorted(os.listdir(folder)) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
+    check(uw.program_files(folder) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
+    uw.check_logged(folder, "Tindra check", "Vantorel.exe", "verdict=refused",
+                    'reason="foreign signer"')
     check(env.poke("1;김민준") == 0, "revision %d takes no poke after the refusal" % old)
     check(env.poke("end") == 0, "revision %d did not take end" % old)
     proc.wait(20)
