@@ -192,9 +192,9 @@ bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath
   const std::optional<FailedInstall> record = ReadFailedInstall(files, recordPath);
   const bool recorded =
       record && record->revision == pending->revision && record->when >= pending->when;
-  const bool written =
-      recorded ||
-      WriteFailedInstall(files, recordPath, NextFailure(record, pending->revision, pending->when));
+  FailedInstall failure = NextFailure(record, pending->revision, pending->when);
+  failure.reason = kHandOverNeverCameBack;
+  const bool written = recorded || WriteFailedInstall(files, recordPath, failure);
   if (written || now < pending->when || now - pending->when >= BackoffSeconds(1)) {
     files.RemoveFile(pendingPath);
   }
