@@ -7,12 +7,22 @@ REVISION ?= $(shell sed -n 's/^set.TINDRA_REVISION \([0-9]*\) .*/\1/p' CMakeList
 UPDATE_HOST ?= 127.0.0.1
 DIST ?= $(CURDIR)/dist
 JOBS ?= $(shell nproc)
+# Only these targets of each build (the release test's own release); all by default.
+NATIVE_TARGETS ?=
+WIN_TARGETS ?=
 # The publisher's code-signing certificate and key (PEM). They sign the three programs
 # that ship, nothing else: every other program (tests, tools, test copies) is signed
 # with a development key pair the build makes (build/win*/signing/), and so are the
 # shipped three when no publisher's key is given.
 SIGNING_CERT ?=
 SIGNING_KEY ?=
+# Or a key in a hardware token: PKCS11_MODULE is its PKCS#11 library, SIGNING_KEY a
+# pkcs11: URI of the key, SIGNING_CERT a pkcs11: URI or a PEM file, PKCS11_PIN_FILE a
+# file holding the token's PIN.
+PKCS11_MODULE ?=
+PKCS11_PIN_FILE ?=
+# A signing setting as the build takes it: a pkcs11: URI as it is, a file by its path.
+signing_arg = $(if $(filter pkcs11:%,$(1)),$(1),$(if $(1),$(abspath $(1))))
 # Further certificates (PEM, separated by spaces) whose public keys the shipped
 # programs trust besides their signer's: the publisher's next key (see README.md,
 # "Moving to a new signing key").
@@ -42,15 +52,17 @@ setup:
 
 native: setup
 	@cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS) >/dev/null
-	@cmake --build $(BUILD)/native -j$(JOBS)
+	@cmake --build $(BUILD)/native -j$(JOBS) $(if $(NATIVE_TARGETS),--target $(NATIVE_TARGETS))
 
 win: setup
 	@cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(WINARCH).cmake \
 	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) \
-	  -DTINDRA_SIGNING_CERT=$(if $(SIGNING_CERT),$(abspath $(SIGNING_CERT))) \
-	  -DTINDRA_SIGNING_KEY=$(if $(SIGNING_KEY),$(abspath $(SIGNING_KEY))) \
+	  '-DTINDRA_SIGNING_CERT:STRING=$(call signing_arg,$(SIGNING_CERT))' \
+	  '-DTINDRA_SIGNING_KEY:STRING=$(call signing_arg,$(SIGNING_KEY))' \
+	  -DTINDRA_PKCS11_MODULE=$(call signing_arg,$(PKCS11_MODULE)) \
+	  -DTINDRA_PKCS11_PIN_FILE=$(call signing_arg,$(PKCS11_PIN_FILE)) \
 	  "-DTINDRA_TRUSTED_CERTS=$(subst $(space),;,$(strip $(abspath $(TRUSTED_CERTS))))" >/dev/null
-	@cmake --build $(WIN_BUILD) -j$(JOBS)
+	@cmake --build $(WIN_BUILD) -j$(JOBS) $(if $(WIN_TARGETS),--target $(WIN_TARGETS))
 
 test: all
 	@bash scripts/run-tests.sh $(BUILD)
@@ -58,12 +70,15 @@ test: all
 run: all
 	@REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) bash scripts/demo.sh $(BUILD) $(DIST)
 
-# The zip for users and the update server's tree, in dist/. SIGNING_CERT and SIGNING_KEY
-# (the publisher's) are handed to the build, with TRUSTED_CERTS; without them it signs
+# The zip for users, the symbols zip and the update server's tree, in dist/.
+# SIGNING_CERT and SIGNING_KEY (the publisher's, PEM files or in a token with
+# PKCS11_MODULE) are handed to the build, with TRUSTED_CERTS; without them it signs
 # with its development key.
 release:
 	@BUILD=$(BUILD) DIST=$(DIST) REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) \
-	  SIGNING_CERT=$(SIGNING_CERT) SIGNING_KEY=$(SIGNING_KEY) TRUSTED_CERTS="$(TRUSTED_CERTS)" \
+	  SIGNING_CERT='$(SIGNING_CERT)' SIGNING_KEY='$(SIGNING_KEY)' TRUSTED_CERTS="$(TRUSTED_CERTS)" \
+	  PKCS11_MODULE=$(PKCS11_MODULE) PKCS11_PIN_FILE=$(PKCS11_PIN_FILE) \
+	  NATIVE_TARGETS="$(NATIVE_TARGETS)" WIN_TARGETS="$(WIN_TARGETS)" \
 	  MAKE=$(MAKE) bash scripts/release.sh
 
 # Figures, not a pass or fail: see "Measuring it" in the README. BENCH_ARGS adds options

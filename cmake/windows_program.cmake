@@ -24,7 +24,8 @@
 #   role (a test program).
 #   RESOURCES: a resource script included before the version block (the language and
 #   further resources); MANIFEST: a template of the application manifest, given
-#   @P_REVISION@ and @P_MACHINE@ (x86 for the 32-bit programs, amd64 for the 64-bit).
+#   @P_NAME@, @P_REVISION@ and @P_MACHINE@ (x86 for the 32-bit programs, amd64 for the
+#   64-bit), embedded after those resources.
 #   SHIPS: a program users get, signed with the publisher's key; every other one is
 #   signed with the development key (cmake/signing.cmake).
 #   Example: tindra_windows_program(Vantorel_test_r26 NAME Vantorel REVISION 26
@@ -43,24 +44,29 @@ function(tindra_version_text out revision)
   set(${out} "1.00.${padded}" PARENT_SCOPE)
 endfunction()
 
-# The parts of each program, by its NAME.
+# The parts of each program, by its NAME. All three carry the same application
+# manifest: run as the invoker, Windows 7 to 11, dpi-aware, common controls 6, long
+# paths.
+set(TINDRA_MANIFEST_TEMPLATE ${TINDRA_SOURCE_ROOT}/cmake/windows_program.manifest.in)
 set(TINDRA_PROGRAM_PARTS_Tindra
     # Every copy is Tindra.exe: the file name is its DDE service name.
     OUTPUT_NAME Tindra
     SOURCES ${TINDRA_SOURCE_ROOT}/app/win32/tindra_main.cpp ${TINDRA_SOURCE_ROOT}/app/win32/program_build.cpp
     LIBS tindra_app_win32 tindra_update_launcher_win32
     RESOURCES ${TINDRA_SOURCE_ROOT}/app/Tindra.rc
-    MANIFEST ${TINDRA_SOURCE_ROOT}/app/Tindra.manifest.in)
+    MANIFEST ${TINDRA_MANIFEST_TEMPLATE})
 set(TINDRA_PROGRAM_PARTS_Vantorel
     DESCRIPTION "Tindra 업데이트 확인"
     SOURCES ${TINDRA_SOURCE_ROOT}/vantorel/win32/vantorel_main.cpp
     LIBS tindra_update_win32
+    MANIFEST ${TINDRA_MANIFEST_TEMPLATE}
     # Each transfer's deadline (milliseconds).
     SETTINGS NET_DEADLINE_MS=120000)
 set(TINDRA_PROGRAM_PARTS_Pellmora
     DESCRIPTION "Tindra 파일 교체"
     SOURCES ${TINDRA_SOURCE_ROOT}/pellmora/win32/pellmora_main.cpp
     LIBS tindra_update_win32 tindra_dde_client
+    MANIFEST ${TINDRA_MANIFEST_TEMPLATE}
     # How long it waits for the old program to be free and for the new one to answer
     # (milliseconds).
     SETTINGS WAIT_MS=30000 READY_WAIT_MS=60000)
@@ -137,9 +143,13 @@ function(tindra_program_files target gen)
   # The resource script: the program's own resources, then the version block.
   set(P_RESOURCES_INCLUDE "")
   if(P_RESOURCES)
-    set(P_RESOURCES_INCLUDE "#include \"${P_RESOURCES}\"")
+    set(P_RESOURCES_INCLUDE "#include \"${P_RESOURCES}\"\n")
     file(GLOB artwork ${TINDRA_SOURCE_ROOT}/res/*)
     list(APPEND P_DEPENDS ${P_RESOURCES} ${artwork})
+  endif()
+  if(P_MANIFEST)
+    string(APPEND P_RESOURCES_INCLUDE
+           "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST TINDRA_PROGRAM_MANIFEST\n")
   endif()
   if(DEFINED P_DESCRIPTION)
     set(P_FILEOS VOS__WINDOWS32)

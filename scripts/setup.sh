@@ -25,6 +25,9 @@ PACKAGES+=(
   xvfb xauth x11-utils x11-xserver-utils imagemagick
   fonts-nanum locales iproute2 nginx
   osslsigncode openssl libssl-dev
+  # Signing from a hardware token: osslsigncode's PKCS#11 engine, p11tool to read a
+  # token's certificate, and SoftHSM2, the software token the release test signs with.
+  libengine-pkcs11-openssl gnutls-bin softhsm2
   "$@"
 )
 

@@ -215,7 +215,7 @@ bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath
   const bool recorded =
       record && record->revision == pending->revision && record->when >= pending->when;
   FailedInstall failure = NextFailure(record, pending->revision, pending->when);
-  failure.reason = u"the replacer ended before it had decided";
+  failure.reason = kHandOverNeverCameBack;
   const bool written = recorded || WriteFailedInstall(files, recordPath, failure);
   if (written || now < pending->when || now - pending->when >= BackoffSeconds(1)) {
     files.RemoveFile(pendingPath);

@@ -113,9 +113,12 @@ std::string FormatPendingInstall(const PendingInstall& pending);
 std::optional<PendingInstall> ParsePendingInstall(std::string_view text);
 bool WritePendingInstall(ProgramFiles& files, const std::u16string& path,
                          const PendingInstall& pending);
+// The reason a pending install that never came back is recorded and logged with.
+inline constexpr char16_t kHandOverNeverCameBack[] = u"the last hand-over never came back";
 // Settles a pending install found at the start of a program of revision `running`:
 // one of a newer revision than the running one failed, and is recorded at
-// `recordPath` like a failed install (unless the replacer recorded it already). The
+// `recordPath` like a failed install, with that reason (unless the replacer recorded
+// it already). The
 // pending file then goes; it stays, for a day, only when the record cannot be
 // written. True when an install failed so: this start hands over no more.
 bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath,

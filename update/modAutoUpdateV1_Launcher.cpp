@@ -248,9 +248,7 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
     if (afterFailure) s.files.RemoveFile(left);
   });
   if (afterFailure) {
-    s.log.Write({.step = u"update",
-                 .verdict = u"skipped",
-                 .reason = u"the last hand-over never came back"});
+    s.log.Write({.step = u"update", .verdict = u"skipped", .reason = kHandOverNeverCameBack});
     return;
   }
 

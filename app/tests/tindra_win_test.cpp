@@ -20,6 +20,7 @@ namespace {
 
 std::wstring TindraExe() { return WindowsPath(TINDRA_EXE_PATH); }
 std::wstring PokeExe() { return WindowsPath(TINDRA_POKE_PATH); }
+std::wstring NotifyExe() { return WindowsPath(TINDRA_NOTIFY_PATH); }
 
 // Popup column: work-area right 1280 px = 19200 twips, less 2785 -> 16415 twips.
 constexpr int kColumnLeftPx = 1094;  // 16415 / 15 = 1094.3
@@ -290,6 +291,55 @@ TEST_F(TindraTest, TheMessengerToolPokesAndEndsTindra) {
   EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" -- --dashes", 20000), 0);
   EXPECT_TRUE(FindByName(app.Popups(), u"dashes님이"));  // mode 0, from the third character
   EXPECT_EQ(RunAndWait(L"\"" + PokeExe() + L"\" end", 20000), 0);
+  EXPECT_EQ(app.WaitForExit(5000), 0);
+}
+
+// The integrators' example client (examples/notify.c, in the release zip), built as they
+// would build it: started before Tindra answers, it keeps trying until it does; each
+// mode gives its popup, and "end" closes Tindra.
+TEST(TindraExampleClient, WaitsForTindraPokesEachModeAndEndsIt) {
+  std::wstring early = L"\"" + NotifyExe() + L"\" \"0;먼저\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, early.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &si, &pi));
+  win32::UniqueHandle client(pi.hProcess);
+  CloseHandle(pi.hThread);
+  Pump(1500);
+  EXPECT_EQ(WaitForSingleObject(client.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "it gave up before Tindra started";
+  TindraProcess app{TindraExe()};
+  ASSERT_TRUE(app.Launch());
+  ASSERT_TRUE(
+      PumpUntil([&] { return WaitForSingleObject(client.get(), 0) == WAIT_OBJECT_0; }, 30000));
+  DWORD code = 99;
+  GetExitCodeProcess(client.get(), &code);
+  EXPECT_EQ(code, 0u);
+
+  struct {
+    const wchar_t* text;
+    std::u16string name, desc;
+    bool note;
+  } const kinds[] = {
+      {L"1;예제", u"예제님이", u"로그아웃 하였습니다.", false},
+      {L"2;예제 알림입니다", u"예제 알림입니다", u"", true},
+  };
+  for (auto& kind : kinds)
+    EXPECT_EQ(RunAndWait(L"\"" + NotifyExe() + L"\" \"" + kind.text + L"\"", 20000), 0)
+        << kind.text;
+  auto popups = app.Popups();
+  const PopupInfo* first = FindByName(popups, u"먼저님이");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->desc, u"로그인 하였습니다.");
+  for (auto& kind : kinds) {
+    const PopupInfo* p = FindByName(popups, kind.name);
+    ASSERT_TRUE(p) << Utf16ToUtf8(kind.name);
+    EXPECT_EQ(p->desc, kind.desc);
+    EXPECT_EQ(p->noteVisible, kind.note);
+  }
+  EXPECT_EQ(RunAndWait(L"\"" + NotifyExe() + L"\"", 20000), 64);
+  EXPECT_EQ(RunAndWait(L"\"" + NotifyExe() + L"\" end", 20000), 0);
   EXPECT_EQ(app.WaitForExit(5000), 0);
 }
 

@@ -65,7 +65,8 @@ program_case("the shipped program"
          "h:#define TINDRA_PROGRAM_UPDATE_HOST \"127.0.0.1\"\n" "h:#define TINDRA_PROGRAM_MANIFEST"
          "rc:#include \"${TINDRA_SOURCE_ROOT}/app/Tindra.rc\"" "rc:FILEOS VOS_NT_WINDOWS32\n"
          "rc:      VALUE \"CompanyName\", \"Tindra\"\n      VALUE \"ProductName\", \"Tindra\"\n      VALUE \"FileVersion\", \"1.00.0027\"\n      VALUE \"ProductVersion\", \"1.00.0027\"\n      VALUE \"InternalName\", \"Tindra\"\n      VALUE \"OriginalFilename\", \"Tindra.exe\"\n    END"
-         "!rc:FileDescription" "manifest:name=\"Tindra\" version=\"1.0.0.27\"")
+         "!rc:FileDescription" "manifest:name=\"Tindra\" version=\"1.0.0.27\""
+         "rc:app/Tindra.rc\"\nCREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST TINDRA_PROGRAM_MANIFEST\n")
 program_case("a copy of the program for another host, its revision written with zeros"
   CALL Tindra_copy NAME Tindra REVISION 0028 HOST 10.0.0.1:8080
   EXPECT "output:Tindra" "h:#define TINDRA_PROGRAM_REVISION 28\n"
@@ -76,7 +77,9 @@ program_case("the shipped checker"
   EXPECT "output:Vantorel" "h:#define TINDRA_PROGRAM_NET_DEADLINE_MS 120000\n"
          "rc:FILEOS VOS__WINDOWS32\n"
          "rc:      VALUE \"FileDescription\", \"Tindra 업데이트 확인\"\n      VALUE \"FileVersion\", \"1.00.9999\"\n      VALUE \"InternalName\", \"Vantorel\"\n      VALUE \"OriginalFilename\", \"Vantorel.exe\"\n      VALUE \"ProductName\", \"Tindra\"\n      VALUE \"ProductVersion\", \"1.00.9999\"\n    END"
-         "!rc:#include \"${TINDRA_SOURCE_ROOT}" "!h:TINDRA_PROGRAM_MANIFEST" "!rc:CompanyName")
+         "!rc:#include \"${TINDRA_SOURCE_ROOT}" "!rc:CompanyName"
+         "h:#define TINDRA_PROGRAM_MANIFEST" "rc:RT_MANIFEST TINDRA_PROGRAM_MANIFEST"
+         "manifest:name=\"Vantorel\" version=\"1.0.0.9999\"" "manifest:<description>Vantorel<")
 program_case("a test checker: its own setting replaces the shipped one"
   CALL Vantorel_test NAME Vantorel REVISION 0 SETTINGS NET_DEADLINE_MS=15000
   EXPECT "output:Vantorel_test" "h:#define TINDRA_PROGRAM_NET_DEADLINE_MS 15000\n"
@@ -85,12 +88,12 @@ program_case("a test replacer: both waits replaced, in the shipped order"
   CALL Pellmora_test NAME Pellmora REVISION 26 SETTINGS READY_WAIT_MS=20000 WAIT_MS=5000
   EXPECT "h:#define TINDRA_PROGRAM_WAIT_MS 5000\n#define TINDRA_PROGRAM_READY_WAIT_MS 20000\n"
          "!h:20000\n\n"
-         "!h:30000" "!h:60000" "rc:\"Tindra 파일 교체\"")
+         "!h:30000" "!h:60000" "rc:\"Tindra 파일 교체\"" "manifest:name=\"Pellmora\" version=\"1.0.0.26\"")
 program_case("a test program in the program's role, with sources of its own"
   CALL crash NAME Tindra REVISION 28 DESCRIPTION "Tindra (crashes at start)" SOURCES crash.c
   EXPECT "output:crash" "rc:VALUE \"FileDescription\", \"Tindra (crashes at start)\""
          "rc:\"OriginalFilename\", \"Tindra.exe\"" "!rc:#include \"${TINDRA_SOURCE_ROOT}"
-         "!h:TINDRA_PROGRAM_MANIFEST")
+         "!h:TINDRA_PROGRAM_MANIFEST" "!rc:RT_MANIFEST")
 program_case("a revision past four digits" CALL big NAME Tindra REVISION 10000
   EXPECT "error:REVISION must be a whole number from 0 to 9999")
 program_case("a revision that is not a number" CALL neg NAME Tindra REVISION -1

@@ -569,7 +569,7 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
       {"a hand-over of 28 that never came back, at a start of 27: a failed install",
        [&](FakeSystem& q) { q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n"; }, false,
        {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew},
-       FailedInstall{28, 1699999000, 1, u"the replacer ended before it had decided"}},
+       FailedInstall{28, 1699999000, 1, u"the last hand-over never came back"}},
       {"the same, already recorded by the replacer: counted once",
        [&](FakeSystem& q) {
          q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";

@@ -4,7 +4,8 @@
 scripts/update-tree.sh writes (the code `make release` uses) for two releases.
 
   update_nginx_test.py --installed DIR [[NAME=]FILE ...] --published DIR [[NAME=]FILE ...]
-                       --port PORT --build BUILD --source SOURCE
+                       --port PORT --build BUILD --source SOURCE [--poke TINDRA_POKE]
+                       [--refused]
 
 DIR is a program folder (Tindra.exe, Vantorel.exe, Pellmora.exe) built for the update
 host 127.0.0.1:PORT; each program's revision is read from its version block. A FILE
@@ -14,7 +15,10 @@ address from the environment can follow.
 
 The round trip: the installed release, with its own tree served, starts and fetches
 no program; then the newer tree is published, the checker fetches the new Tindra.exe,
-the replacer installs it and the new program answers pokes.
+the replacer installs it and the new program answers pokes of each mode and "end",
+sent with TINDRA_POKE (by default the build's tindra-poke.exe; a release test gives
+the one from its zip). With --refused the newer release is one the installed one must
+not trust (another publisher's): it is fetched, refused, and nothing changes.
 
 Runs inside scripts/test-env.sh, like update_wine_test.py, whose Wine helpers it uses.
 Stops nginx by its process id. Exit status 0 when the round trip passes.
@@ -134,11 +138,11 @@ class Env(uw.Env):
     """update_wine_test's Wine helpers (start, poke, probe, end_all, stop_server)
     with the programs of this test and nginx in place of the test server."""
 
-    def __init__(self, build, source, port):  # pylint: disable=super-init-not-called
+    def __init__(self, build, source, port, poke=None):  # pylint: disable=super-init-not-called
         self.build = build
         self.source = source
         self.probe_exe = os.path.join(build, "update", "tests", "update-probe.exe")
-        self.poke_exe = os.path.join(build, "tools", "poke", "tindra-poke.exe")
+        self.poke_exe = poke or os.path.join(build, "tools", "poke", "tindra-poke.exe")
         self.work = os.path.join(build, "update", "tests", "nginx-work")
         self.port = port
         self.server = None
@@ -232,6 +236,7 @@ def round_trip(env, nginx, installed, published):
           % nginx.requests())
     check(env.probe("waitgone", "Pellmora.exe", 20000)[0] == 0, "the replacer did not end")
     check(env.poke("0;김민준", wait=40) == 0, "revision %d takes no poke" % new)
+    check(env.poke("1;김민준") == 0, "revision %d refused a logout" % new)
     check(env.poke("2;새 쪽지가 도착했습니다") == 0, "revision %d refused a notice" % new)
     check(env.version(tindra) == "1.00.%04d" % new, "installed version %r" % env.version(tindra))
     print("    revision %d published: installed and answering after %.1f s"
@@ -254,6 +259,30 @@ def round_trip(env, nginx, installed, published):
     check(env.probe("waitgone", "Tindra.exe", 10000)[0] == 0, "revision %d did not end" % new)
 
 
+def refused_trip(env, nginx, installed, published):
+    old = revision_of(env, installed["Tindra.exe"])
+    new = revision_of(env, published["Tindra.exe"])
+    new_tree = update_tree(env, assemble(env, "foreign-%d" % new, published), new,
+                           "update-server-foreign-%d" % new)
+    folder = assemble(env, "user", installed)
+    nginx.serve(new_tree)
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    uw.wait_started(env, proc)  # start-up goes on with the programs it has
+    check(nginx.fetched("Vantorel.exe") == 1, "the newer checker was not fetched: %r"
+          % nginx.requests())
+    check(nginx.fetched("Tindra.exe") == 0, "a program was fetched with a refused checker")
+    for name in PROGRAMS:
+        check(same_file(os.path.join(folder, name), installed[name]), "%s changed" % name)
+    check(uw.program_files(folder) == sorted(PROGRAMS), "files: %r" % os.listdir(folder))
+    uw.check_logged(folder, "Tindra check", "Vantorel.exe", "verdict=refused",
+                    'reason="foreign signer"')
+    check(env.poke("1;김민준") == 0, "revision %d takes no poke after the refusal" % old)
+    check(env.poke("end") == 0, "revision %d did not take end" % old)
+    proc.wait(20)
+    print("    revision %d refused the release %d of another publisher and carried on"
+          % (old, new), flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--installed", nargs="+", required=True, metavar="DIR [[NAME=]FILE]",
@@ -263,15 +292,18 @@ def main():
     parser.add_argument("--port", type=int, required=True, help="0 picks a free port")
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
+    parser.add_argument("--poke", help="the tindra-poke.exe to send the pokes with")
+    parser.add_argument("--refused", action="store_true",
+                        help="the published release is one the installed one must refuse")
     args = parser.parse_args()
     env = Env(os.path.abspath(args.build), os.path.abspath(args.source),
-              args.port or free_port())
+              args.port or free_port(), args.poke and os.path.abspath(args.poke))
     began = time.monotonic()
     try:
         installed = program_set(*args.installed)
         published = program_set(*args.published)
         env.start_server()
-        round_trip(env, env.nginx, installed, published)
+        (refused_trip if args.refused else round_trip)(env, env.nginx, installed, published)
         print("PASS nginx round trip (%.1f s)" % (time.monotonic() - began), flush=True)
         return 0
     except Exception as e:  # report, then clean up

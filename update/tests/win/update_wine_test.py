@@ -1077,7 +1077,7 @@ def scenario_replacer_that_dies_after_the_hand_over(env):
     check(os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "no pending record")
     restart_and_check_no_retry(env, folder)
     check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "the program changed")
-    check_failure_recorded(folder, 28, "the replacer ended before it had decided")
+    check_failure_recorded(folder, 28, "the last hand-over never came back")
     check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending record left")
     check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
 
