@@ -89,7 +89,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   // missing, unreadable or untrusted, so that a damaged checker is fetched again.
   const bool missing = run.Or(true, [&] { return !s.files.FindOrdinaryFile(path).has_value(); });
   std::optional<int32_t> localRevision;
-  if (!missing) run([&] { localRevision = TrustedRevision(s, path, name); });
+  if (!missing) run([&] { localRevision = TrustedRevisionAndLog(s, path, name); });
   const std::u16string local = ToDecimal(localRevision.value_or(0));
 
   // The version file's name and the update folder's address.
