@@ -2,8 +2,10 @@
 // activated, and four timers. Its controls have no window of their own: the window
 // draws the picture box Picture1 that covers it, with the two labels and the
 // envelope picture box on Picture1, and finds which of them a click is on by their
-// boxes. The behaviour lives in FrmTindraCore; this file only carries it out on a
+// boxes. The behaviour lives in FrmTindra; this file only carries it out on a
 // real window.
+#include "popup/win32/FrmTindra_win32.h"
+
 #include <algorithm>
 #include <array>
 #include <memory>
@@ -19,7 +21,6 @@
 #include "common/win32/step_counters.h"
 #include "common/win32/window.h"
 #include "popup/FrmTindra.h"
-#include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
 #include "popup/win32/popup_accessibility.h"
 #include "popup/win32/popup_artwork.h"
@@ -27,17 +28,17 @@
 
 namespace tindra {
 
-class FrmTindra final : public Form,
-                        private PopupWindow,
-                        private win32::TickTarget,
-                        public win32::WindowBase<FrmTindra> {
+class FrmTindraWindow final : public Form,
+                              private PopupWindow,
+                              private win32::TickTarget,
+                              public win32::WindowBase<FrmTindraWindow> {
  public:
-  FrmTindra() : core_(*this) {
+  FrmTindraWindow() : core_(*this) {
     for (size_t i = 0; i < intervals_.size(); ++i) intervals_[i] = InitialInterval(TimerAt(i));
   }
-  ~FrmTindra() override = default;
-  FrmTindra(const FrmTindra&) = delete;
-  FrmTindra& operator=(const FrmTindra&) = delete;
+  ~FrmTindraWindow() override = default;
+  FrmTindraWindow(const FrmTindraWindow&) = delete;
+  FrmTindraWindow& operator=(const FrmTindraWindow&) = delete;
 
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY) {
@@ -62,7 +63,7 @@ class FrmTindra final : public Form,
     unloading_ = true;
     win32::TimedWork timed(win32::Work::kUnload);
     struct Finish {
-      FrmTindra* self;
+      FrmTindraWindow* self;
       ~Finish() { self->Teardown(); }
     } finish{this};
     core_.Form_Unload();
@@ -247,15 +248,15 @@ class FrmTindra final : public Form,
     envelope_.reset();
     canvasDc_.reset();
     canvas_.reset();
-    std::shared_ptr<FrmTindra> last = std::move(self_);
+    std::shared_ptr<FrmTindraWindow> last = std::move(self_);
     // `last` may be the final owner: nothing after this line touches the instance.
   }
 
   // Holding the instance keeps it alive while a message is handled, even when the
   // handler unloads it.
-  friend class win32::WindowBase<FrmTindra>;
+  friend class win32::WindowBase<FrmTindraWindow>;
   LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-    std::shared_ptr<FrmTindra> keep = self_;
+    std::shared_ptr<FrmTindraWindow> keep = self_;
     if (!keep) return DefWindowProcW(h, message, wParam, lParam);
     return keep->OnMessage(h, message, wParam, lParam);
   }
@@ -311,7 +312,7 @@ class FrmTindra final : public Form,
   // --- TickTarget ---
   void OnTick(int timer) override {
     // Held for the length of the handler, which may unload the popup.
-    std::shared_ptr<FrmTindra> keep = self_;
+    std::shared_ptr<FrmTindraWindow> keep = self_;
     if (!keep || unloading_) return;
     const PopupTimer which = TimerAt(static_cast<size_t>(timer));
     if (which != PopupTimer::tmrDelay && win32::SharedStepCounters()) {
@@ -416,7 +417,7 @@ class FrmTindra final : public Form,
            r.top, SRCCOPY);
   }
 
-  FrmTindraCore core_;
+  FrmTindra core_;
   win32::UniqueWindow frame_;
   // The controls' boxes, in the window's pixels.
   RECT picture1Box_{}, noteBox_{}, nameBox_{}, descBox_{};
@@ -442,19 +443,19 @@ class FrmTindra final : public Form,
   Part pressed_ = Part::kNone;  // where the button went down, while it is held
   bool unloading_ = false;
   // The popup owns itself from creation until it unloads.
-  std::shared_ptr<FrmTindra> self_;
+  std::shared_ptr<FrmTindraWindow> self_;
 
-  friend FrmTindra* NewFrmTindra();
+  friend FrmTindraWindow* NewFrmTindraWindow();
 };
 
-FrmTindra* NewFrmTindra() {
-  auto form = std::make_shared<FrmTindra>();
+FrmTindraWindow* NewFrmTindraWindow() {
+  auto form = std::make_shared<FrmTindraWindow>();
   form->self_ = form;
   return form.get();
 }
 
-void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
-           const int32_t& nSY) {
+void Start(FrmTindraWindow& form, const std::u16string& sName, const int16_t& iMode,
+           const int32_t& nSX, const int32_t& nSY) {
   form.Start(sName, iMode, nSX, nSY);
 }
 

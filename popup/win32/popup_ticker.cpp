@@ -3,7 +3,7 @@
 #include "common/errors.h"
 #include "common/win32/guard.h"
 #include "common/win32/step_counters.h"
-#include "popup/FrmTindraCore.h"
+#include "popup/FrmTindra.h"
 
 namespace tindra::win32 {
 

@@ -1,4 +1,4 @@
-#include "popup/FrmTindraCore.h"
+#include "popup/FrmTindra.h"
 
 #include <gtest/gtest.h>
 
