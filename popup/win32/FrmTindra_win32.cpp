@@ -75,8 +75,12 @@ class FrmTindraWindow final : public Form,
     if (frame_) return;
     win32::TimedWork timed(win32::Work::kCreate);
     RegisterClasses();
-    dpiX_ = win32::ScreenDpi(LOGPIXELSX);
-    dpiY_ = win32::ScreenDpi(LOGPIXELSY);
+    // The screen's dpi is fixed for the life of the process: read once, not through
+    // two screen DCs per popup (each costs the window server a visible region).
+    static const int screenDpiX = win32::ScreenDpi(LOGPIXELSX);
+    static const int screenDpiY = win32::ScreenDpi(LOGPIXELSY);
+    dpiX_ = screenDpiX;
+    dpiY_ = screenDpiY;
     tppX_ = 1440.0f / static_cast<float>(dpiX_);
     tppY_ = 1440.0f / static_cast<float>(dpiY_);
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -366,14 +370,15 @@ class FrmTindraWindow final : public Form,
   void Compose() {
     const RECT& box = picture1Box_;
     if (!canvasDc_) {
-      win32::WindowDc screen;
-      canvasDc_.reset(CreateCompatibleDC(screen.get()));
+      // A memory DC like the screen's, and a DIB section that needs no DC: neither
+      // takes a screen DC of its own.
+      canvasDc_.reset(CreateCompatibleDC(nullptr));
       // A DIB section rather than a device bitmap: its memory is mapped for it alone
       // and goes back to the system with the popup, where a burst's worth of device
       // bitmaps would stay in the process heap after the popups have gone.
       const BITMAPINFO info = win32::TopDownBitmapInfo(box.right, box.bottom);
       void* bits = nullptr;
-      canvas_.reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+      canvas_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
       if (!canvasDc_ || !canvas_) Raise(kErrInvalidPropertyValue);
       SelectObject(canvasDc_.get(), canvas_.get());
     }
