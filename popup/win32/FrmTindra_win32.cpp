@@ -199,8 +199,6 @@ class FrmTindraWindow final : public Form,
     const size_t i = TimerIndex(timer);
     const int32_t interval = enabled_[i] ? intervals_[i] : 0;
     auto& ticker = win32::PopupTicker::Instance();
-    if (interval > 0 && win32::SharedStepCounters())
-      tickDueUs_ = timer == PopupTimer::tmrDelay ? 0 : win32::CounterUs() + interval * 1000LL;
     if (interval > 0) {
       ticker.Arm(*this, static_cast<int>(TimerIndex(timer)), interval);
     } else {
@@ -283,11 +281,6 @@ class FrmTindraWindow final : public Form,
     std::shared_ptr<FrmTindraWindow> keep = self_;
     if (!keep || unloading_) return;
     const PopupTimer which = TimerAt(static_cast<size_t>(timer));
-    if (which != PopupTimer::tmrDelay && win32::SharedStepCounters()) {
-      const int64_t now = win32::CounterUs();
-      if (tickDueUs_) win32::CountTickLateness(now > tickDueUs_ ? now - tickDueUs_ : 0);
-      tickDueUs_ = now + intervals_[TimerIndex(which)] * 1000LL;
-    }
     win32::TimedWork timed(win32::Work::kPopupLogic);
     win32::GuardedHandler([&] { core_.Timer(which); });
   }
@@ -332,8 +325,6 @@ class FrmTindraWindow final : public Form,
   FrmTindra core_;
   win32::UniqueWindow frame_;
   win32::PopupPicture picture_;
-  // For the benchmark's counters: when this popup's next effect tick is due.
-  int64_t tickDueUs_ = 0;
   float tppX_ = 15.0f, tppY_ = 15.0f;
   win32::PopupAccessibility accessibility_;
   std::array<int32_t, kPopupTimerCount> intervals_{};
