@@ -1,25 +1,157 @@
 #pragma once
-// The notification popup form (Windows). One instance per notification; after
-// Start it owns itself and deletes itself when it unloads.
-#include <windows.h>
-
+// The behaviour of one notification popup, independent of the window system: the
+// texts and colours per kind of notification, the placement done by Start, and the
+// open / hold / close effect sequence driven by the four timers. The window itself
+// (Windows, or a fake in tests) is reached through PopupWindow.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "common/popup_geometry.h"
+#include "common/twips.h"
+
 namespace tindra {
 
-class FrmTindra;
+// Colours in the platform's 0x00BBGGRR order.
+constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b) {
+  return static_cast<uint32_t>(r) | (static_cast<uint32_t>(g) << 8) |
+         (static_cast<uint32_t>(b) << 16);
+}
 
-// Creates a new, not yet loaded popup instance. The instance deletes itself when
-// it unloads; the caller keeps no reference after calling Start.
-FrmTindra* NewFrmTindra();
+inline constexpr uint32_t kLabelBlue = Rgb(32, 135, 249);  // design colour of both labels
+inline constexpr uint32_t kLogoutRed = Rgb(255, 0, 0);
+inline constexpr uint32_t kNoticeGreen = Rgb(0, 192, 0);
+inline constexpr uint32_t kNoteBackground = Rgb(240, 255, 255);
 
-// Loads the window (gPopupCount += 1), fills in the texts for iMode, places it with
-// its left edge at nSX and its bottom edge at nSY (screen twips), starts its first
-// effect timer and shows it topmost without activating it. Raises AppError when a
-// window operation fails (kErrInvalidPropertyValue) or the count overflows; the popup has
-// then already unloaded and deleted itself, so the caller must not use it again.
-void Start(FrmTindra& form, const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
-           const int32_t& nSY);
+// Design geometry of the popup's controls, in twips (the window's own size is
+// kPopupWidth x kPopupMaxHeight).
+struct TwipsBox {
+  int32_t left, top, width, height;
+};
+inline constexpr TwipsBox kPicture1Box{0, 0, 2715, 1980};
+inline constexpr TwipsBox kPicNoteBox{285, 1215, 480, 480};
+inline constexpr TwipsBox kLblNameBox{90, 465, 2490, 210};
+inline constexpr TwipsBox kLblDescBox{45, 765, 2490, 240};
+inline constexpr double kLabelFontPoints = 9.75;
+
+// Effect constants.
+inline constexpr int32_t kEffectIntervalMs = 10;
+inline constexpr int32_t kHoldIntervalMs = 2000;
+inline constexpr float kOpenStep = 50.0f;
+inline constexpr float kOpenEndHeight = 1950.0f;
+inline constexpr float kCollapseStep = 50.0f;
+inline constexpr float kCollapseEndHeight = 50.0f;
+inline constexpr float kShrinkEdgeStep = 50.0f;
+inline constexpr float kShrinkEndSize = 100.0f;
+
+// What a popup shows for one notification.
+struct PopupLook {
+  std::u16string nameText;
+  std::u16string descText;
+  uint32_t nameColor = kLabelBlue;
+  uint32_t descColor = kLabelBlue;
+  bool noteVisible = false;
+};
+
+// The look for iMode: 0 login, 1 logout, anything else a plain notice (sName alone,
+// green, with the envelope icon).
+PopupLook LookForMode(const std::u16string& sName, int16_t iMode);
+
+// What the popup says, in its own words, for a screen reader: the name line, then
+// the description line when there is one ("김민준님이 로그인 하였습니다.").
+std::u16string SpokenText(const PopupLook& look);
+
+// The popup window's own text, where tools read what it shows: the name line and the
+// description line joined by CR LF ("test님이\r\n로그인 하였습니다."), or the name
+// line alone when there is no description (a notice).
+std::u16string WindowText(const PopupLook& look);
+
+// The popup's four timers.
+enum class PopupTimer { tmrEffect1, tmrDelay, tmrEffect2, tmrEffect3 };
+inline constexpr size_t kPopupTimerCount = 4;
+
+// A timer's number among the popup's timers (0 to 3), and back: the one place where
+// timers and numbers meet.
+inline constexpr size_t TimerIndex(PopupTimer timer) { return static_cast<size_t>(timer); }
+inline constexpr PopupTimer TimerAt(size_t index) { return static_cast<PopupTimer>(index); }
+
+// Interval of each timer when the window is created (0: it cannot fire).
+int32_t InitialInterval(PopupTimer timer);
+
+// The operations the popup's code uses on its window. Geometry is read afresh on
+// every call, as the window system reports it.
+class PopupWindow {
+ public:
+  virtual ~PopupWindow() = default;
+  // Creates the window and its controls if they do not exist yet; the window's load
+  // event (FrmTindra::Form_Load) runs inside. Raises AppError when it fails.
+  virtual void Load() = 0;
+  virtual float Left() = 0;
+  virtual float Top() = 0;
+  virtual float Width() = 0;
+  virtual float Height() = 0;
+  // Sets position and size together, in one window operation.
+  virtual void Move(float left, float top, float width, float height) = 0;
+  virtual void SetNameText(const std::u16string& text) = 0;
+  virtual void SetDescText(const std::u16string& text) = 0;
+  virtual void SetNameColor(uint32_t color) = 0;
+  virtual void SetDescColor(uint32_t color) = 0;
+  virtual void ShowNote() = 0;
+  // Sets the window's own text, where tools read what the popup shows (WindowText).
+  virtual void SetCaption(const std::u16string& text) = 0;
+  virtual void SetTimerInterval(PopupTimer timer, int32_t milliseconds) = 0;
+  virtual void SetTimerEnabled(PopupTimer timer, bool enabled) = 0;
+  // Makes the window topmost and visible without activating it; the result of the
+  // platform call is ignored.
+  virtual void ShowTopmost() = 0;
+  // Tells assistive technology that the shown popup says `text`: from now on the
+  // accessible name of its client area, announced once as an alert. Never raises.
+  virtual void Announce(const std::u16string& text) = 0;
+  // Unloads the window: FrmTindra::Form_Unload runs, the window goes away and
+  // the instance may be deleted. The caller must not touch the popup afterwards.
+  virtual void Unload() = 0;
+};
+
+// The code of the popup form. One instance per popup; its window calls the event
+// handlers below, one at a time, on the user-interface thread.
+class FrmTindra {
+ public:
+  explicit FrmTindra(PopupWindow& window) : window_(window) {}
+
+  // Fills in the texts for iMode (and the window's text), places the window with its left edge at
+  // nSX and its bottom edge at nSY (twips), starts the first effect timer, shows the window topmost
+  // and announces it (SpokenText). Loads the window on the way (gPopupCount += 1).
+  void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+             const int32_t& nSY);
+
+  // Load event: gPopupCount += 1 (Overflow past the 32-bit range).
+  void Form_Load();
+  // Unload event: stops tmrEffect1, tmrEffect2, tmrEffect3 and tmrDelay, in that
+  // order, then gPopupCount -= 1. Runs once; later calls do nothing.
+  void Form_Unload();
+
+  // Timer events. After the unload they do nothing. A handler that unloads the
+  // window returns without touching the instance again.
+  void tmrEffect1_Timer();
+  void tmrDelay_Timer();
+  void tmrEffect2_Timer();
+  void tmrEffect3_Timer();
+  // The Timer event of `timer`: one of the four above.
+  void Timer(PopupTimer timer);
+
+  // Click events: Picture1 and lblName unload the popup; lblDesc and picNote have
+  // no action.
+  void Picture1_Click();
+  void lblName_Click();
+
+  bool loaded() const { return loaded_; }
+  bool unloaded() const { return unloaded_; }
+
+ private:
+  PopupWindow& window_;
+  int16_t iPopupMode_ = 0;
+  bool loaded_ = false;
+  bool unloaded_ = false;
+};
 
 }  // namespace tindra

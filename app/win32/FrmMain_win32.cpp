@@ -12,7 +12,7 @@
 #include "common/win32/program_path.h"
 #include "common/win32/screen.h"
 #include "common/win32/step_counters.h"
-#include "popup/FrmTindra.h"
+#include "popup/win32/FrmTindra_win32.h"
 #include "update/win32/modAutoUpdateV1_Launcher_win32.h"
 
 namespace tindra::win32 {
@@ -127,7 +127,7 @@ void FrmMainWindow::UnloadMainForm() {
 
 void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                               const int32_t& nSY) {
-  FrmTindra* popup = NewFrmTindra();
+  FrmTindraWindow* popup = NewFrmTindraWindow();
   Start(*popup, sName, iMode, nSX, nSY);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "popup/FrmTindraCore.h"
+#include "popup/FrmTindra.h"
 
 namespace tindra::testing {
 
@@ -28,7 +28,7 @@ class FakePopupWindow : public PopupWindow {
       timers_[i].interval = InitialInterval(static_cast<PopupTimer>(i));
   }
 
-  FrmTindraCore& core() { return core_; }
+  FrmTindra& core() { return core_; }
 
   // --- PopupWindow ---
   void Load() override {
@@ -145,7 +145,7 @@ class FakePopupWindow : public PopupWindow {
   }
 
   float tppX_, tppY_;
-  FrmTindraCore core_;
+  FrmTindra core_;
   PixelRect rect_{};
   std::array<Timer, 4> timers_{};
   int64_t now_ = 0;

@@ -23,8 +23,8 @@
 #include "common/twips.h"
 #include "common/win32/screen.h"
 #include "popup/FrmTindra.h"
-#include "popup/FrmTindraCore.h"
 #include "popup/win32/FrmTindra_controls.h"
+#include "popup/win32/FrmTindra_win32.h"
 #include "tools/harness/win_support.h"
 
 namespace tindra {
@@ -162,7 +162,7 @@ class PopupWinTest : public ::testing::Test {
   // Starts a popup as the shell does and returns its window.
   HWND StartPopup(const std::u16string& name, int16_t mode, int32_t sy) {
     const std::vector<HWND> before = PopupWindows();
-    Start(*NewFrmTindra(), name, mode, geo_.nSX, sy);
+    Start(*NewFrmTindraWindow(), name, mode, geo_.nSX, sy);
     for (HWND h : PopupWindows())
       if (std::find(before.begin(), before.end(), h) == before.end()) return h;
     return nullptr;
@@ -685,7 +685,7 @@ TEST_F(PopupWinTest, EachKindShowsThePictureInDocs) {
 TEST_F(PopupWinTest, StartThatFailsLeavesNothingBehind) {
   gPopupCount = INT32_MAX;
   try {
-    Start(*NewFrmTindra(), u"x", 0, geo_.nSX, geo_.nSY);
+    Start(*NewFrmTindraWindow(), u"x", 0, geo_.nSX, geo_.nSY);
     ADD_FAILURE() << "no error";
   } catch (const AppError& e) {
     EXPECT_EQ(e.number(), kErrOverflow);
@@ -701,7 +701,7 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
   // unload closes them.
   auto round = [&] {
     for (int i = 0; i < 50; ++i)
-      Start(*NewFrmTindra(), u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
+      Start(*NewFrmTindraWindow(), u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
             static_cast<int16_t>(i % 4), geo_.nSX, geo_.nSY - (i % 7) * 1985);
     Pump(30);  // let them paint and tick
     EXPECT_EQ(gPopupCount, static_cast<int32_t>(PopupWindows().size()));

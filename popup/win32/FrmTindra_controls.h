@@ -2,7 +2,7 @@
 // How the popup's window can be recognised from outside (tests, tools): its class,
 // its styles and window operations. It has no child windows: its controls are drawn
 // by the window itself, and its window text holds what the labels show, the two
-// lines joined by CR LF, or a notice's text alone (WindowText in FrmTindraCore.h).
+// lines joined by CR LF, or a notice's text alone (WindowText in FrmTindra.h).
 #include <windows.h>
 
 namespace tindra::win32 {

@@ -1,9 +1,11 @@
 #include "popup/win32/popup_ticker.h"
 
+#include <climits>
+
 #include "common/errors.h"
 #include "common/win32/guard.h"
 #include "common/win32/step_counters.h"
-#include "popup/FrmTindraCore.h"
+#include "popup/FrmTindra.h"
 
 namespace tindra::win32 {
 
@@ -44,17 +46,41 @@ PopupTicker::PopupTicker() : schedule_(kEffectIntervalMs) {}
 
 void PopupTicker::Arm(TickTarget& target, int timer, int32_t intervalMs) {
   schedule_.Arm({&target, timer}, intervalMs, NowMs());
+  NoteArmed({&target, timer}, intervalMs);
   Reschedule();
 }
 
 void PopupTicker::Disarm(TickTarget& target, int timer) {
   schedule_.Disarm({&target, timer});
+  NoteDisarmed({&target, timer});
   Reschedule();
 }
 
 void PopupTicker::DisarmAll(TickTarget& target) noexcept {
   schedule_.DisarmAll(&target);
+  const auto first = lateTimers_.lower_bound({&target, INT_MIN});
+  lateTimers_.erase(first, lateTimers_.upper_bound({&target, INT_MAX}));
   // A source tick with nothing due costs one message; the next one stops it.
+}
+
+void PopupTicker::NoteArmed(TickSchedule::Key key, int32_t intervalMs) {
+  if (intervalMs != kEffectIntervalMs || !SharedStepCounters()) {
+    NoteDisarmed(key);
+    return;
+  }
+  lateTimers_[{key.owner, key.timer}] = {intervalMs, CounterUs() + intervalMs * 1000LL};
+}
+
+void PopupTicker::NoteTickBegins(TickSchedule::Key key) {
+  const auto it = lateTimers_.find({key.owner, key.timer});
+  if (it == lateTimers_.end()) return;
+  const int64_t now = CounterUs();
+  CountTickLateness(now > it->second.dueUs ? now - it->second.dueUs : 0);
+  it->second.dueUs = now + it->second.intervalMs * 1000LL;
+}
+
+void PopupTicker::NoteDisarmed(TickSchedule::Key key) noexcept {
+  lateTimers_.erase({key.owner, key.timer});
 }
 
 void PopupTicker::Reschedule() {
@@ -120,7 +146,9 @@ void PopupTicker::RunPending() {
     pending_.pop_front();
     // An earlier handler may have stopped this timer or unloaded its popup (which
     // disarms all of the popup's timers).
-    if (schedule_.IsArmed(key)) TargetOf(key)->OnTick(key.timer);
+    if (!schedule_.IsArmed(key)) continue;
+    NoteTickBegins(key);
+    TargetOf(key)->OnTick(key.timer);
   }
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
+#include <utility>
 
 #include "common/win32/handle.h"
 #include "common/win32/window.h"
@@ -40,6 +42,12 @@ class PopupTicker : public WindowBase<PopupTicker> {
   void OnSourceTick();
   void RunPending();
   void Reschedule();
+  // For the benchmark's counters, when some benchmark made them: how late each tick
+  // of an effect timer (one of the source's period) began against one interval after
+  // the previous tick of that timer began, or after it was armed.
+  void NoteArmed(TickSchedule::Key key, int32_t intervalMs);
+  void NoteTickBegins(TickSchedule::Key key);
+  void NoteDisarmed(TickSchedule::Key key) noexcept;
 
   TickSchedule schedule_;
   // Ticks taken from the schedule but not yet handled: a busy tick hands the rest
@@ -49,6 +57,11 @@ class PopupTicker : public WindowBase<PopupTicker> {
   bool ticking_ = false;  // running ticks: the platform timer is reset once, after them
   int32_t sourceDelayMs_ = -1;
   double nextSourceTickMs_ = 0;
+  struct LateTimer {
+    int32_t intervalMs;
+    int64_t dueUs;  // on the benchmark's counter
+  };
+  std::map<std::pair<const void*, int>, LateTimer> lateTimers_;
 };
 
 }  // namespace tindra::win32

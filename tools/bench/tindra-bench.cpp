@@ -33,7 +33,7 @@
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
 #include "common/win32/step_counters.h"
-#include "popup/FrmTindraCore.h"
+#include "popup/FrmTindra.h"
 #include "popup/win32/FrmTindra_controls.h"
 #include "tools/harness/win_support.h"
 
@@ -177,7 +177,7 @@ class BareWindow final : private PopupWindow {
   void Announce(const std::u16string&) override {}  // the floor counts window moves only
   void Unload() override { core_.Form_Unload(); }
 
-  FrmTindraCore core_;
+  FrmTindra core_;
   win32::UniqueWindow window_;
   float tpp_ = win32::TwipsPerPixelY();
   bool enabled_[kPopupTimerCount] = {};

@@ -1,8 +1,9 @@
-#include "popup/FrmTindraCore.h"
+#include "popup/FrmTindra.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 
 #include "app/modMain.h"
 #include "common/errors.h"
@@ -163,84 +164,64 @@ TEST_F(PopupTest, StartAnnouncesWhatThePopupSaysOnceItIsShown) {
   EXPECT_TRUE(failed.announcements.empty());
 }
 
-// ---- opening ----
+// ---- the end of each effect ----
 
-// At one twip per pixel the window holds any whole twips value exactly, so the
-// boundaries of the effects show without rounding.
-TEST_F(PopupTest, OpeningEndsAtHeight1950WithoutAMove) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 0);
-  w.SetRect({100, 1000, 2685, 1950});
-  w.moves.clear();
-  w.Fire(T::tmrEffect1);
-  EXPECT_TRUE(w.moves.empty());
-  EXPECT_FALSE(w.TimerRunning(T::tmrEffect1));
-  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
-}
-
-TEST_F(PopupTest, OpeningDoesNotClampAt1950) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 0);
-  w.SetRect({100, 1001, 2685, 1949});
-  w.moves.clear();
-  w.Fire(T::tmrEffect1);
-  ASSERT_EQ(w.moves.size(), 1u);
-  EXPECT_EQ(w.rect(), (PixelRect{100, 951, 2685, 1999}));
-  EXPECT_TRUE(w.TimerRunning(T::tmrEffect1));
-  w.Fire(T::tmrEffect1);
-  EXPECT_EQ(w.moves.size(), 1u);
-  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
-}
-
-// ---- collapsing ----
-
-TEST_F(PopupTest, CollapseUnloadsAtHeight50) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 0);
-  w.SetRect({100, 4950, 2685, 50});
-  w.moves.clear();
-  w.Fire(T::tmrEffect2);
-  EXPECT_TRUE(w.moves.empty());
-  EXPECT_TRUE(w.unloaded());
-  EXPECT_EQ(gPopupCount, 0);
-}
-
-TEST_F(PopupTest, CollapseMovesOnceMoreFromHeight51) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 0);
-  w.SetRect({100, 4949, 2685, 51});
-  w.moves.clear();
-  w.Fire(T::tmrEffect2);
-  EXPECT_EQ(w.rect(), (PixelRect{100, 4999, 2685, 1}));
-  EXPECT_FALSE(w.unloaded());
-  w.Fire(T::tmrEffect2);
-  EXPECT_EQ(w.moves.size(), 1u);
-  EXPECT_TRUE(w.unloaded());
-}
-
-// ---- shrinking ----
-
-TEST_F(PopupTest, Shrink150By150UnloadsWithoutAMove) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 1);
-  w.SetRect({100, 200, 150, 150});
-  w.moves.clear();
-  w.Fire(T::tmrEffect3);
-  EXPECT_TRUE(w.moves.empty());
-  EXPECT_TRUE(w.unloaded());
-  EXPECT_EQ(gPopupCount, 0);
-}
-
-TEST_F(PopupTest, Shrink151By150MovesOnceMore) {
-  FakePopupWindow w(1.0f);
-  StartPopup(w, 1);
-  w.SetRect({100, 200, 151, 150});
-  w.moves.clear();
-  w.Fire(T::tmrEffect3);
-  EXPECT_EQ(w.rect(), (PixelRect{150, 250, 51, 50}));
-  EXPECT_FALSE(w.unloaded());
-  w.Fire(T::tmrEffect3);  // 0 + 0: unload
-  EXPECT_TRUE(w.unloaded());
+// One tick at each effect's end height or size and just past it. At one twip per pixel
+// the window holds any whole twips value exactly, so the boundaries show without
+// rounding. A tick at the boundary ends the effect without a move (the opening starts
+// the hold, a closing unloads); one just past it makes one more move, to `move`, and
+// the tick after that ends the effect.
+TEST_F(PopupTest, EachEffectEndsAtItsBoundaryWithoutAMove) {
+  struct Case {
+    const char* what;
+    int16_t mode;
+    PopupTimer timer;
+    PixelRect from;
+    std::optional<PixelRect> move;
+  };
+  for (const Case& c : {
+           Case{"opening at 1950", 0, T::tmrEffect1, {100, 1000, 2685, 1950}, std::nullopt},
+           Case{"opening at 1949 does not clamp",
+                0,
+                T::tmrEffect1,
+                {100, 1001, 2685, 1949},
+                PixelRect{100, 951, 2685, 1999}},
+           Case{"collapse at 50", 0, T::tmrEffect2, {100, 4950, 2685, 50}, std::nullopt},
+           Case{"collapse at 51",
+                0,
+                T::tmrEffect2,
+                {100, 4949, 2685, 51},
+                PixelRect{100, 4999, 2685, 1}},
+           Case{"shrink 150 x 150 (50 + 50)", 1, T::tmrEffect3, {100, 200, 150, 150}, std::nullopt},
+           Case{"shrink 151 x 150",
+                1,
+                T::tmrEffect3,
+                {100, 200, 151, 150},
+                PixelRect{150, 250, 51, 50}},
+       }) {
+    SCOPED_TRACE(c.what);
+    gPopupCount = 0;
+    FakePopupWindow w(1.0f);
+    StartPopup(w, c.mode);
+    w.SetRect(c.from);
+    w.moves.clear();
+    const auto ended = [&] {
+      if (c.timer == T::tmrEffect1) return !w.TimerRunning(c.timer) && w.TimerRunning(T::tmrDelay);
+      return w.unloaded() && gPopupCount == 0;
+    };
+    // The opening goes on by itself; the closing timers are fired here as their ticks.
+    const bool opening = c.timer == T::tmrEffect1;
+    w.Fire(c.timer);
+    if (c.move) {
+      ASSERT_EQ(w.moves.size(), 1u);
+      EXPECT_EQ(w.rect(), *c.move);
+      EXPECT_TRUE(!opening || w.TimerRunning(c.timer));
+      EXPECT_FALSE(ended());
+      w.Fire(c.timer);
+    }
+    EXPECT_EQ(w.moves.size(), c.move ? 1u : 0u);
+    EXPECT_TRUE(ended());
+  }
 }
 
 TEST_F(PopupTest, FullSizeShrinkWithExactArithmeticTakes25Moves) {

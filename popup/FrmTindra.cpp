@@ -1,4 +1,4 @@
-#include "popup/FrmTindraCore.h"
+#include "popup/FrmTindra.h"
 
 #include <cmath>
 
@@ -46,8 +46,8 @@ int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
 
-void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
-                          const int32_t& nSY) {
+void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
+                      const int32_t& nSY) {
   iPopupMode_ = iMode;
   // The first use of a control loads the window: the count grows before any text is set.
   window_.Load();
@@ -73,12 +73,12 @@ void FrmTindraCore::Start(const std::u16string& sName, const int16_t& iMode, con
   window_.Announce(SpokenText(look));
 }
 
-void FrmTindraCore::Form_Load() {
+void FrmTindra::Form_Load() {
   gPopupCount = CheckedAdd<int32_t>(gPopupCount, 1);
   loaded_ = true;
 }
 
-void FrmTindraCore::Form_Unload() {
+void FrmTindra::Form_Unload() {
   if (!loaded_ || unloaded_) return;
   unloaded_ = true;
   window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
@@ -88,7 +88,7 @@ void FrmTindraCore::Form_Unload() {
   gPopupCount = CheckedSub<int32_t>(gPopupCount, 1);
 }
 
-void FrmTindraCore::tmrEffect1_Timer() {
+void FrmTindra::tmrEffect1_Timer() {
   if (unloaded_) return;
   if (window_.Height() >= kOpenEndHeight) {
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
@@ -102,7 +102,7 @@ void FrmTindraCore::tmrEffect1_Timer() {
   window_.Move(left, top - kOpenStep, width, height + kOpenStep);
 }
 
-void FrmTindraCore::tmrDelay_Timer() {
+void FrmTindra::tmrDelay_Timer() {
   if (unloaded_) return;
   window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
   const PopupTimer closing =
@@ -111,7 +111,7 @@ void FrmTindraCore::tmrDelay_Timer() {
   window_.SetTimerEnabled(closing, true);
 }
 
-void FrmTindraCore::tmrEffect2_Timer() {
+void FrmTindra::tmrEffect2_Timer() {
   if (unloaded_) return;
   if (window_.Height() > kCollapseEndHeight) {
     const float left = window_.Left();
@@ -125,7 +125,7 @@ void FrmTindraCore::tmrEffect2_Timer() {
   window_.Unload();  // may delete this instance
 }
 
-void FrmTindraCore::tmrEffect3_Timer() {
+void FrmTindra::tmrEffect3_Timer() {
   if (unloaded_) return;
   const float left = window_.Left() + kShrinkEdgeStep;
   const float top = window_.Top() + kShrinkEdgeStep;
@@ -143,7 +143,7 @@ void FrmTindraCore::tmrEffect3_Timer() {
   window_.Unload();  // may delete this instance
 }
 
-void FrmTindraCore::Timer(PopupTimer timer) {
+void FrmTindra::Timer(PopupTimer timer) {
   switch (timer) {
     case PopupTimer::tmrEffect1:
       tmrEffect1_Timer();
@@ -160,11 +160,11 @@ void FrmTindraCore::Timer(PopupTimer timer) {
   }
 }
 
-void FrmTindraCore::Picture1_Click() {
+void FrmTindra::Picture1_Click() {
   if (unloaded_) return;
   window_.Unload();  // may delete this instance
 }
 
-void FrmTindraCore::lblName_Click() { Picture1_Click(); }
+void FrmTindra::lblName_Click() { Picture1_Click(); }
 
 }  // namespace tindra

@@ -1,0 +1,119 @@
+#include "popup/win32/popup_picture.h"
+
+#include <algorithm>
+#include <tuple>
+
+#include "common/errors.h"
+#include "common/numeric.h"
+#include "common/twips.h"
+#include "common/win32/ansi.h"
+#include "common/win32/step_counters.h"
+#include "common/win32/window.h"
+
+namespace tindra::win32 {
+
+namespace {
+
+// A control's box in pixels, laid out as a child window of that size would be:
+// left, top, width and height each rounded from twips.
+RECT PixelBox(const TwipsBox& box, float tppX, float tppY) {
+  const int left = ToWindowPixels(box.left, tppX);
+  const int top = ToWindowPixels(box.top, tppY);
+  return RECT{left, top, left + ToWindowPixels(box.width, tppX),
+              top + ToWindowPixels(box.height, tppY)};
+}
+
+}  // namespace
+
+void PopupPicture::Create(int dpiX, int dpiY) {
+  const float tppX = 1440.0f / static_cast<float>(dpiX);
+  const float tppY = 1440.0f / static_cast<float>(dpiY);
+  boxes_.picture1 = PixelBox(kPicture1Box, tppX, tppY);
+  boxes_.note = PixelBox(kPicNoteBox, tppX, tppY);
+  boxes_.name = PixelBox(kLblNameBox, tppX, tppY);
+  boxes_.desc = PixelBox(kLblDescBox, tppX, tppY);
+
+  // 9.75 points at the screen's real vertical dpi, rounded to whole pixels.
+  font_.reset(CreateFontW(-ToInt32(kLabelFontPoints * dpiY / 72.0), 0, 0, 0, FW_BOLD, FALSE, FALSE,
+                          FALSE, HANGEUL_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"돋움"));
+  if (!font_) Raise(kErrInvalidPropertyValue);
+  background_ = &PopupBackground(dpiX, dpiY);
+}
+
+void PopupPicture::Release() noexcept {
+  font_.reset();
+  envelope_.reset();
+  canvasDc_.reset();
+  canvas_.reset();
+}
+
+void PopupPicture::DrawNewRows(HWND window, int width, int height) {
+  const bool visible = IsWindowVisible(window) != FALSE;
+  const int from = visible ? std::min(drawnHeight_, height) : 0;
+  drawnHeight_ = from;
+  if (!visible || width <= 0 || height <= from) return;
+  TimedWork timed(Work::kDraw);
+  if (!composed_) Compose();
+  WindowDc dc(window, DCX_CACHE);
+  if (!dc) return;
+  BitBlt(dc.get(), 0, from, width, height - from, canvasDc_.get(), 0, from, SRCCOPY);
+  drawnHeight_ = height;
+}
+
+void PopupPicture::Paint(HWND window) {
+  TimedWork timed(Work::kPaint);
+  PaintDc dc(window);
+  if (!dc.get()) return;
+  if (!composed_) Compose();
+  const RECT& r = dc.paint().rcPaint;
+  BitBlt(dc.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, canvasDc_.get(), r.left,
+         r.top, SRCCOPY);
+}
+
+void PopupPicture::Compose() {
+  const RECT& box = boxes_.picture1;
+  if (!canvasDc_) {
+    // A memory DC like the screen's, and a DIB section that needs no DC: neither
+    // takes a screen DC of its own.
+    canvasDc_.reset(CreateCompatibleDC(nullptr));
+    // A DIB section rather than a device bitmap: its memory is mapped for it alone
+    // and goes back to the system with the popup, where a burst's worth of device
+    // bitmaps would stay in the process heap after the popups have gone.
+    const BITMAPINFO info = TopDownBitmapInfo(box.right, box.bottom);
+    void* bits = nullptr;
+    canvas_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!canvasDc_ || !canvas_) Raise(kErrInvalidPropertyValue);
+    SelectObject(canvasDc_.get(), canvas_.get());
+  }
+  HDC dc = canvasDc_.get();
+  FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  if (background_) DrawBackground(dc, *background_, 0, 0);
+  HGDIOBJ oldFont = SelectObject(dc, font_.get());
+  SetBkMode(dc, TRANSPARENT);
+  for (auto [label, text, color] : {std::tuple{&boxes_.name, &nameText_, nameColor_},
+                                    std::tuple{&boxes_.desc, &descText_, descColor_}}) {
+    // A label shows no more of its text than fits in its own box.
+    RECT r = *label;
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    SetTextColor(dc, color);
+    DrawTextW(dc, WidePtr(*text), static_cast<int>(text->size()), &r,
+              DT_CENTER | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+    RestoreDC(dc, saved);
+  }
+  SelectObject(dc, oldFont);
+  if (noteVisible_) {
+    const RECT& note = boxes_.note;
+    // Loaded only by a popup that shows it.
+    if (!envelope_) envelope_ = LoadEnvelopeIcon(note.right - note.left);
+    UniqueBrush brush(CreateSolidBrush(kNoteBackground));
+    FillRect(dc, &note, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    if (envelope_)
+      DrawIconEx(dc, note.left, note.top, envelope_.get(), note.right - note.left,
+                 note.bottom - note.top, 0, nullptr, DI_NORMAL);
+  }
+  composed_ = true;
+}
+
+}  // namespace tindra::win32

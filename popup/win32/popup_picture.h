@@ -1,0 +1,74 @@
+#pragma once
+// What the popup shows: Picture1 with the two labels and the envelope on it, laid out
+// in the window's pixels, composed once into a memory picture and copied to the
+// window by a paint or by a step that gains rows. Owns the font, the envelope icon
+// and the picture's DC and bitmap. User-interface thread only.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/win32/handle.h"
+#include "popup/FrmTindra.h"
+#include "popup/win32/popup_artwork.h"
+
+namespace tindra::win32 {
+
+// The controls' boxes, in the window's pixels. Picture1 stands at the window's
+// top-left corner, so its coordinates are the window's; the others stand on it.
+struct PopupBoxes {
+  RECT picture1{}, note{}, name{}, desc{};
+};
+
+class PopupPicture {
+ public:
+  // Lays the controls out at the screen's dpi and makes the labels' font. Raises
+  // AppError (kErrInvalidPropertyValue) when the font cannot be made.
+  void Create(int dpiX, int dpiY);
+  // Frees every GDI object it holds.
+  void Release() noexcept;
+
+  const PopupBoxes& boxes() const { return boxes_; }
+  bool noteVisible() const { return noteVisible_; }
+
+  // A changed part makes the picture be composed again and drawn whole.
+  void SetNameText(const std::u16string& text) { Change(nameText_, text); }
+  void SetDescText(const std::u16string& text) { Change(descText_, text); }
+  void SetNameColor(uint32_t color) { Change(nameColor_, color); }
+  void SetDescColor(uint32_t color) { Change(descColor_, color); }
+  void ShowNote() { Change(noteVisible_, true); }
+
+  // After a move to `width` x `height` pixels: draws the rows of `window` below those
+  // that already show the picture. A move keeps the rows that stay (a step never
+  // widens the window); a shrinking step draws nothing, a hidden window nothing.
+  void DrawNewRows(HWND window, int width, int height);
+  // WM_PAINT: copies the invalid part of the picture.
+  void Paint(HWND window);
+
+ private:
+  template <typename T>
+  void Change(T& store, const T& value) {
+    store = value;
+    composed_ = false;
+    drawnHeight_ = 0;
+  }
+  // Picture1 with everything on it, drawn once per popup (again only after a part
+  // changed).
+  void Compose();
+
+  PopupBoxes boxes_;
+  UniqueFont font_;
+  UniqueIcon envelope_;
+  const BackgroundImage* background_ = nullptr;
+  UniqueBitmap canvas_;
+  UniqueDc canvasDc_;  // after canvas_: freed first, while the bitmap is selected in it
+  bool composed_ = false;
+  // Rows of the window, from its top, that show the current picture.
+  int drawnHeight_ = 0;
+  bool noteVisible_ = false;
+  std::u16string nameText_, descText_;
+  uint32_t nameColor_ = kLabelBlue;
+  uint32_t descColor_ = kLabelBlue;
+};
+
+}  // namespace tindra::win32
