@@ -42,6 +42,12 @@ SYMBOLS = ("Tindra.exe.debug", "Vantorel.exe.debug", "Pellmora.exe.debug",
            "tindra-poke.exe.debug")
 
 
+def runs_32bit_code(source):
+    """Whether this machine runs 32-bit x86 code (scripts/winarch.sh tries it)."""
+    probe = ". '%s'; runs_32bit_code" % os.path.join(source, "scripts", "winarch.sh")
+    return subprocess.run(["bash", "-c", probe], stdin=subprocess.DEVNULL).returncode == 0
+
+
 def run(cmd, env, **kwargs):
     return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, capture_output=True,
                           text=True, **kwargs)
@@ -203,9 +209,15 @@ def main():
         print("    a leaked program signed with the token's key is refused", flush=True)
 
         # Release 27 installed from its zip refuses release 28 signed with another
-        # publisher's key (a PEM file), and takes release 28 as its update.
+        # publisher's key (a PEM file), and takes release 28 as its update. A release
+        # holds the 32-bit programs, which a machine without 32-bit support cannot run.
         foreign = sign_with_another_key(work, folders[28])
-        for published, refused in ((foreign, True), (os.path.join(folders[28], "Tindra"), False)):
+        round_trips = ((foreign, True), (os.path.join(folders[28], "Tindra"), False))
+        if not runs_32bit_code(args.source):
+            print("    the installed release is not run: this machine cannot run its 32-bit "
+                  "programs", flush=True)
+            round_trips = ()
+        for published, refused in round_trips:
             r = subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__),
                                                              "update_nginx_test.py"),
                                 "--installed", os.path.join(folders[27], "Tindra"),
