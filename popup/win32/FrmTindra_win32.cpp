@@ -147,6 +147,10 @@ class FrmTindraWindow final : public Form,
   void SetTimerEnabled(PopupTimer timer, bool enabled) override {
     enabled_[TimerIndex(timer)] = enabled;
     ApplyTimer(timer);
+    // The hold begins with the window at its full height: it is drawn once more,
+    // whole, from the picture, so that rows a growing step drew and the screen lost
+    // (seen now and then on the 64-bit build under load) do not stay missing.
+    if (timer == PopupTimer::tmrDelay && enabled && frame_) picture_.Redraw(frame_.get());
   }
 
   void ShowTopmost() override {

@@ -61,6 +61,13 @@ void PopupPicture::DrawNewRows(HWND window, int width, int height) {
   drawnHeight_ = height;
 }
 
+void PopupPicture::Redraw(HWND window) {
+  RECT r{};
+  if (!GetClientRect(window, &r)) return;
+  drawnHeight_ = 0;
+  DrawNewRows(window, r.right, r.bottom);
+}
+
 void PopupPicture::Paint(HWND window) {
   TimedWork timed(Work::kPaint);
   PaintDc dc(window);

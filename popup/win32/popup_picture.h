@@ -42,6 +42,8 @@ class PopupPicture {
   // that already show the picture. A move keeps the rows that stay (a step never
   // widens the window); a shrinking step draws nothing, a hidden window nothing.
   void DrawNewRows(HWND window, int width, int height);
+  // Draws every row that shows the picture again (a hidden window: nothing).
+  void Redraw(HWND window);
   // WM_PAINT: copies the invalid part of the picture.
   void Paint(HWND window);
 
