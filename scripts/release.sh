@@ -127,8 +127,10 @@ done
 signature_keys() {
   local tmp c
   tmp=$(mktemp -d)
-  if osslsigncode extract-signature -in "$1" -out "$tmp/sig" >/dev/null 2>&1; then
-    openssl pkcs7 -inform DER -in "$tmp/sig" -print_certs 2>/dev/null |
+  # As PEM: a Debian 12's osslsigncode (2.5) writes the raw attribute certificate,
+  # header and all, without -pem, where later ones write the bare PKCS#7.
+  if osslsigncode extract-signature -pem -in "$1" -out "$tmp/sig" >/dev/null 2>&1; then
+    openssl pkcs7 -in "$tmp/sig" -print_certs 2>/dev/null |
       awk -v dir="$tmp" '/-----BEGIN CERTIFICATE-----/ { n++ } n { print > (dir "/cert" n) }'
     for c in "$tmp"/cert*; do
       [ -f "$c" ] || continue
