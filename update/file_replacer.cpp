@@ -138,10 +138,7 @@ class Replacer {
         {.step = u"install", .file = FileNameOf(p_.newPath), .verdict = u"failed", .reason = why});
     s_.files.RemoveFile(p_.newPath);
     if (!revision_) return;
-    FailedInstall failure =
-        NextFailure(ReadFailedInstall(s_.files, p_.recordPath), *revision_, s_.processes.Now());
-    failure.reason = why;
-    WriteFailedInstall(s_.files, p_.recordPath, failure);
+    RecordFailedInstall(s_.files, p_.recordPath, *revision_, s_.processes.Now(), why);
   }
 
   // Puts the held new file in place of OLD.exe, which is kept as the backup. On any

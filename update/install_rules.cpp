@@ -161,6 +161,13 @@ FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t 
   return FailedInstall{revision, now, before + 1};
 }
 
+bool RecordFailedInstall(ProgramFiles& files, const std::u16string& recordPath, int32_t revision,
+                         int64_t now, std::u16string reason) {
+  FailedInstall failure = NextFailure(ReadFailedInstall(files, recordPath), revision, now);
+  failure.reason = std::move(reason);
+  return WriteFailedInstall(files, recordPath, failure);
+}
+
 bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
                  int64_t now) {
   return revision && MayFetch(record, *revision, now);

@@ -83,6 +83,10 @@ bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_
 // The record after one more failure of `revision` at `now`.
 FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t revision,
                           int64_t now);
+// Records one more failed install of `revision` at `now`, and why, over the record at
+// `recordPath`; false when it cannot be written.
+bool RecordFailedInstall(ProgramFiles& files, const std::u16string& recordPath, int32_t revision,
+                         int64_t now, std::u16string reason = {});
 
 // The environment variable the replacer sets for the old program it starts again
 // after it could not install the new one; the program clears it at once. Its value

@@ -165,11 +165,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
       run([&] { fetched = FetchCompanion(s, url, target, name, rule); });
       if (fetched == Fetched::kDone) continue;
       if (name == kCheckerName && fetched == Fetched::kRefused) {
-        run([&] {
-          WriteFailedInstall(
-              s.files, checkerRecord,
-              NextFailure(ReadFailedInstall(s.files, checkerRecord), latest, s.processes.Now()));
-        });
+        run([&] { RecordFailedInstall(s.files, checkerRecord, latest, s.processes.Now()); });
         // The trusted checker in place still runs.
         if (localRevision) break;
       }
@@ -342,10 +338,7 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"failed", .reason = why});
   run([&] { s.files.RemoveFile(newExe); });
   run([&] {
-    FailedInstall failure =
-        NextFailure(ReadFailedInstall(s.files, record), newRevision.value_or(0), s.processes.Now());
-    failure.reason = why;
-    WriteFailedInstall(s.files, record, failure);
+    RecordFailedInstall(s.files, record, newRevision.value_or(0), s.processes.Now(), why);
   });
 }
 

@@ -67,10 +67,8 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   if (fetched == Fetched::kRefused) {
     // The server announces a revision it does not serve (or serves a file that fails
     // its check): left alone for a while, like a failed install.
-    FailedInstall failure =
-        NextFailure(ReadFailedInstall(s.files, record), *latest, s.processes.Now());
-    failure.reason = u"the served program failed its check";
-    WriteFailedInstall(s.files, record, failure);
+    RecordFailedInstall(s.files, record, *latest, s.processes.Now(),
+                        u"the served program failed its check");
   }
   // A cancel ends the transfer too.
   if (fetched != Fetched::kDone) return cancelled ? kCheckerCancelled : kCheckerFailed;
