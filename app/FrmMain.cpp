@@ -16,7 +16,7 @@ void FrmMain::Form_Load() {
   }
 
   const int16_t skipSelfUpdate = 0;
-  host_.RunAutoUpdate(skipSelfUpdate);
+  host_.RunAutoUpdate(gServerHost, skipSelfUpdate);
 
   nSlot_ = 0;
   gPopupCount = 0;

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "app/modMain.h"
 #include "common/numeric.h"
 
 namespace tindra {
@@ -74,7 +73,7 @@ void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const i
 }
 
 void FrmTindra::Form_Load() {
-  gPopupCount = CheckedAdd<int32_t>(gPopupCount, 1);
+  popupCount_ = CheckedAdd<int32_t>(popupCount_, 1);
   loaded_ = true;
 }
 
@@ -85,7 +84,7 @@ void FrmTindra::Form_Unload() {
   window_.SetTimerEnabled(PopupTimer::tmrEffect2, false);
   window_.SetTimerEnabled(PopupTimer::tmrEffect3, false);
   window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
-  gPopupCount = CheckedSub<int32_t>(gPopupCount, 1);
+  popupCount_ = CheckedSub<int32_t>(popupCount_, 1);
 }
 
 void FrmTindra::tmrEffect1_Timer() {

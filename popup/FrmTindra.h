@@ -113,21 +113,23 @@ class PopupWindow {
 };
 
 // The code of the popup form. One instance per popup; its window calls the event
-// handlers below, one at a time, on the user-interface thread.
+// handlers below, one at a time, on the user-interface thread. `popupCount` is the
+// count of loaded popups that the program keeps (gPopupCount): each popup raises it
+// when it loads and lowers it when it unloads.
 class FrmTindra {
  public:
-  explicit FrmTindra(PopupWindow& window) : window_(window) {}
+  FrmTindra(PopupWindow& window, int32_t& popupCount) : window_(window), popupCount_(popupCount) {}
 
   // Fills in the texts for iMode (and the window's text), places the window with its left edge at
   // nSX and its bottom edge at nSY (twips), starts the first effect timer, shows the window topmost
-  // and announces it (SpokenText). Loads the window on the way (gPopupCount += 1).
+  // and announces it (SpokenText). Loads the window on the way (the count += 1).
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY);
 
-  // Load event: gPopupCount += 1 (Overflow past the 32-bit range).
+  // Load event: the count += 1 (Overflow past the 32-bit range).
   void Form_Load();
   // Unload event: stops tmrEffect1, tmrEffect2, tmrEffect3 and tmrDelay, in that
-  // order, then gPopupCount -= 1. Runs once; later calls do nothing.
+  // order, then the count -= 1. Runs once; later calls do nothing.
   void Form_Unload();
 
   // Timer events. After the unload they do nothing. A handler that unloads the
@@ -149,6 +151,7 @@ class FrmTindra {
 
  private:
   PopupWindow& window_;
+  int32_t& popupCount_;
   int16_t iPopupMode_ = 0;
   bool loaded_ = false;
   bool unloaded_ = false;

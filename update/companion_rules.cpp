@@ -43,7 +43,7 @@ bool IsProgramFileName(const std::u16string& file) {
 
 }  // namespace
 
-std::u16string UpdateBaseUrl(std::u16string_view host) {
+std::u16string GetUpdateBaseUrl(std::u16string_view host) {
   return u"http://" + std::u16string(host) + u"/download/자동업데이트_v1/";
 }
 

@@ -16,7 +16,8 @@ inline constexpr char16_t kReplacerName[] = u"Pellmora.exe";
 inline constexpr char16_t kNewPrefix[] = u"New_";
 
 // "http://" + host + "/download/자동업데이트_v1/": the update folder on a server.
-std::u16string UpdateBaseUrl(std::u16string_view host);
+// Plain concatenation: nothing is escaped or added.
+std::u16string GetUpdateBaseUrl(std::u16string_view host);
 
 // The text of a command line after the program's own name (quoted or not), with
 // blanks around it removed.

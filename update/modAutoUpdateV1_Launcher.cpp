@@ -5,7 +5,6 @@
 #include <optional>
 #include <utility>
 
-#include "app/modMain.h"
 #include "common/errors.h"
 #include "common/msgbox.h"
 #include "common/numeric.h"
@@ -51,9 +50,139 @@ void StartCommand(Processes& processes, const std::u16string& commandLine, int32
   if (!processes.Start(commandLine, u"", windowState, error)) Raise(kErrFileNotFound);
 }
 
-}  // namespace
+// The program folder and the companions' files in it. Every path is empty while the
+// folder is unknown, so that nothing is looked for or written anywhere else. A drive's
+// root ("C:\") gives "C:\\Vantorel.exe", which the file system accepts.
+struct Paths {
+  std::u16string folder;
+  std::u16string checker;        // Vantorel.exe
+  std::u16string replacer;       // Pellmora.exe
+  std::u16string checkerRecord;  // a refused checker revision, left alone for a while
 
-std::u16string GetUpdateBaseUrl() { return UpdateBaseUrl(gServerHost); }
+  static Paths In(const std::u16string& folder) {
+    Paths p{.folder = folder};
+    p.checker = p.File(kCheckerName);
+    p.replacer = p.File(kReplacerName);
+    p.checkerRecord = p.File(FailedInstallFileName(kCheckerName));
+    return p;
+  }
+  // `name` in the folder.
+  std::u16string File(std::u16string_view name) const {
+    return folder.empty() ? std::u16string() : folder + u"\\" + std::u16string(name);
+  }
+};
+
+// The files of the program itself ("Tindra.exe") beside it.
+struct ProgramPaths {
+  std::u16string newProgram;  // New_Tindra.exe, which the checker leaves
+  std::u16string record;      // Tindra_failed.txt: the failed installs
+  std::u16string pending;     // Tindra_pending.txt: a hand-over not yet decided
+  std::u16string handBack;    // Tindra_handback.txt: the replacer's word that it failed
+
+  static ProgramPaths Of(const Paths& at, const std::u16string& exeFile) {
+    return {.newProgram = at.File(kNewPrefix + exeFile),
+            .record = at.File(FailedInstallFileName(exeFile)),
+            .pending = at.File(PendingInstallFileName(exeFile)),
+            .handBack = at.File(HandBackFileName(exeFile))};
+  }
+};
+
+// Fetches the companion `name` from the update folder over its file in the program
+// folder, under `rule`. Without a folder to put it in, nothing is fetched.
+Fetched FetchNamed(const Statements& run, const UpdateServices& s, const std::u16string& baseUrl,
+                   std::u16string_view name, const std::u16string& target,
+                   const RevisionRule& rule) {
+  if (target.empty()) return Fetched::kNotFetched;
+  std::u16string url;
+  run([&] { url = baseUrl + std::u16string(name); });
+  return run.Or(Fetched::kNotFetched, [&] { return FetchCompanion(s, url, target, name, rule); });
+}
+
+// Runs the checker, when it is trusted as Vantorel.exe, in the program folder, and
+// returns when it has ended. It is held against writers from its check until then;
+// any other is passed over like one that cannot start.
+void RunChecker(const UpdateServices& s, const Paths& at, const std::u16string& parameters) {
+  std::unique_ptr<HeldFile> held = s.files.Hold(at.checker, HoldFor::kRun);
+  if (!held || CheckAndLog(s.log, s.trust, *held, at.checker, kCheckerName).verdict !=
+                   ProgramVerdict::kTrusted) {
+    return;
+  }
+  const int32_t noOwner = 0;
+  const int16_t no = 0;
+  s.processes.StartProcessAndWait(at.checker, noOwner, parameters, at.folder, no, no);
+  LogCheckerRun(s);
+}
+
+// Starts the replacer on the new program, when it is trusted as Pellmora.exe; it is
+// held from its check until it has been started. First writes what a later start
+// finds when the replacer never decides. False when it was not started.
+bool StartReplacer(const UpdateServices& s, const Paths& at, const ProgramPaths& own,
+                   const std::u16string& exeFile, std::optional<int32_t> newRevision) {
+  std::unique_ptr<HeldFile> held = s.files.Hold(at.replacer, HoldFor::kRun);
+  if (!held || CheckAndLog(s.log, s.trust, *held, at.replacer, kReplacerName).verdict !=
+                   ProgramVerdict::kTrusted) {
+    return false;
+  }
+  WritePendingInstall(s.files, own.pending,
+                      PendingInstall{newRevision.value_or(0), s.processes.Now()});
+  try {
+    StartCommand(s.processes, ReplacerCommandLine(at.replacer, exeFile), kSwShowMinimized);
+  } catch (...) {
+    s.files.RemoveFile(own.pending);
+    throw;
+  }
+  return true;
+}
+
+// Hands the new program over to the replacer, and the program ends. A new program is
+// handed over only when it is trusted as this program, and not again while its failed
+// install's back-off runs: otherwise it goes, and start-up goes on.
+void HandOver(const Statements& run, const UpdateServices& s, const Paths& at,
+              const ProgramPaths& own, const std::u16string& exeFile) {
+  std::optional<int32_t> newRevision;
+  run([&] { newRevision = TrustedRevisionAndLog(s, own.newProgram, exeFile); });
+  const bool mayHandOver = run.Or(false, [&] {
+    return MayHandOver(ReadFailedInstall(s.files, own.record), newRevision, s.processes.Now());
+  });
+  if (!mayHandOver) {
+    s.log.Write({.step = u"hand-over",
+                 .file = kNewPrefix + exeFile,
+                 .verdict = u"skipped",
+                 .reason = newRevision ? u"held back after a failed install" : u"not trusted"});
+    run([&] { s.files.RemoveFile(own.newProgram); });
+    return;
+  }
+
+  // A trusted replacer takes over, and the program ends.
+  const bool noReplacer =
+      run.Or(true, [&] { return !s.files.FindOrdinaryFile(at.replacer).has_value(); });
+  if (!noReplacer) {
+    const bool started =
+        run.Or(false, [&] { return StartReplacer(s, at, own, exeFile, newRevision); });
+    if (started) {
+      s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"ok"});
+      s.processes.EndProcess();
+    }
+  }
+
+  // No replacer that can take over (missing, untrusted or not starting). The
+  // user is told and shown the folder; the new program goes and its failure is
+  // recorded like a failed install, so that no later start repeats this, and the
+  // program goes on taking notifications.
+  run([&] { ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + at.replacer, kMbOk); });
+  run([&] {
+    StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), at.folder),
+                 kSwShowNormal);
+  });
+  const std::u16string why = u"no trusted replacer could be started";
+  s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"failed", .reason = why});
+  run([&] { s.files.RemoveFile(own.newProgram); });
+  run([&] {
+    RecordFailedInstall(s.files, own.record, newRevision.value_or(0), s.processes.Now(), why);
+  });
+}
+
+}  // namespace
 
 std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName) {
   return ToDecimal(revision) + u";" + exeFileName;
@@ -74,29 +203,28 @@ std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
   return u"\"" + replacerPath + u"\" " + exeFileName + u";" + kNewPrefix + exeFileName;
 }
 
-int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
+int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serverHost) {
   const Statements run(u"AutoUpdaterSelfUpdate");
 
   // Not done until every step below has passed.
   int16_t result = 0;
-  std::u16string name = kCheckerName;
-
-  // The local checker.
-  std::u16string path;
-  run([&] { path = s.files.ProgramFolder() + u"\\" + name; });
+  // The files it works on, in the program folder.
+  Paths at;
+  run([&] { at = Paths::In(s.files.ProgramFolder()); });
 
   // The local checker's revision, from its check on the held file: "0" when it is
   // missing, unreadable or untrusted, so that a damaged checker is fetched again.
-  const bool missing = run.Or(true, [&] { return !s.files.FindOrdinaryFile(path).has_value(); });
+  const bool missing =
+      run.Or(true, [&] { return !s.files.FindOrdinaryFile(at.checker).has_value(); });
   std::optional<int32_t> localRevision;
-  if (!missing) run([&] { localRevision = TrustedRevisionAndLog(s, path, name); });
+  if (!missing) run([&] { localRevision = TrustedRevisionAndLog(s, at.checker, kCheckerName); });
   const std::u16string local = ToDecimal(localRevision.value_or(0));
 
   // The version file's name and the update folder's address.
   std::u16string versionFile;
-  run([&] { versionFile = VersionFileName(name); });
+  run([&] { versionFile = VersionFileName(kCheckerName); });
   std::u16string baseUrl;
-  run([&] { baseUrl = GetUpdateBaseUrl(); });
+  run([&] { baseUrl = GetUpdateBaseUrl(serverHost); });
 
   // The latest revision, as the server announces it.
   std::u16string text;
@@ -106,13 +234,14 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   const bool empty = run.Or(true, [&] { return TrimSpaces(text).empty(); });
   if (empty) {
     run([&] {
-      ShowMessage(name + u"의 최신버전 정보를 읽어올 수 없습니다!", kMbOk | kMbIconError);
+      ShowMessage(std::u16string(kCheckerName) + u"의 최신버전 정보를 읽어올 수 없습니다!",
+                  kMbOk | kMbIconError);
     });
     return result;
   }
 
-  // The announced revision: rounded halves to even; beyond 32 bits is an Overflow and latest stays
-  // 0.
+  // The announced revision: halves round to even; beyond 32 bits is an Overflow, and
+  // latest stays 0.
   int32_t latest = 0;
   run([&] { latest = ToInt32(ReadNumber(text)); });
 
@@ -128,49 +257,40 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
 
   // A checker revision that was announced but refused when fetched is left alone for
   // a while; the trusted checker in place runs meanwhile.
-  std::u16string checkerRecord;
-  run([&] {
-    checkerRecord = s.files.ProgramFolder() + u"\\" + FailedInstallFileName(kCheckerName);
-  });
   if (older) {
     run([&] {
-      older = MayFetch(ReadFailedInstall(s.files, checkerRecord), latest, s.processes.Now());
+      older = MayFetch(ReadFailedInstall(s.files, at.checkerRecord), latest, s.processes.Now());
     });
   }
 
   if (older) {
-    // The checker is fetched, then the replacer. Each must be signed for its own role
-    // and be no older than this build's floor for it; the checker must carry the
-    // announced revision, so that a stale file on the server cannot start an update
-    // loop, and the replacer, whose revision the server does not announce, must be no
-    // older than a trusted one in place.
-    for (const char16_t* file : {kCheckerName, kReplacerName}) {
-      name = file;
-      std::u16string url;
-      std::u16string target;
-      run([&] { url = baseUrl + name; });
-      run([&] { target = s.files.ProgramFolder() + u"\\" + name; });
-      RevisionRule rule;
-      if (name == kCheckerName) {
-        rule.exact = latest;
-        if (s.floors.checker > 0) rule.atLeast = s.floors.checker;
-      } else {
-        if (s.floors.replacer > 0) rule.atLeast = s.floors.replacer;
-        run([&] {
-          const std::optional<int32_t> inPlace = TrustedRevision(s, target, name);
-          if (inPlace && inPlace > rule.atLeast) rule.atLeast = inPlace;
-        });
-      }
-      Fetched fetched = Fetched::kNotFetched;
-      run([&] { fetched = FetchCompanion(s, url, target, name, rule); });
-      if (fetched == Fetched::kDone) continue;
-      if (name == kCheckerName && fetched == Fetched::kRefused) {
-        run([&] { RecordFailedInstall(s.files, checkerRecord, latest, s.processes.Now()); });
-        // The trusted checker in place still runs.
-        if (localRevision) break;
-      }
-      return result;
+    // The checker, signed for its role, must carry the announced revision, so that a
+    // stale file on the server cannot start an update loop, and be no older than this
+    // build's floor.
+    RevisionRule checkerRule{.exact = latest};
+    if (s.floors.checker > 0) checkerRule.atLeast = s.floors.checker;
+    switch (FetchNamed(run, s, baseUrl, kCheckerName, at.checker, checkerRule)) {
+      case Fetched::kDone:
+        break;
+      case Fetched::kRefused:
+        run([&] { RecordFailedInstall(s.files, at.checkerRecord, latest, s.processes.Now()); });
+        // The trusted checker in place still runs; the replacer is left as it is.
+        if (localRevision) result = -1;
+        return result;
+      case Fetched::kNotFetched:
+        return result;
     }
+
+    // The replacer, signed for its role, whose revision the server does not announce,
+    // must be no older than this build's floor nor than a trusted one in place.
+    RevisionRule replacerRule;
+    if (s.floors.replacer > 0) replacerRule.atLeast = s.floors.replacer;
+    run([&] {
+      const std::optional<int32_t> inPlace = TrustedRevision(s, at.replacer, kReplacerName);
+      if (inPlace && inPlace > replacerRule.atLeast) replacerRule.atLeast = inPlace;
+    });
+    if (FetchNamed(run, s, baseUrl, kReplacerName, at.replacer, replacerRule) != Fetched::kDone)
+      return result;
   }
 
   // Every step passed.
@@ -178,41 +298,28 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s) {
   return result;
 }
 
-void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
+void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
+                   const int16_t& skipSelfUpdate) {
   const Statements run(u"RunAutoUpdate");
 
   // The companions are brought up to date first; when that fails nothing more runs.
-  const bool stop = run.Or(true, [&] { return !skipSelfUpdate && !AutoUpdaterSelfUpdate(s); });
+  const bool stop =
+      run.Or(true, [&] { return !skipSelfUpdate && !AutoUpdaterSelfUpdate(s, serverHost); });
   if (stop) return;
 
-  // The checker in the program folder.
-  std::u16string checker;
-  run([&] { checker = s.files.ProgramFolder() + u"\\" + kCheckerName; });
+  // The files it works on, in the program folder.
+  Paths at;
+  run([&] { at = Paths::In(s.files.ProgramFolder()); });
 
-  // The executable's name as the directory lists it.
+  // The executable's name as the directory lists it; without the program's own file
+  // there is nothing to update.
   std::u16string exeFile;
   run([&] { exeFile = s.files.ProgramBaseName() + u".exe"; });
-  run([&] {
-    exeFile = s.files.FindOrdinaryFile(s.files.ProgramFolder() + u"\\" + exeFile).value_or(u"");
-  });
-
-  // Without the program's own file there is nothing to update.
+  run([&] { exeFile = s.files.FindOrdinaryFile(at.File(exeFile)).value_or(u""); });
   const bool noExe = run.Or(true, [&] { return exeFile.empty(); });
   if (noExe) return;
-
-  // The files the replacer and an earlier start leave beside the program, in the
-  // checker's folder.
-  std::u16string handBack;
-  std::u16string pending;
-  std::u16string failed;
-  std::u16string left;
-  if (!checker.empty()) {
-    const std::u16string folder = checker.substr(0, checker.size() - (std::size(kCheckerName) - 1));
-    handBack = folder + HandBackFileName(exeFile);
-    pending = folder + PendingInstallFileName(exeFile);
-    failed = folder + FailedInstallFileName(exeFile);
-    left = folder + kNewPrefix + exeFile;
-  }
+  ProgramPaths own;
+  run([&] { own = ProgramPaths::Of(at, exeFile); });
 
   // Right after the replacer failed to install a new program nothing more is tried
   // at this start: the program goes on taking notifications. The replacer says so
@@ -221,13 +328,14 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   bool afterFailure = false;
   run([&] {
     const std::u16string value = s.processes.TakeFailedHandOver();
-    afterFailure = !handBack.empty() && TakeHandBack(s.files, handBack, value);
+    afterFailure = !own.handBack.empty() && TakeHandBack(s.files, own.handBack, value);
   });
   if (afterFailure) {
     s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the install just failed"});
     return;
   }
 
+  // The checker's parameters: this program's revision and file name.
   std::optional<int16_t> revision;
   std::u16string parameters;
   run([&] {
@@ -239,107 +347,26 @@ void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate) {
   // counts as a failed install of that revision: the new file it left goes, and
   // nothing more is tried.
   run([&] {
-    afterFailure = revision && !pending.empty() &&
-                   SettlePendingInstall(s.files, pending, failed, *revision, s.processes.Now());
-    if (afterFailure) s.files.RemoveFile(left);
+    afterFailure =
+        revision && !own.pending.empty() &&
+        SettlePendingInstall(s.files, own.pending, own.record, *revision, s.processes.Now());
+    if (afterFailure) s.files.RemoveFile(own.newProgram);
   });
   if (afterFailure) {
     s.log.Write({.step = u"update", .verdict = u"skipped", .reason = kHandOverNeverCameBack});
     return;
   }
 
-  // The checker runs in the program folder; the call returns when it ends.
-  // Only a checker signed as Vantorel.exe is started, held against writers from its
-  // check until it has ended; any other is passed over like one that cannot start.
-  run([&] {
-    std::unique_ptr<HeldFile> held = s.files.Hold(checker, HoldFor::kRun);
-    if (!held || CheckAndLog(s.log, s.trust, *held, checker, kCheckerName).verdict !=
-                     ProgramVerdict::kTrusted) {
-      return;
-    }
-    const int32_t noOwner = 0;
-    const int16_t no = 0;
-    s.processes.StartProcessAndWait(checker, noOwner, parameters, s.files.ProgramFolder(), no, no);
-    LogCheckerRun(s);
-  });
+  // The checker runs; the call returns when it has ended.
+  run([&] { RunChecker(s, at, parameters); });
 
   // Whether the checker left a new program.
-  std::u16string newExe;
-  run([&] { newExe = s.files.ProgramFolder() + u"\\" + kNewPrefix + exeFile; });
   const bool nothingNew =
-      run.Or(true, [&] { return !s.files.FindOrdinaryFile(newExe).has_value(); });
+      run.Or(true, [&] { return !s.files.FindOrdinaryFile(own.newProgram).has_value(); });
   if (nothingNew) return;
 
-  // A new program is handed over only when it is trusted as this program, and not
-  // again while its failed install's back-off runs: otherwise it goes, and start-up
-  // goes on.
-  std::u16string record;
-  run([&] { record = s.files.ProgramFolder() + u"\\" + FailedInstallFileName(exeFile); });
-  std::optional<int32_t> newRevision;
-  run([&] { newRevision = TrustedRevisionAndLog(s, newExe, exeFile); });
-  bool mayHandOver = false;
-  run([&] {
-    mayHandOver = MayHandOver(ReadFailedInstall(s.files, record), newRevision, s.processes.Now());
-  });
-  if (!mayHandOver) {
-    s.log.Write({.step = u"hand-over",
-                 .file = kNewPrefix + exeFile,
-                 .verdict = u"skipped",
-                 .reason = newRevision ? u"held back after a failed install" : u"not trusted"});
-    run([&] { s.files.RemoveFile(newExe); });
-    return;
-  }
-
-  // The replacer in the program folder.
-  std::u16string replacer;
-  run([&] { replacer = s.files.ProgramFolder() + u"\\" + kReplacerName; });
-
-  // A replacer trusted as Pellmora.exe, held from its check until it has
-  // been started, takes over and the program ends.
-  const bool noReplacer =
-      run.Or(true, [&] { return !s.files.FindOrdinaryFile(replacer).has_value(); });
-  if (!noReplacer) {
-    bool started = false;
-    run([&] {
-      std::unique_ptr<HeldFile> held = s.files.Hold(replacer, HoldFor::kRun);
-      if (!held || CheckAndLog(s.log, s.trust, *held, replacer, kReplacerName).verdict !=
-                       ProgramVerdict::kTrusted) {
-        return;
-      }
-      // What a later start finds when the replacer never decides.
-      if (!pending.empty()) {
-        WritePendingInstall(s.files, pending,
-                            PendingInstall{newRevision.value_or(0), s.processes.Now()});
-      }
-      try {
-        StartCommand(s.processes, ReplacerCommandLine(replacer, exeFile), kSwShowMinimized);
-      } catch (...) {
-        if (!pending.empty()) s.files.RemoveFile(pending);
-        throw;
-      }
-      started = true;
-    });
-    if (started) {
-      s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"ok"});
-      s.processes.EndProcess();
-    }
-  }
-
-  // No replacer that can take over (missing, untrusted or not starting). The
-  // user is told and shown the folder; the new program goes and its failure is
-  // recorded like a failed install, so that no later start repeats this, and the
-  // program goes on taking notifications.
-  run([&] { ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk); });
-  run([&] {
-    StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), s.files.ProgramFolder()),
-                 kSwShowNormal);
-  });
-  const std::u16string why = u"no trusted replacer could be started";
-  s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"failed", .reason = why});
-  run([&] { s.files.RemoveFile(newExe); });
-  run([&] {
-    RecordFailedInstall(s.files, record, newRevision.value_or(0), s.processes.Now(), why);
-  });
+  // It is handed over, or it goes.
+  HandOver(run, s, at, own, exeFile);
 }
 
 }  // namespace tindra

@@ -11,17 +11,18 @@
 
 namespace tindra {
 
-// The update folder on gServerHost.
-std::u16string GetUpdateBaseUrl();
+// Both procedures take the update server's host (the program's gServerHost) and
+// fetch from the update folder there (GetUpdateBaseUrl).
 
 // Keeps Vantorel.exe and Pellmora.exe current. -1 when they are current or were just
 // downloaded; 0 when the latest revision cannot be read or a download fails. Every
 // error is reported and the procedure goes on after the failing statement.
-int16_t AutoUpdaterSelfUpdate(const UpdateServices& s);
+int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serverHost);
 
 // Runs the self-update, the update checker, and hands over to the file replacer
 // when a new executable is ready (ending the process).
-void RunAutoUpdate(const UpdateServices& s, const int16_t& skipSelfUpdate);
+void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
+                   const int16_t& skipSelfUpdate);
 
 // The update checker's parameters: "27;Tindra.exe".
 std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName);

@@ -40,7 +40,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
                                     {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
                                      std::u16string(kReplacerName) + kPartSuffix});
 
-  const std::u16string base = UpdateBaseUrl(host);
+  const std::u16string base = GetUpdateBaseUrl(host);
   std::string body;
   if (!s.network.FetchBody(base + VersionFileName(args.exeFile), 64, body)) return kCheckerNothing;
   const std::optional<int32_t> latest = ParseLatestRevision(body);

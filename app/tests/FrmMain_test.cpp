@@ -53,6 +53,7 @@ class FakeHost : public FrmMainHost {
 
   std::vector<std::string> calls;
   std::u16string hostAtInstanceCheck;
+  std::u16string hostAtUpdate;
   std::u16string label = u"Label1";
   std::vector<std::u16string> labelSets;
   std::vector<PopupCall> popups;
@@ -66,8 +67,9 @@ class FakeHost : public FrmMainHost {
     return anotherInstance;
   }
   void EndProcessNow() override { calls.push_back("end-process"); }
-  void RunAutoUpdate(const int16_t& skip) override {
+  void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skip) override {
     calls.push_back(skip == 0 ? "update(false)" : "update(true)");
+    hostAtUpdate = serverHost;
   }
   void GetWorkArea(WorkArea& rc) override {
     calls.push_back("work-area");
@@ -115,6 +117,7 @@ TEST_F(FrmMainTest, LoadSetsTheHostThenChecksTheInstanceThenUpdatesThenMeasures)
   form.Form_Load();
   EXPECT_EQ(host.calls, (std::vector<std::string>{"instance", "update(false)", "work-area"}));
   EXPECT_EQ(host.hostAtInstanceCheck, Ascii(TINDRA_UPDATE_HOST));
+  EXPECT_EQ(host.hostAtUpdate, Ascii(TINDRA_UPDATE_HOST));
   EXPECT_EQ(gServerHost, Ascii(TINDRA_UPDATE_HOST));
   EXPECT_EQ(gPopupCount, 0);
   EXPECT_EQ(form.nSlot(), 0);

@@ -1,5 +1,6 @@
 #include "app/win32/FrmMain_win32.h"
 
+#include "app/modMain.h"
 #include "app/win32/dde_server.h"
 #include "app/win32/program_build.h"
 #include "common/errors.h"
@@ -98,8 +99,8 @@ void FrmMainWindow::EndProcessNow() { ExitProcess(0); }
 
 std::u16string FrmMainWindow::BuiltInUpdateHost() { return Ascii(kProgramUpdateHost); }
 
-void FrmMainWindow::RunAutoUpdate(const int16_t& skipSelfUpdate) {
-  tindra::RunAutoUpdate(skipSelfUpdate);
+void FrmMainWindow::RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) {
+  tindra::RunAutoUpdate(serverHost, skipSelfUpdate);
 }
 
 void FrmMainWindow::GetWorkArea(WorkArea& rc) {
@@ -127,7 +128,7 @@ void FrmMainWindow::UnloadMainForm() {
 
 void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                               const int32_t& nSY) {
-  FrmTindraWindow* popup = NewFrmTindraWindow();
+  FrmTindraWindow* popup = NewFrmTindraWindow(gPopupCount);
   Start(*popup, sName, iMode, nSX, nSY);
 }
 

@@ -36,7 +36,7 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   std::u16string BuiltInUpdateHost() override;
   bool AnotherInstanceRunning() override;
   [[noreturn]] void EndProcessNow() override;
-  void RunAutoUpdate(const int16_t& skipSelfUpdate) override;
+  void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) override;
   void GetWorkArea(WorkArea& rc) override;
   float TwipsPerPixelX() override;
   float TwipsPerPixelY() override;

@@ -5,7 +5,6 @@
 #include <climits>
 #include <optional>
 
-#include "app/modMain.h"
 #include "common/errors.h"
 #include "popup/tests/fake_popup_window.h"
 
@@ -22,8 +21,8 @@ constexpr int32_t kSY = 14910;
 
 class PopupTest : public ::testing::Test {
  protected:
-  void SetUp() override { gPopupCount = 0; }
-  void TearDown() override { gPopupCount = 0; }
+  // The program's count of loaded popups, as the popups under test keep it.
+  int32_t popupCount = 0;
   static void StartPopup(FakePopupWindow& w, int16_t mode, std::u16string name = u"test",
                          int32_t sx = kSX, int32_t sy = kSY) {
     w.core().Start(name, mode, sx, sy);
@@ -66,31 +65,31 @@ TEST(PopupLookTest, EveryOtherModeIsAPlainGreenNotice) {
 // ---- Start ----
 
 TEST_F(PopupTest, StartLoadsTheWindowAndCountsIt) {
-  gPopupCount = 5;
-  FakePopupWindow w(15.0f);
-  EXPECT_EQ(gPopupCount, 5);  // created, not yet loaded
+  popupCount = 5;
+  FakePopupWindow w(15.0f, popupCount);
+  EXPECT_EQ(popupCount, 5);  // created, not yet loaded
   StartPopup(w, 0);
-  EXPECT_EQ(gPopupCount, 6);
+  EXPECT_EQ(popupCount, 6);
   EXPECT_EQ(w.shownTopmost, 1);
   w.core().Picture1_Click();
-  EXPECT_EQ(gPopupCount, 5);
+  EXPECT_EQ(popupCount, 5);
 }
 
 TEST_F(PopupTest, StartRaisesOverflowWhenTheCountIsFull) {
-  gPopupCount = INT32_MAX;
-  FakePopupWindow w(15.0f);
+  popupCount = INT32_MAX;
+  FakePopupWindow w(15.0f, popupCount);
   try {
     StartPopup(w, 0);
     FAIL() << "no error";
   } catch (const AppError& e) {
     EXPECT_EQ(e.number(), kErrOverflow);
   }
-  EXPECT_EQ(gPopupCount, INT32_MAX);
+  EXPECT_EQ(popupCount, INT32_MAX);
   EXPECT_EQ(w.shownTopmost, 0);
 }
 
 TEST_F(PopupTest, LoginStartsAtHeightZeroOnTheBottomEdge) {
-  FakePopupWindow w(15.0f);
+  FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 0, u"");
   EXPECT_EQ(w.nameText, u"님이");
   EXPECT_EQ(w.descText, u"로그인 하였습니다.");
@@ -103,7 +102,7 @@ TEST_F(PopupTest, LoginStartsAtHeightZeroOnTheBottomEdge) {
 }
 
 TEST_F(PopupTest, LogoutStandsAtFullHeightAndHolds) {
-  FakePopupWindow w(15.0f);
+  FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 1);
   EXPECT_EQ(w.descColor, Rgb(255, 0, 0));
   EXPECT_EQ(w.nameColor, Rgb(32, 135, 249));
@@ -117,7 +116,7 @@ TEST_F(PopupTest, LogoutStandsAtFullHeightAndHolds) {
 TEST_F(PopupTest, NoticeModesShowTheEnvelopeInGreen) {
   for (int16_t mode : {2, 7, -1}) {
     SCOPED_TRACE(mode);
-    FakePopupWindow w(15.0f);
+    FakePopupWindow w(15.0f, popupCount);
     StartPopup(w, mode, u"서버 점검");
     EXPECT_EQ(w.nameText, u"서버 점검");
     EXPECT_EQ(w.descText, u"");
@@ -128,7 +127,7 @@ TEST_F(PopupTest, NoticeModesShowTheEnvelopeInGreen) {
     EXPECT_TRUE(w.TimerRunning(T::tmrEffect1));
     w.core().Picture1_Click();
   }
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount, 0);
 }
 
 // What a screen reader is given: the popup's own lines, once, after it is shown; a
@@ -147,7 +146,7 @@ TEST_F(PopupTest, StartAnnouncesWhatThePopupSaysOnceItIsShown) {
         Case{2, u"새 쪽지가 도착했습니다", u"새 쪽지가 도착했습니다", u"새 쪽지가 도착했습니다"},
         Case{-1, u"a;b c", u"a;b c", u"a;b c"}, Case{7, u"", u"", u""}}) {
     SCOPED_TRACE(c.mode);
-    FakePopupWindow w(15.0f);
+    FakePopupWindow w(15.0f, popupCount);
     StartPopup(w, c.mode, c.name);
     EXPECT_EQ(SpokenText(LookForMode(c.name, c.mode)), c.spoken);
     EXPECT_EQ(w.caption, c.windowText);
@@ -158,8 +157,8 @@ TEST_F(PopupTest, StartAnnouncesWhatThePopupSaysOnceItIsShown) {
     w.RunFor(10000);
     EXPECT_EQ(w.announcements.size(), 1u);
   }
-  FakePopupWindow failed(15.0f);
-  gPopupCount = INT32_MAX;
+  FakePopupWindow failed(15.0f, popupCount);
+  popupCount = INT32_MAX;
   EXPECT_THROW(StartPopup(failed, 0), AppError);
   EXPECT_TRUE(failed.announcements.empty());
 }
@@ -200,14 +199,14 @@ TEST_F(PopupTest, EachEffectEndsAtItsBoundaryWithoutAMove) {
                 PixelRect{150, 250, 51, 50}},
        }) {
     SCOPED_TRACE(c.what);
-    gPopupCount = 0;
-    FakePopupWindow w(1.0f);
+    popupCount = 0;
+    FakePopupWindow w(1.0f, popupCount);
     StartPopup(w, c.mode);
     w.SetRect(c.from);
     w.moves.clear();
     const auto ended = [&] {
       if (c.timer == T::tmrEffect1) return !w.TimerRunning(c.timer) && w.TimerRunning(T::tmrDelay);
-      return w.unloaded() && gPopupCount == 0;
+      return w.unloaded() && popupCount == 0;
     };
     // The opening goes on by itself; the closing timers are fired here as their ticks.
     const bool opening = c.timer == T::tmrEffect1;
@@ -225,7 +224,7 @@ TEST_F(PopupTest, EachEffectEndsAtItsBoundaryWithoutAMove) {
 }
 
 TEST_F(PopupTest, FullSizeShrinkWithExactArithmeticTakes25Moves) {
-  FakePopupWindow w(1.0f);
+  FakePopupWindow w(1.0f, popupCount);
   StartPopup(w, 1, u"x", 0, 1965);
   w.moves.clear();
   w.RunFor(2000 + 26 * 10);
@@ -238,7 +237,7 @@ TEST_F(PopupTest, FullSizeShrinkWithExactArithmeticTakes25Moves) {
 // ---- whole sequences at real pixel factors ----
 
 TEST_F(PopupTest, LoginAt96DpiGrowsThreePixelsATickThenCollapses) {
-  FakePopupWindow w(15.0f);
+  FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 0);
   // +50 twips is 3.33 pixels, so every move adds 3 pixels: 44 moves reach 132 pixels
   // (1980 twips), and the 45th tick starts the hold.
@@ -263,7 +262,7 @@ TEST_F(PopupTest, LoginAt96DpiGrowsThreePixelsATickThenCollapses) {
   EXPECT_FALSE(w.unloaded());
   w.RunFor(10);
   EXPECT_TRUE(w.unloaded());
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount, 0);
   for (const PixelRect& r : w.moves) EXPECT_EQ(r.bottom(), 994);
   w.RunFor(5000);
   EXPECT_EQ(w.ticksAfterUnload, 0);
@@ -271,7 +270,7 @@ TEST_F(PopupTest, LoginAt96DpiGrowsThreePixelsATickThenCollapses) {
 }
 
 TEST_F(PopupTest, LogoutAt96DpiShrinksIn24Moves) {
-  FakePopupWindow w(15.0f);
+  FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 1);
   w.RunFor(1990);
   EXPECT_EQ(w.moves.size(), 1u);  // no opening
@@ -291,12 +290,12 @@ TEST_F(PopupTest, LogoutAt96DpiShrinksIn24Moves) {
   w.RunFor(10);
   EXPECT_TRUE(w.unloaded());
   EXPECT_EQ(w.moves.size(), 1u + 24u);
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount, 0);
 }
 
 TEST_F(PopupTest, NonIntegerFactorOpensAndCollapsesFourPixelsATick) {
   // 108 dpi: 13.33 twips per pixel; 50 twips is 3.75 pixels, rounded to 4.
-  FakePopupWindow w(1440.0f / 108.0f);
+  FakePopupWindow w(1440.0f / 108.0f, popupCount);
   StartPopup(w, 2, u"n", 16000, 13000);  // 13000 / 13.33 = 975 px
   ASSERT_EQ(w.rect().top, 975);
   // 148 px (1973 twips) is the first multiple of 4 at or above 1950 twips: 37 moves.
@@ -323,7 +322,7 @@ TEST_F(PopupTest, ClosingEffectDependsOnTheMode) {
   for (Case c : {Case{0, T::tmrEffect2}, Case{1, T::tmrEffect3}, Case{2, T::tmrEffect2},
                  Case{3, T::tmrEffect3}, Case{-1, T::tmrEffect3}, Case{9, T::tmrEffect3}}) {
     SCOPED_TRACE(c.mode);
-    FakePopupWindow w(15.0f);
+    FakePopupWindow w(15.0f, popupCount);
     StartPopup(w, c.mode);
     while (w.TickCount(T::tmrDelay) == 0) w.RunFor(10);
     EXPECT_TRUE(w.TimerRunning(c.closing));
@@ -331,13 +330,13 @@ TEST_F(PopupTest, ClosingEffectDependsOnTheMode) {
     w.RunFor(10000);
     EXPECT_TRUE(w.unloaded());
   }
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount, 0);
 }
 
 // ---- clicks and unload ----
 
 TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {
-  FakePopupWindow w(15.0f);
+  FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 0);
   w.RunFor(45 * 10 + 500);
   ASSERT_TRUE(w.TimerRunning(T::tmrDelay));
@@ -345,7 +344,7 @@ TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {
   w.timerLog.clear();
   w.core().lblName_Click();
   EXPECT_TRUE(w.unloaded());
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount, 0);
   // The unload stops the four timers in its own order.
   using C = FakePopupWindow::TimerChange;
   EXPECT_EQ(w.timerLog, (std::vector<C>{{T::tmrEffect1, false},
@@ -358,7 +357,7 @@ TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {
 }
 
 TEST_F(PopupTest, NoStepRunsAfterTheUnload) {
-  FakePopupWindow w(15.0f);
+  FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 0);
   w.RunFor(50);
   w.core().Picture1_Click();
@@ -371,7 +370,7 @@ TEST_F(PopupTest, NoStepRunsAfterTheUnload) {
   w.core().Form_Unload();
   EXPECT_EQ(w.movesAfterUnload, 0);
   EXPECT_EQ(w.unloadCalls, 1);
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount, 0);
   EXPECT_FALSE(w.TimerRunning(T::tmrEffect2));
 }
 

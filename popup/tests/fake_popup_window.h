@@ -20,9 +20,10 @@ struct PixelRect {
 
 class FakePopupWindow : public PopupWindow {
  public:
-  // A window of the design size at `twipsPerPixel` on both axes.
-  explicit FakePopupWindow(float twipsPerPixel)
-      : tppX_(twipsPerPixel), tppY_(twipsPerPixel), core_(*this) {
+  // A window of the design size at `twipsPerPixel` on both axes, whose popup keeps
+  // `popupCount`.
+  FakePopupWindow(float twipsPerPixel, int32_t& popupCount)
+      : tppX_(twipsPerPixel), tppY_(twipsPerPixel), core_(*this, popupCount) {
     rect_ = {0, 0, ToWindowPixels(kPopupWidth, tppX_), ToWindowPixels(kPopupMaxHeight, tppY_)};
     for (size_t i = 0; i < timers_.size(); ++i)
       timers_[i].interval = InitialInterval(static_cast<PopupTimer>(i));

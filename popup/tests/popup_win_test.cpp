@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "app/modMain.h"
 #include "common/errors.h"
 #include "common/forms.h"
 #include "common/twips.h"
@@ -140,7 +139,6 @@ class PopupWinTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(kDpiAware);
-    gPopupCount = 0;
     geo_ = ScreenGeometry();
     // A foreground window of our own, which the popups must leave in front.
     foreground_ =
@@ -155,14 +153,14 @@ class PopupWinTest : public ::testing::Test {
     Forms().UnloadAllExcept(u"FrmMain");
     Pump(20);
     EXPECT_TRUE(PopupWindows().empty());
-    EXPECT_EQ(gPopupCount, 0);
+    EXPECT_EQ(popupCount_, 0);
     DestroyWindow(foreground_);
   }
 
   // Starts a popup as the shell does and returns its window.
   HWND StartPopup(const std::u16string& name, int16_t mode, int32_t sy) {
     const std::vector<HWND> before = PopupWindows();
-    Start(*NewFrmTindraWindow(), name, mode, geo_.nSX, sy);
+    Start(*NewFrmTindraWindow(popupCount_), name, mode, geo_.nSX, sy);
     for (HWND h : PopupWindows())
       if (std::find(before.begin(), before.end(), h) == before.end()) return h;
     return nullptr;
@@ -198,15 +196,17 @@ class PopupWinTest : public ::testing::Test {
 
   Geometry geo_{};
   HWND foreground_ = nullptr;
+  // The count of loaded popups that the popups under test keep.
+  int32_t popupCount_ = 0;
 };
 
 // ---- placement right after Start ----
 
 TEST_F(PopupWinTest, LoginIsVisibleTopmostAtHeightZeroWithoutTakingTheFocus) {
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount_, 0);
   HWND popup = StartPopup(u"test", 0);
   ASSERT_TRUE(popup);
-  EXPECT_EQ(gPopupCount, 1);
+  EXPECT_EQ(popupCount_, 1);
   RECT r = Rect(popup);
   EXPECT_EQ(r.left, Px(geo_.nSX, geo_.tppX));
   EXPECT_EQ(r.top, geo_.workArea.bottom);
@@ -259,7 +259,7 @@ TEST_F(PopupWinTest, LoginGrowsHoldsCollapsesAndUnloads) {
   EXPECT_LE(maxHeight, Px(1950 + 50, geo_.tppY));
   EXPECT_TRUE(bottomKept);
   EXPECT_GE(GetTickCount64() - started, 2000u);  // the hold alone is 2 s
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount_, 0);
   EXPECT_EQ(Forms().size(), 0u);
   EXPECT_EQ(GetForegroundWindow(), foreground_);
 }
@@ -310,7 +310,7 @@ TEST_F(PopupWinTest, PopupsRunningTogetherEachMakeEveryOneOfTheirOwnSteps) {
   const std::vector<RECT>& r = seen[logout];
   ASSERT_EQ(r.size(), 24u);
   for (size_t i = 1; i < r.size(); ++i) EXPECT_EQ(r[i].left - r[i - 1].left, 3) << "move " << i;
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount_, 0);
 }
 
 // ---- what a screen reader reads ----
@@ -371,17 +371,17 @@ TEST_F(PopupWinTest, ClickOnPicture1OrNameClosesClickOnDescOrNoteDoesNot) {
   Click(popup, kLblDescBox, 5, 5);
   Click(popup, kPicNoteBox, 5, 5);
   EXPECT_TRUE(IsWindow(popup));
-  EXPECT_EQ(gPopupCount, 1);
+  EXPECT_EQ(popupCount_, 1);
   Click(popup, 150, 120);
   EXPECT_TRUE(Gone(popup));
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount_, 0);
 
   HWND second = StartPopup(u"test", 0);
   ASSERT_TRUE(second);
   Pump(100);  // in the middle of the opening
   Click(second, kLblNameBox, 20, 5);
   EXPECT_TRUE(Gone(second));
-  EXPECT_EQ(gPopupCount, 0);
+  EXPECT_EQ(popupCount_, 0);
   EXPECT_EQ(GetForegroundWindow(), foreground_);
 }
 
@@ -607,7 +607,7 @@ TEST_F(PopupWinTest, ClickZonesOfPicture1AndItsParts) {
     WaitOpen(popup);
     PressAndRelease(popup, geo_, c.press, c.release);
     EXPECT_EQ(Gone(popup), c.closes);
-    EXPECT_EQ(gPopupCount, c.closes ? 0 : 1);
+    EXPECT_EQ(popupCount_, c.closes ? 0 : 1);
     EXPECT_EQ(GetForegroundWindow(), foreground_);
     Forms().UnloadAllExcept(u"FrmMain");
     Pump(20);
@@ -683,17 +683,17 @@ TEST_F(PopupWinTest, EachKindShowsThePictureInDocs) {
 // ---- failures and resources ----
 
 TEST_F(PopupWinTest, StartThatFailsLeavesNothingBehind) {
-  gPopupCount = INT32_MAX;
+  popupCount_ = INT32_MAX;
   try {
-    Start(*NewFrmTindraWindow(), u"x", 0, geo_.nSX, geo_.nSY);
+    Start(*NewFrmTindraWindow(popupCount_), u"x", 0, geo_.nSX, geo_.nSY);
     ADD_FAILURE() << "no error";
   } catch (const AppError& e) {
     EXPECT_EQ(e.number(), kErrOverflow);
   }
-  EXPECT_EQ(gPopupCount, INT32_MAX);
+  EXPECT_EQ(popupCount_, INT32_MAX);
   EXPECT_TRUE(PopupWindows().empty());
   EXPECT_EQ(Forms().size(), 0u);
-  gPopupCount = 0;
+  popupCount_ = 0;
 }
 
 TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
@@ -701,10 +701,11 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
   // unload closes them.
   auto round = [&] {
     for (int i = 0; i < 50; ++i)
-      Start(*NewFrmTindraWindow(), u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
+      Start(*NewFrmTindraWindow(popupCount_),
+            u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
             static_cast<int16_t>(i % 4), geo_.nSX, geo_.nSY - (i % 7) * 1985);
     Pump(30);  // let them paint and tick
-    EXPECT_EQ(gPopupCount, static_cast<int32_t>(PopupWindows().size()));
+    EXPECT_EQ(popupCount_, static_cast<int32_t>(PopupWindows().size()));
     bool click = false;
     for (HWND h : PopupWindows()) {
       if ((click = !click)) {
@@ -715,7 +716,7 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
     Pump(30);
     Forms().UnloadAllExcept(u"FRMMAIN");
     Pump(10);
-    ASSERT_EQ(gPopupCount, 0);
+    ASSERT_EQ(popupCount_, 0);
     ASSERT_TRUE(PopupWindows().empty());
   };
   // A first round puts the one-time costs in the baseline: window classes, the decoded

@@ -31,7 +31,7 @@ class FrmTindraWindow final : public Form,
                               private win32::TickTarget,
                               public win32::WindowBase<FrmTindraWindow> {
  public:
-  FrmTindraWindow() : core_(*this) {
+  explicit FrmTindraWindow(int32_t& popupCount) : core_(*this, popupCount) {
     for (size_t i = 0; i < intervals_.size(); ++i) intervals_[i] = InitialInterval(TimerAt(i));
   }
   ~FrmTindraWindow() override = default;
@@ -338,11 +338,11 @@ class FrmTindraWindow final : public Form,
   // The popup owns itself from creation until it unloads.
   std::shared_ptr<FrmTindraWindow> self_;
 
-  friend FrmTindraWindow* NewFrmTindraWindow();
+  friend FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount);
 };
 
-FrmTindraWindow* NewFrmTindraWindow() {
-  auto form = std::make_shared<FrmTindraWindow>();
+FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount) {
+  auto form = std::make_shared<FrmTindraWindow>(popupCount);
   form->self_ = form;
   return form.get();
 }

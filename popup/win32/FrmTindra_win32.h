@@ -9,11 +9,12 @@ namespace tindra {
 
 class FrmTindraWindow;
 
-// Creates a new, not yet loaded popup instance. The instance deletes itself when
-// it unloads; the caller keeps no reference after calling Start.
-FrmTindraWindow* NewFrmTindraWindow();
+// Creates a new, not yet loaded popup instance that keeps `popupCount` (the
+// program's gPopupCount), which must outlive it. The instance deletes itself when it
+// unloads; the caller keeps no reference after calling Start.
+FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount);
 
-// Loads the window (gPopupCount += 1), fills in the texts for iMode, places it with
+// Loads the window (the count += 1), fills in the texts for iMode, places it with
 // its left edge at nSX and its bottom edge at nSY (screen twips), starts its first
 // effect timer and shows it topmost without activating it. Raises AppError when a
 // window operation fails (kErrInvalidPropertyValue) or the count overflows; the popup has

@@ -84,7 +84,7 @@ int ClickEveryPopup() {
 // is the least any popup pays for it on this machine.
 class BareWindow final : private PopupWindow {
  public:
-  BareWindow() : core_(*this) {}
+  BareWindow() : core_(*this, popupCount_) {}
   ~BareWindow() override = default;
   BareWindow(const BareWindow&) = delete;
   BareWindow& operator=(const BareWindow&) = delete;
@@ -177,6 +177,7 @@ class BareWindow final : private PopupWindow {
   void Announce(const std::u16string&) override {}  // the floor counts window moves only
   void Unload() override { core_.Form_Unload(); }
 
+  int32_t popupCount_ = 0;  // the popup's count of loaded popups: it alone
   FrmTindra core_;
   win32::UniqueWindow window_;
   float tpp_ = win32::TwipsPerPixelY();

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/modMain.h"
 #include "common/text.h"
 #include "update/file_replacer.h"
 #include "update/modAutoUpdateV1_Launcher.h"
@@ -132,7 +131,6 @@ TEST(UpdateEvents, TheReplacerLogsAndRecordsWhyItDidNotInstall) {
 }
 
 TEST(UpdateEvents, TindraLogsTheCheckersExitAndTheHandOver) {
-  gServerHost = u"127.0.0.1";
   struct Row {
     std::optional<uint32_t> exit;
     Parts line;
@@ -150,10 +148,9 @@ TEST(UpdateEvents, TindraLogsTheCheckersExitAndTheHandOver) {
     q.AddFile(u"C:\\Prog\\Tindra.exe");
     q.AddFile(u"C:\\Prog\\Vantorel.exe");
     q.checkerExitCode = row.exit;
-    RunAutoUpdate(q.services(), -1);
+    RunAutoUpdate(q.services(), u"127.0.0.1", -1);
     EXPECT_TRUE(LoggedAll(q, row.line)) << ::testing::PrintToString(q.updateLog);
   }
-  gServerHost.clear();
 }
 
 // The transfers through LoggedNetwork: URL, status, bytes, and why one failed.

@@ -12,7 +12,7 @@
 
 namespace tindra {
 
-void RunAutoUpdate(const int16_t& skipSelfUpdate) {
+void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) {
   win32::Win32ProgramFiles files;
   win32::Win32ProgramInspector trust;
   win32::Win32UpdateNetwork network;
@@ -28,7 +28,7 @@ void RunAutoUpdate(const int16_t& skipSelfUpdate) {
   } catch (const AppError&) {
     // No program folder: the update reports that itself.
   }
-  RunAutoUpdate(services, skipSelfUpdate);
+  RunAutoUpdate(services, serverHost, skipSelfUpdate);
 }
 
 }  // namespace tindra
