@@ -51,23 +51,18 @@ void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const i
   // The first use of a control loads the window: the count grows before any text is set.
   window_.Load();
   const PopupLook look = LookForMode(sName, iMode);
+  window_.ShowLook(look);
   const float left = static_cast<float>(nSX);
-  window_.SetNameText(look.nameText);
-  window_.SetDescText(look.descText);
   if (iMode == 1) {
-    window_.SetDescColor(look.descColor);
     const float height = window_.Height();
     const float top = static_cast<float>(static_cast<double>(nSY) - height);
     window_.Move(left, top, window_.Width(), height);
     window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
   } else {
-    if (look.nameColor != kLabelBlue) window_.SetNameColor(look.nameColor);
-    if (look.noteVisible) window_.ShowNote();
     window_.Move(left, static_cast<float>(nSY), window_.Width(), 0.0f);
     window_.SetTimerInterval(PopupTimer::tmrEffect1, kEffectIntervalMs);
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, true);
   }
-  window_.SetCaption(WindowText(look));
   window_.ShowTopmost();
   window_.Announce(SpokenText(look));
 }

@@ -92,13 +92,10 @@ class PopupWindow {
   virtual float Height() = 0;
   // Sets position and size together, in one window operation.
   virtual void Move(float left, float top, float width, float height) = 0;
-  virtual void SetNameText(const std::u16string& text) = 0;
-  virtual void SetDescText(const std::u16string& text) = 0;
-  virtual void SetNameColor(uint32_t color) = 0;
-  virtual void SetDescColor(uint32_t color) = 0;
-  virtual void ShowNote() = 0;
-  // Sets the window's own text, where tools read what the popup shows (WindowText).
-  virtual void SetCaption(const std::u16string& text) = 0;
+  // Shows `look`: the labels' texts and colours and the envelope, and, as the window's
+  // own text where tools read what the popup shows, WindowText(look). Raises AppError
+  // when the window is not loaded.
+  virtual void ShowLook(const PopupLook& look) = 0;
   virtual void SetTimerInterval(PopupTimer timer, int32_t milliseconds) = 0;
   virtual void SetTimerEnabled(PopupTimer timer, bool enabled) = 0;
   // Makes the window topmost and visible without activating it; the result of the

@@ -91,9 +91,9 @@ TEST_F(PopupTest, StartRaisesOverflowWhenTheCountIsFull) {
 TEST_F(PopupTest, LoginStartsAtHeightZeroOnTheBottomEdge) {
   FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 0, u"");
-  EXPECT_EQ(w.nameText, u"님이");
-  EXPECT_EQ(w.descText, u"로그인 하였습니다.");
-  EXPECT_FALSE(w.noteVisible);
+  EXPECT_EQ(w.look.nameText, u"님이");
+  EXPECT_EQ(w.look.descText, u"로그인 하였습니다.");
+  EXPECT_FALSE(w.look.noteVisible);
   // 16415 / 15 = 1094.3; 14910 / 15 = 994; the width keeps its 179 pixels.
   EXPECT_EQ(w.rect(), (PixelRect{1094, 994, 179, 0}));
   EXPECT_TRUE(w.TimerRunning(T::tmrEffect1));
@@ -104,8 +104,8 @@ TEST_F(PopupTest, LoginStartsAtHeightZeroOnTheBottomEdge) {
 TEST_F(PopupTest, LogoutStandsAtFullHeightAndHolds) {
   FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 1);
-  EXPECT_EQ(w.descColor, Rgb(255, 0, 0));
-  EXPECT_EQ(w.nameColor, Rgb(32, 135, 249));
+  EXPECT_EQ(w.look.descColor, Rgb(255, 0, 0));
+  EXPECT_EQ(w.look.nameColor, Rgb(32, 135, 249));
   // Full height 131 px (1965 twips) with its bottom edge at 994 px.
   EXPECT_EQ(w.rect(), (PixelRect{1094, 863, 179, 131}));
   EXPECT_FALSE(w.TimerRunning(T::tmrEffect1));
@@ -118,10 +118,10 @@ TEST_F(PopupTest, NoticeModesShowTheEnvelopeInGreen) {
     SCOPED_TRACE(mode);
     FakePopupWindow w(15.0f, popupCount);
     StartPopup(w, mode, u"서버 점검");
-    EXPECT_EQ(w.nameText, u"서버 점검");
-    EXPECT_EQ(w.descText, u"");
-    EXPECT_EQ(w.nameColor, Rgb(0, 192, 0));
-    EXPECT_TRUE(w.noteVisible);
+    EXPECT_EQ(w.look.nameText, u"서버 점검");
+    EXPECT_EQ(w.look.descText, u"");
+    EXPECT_EQ(w.look.nameColor, Rgb(0, 192, 0));
+    EXPECT_TRUE(w.look.noteVisible);
     EXPECT_EQ(w.rect().height, 0);
     EXPECT_EQ(w.rect().bottom(), 994);
     EXPECT_TRUE(w.TimerRunning(T::tmrEffect1));

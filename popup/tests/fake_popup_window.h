@@ -47,17 +47,11 @@ class FakePopupWindow : public PopupWindow {
              std::max(0, ToWindowPixels(width, tppX_)), std::max(0, ToWindowPixels(height, tppY_))};
     moves.push_back(rect_);
   }
-  void SetNameText(const std::u16string& text) override {
+  void ShowLook(const PopupLook& shown) override {
     RequireLoaded();
-    nameText = text;
+    look = shown;
+    caption = WindowText(shown);
   }
-  void SetDescText(const std::u16string& text) override {
-    RequireLoaded();
-    descText = text;
-  }
-  void SetNameColor(uint32_t color) override { nameColor = color; }
-  void SetDescColor(uint32_t color) override { descColor = color; }
-  void ShowNote() override { noteVisible = true; }
   void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
     Timer& t = timers_[Index(timer)];
     t.interval = milliseconds;
@@ -70,7 +64,6 @@ class FakePopupWindow : public PopupWindow {
     timerLog.push_back({timer, enabled});
   }
   void ShowTopmost() override { shownTopmost++; }
-  void SetCaption(const std::u16string& text) override { caption = text; }
   void Announce(const std::u16string& text) override {
     // Only a shown popup is announced.
     announcements.push_back(shownTopmost > 0 ? text : u"<not shown> " + text);
@@ -116,9 +109,7 @@ class FakePopupWindow : public PopupWindow {
   PixelRect rect() const { return rect_; }
   void SetRect(PixelRect r) { rect_ = r; }
 
-  std::u16string nameText, descText;
-  uint32_t nameColor = kLabelBlue, descColor = kLabelBlue;
-  bool noteVisible = false;
+  PopupLook look;
   int shownTopmost = 0;
   std::vector<std::u16string> announcements;
   std::u16string caption;

@@ -120,24 +120,12 @@ class FrmTindraWindow final : public Form,
     picture_.DrawNewRows(frame_.get(), cx, cy);
   }
 
-  void SetNameText(const std::u16string& text) override {
-    Change([&] { picture_.SetNameText(text); });
-  }
-  void SetDescText(const std::u16string& text) override {
-    Change([&] { picture_.SetDescText(text); });
-  }
-  void SetNameColor(uint32_t color) override {
-    Change([&] { picture_.SetNameColor(color); });
-  }
-  void SetDescColor(uint32_t color) override {
-    Change([&] { picture_.SetDescColor(color); });
-  }
-  void ShowNote() override {
-    Change([&] { picture_.ShowNote(); });
-  }
-  void SetCaption(const std::u16string& text) override {
+  void ShowLook(const PopupLook& look) override {
     RequireWindow();
-    SetWindowTextW(frame_.get(), win32::WidePtr(text));
+    picture_.SetLook(look);
+    SetWindowTextW(frame_.get(), win32::WidePtr(WindowText(look)));
+    // Start shows the look before the window; a shown one is painted again.
+    if (IsWindowVisible(frame_.get())) InvalidateRect(frame_.get(), nullptr, FALSE);
   }
 
   void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
@@ -186,15 +174,6 @@ class FrmTindraWindow final : public Form,
     RECT r{};
     if (!frame_ || !GetWindowRect(frame_.get(), &r)) Raise(kErrInvalidPropertyValue);
     return r;
-  }
-
-  // A text, a colour or the envelope changed: a shown window is painted again
-  // (Start sets them all before the window is shown).
-  template <typename F>
-  void Change(F change) {
-    RequireWindow();
-    change();
-    if (IsWindowVisible(frame_.get())) InvalidateRect(frame_.get(), nullptr, FALSE);
   }
 
   // The popup's timers are logical ones, ticked by the one timer all popups share.

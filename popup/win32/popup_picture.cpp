@@ -98,8 +98,8 @@ void PopupPicture::Compose() {
   if (background_) DrawBackground(dc, *background_, 0, 0);
   HGDIOBJ oldFont = SelectObject(dc, font_.get());
   SetBkMode(dc, TRANSPARENT);
-  for (auto [label, text, color] : {std::tuple{&boxes_.name, &nameText_, nameColor_},
-                                    std::tuple{&boxes_.desc, &descText_, descColor_}}) {
+  for (auto [label, text, color] : {std::tuple{&boxes_.name, &look_.nameText, look_.nameColor},
+                                    std::tuple{&boxes_.desc, &look_.descText, look_.descColor}}) {
     // A label shows no more of its text than fits in its own box.
     RECT r = *label;
     const int saved = SaveDC(dc);
@@ -110,7 +110,7 @@ void PopupPicture::Compose() {
     RestoreDC(dc, saved);
   }
   SelectObject(dc, oldFont);
-  if (noteVisible_) {
+  if (look_.noteVisible) {
     const RECT& note = boxes_.note;
     // Loaded only by a popup that shows it.
     if (!envelope_) envelope_ = LoadEnvelopeIcon(note.right - note.left);

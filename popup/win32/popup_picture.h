@@ -29,14 +29,15 @@ class PopupPicture {
   void Release() noexcept;
 
   const PopupBoxes& boxes() const { return boxes_; }
-  bool noteVisible() const { return noteVisible_; }
+  bool noteVisible() const { return look_.noteVisible; }
 
-  // A changed part makes the picture be composed again and drawn whole.
-  void SetNameText(const std::u16string& text) { Change(nameText_, text); }
-  void SetDescText(const std::u16string& text) { Change(descText_, text); }
-  void SetNameColor(uint32_t color) { Change(nameColor_, color); }
-  void SetDescColor(uint32_t color) { Change(descColor_, color); }
-  void ShowNote() { Change(noteVisible_, true); }
+  // What the labels and the envelope show. The picture is composed again and drawn
+  // whole.
+  void SetLook(const PopupLook& look) {
+    look_ = look;
+    composed_ = false;
+    drawnHeight_ = 0;
+  }
 
   // After a move to `width` x `height` pixels: draws the rows of `window` below those
   // that already show the picture. A move keeps the rows that stay (a step never
@@ -48,12 +49,6 @@ class PopupPicture {
   void Paint(HWND window);
 
  private:
-  template <typename T>
-  void Change(T& store, const T& value) {
-    store = value;
-    composed_ = false;
-    drawnHeight_ = 0;
-  }
   // Picture1 with everything on it, drawn once per popup (again only after a part
   // changed).
   void Compose();
@@ -67,10 +62,7 @@ class PopupPicture {
   bool composed_ = false;
   // Rows of the window, from its top, that show the current picture.
   int drawnHeight_ = 0;
-  bool noteVisible_ = false;
-  std::u16string nameText_, descText_;
-  uint32_t nameColor_ = kLabelBlue;
-  uint32_t descColor_ = kLabelBlue;
+  PopupLook look_;
 };
 
 }  // namespace tindra::win32

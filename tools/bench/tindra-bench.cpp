@@ -159,11 +159,7 @@ class BareWindow final : private PopupWindow {
     if (phase_ == PopupTimer::tmrEffect1) ++run_.opening;
     if (phase_ == PopupTimer::tmrEffect2) ++run_.closing;
   }
-  void SetNameText(const std::u16string&) override {}
-  void SetDescText(const std::u16string&) override {}
-  void SetNameColor(uint32_t) override {}
-  void SetDescColor(uint32_t) override {}
-  void ShowNote() override {}
+  void ShowLook(const PopupLook&) override {}
   void SetTimerInterval(PopupTimer, int32_t) override {}
   void SetTimerEnabled(PopupTimer timer, bool enabled) override {
     enabled_[TimerIndex(timer)] = enabled;
@@ -173,7 +169,6 @@ class BareWindow final : private PopupWindow {
     SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
     run_.showUs = NowUs() - start;
   }
-  void SetCaption(const std::u16string&) override {}
   void Announce(const std::u16string&) override {}  // the floor counts window moves only
   void Unload() override { core_.Form_Unload(); }
 
