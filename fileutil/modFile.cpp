@@ -60,26 +60,8 @@ std::vector<std::u16string> SplitFields() {
   return names;
 }
 
-}  // namespace
-
-FileVerList::FileVerList(std::vector<std::u16string> entries) : entries_(std::move(entries)) {
-  if (entries_.size() != static_cast<size_t>(kCount)) Raise(kErrSubscript);
-}
-
-const std::u16string& FileVerList::Entry(int32_t index) const {
-  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) Raise(kErrSubscript);
-  return entries_[static_cast<size_t>(index)];
-}
-
-std::u16string BlockCodeUnits(std::span<const uint8_t> block) {
-  std::u16string units(block.size() / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<char16_t>(block[2 * i] | (block[2 * i + 1] << 8));
-  return units;
-}
-
-VersionStrings ReadVersionStrings(std::span<const uint8_t> block) {
-  const std::u16string units = BlockCodeUnits(block);
+// ReadVersionStrings over the block's code units.
+VersionStrings StringsOfUnits(std::u16string_view units) {
   std::vector<std::u16string> names = SplitFields();
   names.pop_back();  // Language is not a string of the block
   VersionStrings strings;
@@ -101,12 +83,34 @@ VersionStrings ReadVersionStrings(std::span<const uint8_t> block) {
       if (end == std::u16string::npos) {
         value.damaged = true;
       } else {
-        value.text = units.substr(start, end - start);
+        value.text = std::u16string(units.substr(start, end - start));
       }
     }
     strings.emplace(name, std::move(value));
   }
   return strings;
+}
+
+}  // namespace
+
+FileVerList::FileVerList(std::vector<std::u16string> entries) : entries_(std::move(entries)) {
+  if (entries_.size() != static_cast<size_t>(kCount)) Raise(kErrSubscript);
+}
+
+const std::u16string& FileVerList::Entry(int32_t index) const {
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) Raise(kErrSubscript);
+  return entries_[static_cast<size_t>(index)];
+}
+
+std::u16string BlockCodeUnits(std::span<const uint8_t> block) {
+  std::u16string units(block.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(block[2 * i] | (block[2 * i + 1] << 8));
+  return units;
+}
+
+VersionStrings ReadVersionStrings(std::span<const uint8_t> block) {
+  return StringsOfUnits(BlockCodeUnits(block));
 }
 
 std::optional<VersionStrings> VersionStringsOfImage(std::span<const uint8_t> image) {
@@ -117,7 +121,7 @@ std::optional<VersionStrings> VersionStringsOfImage(std::span<const uint8_t> ima
 
 FileVerList ScanVersionBlock(std::span<const uint8_t> block) {
   const std::u16string units = BlockCodeUnits(block);
-  const VersionStrings strings = ReadVersionStrings(block);
+  const VersionStrings strings = StringsOfUnits(units);
   // Every entry starts as its bare name; a step that fails leaves it so.
   std::vector<std::u16string> entries = SplitFields();
   const size_t languageIndex = entries.size() - 1;

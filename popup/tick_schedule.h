@@ -8,6 +8,7 @@
 // source tick at or after its due time less half a source period (the source's own
 // jitter must not make it skip a period), and is then due one interval after that
 // tick. Times are milliseconds on any steady clock. One thread only.
+#include <compare>
 #include <cstdint>
 #include <vector>
 
@@ -19,7 +20,7 @@ class TickSchedule {
   struct Key {
     const void* owner;
     int timer;
-    bool operator==(const Key&) const = default;
+    auto operator<=>(const Key&) const = default;
   };
 
   explicit TickSchedule(int32_t periodMs) : periodMs_(periodMs) {}

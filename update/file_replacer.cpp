@@ -26,6 +26,9 @@ struct Paths {
   std::u16string handBackPath;
 };
 
+// OLD.exe's command line: its quoted path.
+std::u16string OldCommandLine(const Paths& p) { return u"\"" + p.oldPath + u"\""; }
+
 class Replacer {
  public:
   Replacer(const UpdateServices& s, ServiceProbe& probe, const ReplacerWaits& waits, Paths paths)
@@ -65,7 +68,7 @@ class Replacer {
     }
     s.files.RemoveFile(p.pendingPath);
     uint32_t error = 0;
-    s.processes.Start(u"\"" + p.oldPath + u"\"", p.folder, kSwDefault, error);
+    s.processes.Start(OldCommandLine(p), p.folder, kSwDefault, error);
   }
 
  private:
@@ -182,8 +185,6 @@ class Replacer {
     return fail(u"the new program could not be moved over " + p_.oldName);
   }
 
-  std::u16string OldCommandLine() const { return u"\"" + p_.oldPath + u"\""; }
-
   // Starts the program and watches it until its own DDE service answers (another
   // program answering to the name does not count), it ends, or the wait is over;
   // then ends it when it is stuck.
@@ -191,7 +192,7 @@ class Replacer {
     FirstRun run;
     uint32_t error = 0;
     std::unique_ptr<StartedProgram> program =
-        s_.processes.Start(OldCommandLine(), p_.folder, kSwDefault, error);
+        s_.processes.Start(OldCommandLine(p_), p_.folder, kSwDefault, error);
     if (!program) {
       run.ended = true;
       run.exitCode = error;

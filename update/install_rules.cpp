@@ -12,11 +12,8 @@ namespace tindra {
 
 std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
                                        std::u16string_view roleFile) {
-  std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun);
-  if (!held) return std::nullopt;
-  const ProgramCheck check = CheckHeldProgram(s.trust, *held, roleFile);
-  if (check.verdict != ProgramVerdict::kTrusted) return std::nullopt;
-  return check.revision;
+  const UpdateServices unlogged{s.files, s.trust, s.network, s.processes, NoUpdateLog(), s.floors};
+  return TrustedRevisionAndLog(unlogged, path, roleFile);
 }
 
 Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
@@ -177,14 +174,20 @@ std::u16string HandBackFileName(std::u16string_view exeFile) {
   return std::u16string(FileStem(exeFile)) + u"_handback.txt";
 }
 
+namespace {
+std::string HandBackText(std::u16string_view value) {
+  return "value=" + Utf16ToUtf8(value) + "\r\n";
+}
+}  // namespace
+
 bool WriteHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value) {
-  return files.WriteSmallFile(path, "value=" + Utf16ToUtf8(value) + "\r\n");
+  return files.WriteSmallFile(path, HandBackText(value));
 }
 
 bool TakeHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value) {
   if (value.size() != kHandBackLength) return false;
   const std::optional<std::string> text = files.ReadSmallFile(path, 64);
-  if (!text || *text != "value=" + Utf16ToUtf8(value) + "\r\n") return false;
+  if (!text || *text != HandBackText(value)) return false;
   files.RemoveFile(path);
   return true;
 }

@@ -52,7 +52,7 @@ class Processes {
                                    const int16_t& minimized) = 0;
   // The exit code of the program the last StartProcessAndWait waited for; nothing
   // when it started none.
-  virtual std::optional<uint32_t> LastWaitExitCode() { return std::nullopt; }
+  virtual std::optional<uint32_t> LastWaitExitCode() = 0;
   // Starts a command line (the program's quoted path first) in `directory` (empty:
   // this program's current folder) with a window state. Nothing when it cannot be
   // started; `error` then tells why (a platform error code).

@@ -43,7 +43,8 @@ ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
   if (check.verdict != ProgramVerdict::kTrusted) return check;
   const std::optional<VersionStrings> strings = VersionStringsOfImage(
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(image.data()), image.size()));
-  if (!strings || !NamesRole(NamesOf(*strings), roleFile)) {
+  if (strings) check.names = NamesOf(*strings);
+  if (!strings || !NamesRole(check.names, roleFile)) {
     check.verdict = ProgramVerdict::kWrongRole;
     return check;
   }

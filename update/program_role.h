@@ -63,6 +63,9 @@ struct ProgramCheck {
   // The revision the held file carries, known once its signer, image and role pass
   // (also when the rule then refuses it).
   std::optional<int32_t> revision;
+  // The names its version block gives, read with the revision (empty until then, or
+  // when it has no block).
+  ProgramNames names;
   // The platform's signature check of the held bytes, as the verdict took it.
   Signature signature;
 };

@@ -7,6 +7,26 @@
 
 namespace tindra {
 
+namespace {
+
+// Clears the place the new program is left at: a stale file goes (read-only or not),
+// and so does an empty folder of that name. False when the place stays taken: a file
+// that cannot go yet is tried again next time; a folder that holds something is the
+// user's, and the user is told why no update can come.
+bool ClearPlaceOfNewProgram(ProgramFiles& files, const std::u16string& target) {
+  if (files.RemoveFile(target)) return true;
+  if (files.IsFile(target)) return false;
+  if (files.RemoveEmptyFolder(target)) return true;
+  ShowMessage(
+      u"새 버전을 받을 자리에 같은 이름의 폴더가 있어 업데이트할 수 없습니다."
+      u" 이 폴더를 옮기거나 지워 주십시오.\r\n\r\n" +
+          target,
+      kMbOk | kMbIconError);
+  return false;
+}
+
+}  // namespace
+
 std::optional<CheckerArgs> ReadCheckerCommandLine(std::u16string_view commandLine) {
   const std::u16string args = ArgumentsOf(commandLine);
   std::optional<CheckerArgs> parsed = ParseCheckerArgs(args);
@@ -23,19 +43,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   const std::u16string folder = s.files.ProgramFolder();
   const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
   const std::u16string replacer = folder + u"\\" + kReplacerName;
-  if (!s.files.RemoveFile(target) &&
-      (s.files.IsFile(target) || !s.files.RemoveEmptyFolder(target))) {
-    // A folder of that name that holds something is the user's: the user is told
-    // why no update can come. (A file that cannot go yet is tried again next time.)
-    if (!s.files.IsFile(target)) {
-      ShowMessage(
-          u"새 버전을 받을 자리에 같은 이름의 폴더가 있어 업데이트할 수 없습니다."
-          u" 이 폴더를 옮기거나 지워 주십시오.\r\n\r\n" +
-              target,
-          kMbOk | kMbIconError);
-    }
-    return kCheckerStale;
-  }
+  if (!ClearPlaceOfNewProgram(s.files, target)) return kCheckerStale;
   s.network.RemoveLeftoverDownloads(folder,
                                     {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
                                      std::u16string(kReplacerName) + kPartSuffix});

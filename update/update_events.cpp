@@ -24,8 +24,7 @@ std::u16string OtherExit(uint32_t code) {
 }
 
 std::u16string SignatureReason(ProgramInspector& inspector, HeldFile& held, const Signature& file) {
-  const Signature own = inspector.OwnSignature();
-  if (!SameSigner(own, own)) return u"this program is unsigned";
+  if (!TrustsAnyProgram(inspector)) return u"this program is unsigned";
   if (held.Image().empty()) return u"missing or unreadable";
   switch (file.status) {
     case SignatureStatus::kNoSignature:
@@ -81,10 +80,7 @@ std::u16string RefusalReason(ProgramInspector& inspector, HeldFile& held, const 
     case ProgramVerdict::kNotAProgram:
       return u"not a program";
     case ProgramVerdict::kWrongRole: {
-      const std::string_view image = held.Image();
-      const std::optional<VersionStrings> strings =
-          VersionStringsOfImage({reinterpret_cast<const uint8_t*>(image.data()), image.size()});
-      const std::u16string named = strings ? NamesOf(*strings).originalFilename : u"";
+      const std::u16string& named = check.names.originalFilename;
       return u"wrong role: it is " + (named.empty() ? u"no named program" : named);
     }
     case ProgramVerdict::kWrongRevision:

@@ -28,16 +28,3 @@ TEST(Ansi, InvalidBytesDecodeWithoutLosingTheRest) {
   EXPECT_EQ(s.front(), u'x');
   EXPECT_EQ(s.back(), u'y');
 }
-
-// A file name with a character outside the code page has no exact form: it must not
-// turn into the name of another file through a look-alike or a "?".
-TEST(Ansi, ExactConversionRefusesLossyNames) {
-  EXPECT_EQ(ToAnsiExact(u"C:\\자동업데이트\\Tindra.exe"),
-            std::optional<std::string>(
-                "C:\\\xC0\xDA\xB5\xBF\xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\\Tindra.exe"));
-  EXPECT_EQ(ToAnsiExact(u""), std::optional<std::string>(""));
-  for (std::u16string lossy : {u"C:\\Ti\u1EC7ndra.exe", u"C:\\\u0E01\\Tindra.exe"}) {
-    SCOPED_TRACE(std::string(lossy.begin(), lossy.end()));
-    EXPECT_EQ(ToAnsiExact(lossy), std::nullopt);
-  }
-}

@@ -17,22 +17,6 @@ std::string ToCodePage(std::u16string_view s, UINT codePage) {
   return out;
 }
 
-std::optional<std::string> ToAnsiExact(std::u16string_view s) {
-  if (s.empty()) return std::string();
-  if (s.size() > INT_MAX) return std::nullopt;
-  const auto* w = reinterpret_cast<const wchar_t*>(s.data());
-  BOOL usedDefault = FALSE;
-  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, static_cast<int>(s.size()), nullptr,
-                              0, nullptr, &usedDefault);
-  if (n <= 0 || usedDefault) return std::nullopt;
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, static_cast<int>(s.size()), out.data(), n,
-                      nullptr, &usedDefault);
-  // The way back must give the same text: the code page may still map loosely.
-  if (usedDefault || FromAnsi(out) != s) return std::nullopt;
-  return out;
-}
-
 std::u16string FromAnsi(std::string_view s) {
   if (s.empty() || s.size() > INT_MAX) return {};
   int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);

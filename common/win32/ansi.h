@@ -3,7 +3,6 @@
 // wchar_t is 16-bit on Windows, so the wide forms are a plain re-typing.
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,10 +13,6 @@ std::string ToAnsi(std::u16string_view s);
 // UTF-16 -> the given code page, whatever the system's is; empty when the platform
 // cannot convert.
 std::string ToCodePage(std::u16string_view s, UINT codePage);
-// UTF-16 -> the ANSI code page, only when every character has an exact form there:
-// nothing when a character would be dropped or replaced by a look-alike (best-fit
-// mapping could turn one file name into another's).
-std::optional<std::string> ToAnsiExact(std::u16string_view s);
 // The system's ANSI code page -> UTF-16. Bytes that do not decode become the
 // platform's replacement character; embedded NULs are kept.
 std::u16string FromAnsi(std::string_view s);

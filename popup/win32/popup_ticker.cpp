@@ -58,8 +58,7 @@ void PopupTicker::Disarm(TickTarget& target, int timer) {
 
 void PopupTicker::DisarmAll(TickTarget& target) noexcept {
   schedule_.DisarmAll(&target);
-  const auto first = lateTimers_.lower_bound({&target, INT_MIN});
-  lateTimers_.erase(first, lateTimers_.upper_bound({&target, INT_MAX}));
+  dueUs_.erase(dueUs_.lower_bound({&target, INT_MIN}), dueUs_.upper_bound({&target, INT_MAX}));
   // A source tick with nothing due costs one message; the next one stops it.
 }
 
@@ -68,20 +67,18 @@ void PopupTicker::NoteArmed(TickSchedule::Key key, int32_t intervalMs) {
     NoteDisarmed(key);
     return;
   }
-  lateTimers_[{key.owner, key.timer}] = {intervalMs, CounterUs() + intervalMs * 1000LL};
+  dueUs_[key] = CounterUs() + kEffectIntervalMs * 1000LL;
 }
 
 void PopupTicker::NoteTickBegins(TickSchedule::Key key) {
-  const auto it = lateTimers_.find({key.owner, key.timer});
-  if (it == lateTimers_.end()) return;
+  const auto it = dueUs_.find(key);
+  if (it == dueUs_.end()) return;
   const int64_t now = CounterUs();
-  CountTickLateness(now > it->second.dueUs ? now - it->second.dueUs : 0);
-  it->second.dueUs = now + it->second.intervalMs * 1000LL;
+  CountTickLateness(now > it->second ? now - it->second : 0);
+  it->second = now + kEffectIntervalMs * 1000LL;
 }
 
-void PopupTicker::NoteDisarmed(TickSchedule::Key key) noexcept {
-  lateTimers_.erase({key.owner, key.timer});
-}
+void PopupTicker::NoteDisarmed(TickSchedule::Key key) noexcept { dueUs_.erase(key); }
 
 void PopupTicker::Reschedule() {
   if (ticking_) return;

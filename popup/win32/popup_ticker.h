@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <utility>
 
 #include "common/win32/handle.h"
 #include "common/win32/window.h"
@@ -57,11 +56,8 @@ class PopupTicker : public WindowBase<PopupTicker> {
   bool ticking_ = false;  // running ticks: the platform timer is reset once, after them
   int32_t sourceDelayMs_ = -1;
   double nextSourceTickMs_ = 0;
-  struct LateTimer {
-    int32_t intervalMs;
-    int64_t dueUs;  // on the benchmark's counter
-  };
-  std::map<std::pair<const void*, int>, LateTimer> lateTimers_;
+  // When each effect timer's next tick is due, on the benchmark's counter.
+  std::map<TickSchedule::Key, int64_t> dueUs_;
 };
 
 }  // namespace tindra::win32
