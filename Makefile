@@ -37,7 +37,7 @@ ifeq ($(filter i686 x86_64,$(WINARCH)),)
 $(error WINARCH must be i686 or x86_64, not '$(WINARCH)')
 endif
 export WINARCH
-WIN_BUILD := $(BUILD)/win$(if $(filter x86_64,$(WINARCH)),-x86_64)
+WIN_BUILD := $(shell bash -c '. scripts/winarch.sh && win_build_dir "$$0" "$$1"' '$(BUILD)' $(WINARCH))
 empty :=
 space := $(empty) $(empty)
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \

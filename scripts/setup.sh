@@ -89,15 +89,14 @@ if [ "${#missing[@]}" != 0 ] || [ "$need_i386" = 1 ]; then
   release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   from_release=("${apt[@]}" -o "APT::Default-Release=$release")
   install=(install -y -qq --no-install-recommends "${missing[@]}")
+  cannot_install() { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
   if [ "$updated" = 0 ] && [ -n "$release" ]; then
     echo "setup: some package indexes could not be read; installing from the $release suites" >&2
-    "${from_release[@]}" "${install[@]}" >/dev/null ||
-      { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
+    "${from_release[@]}" "${install[@]}" >/dev/null || cannot_install
   elif ! "${apt[@]}" "${install[@]}" >/dev/null; then
-    [ -n "$release" ] || { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
+    [ -n "$release" ] || cannot_install
     echo "setup: trying again with every package from the $release suites" >&2
-    "${from_release[@]}" "${install[@]}" >/dev/null ||
-      { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
+    "${from_release[@]}" "${install[@]}" >/dev/null || cannot_install
   fi
 fi
 if [ "$need_locale" = 1 ]; then

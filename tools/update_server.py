@@ -148,9 +148,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(body)
 
-    def send_error_page(self, code):
-        self.send_page(code)
-
     def do_GET(self):
         self.log_request_line()
         name = served_name(decode_path(self.path.encode("latin-1", "replace")))
@@ -166,11 +163,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         code = lookup(status, name) if name is not None else None
         if code is not None:
-            self.send_error_page(code)
+            self.send_page(code)
             return
         path = os.path.join(self.server.root, name) if name is not None else None
         if path is None or not os.path.isfile(path):
-            self.send_error_page(404)
+            self.send_page(404)
             return
         if name in settings["endless"] or "*" in settings["endless"]:
             self.send_endless()

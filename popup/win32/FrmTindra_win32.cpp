@@ -183,9 +183,9 @@ class FrmTindraWindow final : public Form,
     const int32_t interval = enabled_[i] ? intervals_[i] : 0;
     auto& ticker = win32::PopupTicker::Instance();
     if (interval > 0) {
-      ticker.Arm(*this, static_cast<int>(TimerIndex(timer)), interval);
+      ticker.Arm(*this, static_cast<int>(i), interval);
     } else {
-      ticker.Disarm(*this, static_cast<int>(TimerIndex(timer)));
+      ticker.Disarm(*this, static_cast<int>(i));
     }
   }
 
