@@ -43,12 +43,15 @@ space := $(empty) $(empty)
 CMAKE_ARGS := -DTINDRA_REVISION=$(REVISION) -DTINDRA_UPDATE_HOST=$(UPDATE_HOST) -DTINDRA_DIST=$(abspath $(DIST)) \
   -DTINDRA_NATIVE_BUILD=$(abspath $(BUILD))/native
 
-.PHONY: all setup native win test run release bench fuzz clean
+.PHONY: all setup setup-wine native win test run release bench fuzz clean
 
 all: native win
 
+# What builds; what runs the Windows build besides (Wine), for the targets that run it.
 setup:
 	@bash scripts/setup.sh
+setup-wine:
+	@bash scripts/setup.sh --wine
 
 native: setup
 	@cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS) >/dev/null
@@ -64,10 +67,10 @@ win: setup
 	  "-DTINDRA_TRUSTED_CERTS=$(subst $(space),;,$(strip $(abspath $(TRUSTED_CERTS))))" >/dev/null
 	@cmake --build $(WIN_BUILD) -j$(JOBS) $(if $(WIN_TARGETS),--target $(WIN_TARGETS))
 
-test: all
+test: setup-wine all
 	@bash scripts/run-tests.sh $(BUILD)
 
-run: all
+run: setup-wine all
 	@REVISION=$(REVISION) UPDATE_HOST=$(UPDATE_HOST) bash scripts/demo.sh $(BUILD) $(DIST)
 
 # The zip for users, the symbols zip and the update server's tree, in dist/.
@@ -83,7 +86,7 @@ release:
 
 # Figures, not a pass or fail: see "Measuring it" in the README. BENCH_ARGS adds options
 # of scripts/bench.py (--exe, --label, --singles, --idle-seconds, --many).
-bench: win
+bench: setup-wine win
 	@bash scripts/test-env.sh $(BUILD)/bench -- python3 scripts/bench.py --build $(BUILD) \
 	  --dist $(DIST) --update-host $(UPDATE_HOST) --revision $(REVISION) $(BENCH_ARGS)
 

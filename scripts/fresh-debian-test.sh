@@ -79,6 +79,13 @@ bind /dev "$tree/dev"
 bind /dev/pts "$tree/dev/pts"
 bind "$archives" "$tree/var/cache/apt/archives"
 
+# A maintained machine is up to date: its libraries already come from the security suite,
+# so an install that would need an older twin of one fails here as it does there.
+echo "fresh-debian: apt-get upgrade in the fresh tree"
+chroot "$tree" /usr/bin/env -i HOME=/root TERM=dumb DEBIAN_FRONTEND=noninteractive \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  /bin/bash -c 'apt-get -qq update && apt-get -y -qq upgrade >/dev/null' ||
+  echo "fresh-debian: the upgrade failed; going on as a machine that is behind would" >&2
 echo "fresh-debian: make ${targets[*]} on $commit"
 # WINARCH, when given, chooses the Windows build there too.
 chroot "$tree" /usr/bin/env -i HOME=/root TERM=dumb ${WINARCH:+WINARCH=$WINARCH} \

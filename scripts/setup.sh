@@ -1,25 +1,42 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests, the demo, the release and the benchmark need
-# on a Debian 12 machine (a minimal one included: nothing is assumed beyond apt).
+# Installs what the build, the tests, the demo, the release and the benchmark need on a
+# Debian 12 machine (a minimal one included: nothing is assumed beyond apt).
 # Idempotent: returns at once when every package and the Korean locale are present.
-#   scripts/setup.sh [EXTRA_PACKAGE...]   (developer tools name theirs, e.g. debootstrap)
-# The Windows build to test (WINARCH, see scripts/winarch.sh) decides which Wine: the
-# 32-bit one for i686, only the 64-bit one for x86_64. The 32-bit compilers are always
-# there, since a release ships the 32-bit programs.
+#   scripts/setup.sh [--wine] [EXTRA_PACKAGE...]
+# Without --wine it installs what builds (the compilers, signing and packing tools):
+# that is all a release needs. --wine adds the Wine that runs the Windows build of
+# WINARCH (see scripts/winarch.sh): the 32-bit one, with the i386 architecture, only
+# where the i686 programs will really run; the 64-bit one for x86_64. Nothing for i386
+# is ever installed on a machine that cannot run 32-bit code. The 32-bit compilers are
+# always there, since a release ships the 32-bit programs. Developer tools name their
+# own extra packages (e.g. debootstrap).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/winarch.sh"
 arch=$(winarch)
+want_wine=0
+if [ "${1:-}" = --wine ]; then
+  want_wine=1
+  shift
+fi
 
 PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev python3 git clang-format
   googletest libgtest-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
 )
-if [ "$arch" = x86_64 ]; then
-  PACKAGES+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
-else
-  PACKAGES+=(wine wine32:i386)
+[ "$arch" = x86_64 ] &&
+  PACKAGES+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+need_i386=0
+if [ "$want_wine" = 1 ]; then
+  if [ "$arch" = x86_64 ]; then
+    PACKAGES+=(wine64)
+  elif runs_32bit_code; then
+    PACKAGES+=(wine wine32:i386)
+    dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+  else
+    echo "setup: this machine cannot run 32-bit programs, so no 32-bit Wine is installed; its Windows tests take WINARCH=x86_64" >&2
+  fi
 fi
 PACKAGES+=(
   xvfb xauth x11-utils x11-xserver-utils imagemagick
@@ -27,14 +44,10 @@ PACKAGES+=(
   osslsigncode openssl libssl-dev
   # Signing from a hardware token: osslsigncode's PKCS#11 engine, p11tool to read a
   # token's certificate, and SoftHSM2, the software token the release test signs with.
-  libengine-pkcs11-openssl gnutls-bin softhsm2
+  # opensc: the PKCS#11 module of common hardware tokens and pkcs11-tool.
+  libengine-pkcs11-openssl gnutls-bin softhsm2 opensc
   "$@"
 )
-
-need_i386=0
-if [ "$arch" = i686 ]; then
-  dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
-fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -53,7 +66,7 @@ if [ "$(id -u)" != 0 ]; then
   what=("${missing[@]}")
   [ "$need_locale" = 1 ] && what+=("the ko_KR.UTF-8 locale")
   [ "$need_i386" = 1 ] && what+=("the i386 architecture")
-  echo "setup: missing ${what[*]}; run 'sudo${WINARCH:+ WINARCH=$WINARCH} scripts/setup.sh' once, then make as yourself" >&2
+  echo "setup: missing ${what[*]}; run 'sudo${WINARCH:+ WINARCH=$WINARCH} scripts/setup.sh --wine' once, then make as yourself" >&2
   exit 1
 fi
 
@@ -74,29 +87,20 @@ if [ "${#missing[@]}" != 0 ] || [ "$need_i386" = 1 ]; then
   fi
   # Another apt run may hold the package lock for a while: wait for it, not fail. A
   # mirror caught mid-sync fails one index or another (one suite, one architecture):
-  # try again, and then take every package from the release's own suites, so that the
-  # two architectures of a multi-arch library come from the same place instead of one
-  # from an update suite and its twin from nowhere.
+  # try again, then install from what could be read; only when that fails, take every
+  # package from the release's own suites.
   apt=(apt-get -o DPkg::Lock::Timeout=600)
-  updated=0
   for attempt in 1 2 3; do
-    if "${apt[@]}" update -qq; then
-      updated=1
-      break
-    fi
-    [ "$attempt" = 3 ] || sleep 20
+    "${apt[@]}" update -qq && break
+    if [ "$attempt" != 3 ]; then sleep 20; else echo "setup: some package indexes could not be read" >&2; fi
   done
   release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  from_release=("${apt[@]}" -o "APT::Default-Release=$release")
   install=(install -y -qq --no-install-recommends "${missing[@]}")
   cannot_install() { echo "setup: the packages could not be installed (see apt's errors above)" >&2; exit 1; }
-  if [ "$updated" = 0 ] && [ -n "$release" ]; then
-    echo "setup: some package indexes could not be read; installing from the $release suites" >&2
-    "${from_release[@]}" "${install[@]}" >/dev/null || cannot_install
-  elif ! "${apt[@]}" "${install[@]}" >/dev/null; then
+  if ! "${apt[@]}" "${install[@]}" >/dev/null; then
     [ -n "$release" ] || cannot_install
     echo "setup: trying again with every package from the $release suites" >&2
-    "${from_release[@]}" "${install[@]}" >/dev/null || cannot_install
+    "${apt[@]}" -o "APT::Default-Release=$release" "${install[@]}" >/dev/null || cannot_install
   fi
 fi
 if [ "$need_locale" = 1 ]; then
