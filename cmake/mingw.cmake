@@ -11,9 +11,10 @@ set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# CTest runs the Windows test programs through Wine; the environment (prefix,
-# display, locale, and for 64-bit programs the 64-bit loader) is set by
-# scripts/test-env.sh.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# CTest runs the Windows test programs through Wine, each in a slot of the test
+# environment (prefix, display, locale, and for 64-bit programs the 64-bit loader)
+# that scripts/wine-slot.sh sets up.
+get_filename_component(_tindra_root ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
+set(CMAKE_CROSSCOMPILING_EMULATOR bash ${_tindra_root}/scripts/wine-slot.sh wine)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

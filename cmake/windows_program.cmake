@@ -3,7 +3,7 @@
 # text of a revision. Included by the top-level CMakeLists.txt before anything else.
 #
 # tindra_windows_program(<target> NAME <name> REVISION <n> [DESCRIPTION <text>]
-#     [HOST <host>] [SHIPS] [OUTPUT_NAME <file>] [OUTPUT_DIRECTORY <dir>]
+#     [HOST <host>] [TEST_HOST] [SHIPS] [OUTPUT_NAME <file>] [OUTPUT_DIRECTORY <dir>]
 #     [SOURCES <file>...] [LIBS <library>...] [RESOURCES <rc>] [MANIFEST <template>]
 #     [SETTINGS <NAME>=<value>...])
 #   A signed GUI program, <file>.exe (default <target>.exe) in <dir> (default the
@@ -18,6 +18,10 @@
 #   build's TINDRA_UPDATE_HOST), TINDRA_PROGRAM_MANIFEST (with a MANIFEST) and
 #   TINDRA_PROGRAM_<NAME> for each setting; a later setting of a name replaces the
 #   value of an earlier one, in its place.
+#   TEST_HOST: a test copy, whose update host is the one the test that starts it
+#   passes in the environment variable TINDRA_TEST_UPDATE_HOST (HOST when it is not
+#   set), so that tests side by side each talk to a server of their own. It defines
+#   TINDRA_PROGRAM_TEST_HOST; a program that SHIPS cannot have it.
 #   A call without SOURCES builds the program of that name from its parts below (its
 #   sources, libraries, resources and shipped settings), which the call's own
 #   arguments extend or override; a call with SOURCES builds another program in that
@@ -77,7 +81,7 @@ set(TINDRA_PROGRAM_PARTS_Pellmora
 # P_SOURCES, P_LIBS, P_OUTPUT_NAME, P_OUTPUT_DIRECTORY, P_RC (the resource script) and
 # P_DEPENDS (the files it includes) in the caller.
 function(tindra_program_files target gen)
-  set(flags SHIPS)
+  set(flags SHIPS TEST_HOST)
   set(values NAME REVISION DESCRIPTION HOST OUTPUT_NAME OUTPUT_DIRECTORY RESOURCES MANIFEST)
   set(lists SOURCES LIBS SETTINGS)
   cmake_parse_arguments(P "${flags}" "${values}" "${lists}" ${ARGN})
@@ -99,6 +103,9 @@ function(tindra_program_files target gen)
   if(NOT P_HOST MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+(:[0-9]+)?$")
     message(FATAL_ERROR "tindra_windows_program(${target}): HOST must be a dotted IPv4 address, optionally with :port")
   endif()
+  if(P_SHIPS AND P_TEST_HOST)
+    message(FATAL_ERROR "tindra_windows_program(${target}): a program that ships takes its host from nowhere but its build (TEST_HOST)")
+  endif()
   if(NOT P_OUTPUT_NAME)
     set(P_OUTPUT_NAME ${target})
   endif()
@@ -111,6 +118,9 @@ function(tindra_program_files target gen)
 
   # The settings header.
   set(P_DEFINES "#define TINDRA_PROGRAM_UPDATE_HOST \"${P_HOST}\"\n")
+  if(P_TEST_HOST)
+    string(APPEND P_DEFINES "#define TINDRA_PROGRAM_TEST_HOST 1\n")
+  endif()
   if(P_MANIFEST)
     # A manifest naming another machine than the program's makes the loader refuse its
     # assemblies (the common controls, and with them every button and label).

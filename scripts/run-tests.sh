@@ -15,9 +15,15 @@ echo "== Formatting"
 echo "== Native tests"
 ctest --test-dir "$build/native" --output-on-failure -j2 || status=1
 
-echo "== Windows tests (under Wine, the $WINARCH build)"
-# One at a time: the programs under test are single-instance and share one desktop.
-"$here/test-env.sh" "$build" -- ctest --test-dir "$(win_build_dir "$build")" --output-on-failure || status=1
+win=$(win_build_dir "$build")
+# Side by side, each in a test slot of its own (scripts/wine-slot.sh): as many at once as
+# the build has slots (test-slots.json), which it sets by the machine's cores.
+slots=$(grep -c '"id"' "$win/test-slots.json" 2>/dev/null || echo 1)
+echo "== Windows tests (under Wine, the $WINARCH build, $slots side by side)"
+# The build's Wine prefix, which every slot copies, is made once before CTest starts.
+(cd "$win" && bash "$here/wine-slot.sh" true) || status=1
+ctest --test-dir "$win" --output-on-failure -j "$slots" --resource-spec-file "$win/test-slots.json" ||
+  status=1
 
 if [ -x "$here/fuzz.sh" ]; then
   echo "== Fuzzing smoke run"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Screenshots of a login, a logout and a notice popup and of a stack of popups, taken
-# from the real program for the README. Runs under scripts/test-env.sh (a display and
+# from the real program for the README. Runs in a test slot (scripts/wine-slot.sh: a display and
 # a Wine prefix); skips (77) without a display.
 #   screenshots.sh TINDRA_EXE POKE_EXE OUT_DIR
 set -uo pipefail

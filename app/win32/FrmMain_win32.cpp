@@ -97,7 +97,7 @@ bool FrmMainWindow::AnotherInstanceRunning() {
 
 void FrmMainWindow::EndProcessNow() { ExitProcess(0); }
 
-std::u16string FrmMainWindow::BuiltInUpdateHost() { return Ascii(kProgramUpdateHost); }
+std::u16string FrmMainWindow::BuiltInUpdateHost() { return ProgramUpdateHost(); }
 
 void FrmMainWindow::RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) {
   tindra::RunAutoUpdate(serverHost, skipSelfUpdate);

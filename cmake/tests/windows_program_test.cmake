@@ -94,6 +94,14 @@ program_case("a test program in the program's role, with sources of its own"
   EXPECT "output:crash" "rc:VALUE \"FileDescription\", \"Tindra (crashes at start)\""
          "rc:\"OriginalFilename\", \"Tindra.exe\"" "!rc:#include \"${TINDRA_SOURCE_ROOT}"
          "!h:TINDRA_PROGRAM_MANIFEST" "!rc:RT_MANIFEST")
+program_case("a test copy takes its host from its test, the built-in one as the fallback"
+  CALL Tindra_test NAME Tindra REVISION 27 HOST 127.0.0.1:18327 TEST_HOST
+  EXPECT "h:#define TINDRA_PROGRAM_UPDATE_HOST \"127.0.0.1:18327\"\n#define TINDRA_PROGRAM_TEST_HOST 1\n")
+program_case("the shipped program takes no host from its test" CALL Tindra NAME Tindra REVISION 27
+  EXPECT "!h:TINDRA_PROGRAM_TEST_HOST")
+program_case("a program that ships cannot take it"
+  CALL shipped_test NAME Tindra REVISION 27 SHIPS TEST_HOST
+  EXPECT "error:a program that ships takes its host from nowhere but its build")
 program_case("a revision past four digits" CALL big NAME Tindra REVISION 10000
   EXPECT "error:REVISION must be a whole number from 0 to 9999")
 program_case("a revision that is not a number" CALL neg NAME Tindra REVISION -1

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The native tindra-verinfo (PE reader) and the Windows one (version.dll under Wine)
 # print the same bytes, for the given fixtures and for DLLs and programs of Wine's
-# system folder. Runs inside scripts/test-env.sh (WINEPREFIX, DISPLAY are set).
+# system folder. Runs in a test slot (scripts/wine-slot.sh: WINEPREFIX, DISPLAY are set).
 #   compare_verinfo.sh NATIVE_TOOL WINDOWS_TOOL [FILE...]
 set -uo pipefail
 native=$1
@@ -12,7 +12,7 @@ if [ ! -x "$native" ]; then
   echo "SKIP: the native tool $native is not built (build the native tree first)"
   exit 77
 fi
-: "${WINEPREFIX:?run this under scripts/test-env.sh}"
+: "${WINEPREFIX:?run this in a test slot (scripts/wine-slot.sh)}"
 system32="$WINEPREFIX/drive_c/windows/system32"
 files=("$@")
 for name in kernel32.dll user32.dll gdi32.dll shell32.dll comctl32.dll version.dll \

@@ -9,13 +9,15 @@ set -euo pipefail
 exe=$1
 dpi=$2
 work=$3
-: "${WINEPREFIX:?run inside scripts/test-env.sh}"
+: "${WINEPREFIX:?run inside a test slot (scripts/wine-slot.sh)}"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 dir="$work/dpi$dpi"
 rm -rf "$dir"
 mkdir -p "$dir"
-cp -a "$WINEPREFIX" "$dir/wineprefix"
+# The name scripts/test-env.sh gives the prefix of the build folder $dir.
+if [ "${WINEARCH:-}" = win64 ]; then prefix="$dir/wineprefix-x86_64"; else prefix="$dir/wineprefix"; fi
+cp -a "$WINEPREFIX" "$prefix"
 trap 'rm -rf "$dir"' EXIT
 
 export TINDRA_DPI_EXE="$exe" TINDRA_EXPECT_DPI="$dpi"

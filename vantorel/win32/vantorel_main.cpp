@@ -18,6 +18,7 @@
 #include "common/win32/ansi.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
+#include "common/win32/test_host.h"
 #include "common/win32/window.h"
 #include "update/update_checker.h"
 #include "update/update_events.h"
@@ -120,7 +121,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
       LoggedNetwork logged(network, log);
       Win32Processes processes;
       UpdateServices services{files, trust, logged, processes, log, BuildFloors()};
-      result = CheckForUpdate(*parsed, Ascii(TINDRA_PROGRAM_UPDATE_HOST), services, gCancelled);
+#ifdef TINDRA_PROGRAM_TEST_HOST
+      const std::u16string host = TestUpdateHost(TINDRA_PROGRAM_UPDATE_HOST);
+#else
+      const std::u16string host = Ascii(TINDRA_PROGRAM_UPDATE_HOST);
+#endif
+      result = CheckForUpdate(*parsed, host, services, gCancelled);
     } catch (...) {
       result = kCheckerFailed;
     }

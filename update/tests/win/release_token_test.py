@@ -2,7 +2,7 @@
 """`make release` signing from a hardware token: SoftHSM2, a real PKCS#11 token, made
 under the build folder, holding a key generated inside it that cannot be exported.
 
-  release_token_test.py --build BUILD --source SOURCE --port PORT
+  release_token_test.py --build BUILD --source SOURCE --port PORT   (0: a free one)
 
 Two releases (revisions 27 and 28, for the update host 127.0.0.1:PORT) are made with
 `make release PKCS11_MODULE=... SIGNING_KEY=pkcs11:... SIGNING_CERT=pkcs11:...` in a
@@ -28,6 +28,7 @@ import zipfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from update_nginx_test import free_port  # noqa: E402
 from update_wine_test import Failure, check  # noqa: E402
 
 MODULE = "/usr/lib/softhsm/libsofthsm2.so"
@@ -149,8 +150,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, help="the Windows build folder")
     parser.add_argument("--source", required=True)
-    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port", type=int, required=True, help="0 picks a free port")
     args = parser.parse_args()
+    args.port = args.port or free_port()
     args.build, args.source = os.path.abspath(args.build), os.path.abspath(args.source)
     work = os.path.join(args.build, "release-token")
     os.makedirs(work, exist_ok=True)

@@ -150,6 +150,8 @@ class Env(uw.Env):
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         self.nginx = Nginx(os.path.join(self.work, "nginx"), port)
+        # The test copies of the programs ask the host their test names (TEST_HOST).
+        os.environ["TINDRA_TEST_UPDATE_HOST"] = "127.0.0.1:%d" % port
 
     def start_server(self):
         self.server = self.nginx.start()

@@ -38,10 +38,10 @@ def check(condition, message):
 
 
 class Env:
-    def __init__(self, build, source, host, work="wine-work"):
+    def __init__(self, build, source, work="wine-work"):
         self.build = build
         self.source = source
-        self.port = int(host.rsplit(":", 1)[1])
+        self.port = 0  # a free one, kept once the server has taken it
         p = lambda *parts: os.path.join(build, *parts)
         self.tindra = {27: p("programs", "Tindra_update_t27", "Tindra.exe"),
                        28: p("programs", "Tindra_update_t28", "Tindra.exe")}
@@ -73,7 +73,13 @@ class Env:
     # ---- the server
 
     def start_server(self):
-        check(self.server.start() == self.port, "server port")
+        """Starts the server, on the port it had before when it is started again, and
+        passes its host to the programs (they are built to take it: TEST_HOST)."""
+        port = self.server.start(tries=3)
+        check(self.port in (0, port), "server port")
+        self.port = port
+        self.server.command[self.server.command.index("--port") + 1] = str(port)
+        os.environ["TINDRA_TEST_UPDATE_HOST"] = self.host()
 
     def stop_server(self):
         self.server.stop()
@@ -1282,7 +1288,6 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
-    parser.add_argument("--host", required=True, help="the host the test programs were built for")
     parser.add_argument("-k", help="run only scenarios whose name contains this")
     parser.add_argument("--scenario", help="run this scenario alone, in a work folder of its own")
     args = parser.parse_args()
@@ -1291,7 +1296,7 @@ def main():
         print("no scenario %r; there are: %s" % (args.scenario, ", ".join(names)))
         return 2
     work = "wine-work-" + args.scenario if args.scenario else "wine-work"
-    env = Env(os.path.abspath(args.build), os.path.abspath(args.source), args.host, work)
+    env = Env(os.path.abspath(args.build), os.path.abspath(args.source), work)
     for exe in (list(env.tindra.values()) + list(env.vantorel.values()) +
                 list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe,
                                                   env.poke_exe, env.crash_pellmora] +
