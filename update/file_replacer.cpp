@@ -60,13 +60,15 @@ class Replacer {
   }
 
   // The old program runs again, and knows not to hand over once more: it is handed a
-  // one-time value that the hand-back file also holds. The install is decided.
+  // one-time value that the hand-back file also holds. The install is decided; but
+  // when no hand-back can be written, the pending file stays, so that the old program
+  // settles it as a failed install and backs off even where no record can be written.
   static void StartOldAgain(const UpdateServices& s, const Paths& p) {
     const std::u16string value = s.processes.NewHandBackValue();
     if (!value.empty() && WriteHandBack(s.files, p.handBackPath, value)) {
       s.processes.TellFailedHandOver(value);
+      s.files.RemoveFile(p.pendingPath);
     }
-    s.files.RemoveFile(p.pendingPath);
     uint32_t error = 0;
     s.processes.Start(OldCommandLine(p), p.folder, kSwDefault, error);
   }
@@ -206,19 +208,30 @@ class Replacer {
         run.exitCode = *code;
         return run;
       }
+      // Its fatal error box would keep it running, and answering, for good.
+      if (program->ShowedFatalError()) return EndFatal(*program);
       if (probe_.ServerOf(service, waits_.pollMs) == program->Id()) {
         run.ready = true;
         return run;
       }
     }
     // Neither ready nor ended: a program that answers its window messages is still
-    // starting (a box waiting for the user); one that answers none is held by a fault
-    // or hung, and is ended so that the old program can come back.
+    // starting (a box waiting for the user), unless that box is its fatal error; one
+    // that answers none is held by a fault or hung. Either failure is ended so that the
+    // old program can come back.
+    if (program->ShowedFatalError()) return EndFatal(*program);
     if (!program->AnswersWindowMessages(waits_.answerMs)) {
       program->End(kStuckExitCode);
       run.stuck = true;
     }
     return run;
+  }
+
+  // A program that showed its fatal error before it was ready has failed: it is ended,
+  // box and all.
+  static FirstRun EndFatal(StartedProgram& program) {
+    program.End(kFatalExitCode);
+    return FirstRun{.fatal = true};
   }
 
   const UpdateServices& s_;

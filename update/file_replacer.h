@@ -12,9 +12,10 @@
 // cannot be freed) and renames the held new file over OLD.exe in one step, so that
 // OLD.exe is never missing. If anything fails the old program stays as it was. It
 // then starts OLD.exe, and watches a new one for at most ReplacerWaits::readyMs:
-// when it ends abnormally before the DDE service of that very process answers, or
-// is still neither ready nor ended at the end of the watch and answers no window
-// message (held by a fault or hung; it is then ended), the old program is put back
+// when it ends abnormally before the DDE service of that very process answers, shows
+// its fatal error before then, or is still neither ready nor ended at the end of the
+// watch and answers no window message (held by a fault or hung; it is then ended, as
+// one that showed its fatal error is), the old program is put back
 // (only a backup that, held, still passes its check) and started instead. The backup
 // is removed once the new program answers, or at the next update.
 //
@@ -25,7 +26,9 @@
 // its environment (TellFailedHandOver) that OLD's base name + "_handback.txt" also
 // holds, which holds where no record can be written. Once the install is decided
 // it removes OLD's base name + "_pending.txt", which the program left before it
-// handed over; whatever goes wrong, the old program is started again.
+// handed over, unless no hand-back could be written either: the old program then
+// settles the pending file as a failed install. Whatever goes wrong, the old program
+// is started again.
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -59,6 +62,9 @@ struct ReplacerWaits {
 // The exit code of a new program the replacer ended because it was stuck
 // (ERROR_TIMEOUT).
 inline constexpr uint32_t kStuckExitCode = 1460;
+// The exit code of a new program the replacer ended because it showed its fatal
+// error (ERROR_FUNCTION_FAILED).
+inline constexpr uint32_t kFatalExitCode = 1627;
 
 // Who answers to a program's DDE service name.
 class ServiceProbe {

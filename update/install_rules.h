@@ -22,6 +22,12 @@ inline constexpr char16_t kPartSuffix[] = u".part";
 std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
                                        std::u16string_view roleFile);
 
+// Clears `path` for a file the update puts there: a file there goes (read-only or
+// not), and so does an empty folder of that name. False when the place stays taken: a
+// file that cannot go yet is tried again next time; a folder that holds something is
+// the user's, and a box tells the user why no update can come until it is moved.
+bool ClearPlaceFor(ProgramFiles& files, const std::u16string& path);
+
 // How a fetch ended.
 enum class Fetched {
   kDone,        // the checked file is at its target
@@ -29,9 +35,10 @@ enum class Fetched {
   kRefused,     // it arrived but failed its check (signer, image, role or revision)
 };
 
-// Fetches `url` beside `target`, holds the download against writers, checks it for
-// the role `roleFile` and the revision rule, and moves the held file over `target`.
-// Whatever fails leaves `target` as it was and no partial file.
+// Fetches `url` beside `target` (at `target` + kPartSuffix, whose place is cleared
+// first), holds the download against writers, checks it for the role `roleFile` and
+// the revision rule, and moves the held file over `target` (read-only or not).
+// Whatever fails leaves `target` as it was and no partial file, and is logged.
 Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
                        const std::u16string& target, std::u16string_view roleFile,
                        const RevisionRule& rule = {});
@@ -143,11 +150,13 @@ struct FirstRun {
   // Neither ready nor ended at the end of the watch, and none of its windows
   // answered (held by a fault, or hung): the replacer ended it.
   bool stuck = false;
+  // It showed its fatal error before it was ready: the replacer ended it.
+  bool fatal = false;
 };
-// A new program that ended abnormally before it was ready, or was stuck, is rolled
-// back. One that is ready, still starting while it answers its window messages (a
-// box waiting for the user) or that ended normally (it handed over again, or found
-// another copy running) stays.
+// A new program that ended abnormally before it was ready, showed its fatal error,
+// or was stuck, is rolled back. One that is ready, still starting while it answers
+// its window messages (a box waiting for the user) or that ended normally (it handed
+// over again, or found another copy running) stays.
 bool ShouldRollBack(const FirstRun& run);
 
 }  // namespace tindra

@@ -98,13 +98,15 @@ Fetched FetchNamed(const Statements& run, const UpdateServices& s, const std::u1
   return run.Or(Fetched::kNotFetched, [&] { return FetchCompanion(s, url, target, name, rule); });
 }
 
-// Runs the checker, when it is trusted as Vantorel.exe, in the program folder, and
-// returns when it has ended. It is held against writers from its check until then;
-// any other is passed over like one that cannot start.
+// Runs the checker, when it is trusted as Vantorel.exe and no older than this build's
+// floor, in the program folder, and returns when it has ended. It is held against
+// writers from its check until then; any other is passed over like one that cannot
+// start.
 void RunChecker(const UpdateServices& s, const Paths& at, const std::u16string& parameters) {
   std::unique_ptr<HeldFile> held = s.files.Hold(at.checker, HoldFor::kRun);
-  if (!held || CheckAndLog(s.log, s.trust, *held, at.checker, kCheckerName).verdict !=
-                   ProgramVerdict::kTrusted) {
+  if (!held ||
+      CheckAndLog(s.log, s.trust, *held, at.checker, kCheckerName, FloorRule(s.floors.checker))
+              .verdict != ProgramVerdict::kTrusted) {
     return;
   }
   const int32_t noOwner = 0;
@@ -113,14 +115,16 @@ void RunChecker(const UpdateServices& s, const Paths& at, const std::u16string& 
   LogCheckerRun(s);
 }
 
-// Starts the replacer on the new program, when it is trusted as Pellmora.exe; it is
-// held from its check until it has been started. First writes what a later start
-// finds when the replacer never decides. False when it was not started.
+// Starts the replacer on the new program, when it is trusted as Pellmora.exe and no
+// older than this build's floor; it is held from its check until it has been started.
+// First writes what a later start finds when the replacer never decides. False when
+// it was not started.
 bool StartReplacer(const UpdateServices& s, const Paths& at, const ProgramPaths& own,
                    const std::u16string& exeFile, std::optional<int32_t> newRevision) {
   std::unique_ptr<HeldFile> held = s.files.Hold(at.replacer, HoldFor::kRun);
-  if (!held || CheckAndLog(s.log, s.trust, *held, at.replacer, kReplacerName).verdict !=
-                   ProgramVerdict::kTrusted) {
+  if (!held ||
+      CheckAndLog(s.log, s.trust, *held, at.replacer, kReplacerName, FloorRule(s.floors.replacer))
+              .verdict != ProgramVerdict::kTrusted) {
     return false;
   }
   WritePendingInstall(s.files, own.pending,
@@ -141,14 +145,18 @@ void HandOver(const Statements& run, const UpdateServices& s, const Paths& at,
               const ProgramPaths& own, const std::u16string& exeFile) {
   std::optional<int32_t> newRevision;
   run([&] { newRevision = TrustedRevisionAndLog(s, own.newProgram, exeFile); });
+  std::optional<FailedInstall> record;
   const bool mayHandOver = run.Or(false, [&] {
-    return MayHandOver(ReadFailedInstall(s.files, own.record), newRevision, s.processes.Now());
+    record = ReadFailedInstall(s.files, own.record);
+    return MayHandOver(record, newRevision, s.processes.Now());
   });
   if (!mayHandOver) {
     s.log.Write({.step = u"hand-over",
                  .file = kNewPrefix + exeFile,
                  .verdict = u"skipped",
-                 .reason = newRevision ? u"held back after a failed install" : u"not trusted"});
+                 .reason = !newRevision ? u"not trusted"
+                           : record     ? BackoffReason(*record)
+                                        : u"held back after a failed install"});
     run([&] { s.files.RemoveFile(own.newProgram); });
     return;
   }
@@ -213,11 +221,17 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
   run([&] { at = Paths::In(s.files.ProgramFolder()); });
 
   // The local checker's revision, from its check on the held file: "0" when it is
-  // missing, unreadable or untrusted, so that a damaged checker is fetched again.
+  // missing, unreadable, untrusted or below this build's floor, so that such a checker
+  // is fetched again. Only a checker with a revision is one that may run.
   const bool missing =
       run.Or(true, [&] { return !s.files.FindOrdinaryFile(at.checker).has_value(); });
   std::optional<int32_t> localRevision;
-  if (!missing) run([&] { localRevision = TrustedRevisionAndLog(s, at.checker, kCheckerName); });
+  if (!missing) {
+    run([&] {
+      localRevision =
+          TrustedRevisionAndLog(s, at.checker, kCheckerName, FloorRule(s.floors.checker));
+    });
+  }
   const std::u16string local = ToDecimal(localRevision.value_or(0));
 
   // The version file's name and the update folder's address.
@@ -233,6 +247,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
   // Nothing read: the user is told, and the update stops here.
   const bool empty = run.Or(true, [&] { return TrimSpaces(text).empty(); });
   if (empty) {
+    LogRevisions(s.log, kCheckerName, std::nullopt, u"in place", localRevision);
     run([&] {
       ShowMessage(std::u16string(kCheckerName) + u"의 최신버전 정보를 읽어올 수 없습니다!",
                   kMbOk | kMbIconError);
@@ -244,6 +259,9 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
   // latest stays 0.
   int32_t latest = 0;
   run([&] { latest = ToInt32(ReadNumber(text)); });
+
+  // What the server announces against what is in place, at every start.
+  LogRevisions(s.log, kCheckerName, latest, u"in place", localRevision);
 
   // Whether the local checker is older than the announced revision.
   bool older = run.Or(true, [&] { return ReadNumber(local) < static_cast<double>(latest); });
@@ -259,7 +277,14 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
   // a while; the trusted checker in place runs meanwhile.
   if (older) {
     run([&] {
-      older = MayFetch(ReadFailedInstall(s.files, at.checkerRecord), latest, s.processes.Now());
+      const std::optional<FailedInstall> refused = ReadFailedInstall(s.files, at.checkerRecord);
+      older = MayFetch(refused, latest, s.processes.Now());
+      if (!older) {
+        s.log.Write({.step = u"version",
+                     .file = kCheckerName,
+                     .verdict = u"skipped",
+                     .reason = BackoffReason(*refused)});
+      }
     });
   }
 
@@ -267,30 +292,34 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
     // The checker, signed for its role, must carry the announced revision, so that a
     // stale file on the server cannot start an update loop, and be no older than this
     // build's floor.
-    RevisionRule checkerRule{.exact = latest};
-    if (s.floors.checker > 0) checkerRule.atLeast = s.floors.checker;
+    RevisionRule checkerRule = FloorRule(s.floors.checker);
+    checkerRule.exact = latest;
     switch (FetchNamed(run, s, baseUrl, kCheckerName, at.checker, checkerRule)) {
       case Fetched::kDone:
         break;
       case Fetched::kRefused:
         run([&] { RecordFailedInstall(s.files, at.checkerRecord, latest, s.processes.Now()); });
-        // The trusted checker in place still runs; the replacer is left as it is.
-        if (localRevision) result = -1;
-        return result;
+        [[fallthrough]];
       case Fetched::kNotFetched:
+        // The trusted checker in place still runs, so that the program's own update
+        // still comes while the server cannot give the checker; the replacer is left
+        // as it is. A checker that was not fetched (no answer, an error status, a cut
+        // body, a time-out, a file that cannot be replaced) is tried again at the next
+        // start: unlike a refused one, it says nothing against that revision.
+        if (localRevision) result = -1;
         return result;
     }
 
     // The replacer, signed for its role, whose revision the server does not announce,
-    // must be no older than this build's floor nor than a trusted one in place.
-    RevisionRule replacerRule;
-    if (s.floors.replacer > 0) replacerRule.atLeast = s.floors.replacer;
+    // must be no older than this build's floor nor than a trusted one in place. When it
+    // cannot be fetched, the one in place stays, and the checker, now current, makes
+    // sure of a trusted replacer before it leaves a new program.
+    RevisionRule replacerRule = FloorRule(s.floors.replacer);
     run([&] {
       const std::optional<int32_t> inPlace = TrustedRevision(s, at.replacer, kReplacerName);
       if (inPlace && inPlace > replacerRule.atLeast) replacerRule.atLeast = inPlace;
     });
-    if (FetchNamed(run, s, baseUrl, kReplacerName, at.replacer, replacerRule) != Fetched::kDone)
-      return result;
+    FetchNamed(run, s, baseUrl, kReplacerName, at.replacer, replacerRule);
   }
 
   // Every step passed.

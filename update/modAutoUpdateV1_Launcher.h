@@ -14,9 +14,11 @@ namespace tindra {
 // Both procedures take the update server's host (the program's gServerHost) and
 // fetch from the update folder there (GetUpdateBaseUrl).
 
-// Keeps Vantorel.exe and Pellmora.exe current. -1 when they are current or were just
-// downloaded; 0 when the latest revision cannot be read or a download fails. Every
-// error is reported and the procedure goes on after the failing statement.
+// Keeps Vantorel.exe and Pellmora.exe current. -1 when a trusted checker is in place
+// afterwards (current, just fetched, or kept because the announced one could not be
+// fetched or was refused); 0 when the latest revision cannot be read or no trusted
+// checker is left. Every error is reported and the procedure goes on after the
+// failing statement.
 int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serverHost);
 
 // Runs the self-update, the update checker, and hands over to the file replacer

@@ -34,6 +34,9 @@ class StartedProgram {
   // Whether one of its windows answers a message within `waitMs`: a program held by
   // a fault, or hung, answers none.
   virtual bool AnswersWindowMessages(uint32_t waitMs) = 0;
+  // Whether it has shown its fatal error (tindra::win32::ReportFatalAndExit): a box
+  // that it ends after, which would keep it running, and answering, until closed.
+  virtual bool ShowedFatalError() = 0;
   // Ends it at once, when it still runs, with `exitCode`.
   virtual void End(uint32_t exitCode) = 0;
 };

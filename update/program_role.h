@@ -31,8 +31,8 @@ class HeldFile {
   virtual Signature HeldSignature() = 0;
   // The held bytes: the whole file.
   virtual std::string_view Image() = 0;
-  // Renames the held file to `target`, replacing it, in one step; false when it
-  // cannot (the file stays held).
+  // Renames the held file to `target`, replacing it (read-only or not), in one step;
+  // false when it cannot (the file stays held).
   virtual bool MoveOver(const std::u16string& target) = 0;
 };
 

@@ -7,26 +7,6 @@
 
 namespace tindra {
 
-namespace {
-
-// Clears the place the new program is left at: a stale file goes (read-only or not),
-// and so does an empty folder of that name. False when the place stays taken: a file
-// that cannot go yet is tried again next time; a folder that holds something is the
-// user's, and the user is told why no update can come.
-bool ClearPlaceOfNewProgram(ProgramFiles& files, const std::u16string& target) {
-  if (files.RemoveFile(target)) return true;
-  if (files.IsFile(target)) return false;
-  if (files.RemoveEmptyFolder(target)) return true;
-  ShowMessage(
-      u"새 버전을 받을 자리에 같은 이름의 폴더가 있어 업데이트할 수 없습니다."
-      u" 이 폴더를 옮기거나 지워 주십시오.\r\n\r\n" +
-          target,
-      kMbOk | kMbIconError);
-  return false;
-}
-
-}  // namespace
-
 std::optional<CheckerArgs> ReadCheckerCommandLine(std::u16string_view commandLine) {
   const std::u16string args = ArgumentsOf(commandLine);
   std::optional<CheckerArgs> parsed = ParseCheckerArgs(args);
@@ -43,15 +23,20 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   const std::u16string folder = s.files.ProgramFolder();
   const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
   const std::u16string replacer = folder + u"\\" + kReplacerName;
-  if (!ClearPlaceOfNewProgram(s.files, target)) return kCheckerStale;
+  if (!ClearPlaceFor(s.files, target)) return kCheckerStale;
   s.network.RemoveLeftoverDownloads(folder,
                                     {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
                                      std::u16string(kReplacerName) + kPartSuffix});
 
   const std::u16string base = GetUpdateBaseUrl(host);
   std::string body;
-  if (!s.network.FetchBody(base + VersionFileName(args.exeFile), 64, body)) return kCheckerNothing;
-  const std::optional<int32_t> latest = ParseLatestRevision(body);
+  const std::optional<int32_t> latest =
+      s.network.FetchBody(base + VersionFileName(args.exeFile), 64, body)
+          ? ParseLatestRevision(body)
+          : std::nullopt;
+  // What the server announces against what runs, at every check: a revision held back
+  // shows in the log.
+  LogRevisions(s.log, args.exeFile, latest, u"running", args.revision);
   if (!latest || *latest <= args.revision) return kCheckerNothing;
   // A revision whose install failed is left alone for a while.
   const std::u16string record = folder + u"\\" + FailedInstallFileName(args.exeFile);

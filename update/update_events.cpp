@@ -1,5 +1,6 @@
 #include "update/update_events.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "common/text.h"
@@ -101,15 +102,22 @@ ProgramCheck CheckAndLog(UpdateLog& log, ProgramInspector& inspector, HeldFile& 
 }
 
 std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
-                                             std::u16string_view roleFile) {
+                                             std::u16string_view roleFile,
+                                             const RevisionRule& rule) {
   std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun);
   if (!held) {
     LogCheck(s.log, path, false, u"missing or unreadable");
     return std::nullopt;
   }
-  const ProgramCheck check = CheckAndLog(s.log, s.trust, *held, path, roleFile);
+  const ProgramCheck check = CheckAndLog(s.log, s.trust, *held, path, roleFile, rule);
   if (check.verdict != ProgramVerdict::kTrusted) return std::nullopt;
   return check.revision;
+}
+
+RevisionRule FloorRule(int32_t floor) {
+  RevisionRule rule;
+  if (floor > 0) rule.atLeast = floor;
+  return rule;
 }
 
 std::u16string CheckerExitReason(uint32_t code) {
@@ -169,6 +177,7 @@ void LogCheckerRun(const UpdateServices& s) {
 
 std::u16string FirstRunReason(const FirstRun& run) {
   if (run.ready) return u"its service answered";
+  if (run.fatal) return u"showed a fatal error before it answered";
   if (!run.ended) return u"still starting when the watch ended";
   if (run.exitCode >= 0xC0000000u) return OtherExit(run.exitCode) + u" before it answered";
   return u"ended with exit code " + ToDecimal(run.exitCode) + u" before it answered";
@@ -184,14 +193,40 @@ void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& ru
   log.Write(e);
 }
 
+std::u16string UtcText(int64_t secondsSince1970) {
+  using namespace std::chrono;
+  const sys_seconds at{seconds{secondsSince1970}};
+  const sys_days day = floor<days>(at);
+  const year_month_day date{day};
+  const hh_mm_ss time{at - day};
+  char buf[40];
+  std::snprintf(buf, sizeof(buf), "%04d-%02u-%02u %02d:%02d UTC", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()));
+  return Ascii(buf);
+}
+
 std::u16string BackoffReason(const FailedInstall& record) {
-  const int64_t days = BackoffSeconds(record.failures) / (24 * 60 * 60);
+  const int64_t backoff = BackoffSeconds(record.failures);
+  const int64_t days = backoff / (24 * 60 * 60);
   std::u16string text = u"revision " + ToDecimal(record.revision) + u" failed to install " +
                         ToDecimal(record.failures) + (record.failures == 1 ? u" time" : u" times") +
                         u"; held back " + ToDecimal(days) + (days == 1 ? u" day" : u" days") +
-                        u" from the last failure";
+                        u" from the last failure, until " + UtcText(record.when + backoff);
   if (!record.reason.empty()) text += u" (" + record.reason + u")";
   return text;
+}
+
+void LogRevisions(UpdateLog& log, std::u16string_view file, std::optional<int32_t> announced,
+                  std::u16string_view localRole, std::optional<int32_t> local) {
+  auto revision = [](std::optional<int32_t> r) { return r ? ToDecimal(*r) : u"none"; };
+  log.Write({.step = u"version",
+             .file = std::u16string(file),
+             .verdict = !announced                      ? u"failed"
+                        : local && *local >= *announced ? u"current"
+                                                        : u"behind",
+             .reason = u"announced " + revision(announced) + u", " + std::u16string(localRole) +
+                       u" " + revision(local)});
 }
 
 std::u16string LoggedNetwork::ReadUrlText(const std::u16string& url) {

@@ -23,10 +23,13 @@ std::u16string RefusalReason(ProgramInspector& inspector, HeldFile& held, const 
 ProgramCheck CheckAndLog(UpdateLog& log, ProgramInspector& inspector, HeldFile& held,
                          const std::u16string& path, std::u16string_view roleFile,
                          const RevisionRule& rule = {}, std::u16string* reason = nullptr);
-// TrustedRevision, its check logged the same way (a file that cannot be held as
-// "missing or unreadable").
+// TrustedRevision, its check (under `rule`) logged the same way (a file that cannot be
+// held as "missing or unreadable").
 std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
-                                             std::u16string_view roleFile);
+                                             std::u16string_view roleFile,
+                                             const RevisionRule& rule = {});
+// The rule for a program kept in place: no older than `floor` (none when 0).
+RevisionRule FloorRule(int32_t floor);
 
 // What the companions' exit codes mean (update_checker.h, file_replacer.h).
 std::u16string CheckerExitReason(uint32_t code);
@@ -43,8 +46,18 @@ void LogCheckerRun(const UpdateServices& s);
 std::u16string FirstRunReason(const FirstRun& run);
 void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& run);
 
-// How a revision's failed installs hold it back, for a "skipped" line.
+// How a revision's failed installs hold it back, for a "skipped" line: the revision,
+// the failures and when the back-off ends ("2026-12-10 16:09 UTC").
 std::u16string BackoffReason(const FailedInstall& record);
+// A time given in seconds since 1970 as "2026-12-10 16:09 UTC".
+std::u16string UtcText(int64_t secondsSince1970);
+
+// A "version" line at each start: the revision the server announces for `file` (none
+// when it announces nothing readable) against the one `localRole` ("running", "in
+// place"; none when there is none), so that an update held back shows in the log.
+// Its verdict: "current", "behind", or "failed" when nothing readable was announced.
+void LogRevisions(UpdateLog& log, std::u16string_view file, std::optional<int32_t> announced,
+                  std::u16string_view localRole, std::optional<int32_t> local);
 
 // The file name at the end of a path.
 std::u16string FileNameOf(std::u16string_view path);

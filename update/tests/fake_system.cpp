@@ -27,6 +27,9 @@ class FakeStarted : public StartedProgram {
     system_.ticks += waitMs;
     return std::nullopt;
   }
+  bool ShowedFatalError() override {
+    return run_.fatalAfterMs && system_.ticks >= start_ + *run_.fatalAfterMs;
+  }
   bool AnswersWindowMessages(uint32_t waitMs) override {
     if (!run_.answersWindows) system_.ticks += waitMs;
     return run_.answersWindows;
@@ -241,12 +244,13 @@ bool FakeSystem::WriteSmallFile(const std::u16string& path, std::string_view byt
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     for (size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, " ");
     log.push_back("write " + U8(path) + " " + line);
+    if (unwritable.contains(path)) return false;
     texts[path] = std::string(bytes);
     return true;
   }
   log.push_back("record " + U8(path) + " " + std::to_string(record->revision) + " " +
                 std::to_string(record->failures));
-  if (recordWriteFails) return false;
+  if (recordWriteFails || unwritable.contains(path)) return false;
   records[path] = *record;
   return true;
 }
@@ -302,7 +306,9 @@ bool FakeSystem::DownloadToFile(const std::u16string& url, const std::u16string&
   Call("download");
   log.push_back("download " + U8(url) + " -> " + U8(localPath));
   auto it = downloadResults.find(url);
-  const bool arrived = it == downloadResults.end() || it->second;
+  // Nothing can be stored where a folder is.
+  const bool arrived =
+      (it == downloadResults.end() || it->second) && !folders.contains(AsciiUpper(localPath));
   if (arrived) AddFile(localPath);
   return arrived;
 }

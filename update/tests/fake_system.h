@@ -33,6 +33,9 @@ struct ProgramRun {
   std::optional<uint32_t> answersAfterMs = 0;
   bool answersAsOther = false;  // another process answers to its service name
   bool answersWindows = true;   // its windows answer messages while it runs
+  // It shows its fatal error box this long after its start (never, by default); its
+  // windows answer still.
+  std::optional<uint32_t> fatalAfterMs;
 };
 
 class FakeSystem : public ProgramFiles,
@@ -79,6 +82,7 @@ class FakeSystem : public ProgramFiles,
   bool logHolds = false;  // log "hold" and "release" lines too
   std::map<std::u16string, FailedInstall> records;
   bool recordWriteFails = false;
+  std::set<std::u16string> unwritable;  // small files that cannot be written, by path
   int64_t now = 1700000000;
   // The value in this process's failed-install variable; the one it hands on.
   std::u16string failedHandOverValue;

@@ -2,6 +2,7 @@
 // each procedure goes on after an error at each of its statements.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
@@ -150,17 +151,25 @@ TEST_F(UpdateTest, ErrorPageReadsAsZero) {
   }
 }
 
-TEST_F(UpdateTest, FailedDownloadsReturnFalse) {
+// A failed download leaves the update to a trusted checker, in place or just fetched;
+// without one it stops.
+TEST_F(UpdateTest, FailedDownloadsStopOnlyWithoutATrustedChecker) {
   Checker(u"1.00.26", u"27");
   p.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Vantorel.exe"] = false;
-  EXPECT_EQ(AutoUpdaterSelfUpdate(p.services(), kHost), 0);
+  EXPECT_EQ(AutoUpdaterSelfUpdate(p.services(), kHost), -1);
   EXPECT_EQ(p.log.back(), kDropChecker);  // the replacer is not fetched
 
   FakeSystem q;
   Serve(q, std::nullopt, u"27");
   q.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Pellmora.exe"] = false;
-  EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), 0);
+  EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), -1);
   EXPECT_EQ(q.log.back(), kDropReplacer);
+
+  FakeSystem r;
+  Serve(r, std::nullopt, u"27");
+  r.downloadResults[u"http://127.0.0.1/download/자동업데이트_v1/Vantorel.exe"] = false;
+  EXPECT_EQ(AutoUpdaterSelfUpdate(r.services(), kHost), 0);
+  EXPECT_EQ(r.log.back(), kDropChecker);
 }
 
 // A companion that fails any check is removed and never moved over the old one;
@@ -220,10 +229,10 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
     FakeSystem q;
     Serve(q, u"1.00.26", u"27");
     row.make(q);
-    // A checker that arrives and is refused is left alone for a while, and the
-    // trusted checker in place still runs.
+    // A checker that arrives and is refused is left alone for a while; the trusted
+    // checker, in place or just fetched, still runs.
     const bool refusedChecker = row.tail == Log{kGetChecker, kDropChecker};
-    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), refusedChecker ? -1 : 0);
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), -1);
     Log expected{kFindChecker, kRead};
     expected.insert(expected.end(), row.tail.begin(), row.tail.end());
     if (refusedChecker) expected.push_back("record C:\\Prog\\Vantorel_failed.txt 27 1");
@@ -256,8 +265,8 @@ TEST_F(UpdateTest, NoCompanionBelowItsFloorIsKept) {
   const Row rows[] = {
       {"no checker in place, the server's below the floor", std::nullopt, u"26", u"1.00.26",
        u"1.00.27", 0, false},
-      {"no replacer in place, the server's below the floor", std::nullopt, u"27", u"1.00.27",
-       u"1.00.26", 0, false},
+      {"no replacer in place, the server's below the floor: the checker fetched runs", std::nullopt,
+       u"27", u"1.00.27", u"1.00.26", -1, false},
       {"both at the floor", std::nullopt, u"27", u"1.00.27", u"1.00.27", -1, true},
   };
   for (const Row& row : rows) {
@@ -323,9 +332,11 @@ TEST_F(UpdateTest, SelfUpdateGoesOnWhereTheFailureTableSays) {
       {"a local version that is no revision reads as 0: the downloads run", "none", 0,
        u"1.00.1e999", u"27", -1,
        {kFindChecker, kRead, kGetChecker, kPutChecker, kGetReplacer, kPutReplacer}},
-      {"checker's download: return false", "download", 1, u"1.00.26", u"27", 0,
+      {"checker's download: the trusted checker in place runs", "download", 1, u"1.00.26",
+       u"27", -1,
        {kFindChecker, kRead, kSelfError}},
-      {"replacer's download: return false", "download", 2, u"1.00.26", u"27", 0,
+      {"replacer's download: the checker just fetched runs", "download", 2, u"1.00.26", u"27",
+       -1,
        {kFindChecker, kRead, kGetChecker, kPutChecker, kSelfError}},
   };
   // clang-format on
@@ -627,6 +638,128 @@ TEST_F(RunTest, FolderWithBlanksIsQuoted) {
   }
   EXPECT_EQ(q.log[q.log.size() - 2],
             "cmd 2 \"C:\\Program Files\\Tindra\\Pellmora.exe\" Tindra.exe;New_Tindra.exe");
+}
+
+// A checker announced but not fetched (the server fails, the download cannot land or
+// cannot replace the one in place) leaves the trusted checker in place to run, and
+// is not held back; only where no trusted checker is left does the update stop.
+TEST_F(RunTest, ACheckerThatIsNotFetchedLeavesTheTrustedOneInPlaceToRun) {
+  const std::u16string checkerUrl = u"http://127.0.0.1/download/자동업데이트_v1/Vantorel.exe";
+  const std::u16string replacerUrl = u"http://127.0.0.1/download/자동업데이트_v1/Pellmora.exe";
+  const std::string folderBox =
+      "box 16 새 버전을 받을 자리에 같은 이름의 폴더가 있어 업데이트할 수 없습니다. 이 폴더를 "
+      "옮기거나 지워 주십시오.\r\n\r\nC:\\Prog\\Vantorel.exe.part";
+  struct Row {
+    const char* what;
+    std::function<void(FakeSystem&)> make;
+    bool runs;
+    Log logged;        // these, in this order, among others
+    std::string line;  // in the update log, when given
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"404, 5xx, a cut body or a time-out",
+       [&](FakeSystem& q) { q.downloadResults[checkerUrl] = false; }, true,
+       {kGetChecker, kDropChecker, kWait}, ""},
+      {"the checked download cannot replace the one in place",
+       [](FakeSystem& q) { q.moveFails = true; }, true, {kPutChecker, kDropChecker, kWait},
+       "install file=Vantorel.exe.part verdict=failed reason=\"it could not be moved over "
+       "Vantorel.exe\""},
+      {"a folder holding files where the download lands: the user is told",
+       [](FakeSystem& q) {
+         q.folders.insert(u"C:\\PROG\\VANTOREL.EXE.PART");
+         q.fullFolders.insert(u"C:\\PROG\\VANTOREL.EXE.PART");
+       }, true, {folderBox, kWait},
+       "download file=Vantorel.exe.part url=http://127.0.0.1/download/자동업데이트_v1/"
+       "Vantorel.exe verdict=failed reason=\"a folder of that name holds files\""},
+      {"an empty folder there goes, and the checker is fetched",
+       [](FakeSystem& q) { q.folders.insert(u"C:\\PROG\\VANTOREL.EXE.PART"); }, true,
+       {"rmdir C:\\Prog\\Vantorel.exe.part", kGetChecker, kPutChecker, kWait},
+       "check file=Vantorel.exe.part verdict=trusted"},
+      {"the replacer's download fails: the checker, now current, runs",
+       [&](FakeSystem& q) { q.downloadResults[replacerUrl] = false; }, true,
+       {kPutChecker, kGetReplacer, kDropReplacer, kWait}, ""},
+      {"no trusted checker in place, and none fetched: nothing runs",
+       [&](FakeSystem& q) {
+         q.files.erase(u"C:\\PROG\\VANTOREL.EXE");
+         q.downloadResults[checkerUrl] = false;
+       }, false, {kGetChecker, kDropChecker}, ""},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    Script(q);
+    q.files.erase(u"C:\\PROG\\NEW_TINDRA.EXE");
+    q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.26";
+    q.versions[kCheckerPart] = u"1.00.27";
+    row.make(q);
+    EXPECT_FALSE(RunEndsTheProcess(q));
+    EXPECT_EQ(std::count(q.log.begin(), q.log.end(), kWait), row.runs ? 1 : 0)
+        << ::testing::PrintToString(q.log);
+    auto at = q.log.begin();
+    for (const std::string& line : row.logged) {
+      at = std::find(at, q.log.end(), line);
+      EXPECT_NE(at, q.log.end()) << line << " in " << ::testing::PrintToString(q.log);
+    }
+    EXPECT_FALSE(q.records.contains(u"C:\\Prog\\Vantorel_failed.txt"));
+    EXPECT_TRUE(row.line.empty() || std::any_of(q.updateLog.begin(), q.updateLog.end(),
+                                                [&](const std::string& l) {
+                                                  return l.find(row.line) != std::string::npos;
+                                                }))
+        << ::testing::PrintToString(q.updateLog);
+  }
+}
+
+// The build's floors hold for the companions in place too: one below its floor is
+// never started, trusted or not; one at its floor is.
+TEST_F(RunTest, CompanionsInPlaceBelowTheirFloorAreNotStarted) {
+  struct Row {
+    const char* what;
+    std::u16string checker;
+    std::u16string replacer;
+    bool ends;
+    Log afterSelf;
+  };
+  const Row rows[] = {
+      {"both at the floor",
+       u"1.00.27",
+       u"1.00.27",
+       true,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"}},
+      {"the checker below it",
+       u"1.00.26",
+       u"1.00.27",
+       true,
+       {kFindExe, kFindNew, kFindReplacer, kPending, kReplacer, "end"}},
+      {"the replacer below it",
+       u"1.00.27",
+       u"1.00.26",
+       false,
+       {kFindExe, kWait, kFindNew, kFindReplacer, kNoReplacer, kExplorer, kRemoveNew, kRecord}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    Script(q);
+    q.floors = ReleaseFloors{27, 27, 27};
+    q.versions[u"C:\\Prog\\Vantorel.exe"] = row.checker;
+    q.versions[u"C:\\Prog\\Pellmora.exe"] = row.replacer;
+    EXPECT_EQ(RunEndsTheProcess(q, -1), row.ends);
+    EXPECT_EQ(q.log, row.afterSelf);
+  }
+  // At a start that updates the companions, a checker below the floor counts as none:
+  // the announced one is fetched and runs.
+  FakeSystem q;
+  Script(q);
+  q.files.erase(u"C:\\PROG\\NEW_TINDRA.EXE");
+  q.floors = ReleaseFloors{27, 27, 27};
+  q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.26";
+  q.versions[kCheckerPart] = u"1.00.27";
+  q.versions[u"C:\\Prog\\Pellmora.exe.part"] = u"1.00.27";
+  EXPECT_FALSE(RunEndsTheProcess(q));
+  EXPECT_EQ(q.log, Self({kGetChecker, kPutChecker, kGetReplacer, kPutReplacer, kFindExe, kWait,
+                         kFindNew}));
 }
 
 struct RunRow {

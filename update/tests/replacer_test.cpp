@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "update/file_replacer.h"
+#include "update/modAutoUpdateV1_Launcher.h"
 #include "update/tests/fake_system.h"
 
 namespace tindra {
@@ -120,6 +121,13 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
        },
        kRolledBack, true, {kMoved, kStarted, "kill 100 1460", kNewGone, kRecorded28, kPutBack,
        kStarted}, {kBackupGone}},
+      {"the new program shows its fatal error before it answers, its box answering: it is "
+       "ended and the old one comes back",
+       [](FakeSystem& q) {
+         q.runs[kStart] = {false, std::nullopt, 0, std::nullopt, false, true, 500};
+       },
+       kRolledBack, true, {kMoved, kStarted, "kill 100 1627", kNewGone, kRecorded28, kPutBack,
+       kStarted}, {kBackupGone}},
       {"the new program answers to its service only after the watch, and no window answers",
        [](FakeSystem& q) { q.runs[kStart] = {false, std::nullopt, 0, 30000, false, false}; },
        kRolledBack, true, {kStarted, "kill 100 1460", kPutBack}, {kBackupGone}},
@@ -168,6 +176,43 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
     for (const std::string& line : row.notLogged) {
       EXPECT_EQ(std::count(rest, q.log.end(), line), 0) << line;
     }
+  }
+}
+
+// A rollback where neither the record nor the hand-back can be written: the pending
+// file stays, so that the old program, started again, settles it as a failed install
+// and does not hand over once more (the next starts neither, for a day).
+TEST(Replacer, WithoutRecordOrHandBackThePendingFileHoldsTheOldProgramBack) {
+  FakeSystem q;
+  q.AddFile(kOld);
+  q.AddFile(kNew);
+  q.AddFile(u"C:\\Prog\\Pellmora.exe");
+  q.AddFile(u"C:\\Prog\\Vantorel.exe");
+  q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.27";
+  q.versions[kOld] = u"1.00.27";
+  q.versions[kNew] = u"1.00.28";
+  const std::u16string pending = u"C:\\Prog\\Tindra_pending.txt";
+  q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
+  q.unwritable = {u"C:\\Prog\\Tindra_failed.txt", u"C:\\Prog\\Tindra_handback.txt"};
+  q.runs[kStart] = {false, 50, 0xC0000005, std::nullopt};
+  EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), kRolledBack);
+  EXPECT_TRUE(q.texts.contains(pending));
+  EXPECT_EQ(q.toldFailedHandOver, u"");
+
+  // The old program starts again; the checker leaves revision 28 once more.
+  for (int start = 1; start <= 2; ++start) {
+    SCOPED_TRACE(start);
+    q.AddFile(kNew);
+    q.versions[kNew] = u"1.00.28";
+    q.log.clear();
+    bool handedOver = false;
+    try {
+      RunAutoUpdate(q.services(), u"127.0.0.1", -1);
+    } catch (const testing::ProcessEnded&) {
+      handedOver = true;
+    }
+    EXPECT_FALSE(handedOver) << ::testing::PrintToString(q.log);
+    EXPECT_TRUE(q.texts.contains(pending));
   }
 }
 

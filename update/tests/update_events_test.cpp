@@ -61,7 +61,19 @@ TEST(UpdateEvents, TheCheckerLogsTheCauseOfEachRefusal) {
          q.records[u"C:\\Prog\\Tindra_failed.txt"] = {28, q.now - 7200, 2, u"Tindra.exe busy"};
        },
        {"version file=Tindra.exe verdict=skipped reason=\"revision 28 failed to install 2 times; "
-        "held back 2 days from the last failure (Tindra.exe busy)\""}},
+        "held back 2 days from the last failure, until 2023-11-16 20:13 UTC (Tindra.exe busy)\""}},
+      {"the revision announced and the one running, at each check",
+       [](FakeSystem&) {}, {"version file=Tindra.exe verdict=behind reason=\"announced 28, running 27\""}},
+      {"a current program", [](FakeSystem& q) { q.bodies[kBase + u"Tindra_lastver.txt"] = "27"; },
+       {"version file=Tindra.exe verdict=current reason=\"announced 27, running 27\""}},
+      {"nothing readable announced", [](FakeSystem& q) { q.bodies[kBase + u"Tindra_lastver.txt"] = "<html>"; },
+       {"version file=Tindra.exe verdict=failed reason=\"announced none, running 27\""}},
+      {"a folder holding files where the download lands",
+       [](FakeSystem& q) {
+         q.folders.insert(u"C:\\PROG\\NEW_TINDRA.EXE.PART");
+         q.fullFolders.insert(u"C:\\PROG\\NEW_TINDRA.EXE.PART");
+       },
+       {"download file=New_Tindra.exe.part", "verdict=failed reason=\"a folder of that name holds files\""}},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -73,6 +85,51 @@ TEST(UpdateEvents, TheCheckerLogsTheCauseOfEachRefusal) {
     row.script(q);
     std::atomic<bool> cancelled{false};
     CheckForUpdate(CheckerArgs{27, u"Tindra.exe"}, u"10.0.0.1", q.services(), cancelled);
+    EXPECT_TRUE(LoggedAll(q, row.line)) << ::testing::PrintToString(q.updateLog);
+  }
+}
+
+// Tindra's start: the checker announced against the one in place, and each back-off
+// with the revision and when it ends (the clock stands at 2023-11-14 22:13:20 UTC).
+TEST(UpdateEvents, TindraLogsTheRevisionsAndItsBackOffs) {
+  const std::u16string versionUrl = kBase + u"Vantorel_lastver.txt";
+  struct Row {
+    const char* what;
+    std::function<void(FakeSystem&)> script;
+    Parts line;
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"a checker behind", [](FakeSystem&) {},
+       {"version file=Vantorel.exe verdict=behind reason=\"announced 28, in place 27\""}},
+      {"a current checker", [&](FakeSystem& q) { q.urlTexts[versionUrl] = u"27"; },
+       {"version file=Vantorel.exe verdict=current reason=\"announced 27, in place 27\""}},
+      {"nothing read", [&](FakeSystem& q) { q.urlTexts.clear(); },
+       {"version file=Vantorel.exe verdict=failed reason=\"announced none, in place 27\""}},
+      {"a refused checker revision held back",
+       [](FakeSystem& q) { q.records[u"C:\\Prog\\Vantorel_failed.txt"] = {28, q.now - 3600, 1}; },
+       {"version file=Vantorel.exe verdict=skipped reason=\"revision 28 failed to install 1 time; "
+        "held back 1 day from the last failure, until 2023-11-15 21:13 UTC\""}},
+      {"a new program held back",
+       [&](FakeSystem& q) {
+         q.urlTexts[versionUrl] = u"27";
+         q.AddFile(u"C:\\Prog\\New_Tindra.exe");
+         q.versions[u"C:\\Prog\\New_Tindra.exe"] = u"1.00.28";
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] = {28, q.now - 3600, 1, u"busy"};
+       },
+       {"hand-over file=New_Tindra.exe verdict=skipped reason=\"revision 28 failed to install 1 "
+        "time; held back 1 day from the last failure, until 2023-11-15 21:13 UTC (busy)\""}},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    q.AddFile(u"C:\\Prog\\Tindra.exe");
+    q.AddFile(u"C:\\Prog\\Vantorel.exe");
+    q.versions[u"C:\\Prog\\Vantorel.exe"] = u"1.00.27";
+    q.urlTexts[versionUrl] = u"28";
+    row.script(q);
+    RunAutoUpdate(q.services(), u"10.0.0.1", 0);
     EXPECT_TRUE(LoggedAll(q, row.line)) << ::testing::PrintToString(q.updateLog);
   }
 }
@@ -100,6 +157,10 @@ TEST(UpdateEvents, TheReplacerLogsAndRecordsWhyItDidNotInstall) {
        {"watch file=Tindra.exe verdict=failed", "exit=3221225477"}},
       {"an abnormal end", [&](FakeSystem& q) { q.runs[kStart] = {false, 50, 7, std::nullopt}; },
        u"ended with exit code 7 before it answered", {"watch", "verdict=failed", "exit=7"}},
+      {"a fatal error box before it answers",
+       [&](FakeSystem& q) { q.runs[kStart] = {false, std::nullopt, 0, std::nullopt, false, true, 500}; },
+       u"showed a fatal error before it answered",
+       {"watch file=Tindra.exe verdict=failed reason=\"showed a fatal error before it answered\""}},
       {"answers", [](FakeSystem&) {}, u"", {"watch file=Tindra.exe verdict=ok reason=\"its service answered\""}},
   };
   // clang-format on

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/win32/ansi.h"
+#include "common/win32/guard.h"
 #include "common/win32/handle.h"
 #include "update/install_rules.h"
 
@@ -51,13 +52,22 @@ BOOL CALLBACK AskWindow(HWND window, LPARAM param) {
 
 class Win32StartedProgram : public StartedProgram {
  public:
-  Win32StartedProgram(HANDLE process, UniqueHandle job) : process_(process), job_(std::move(job)) {}
+  // Made before the program runs, so that the event it sets with its fatal error is
+  // this one whenever it comes.
+  Win32StartedProgram(HANDLE process, UniqueHandle job)
+      : process_(process),
+        job_(std::move(job)),
+        fatal_(CreateEventW(nullptr, TRUE, FALSE,
+                            FatalErrorEventName(GetProcessId(process)).c_str())) {}
   uint32_t Id() override { return GetProcessId(process_.get()); }
   std::optional<uint32_t> WaitForEnd(uint32_t waitMs) override {
     if (WaitForSingleObject(process_.get(), waitMs) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
     GetExitCodeProcess(process_.get(), &code);
     return code;
+  }
+  bool ShowedFatalError() override {
+    return fatal_ && WaitForSingleObject(fatal_.get(), 0) == WAIT_OBJECT_0;
   }
   bool AnswersWindowMessages(uint32_t waitMs) override {
     WindowSearch search{GetProcessId(process_.get()), waitMs, false};
@@ -77,6 +87,7 @@ class Win32StartedProgram : public StartedProgram {
   UniqueHandle process_;
   // Closing it leaves the program running.
   UniqueHandle job_;
+  UniqueHandle fatal_;
 };
 
 // A job of its own for a program about to run: no unhandled fault of it, or of the
@@ -149,11 +160,10 @@ std::unique_ptr<StartedProgram> Win32Processes::Start(const std::u16string& comm
   }
   UniqueHandle thread(pi.hThread);
   UniqueHandle job;
-  if (ownJobs_) {
-    job = JobFor(pi.hProcess);
-    ResumeThread(pi.hThread);
-  }
-  return std::make_unique<Win32StartedProgram>(pi.hProcess, std::move(job));
+  if (ownJobs_) job = JobFor(pi.hProcess);
+  auto started = std::make_unique<Win32StartedProgram>(pi.hProcess, std::move(job));
+  if (ownJobs_) ResumeThread(pi.hThread);
+  return started;
 }
 
 void Win32Processes::WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) {

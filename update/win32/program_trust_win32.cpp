@@ -263,8 +263,16 @@ bool HeldProgram::MoveOver(const std::u16string& target) {
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
   CopyMemory(info->FileName, name.data(), info->FileNameLength);
+  // A rename does not replace a read-only file: the old program's attribute goes
+  // first, and comes back when the rename fails.
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                        !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readOnly) SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, info,
                                   static_cast<DWORD>(buffer.size()))) {
+    if (readOnly) SetFileAttributesW(name.c_str(), attributes);
     return false;
   }
   file_.reset();

@@ -51,8 +51,9 @@ class HeldProgram : public HeldFile {
   Signature HeldSignature() override;
   std::string_view Image() override { return bytes_; }
 
-  // Renames the held file to `target`, replacing it, in one step, and releases it;
-  // on failure the file stays held. Only for a file held for renaming.
+  // Renames the held file to `target`, replacing it (read-only or not), in one step,
+  // and releases it; on failure the file stays held, and `target` as it was. Only for
+  // a file held for renaming.
   bool MoveOver(const std::u16string& target) override;
 
  private:

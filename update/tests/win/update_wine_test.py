@@ -53,10 +53,12 @@ class Env:
                            28: p("pellmora", "Pellmora_test_r28.exe")}
         self.vantorel_r28 = p("vantorel", "Vantorel_test_r28.exe")
         self.probe_exe = p("update", "tests", "update-probe.exe")
-        # Revision 28 that ends with a crash's exit code, and one that really crashes;
-        # a replacer that ends at start.
+        # Revision 28 that ends with a crash's exit code, one that really crashes, and
+        # one that shows its fatal error box and waits there; a replacer that ends at
+        # start.
         self.crashing = {"crash exit code": p("update", "tests", "crash_r28.exe"),
-                         "real crash": p("update", "tests", "fault_r28.exe")}
+                         "real crash": p("update", "tests", "fault_r28.exe"),
+                         "fatal error box": p("update", "tests", "fatal_r28.exe")}
         self.crash_pellmora = p("update", "tests", "crash_pellmora_r27.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
         self.work = p("update", "tests", work)
@@ -356,28 +358,39 @@ def scenario_latest_zero_without_checker(env):
 
 
 def scenario_checker_download_fails(env):
-    folder = env.program_folder("download fails", checker=26)
-    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
-                 "Pellmora.exe": env.pellmora}, status={"Vantorel.exe": 500})
-    proc = env.start(os.path.join(folder, "Tindra.exe"))
-    wait_started(env, proc)
-    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
-          "the old checker was touched")
-    check(not env.requested("Pellmora.exe"), "the replacer was fetched after a failure")
-    check(not env.requested("Tindra_lastver.txt"), "the checker ran after a failed update")
-    check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
-    check_logged(folder, "Tindra download file=Vantorel.exe.part", "status=500", "verdict=failed")
+    # Checker 28 announced but answered with 500: the trusted checker in place (27)
+    # still runs, so the program's own update still comes, and nothing holds revision
+    # 28 back. A checker in place below the build's floor (26) is not run.
+    for in_place in (27, 26):
+        print("    checker %d in place" % in_place)
+        folder = env.program_folder("download fails", checker=in_place)
+        env.publish({"Vantorel_lastver.txt": b"28", "Vantorel.exe": env.vantorel[28],
+                     "Pellmora.exe": env.pellmora}, status={"Vantorel.exe": 500})
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        wait_started(env, proc)
+        check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[in_place]),
+              "the old checker was touched")
+        check(not env.requested("Pellmora.exe"), "the replacer was fetched after a failure")
+        check(env.requested("Tindra_lastver.txt") == (in_place == 27),
+              "the checker in place %s" % ("did not run" if in_place == 27 else "ran"))
+        check(not os.path.exists(os.path.join(folder, "Vantorel_failed.txt")), "held back")
+        check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
+        check_logged(folder, "Tindra download file=Vantorel.exe.part", "status=500",
+                     "verdict=failed")
+        env.end_all()
+        env.clear_requests()
 
 
 def scenario_body_cut_short(env):
-    folder = env.program_folder("cut short", checker=26)
-    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+    folder = env.program_folder("cut short", checker=27)
+    env.publish({"Vantorel_lastver.txt": b"28", "Vantorel.exe": env.vantorel[28],
                  "Pellmora.exe": env.pellmora}, cut={"Vantorel.exe": 5000})
     proc = env.start(os.path.join(folder, "Tindra.exe"))
     wait_started(env, proc)
-    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
           "a short body replaced the checker")
     check(not env.requested("Pellmora.exe"), "the replacer was fetched after a short body")
+    check(env.requested("Tindra_lastver.txt"), "the checker in place did not run")
     check_logged(folder, "Tindra download", "status=200", "verdict=failed", "incomplete")
     check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
 
@@ -579,21 +592,21 @@ def scenario_other_locale(env):
 
 
 def scenario_untrusted_companions_are_not_kept(env):
-    # Each companion served tampered, unsigned, signed by another key, as a web page,
-    # or (the checker) as an older signed revision announced as the latest: the old
-    # file stays byte for byte, nothing is left behind, nothing served is started. A
-    # refused checker is recorded for its back-off, and the trusted one in place runs.
+    # With checker 28 announced, each companion served tampered, unsigned, signed by
+    # another key, as a web page, or (the checker) as an older signed revision: the
+    # old file stays byte for byte, nothing is left behind, nothing served is started.
+    # A refused checker is recorded for its back-off, and the trusted one in place runs.
     served = [("Vantorel.exe", name, path) for name, path in hostile_copies(
-        env, env.vantorel[27]).items()]
-    served.append(("Vantorel.exe", "older revision", env.vantorel[26]))
+        env, env.vantorel[28]).items()]
+    served.append(("Vantorel.exe", "older revision", env.vantorel[27]))
     served += [("Pellmora.exe", name, path) for name, path in hostile_copies(
         env, env.pellmora).items() if name in ("another key", "web page")]
     for file, name, path in served:
         print("    %s: %s" % (file, name))
-        folder = env.program_folder("hostile companion", checker=26)
+        folder = env.program_folder("hostile companion", checker=27)
         with open(os.path.join(folder, "Pellmora.exe"), "wb") as f:
             f.write(b"old replacer")
-        files = {"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+        files = {"Vantorel_lastver.txt": b"28", "Vantorel.exe": env.vantorel[28],
                  "Pellmora.exe": env.pellmora}
         files[file] = path
         env.publish(files)
@@ -601,23 +614,42 @@ def scenario_untrusted_companions_are_not_kept(env):
         wait_started(env, proc)
         check(env.requested(file), "%s was not fetched" % file)
         if file == "Vantorel.exe":
-            check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[26]),
+            check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
                   "the checker was replaced")
             check(not env.requested("Pellmora.exe"), "the replacer was fetched after a refusal")
         else:
-            check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+            check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[28]),
                   "the trusted checker was not installed")
         with open(os.path.join(folder, "Pellmora.exe"), "rb") as f:
             check(f.read() == b"old replacer", "the replacer was replaced")
+        # The trusted checker runs: the one in place, or the one just fetched.
         checker_refused = file == "Vantorel.exe"
-        check(env.requested("Tindra_lastver.txt") == checker_refused,
-              "the checker in place %s" % ("did not run" if checker_refused else "ran"))
+        check(env.requested("Tindra_lastver.txt"), "the checker did not run")
         check_logged(folder, "Tindra check file=%s.part verdict=refused" % file, HOSTILE_REASON[name])
         expected = ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"]
         if checker_refused:
             expected.append("Vantorel_failed.txt")
         check(program_files(folder) == sorted(expected), "files left: %r" % os.listdir(folder))
         env.end_all()
+
+
+def scenario_read_only_companions_are_updated(env):
+    # A read-only Vantorel.exe and Pellmora.exe of revision 26 are replaced by the
+    # served ones, and the new checker runs.
+    folder = env.program_folder("read-only companions", checker=26, replacer=False)
+    shutil.copyfile(env.pellmora_r[26], os.path.join(folder, "Pellmora.exe"))
+    for name in ("Vantorel.exe", "Pellmora.exe"):
+        os.chmod(os.path.join(folder, name), 0o444)
+    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
+    proc = env.start(os.path.join(folder, "Tindra.exe"))
+    wait_started(env, proc)
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
+          "the read-only checker was not replaced")
+    check(same_file(os.path.join(folder, "Pellmora.exe"), env.pellmora),
+          "the read-only replacer was not replaced")
+    check(env.requested("Tindra_lastver.txt"), "the checker did not run")
+    check(not leftovers(folder), "temporary files left: %r" % leftovers(folder))
 
 
 def scenario_untrusted_checker_is_repaired(env):
@@ -1258,6 +1290,7 @@ SCENARIOS = [
     scenario_long_program_folder,
     scenario_untrusted_companions_are_not_kept,
     scenario_untrusted_checker_is_repaired,
+    scenario_read_only_companions_are_updated,
     scenario_announced_checker_not_served,
     scenario_hangul_folder_on_code_page_1252,
     scenario_untrusted_new_program_is_not_kept,
