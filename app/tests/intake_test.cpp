@@ -107,3 +107,30 @@ TEST(NextPopupY, ArithmeticLeavingThe32BitRangeIsOverflow) {
   nSlot = INT32_MAX / 1000;
   EXPECT_THROW(NextPopupY(14910, nSlot, 3), AppError);
 }
+
+TEST(CutText, KeepsAtMostTheLimitAndNeverHalfASurrogatePair) {
+  const std::u16string clef = u"\U0001D11E";  // one character, two code units
+  struct Case {
+    std::u16string text;
+    size_t max;
+    std::u16string cut;
+  };
+  const Case cases[] = {
+      {u"abc", 3, u"abc"},
+      {u"abcd", 3, u"abc"},
+      {u"", 0, u""},
+      {u"ab" + clef, 3, u"ab"},         // the pair would be split: both halves go
+      {u"ab" + clef, 4, u"ab" + clef},  // the pair fits
+      {u"a" + clef + u"b", 3, u"a" + clef},
+      {u"가나다라", 2, u"가나"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CutText(c.text, c.max), c.cut) << c.max;
+}
+
+TEST(ParseDdeMessage, TheNameIsCutToWhatAPopupCanShow) {
+  const std::u16string clef = u"\U0001D11E";
+  const std::u16string longName(kMaxNameUnits + 50, u'가');
+  EXPECT_EQ(ParseDdeMessage(u"2;" + longName).sName, longName.substr(0, kMaxNameUnits));
+  const std::u16string atEdge = std::u16string(kMaxNameUnits - 1, u'x') + clef;
+  EXPECT_EQ(ParseDdeMessage(u"2;" + atEdge).sName, atEdge.substr(0, kMaxNameUnits - 1));
+}
