@@ -10,10 +10,14 @@ TEST(StateHoldsNotifications, AwayBusyFullScreenAndPresentingHoldThemBack) {
     State state;
     bool holds;
   } cases[] = {
-      {State::kUnknown, false},         {State::kNotPresent, true},
-      {State::kBusy, true},             {State::kRunningD3DFullScreen, true},
-      {State::kPresentationMode, true}, {State::kAcceptsNotifications, false},
-      {State::kQuietTime, false},       {State::kApp, false},
+      {State::kUnknown, false},
+      {State::kNotPresent, true},
+      {State::kBusy, true},
+      {State::kRunningD3DFullScreen, true},
+      {State::kPresentationMode, true},
+      {State::kAcceptsNotifications, false},
+      {State::kQuietTime, false},
+      {State::kApp, false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(StateHoldsNotifications(c.state), c.holds) << static_cast<int>(c.state);
