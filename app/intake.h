@@ -29,9 +29,10 @@ inline constexpr size_t kMaxMessageUnits = kMaxNameUnits + 2;
 // flood stays far from the 10,000 window and GDI objects a process may hold.
 inline constexpr int32_t kMaxOpenPopups = 32;
 // The notifications that may wait for a popup: beyond the cap above, or while the
-// user should not be disturbed. Eight times the open cap: at the pace popups close
-// (about 3 s each) a full line is shown within half a minute. Past it, a poke is
-// refused, so that a messenger can tell and try again.
+// user should not be disturbed. Eight times the open cap: as fast as popups can go
+// (each step a window move), a full line is shown in about a minute, and it holds at
+// most 256 short names. Past it, a poke is refused, so that a messenger can tell and
+// try again.
 inline constexpr size_t kMaxWaiting = 256;
 
 // `text` cut to at most `maxUnits` UTF-16 code units, never between the two halves

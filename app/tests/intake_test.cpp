@@ -126,11 +126,3 @@ TEST(CutText, KeepsAtMostTheLimitAndNeverHalfASurrogatePair) {
   };
   for (const Case& c : cases) EXPECT_EQ(CutText(c.text, c.max), c.cut) << c.max;
 }
-
-TEST(ParseDdeMessage, TheNameIsCutToWhatAPopupCanShow) {
-  const std::u16string clef = u"\U0001D11E";
-  const std::u16string longName(kMaxNameUnits + 50, u'가');
-  EXPECT_EQ(ParseDdeMessage(u"2;" + longName).sName, longName.substr(0, kMaxNameUnits));
-  const std::u16string atEdge = std::u16string(kMaxNameUnits - 1, u'x') + clef;
-  EXPECT_EQ(ParseDdeMessage(u"2;" + atEdge).sName, atEdge.substr(0, kMaxNameUnits - 1));
-}

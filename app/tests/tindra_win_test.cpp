@@ -554,12 +554,16 @@ win32::UniqueWindow ForegroundWindowOf(int width, int height) {
 }
 
 TEST_F(TindraTest, AFullScreenWindowHoldsPopupsBackUntilItCloses) {
+  // A screen reader hears each popup as it appears.
+  AccessibilityListener reader(app.pid());
+  ASSERT_TRUE(reader.Listening());
   // As large as the work area, not the screen: popups come at once.
   {
     win32::UniqueWindow large = ForegroundWindowOf(1280, 994);
     ASSERT_EQ(GetForegroundWindow(), large.get());
     ASSERT_EQ(PokeText(u"2;large"), PokeOutcome::kAcknowledged);
     EXPECT_TRUE(FindByName(app.Popups(), u"large"));
+    EXPECT_TRUE(reader.WaitForAlerts(1, 3000));
   }
   win32::UniqueWindow full =
       ForegroundWindowOf(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
@@ -568,6 +572,7 @@ TEST_F(TindraTest, AFullScreenWindowHoldsPopupsBackUntilItCloses) {
   for (auto t : {u"0;q1", u"1;q2", u"2;q3"}) ASSERT_EQ(PokeText(t), PokeOutcome::kAcknowledged);
   Pump(1500);
   for (auto& name : names) EXPECT_FALSE(FindByName(app.Popups(), name)) << Utf16ToUtf8(name);
+  EXPECT_EQ(reader.Alerts().size(), 1u) << "announced before it appeared";
 
   full.reset();
   ASSERT_TRUE(app.WaitForPopups(
@@ -577,6 +582,7 @@ TEST_F(TindraTest, AFullScreenWindowHoldsPopupsBackUntilItCloses) {
       },
       3000))
       << "held popups did not come once the window closed";
+  EXPECT_TRUE(reader.WaitForAlerts(4, 3000));
   // Shown in order: each one slot above the one before.
   const auto popups = app.Popups();
   EXPECT_GT(Bottom(*FindByName(popups, names[0])), Bottom(*FindByName(popups, names[1])));
