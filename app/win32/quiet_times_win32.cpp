@@ -15,7 +15,8 @@ ScreenRect ToScreenRect(const RECT& r) { return {r.left, r.top, r.right, r.botto
 
 bool ForegroundCoversItsMonitor() {
   HWND fg = GetForegroundWindow();
-  if (!fg) return false;
+  // A hidden or minimized window covers nothing, whatever its rectangle says.
+  if (!fg || !IsWindowVisible(fg) || IsIconic(fg)) return false;
   ForegroundInfo info;
   info.exists = true;
   info.isDesktopOrShell = fg == GetDesktopWindow() || fg == GetShellWindow();
