@@ -21,19 +21,30 @@ void FrmMain::Form_Load() {
   nSlot_ = 0;
   gPopupCount = 0;
 
-  host_.GetWorkArea(rcWorkArea_);
-  const float tppX = host_.TwipsPerPixelX();
-  const float tppY = host_.TwipsPerPixelY();
-  rcWorkArea_.left = PixelsToTwips(rcWorkArea_.left, tppX);
-  rcWorkArea_.right = PixelsToTwips(rcWorkArea_.right, tppX);
-  rcWorkArea_.top = PixelsToTwips(rcWorkArea_.top, tppY);
-  rcWorkArea_.bottom = PixelsToTwips(rcWorkArea_.bottom, tppY);
-
-  nPopupX_ = CheckedSub(rcWorkArea_.right, kPopupWidth + kPopupColumnGap);
+  MeasureWorkArea();
   loaded_ = true;
 }
 
+void FrmMain::MeasureWorkArea() {
+  // A failed query keeps the area last read (none at load: zeros).
+  WorkArea px = lastWorkAreaPx_;
+  host_.GetWorkArea(px);
+  lastWorkAreaPx_ = px;
+  const float tppX = host_.TwipsPerPixelX();
+  const float tppY = host_.TwipsPerPixelY();
+  rcWorkArea_.left = PixelsToTwips(px.left, tppX);
+  rcWorkArea_.right = PixelsToTwips(px.right, tppX);
+  rcWorkArea_.top = PixelsToTwips(px.top, tppY);
+  rcWorkArea_.bottom = PixelsToTwips(px.bottom, tppY);
+
+  nPopupX_ = CheckedSub(rcWorkArea_.right, kPopupWidth + kPopupColumnGap);
+  workAreaStale_ = false;
+}
+
 void FrmMain::Form_Unload(int16_t& /*cancel*/) {
+  // What waits is never shown: "end" closes at once.
+  unloaded_ = true;
+  waiting_.clear();
   // The popups; a form named like this one, in any letter case, stays.
   Forms().UnloadAllExcept(kFormName);
 }
@@ -44,6 +55,18 @@ void FrmMain::SetLblDDE(const std::u16string& text) {
   host_.SetLabelWindowText(text);
   lblDDE_ = text;
   lblDDE_Change();
+}
+
+bool FrmMain::Poke(const std::u16string& text) {
+  const std::u16string cut(CutText(text, kMaxMessageUnits));
+  if (ParseDdeMessage(cut).kind == DdeMessage::Kind::kNotification &&
+      waiting_.size() >= kMaxWaiting) {
+    // The line may have room once what the last check held back is shown.
+    ShowWaiting();
+    if (waiting_.size() >= kMaxWaiting) return false;
+  }
+  SetLblDDE(cut);
+  return true;
 }
 
 void FrmMain::lblDDE_Change() {
@@ -62,9 +85,46 @@ void FrmMain::lblDDE_Change() {
   // run for the empty text stops at once.
   SetLblDDE(u"");
 
+  // In line behind any that wait, so that nothing is shown out of order. A full line
+  // drops it: only the test button gets here then, since Poke refuses first.
+  if (waiting_.size() >= kMaxWaiting) return;
+  waiting_.push_back(m);
+  ShowWaiting();
+}
+
+void FrmMain::ShowWaiting() {
+  if (!loaded_ || unloaded_ || showing_) return;
+  showing_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{showing_};
+  // The user's state is asked only when a notification could be shown now.
+  if (!waiting_.empty() && gPopupCount < kMaxOpenPopups && !host_.ShouldNotDisturb()) {
+    while (!waiting_.empty() && gPopupCount < kMaxOpenPopups && !unloaded_) {
+      DdeMessage next = std::move(waiting_.front());
+      waiting_.pop_front();
+      ShowNotification(next);
+    }
+  }
+  const bool check = !waiting_.empty() && !unloaded_;
+  if (check != waitCheckOn_) {
+    waitCheckOn_ = check;
+    host_.SetWaitCheck(check);
+  }
+}
+
+void FrmMain::ShowNotification(const DdeMessage& m) {
+  if (workAreaStale_) MeasureWorkArea();
   const int32_t y = NextPopupY(rcWorkArea_.bottom, nSlot_, gPopupCount);
   const int32_t nSX = nPopupX_;
-  host_.ShowPopup(m.sName, m.iMode, nSX, y);
+  try {
+    host_.ShowPopup(m.sName, m.iMode, nSX, y);
+  } catch (...) {
+    // A popup the system cannot make now (out of windows or memory) is skipped and
+    // written down; the program and the popups after it go on.
+    host_.LogSkippedPopup(CurrentError());
+  }
 }
 
 }  // namespace tindra

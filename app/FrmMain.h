@@ -3,8 +3,11 @@
 // shutdown. The logic is portable; everything it needs from the window system goes
 // through FrmMainHost (the Win32 window in the program, a fake in the tests).
 #include <cstdint>
+#include <deque>
 #include <string>
 
+#include "app/intake.h"
+#include "common/errors.h"
 #include "common/forms.h"
 
 namespace tindra {
@@ -43,9 +46,19 @@ class FrmMainHost {
   // the event loop ends. Re-entry while unloading does nothing.
   virtual void UnloadMainForm() = 0;
 
-  // Creates a new popup and starts it (the popup form's Start).
+  // Creates a new popup and starts it (the popup form's Start). Raises AppError when it
+  // cannot; the popup is then gone again.
   virtual void ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                          const int32_t& nSY) = 0;
+  // Writes to the program's log that a popup could not be shown, and why. Never raises.
+  virtual void LogSkippedPopup(const AppError& error) = 0;
+
+  // True while the user should not be disturbed (presenting, playing or watching full
+  // screen, away). Asked before waiting notifications are shown.
+  virtual bool ShouldNotDisturb() = 0;
+  // Starts or stops the check that runs FrmMain::ShowWaiting at least once a second
+  // while notifications wait. Called only when that changes.
+  virtual void SetWaitCheck(bool on) = 0;
 };
 
 class FrmMain : public Form {
@@ -70,6 +83,21 @@ class FrmMain : public Form {
   // handling. Every set runs the handler, also when the text is the same.
   void SetLblDDE(const std::u16string& text);
 
+  // A poke as the DDE source takes it: the text, cut to kMaxMessageUnits, into lblDDE.
+  // False, with nothing changed, for a notification that finds the waiting line full:
+  // the poke is refused, so that nothing is acknowledged that will not be shown.
+  bool Poke(const std::u16string& text);
+
+  // Shows the waiting notifications, oldest first, while fewer than kMaxOpenPopups are
+  // open and the user may be disturbed. Runs at each notification, when a popup has
+  // closed, when the system's settings change and by the wait check.
+  void ShowWaiting();
+
+  // The desktop's work area has changed (the taskbar moved, the screen or its
+  // resolution changed): the next popup is placed from the work area as it is then.
+  // Popups already open stay.
+  void WorkAreaChanged() { workAreaStale_ = true; }
+
   // Form registry entry.
   std::u16string FormName() const override { return kFormName; }
   void Unload() override { host_.UnloadMainForm(); }
@@ -81,13 +109,25 @@ class FrmMain : public Form {
   bool loaded() const { return loaded_; }
   // lblDDE's text: the last poke, "Label1" before any.
   const std::u16string& lblDDE() const { return lblDDE_; }
+  // Notifications taken but not yet shown.
+  size_t waiting() const { return waiting_.size(); }
 
  private:
+  // Reads the work area and fixes the column's left edge from it.
+  void MeasureWorkArea();
+  void ShowNotification(const DdeMessage& m);
+
   FrmMainHost& host_;
   WorkArea rcWorkArea_;
+  WorkArea lastWorkAreaPx_;  // the work area last read, in pixels
   int32_t nPopupX_ = 0;
   int32_t nSlot_ = 0;
   bool loaded_ = false;
+  bool unloaded_ = false;
+  bool workAreaStale_ = false;
+  bool showing_ = false;      // ShowWaiting is running (a popup's start may let a poke in)
+  bool waitCheckOn_ = false;  // as last told to the host
+  std::deque<DdeMessage> waiting_;
   std::u16string lblDDE_ = kLabelDesignText;
 };
 

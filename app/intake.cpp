@@ -4,6 +4,14 @@
 
 namespace tindra {
 
+std::u16string_view CutText(std::u16string_view text, size_t maxUnits) {
+  if (text.size() <= maxUnits) return text;
+  size_t n = maxUnits;
+  // A high surrogate as the last unit kept would lose its low half.
+  if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+  return text.substr(0, n);
+}
+
 DdeMessage ParseDdeMessage(std::u16string_view text) {
   DdeMessage m;
   if (text.empty()) return m;
@@ -15,7 +23,7 @@ DdeMessage ParseDdeMessage(std::u16string_view text) {
   m.kind = DdeMessage::Kind::kNotification;
   const char16_t first = text[0];
   m.iMode = (first >= u'0' && first <= u'9') ? static_cast<int16_t>(first - u'0') : 0;
-  if (text.size() > 2) m.sName = std::u16string(text.substr(2));
+  if (text.size() > 2) m.sName = std::u16string(CutText(text.substr(2), kMaxNameUnits));
   return m;
 }
 

@@ -45,7 +45,12 @@ def main():
     parser.add_argument("--many", type=int, default=1000, help="popups shown in batches of 50")
     parser.add_argument("--burst-timeout", type=int, default=180)
     parser.add_argument("--phases", default="idle,single,burst50,burst200,many",
-                        help="which measurements to make, in order")
+                        help="which measurements to make, in order (also: flood)")
+    parser.add_argument("--flood-pokes", type=int, default=3000, help="notices of the flood phase")
+    parser.add_argument("--flood-chars", type=int, default=100000,
+                        help="characters of each notice of the flood phase")
+    parser.add_argument("--flood-timeout", type=int, default=600,
+                        help="seconds to wait for the flood's popups to go")
     parser.add_argument("--wine-debug", help="WINEDEBUG channels for Tindra.exe (tracing into "
                         "BUILD/bench/bench-wine.log)")
     parser.add_argument("--trace-requests", action="store_true",

@@ -88,9 +88,22 @@ class FakeHost : public FrmMainHost {
   }
   void ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                  const int32_t& nSY) override {
+    if (sName == failingName) Raise(kErrInvalidPropertyValue);
     popups.push_back({sName, iMode, nSX, nSY});
     open.push_back(std::make_unique<FakePopup>());
   }
+  void LogSkippedPopup(const AppError& error) override { skipped.push_back(error.number()); }
+  bool ShouldNotDisturb() override {
+    ++stateQueries;
+    return doNotDisturb;
+  }
+  void SetWaitCheck(bool on) override { waitChecks.push_back(on); }
+
+  std::u16string failingName = u"<none>";
+  std::vector<int32_t> skipped;
+  bool doNotDisturb = false;
+  int stateQueries = 0;
+  std::vector<bool> waitChecks;
   // The oldest popups close on their own.
   void CloseOldest(size_t n) { open.erase(open.begin(), open.begin() + static_cast<long>(n)); }
 };
@@ -231,4 +244,150 @@ TEST_F(FrmMainTest, FreedSlotsAreReusedOnlyAfterEveryPopupClosed) {
 TEST_F(FrmMainTest, AnOverflowingWorkAreaIsAnErrorNotAWrappedValue) {
   host.workArea = {0, 0, INT32_MAX / 10, 994};
   EXPECT_THROW(form.Form_Load(), AppError);
+}
+
+namespace {
+
+std::u16string Numbered(int i) { return u"n" + ToDecimal(i); }
+
+std::vector<std::u16string> NamesShown(const FakeHost& host) {
+  std::vector<std::u16string> names;
+  for (const PopupCall& p : host.popups) names.push_back(p.sName);
+  return names;
+}
+
+std::vector<std::u16string> NumberedNames(int from, int to) {
+  std::vector<std::u16string> names;
+  for (int i = from; i < to; ++i) names.push_back(Numbered(i));
+  return names;
+}
+
+}  // namespace
+
+TEST_F(FrmMainTest, AFloodWaitsBeyondTheOpenCapInOrderAndIsRefusedPastTheLine) {
+  form.Form_Load();
+  const int taken = kMaxOpenPopups + static_cast<int>(kMaxWaiting);
+  for (int i = 0; i < taken; ++i) ASSERT_TRUE(form.Poke(u"2;" + Numbered(i))) << i;
+  EXPECT_EQ(NamesShown(host), NumberedNames(0, kMaxOpenPopups));
+  EXPECT_EQ(form.waiting(), kMaxWaiting);
+  EXPECT_EQ(host.waitChecks, std::vector<bool>{true});
+
+  // Past the line: refused, and the label never sees it. "end" and empty texts are
+  // still taken.
+  const size_t labelSets = host.labelSets.size();
+  EXPECT_FALSE(form.Poke(u"2;" + Numbered(taken)));
+  EXPECT_EQ(host.labelSets.size(), labelSets);
+  EXPECT_TRUE(form.Poke(u""));
+
+  // Each popup that closes lets the next one in, on the next slot up: the stack
+  // restarts only when none is open.
+  host.CloseOldest(3);
+  form.ShowWaiting();
+  ASSERT_EQ(host.popups.size(), static_cast<size_t>(kMaxOpenPopups + 3));
+  int32_t nSlot = 0;
+  std::vector<int32_t> expectedY;
+  for (int32_t open = 0; open < kMaxOpenPopups; ++open) NextPopupY(14910, nSlot, open);
+  for (int i = 0; i < 3; ++i) expectedY.push_back(NextPopupY(14910, nSlot, kMaxOpenPopups - 1));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(host.popups[kMaxOpenPopups + i].nSY, expectedY[i]) << i;
+
+  // A poke finds room again at once; the line empties in order, and its check stops.
+  EXPECT_TRUE(form.Poke(u"2;" + Numbered(taken)));
+  while (form.waiting() > 0) {
+    host.CloseOldest(host.open.size());
+    form.ShowWaiting();
+  }
+  EXPECT_EQ(NamesShown(host), NumberedNames(0, taken + 1));
+  EXPECT_EQ(host.waitChecks, (std::vector<bool>{true, false}));
+}
+
+TEST_F(FrmMainTest, OrdinaryTrafficShowsEveryPopupAtOnceWithoutTheWaitCheck) {
+  form.Form_Load();
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(form.Poke(u"0;" + Numbered(i)));
+  EXPECT_EQ(host.popups.size(), 10u);
+  EXPECT_EQ(host.stateQueries, 10);  // the user's state, once a notification
+  EXPECT_TRUE(host.waitChecks.empty());
+  EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "work-area"), 1);
+}
+
+TEST_F(FrmMainTest, ALongPokeIsCutBeforeItReachesTheLabel) {
+  form.Form_Load();
+  const std::u16string name(100000, u'x');
+  ASSERT_TRUE(form.Poke(u"2;" + name));
+  EXPECT_EQ(host.labelSets.front(), u"2;" + name.substr(0, kMaxNameUnits));
+  ASSERT_EQ(host.popups.size(), 1u);
+  EXPECT_EQ(host.popups[0].sName, name.substr(0, kMaxNameUnits));
+}
+
+TEST_F(FrmMainTest, WhileTheUserShouldNotBeDisturbedNotificationsWaitAndThenComeInOrder) {
+  form.Form_Load();
+  ASSERT_TRUE(form.Poke(u"0;before"));
+  host.doNotDisturb = true;
+  for (auto t : {u"0;a", u"1;b", u"2;c"}) ASSERT_TRUE(form.Poke(t));
+  // Taken and waiting; the popup already open goes on.
+  EXPECT_EQ(NamesShown(host), std::vector<std::u16string>{u"before"});
+  EXPECT_EQ(form.waiting(), 3u);
+  EXPECT_EQ(host.waitChecks, std::vector<bool>{true});
+  form.ShowWaiting();  // the check, still held
+  EXPECT_EQ(host.popups.size(), 1u);
+
+  host.doNotDisturb = false;
+  ASSERT_TRUE(form.Poke(u"0;d"));  // behind those that wait, not before them
+  EXPECT_EQ(NamesShown(host), (std::vector<std::u16string>{u"before", u"a", u"b", u"c", u"d"}));
+  EXPECT_EQ(host.popups[1].iMode, 0);
+  EXPECT_EQ(host.popups[2].iMode, 1);
+  EXPECT_EQ(host.popups[4].nSY, 14910 - 4 * 1985);
+  EXPECT_EQ(host.waitChecks, (std::vector<bool>{true, false}));
+}
+
+TEST_F(FrmMainTest, EndClosesAtOnceAndWhatWaitsIsNeverShown) {
+  form.Form_Load();
+  host.doNotDisturb = true;
+  for (auto t : {u"0;a", u"1;b"}) ASSERT_TRUE(form.Poke(t));
+  EXPECT_TRUE(form.Poke(u"end"));
+  EXPECT_EQ(host.unloads, 1);
+  EXPECT_EQ(form.waiting(), 0u);
+  host.doNotDisturb = false;
+  form.ShowWaiting();
+  EXPECT_TRUE(host.popups.empty());
+}
+
+TEST_F(FrmMainTest, APopupThatCannotBeShownIsLoggedAndSkipped) {
+  form.Form_Load();
+  host.failingName = u"bad";
+  for (auto t : {u"0;a", u"0;bad", u"0;c"}) ASSERT_TRUE(form.Poke(t));
+  EXPECT_EQ(NamesShown(host), (std::vector<std::u16string>{u"a", u"c"}));
+  EXPECT_EQ(host.skipped, std::vector<int32_t>{kErrInvalidPropertyValue});
+}
+
+// The column follows the work area as it is when each popup is placed; the slot rule
+// goes on as before, and the work area is read again only when the system says it
+// changed.
+TEST_F(FrmMainTest, TheNextPopupIsPlacedFromTheWorkAreaAsItIsThen) {
+  struct Step {
+    WorkArea area;  // pixels; bottom 0: unchanged
+    size_t closeOpen;
+    int32_t nSX, nSY;
+  };
+  const Step steps[] = {
+      {{}, 0, 16415, 14910},                                 // the area at load, slot 0
+      {{0, 0, 1024, 738}, 0, 15360 - 2785, 11070 - 1985},    // smaller: slot 1 of the new area
+      {{}, 2, 15360 - 2785, 11070},                          // all closed: slot 0
+      {{0, 40, 1600, 200}, 0, 24000 - 2785, 3000 - 20},      // too low for slot 1: wraps
+      {{100, 0, 1380, 994}, 0, 20700 - 2785, 14910 - 1985},  // moved right, slot 1
+  };
+  form.Form_Load();
+  for (const Step& step : steps) {
+    if (step.area.bottom) {
+      host.workArea = step.area;
+      form.WorkAreaChanged();
+    }
+    host.CloseOldest(std::min(step.closeOpen, host.open.size()));
+    const size_t before = host.popups.size();
+    ASSERT_TRUE(form.Poke(u"0;x"));
+    ASSERT_EQ(host.popups.size(), before + 1);
+    EXPECT_EQ(host.popups.back().nSX, step.nSX) << before;
+    EXPECT_EQ(host.popups.back().nSY, step.nSY) << before;
+  }
+  // Read at load and at each change, not per popup.
+  EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "work-area"), 4);
 }

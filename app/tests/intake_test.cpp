@@ -107,3 +107,22 @@ TEST(NextPopupY, ArithmeticLeavingThe32BitRangeIsOverflow) {
   nSlot = INT32_MAX / 1000;
   EXPECT_THROW(NextPopupY(14910, nSlot, 3), AppError);
 }
+
+TEST(CutText, KeepsAtMostTheLimitAndNeverHalfASurrogatePair) {
+  const std::u16string clef = u"\U0001D11E";  // one character, two code units
+  struct Case {
+    std::u16string text;
+    size_t max;
+    std::u16string cut;
+  };
+  const Case cases[] = {
+      {u"abc", 3, u"abc"},
+      {u"abcd", 3, u"abc"},
+      {u"", 0, u""},
+      {u"ab" + clef, 3, u"ab"},         // the pair would be split: both halves go
+      {u"ab" + clef, 4, u"ab" + clef},  // the pair fits
+      {u"a" + clef + u"b", 3, u"a" + clef},
+      {u"가나다라", 2, u"가나"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CutText(c.text, c.max), c.cut) << c.max;
+}

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <numeric>
 #include <set>
 #include <string>
 
@@ -38,6 +39,16 @@ std::vector<PopupInfo> ByBottomDescending(std::vector<PopupInfo> v) {
 
 auto CountIs(size_t n) {
   return [n](const std::vector<PopupInfo>& v) { return v.size() == n; };
+}
+
+// A left click at a screen point, through the system's input.
+void ClickAt(int x, int y) {
+  SetCursorPos(x, y);
+  INPUT click[2] = {};
+  click[0].type = click[1].type = INPUT_MOUSE;
+  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, click, sizeof(INPUT));
 }
 
 const PopupInfo* FindByName(const std::vector<PopupInfo>& v, const std::u16string& name) {
@@ -345,23 +356,75 @@ TEST(TindraExampleClient, WaitsForTindraPokesEachModeAndEndsIt) {
 
 namespace {
 
-// Pokes `pokes` notices over one conversation, as a messenger holding its link does;
-// returns how many pokes showed no new popup by the time they were acknowledged.
-int PokeBurst(const TindraProcess& app, int pokes) {
+// Records the order in which popups first appear, from names that end in their poke's
+// number. Popups found in the same look count in the order of their numbers; a popup
+// lives for seconds, so looking every 20 ms misses none.
+class AppearanceOrder {
+ public:
+  explicit AppearanceOrder(const TindraProcess& app) : app_(app) {}
+  // Looks, unless the last look was less than 20 ms ago; the popups open now.
+  size_t Look() {
+    if (GetTickCount() - last_ < 20) return open_;
+    last_ = GetTickCount();
+    const auto popups = app_.Popups();
+    open_ = popups.size();
+    std::vector<int> fresh;
+    for (const PopupInfo& p : popups) {
+      if (!seenWindows_.insert(p.hwnd).second) continue;
+      fresh.push_back(NumberOf(p.name));
+      longest_ = std::max(longest_, p.name.size());
+    }
+    std::sort(fresh.begin(), fresh.end());
+    order_.insert(order_.end(), fresh.begin(), fresh.end());
+    return open_;
+  }
+  // Looks, handling messages, until no popup is open; false after `timeoutMs`.
+  bool UntilNoneOpen(DWORD timeoutMs) {
+    return PumpUntil([&] { return Look() == 0; }, timeoutMs, 20);
+  }
+  const std::vector<int>& order() const { return order_; }
+  size_t longestName() const { return longest_; }
+
+ private:
+  static int NumberOf(const std::u16string& name) {
+    size_t i = name.find_first_of(u"0123456789");
+    int n = 0;
+    for (; i < name.size() && name[i] >= u'0' && name[i] <= u'9'; ++i)
+      n = n * 10 + (name[i] - u'0');
+    return n;
+  }
+  const TindraProcess& app_;
+  DWORD last_ = 0;
+  size_t open_ = 0;
+  size_t longest_ = 0;
+  std::set<HWND> seenWindows_;
+  std::vector<int> order_;
+};
+
+std::vector<int> Upto(int n) {
+  std::vector<int> v(static_cast<size_t>(n));
+  std::iota(v.begin(), v.end(), 0);
+  return v;
+}
+
+// Pokes `pokes` notices "2;<prefix><number><tail>" over one conversation, as a
+// messenger holding its link does, until the first refusal; how many were
+// acknowledged. Looks at the popups between pokes.
+int PokeBurst(AppearanceOrder& order, const std::u16string& prefix, int pokes,
+              const std::u16string& tail = u"") {
   poke::DdeConversation link;
   EXPECT_EQ(link.Connect(poke::PokeRequest{}), PokeOutcome::kAcknowledged);
-  std::set<HWND> seen;
-  int missing = 0;
-  for (int i = 0; i < pokes; ++i) {
-    std::u16string text = u"2;burst " + std::u16string(1, u'0' + i % 10);
-    EXPECT_EQ(link.Poke(CF_TEXT, poke::TextData(text, false)), PokeOutcome::kAcknowledged)
-        << "poke " << i;
-    // Start runs before the poke is acknowledged: the new popup is there now.
-    bool found = false;
-    for (auto& p : app.Popups()) found |= seen.insert(p.hwnd).second;
-    if (!found) ++missing;
+  int acked = 0;
+  for (; acked < pokes; ++acked) {
+    std::u16string text = u"2;" + prefix + win32::FromWide(std::to_wstring(acked)) + tail;
+    const PokeOutcome outcome = link.Poke(CF_TEXT, poke::TextData(text, false));
+    if (outcome != PokeOutcome::kAcknowledged) {
+      EXPECT_EQ(outcome, PokeOutcome::kRefused) << "poke " << acked;
+      break;
+    }
+    order.Look();
   }
-  return missing;  // the conversation ends here: its window goes too
+  return acked;  // the conversation ends here: its window goes too
 }
 
 struct ObjectCounts {
@@ -395,8 +458,12 @@ ObjectCounts SteadyCounts(const TindraProcess& app) {
 // in the steady state that a second burst must come back to.
 TEST_F(TindraTest, ABurstOf200PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   constexpr int kPokes = 200;
-  ASSERT_EQ(PokeBurst(app, kPokes), 0);
-  ASSERT_TRUE(app.WaitForPopups(CountIs(0), 120000)) << "popups still open after 2 min";
+  {
+    AppearanceOrder order(app);
+    ASSERT_EQ(PokeBurst(order, u"burst ", kPokes), kPokes);
+    ASSERT_TRUE(order.UntilNoneOpen(120000)) << "popups still open after 2 min";
+    EXPECT_EQ(order.order(), Upto(kPokes)) << "every popup once, in order";
+  }
   // A conversation's window goes a moment after it ends, later on a loaded machine:
   // the counts are taken once two readings half a second apart agree.
   const ObjectCounts before = SteadyCounts(app);
@@ -410,10 +477,12 @@ TEST_F(TindraTest, ABurstOf200PokesShowsEveryOneAndLeavesNoObjectsBehind) {
               before.gdi, before.user, before.windows, before.handles);
 
   const DWORD burstStart = GetTickCount();
-  EXPECT_EQ(PokeBurst(app, kPokes), 0);
+  AppearanceOrder order(app);
+  EXPECT_EQ(PokeBurst(order, u"again ", kPokes), kPokes);
   std::printf("%d pokes taken in %lu ms\n", kPokes,
               static_cast<unsigned long>(GetTickCount() - burstStart));
-  EXPECT_TRUE(app.WaitForPopups(CountIs(0), 120000)) << "popups still open after 2 min";
+  EXPECT_TRUE(order.UntilNoneOpen(120000)) << "popups still open after 2 min";
+  EXPECT_EQ(order.order(), Upto(kPokes));
   const ObjectCounts after = SteadyCounts(app);
   EXPECT_TRUE(app.Running());
   EXPECT_EQ(after.gdi, before.gdi);
@@ -421,6 +490,103 @@ TEST_F(TindraTest, ABurstOf200PokesShowsEveryOneAndLeavesNoObjectsBehind) {
   EXPECT_EQ(after.windows, before.windows);
   EXPECT_EQ(after.handles, before.handles);
   EXPECT_EQ(PokeText(u"1;after"), PokeOutcome::kAcknowledged);
+}
+
+// A flood of long pokes over one conversation: 64 popups open at once, 256 more wait,
+// the poke after that is refused; every one taken appears, in order, cut to 128 units,
+// while a poke is still answered at once and a click still closes a popup.
+TEST_F(TindraTest, AFloodWaitsInOrderIsRefusedPastTheLineAndKeepsClosing) {
+  constexpr int kOpen = 64, kWaiting = 256;
+  const std::u16string tail = u" " + std::u16string(20000, u'x');
+  AppearanceOrder order(app);
+  const int acked = PokeBurst(order, u"flood ", 2 * (kOpen + kWaiting), tail);
+  // Popups that closed while the flood went on let a few more in.
+  EXPECT_GE(acked, kOpen + kWaiting);
+  EXPECT_LT(acked, 2 * (kOpen + kWaiting)) << "nothing refused";
+
+  // Answered at once, taken or refused, while the line is full.
+  const DWORD asked = GetTickCount();
+  const PokeOutcome probe = PokeText(u"2;probe " + win32::FromWide(std::to_wstring(acked)));
+  EXPECT_LT(GetTickCount() - asked, 1000u);
+  EXPECT_TRUE(probe == PokeOutcome::kAcknowledged || probe == PokeOutcome::kRefused);
+
+  // A click closes the popup under it.
+  RECT r{};
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        order.Look();
+        for (const PopupInfo& p : app.Popups())
+          if (p.rect.bottom - p.rect.top >= kPopupHeightPx - 1) r = p.rect;
+        return r.bottom > 0;
+      },
+      5000, 20));
+  const POINT at{r.left + 170, r.bottom - 10};
+  const HWND clicked = WindowFromPoint(at);
+  ASSERT_EQ(ProcessOf(clicked), app.pid());
+  ClickAt(at.x, at.y);
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        order.Look();
+        return !IsWindow(clicked);
+      },
+      1000, 20))
+      << "the click did not close a popup";
+
+  ASSERT_TRUE(order.UntilNoneOpen(180000)) << "popups still open after 3 min";
+  std::vector<int> expected = Upto(acked);
+  if (probe == PokeOutcome::kAcknowledged) expected.push_back(acked);
+  EXPECT_EQ(order.order(), expected);
+  EXPECT_EQ(order.longestName(), 128u);
+  EXPECT_TRUE(app.Running());
+  EXPECT_EQ(PokeText(u"1;after"), PokeOutcome::kAcknowledged);
+}
+
+// ---- quiet times ----
+
+// A window of this test's own in front of everything, of the size given.
+win32::UniqueWindow ForegroundWindowOf(int width, int height) {
+  win32::UniqueWindow w(CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"in front",
+                                        WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr,
+                                        nullptr, GetModuleHandleW(nullptr), nullptr));
+  if (w) SetForegroundWindow(w.get());
+  Pump(200);
+  return w;
+}
+
+TEST_F(TindraTest, AFullScreenWindowHoldsPopupsBackUntilItCloses) {
+  // A screen reader hears each popup as it appears.
+  AccessibilityListener reader(app.pid());
+  ASSERT_TRUE(reader.Listening());
+  // As large as the work area, not the screen: popups come at once.
+  {
+    win32::UniqueWindow large = ForegroundWindowOf(1280, 994);
+    ASSERT_EQ(GetForegroundWindow(), large.get());
+    ASSERT_EQ(PokeText(u"2;large"), PokeOutcome::kAcknowledged);
+    EXPECT_TRUE(FindByName(app.Popups(), u"large"));
+    EXPECT_TRUE(reader.WaitForAlerts(1, 3000));
+  }
+  win32::UniqueWindow full =
+      ForegroundWindowOf(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  ASSERT_EQ(GetForegroundWindow(), full.get());
+  const std::u16string names[] = {u"q1님이", u"q2님이", u"q3"};
+  for (auto t : {u"0;q1", u"1;q2", u"2;q3"}) ASSERT_EQ(PokeText(t), PokeOutcome::kAcknowledged);
+  Pump(1500);
+  for (auto& name : names) EXPECT_FALSE(FindByName(app.Popups(), name)) << Utf16ToUtf8(name);
+  EXPECT_EQ(reader.Alerts().size(), 1u) << "announced before it appeared";
+
+  full.reset();
+  ASSERT_TRUE(app.WaitForPopups(
+      [&](const std::vector<PopupInfo>& v) {
+        return std::all_of(std::begin(names), std::end(names),
+                           [&](auto& n) { return FindByName(v, n) != nullptr; });
+      },
+      3000))
+      << "held popups did not come once the window closed";
+  EXPECT_TRUE(reader.WaitForAlerts(4, 3000));
+  // Shown in order: each one slot above the one before.
+  const auto popups = app.Popups();
+  EXPECT_GT(Bottom(*FindByName(popups, names[0])), Bottom(*FindByName(popups, names[1])));
+  EXPECT_GT(Bottom(*FindByName(popups, names[1])), Bottom(*FindByName(popups, names[2])));
 }
 
 // ---- what a screen reader gets ----
@@ -509,12 +675,7 @@ TEST_F(TindraAccessibilityTest, EachPopupIsAnnouncedOnceInItsOwnWordsAndNotAgain
   auto logout = std::find_if(popups.begin(), popups.end(),
                              [&](const PopupInfo& p) { return p.hwnd == alerts[last].hwnd; });
   ASSERT_NE(logout, popups.end());
-  SetCursorPos(logout->rect.left + 170, logout->rect.top + 120);  // Picture1's background
-  INPUT click[2] = {};
-  click[0].type = click[1].type = INPUT_MOUSE;
-  click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, click, sizeof(INPUT));
+  ClickAt(logout->rect.left + 170, logout->rect.top + 120);  // Picture1's background
   const HWND clicked = alerts[last].hwnd;
   ASSERT_TRUE(app.WaitForPopups(
       [&](const std::vector<PopupInfo>& v) {

@@ -16,7 +16,7 @@ tindra_sign(notify_example)
 
 tindra_add_gtest(app_win_tests SOURCES tindra_win_test.cpp
                  LIBS tindra_win_harness version TIMEOUT 300
-                 SLOW TindraTest.ABurstOf200PokesShowsEveryOneAndLeavesNoObjectsBehind)
+                 SLOW "TindraTest.ABurstOf200PokesShowsEveryOneAndLeavesNoObjectsBehind:TindraTest.AFlood*")
 target_compile_definitions(app_win_tests PRIVATE
   TINDRA_TEST_REVISION=${TINDRA_REVISION}
   TINDRA_EXE_PATH="$<TARGET_FILE:TindraShellTest>" TINDRA_POKE_PATH="$<TARGET_FILE:tindra-poke>"

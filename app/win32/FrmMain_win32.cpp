@@ -3,6 +3,7 @@
 #include "app/modMain.h"
 #include "app/win32/dde_server.h"
 #include "app/win32/program_build.h"
+#include "app/win32/quiet_times_win32.h"
 #include "common/errors.h"
 #include "common/numeric.h"
 #include "common/text.h"
@@ -15,6 +16,7 @@
 #include "common/win32/step_counters.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "update/win32/modAutoUpdateV1_Launcher_win32.h"
+#include "update/win32/update_log_win32.h"
 
 namespace tindra::win32 {
 
@@ -30,6 +32,13 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 // The program's base name (its DDE service name) when the platform cannot name the
 // running file: the name it is shipped under.
 constexpr char16_t kShippedName[] = u"Tindra";
+
+// Posted by a popup that has closed while notifications wait: the next may be shown.
+constexpr UINT kPopupClosedMessage = WM_APP + 1;
+// While notifications wait, the user's state is looked at this often: no message tells
+// when a full-screen program ends.
+constexpr UINT_PTR kWaitCheckTimer = 1;
+constexpr UINT kWaitCheckMs = 500;
 
 }  // namespace
 
@@ -128,8 +137,31 @@ void FrmMainWindow::UnloadMainForm() {
 
 void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                               const int32_t& nSY) {
-  FrmTindraWindow* popup = NewFrmTindraWindow(gPopupCount);
+  // Only a popup that closes while others wait says so: ordinary traffic posts nothing.
+  FrmTindraWindow* popup = NewFrmTindraWindow(gPopupCount, [this] {
+    if (hwnd_ && form_.waiting() > 0) PostMessageW(hwnd_, kPopupClosedMessage, 0, 0);
+  });
   Start(*popup, sName, iMode, nSX, nSY);
+}
+
+void FrmMainWindow::LogSkippedPopup(const AppError& error) {
+  UpdateEvent event;
+  event.step = u"popup";
+  event.verdict = u"skipped";
+  event.reason = u"Error " + ToDecimal(error.number()) + u" (" + error.description() + u")";
+  Win32UpdateLog(u"Tindra").Write(event);
+}
+
+bool FrmMainWindow::ShouldNotDisturb() { return UserShouldNotBeDisturbed(); }
+
+void FrmMainWindow::SetWaitCheck(bool on) {
+  if (!hwnd_) return;
+  // Should the timer not start, the next poke or closing popup looks again.
+  if (on) {
+    SetTimer(hwnd_, kWaitCheckTimer, kWaitCheckMs, nullptr);
+  } else {
+    KillTimer(hwnd_, kWaitCheckTimer);
+  }
 }
 
 LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -142,6 +174,20 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         if (TakesPokes()) form_.Command1_Click();
         return 0;
       }
+      break;
+    case WM_TIMER:
+      if (wParam != kWaitCheckTimer) break;
+      [[fallthrough]];
+    case kPopupClosedMessage:
+      if (TakesPokes()) form_.ShowWaiting();
+      return 0;
+    case WM_SETTINGCHANGE:
+      if (wParam == SPI_SETWORKAREA) form_.WorkAreaChanged();
+      // Presentation mode or the session's lock may have ended.
+      if (TakesPokes()) form_.ShowWaiting();
+      break;
+    case WM_DISPLAYCHANGE:
+      form_.WorkAreaChanged();
       break;
     case WM_CLOSE:
       // Closed from outside: the same unload as "end".
@@ -176,9 +222,7 @@ int RunTindra(HINSTANCE instance) {
   // Pokes are taken only once start-up has finished.
   DdeServer dde(ProgramBaseName(kShippedName), FrmMain::kTopic, FrmMain::kItem,
                 [&window](const std::u16string& text) {
-                  if (!window.TakesPokes()) return false;
-                  window.form().SetLblDDE(text);
-                  return true;
+                  return window.TakesPokes() && window.form().Poke(text);
                 });
   if (!dde.Start()) {
     // Unreachable by the messenger, a hidden copy would only block every later one.

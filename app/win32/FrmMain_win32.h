@@ -44,6 +44,9 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   void UnloadMainForm() override;
   void ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                  const int32_t& nSY) override;
+  void LogSkippedPopup(const AppError& error) override;
+  bool ShouldNotDisturb() override;
+  void SetWaitCheck(bool on) override;
 
  private:
   friend class WindowBase<FrmMainWindow>;

@@ -197,6 +197,7 @@ class FrmTindraWindow final : public Form,
     accessibility_.Detach();  // while the window still exists
     frame_.reset();
     picture_.Release();
+    if (onClosed_) onClosed_();
     std::shared_ptr<FrmTindraWindow> last = std::move(self_);
     // `last` may be the final owner: nothing after this line touches the instance.
   }
@@ -316,13 +317,15 @@ class FrmTindraWindow final : public Form,
   bool unloading_ = false;
   // The popup owns itself from creation until it unloads.
   std::shared_ptr<FrmTindraWindow> self_;
+  std::function<void()> onClosed_;
 
-  friend FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount);
+  friend FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed);
 };
 
-FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount) {
+FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed) {
   auto form = std::make_shared<FrmTindraWindow>(popupCount);
   form->self_ = form;
+  form->onClosed_ = std::move(onClosed);
   return form.get();
 }
 

@@ -3,6 +3,7 @@
 // One instance per notification; after Start it owns itself and deletes itself when
 // it unloads.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tindra {
@@ -11,8 +12,9 @@ class FrmTindraWindow;
 
 // Creates a new, not yet loaded popup instance that keeps `popupCount` (the
 // program's gPopupCount), which must outlive it. The instance deletes itself when it
-// unloads; the caller keeps no reference after calling Start.
-FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount);
+// unloads; the caller keeps no reference after calling Start. `onClosed`, when given,
+// runs once the popup has unloaded and lowered the count; it must not raise.
+FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed = {});
 
 // Loads the window (the count += 1), fills in the texts for iMode, places it with
 // its left edge at nSX and its bottom edge at nSY (screen twips), starts its first

@@ -7,6 +7,7 @@ import re
 import socket
 import struct
 import subprocess
+import threading
 import time
 
 import wine_session
@@ -426,6 +427,46 @@ class Bench:
                  f"GDI {before['gdi_objects']} -> {after['gdi_objects']}")
         return result
 
+    def flood(self):
+        """Long notices poked back to back, far more than Tindra shows or keeps waiting:
+        how many it took and refused, its slowest answer, its resident memory before,
+        at its highest (read every 0.2 s) and after, and how long until every popup had
+        gone."""
+        self.settle()
+        n, chars = self.args.flood_pokes, self.args.flood_chars
+        before = rss_kib(self.pid)
+        peak = [before or 0]
+        sampling = [True]
+
+        def sample():
+            while sampling[0]:
+                peak[0] = max(peak[0], rss_kib(self.pid) or 0)
+                time.sleep(0.2)
+
+        sampler = threading.Thread(target=sample, daemon=True)
+        sampler.start()
+        mark = self.watcher.mark()
+        try:
+            reply = self.client.ask(f"flood {n} {chars}")
+            acked, refused = int(reply[1]), int(reply[2])
+            first, last = self.client.mono(reply[3]), self.client.mono(reply[4])
+            seen = self.watcher.wait_popups(mark, acked, "gone", self.args.flood_timeout)
+        finally:
+            sampling[0] = False
+            sampler.join(1)
+        popups = self.watcher.since(mark)
+        gone = max((p["gone"] for p in popups if p["gone"]), default=None)
+        result = {"pokes": n, "chars": chars, "acknowledged": acked, "refused": refused,
+                  "all_acked_s": last - first, "slowest_ack_ms": int(reply[5]) / 1000,
+                  "popups_seen": len(popups), "all_gone_seen": seen,
+                  "all_gone_s": (gone - first) if gone else None,
+                  "rss_kib_before": before, "rss_kib_peak": peak[0], "rss_kib_after": rss_kib(self.pid)}
+        self.say(f"flood of {n} x {chars} characters: {acked} acknowledged, {refused} refused in "
+                 f"{result['all_acked_s']:.1f} s (slowest answer {result['slowest_ack_ms']:.0f} ms); "
+                 f"gone after {result['all_gone_s'] or float('nan'):.1f} s; resident memory "
+                 f"{before} -> {peak[0]} (highest) -> {result['rss_kib_after']} KiB")
+        return result
+
     def run(self):
         started = time.monotonic()
         load_before = os.getloadavg()
@@ -444,7 +485,8 @@ class Bench:
             self.sample_floor("start", 4)
             phases = {"idle": self.idle, "single": self.singles,
                        "burst50": lambda: self.burst(50, "b"),
-                       "burst200": lambda: self.burst(200, "c"), "many": self.many}
+                       "burst200": lambda: self.burst(200, "c"), "many": self.many,
+                       "flood": self.flood}
             for name in self.args.phases.split(","):
                 self.results[name] = phases[name]()
             self.sample_floor("end")

@@ -64,13 +64,25 @@ def rows(r):
                         f"{f(b['own_move_us'], 0)}; {f(b['gone_per_own_floor'])}"))
     m = r.get("many")
     if not m:
-        return out + idle_rows(r, f)
+        return out + flood_rows(r, f) + idle_rows(r, f)
     out.append((f"{m['popups']} popups in 50s: gone / ideal, median", "x", f(m["batch_gone_ratio_p50"])))
     for key, unit in (("rss_kib", "KiB"), ("windows", ""), ("gdi_objects", "")):
         b, a = m["before"][key], m["after"][key]
         out.append((f"{m['popups']} popups: {key.replace('_kib', '').replace('_', ' ')} before -> after",
                     unit, f"{'-' if b is None else b} -> {'-' if a is None else a}"))
-    return out + idle_rows(r, f)
+    return out + flood_rows(r, f) + idle_rows(r, f)
+
+
+def flood_rows(r, f):
+    fl = r.get("flood")
+    if not fl:
+        return []
+    name = f"flood {fl['pokes']} x {fl['chars']}"
+    return [(f"{name}: acknowledged / refused", "n", f"{fl['acknowledged']} / {fl['refused']}"),
+            (f"{name}: slowest answer", "ms", f(fl["slowest_ack_ms"], 0)),
+            (f"{name}: all gone", "s", f(fl["all_gone_s"], 1)),
+            (f"{name}: resident memory before -> highest -> after", "KiB",
+             f"{fl['rss_kib_before']} -> {fl['rss_kib_peak']} -> {fl['rss_kib_after']}")]
 
 
 def idle_rows(r, f):

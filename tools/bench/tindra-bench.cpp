@@ -8,6 +8,8 @@
 //   poke TEXT             -> ack T_SENT T_ACKED OUTCOME
 //   burst N PREFIX        -> burst ACKED T_FIRST_SENT T_LAST_ACKED LATENCY_US,...
 //                            (pokes "0;" PREFIX NNN, N times, back to back)
+//   flood N CHARS         -> flood ACKED REFUSED T_FIRST_SENT T_LAST_ACKED MAX_LATENCY_US
+//                            (pokes notices of CHARS characters, N times, back to back)
 //   close                 -> closed N   (clicks every open popup)
 //   count                 -> count popups=N windows=N gdi=N user=N
 //   movecost N            -> movecost OPENING CLOSING US_PER_MOVE CREATE_US SHOW_US
@@ -257,6 +259,7 @@ class Bench {
              (outcome == poke::PokeOutcome::kAcknowledged ? "ok" : poke::OutcomeText(outcome));
     }
     if (command == "burst") return Burst(in);
+    if (command == "flood") return Flood(in);
     if (command == "close") return "closed " + std::to_string(ClickEveryPopup());
     if (command == "count") return Counts();
     if (command == "movecost") return MoveCost(in);
@@ -270,29 +273,55 @@ class Bench {
     return conversation_.Poke(CF_TEXT, poke::TextData(Utf8ToUtf16(text), false));
   }
 
+  // What `count` pokes back to back gave.
+  struct Pokes {
+    int acked = 0, refused = 0;
+    LONGLONG first = 0, last = 0;
+    std::vector<LONGLONG> latencies;
+  };
+  template <typename Text>
+  Pokes PokeMany(int count, Text text) {
+    Pokes p;
+    p.first = p.last = NowUs();
+    for (int i = 0; i < count; ++i) {
+      const LONGLONG sent = NowUs();
+      const poke::PokeOutcome outcome = Poke(text(i));
+      if (outcome == poke::PokeOutcome::kAcknowledged) ++p.acked;
+      if (outcome == poke::PokeOutcome::kRefused) ++p.refused;
+      p.last = NowUs();
+      p.latencies.push_back(p.last - sent);
+    }
+    return p;
+  }
+
   std::string Burst(std::istringstream& in) {
     int count = 0;
     std::string prefix;
     in >> count >> prefix;
-    std::vector<LONGLONG> latencies;
-    int acked = 0;
-    const LONGLONG first = NowUs();
-    LONGLONG last = first;
-    for (int i = 0; i < count; ++i) {
+    const Pokes p = PokeMany(count, [&](int i) {
       char number[8];
       std::snprintf(number, sizeof number, "%03d", i);
-      const LONGLONG sent = NowUs();
-      if (Poke("0;" + prefix + number) == poke::PokeOutcome::kAcknowledged) ++acked;
-      last = NowUs();
-      latencies.push_back(last - sent);
-    }
-    std::string out = "burst " + std::to_string(acked) + " " + std::to_string(first) + " " +
-                      std::to_string(last) + " ";
-    for (size_t i = 0; i < latencies.size(); ++i) {
+      return "0;" + prefix + number;
+    });
+    std::string out = "burst " + std::to_string(p.acked) + " " + std::to_string(p.first) + " " +
+                      std::to_string(p.last) + " ";
+    for (size_t i = 0; i < p.latencies.size(); ++i) {
       if (i) out += ',';
-      out += std::to_string(latencies[i]);
+      out += std::to_string(p.latencies[i]);
     }
     return out;
+  }
+
+  std::string Flood(std::istringstream& in) {
+    int count = 0;
+    size_t chars = 0;
+    in >> count >> chars;
+    const std::string tail(chars, 'x');
+    const Pokes p = PokeMany(count, [&](int i) { return "2;flood " + std::to_string(i) + tail; });
+    const LONGLONG slowest =
+        p.latencies.empty() ? 0 : *std::max_element(p.latencies.begin(), p.latencies.end());
+    return "flood " + std::to_string(p.acked) + " " + std::to_string(p.refused) + " " +
+           std::to_string(p.first) + " " + std::to_string(p.last) + " " + std::to_string(slowest);
   }
 
   SharedCounters counters_;
