@@ -1,5 +1,6 @@
 #include "app/win32/FrmMain_win32.h"
 
+#include <atomic>
 #include <exception>
 #include <thread>
 
@@ -35,8 +36,16 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 // running file: the name it is shipped under.
 constexpr char16_t kShippedName[] = u"Tindra";
 
-// A box of the update's thread, shown by the main window: lParam points at the text,
-// wParam is the style.
+// A box of the update's thread, waiting to be shown by the main window; `closed` is set
+// once the user has closed it.
+struct PendingBox {
+  std::u16string_view text;
+  uint32_t style;
+  UniqueHandle closed;
+};
+std::atomic<const PendingBox*> gPendingBox{nullptr};
+// Asks the main window to show the pending box. The message carries nothing: one sent
+// by another program finds no box, or shows the pending one a moment early, once.
 constexpr UINT kWmShowBox = WM_APP + 1;
 
 // The update's boxes, shown on the user-interface thread: the update's thread sends
@@ -50,7 +59,13 @@ class BoxesOfTheMainWindow : public MessageBoxes {
       PlatformMessageBoxes().Show(text, style);
       return;
     }
-    SendMessageW(window_, kWmShowBox, style, reinterpret_cast<LPARAM>(&text));
+    const PendingBox box{text, style, UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+    if (!box.closed) Raise(kErrInvalidPropertyValue);
+    gPendingBox = &box;
+    SendMessageW(window_, kWmShowBox, 0, 0);
+    // Shown by this message or an earlier one: the box is open until the user closes it.
+    if (IsWindow(window_)) WaitForSingleObject(box.closed.get(), INFINITE);
+    gPendingBox = nullptr;
   }
 
  private:
@@ -206,8 +221,10 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
       }
       break;
     case kWmShowBox:
-      PlatformMessageBoxes().Show(*reinterpret_cast<const std::u16string_view*>(lParam),
-                                  static_cast<uint32_t>(wParam));
+      if (const PendingBox* box = gPendingBox.exchange(nullptr)) {
+        PlatformMessageBoxes().Show(box->text, box->style);
+        SetEvent(box->closed.get());
+      }
       return 0;
     case WM_CLOSE:
       // Closed from outside: the same unload as "end", once start-up is over.

@@ -81,10 +81,10 @@ struct RequestHandles {
 
 // A WinINet call of the request's thread that may block, on handle `h`. False when it
 // failed or when the caller has given up: then the thread makes no further call. The
-// caller closes `h` only while the call is on it, so a handle is never used after it
-// was closed, save in the instant between this check and the call's own entry, in
-// which no new handle can be made either: this process makes its handles on the
-// thread whose caller has just given up.
+// caller closes `h` only while the call is on it, so a closed handle is never used
+// again, save in the instant between this check and the call's own entry; no new
+// handle (which could take the closed one's value) is made in that instant, since a
+// caller that gives up starts no other request before it has returned.
 template <typename Call>
 bool Blocking(RequestState& state, HINTERNET h, Call&& call) {
   {
@@ -296,14 +296,15 @@ std::shared_ptr<RequestState> StartRequest(Work work) {
 }
 
 // The caller leaves the request: a WinINet call it blocks in is ended by closing its
-// handle.
+// handle, outside the lock, which the thread takes again as the call returns.
 void GiveUp(RequestState& state) {
-  std::lock_guard<std::mutex> lock(state.mutex);
-  state.givenUp = true;
-  if (state.blockedOn) {
-    InternetCloseHandle(state.blockedOn);
-    state.closedByCaller = state.blockedOn;
+  HINTERNET blocked = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.givenUp = true;
+    blocked = state.closedByCaller = state.blockedOn;
   }
+  if (blocked) InternetCloseHandle(blocked);
 }
 
 // Waits for a request's thread until it has finished, its bound has come, or a cancel.
