@@ -7,6 +7,7 @@
 
 #include "common/win32/ansi.h"
 #include "common/win32/handle.h"
+#include "common/win32/message_wait.h"
 
 namespace tindra::win32 {
 
@@ -326,10 +327,11 @@ bool Await(RequestState& state, const TransferLimits& limits, DWORD boundMs, ULO
       ended = bound;
       break;
     }
-    // A cancel is looked for every 50 ms.
-    ULONGLONG wait = deadline - now;
-    if (limits.cancel && wait > 50) wait = 50;
-    if (WaitForSingleObject(state.done.get(), static_cast<DWORD>(wait)) == WAIT_OBJECT_0) break;
+    // A cancel is looked for every 50 ms. The caller's own windows (the apartment window
+    // COM may make on the start-up update's thread) keep answering meanwhile.
+    ULONGLONG until = deadline;
+    if (limits.cancel && until > now + 50) until = now + 50;
+    if (WaitTakingMessages(state.done.get(), until)) break;
     if (limits.cancel && *limits.cancel) {
       ended = TransferBound::kCancel;
       break;
