@@ -16,13 +16,34 @@ void FrmMain::Form_Load() {
   }
 
   const int16_t skipSelfUpdate = 0;
+  updating_ = true;
   host_.RunAutoUpdate(gServerHost, skipSelfUpdate);
+  updating_ = false;
 
   nSlot_ = 0;
   gPopupCount = 0;
 
   MeasureWorkArea();
   loaded_ = true;
+
+  // Closed from outside while the update ran: the close is carried out now.
+  if (closeRequested_) host_.UnloadMainForm();
+}
+
+void FrmMain::CloseRequested() {
+  if (updating_) {
+    closeRequested_ = true;
+    return;
+  }
+  host_.UnloadMainForm();
+}
+
+void FrmMain::SessionEnding() {
+  if (updating_) {
+    host_.EndProcessNow();
+    return;
+  }
+  host_.UnloadMainForm();
 }
 
 void FrmMain::MeasureWorkArea() {

@@ -74,10 +74,23 @@ class FrmMain : public Form {
   explicit FrmMain(FrmMainHost& host) : host_(host) {}
 
   // Form events.
+  // Runs the start-up update through the host, which keeps the window answering the
+  // system meanwhile: only a close from outside and the end of the session may reach
+  // the form then (CloseRequested, SessionEnding).
   void Form_Load();
   void Form_Unload(int16_t& cancel);
   void Command1_Click();
   void lblDDE_Change();
+
+  // The window is closed from outside (WM_CLOSE): the form unloads, as on "end". While
+  // the start-up update runs the close is kept, so that no step of the update is cut,
+  // and Form_Load unloads the form once the update is over.
+  void CloseRequested();
+  // The user's session ends (WM_ENDSESSION): the form unloads; while the start-up
+  // update runs, the process ends at once instead. Every file the update writes stays
+  // under a temporary name until it is complete, and what is left is removed at the
+  // next start, so the update may end at any point.
+  void SessionEnding();
 
   // What a DDE poke into lblDDE does: replaces the label's text and runs its change
   // handling. Every set runs the handler, also when the text is the same.
@@ -107,6 +120,8 @@ class FrmMain : public Form {
   int32_t nSlot() const { return nSlot_; }
   // True once Form_Load has finished; pokes are taken only from then on.
   bool loaded() const { return loaded_; }
+  // True while Form_Load runs the start-up update.
+  bool updating() const { return updating_; }
   // lblDDE's text: the last poke, "Label1" before any.
   const std::u16string& lblDDE() const { return lblDDE_; }
   // Notifications taken but not yet shown.
@@ -128,6 +143,8 @@ class FrmMain : public Form {
   bool showing_ = false;      // ShowWaiting is running (a popup's start may let a poke in)
   bool waitCheckOn_ = false;  // as last told to the host
   std::deque<DdeMessage> waiting_;
+  bool updating_ = false;
+  bool closeRequested_ = false;
   std::u16string lblDDE_ = kLabelDesignText;
 };
 

@@ -58,14 +58,19 @@ set(TINDRA_PROGRAM_PARTS_Tindra
     SOURCES ${TINDRA_SOURCE_ROOT}/app/win32/tindra_main.cpp ${TINDRA_SOURCE_ROOT}/app/win32/program_build.cpp
     LIBS tindra_app_win32 tindra_update_launcher_win32
     RESOURCES ${TINDRA_SOURCE_ROOT}/app/Tindra.rc
-    MANIFEST ${TINDRA_MANIFEST_TEMPLATE})
+    MANIFEST ${TINDRA_MANIFEST_TEMPLATE}
+    # The start-up update's bounds (milliseconds): each version read, each download,
+    # the ceiling of the whole update with the checker's run, and how long before the
+    # ceiling a checker still running is asked to close.
+    SETTINGS NET_READ_MS=30000 NET_DEADLINE_MS=120000 STARTUP_CEILING_MS=300000
+             CHECKER_GRACE_MS=10000)
 set(TINDRA_PROGRAM_PARTS_Vantorel
     DESCRIPTION "Tindra 업데이트 확인"
     SOURCES ${TINDRA_SOURCE_ROOT}/vantorel/win32/vantorel_main.cpp
     LIBS tindra_update_win32
     MANIFEST ${TINDRA_MANIFEST_TEMPLATE}
-    # Each transfer's deadline (milliseconds).
-    SETTINGS NET_DEADLINE_MS=120000)
+    # The bound of each version read and of each download (milliseconds).
+    SETTINGS NET_READ_MS=30000 NET_DEADLINE_MS=120000)
 set(TINDRA_PROGRAM_PARTS_Pellmora
     DESCRIPTION "Tindra 파일 교체"
     SOURCES ${TINDRA_SOURCE_ROOT}/pellmora/win32/pellmora_main.cpp

@@ -21,12 +21,16 @@ Misbehaviour on request, per file name (the name as served, "*" for every file):
                        the body and close the connection
   --drip NAME=SECONDS  announce the full Content-Length and send the body one byte
                        every SECONDS
+  --drip-head NAME=SECONDS
+                       send the status line and the headers one byte every SECONDS,
+                       then the body
   --endless NAME       answer 200 without a Content-Length and send zeros for ever
   --redirect NAME=URL  answer 302 Found with Location: URL
 The same can be changed while the server runs with a JSON control file
 (--control), read again on every request when it exists:
   {"status": {"Vantorel_lastver.txt": 404}, "hang": ["Vantorel.exe"],
-   "cut": {"Pellmora.exe": 1000}, "drip": {"Tindra.exe": 2}, "endless": ["Tindra.exe"],
+   "cut": {"Pellmora.exe": 1000}, "drip": {"Tindra.exe": 2}, "drip_head": {"Tindra.exe": 2},
+   "endless": ["Tindra.exe"],
    "redirect": {"Tindra.exe": "http://127.0.0.1:8080/elsewhere/Tindra.exe"}}
 Entries of the control file take the place of the command-line ones.
 """
@@ -81,19 +85,20 @@ class Behaviour:
     def __init__(self, args):
         self.settings = {"status": dict(args.status), "hang": set(args.hang),
                          "cut": dict(args.cut), "drip": dict(args.drip),
+                         "drip_head": dict(args.drip_head),
                          "endless": set(args.endless), "redirect": dict(args.redirect)}
         self.control = args.control
 
     def current(self):
-        """The settings: tables of name -> number for status, cut and drip, sets of
-        names for hang and endless."""
+        """The settings: tables of name -> number for status, cut, drip and drip_head,
+        sets of names for hang and endless."""
         settings = {k: v.copy() for k, v in self.settings.items()}
         if self.control and os.path.exists(self.control):
             try:
                 with open(self.control, encoding="utf-8") as f:
                     data = json.load(f)
-                for key in ("status", "cut", "drip"):
-                    settings[key] = {k: float(v) if key == "drip" else int(v)
+                for key in ("status", "cut", "drip", "drip_head"):
+                    settings[key] = {k: float(v) if key.startswith("drip") else int(v)
                                      for k, v in data.get(key, {}).items()}
                 for key in ("hang", "endless"):
                     settings[key] = set(data.get(key, []))
@@ -174,6 +179,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         with open(path, "rb") as f:
             data = f.read()
+        head_interval = lookup(settings["drip_head"], name)
+        if head_interval is not None:
+            self.close_connection = True
+            head = ("HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                    "Content-Length: %d\r\nConnection: close\r\n\r\n" % len(data)).encode("ascii")
+            if not self.drip_bytes(head, head_interval):
+                return
+            if self.command != "HEAD":
+                self.wfile.write(data)
+            return
         self.send_response(200)
         self.send_header("Content-Type",
                          "text/plain" if name.endswith(".txt") else "application/octet-stream")
@@ -191,13 +206,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         interval = lookup(settings["drip"], name)
         if interval is not None:
             self.close_connection = True
-            for i in range(len(data)):
-                if self.server.stopping.wait(interval):
-                    return
-                self.wfile.write(data[i:i + 1])
-                self.wfile.flush()
+            self.drip_bytes(data, interval)
             return
         self.wfile.write(data)
+
+    def drip_bytes(self, data, interval):
+        """Sends `data` one byte every `interval` seconds; False when the server stops
+        or the client has gone meanwhile."""
+        for i in range(len(data)):
+            if self.server.stopping.wait(interval):
+                return False
+            try:
+                self.wfile.write(data[i:i + 1])
+                self.wfile.flush()
+            except OSError:
+                return False
+        return True
 
     def send_endless(self):
         self.send_response(200)
@@ -249,6 +273,8 @@ def main(argv=None):
     parser.add_argument("--cut", type=name_value, action="append", default=[],
                         metavar="NAME=BYTES")
     parser.add_argument("--drip", type=name_value, action="append", default=[],
+                        metavar="NAME=SECONDS")
+    parser.add_argument("--drip-head", type=name_value, action="append", default=[],
                         metavar="NAME=SECONDS")
     parser.add_argument("--endless", action="append", default=[], metavar="NAME")
     parser.add_argument("--redirect", type=name_text, action="append", default=[],

@@ -136,6 +136,18 @@ class ServerTest(unittest.TestCase):
                 data += s.recv(65536)
         self.assertNotIn(b"Content-Length", data.partition(b"\r\n\r\n")[0])
 
+    def test_dripping_headers(self):
+        self.start()
+        with open(self.control, "w", encoding="utf-8") as f:
+            json.dump({"drip_head": {"Vantorel_lastver.txt": 0.01}}, f)
+        base = b"/download/" + FOLDER_CP949 + b"/"
+        began = time.monotonic()
+        status, head, body = self.get(base + b"Vantorel_lastver.txt")
+        self.assertEqual((status, body), (200, b"27\r\n"))
+        self.assertIn("Content-Length: 4", head)
+        # About 90 bytes of status line and headers, 0.01 s apart.
+        self.assertGreaterEqual(time.monotonic() - began, 0.5)
+
     def test_stops_on_sigterm_even_while_a_request_hangs(self):
         self.start("--hang", "Vantorel.exe")
         s = socket.create_connection(("127.0.0.1", self.port), timeout=5)

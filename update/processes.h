@@ -46,9 +46,11 @@ class Processes {
   virtual ~Processes() = default;
 
   // Opens `fileName` through the shell's "open" action with `parameters` in
-  // `directory` and blocks, without processing window messages and without time
-  // limit, until the started process has ended. When the file cannot be opened the
-  // shell shows its own error box and the call returns without waiting.
+  // `directory` and blocks until the started process has ended, or until the wait's
+  // ceiling, if one is set: then the program is asked to close and, when it does not,
+  // ended. Only the calling thread's own windows get their messages meanwhile. When
+  // the file cannot be opened the shell shows its own error box and the call returns
+  // without waiting.
   virtual void StartProcessAndWait(const std::u16string& fileName, const int32_t& ownerWindow,
                                    const std::u16string& parameters,
                                    const std::u16string& directory, const int16_t& hidden,
@@ -56,6 +58,9 @@ class Processes {
   // The exit code of the program the last StartProcessAndWait waited for; nothing
   // when it started none.
   virtual std::optional<uint32_t> LastWaitExitCode() = 0;
+  // The ceiling that cut the last StartProcessAndWait short, in milliseconds; nothing
+  // when the program ended by itself.
+  virtual std::optional<uint64_t> LastWaitCutAt() { return std::nullopt; }
   // Starts a command line (the program's quoted path first) in `directory` (empty:
   // this program's current folder) with a window state. Nothing when it cannot be
   // started; `error` then tells why (a platform error code).

@@ -59,8 +59,8 @@ class ProgramFiles {
 
   // The first `maxBytes` of the file; nothing when it cannot be read.
   virtual std::optional<std::string> ReadSmallFile(const std::u16string& path, size_t maxBytes) = 0;
-  // Writes `bytes` as the whole file, replacing an older one (read-only or not);
-  // false when it cannot.
+  // Writes `bytes` as the whole file, replacing an older one (read-only or not) in one
+  // step, so that no reader ever finds half of it; false when it cannot.
   virtual bool WriteSmallFile(const std::u16string& path, std::string_view bytes) = 0;
 };
 

@@ -171,6 +171,10 @@ void LogCheckerRun(const UpdateServices& s) {
   e.file = kCheckerName;
   e.verdict = !code ? u"failed" : *code <= kCheckerReady ? u"ok" : u"failed";
   e.reason = code ? CheckerExitReason(*code) : u"not started";
+  if (const std::optional<uint64_t> cut = s.processes.LastWaitCutAt()) {
+    e.verdict = u"failed";
+    e.reason = BoundReason({.endedBy = TransferBound::kCeiling, .boundMs = *cut});
+  }
   e.exitCode = code;
   s.log.Write(e);
 }
@@ -229,6 +233,25 @@ void LogRevisions(UpdateLog& log, std::u16string_view file, std::optional<int32_
                        u" " + revision(local)});
 }
 
+std::u16string BoundReason(const TransferSeen& seen) {
+  const std::u16string seconds = ToDecimal(static_cast<long long>((seen.boundMs + 999) / 1000));
+  switch (seen.endedBy) {
+    case TransferBound::kStepTimeout:
+      return u"ended by the " + seconds + u" s step time-out";
+    case TransferBound::kRequest:
+      return u"ended by its " + seconds + u" s bound";
+    case TransferBound::kCeiling:
+      return u"ended by the " + seconds + u" s start-up ceiling";
+    case TransferBound::kSize:
+      return u"ended by the size limit";
+    case TransferBound::kCancel:
+      return u"cancelled";
+    case TransferBound::kNone:
+      break;
+  }
+  return u"";
+}
+
 std::u16string LoggedNetwork::ReadUrlText(const std::u16string& url) {
   std::u16string text = inner_.ReadUrlText(url);
   Logged(u"read", url, u"", !text.empty());
@@ -258,7 +281,9 @@ void LoggedNetwork::Logged(std::u16string_view step, const std::u16string& url,
   e.bytes = seen.bytes;
   e.verdict = ok ? u"ok" : u"failed";
   if (!ok) {
-    if (seen.status == 0) {
+    if (seen.endedBy != TransferBound::kNone) {
+      e.reason = BoundReason(seen);
+    } else if (seen.status == 0) {
       e.reason = u"no answer from the server";
     } else if (seen.status < 200 || seen.status > 299) {
       e.reason = u"HTTP status " + ToDecimal(seen.status);

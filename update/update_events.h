@@ -62,6 +62,10 @@ void LogRevisions(UpdateLog& log, std::u16string_view file, std::optional<int32_
 // The file name at the end of a path.
 std::u16string FileNameOf(std::u16string_view path);
 
+// Why a transfer ended early, for a "reason=": "ended by its 30 s bound", "ended by the
+// 300 s start-up ceiling", ...; empty when no bound ended it.
+std::u16string BoundReason(const TransferSeen& seen);
+
 // Every transfer of `inner`, logged as a "read" or "download" line with its URL, HTTP
 // status, bytes and verdict.
 class LoggedNetwork : public UpdateNetwork {

@@ -8,11 +8,24 @@
 
 namespace tindra {
 
+// The bound that ended a transfer before it was complete.
+enum class TransferBound {
+  kNone,
+  kStepTimeout,  // a connection, a send or a wait for data took longer than the step time-out
+  kRequest,      // the request's own bound, from its start to its last byte, headers included
+  kCeiling,      // the start-up ceiling, which no request of the start-up update passes
+  kSize,         // the size limit
+  kCancel,       // cancelled (the checker's window was closed)
+};
+
 // What the last transfer saw, for the update log: the HTTP status (0 when no answer
-// came) and the bytes of the body received.
+// came), the bytes of the body received, and the bound that ended it, if one did, with
+// that bound's value.
 struct TransferSeen {
   uint32_t status = 0;
   uint64_t bytes = 0;
+  TransferBound endedBy = TransferBound::kNone;
+  uint64_t boundMs = 0;  // the time bound that ended it (kStepTimeout, kRequest, kCeiling)
 };
 
 class UpdateNetwork {

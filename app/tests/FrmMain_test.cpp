@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -70,7 +71,13 @@ class FakeHost : public FrmMainHost {
   void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skip) override {
     calls.push_back(skip == 0 ? "update(false)" : "update(true)");
     hostAtUpdate = serverHost;
+    if (duringUpdate) {
+      duringUpdate(*form);
+      calls.push_back(form->loaded() || !form->updating() ? "update-end(loaded)" : "update-end");
+    }
   }
+  // What reaches the form while the update runs (the window's messages).
+  std::function<void(FrmMain&)> duringUpdate;
   void GetWorkArea(WorkArea& rc) override {
     calls.push_back("work-area");
     if (!workAreaFails) rc = workArea;
@@ -82,6 +89,7 @@ class FakeHost : public FrmMainHost {
     labelSets.push_back(text);
   }
   void UnloadMainForm() override {
+    calls.push_back("unload");
     ++unloads;
     int16_t cancel = 0;
     form->Form_Unload(cancel);
@@ -135,6 +143,44 @@ TEST_F(FrmMainTest, LoadSetsTheHostThenChecksTheInstanceThenUpdatesThenMeasures)
   EXPECT_EQ(gPopupCount, 0);
   EXPECT_EQ(form.nSlot(), 0);
   EXPECT_TRUE(form.loaded());
+}
+
+TEST_F(FrmMainTest, WhileTheUpdateRunsACloseWaitsForItsEndAndTheSessionsEndEndsTheProcess) {
+  struct Row {
+    const char* what;
+    std::function<void(FrmMain&)> during;
+    std::vector<std::string> calls;
+  };
+  const Row rows[] = {
+      {"a close",
+       [](FrmMain& f) { f.CloseRequested(); },
+       {"instance", "update(false)", "update-end", "work-area", "unload"}},
+      {"two closes",
+       [](FrmMain& f) { f.CloseRequested(), f.CloseRequested(); },
+       {"instance", "update(false)", "update-end", "work-area", "unload"}},
+      {"the session's end",
+       [](FrmMain& f) { f.SessionEnding(); },
+       {"instance", "update(false)", "end-process", "update-end", "work-area"}},
+      {"nothing", [](FrmMain&) {}, {"instance", "update(false)", "update-end", "work-area"}},
+  };
+  for (const Row& row : rows) {
+    FakeHost fake;
+    FrmMain f{fake};
+    fake.form = &f;
+    fake.duringUpdate = row.during;
+    f.Form_Load();
+    EXPECT_EQ(fake.calls, row.calls) << row.what;
+    EXPECT_TRUE(fake.popups.empty()) << row.what;
+    EXPECT_FALSE(f.updating()) << row.what;
+  }
+}
+
+TEST_F(FrmMainTest, OnceLoadedACloseOrTheSessionsEndUnloadsAtOnce) {
+  form.Form_Load();
+  form.CloseRequested();
+  form.SessionEnding();
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"instance", "update(false)", "work-area",
+                                                  "unload", "unload"}));
 }
 
 TEST_F(FrmMainTest, A1280x994WorkAreaAt96DpiGivesTheColumnAt16415) {

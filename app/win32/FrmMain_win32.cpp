@@ -1,5 +1,9 @@
 #include "app/win32/FrmMain_win32.h"
 
+#include <atomic>
+#include <exception>
+#include <thread>
+
 #include "app/modMain.h"
 #include "app/win32/dde_server.h"
 #include "app/win32/program_build.h"
@@ -11,6 +15,7 @@
 #include "common/win32/ansi.h"
 #include "common/win32/com.h"
 #include "common/win32/guard.h"
+#include "common/win32/message_wait.h"
 #include "common/win32/program_path.h"
 #include "common/win32/screen.h"
 #include "common/win32/step_counters.h"
@@ -39,6 +44,43 @@ constexpr UINT kPopupClosedMessage = WM_APP + 1;
 // when a full-screen program ends.
 constexpr UINT_PTR kWaitCheckTimer = 1;
 constexpr UINT kWaitCheckMs = 500;
+
+// A box of the update's thread, waiting to be shown by the main window; `closed` is set
+// once the user has closed it.
+struct PendingBox {
+  std::u16string_view text;
+  uint32_t style;
+  UniqueHandle closed;
+};
+std::atomic<const PendingBox*> gPendingBox{nullptr};
+// Asks the main window to show the pending box. The message carries nothing: one sent
+// by another program finds no box, or shows the pending one a moment early, once.
+constexpr UINT kWmShowBox = WM_APP + 2;
+
+// The update's boxes, shown on the user-interface thread: the update's thread sends
+// each to the main window and waits until the user has closed it, as a box on its own
+// thread would. A box of the user-interface thread itself is shown directly.
+class BoxesOfTheMainWindow : public MessageBoxes {
+ public:
+  explicit BoxesOfTheMainWindow(HWND window) : window_(window), uiThread_(GetCurrentThreadId()) {}
+  void Show(std::u16string_view text, uint32_t style) override {
+    if (GetCurrentThreadId() == uiThread_) {
+      PlatformMessageBoxes().Show(text, style);
+      return;
+    }
+    const PendingBox box{text, style, UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+    if (!box.closed) Raise(kErrInvalidPropertyValue);
+    gPendingBox = &box;
+    SendMessageW(window_, kWmShowBox, 0, 0);
+    // Shown by this message or an earlier one: the box is open until the user closes it.
+    if (IsWindow(window_)) WaitForSingleObject(box.closed.get(), INFINITE);
+    gPendingBox = nullptr;
+  }
+
+ private:
+  HWND window_;
+  DWORD uiThread_;
+};
 
 }  // namespace
 
@@ -104,12 +146,47 @@ bool FrmMainWindow::AnotherInstanceRunning() {
   return instanceMutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-void FrmMainWindow::EndProcessNow() { ExitProcess(0); }
+// TerminateProcess rather than ExitProcess: the update's thread may be anywhere, holding
+// any lock that ExitProcess's clean-up would wait for.
+void FrmMainWindow::EndProcessNow() {
+  TerminateProcess(GetCurrentProcess(), 0);
+  ExitProcess(0);
+}
 
 std::u16string FrmMainWindow::BuiltInUpdateHost() { return ProgramUpdateHost(); }
 
+// The update runs on a thread of its own, and this thread, the one user-interface
+// thread, waits for it taking messages. Why so, and not the other way round: the
+// update's steps block (transfers, the checker's whole run) and cannot take messages,
+// while every window of the program must, so the windows stay on this thread and the
+// blocking work goes elsewhere. Only the system reaches the form meanwhile: broadcasts
+// and WM_NULL are answered by the window procedure, a close or the session's end go to
+// the form (CloseRequested, SessionEnding), the test button and pokes are refused until
+// Form_Load has finished, and the DDE service is not registered yet. The update's boxes
+// are shown here (BoxesOfTheMainWindow), in the same order, each waiting for the user
+// as before. An error that escapes the update is raised again here, where Form_Load's
+// guard reports it as before; the update may also end the process itself.
 void FrmMainWindow::RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) {
-  tindra::RunAutoUpdate(serverHost, skipSelfUpdate);
+  const std::u16string host = serverHost;
+  const int16_t skip = skipSelfUpdate;
+  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!done) Raise(kErrInvalidPropertyValue);
+  BoxesOfTheMainWindow boxes(hwnd_);
+  ScopedMessageBoxes shownHere(boxes);
+  std::exception_ptr error;
+  std::thread update([&] {
+    try {
+      // The shell's start of the checker may use COM: an apartment of this thread's own.
+      ComScope com;
+      tindra::RunAutoUpdate(host, skip, ProgramStartupBounds());
+    } catch (...) {
+      error = std::current_exception();
+    }
+    SetEvent(done.get());
+  });
+  WaitTakingMessages(done.get());
+  update.join();
+  if (error) std::rethrow_exception(error);
 }
 
 void FrmMainWindow::GetWorkArea(WorkArea& rc) {
@@ -189,14 +266,20 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
     case WM_DISPLAYCHANGE:
       form_.WorkAreaChanged();
       break;
+    case kWmShowBox:
+      if (const PendingBox* box = gPendingBox.exchange(nullptr)) {
+        PlatformMessageBoxes().Show(box->text, box->style);
+        SetEvent(box->closed.get());
+      }
+      return 0;
     case WM_CLOSE:
-      // Closed from outside: the same unload as "end".
-      UnloadMainForm();
+      // Closed from outside: the same unload as "end", once start-up is over.
+      form_.CloseRequested();
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
-      if (wParam) UnloadMainForm();
+      if (wParam) form_.SessionEnding();
       return 0;
     case WM_DESTROY:
       Unhook(hwnd_);
@@ -219,12 +302,14 @@ int RunTindra(HINSTANCE instance) {
     window.form().Form_Load();
   });
 
+  // Closed while it started: the unload has run, and the loop only ends.
+  const bool closed = !window.TakesPokes();
   // Pokes are taken only once start-up has finished.
   DdeServer dde(ProgramBaseName(kShippedName), FrmMain::kTopic, FrmMain::kItem,
                 [&window](const std::u16string& text) {
                   return window.TakesPokes() && window.form().Poke(text);
                 });
-  if (!dde.Start()) {
+  if (!closed && !dde.Start()) {
     // Unreachable by the messenger, a hidden copy would only block every later one.
     GuardedHandler([&] { window.UnloadMainForm(); });
     return 1;

@@ -1,6 +1,11 @@
 #pragma once
 // The main form as a Win32 window: hidden, never shown, with the real child controls
 // Command1 and lblDDE. It is the platform side (FrmMainHost) of the form's logic.
+//
+// Threads: the thread that creates the window is the program's one user-interface
+// thread; every window of the program, message boxes included, belongs to it. The
+// start-up update alone runs on a thread of its own, which owns no window of the
+// program, while this thread waits for it taking messages (see RunAutoUpdate).
 #include <windows.h>
 
 #include <string>

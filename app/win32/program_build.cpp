@@ -14,4 +14,11 @@ std::u16string ProgramUpdateHost() {
 #endif
 }
 
+StartupBounds ProgramStartupBounds() {
+  return {.readMs = TINDRA_PROGRAM_NET_READ_MS,
+          .downloadMs = TINDRA_PROGRAM_NET_DEADLINE_MS,
+          .ceilingMs = TINDRA_PROGRAM_STARTUP_CEILING_MS,
+          .checkerGraceMs = TINDRA_PROGRAM_CHECKER_GRACE_MS};
+}
+
 }  // namespace tindra::win32

@@ -94,6 +94,7 @@ class FakeSystem : public ProgramFiles,
   bool linkFails = false;                     // no second name can be made
   std::map<std::u16string, ProgramRun> runs;  // command line -> behaviour
   std::optional<uint32_t> checkerExitCode;    // what StartProcessAndWait's program returns
+  std::optional<uint64_t> checkerCutAt;       // the ceiling that cut the wait for it short
 
   void AddFile(const std::u16string& path, const std::u16string& diskName = u"");
   bool HasFile(const std::u16string& path) const;
@@ -152,6 +153,7 @@ class FakeSystem : public ProgramFiles,
   uint64_t Ticks() override { return ticks; }
   void Sleep(uint32_t ms) override { ticks += ms; }
   std::optional<uint32_t> LastWaitExitCode() override { return checkerExitCode; }
+  std::optional<uint64_t> LastWaitCutAt() override { return checkerCutAt; }
   std::u16string TakeFailedHandOver() override;
   void TellFailedHandOver(std::u16string_view value) override { toldFailedHandOver = value; }
   std::u16string NewHandBackValue() override { return u"VALUE07"; }

@@ -195,9 +195,16 @@ TEST(UpdateEvents, TindraLogsTheCheckersExitAndTheHandOver) {
   struct Row {
     std::optional<uint32_t> exit;
     Parts line;
+    std::optional<uint64_t> cutAt = std::nullopt;
   };
   const Row rows[] = {
       {0, {"run file=Vantorel.exe verdict=ok reason=\"nothing to install\" exit=0"}},
+      // Asked to close at the start-up ceiling, it cancelled; a checker ended by force
+      // is logged the same way.
+      {5,
+       {"run file=Vantorel.exe verdict=failed reason=\"ended by the 300 s start-up ceiling\"",
+        "exit=5"},
+       300000},
       {4,
        {"run file=Vantorel.exe verdict=failed reason=\"the download or its check failed\"",
         "exit=4"}},
@@ -209,6 +216,7 @@ TEST(UpdateEvents, TindraLogsTheCheckersExitAndTheHandOver) {
     q.AddFile(u"C:\\Prog\\Tindra.exe");
     q.AddFile(u"C:\\Prog\\Vantorel.exe");
     q.checkerExitCode = row.exit;
+    q.checkerCutAt = row.cutAt;
     RunAutoUpdate(q.services(), u"127.0.0.1", -1);
     EXPECT_TRUE(LoggedAll(q, row.line)) << ::testing::PrintToString(q.updateLog);
   }
@@ -237,6 +245,23 @@ TEST(UpdateEvents, TransfersAreLoggedWithTheirStatusAndSize) {
       {{200, 5000},
        false,
        "status=200 bytes=5000 verdict=failed reason=\"incomplete, too large or too slow\""},
+      // The bound that ended it, whatever else was seen.
+      {{200, 17, TransferBound::kRequest, 120000},
+       false,
+       "status=200 bytes=17 verdict=failed reason=\"ended by its 120 s bound\""},
+      {{0, 0, TransferBound::kRequest, 10000},
+       false,
+       url + " bytes=0 verdict=failed reason=\"ended by its 10 s bound\""},
+      {{0, 0, TransferBound::kStepTimeout, 30000},
+       false,
+       "bytes=0 verdict=failed reason=\"ended by the 30 s step time-out\""},
+      {{200, 3, TransferBound::kCeiling, 299500},
+       false,
+       "verdict=failed reason=\"ended by the 300 s start-up ceiling\""},
+      {{200, 70000000, TransferBound::kSize},
+       false,
+       "bytes=70000000 verdict=failed reason=\"ended by the size limit\""},
+      {{200, 9, TransferBound::kCancel}, false, "bytes=9 verdict=failed reason=cancelled"},
   };
   for (const Row& row : rows) {
     SeenNetwork q;

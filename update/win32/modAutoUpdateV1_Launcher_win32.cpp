@@ -12,11 +12,20 @@
 
 namespace tindra {
 
-void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) {
+void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate,
+                   const StartupBounds& bounds) {
+  // Nothing of the update goes past the ceiling, counted from here.
+  const uint64_t endBy = GetTickCount64() + bounds.ceilingMs;
+  win32::TransferLimits limits;
+  limits.readMs = bounds.readMs;
+  limits.deadlineMs = bounds.downloadMs;
+  limits.endBy = endBy;
+  limits.ceilingMs = bounds.ceilingMs;
   win32::Win32ProgramFiles files;
   win32::Win32ProgramInspector trust;
-  win32::Win32UpdateNetwork network;
+  win32::Win32UpdateNetwork network(limits);
   win32::Win32Processes processes;
+  processes.SetWaitCeiling(endBy, bounds.ceilingMs, bounds.checkerGraceMs);
   win32::Win32UpdateLog log(u"Tindra");
   LoggedNetwork logged(network, log);
   UpdateServices services{files, trust, logged, processes, log, win32::BuildFloors()};

@@ -12,6 +12,7 @@
 #include "common/win32/ansi.h"
 #include "common/win32/guard.h"
 #include "common/win32/handle.h"
+#include "common/win32/message_wait.h"
 #include "update/install_rules.h"
 
 namespace tindra::win32 {
@@ -90,6 +91,18 @@ class Win32StartedProgram : public StartedProgram {
   UniqueHandle fatal_;
 };
 
+// Asks each shown top-level window of a process to close, as a user would.
+BOOL CALLBACK CloseWindowOf(HWND window, LPARAM processId) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == static_cast<DWORD>(processId) && IsWindowVisible(window))
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+// The exit code of a program ended at the wait's ceiling.
+constexpr UINT kEndedAtCeiling = ERROR_TIMEOUT;
+
 // A job of its own for a program about to run: no unhandled fault of it, or of the
 // programs it starts, waits behind a fault dialog, and it can be ended with all of
 // them. Nothing when the system gives none (the caller may already run in a job
@@ -131,10 +144,24 @@ void Win32Processes::StartProcessAndWait(const std::u16string& fileName, const i
   info.lpDirectory = dir.c_str();
   info.nShow = WaitProcShowCommand(hidden, minimized);
 
+  lastWaitCut_.reset();
   ShellExecuteExW(&info);
   UniqueHandle process(info.hProcess);
+  if (!process) return;
+  const uint64_t askAt = !waitEndBy_                 ? 0
+                         : waitEndBy_ > waitGraceMs_ ? waitEndBy_ - waitGraceMs_
+                                                     : 1;
+  if (!WaitTakingMessages(process.get(), askAt)) {
+    // The ceiling: asked to close, the checker cancels; one that does not is ended.
+    lastWaitCut_ = waitCeilingMs_;
+    EnumWindows(CloseWindowOf, static_cast<LPARAM>(GetProcessId(process.get())));
+    if (!WaitTakingMessages(process.get(), waitEndBy_)) {
+      TerminateProcess(process.get(), kEndedAtCeiling);
+      WaitForSingleObject(process.get(), 5000);
+    }
+  }
   DWORD code = 0;
-  if (process && WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
+  if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0 &&
       GetExitCodeProcess(process.get(), &code)) {
     lastWaitExit_ = code;
   }

@@ -145,12 +145,26 @@ bool Win32ProgramFiles::WriteSmallFile(const std::u16string& path, std::string_v
       (attributes & FILE_ATTRIBUTE_READONLY)) {
     SetFileAttributesW(WidePtr(path), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
-  UniqueFile file(CreateFileW(WidePtr(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return file &&
-         WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
+  // Written whole under a name of its own, then renamed over the old one in one step:
+  // a process ended at any point (the session's end) leaves the old record or the new
+  // one, never half of one. What a killed write left is replaced by the next.
+  const std::u16string fresh = path + u".new";
+  bool complete = false;
+  {
+    UniqueFile file(CreateFileW(WidePtr(fresh), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    complete =
+        file &&
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && FlushFileBuffers(file.get());
+  }
+  if (complete && MoveFileExW(WidePtr(fresh), WidePtr(path),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  DeleteFileW(WidePtr(fresh));
+  return false;
 }
 
 }  // namespace tindra::win32

@@ -18,48 +18,39 @@
 namespace tindra::win32 {
 
 // How long a connection attempt, a send or a wait for data may take before the
-// request fails. A build setting, so that a test build can lower it.
+// request fails (the step time-out). A build setting, so that a test build can lower it.
 inline constexpr DWORD kNetTimeoutMs = TINDRA_NET_TIMEOUT_MS;
 
-// Bounds of one whole transfer, besides the per-step time-outs: a size far above
-// any release, and a total deadline, so that a body that never ends or drips one
-// byte at a time cannot hold the caller or fill the disk. The deadline is checked
-// between reads, so a transfer ends at most one step time-out after it.
+// Bounds of the transfers, besides the step time-outs: a size far above any release;
+// each request's own bound, from its start to its last byte, headers included (a
+// request that drips, or holds its answer, ends there whatever it does); and a
+// moment no request goes past (the start-up ceiling).
 struct TransferLimits {
   uint64_t maxBytes = 64ull * 1024 * 1024;
+  // The bound of a version file's read (ReadUrlText, FetchBody) and of a download.
+  DWORD readMs = 30000;
   DWORD deadlineMs = 120000;
-  // Set from another thread to end the transfer early (between reads).
+  // The tick (GetTickCount64) that no request goes past, and the ceiling it stands
+  // for, for the log; 0: none.
+  ULONGLONG endBy = 0;
+  DWORD ceilingMs = 0;
+  // Set from another thread to end the transfer at once.
   const std::atomic<bool>* cancel = nullptr;
 };
 
 using UniqueInternet = UniqueOf<HINTERNET, InternetCloseHandle>;
-
-// InternetOpenA with the agent "VB OpenUrl" and the system's proxy settings, its
-// connect, send and receive time-outs set to kNetTimeoutMs. Null on failure.
-UniqueInternet OpenInternetSession();
-
-// An open request and the connection it runs on. Closing a connection handle ends
-// its requests, so both live together; the request closes first.
-struct UrlRequest {
-  UniqueInternet connection;
-  UniqueInternet request;
-  HINTERNET get() const noexcept { return request.get(); }
-  explicit operator bool() const noexcept { return static_cast<bool>(request); }
-};
-
-// Sends a GET for `url`, always to the server (INTERNET_FLAG_RELOAD), with the
-// session's agent and the time-outs set on the connection and the request. The path
-// is sent in the ANSI code page. Empty on failure (no status is checked here).
-UrlRequest OpenUrl(HINTERNET session, const std::u16string& url);
-
-// The response's HTTP status code; 0 when it cannot be read.
-DWORD HttpStatus(HINTERNET request);
 
 // The transfers of the update, each within `limits`.
 class Win32UpdateNetwork : public UpdateNetwork {
  public:
   explicit Win32UpdateNetwork(TransferLimits limits = {}) : limits_(limits) {}
 
+  // Each transfer runs on a thread of its own, and returns at its bound (or a cancel)
+  // whatever the server does: then the handle a call blocks on is closed, which ends the
+  // call on Windows; a WinINet that lets the call run on (Wine's, until its next step
+  // time-out) ends that thread later, and what it made (a download's temporary file)
+  // goes with it.
+  //
   // One read of at most 20 bytes: the version file's first bytes, as the update reads it.
   std::u16string ReadUrlText(const std::u16string& url) override;
   // Fails also on a non-2xx status, a body longer than maxBytes or shorter than its

@@ -37,7 +37,7 @@ using namespace tindra::win32;
 
 constexpr UINT kWmDone = WM_APP + 1;
 constexpr wchar_t kClassName[] = L"TindraVantorel";
-// Closing the window asks the check to stop: transfers end between two reads.
+// Closing the window asks the check to stop: a transfer ends at once.
 std::atomic<bool> gCancelled{false};
 
 // The small window shown while the check runs. Closing it asks the check to stop;
@@ -113,6 +113,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   std::thread worker([&] {
     try {
       TransferLimits limits;
+      limits.readMs = TINDRA_PROGRAM_NET_READ_MS;
       limits.deadlineMs = TINDRA_PROGRAM_NET_DEADLINE_MS;
       limits.cancel = &gCancelled;
       Win32ProgramFiles files;

@@ -17,6 +17,12 @@
 //   update-probe acp                       print the ANSI code page
 //   update-probe log NAME COUNT            write COUNT lines "NAME log file=N" to the
 //                                          update log of the probe's own folder
+//   update-probe answers TIMEOUT_MS        wait for Tindra's main window, then broadcast
+//                                          WM_NULL (SMTO_NORMAL) and send it WM_NULL:
+//                                          print how long each took
+//   update-probe tell close|endsession     close Tindra's main window (posted), or end
+//                                          the session for it (WM_QUERYENDSESSION, then
+//                                          WM_ENDSESSION): print its answers
 // Output is UTF-8, one item per line.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -134,6 +140,52 @@ int Version(const std::wstring& path) {
   return 0;
 }
 
+// Tindra's hidden main window, by its class.
+HWND MainWindow(DWORD timeoutMs) {
+  HWND found = nullptr;
+  PumpUntil([&] { return (found = FindWindowW(L"TindraFrmMain", nullptr)) != nullptr; }, timeoutMs,
+            50);
+  return found;
+}
+
+// A send that waits at most 30 s: its time in milliseconds, or "no answer".
+template <typename Send>
+std::wstring Timed(Send&& send) {
+  const ULONGLONG began = GetTickCount64();
+  const bool answered = send();
+  return answered ? std::to_wstring(GetTickCount64() - began) + L" ms" : L"no answer";
+}
+
+int Answers(DWORD timeoutMs) {
+  HWND main = MainWindow(timeoutMs);
+  if (!main) return 1;
+  DWORD_PTR result = 0;
+  Print(L"broadcast: " + Timed([&] {
+          return SendMessageTimeoutW(HWND_BROADCAST, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) !=
+                 0;
+        }));
+  Print(L"null: " + Timed([&] {
+          return SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) != 0;
+        }));
+  return 0;
+}
+
+int Tell(const std::wstring& what) {
+  HWND main = MainWindow(5000);
+  if (!main) return 1;
+  if (what == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000,
+                           &result)) {
+    Print(L"query: no answer");
+    return 1;
+  }
+  Print(L"query: " + std::to_wstring(result));
+  // The program ends while it handles this; the send then returns without an answer.
+  SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &result);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -162,6 +214,8 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"version" && argc >= 3) return Version(argv[2]);
+  if (cmd == L"answers") return Answers(ms(2));
+  if (cmd == L"tell" && argc >= 3) return Tell(argv[2]);
   if (cmd == L"acp") {
     Print(std::to_wstring(GetACP()));
     return 0;

@@ -87,7 +87,7 @@ class Env:
         self.server.stop()
 
     def publish(self, files, status=None, hang=None, cut=None, drip=None, endless=None,
-                redirect=None):
+                redirect=None, drip_head=None):
         """Serves exactly `files` (name -> local path or bytes) with the given misbehaviour."""
         for name in os.listdir(self.root):
             os.remove(os.path.join(self.root, name))
@@ -100,7 +100,8 @@ class Env:
                 shutil.copyfile(content, target)
         with open(self.control, "w", encoding="utf-8") as f:
             json.dump({"status": status or {}, "hang": hang or [], "cut": cut or {},
-                       "drip": drip or {}, "endless": endless or [],
+                       "drip": drip or {}, "drip_head": drip_head or {},
+                       "endless": endless or [],
                        "redirect": redirect or {}}, f)
         open(self.log, "w").close()
 
@@ -1238,6 +1239,86 @@ def scenario_transfers_are_bounded(env):
         env.end_all()
 
 
+def milliseconds(out, label):
+    """The figure of a probe's "label: N ms" line, or None for "no answer"."""
+    m = re.search(r"^%s: (\d+) ms$" % label, out, re.M)
+    return int(m.group(1)) if m else None
+
+
+def scenario_start_up_answers_the_system(env):
+    # While the server holds the version request (the test copies give up on it after
+    # 10 s), Tindra's window answers a broadcast and WM_NULL at once and takes no poke;
+    # a close waits until the update is over (its box still comes); the end of the
+    # session ends it at once, with nothing left behind.
+    for case in ("broadcast", "close", "end of the session"):
+        print("    %s" % case)
+        folder = env.program_folder("answers")
+        env.publish({"Vantorel_lastver.txt": b"27"}, hang=["Vantorel_lastver.txt"])
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        if case == "broadcast":
+            rc, out = env.probe("answers", 8000)
+            check(rc == 0, "no main window of Tindra")
+            print("      " + ", ".join(out.split("\n")).strip(", "))
+            for label in ("broadcast", "null"):
+                took = milliseconds(out, label)
+                check(took is not None and took < 1000, "%s: %r" % (label, out))
+            check(env.poke("0;test", wait=1) == 2, "a poke was taken during the update")
+            check("text: " + CANNOT_READ in env.box(20000), "the update's box did not come")
+            wait_started(env, proc)
+        elif case == "close":
+            check(env.probe("tell", "close")[0] == 0, "no main window to close")
+            time.sleep(1)
+            check(proc.poll() is None, "the close cut the update short")
+            check("text: " + CANNOT_READ in env.box(20000), "the update's box did not come")
+            proc.wait(20)
+            check(proc.returncode == 0, "exit code %s after a close" % proc.returncode)
+            check_logged(folder, "Tindra read", 'reason="ended by its 10 s bound"')
+        else:
+            rc, out = env.probe("tell", "endsession")
+            check("query: 1" in out, "the session's end was refused: %r" % out)
+            proc.wait(10)
+            check(proc.returncode == 0, "exit code %s at the session's end" % proc.returncode)
+            check(not leftovers(folder), "files left: %r" % leftovers(folder))
+        env.end_all()
+
+
+def scenario_start_up_ends_in_bounded_time(env):
+    # The test copies' bounds: 10 s for a version read, 20 s for a download, a ceiling
+    # of 60 s for the whole update with the checker's run. Headers or a body dripping
+    # a byte every few seconds end at their request's bound, and the log says so; a
+    # checker held by its box is asked to close before the ceiling.
+    cases = [
+        ("dripping headers of the version file", "read", 10,
+         {"drip_head": {"Vantorel_lastver.txt": 2}}, True),
+        ("dripping version file", "read", 10, {"drip": {"Vantorel_lastver.txt": 3}}, True),
+        ("dripping headers of the checker", "download file=Vantorel.exe.part", 20,
+         {"drip_head": {"Vantorel.exe": 2}}, False),
+        ("a checker held past the ceiling", "run file=Vantorel.exe", 60, {}, False),
+    ]
+    for name, step, bound, fault, box in cases:
+        print("    %s" % name)
+        folder = env.program_folder("bounded start-up", checker=26)
+        files = {"Vantorel_lastver.txt": b"27" + b" " * 30, "Vantorel.exe": env.vantorel[27],
+                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]}
+        if step.startswith("run"):
+            files["Vantorel_lastver.txt"] = b"26"
+            os.makedirs(os.path.join(folder, "New_Tindra.exe", "kept"))  # the checker's box
+        env.publish(files, **fault)
+        began = time.monotonic()
+        proc = env.start(os.path.join(folder, "Tindra.exe"))
+        if box:
+            check("text: " + CANNOT_READ in env.box(bound * 1000 + 15000), "no box")
+        check(env.poke("0;test", wait=bound + 15) == 0, "Tindra took no poke")
+        took = time.monotonic() - began
+        print("      takes pokes after %.1f s" % took)
+        check(took < bound + 10, "start-up took %.0f s" % took)
+        reason = ("the %d s start-up ceiling" if step.startswith("run") else "its %d s bound") % bound
+        check_logged(folder, "Tindra " + step, 'reason="ended by %s' % reason)
+        check(not leftovers(folder), "files left: %r" % leftovers(folder))
+        env.end_all()
+
+
 def scenario_update_log_of_two_writers_at_once(env):
     # Two programs writing at once, past the cap: every line is whole, each writer's
     # lines are all there in their order, the log stays within its cap and the older
@@ -1314,6 +1395,8 @@ SCENARIOS = [
     scenario_fetch_and_download,
     scenario_hanging_server,
     scenario_update_log_of_two_writers_at_once,
+    scenario_start_up_answers_the_system,
+    scenario_start_up_ends_in_bounded_time,
 ]
 
 
