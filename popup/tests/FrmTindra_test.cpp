@@ -333,6 +333,187 @@ TEST_F(PopupTest, ClosingEffectDependsOnTheMode) {
   EXPECT_EQ(popupCount, 0);
 }
 
+// ---- the pointer resting on a popup ----
+
+// Where the pointer rests, and when the popup begins to close: the hold (2000 ms) does
+// not end while the pointer is on the popup, and starts again in full when it leaves.
+// A login holds from 450 ms (the 45th opening tick), a logout from 0.
+TEST_F(PopupTest, APopupUnderThePointerDoesNotStartToClose) {
+  struct Case {
+    const char* what;
+    int16_t mode;
+    int64_t enterAt, leaveAt;  // -1: never
+    int64_t closingAt;
+  };
+  for (const Case& c : {
+           Case{"never on it", 1, -1, -1, 2000},
+           Case{"on it and off again within the hold", 1, 500, 1500, 3500},
+           Case{"resting past the end of the hold", 1, 1000, 7000, 9000},
+           Case{"from the opening to well after the hold", 0, 100, 8000, 10000},
+           Case{"on and off during the opening", 0, 50, 200, 2450},
+           Case{"onto a closing popup", 1, 2050, 9000, 2000},
+       }) {
+    SCOPED_TRACE(c.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    StartPopup(w, c.mode);
+    int64_t closingAt = -1;
+    size_t movesAtHold = 0;
+    while (!w.unloaded() && w.now() < 12000) {
+      if (w.now() == c.enterAt) w.core().Form_MouseEnter();
+      if (w.now() == c.leaveAt) w.core().Form_MouseLeave();
+      if (w.TimerRunning(T::tmrDelay) && movesAtHold == 0) movesAtHold = w.moves.size();
+      const bool closing = w.TimerRunning(T::tmrEffect2) || w.TimerRunning(T::tmrEffect3);
+      if (closing && closingAt < 0) closingAt = w.now();
+      // A waiting popup stands still.
+      if (closingAt < 0 && movesAtHold > 0) {
+        EXPECT_EQ(w.moves.size(), movesAtHold) << w.now();
+      }
+      w.RunFor(10);
+    }
+    EXPECT_EQ(closingAt, c.closingAt);
+    EXPECT_TRUE(w.unloaded()) << "closes by itself";
+    EXPECT_EQ(popupCount, 0);
+  }
+  // A click still closes a popup under the pointer at once.
+  FakePopupWindow w(15.0f, popupCount);
+  StartPopup(w, 1);
+  w.core().Form_MouseEnter();
+  w.RunFor(3000);
+  w.core().Picture1_Click();
+  EXPECT_TRUE(w.unloaded());
+  w.core().Form_MouseLeave();  // the leave that follows does nothing
+  EXPECT_EQ(w.unloadCalls, 1);
+  EXPECT_EQ(popupCount, 0);
+}
+
+// ---- animations off ----
+
+// Every kind stands at full size at once and goes at once at the end of its hold; the
+// hold, the look and the announcement are unchanged, and nothing moves in between.
+TEST_F(PopupTest, WithoutAnimationsEveryKindAppearsAndGoesAtOnce) {
+  for (int16_t mode : {0, 1, 2, 3}) {
+    SCOPED_TRACE(mode);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    w.preferences.animations = false;
+    StartPopup(w, mode, u"김민준");
+    // Where a logout stands: 131 px (1965 twips) with its bottom edge at 994 px.
+    EXPECT_EQ(w.moves, (std::vector<PixelRect>{{1094, 863, 179, 131}}));
+    EXPECT_EQ(w.look, LookForMode(u"김민준", mode));
+    EXPECT_EQ(w.shownTopmost, 1);
+    EXPECT_EQ(w.announcements, std::vector<std::u16string>{SpokenText(w.look)});
+    EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+    EXPECT_FALSE(w.TimerRunning(T::tmrEffect1));
+    w.RunFor(1990);
+    EXPECT_FALSE(w.unloaded());
+    w.RunFor(10);
+    EXPECT_TRUE(w.unloaded());
+    EXPECT_EQ(popupCount, 0);
+    EXPECT_EQ(w.moves.size(), 1u);
+    EXPECT_EQ(w.TickCount(T::tmrEffect1) + w.TickCount(T::tmrEffect2) + w.TickCount(T::tmrEffect3),
+              0);
+    EXPECT_EQ(w.preferenceReads, 1) << "read once per popup, never per step";
+  }
+}
+
+// The setting is read again when the system says it changed: a hold that ends
+// afterwards ends as it now says; an effect under way finishes.
+TEST_F(PopupTest, AnimationsTurnedOffOrOnWhileAPopupIsOpen) {
+  struct Case {
+    const char* what;
+    bool animationsAtStart;
+    int64_t changeAt;
+    int64_t goneAt;
+  };
+  // A login: opening to 450 ms, hold to 2450 ms, then 44 collapsing ticks.
+  for (const Case& c : {
+           Case{"off during the hold", true, 1000, 2450},
+           Case{"off during the opening", true, 100, 2450},
+           Case{"off during the closing", true, 2500, 2450 + 440},
+           Case{"on during the hold", false, 1000, 2000 + 440},
+       }) {
+    SCOPED_TRACE(c.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    w.preferences.animations = c.animationsAtStart;
+    StartPopup(w, 0);
+    while (!w.unloaded() && w.now() < 6000) {
+      if (w.now() == c.changeAt) {
+        w.preferences.animations = !c.animationsAtStart;
+        w.core().Form_SettingChange();
+      }
+      w.RunFor(10);
+    }
+    EXPECT_EQ(w.now(), c.goneAt);
+    EXPECT_EQ(w.preferenceReads, 2);
+    EXPECT_EQ(w.looksShown, 1) << "the look stays";
+  }
+}
+
+// ---- high contrast ----
+
+TEST(PopupLookTest, HighContrastDrawsEachKindInTheSystemColours) {
+  const SystemColors hc{Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(26, 235, 255), Rgb(0, 255, 0)};
+  const uint32_t text = hc.windowText, highlight = hc.highlight;
+  struct Case {
+    int16_t mode;
+    uint32_t name, desc;
+  };
+  // What the mode colours (a logout's red line, a notice's green one) is highlighted.
+  for (const Case& c : {Case{0, text, text}, Case{1, text, highlight}, Case{2, highlight, text},
+                        Case{-1, highlight, text}}) {
+    SCOPED_TRACE(c.mode);
+    const PopupLook designed = LookForMode(u"김민준", c.mode);
+    EXPECT_EQ(designed.background, std::nullopt) << "the artwork";
+    EXPECT_EQ(designed.frame, std::nullopt);
+    EXPECT_EQ(designed.noteBackground, kNoteBackground);
+    const PopupLook look = InSystemColors(designed, hc);
+    EXPECT_EQ(look.nameColor, c.name);
+    EXPECT_EQ(look.descColor, c.desc);
+    EXPECT_EQ(look.background, hc.window);
+    EXPECT_EQ(look.noteBackground, hc.window);
+    EXPECT_EQ(look.frame, hc.windowFrame);
+    // Texts and the envelope stay.
+    EXPECT_EQ(look.nameText, designed.nameText);
+    EXPECT_EQ(look.descText, designed.descText);
+    EXPECT_EQ(look.noteVisible, designed.noteVisible);
+  }
+}
+
+// A popup shows the colours of the moment it starts, and again whenever high contrast
+// is switched or its colours change while it is open; other changes redraw nothing.
+TEST_F(PopupTest, HighContrastIsReadAtStartAndWhenItChanges) {
+  const SystemColors black{Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(26, 235, 255), Rgb(0, 255, 0)};
+  const SystemColors white{Rgb(255, 255, 255), Rgb(0, 0, 0), Rgb(55, 0, 110), Rgb(0, 0, 0)};
+  FakePopupWindow w(15.0f, popupCount);
+  w.preferences.highContrast = black;
+  StartPopup(w, 1);
+  EXPECT_EQ(w.look, InSystemColors(LookForMode(u"test", 1), black));
+  EXPECT_EQ(w.announcements, std::vector<std::u16string>{u"test님이 로그아웃 하였습니다."});
+  struct Step {
+    const char* what;
+    std::optional<SystemColors> highContrast;
+    bool animations;
+    int looksShown;
+  };
+  for (const Step& s :
+       {Step{"nothing changed", black, true, 1}, Step{"animations off", black, false, 1},
+        Step{"other colours", white, false, 2}, Step{"off", std::nullopt, false, 3},
+        Step{"on again", black, false, 4}}) {
+    SCOPED_TRACE(s.what);
+    w.preferences = {s.animations, s.highContrast};
+    w.core().Form_SettingChange();
+    EXPECT_EQ(w.looksShown, s.looksShown);
+    const PopupLook designed = LookForMode(u"test", 1);
+    EXPECT_EQ(w.look, s.highContrast ? InSystemColors(designed, *s.highContrast) : designed);
+  }
+  EXPECT_EQ(w.announcements.size(), 1u);
+  w.core().Picture1_Click();
+  w.core().Form_SettingChange();  // after the unload: nothing
+  EXPECT_EQ(w.looksShown, 4);
+}
+
 // ---- clicks and unload ----
 
 TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {
