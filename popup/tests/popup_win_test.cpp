@@ -732,32 +732,16 @@ TEST_F(PopupWinTest, APopupUnderThePointerStaysUntilItLeaves) {
 
 // ---- animations off ----
 
-// Switches the system's animations as the user's settings do (every window is told),
-// and puts back what was there when it goes, also when the test fails.
-class AnimationsSwitch {
- public:
-  AnimationsSwitch() { SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &before_, 0); }
-  ~AnimationsSwitch() { Set(before_); }
-  static bool Set(BOOL on) {
-    return SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0,
-                                 reinterpret_cast<void*>(static_cast<INT_PTR>(on)),
-                                 SPIF_UPDATEINIFILE | SPIF_SENDCHANGE) != FALSE;
-  }
-
- private:
-  BOOL before_ = TRUE;
-};
-
 // Without animations every kind stands at full size as Start returns, shows the
 // picture it shows at the end of its opening, and is gone at once at the end of its
 // hold: the window never changes size. A popup open when animations are turned off
 // goes the same way at the end of its hold.
 TEST_F(PopupWinTest, WithoutAnimationsPopupsAppearAndGoAtOnce) {
-  AnimationsSwitch animations;
+  test::AnimationsSwitch animations;
   HWND open = StartPopup(u"사용자", 0, geo_.nSY - 3 * 1985);
   ASSERT_TRUE(open);
   WaitOpen(open);
-  ASSERT_TRUE(AnimationsSwitch::Set(FALSE));
+  ASSERT_TRUE(animations.Set(false));
   const int dpi = ScreenDpi(LOGPIXELSY);
   std::map<HWND, RECT> first;
   std::map<HWND, ULONGLONG> started;
