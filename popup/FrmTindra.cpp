@@ -41,6 +41,21 @@ std::u16string WindowText(const PopupLook& look) {
   return look.nameText + u"\r\n" + look.descText;
 }
 
+PopupLook InSystemColors(const PopupLook& look, const SystemColors& colors) {
+  // What the mode colours (red, green) is set apart in the highlight colour; the
+  // design's blue is plain text.
+  const auto text = [&](uint32_t designed) {
+    return designed == kLabelBlue ? colors.windowText : colors.highlight;
+  };
+  PopupLook out = look;
+  out.nameColor = text(look.nameColor);
+  out.descColor = text(look.descColor);
+  out.background = colors.window;
+  out.noteBackground = colors.window;
+  out.frame = colors.windowFrame;
+  return out;
+}
+
 int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
@@ -50,21 +65,33 @@ void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const i
   iPopupMode_ = iMode;
   // The first use of a control loads the window: the count grows before any text is set.
   window_.Load();
-  const PopupLook look = LookForMode(sName, iMode);
-  window_.ShowLook(look);
+  preferences_ = window_.Preferences();
+  look_ = LookForMode(sName, iMode);
+  window_.ShowLook(LookIn(preferences_));
   const float left = static_cast<float>(nSX);
-  if (iMode == 1) {
+  if (iMode == 1 || !preferences_.animations) {
+    // At full size at once: the window still has its design height.
     const float height = window_.Height();
     const float top = static_cast<float>(static_cast<double>(nSY) - height);
     window_.Move(left, top, window_.Width(), height);
-    window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
+    BeginHold();
   } else {
+    phase_ = Phase::kOpening;
     window_.Move(left, static_cast<float>(nSY), window_.Width(), 0.0f);
     window_.SetTimerInterval(PopupTimer::tmrEffect1, kEffectIntervalMs);
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, true);
   }
   window_.ShowTopmost();
-  window_.Announce(SpokenText(look));
+  window_.Announce(SpokenText(look_));
+}
+
+PopupLook FrmTindra::LookIn(const DisplayPreferences& preferences) const {
+  return preferences.highContrast ? InSystemColors(look_, *preferences.highContrast) : look_;
+}
+
+void FrmTindra::BeginHold() {
+  phase_ = Phase::kHolding;
+  window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
 }
 
 void FrmTindra::Form_Load() {
@@ -86,7 +113,7 @@ void FrmTindra::tmrEffect1_Timer() {
   if (unloaded_) return;
   if (window_.Height() >= kOpenEndHeight) {
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
-    window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
+    BeginHold();
     return;
   }
   const float left = window_.Left();
@@ -99,6 +126,13 @@ void FrmTindra::tmrEffect1_Timer() {
 void FrmTindra::tmrDelay_Timer() {
   if (unloaded_) return;
   window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
+  // The pointer rests on the popup: the hold waits for it to leave (Form_MouseLeave).
+  if (pointerOver_) return;
+  phase_ = Phase::kClosing;
+  if (!preferences_.animations) {
+    window_.Unload();  // may delete this instance
+    return;
+  }
   const PopupTimer closing =
       CollapsesDownward(iPopupMode_) ? PopupTimer::tmrEffect2 : PopupTimer::tmrEffect3;
   window_.SetTimerInterval(closing, kEffectIntervalMs);
@@ -160,5 +194,26 @@ void FrmTindra::Picture1_Click() {
 }
 
 void FrmTindra::lblName_Click() { Picture1_Click(); }
+
+void FrmTindra::Form_MouseEnter() { pointerOver_ = true; }
+
+void FrmTindra::Form_MouseLeave() {
+  pointerOver_ = false;
+  if (unloaded_ || phase_ != Phase::kHolding) return;
+  // The hold starts again in full: a pointer that rested on the popup was reading it
+  // or about to click it, and the user gets the whole hold once more, as for a new
+  // popup, to come back to it.
+  window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
+  window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
+}
+
+void FrmTindra::Form_SettingChange() {
+  if (!loaded_ || unloaded_) return;
+  const DisplayPreferences now = window_.Preferences();
+  if (now == preferences_) return;
+  const bool recolour = now.highContrast != preferences_.highContrast;
+  preferences_ = now;
+  if (recolour) window_.ShowLook(LookIn(preferences_));
+}
 
 }  // namespace tindra

@@ -5,6 +5,7 @@
 // (Windows, or a fake in tests) is reached through PopupWindow.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/popup_geometry.h"
@@ -51,11 +52,42 @@ struct PopupLook {
   uint32_t nameColor = kLabelBlue;
   uint32_t descColor = kLabelBlue;
   bool noteVisible = false;
+  // Picture1's background: the artwork on white, or one plain colour.
+  std::optional<uint32_t> background;
+  uint32_t noteBackground = kNoteBackground;
+  // A one-pixel border round the window, in this colour; none when empty.
+  std::optional<uint32_t> frame;
+  bool operator==(const PopupLook&) const = default;
 };
 
 // The look for iMode: 0 login, 1 logout, anything else a plain notice (sName alone,
 // green, with the envelope icon).
 PopupLook LookForMode(const std::u16string& sName, int16_t iMode);
+
+// The system's colours that a popup is drawn in while high contrast is on.
+struct SystemColors {
+  uint32_t window;       // COLOR_WINDOW
+  uint32_t windowText;   // COLOR_WINDOWTEXT
+  uint32_t highlight;    // COLOR_HIGHLIGHT
+  uint32_t windowFrame;  // COLOR_WINDOWFRAME
+  bool operator==(const SystemColors&) const = default;
+};
+
+// `look` in the system's colours: the background and the envelope's box in the window
+// colour, the text in the window text colour except what the mode colours (a logout's
+// red line, a notice's green one), which takes the highlight colour, and a border in the
+// frame colour. Texts, envelope and layout stay as they are.
+PopupLook InSystemColors(const PopupLook& look, const SystemColors& colors);
+
+// What the user has asked of every window through the system's settings.
+struct DisplayPreferences {
+  // Windows may animate ("Show animations in Windows"). Off: a popup appears at its
+  // full size and disappears at the end of its hold, without an effect.
+  bool animations = true;
+  // High contrast is on, with these colours.
+  std::optional<SystemColors> highContrast;
+  bool operator==(const DisplayPreferences&) const = default;
+};
 
 // What the popup says, in its own words, for a screen reader: the name line, then
 // the description line when there is one ("김민준님이 로그인 하였습니다.").
@@ -107,6 +139,8 @@ class PopupWindow {
   // Unloads the window: FrmTindra::Form_Unload runs, the window goes away and
   // the instance may be deleted. The caller must not touch the popup afterwards.
   virtual void Unload() = 0;
+  // The system's settings as they are now, read afresh on every call. Never raises.
+  virtual DisplayPreferences Preferences() = 0;
 };
 
 // The code of the popup form. One instance per popup; its window calls the event
@@ -119,7 +153,9 @@ class FrmTindra {
 
   // Fills in the texts for iMode (and the window's text), places the window with its left edge at
   // nSX and its bottom edge at nSY (twips), starts the first effect timer, shows the window topmost
-  // and announces it (SpokenText). Loads the window on the way (the count += 1).
+  // and announces it (SpokenText). Loads the window on the way (the count += 1). Reads the
+  // window's Preferences: with animations off every mode is placed at full size and holds at once,
+  // as a logout is; with high contrast on the look is InSystemColors.
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY);
 
@@ -143,15 +179,36 @@ class FrmTindra {
   void Picture1_Click();
   void lblName_Click();
 
+  // The pointer came onto the window, or left it. While it is on the window the popup
+  // does not start to close: a hold that ends meanwhile waits, and when the pointer
+  // leaves during the hold, the hold starts again in full. An opening or a closing
+  // already under way goes on.
+  void Form_MouseEnter();
+  void Form_MouseLeave();
+
+  // The system's settings may have changed: the window's Preferences are read again. A
+  // hold that ends from now on ends as they say (an effect already under way, which
+  // lasts under half a second, finishes); a change of high contrast shows the look
+  // again in the new colours.
+  void Form_SettingChange();
+
   bool loaded() const { return loaded_; }
   bool unloaded() const { return unloaded_; }
 
  private:
+  enum class Phase { kCreated, kOpening, kHolding, kClosing };
+  void BeginHold();
+  PopupLook LookIn(const DisplayPreferences& preferences) const;
+
   PopupWindow& window_;
   int32_t& popupCount_;
   int16_t iPopupMode_ = 0;
   bool loaded_ = false;
   bool unloaded_ = false;
+  Phase phase_ = Phase::kCreated;
+  bool pointerOver_ = false;
+  PopupLook look_;  // in the design's colours
+  DisplayPreferences preferences_;
 };
 
 }  // namespace tindra

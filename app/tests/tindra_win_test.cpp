@@ -148,6 +148,35 @@ TEST_F(TindraTest, LogoutStandsAtFullHeightAtOnceLoginGrows) {
       3000));
 }
 
+// Animations turned off by another program, as the system's settings do: a login stands
+// at full size as soon as the poke is taken, never changes size, and is gone at the end
+// of its hold. Wine 8 gives a program the setting it had when the program started, so
+// Tindra is started again after the switch.
+TEST_F(TindraTest, WithAnimationsOffALoginAppearsAndGoesAtOnce) {
+  AnimationsSwitch animations;
+  ASSERT_EQ(PokeText(u"end"), PokeOutcome::kAcknowledged);
+  ASSERT_EQ(app.WaitForExit(5000), 0);
+  ASSERT_TRUE(animations.Set(false));
+  ASSERT_TRUE(app.Launch());
+  ASSERT_TRUE(app.WaitUntilAnswering());
+
+  ASSERT_EQ(PokeText(u"0;in"), PokeOutcome::kAcknowledged);
+  const ULONGLONG poked = GetTickCount64();
+  const auto popups = app.Popups();
+  ASSERT_EQ(popups.size(), 1u);
+  EXPECT_EQ(popups[0].rect.bottom - popups[0].rect.top, kPopupHeightPx);
+  EXPECT_EQ(popups[0].rect.bottom, kSlotBottomPx[0]);
+  bool sizeKept = true;
+  ASSERT_TRUE(app.WaitForPopups(
+      [&](const std::vector<PopupInfo>& v) {
+        for (const PopupInfo& p : v) sizeKept = sizeKept && EqualRect(&p.rect, &popups[0].rect);
+        return v.empty();
+      },
+      5000));
+  EXPECT_TRUE(sizeKept);
+  EXPECT_GE(GetTickCount64() - poked, 1950u);
+}
+
 TEST_F(TindraTest, PopupsGoAwayOnTheirOwnAndTheNextStartsAtSlotZero) {
   ASSERT_EQ(PokeText(u"0;a"), PokeOutcome::kAcknowledged);
   ASSERT_EQ(PokeText(u"1;b"), PokeOutcome::kAcknowledged);
@@ -532,6 +561,8 @@ TEST_F(TindraTest, AFloodWaitsInOrderIsRefusedPastTheLineAndKeepsClosing) {
       },
       1000, 20))
       << "the click did not close a popup";
+  // A popup under a resting pointer would wait for it to leave.
+  SetCursorPos(0, 0);
 
   ASSERT_TRUE(order.UntilNoneOpen(180000)) << "popups still open after 3 min";
   std::vector<int> expected = Upto(acked);
@@ -678,12 +709,14 @@ TEST_F(TindraAccessibilityTest, EachPopupIsAnnouncedOnceInItsOwnWordsAndNotAgain
   ASSERT_NE(logout, popups.end());
   ClickAt(logout->rect.left + 170, logout->rect.top + 120);  // Picture1's background
   const HWND clicked = alerts[last].hwnd;
-  ASSERT_TRUE(app.WaitForPopups(
+  const bool closed = app.WaitForPopups(
       [&](const std::vector<PopupInfo>& v) {
         return std::none_of(v.begin(), v.end(), [&](auto& p) { return p.hwnd == clicked; });
       },
-      3000))
-      << "the click did not close the popup";
+      3000);
+  // Then off the popups' column: a pointer resting on a popup holds it.
+  SetCursorPos(0, 0);
+  ASSERT_TRUE(closed) << "the click did not close the popup";
   Pump(300);
   std::u16string name;
   EXPECT_TRUE(FAILED(listener->NameAgain(last, &name))) << Utf8(name);

@@ -333,6 +333,155 @@ TEST_F(PopupTest, ClosingEffectDependsOnTheMode) {
   EXPECT_EQ(popupCount, 0);
 }
 
+// ---- the pointer resting on a popup ----
+
+// When the popup begins to close: the hold (2000 ms) does not end while the pointer is
+// on the popup, and starts again in full when it leaves. A login holds from 450 ms
+// (its 45th opening tick), a logout from 0. A waiting popup stands still.
+TEST_F(PopupTest, APopupUnderThePointerDoesNotStartToClose) {
+  struct Case {
+    const char* what;
+    int16_t mode;
+    int64_t enterAt, leaveAt, closingAt;
+  };
+  for (const Case& c : {Case{"never on it", 1, -1, -1, 2000},
+                        Case{"on it and off again within the hold", 1, 500, 1500, 3500},
+                        Case{"resting past the end of the hold", 1, 1000, 7000, 9000},
+                        Case{"from the opening to well after the hold", 0, 100, 8000, 10000},
+                        Case{"on and off during the opening", 0, 50, 200, 2450},
+                        Case{"onto a closing popup", 1, 2050, 9000, 2000}}) {
+    SCOPED_TRACE(c.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    StartPopup(w, c.mode);
+    int64_t closingAt = -1;
+    size_t movesAtHold = 0;
+    while (!w.unloaded() && w.now() < 12000) {
+      if (w.now() == c.enterAt) w.core().Form_MouseEnter();
+      if (w.now() == c.leaveAt) w.core().Form_MouseLeave();
+      if (w.TimerRunning(T::tmrDelay) && movesAtHold == 0) movesAtHold = w.moves.size();
+      if (closingAt < 0 && (w.TimerRunning(T::tmrEffect2) || w.TimerRunning(T::tmrEffect3)))
+        closingAt = w.now();
+      EXPECT_TRUE(closingAt >= 0 || movesAtHold == 0 || w.moves.size() == movesAtHold);
+      w.RunFor(10);
+    }
+    EXPECT_EQ(closingAt, c.closingAt);
+    EXPECT_EQ(popupCount, 0) << "closes by itself";
+  }
+  // A click still closes a popup under the pointer at once.
+  FakePopupWindow w(15.0f, popupCount);
+  StartPopup(w, 1);
+  w.core().Form_MouseEnter();
+  w.RunFor(3000);
+  w.core().Picture1_Click();
+  w.core().Form_MouseLeave();  // the leave that follows does nothing
+  EXPECT_EQ(w.unloadCalls, 1);
+  EXPECT_EQ(popupCount, 0);
+}
+
+// ---- animations off ----
+
+// Without animations a popup stands at full size at once (where a logout stands: 131 px
+// with its bottom edge at 994 px) and goes at once at the end of its hold, with no
+// closing ticks; its look and announcement are those of its kind. The setting is read at
+// Start and on a change, never per step: a hold that ends after a change ends as the
+// setting now says, an effect under way finishes. A login opens until 450 ms, holds until
+// 2450 ms and then collapses in 44 ticks; from full size, it collapses in 44 as well.
+TEST_F(PopupTest, AnimationsOffAtStartOrWhileAPopupIsOpen) {
+  struct Case {
+    const char* what;
+    int16_t mode;
+    bool animationsAtStart;
+    int64_t changeAt, goneAt;
+  };
+  for (const Case& c : {Case{"login", 0, false, -1, 2000}, Case{"logout", 1, false, -1, 2000},
+                        Case{"notice 2", 2, false, -1, 2000}, Case{"notice 3", 3, false, -1, 2000},
+                        Case{"off during the hold", 0, true, 1000, 2450},
+                        Case{"off during the opening", 0, true, 100, 2450},
+                        Case{"off during the closing", 0, true, 2500, 2450 + 440},
+                        Case{"on during the hold", 0, false, 1000, 2000 + 440}}) {
+    SCOPED_TRACE(c.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    w.preferences.animations = c.animationsAtStart;
+    StartPopup(w, c.mode, u"김민준");
+    if (!c.animationsAtStart) {
+      EXPECT_EQ(w.moves, (std::vector<PixelRect>{{1094, 863, 179, 131}}));
+      EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+    }
+    EXPECT_EQ(w.look, LookForMode(u"김민준", c.mode));
+    EXPECT_EQ(w.announcements, std::vector<std::u16string>{SpokenText(w.look)});
+    while (!w.unloaded() && w.now() < 6000) {
+      if (w.now() == c.changeAt) {
+        w.preferences.animations = !c.animationsAtStart;
+        w.core().Form_SettingChange();
+      }
+      w.RunFor(10);
+    }
+    EXPECT_EQ(w.now(), c.goneAt);
+    EXPECT_EQ(popupCount, 0);
+    EXPECT_TRUE(c.changeAt >= 0 || w.moves.size() == 1u) << "nothing moves";
+    EXPECT_EQ(w.preferenceReads, c.changeAt < 0 ? 1 : 2);
+    EXPECT_EQ(w.looksShown, 1) << "the look stays";
+  }
+}
+
+// ---- high contrast ----
+
+// In high contrast each kind takes the system's colours, what its mode colours (a
+// logout's red line, a notice's green one) in the highlight colour; texts and envelope
+// stay. A popup shows the colours of the moment it starts, and again whenever high
+// contrast is switched or its colours change while it is open; other changes redraw
+// nothing.
+TEST_F(PopupTest, HighContrastTakesTheSystemColoursAtStartAndWhenTheyChange) {
+  const SystemColors black{Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(26, 235, 255), Rgb(0, 255, 0)};
+  const SystemColors white{Rgb(255, 255, 255), Rgb(0, 0, 0), Rgb(55, 0, 110), Rgb(9, 9, 9)};
+  const uint32_t text = black.windowText, highlight = black.highlight;
+  struct Kind {
+    int16_t mode;
+    uint32_t name, desc;
+  };
+  for (const Kind& k : {Kind{0, text, text}, Kind{1, text, highlight}, Kind{2, highlight, text},
+                        Kind{-1, highlight, text}}) {
+    SCOPED_TRACE(k.mode);
+    const PopupLook designed = LookForMode(u"김민준", k.mode);
+    EXPECT_EQ(designed.background, std::nullopt) << "the artwork";
+    EXPECT_EQ(designed.frame, std::nullopt);
+    PopupLook expected = designed;
+    expected.nameColor = k.name;
+    expected.descColor = k.desc;
+    expected.background = expected.noteBackground = black.window;
+    expected.frame = black.windowFrame;
+    EXPECT_EQ(InSystemColors(designed, black), expected);
+  }
+
+  FakePopupWindow w(15.0f, popupCount);
+  w.preferences.highContrast = black;
+  StartPopup(w, 1);
+  EXPECT_EQ(w.look, InSystemColors(LookForMode(u"test", 1), black));
+  struct Step {
+    const char* what;
+    std::optional<SystemColors> highContrast;
+    bool animations;
+    int looksShown;
+  };
+  for (const Step& s :
+       {Step{"nothing changed", black, true, 1}, Step{"animations off", black, false, 1},
+        Step{"other colours", white, false, 2}, Step{"off", std::nullopt, false, 3},
+        Step{"on again", black, false, 4}}) {
+    SCOPED_TRACE(s.what);
+    w.preferences = {s.animations, s.highContrast};
+    w.core().Form_SettingChange();
+    EXPECT_EQ(w.looksShown, s.looksShown);
+    const PopupLook designed = LookForMode(u"test", 1);
+    EXPECT_EQ(w.look, s.highContrast ? InSystemColors(designed, *s.highContrast) : designed);
+  }
+  EXPECT_EQ(w.announcements.size(), 1u);
+  w.core().Picture1_Click();
+  w.core().Form_SettingChange();  // after the unload: nothing
+  EXPECT_EQ(w.looksShown, 4);
+}
+
 // ---- clicks and unload ----
 
 TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {

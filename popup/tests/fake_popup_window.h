@@ -49,6 +49,7 @@ class FakePopupWindow : public PopupWindow {
   }
   void ShowLook(const PopupLook& shown) override {
     RequireLoaded();
+    looksShown++;
     look = shown;
     caption = WindowText(shown);
   }
@@ -72,6 +73,10 @@ class FakePopupWindow : public PopupWindow {
     unloadCalls++;
     core_.Form_Unload();
     unloaded_ = true;
+  }
+  DisplayPreferences Preferences() override {
+    preferenceReads++;
+    return preferences;
   }
 
   // --- the simulated clock ---
@@ -109,7 +114,11 @@ class FakePopupWindow : public PopupWindow {
   PixelRect rect() const { return rect_; }
   void SetRect(PixelRect r) { rect_ = r; }
 
+  // The system's settings, as the test sets them.
+  DisplayPreferences preferences;
+  int preferenceReads = 0;
   PopupLook look;
+  int looksShown = 0;
   int shownTopmost = 0;
   std::vector<std::u16string> announcements;
   std::u16string caption;

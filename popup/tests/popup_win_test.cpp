@@ -547,6 +547,9 @@ void PressAndRelease(HWND popup, const Geometry& g, Where press, Where release) 
   Pump(30);
   button(MOUSEEVENTF_LEFTUP);
   Pump(100);
+  // Off the popups' column: a pointer resting there would hold the next popups.
+  SetCursorPos(0, 0);
+  Pump(30);
 }
 
 // Picture1 and lblName close the popup; lblDesc and the shown envelope take the
@@ -678,6 +681,132 @@ TEST_F(PopupWinTest, EachKindShowsThePictureInDocs) {
     Forms().UnloadAllExcept(u"FrmMain");
     Pump(20);
   }
+}
+
+// ---- the pointer resting on a popup ----
+
+// Moves the real pointer, as a user's mouse does; the system tells the window under it.
+void MovePointer(POINT to) {
+  SetCursorPos(to.x, to.y);
+  Pump(50);
+}
+
+// Puts the pointer back in the screen's top-left corner, away from the popups' column,
+// also when the test fails: a pointer left on the column would hold later popups.
+struct PointerParked {
+  ~PointerParked() { MovePointer(POINT{0, 0}); }
+};
+
+// A login grows under a resting pointer and stays there well past its hold; the
+// logout beside it closes on time; once the pointer leaves, the login holds again in
+// full and closes by itself.
+TEST_F(PopupWinTest, APopupUnderThePointerStaysUntilItLeaves) {
+  PointerParked parked;
+  const int bottom = Px(geo_.nSY, geo_.tppY), left = Px(geo_.nSX, geo_.tppX);
+  MovePointer(POINT{left + 90, bottom - 20});
+  const ULONGLONG started = GetTickCount64();
+  HWND rested = StartPopup(u"홍길동", 0, geo_.nSY);
+  HWND beside = StartPopup(u"김민준", 1, geo_.nSY - 1985);
+  ASSERT_TRUE(rested && beside);
+  ASSERT_TRUE(PumpUntil([&] { return Gone(beside); }, 6000));
+  const ULONGLONG besideGone = GetTickCount64() - started;
+  EXPECT_GE(besideGone, 2000u);
+  EXPECT_LT(besideGone, 4500u) << "the popup beside it closes on time";
+
+  // Its hold would have ended at about 2.5 s; 5 s later it still stands at full size.
+  const ULONGLONG heldUntil = 2450 + 5000;
+  Pump(static_cast<DWORD>(heldUntil - std::min(heldUntil, GetTickCount64() - started)));
+  ASSERT_TRUE(IsWindow(rested));
+  RECT r = Rect(rested);
+  EXPECT_GE(r.bottom - r.top, Px(1950, geo_.tppY));
+  EXPECT_EQ(r.bottom, bottom);
+  EXPECT_EQ(popupCount_, 1);
+
+  MovePointer(POINT{0, 0});
+  const ULONGLONG left_at = GetTickCount64();
+  ASSERT_TRUE(PumpUntil([&] { return Gone(rested); }, 6000)) << "closes by itself";
+  EXPECT_GE(GetTickCount64() - left_at, 2000u) << "after a full hold";
+  EXPECT_EQ(popupCount_, 0);
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
+}
+
+// ---- animations off ----
+
+// Without animations every kind stands at full size as Start returns, shows the
+// picture it shows at the end of its opening, and is gone at once at the end of its
+// hold: the window never changes size. A popup open when animations are turned off
+// goes the same way at the end of its hold.
+TEST_F(PopupWinTest, WithoutAnimationsPopupsAppearAndGoAtOnce) {
+  test::AnimationsSwitch animations;
+  HWND open = StartPopup(u"사용자", 0, geo_.nSY - 3 * 1985);
+  ASSERT_TRUE(open);
+  WaitOpen(open);
+  ASSERT_TRUE(animations.Set(false));
+  const int dpi = ScreenDpi(LOGPIXELSY);
+  std::map<HWND, RECT> first;
+  std::map<HWND, ULONGLONG> started;
+  const int full = Px(1965, geo_.tppY);
+  struct Kind {
+    const char16_t* text;
+    int16_t mode;
+    const wchar_t* docs;
+  };
+  const Kind kinds[] = {{u"사용자", 0, L"login"},
+                        {u"홍길동", 1, L"logout"},
+                        {u"새 공지가 도착했습니다", 2, L"notice"}};
+  for (int i = 0; i < 3; ++i) {
+    const Kind& k = kinds[i];
+    SCOPED_TRACE(std::string(k.docs, k.docs + wcslen(k.docs)));
+    const int32_t sy = geo_.nSY - i * 1985;
+    HWND popup = StartPopup(k.text, k.mode, sy);
+    ASSERT_TRUE(popup);
+    started[popup] = GetTickCount64();
+    first[popup] = Rect(popup);
+    EXPECT_EQ(first[popup].bottom - first[popup].top, full);
+    EXPECT_EQ(first[popup].bottom, Px(sy, geo_.tppY));
+    EXPECT_TRUE(IsWindowVisible(popup));
+    EXPECT_TRUE(GetWindowLongW(popup, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    if (dpi == 96) {
+      // The top of the picture in docs/: the popup there has two pixels of the desktop
+      // on its left and below, and one (132 px tall after its opening) or two (a
+      // logout, 131 px) above.
+      Pump(100);  // its first paint
+      const Shot shot = CaptureStill(popup);
+      SaveScreenshot(shot, std::wstring(k.docs) + L"-without-animations.png");
+      const Shot docs = LoadPng(L"" TINDRA_DOCS_DIR L"/" + std::wstring(k.docs) + L".png");
+      ASSERT_EQ(docs.width, shot.width + 4);
+      const int top = k.mode == 1 ? 2 : 1;
+      int differing = 0;
+      for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+          if (shot.At(x, y) != docs.At(x + 2, y + top)) ++differing;
+      EXPECT_EQ(differing, 0);
+    }
+  }
+  first[open] = Rect(open);
+  std::map<HWND, ULONGLONG> gone;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        for (auto& [popup, rect] : first) {
+          if (gone.count(popup)) continue;
+          if (Gone(popup)) {
+            gone[popup] = GetTickCount64();
+            continue;
+          }
+          const RECT now = Rect(popup);
+          EXPECT_TRUE(EqualRect(&now, &rect)) << "a popup changed size";
+        }
+        return gone.size() == first.size();
+      },
+      8000, 1));
+  for (auto& [popup, at] : started) {
+    // The hold, give or take the clock's granularity (the ticker may also fire a timer
+    // half a tick early); the unchanged sizes above show that no closing effect ran.
+    EXPECT_GE(gone[popup] - at, 1950u);
+    EXPECT_LT(gone[popup] - at, 3500u);
+  }
+  EXPECT_EQ(popupCount_, 0);
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
 }
 
 // ---- failures and resources ----

@@ -152,6 +152,24 @@ class FrmTindraWindow final : public Form,
     if (frame_) accessibility_.Announce(frame_.get(), text);
   }
 
+  // Two reads per popup and per change of a setting, never per step. A read that
+  // fails counts as the setting's default (animations on, high contrast off).
+  DisplayPreferences Preferences() override {
+    DisplayPreferences preferences;
+    BOOL animations = TRUE;
+    if (SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &animations, 0))
+      preferences.animations = animations != FALSE;
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+        (contrast.dwFlags & HCF_HIGHCONTRASTON)) {
+      preferences.highContrast =
+          SystemColors{GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT),
+                       GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_WINDOWFRAME)};
+    }
+    return preferences;
+  }
+
   // --- helpers ---
   static void RegisterClasses() {
     static bool registered = false;
@@ -240,6 +258,26 @@ class FrmTindraWindow final : public Form,
       case WM_CAPTURECHANGED:
         if (reinterpret_cast<HWND>(lParam) != h) pressed_ = Part::kNone;
         return 0;
+      case WM_MOUSEMOVE:
+        // The first move over the window: the system tells of the leave (WM_MOUSELEAVE)
+        // without any polling. A popup whose leave could not be tracked is never
+        // held, so that it cannot stay for ever.
+        if (!tracking_ && !unloading_) {
+          TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, h, 0};
+          if (TrackMouseEvent(&track)) {
+            tracking_ = true;
+            core_.Form_MouseEnter();
+          }
+        }
+        return 0;
+      case WM_MOUSELEAVE:
+        tracking_ = false;
+        if (!unloading_) core_.Form_MouseLeave();
+        return 0;
+      case WM_SETTINGCHANGE:
+      case WM_SYSCOLORCHANGE:
+        if (!unloading_) core_.Form_SettingChange();
+        break;
       case WM_CLOSE:
         Unload();
         return 0;
@@ -314,6 +352,7 @@ class FrmTindraWindow final : public Form,
   std::array<int32_t, kPopupTimerCount> intervals_{};
   std::array<bool, kPopupTimerCount> enabled_{};
   Part pressed_ = Part::kNone;  // where the button went down, while it is held
+  bool tracking_ = false;       // the pointer is on the window; its leave is tracked
   bool unloading_ = false;
   // The popup owns itself from creation until it unloads.
   std::shared_ptr<FrmTindraWindow> self_;

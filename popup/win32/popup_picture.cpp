@@ -50,7 +50,9 @@ void PopupPicture::Release() noexcept {
 
 void PopupPicture::DrawNewRows(HWND window, int width, int height) {
   const bool visible = IsWindowVisible(window) != FALSE;
-  const int from = visible ? std::min(drawnHeight_, height) : 0;
+  // A bordered picture is drawn whole at every step: its border follows the window's
+  // edges, which every step moves.
+  const int from = visible && !look_.frame ? std::min(drawnHeight_, height) : 0;
   drawnHeight_ = from;
   if (!visible || width <= 0 || height <= from) return;
   TimedWork timed(Work::kDraw);
@@ -58,6 +60,7 @@ void PopupPicture::DrawNewRows(HWND window, int width, int height) {
   WindowDc dc(window, DCX_CACHE);
   if (!dc) return;
   BitBlt(dc.get(), 0, from, width, height - from, canvasDc_.get(), 0, from, SRCCOPY);
+  DrawFrame(dc.get(), width, height);
   drawnHeight_ = height;
 }
 
@@ -76,6 +79,16 @@ void PopupPicture::Paint(HWND window) {
   const RECT& r = dc.paint().rcPaint;
   BitBlt(dc.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, canvasDc_.get(), r.left,
          r.top, SRCCOPY);
+  RECT client{};
+  if (look_.frame && GetClientRect(window, &client))
+    DrawFrame(dc.get(), client.right, client.bottom);
+}
+
+void PopupPicture::DrawFrame(HDC dc, int width, int height) const {
+  if (!look_.frame) return;
+  UniqueBrush brush(CreateSolidBrush(*look_.frame));
+  const RECT edges{0, 0, width, height};
+  if (brush) FrameRect(dc, &edges, brush.get());
 }
 
 void PopupPicture::Compose() {
@@ -94,8 +107,13 @@ void PopupPicture::Compose() {
     SelectObject(canvasDc_.get(), canvas_.get());
   }
   HDC dc = canvasDc_.get();
-  FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  if (background_) DrawBackground(dc, *background_, 0, 0);
+  if (look_.background) {
+    UniqueBrush brush(CreateSolidBrush(*look_.background));
+    FillRect(dc, &box, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  } else {
+    FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    if (background_) DrawBackground(dc, *background_, 0, 0);
+  }
   HGDIOBJ oldFont = SelectObject(dc, font_.get());
   SetBkMode(dc, TRANSPARENT);
   for (auto [label, text, color] : {std::tuple{&boxes_.name, &look_.nameText, look_.nameColor},
@@ -114,7 +132,7 @@ void PopupPicture::Compose() {
     const RECT& note = boxes_.note;
     // Loaded only by a popup that shows it.
     if (!envelope_) envelope_ = LoadEnvelopeIcon(note.right - note.left);
-    UniqueBrush brush(CreateSolidBrush(kNoteBackground));
+    UniqueBrush brush(CreateSolidBrush(look_.noteBackground));
     FillRect(dc, &note, brush ? brush.get() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     if (envelope_)
       DrawIconEx(dc, note.left, note.top, envelope_.get(), note.right - note.left,

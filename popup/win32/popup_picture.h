@@ -1,7 +1,8 @@
 #pragma once
 // What the popup shows: Picture1 with the two labels and the envelope on it, laid out
 // in the window's pixels, composed once into a memory picture and copied to the
-// window by a paint or by a step that gains rows. Owns the font, the envelope icon
+// window by a paint or by a step that gains rows (every step, when the look has a
+// border). Owns the font, the envelope icon
 // and the picture's DC and bitmap. User-interface thread only.
 #include <windows.h>
 
@@ -41,7 +42,8 @@ class PopupPicture {
 
   // After a move to `width` x `height` pixels: draws the rows of `window` below those
   // that already show the picture. A move keeps the rows that stay (a step never
-  // widens the window); a shrinking step draws nothing, a hidden window nothing.
+  // widens the window); a shrinking step draws nothing, a hidden window nothing. A
+  // look with a border is drawn whole, border and all, at every move.
   void DrawNewRows(HWND window, int width, int height);
   // Draws every row that shows the picture again (a hidden window: nothing).
   void Redraw(HWND window);
@@ -52,6 +54,8 @@ class PopupPicture {
   // Picture1 with everything on it, drawn once per popup (again only after a part
   // changed).
   void Compose();
+  // The look's border round the window's `width` x `height` pixels, when it has one.
+  void DrawFrame(HDC dc, int width, int height) const;
 
   PopupBoxes boxes_;
   UniqueFont font_;

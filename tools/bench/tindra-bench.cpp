@@ -173,6 +173,8 @@ class BareWindow final : private PopupWindow {
   }
   void Announce(const std::u16string&) override {}  // the floor counts window moves only
   void Unload() override { core_.Form_Unload(); }
+  // Every setting at its default: the floor always plays the whole sequence.
+  DisplayPreferences Preferences() override { return {}; }
 
   int32_t popupCount_ = 0;  // the popup's count of loaded popups: it alone
   FrmTindra core_;

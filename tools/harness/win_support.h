@@ -116,6 +116,28 @@ bool PumpUntil(Done done, DWORD timeoutMs, DWORD stepMs = 5) {
   return true;
 }
 
+// ---- the system's settings ----
+
+// Switches the system's animations ("Show animations in Windows") as its settings do:
+// written for the user and announced to every window. Puts back what was there when it
+// goes, also when a test fails. Under Wine 8 a program sees the switch only if it starts
+// after it (or is the one that made it).
+class AnimationsSwitch {
+ public:
+  AnimationsSwitch() { SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &before_, 0); }
+  ~AnimationsSwitch() { Set(before_ != FALSE); }
+  AnimationsSwitch(const AnimationsSwitch&) = delete;
+  AnimationsSwitch& operator=(const AnimationsSwitch&) = delete;
+  static bool Set(bool on) {
+    return SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0,
+                                 reinterpret_cast<void*>(static_cast<INT_PTR>(on ? TRUE : FALSE)),
+                                 SPIF_UPDATEINIFILE | SPIF_SENDCHANGE) != FALSE;
+  }
+
+ private:
+  BOOL before_ = TRUE;
+};
+
 // ---- another process's objects ----
 
 // Live GDI objects of a process (this one too), -1 when they cannot be read.
