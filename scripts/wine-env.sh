@@ -24,11 +24,19 @@ wine_env() {
       echo "wine-env: the 64-bit Wine is not installed (package wine64): run 'sudo WINARCH=x86_64 scripts/setup.sh --wine'" >&2
       return 1
     fi
-    local bin="$build/wine-x86_64-bin"
+    local bin="$build/wine-x86_64-bin" name target
     mkdir -p "$bin"
-    printf '#!/bin/sh\nexec %s "$@"\n' "$WINELOADER" >"$bin/wine"
-    printf '#!/bin/sh\nexec %s "$@"\n' "$WINESERVER" >"$bin/wineserver"
-    chmod 755 "$bin/wine" "$bin/wineserver"
+    # Written whole under another name and renamed: tests in other slots may be
+    # starting these very scripts, and one caught open for writing fails to start.
+    for name in wine wineserver; do
+      target=$WINELOADER
+      [ "$name" = wineserver ] && target=$WINESERVER
+      if ! grep -qsF "exec $target " "$bin/$name"; then
+        printf '#!/bin/sh\nexec %s "$@"\n' "$target" >"$bin/$name.$$"
+        chmod 755 "$bin/$name.$$"
+        mv -f "$bin/$name.$$" "$bin/$name"
+      fi
+    done
     case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
   else
     WINE_BASE_PREFIX="$build/wineprefix"
