@@ -802,7 +802,7 @@ TEST_F(PopupWinTest, WithoutAnimationsPopupsAppearAndGoAtOnce) {
   for (auto& [popup, at] : started) {
     // The hold, give or take the clock's granularity (the ticker may also fire a timer
     // half a tick early); the unchanged sizes above show that no closing effect ran.
-    EXPECT_GE(gone[popup] - at, 1950u);
+    EXPECT_GE(gone[popup] - at, 1900u);
     EXPECT_LT(gone[popup] - at, 3500u);
   }
   EXPECT_EQ(popupCount_, 0);
