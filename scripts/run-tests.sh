@@ -15,7 +15,7 @@ echo "== Formatting"
 echo "== Native tests"
 ctest --test-dir "$build/native" --output-on-failure -j2 || status=1
 
-# Absolute: CTest reads the resource spec after changing into the build folder.
+# Absolute: CTest reads the slots file after changing into the build folder.
 win=$(cd "$(win_build_dir "$build")" && pwd) || exit 1
 # Side by side, each in a test slot of its own (scripts/wine-slot.sh): as many at once as
 # the build has slots (test-slots.json), which it sets by the machine's cores.

@@ -7,7 +7,7 @@
 #                                            runs each test in its own)
 #   scripts/wine-slot.sh --stop WIN_BUILD    stops every slot of that build
 # The slot is the one CTest gave the test (RESOURCE_GROUPS "slot:1" with the build's
-# test-slots.json as the resource spec file); 0 when CTest gave none. Slots are
+# test-slots.json as the resource file); 0 when CTest gave none. Slots are
 # started when first used and stay up for the next test in them, until --stop (the
 # build's CTest fixture wine_slots stops them after the tests).
 set -uo pipefail
@@ -46,9 +46,9 @@ wine_build_env "$win_build" || exit 1
 # CTEST_RESOURCE_GROUP_0_SLOT is "id:N,slots:1".
 slot=0
 if [ "${CTEST_RESOURCE_GROUP_COUNT:-0}" -ge 1 ]; then
-  spec=${CTEST_RESOURCE_GROUP_0_SLOT:-}
-  spec=${spec#id:}
-  slot=${spec%%,*}
+  given=${CTEST_RESOURCE_GROUP_0_SLOT:-}
+  given=${given#id:}
+  slot=${given%%,*}
 fi
 [[ "$slot" =~ ^[0-9]+$ ]] || { echo "wine-slot: CTest gave no slot number ($slot)" >&2; exit 1; }
 slot_start "$win_build/test-slots/$slot" || exit 1
