@@ -1,6 +1,6 @@
-// tindra-bench: the messenger's side of the benchmark (scripts/bench.py). Holds one
-// DDE conversation with a running Tindra and answers commands read line by line from
-// standard input, one line of reply each. Times are the performance counter in
+// tindra-bench: the messenger's side of the benchmark (scripts/bench.py), and its floor.
+// Holds one DDE conversation with a running Tindra and answers commands read line by
+// line from standard input, one line of reply each. Times are the performance counter in
 // microseconds, so that the caller can put them on its own clock (see "clock").
 //
 //   clock                 -> clock T
