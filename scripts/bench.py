@@ -8,7 +8,8 @@ private Wine prefix), as `make bench` does:
 
 It starts a local update server (so the start-up update passes quietly), starts
 Tindra.exe, and drives it from build/win/tools/bench/tindra-bench.exe, a DDE client
-that holds one conversation like the messenger. An X client in this script watches
+that holds one conversation like the messenger and plays the floor (each burst's
+popups on bare windows, with the popup's own steps and schedule) after each burst. An X client in this script watches
 the root window: a popup is "mapped" when its X window is mapped and "visible" from
 its first height above one pixel (the X window of a zero-height window is one pixel
 tall). Tindra's and wineserver's CPU time and context switches come from /proc.
@@ -16,7 +17,7 @@ tall). Tindra's and wineserver's CPU time and context switches come from /proc.
     scripts/bench.py --compare OLD.json NEW.json    prints two runs side by side
 
 Its parts are in scripts/bench/: xwatch (the X watcher), procfs (the /proc readers),
-floor (the floor model and the percentiles), measure (the client and the phases of a
+floor (the targets against the floor, the load rule and the percentiles), measure (the client and the phases of a
 run) and report (the tables).
 """
 import argparse
@@ -28,7 +29,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "tools"))
 from bench.measure import Bench  # noqa: E402
-from bench.report import print_account, print_requests, print_runs, print_table  # noqa: E402
+from bench.report import print_account, print_ratios, print_requests, print_runs, print_table  # noqa: E402
 from wine_session import win_build  # noqa: E402
 
 
@@ -44,8 +45,11 @@ def main():
     parser.add_argument("--idle-seconds", type=int, default=60)
     parser.add_argument("--many", type=int, default=1000, help="popups shown in batches of 50")
     parser.add_argument("--burst-timeout", type=int, default=180)
-    parser.add_argument("--phases", default="idle,single,burst50,burst200,many",
-                        help="which measurements to make, in order (also: flood)")
+    parser.add_argument("--phases", default="idle,single,burst50,burst200,many,count",
+                        help="which measurements to make, in order (also: flood); each burst "
+                        "is followed by the floor's, and count goes on traced (see "
+                        "--trace-requests) to count requests per popup of a 50- and a "
+                        "200-burst and of the floor's")
     parser.add_argument("--flood-pokes", type=int, default=3000, help="notices of the flood phase")
     parser.add_argument("--flood-chars", type=int, default=100000,
                         help="characters of each notice of the flood phase")
@@ -55,9 +59,10 @@ def main():
                         "BUILD/bench/bench-wine.log)")
     parser.add_argument("--trace-requests", action="store_true",
                         help="restart the wineserver with its request trace (-d1), put a "
-                        "counting proxy display in front of the X server, and count the "
-                        "wineserver and X11 requests per popup of each burst and of a bare "
-                        "window; both slow everything, so this run's times do not compare")
+                        "counting proxy display in front of the X server from the start, "
+                        "and count the wineserver and X11 requests per popup of each burst "
+                        "and of the floor's; both slow everything, so this run's times do "
+                        "not compare")
     parser.add_argument("--compare", nargs="+", metavar="JSON", help="print saved runs side by side")
     args = parser.parse_args()
     if args.compare:
@@ -70,6 +75,7 @@ def main():
         print_runs(runs)
         print_table(runs)
         print_account(runs)
+        print_ratios(runs)
         print_requests(runs)
         return 0
 
@@ -92,6 +98,7 @@ def main():
     print_runs([results])
     print_table([results])
     print_account([results])
+    print_ratios([results])
     print_requests([results])
     print(f"\nbench: figures saved in {path} (and latest.json beside it); "
           f"took {results['meta']['minutes']:.1f} minutes")

@@ -11,7 +11,7 @@ import threading
 import time
 
 import wine_session
-from bench.floor import SEQUENCE_S, floor_gone_s, median, percentile
+from bench.floor import SEQUENCE_S, TIMED_REPEATS, median, percentile, why_untimed
 from bench.procfs import context_switches, cpu_seconds, find_process, rss_kib
 from bench.xcount import XRequestCounter
 from bench.xwatch import RootWatcher
@@ -124,7 +124,7 @@ class Bench:
         self.args = args
         self.prefix = os.environ["WINEPREFIX"]
         self.results = {}
-        self.floor_samples = []
+        self.untimed = None
         self.xorg = None
         self.trace = None
         self.xcount = None
@@ -231,100 +231,66 @@ class Bench:
                      f"visible {out[str(mode)]['visible_ms_p50']:.1f} ms (medians of {len(visible)})")
         return out
 
-    def move_cost(self, popups=5):
-        """One sample of what a popup's own window costs on this machine, alone: the
-        bench client plays login popups on bare windows with the popup's styles (see
-        floor_gone_s). Per move, and per popup for creating, showing, destroying and
-        handling the exposures of the opening."""
-        client = find_process(("tindra-bench.ex", "tindra-bench.exe"), self.prefix)
-        before = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
+    def floor(self, count, starts=None):
+        """One burst of the floor (tindra-bench's FloorBurst): `count` login popups on
+        bare windows, popup i let in no earlier than starts[i] seconds after the first
+        (the program's burst's acknowledgements), at most as many open as the program
+        keeps. When its last window had gone (as the X watcher saw it), and what
+        tindra-bench and wineserver used meanwhile."""
+        self.settle()
+        mark = self.watcher.mark()
         span = self.trace.offset() if self.trace else None
         x_before = self.xcount.opcodes_of(self.client_pid) if self.xcount else None
-        reply = self.client.ask(f"movecost {popups}")
+        cpu_before = (cpu_seconds(self.client_pid) or 0.0, self.cpu()[1] or 0.0)
+        xorg_before = cpu_seconds(self.xorg) if self.xorg else None
+        us = ",".join(str(round(s * 1e6)) for s in starts or ())
+        reply = self.client.ask(f"floor {count} {us}".strip())
+        if len(reply) < 7:
+            raise RuntimeError("the floor failed: " + " ".join(reply))
+        cpu_after = (cpu_seconds(self.client_pid) or 0.0, self.cpu()[1] or 0.0)
+        xorg_after = cpu_seconds(self.xorg) if self.xorg else None
+        first, last = self.client.mono(reply[1]), self.client.mono(reply[2])
+        # Every window is destroyed by the time the reply comes; the watcher hears of it
+        # a moment later.
+        self.watcher.wait_popups(mark, count, "gone", 10)
+        gone = max((p["gone"] for p in self.watcher.since(mark) if p["gone"]), default=last)
+        result = {"popups": count, "all_gone_s": gone - first,
+                  "client_cpu_s": cpu_after[0] - cpu_before[0],
+                  "wineserver_cpu_s": cpu_after[1] - cpu_before[1],
+                  "cpu_s": sum(cpu_after) - sum(cpu_before),
+                  "xserver_cpu_s": (xorg_after - xorg_before) if xorg_before is not None else None,
+                  "created": int(reply[3]),
+                  "most_open": int(reply[4]), "moves": int(reply[5]), "draws": int(reply[6])}
         if self.trace:
-            self.last_move_span = (span, self.trace.offset(), popups)
+            result["_trace_span"] = (span, self.trace.offset())
         if self.xcount:
-            self.last_move_x = (opcode_delta(x_before, self.xcount.opcodes_of(self.client_pid)), popups)
-        after = (cpu_seconds(client) if client else 0.0, self.cpu()[1] or 0.0)
-        opening, closing, move_us = int(reply[1]), int(reply[2]), float(reply[3])
-        extra = [float(v) for v in reply[4:8]] if len(reply) >= 8 else [0.0] * 4
-        moves = popups * (opening + closing)
-        return {"opening_moves": opening, "closing_moves": closing, "move_us": move_us,
-                "create_us": extra[0] + extra[1], "destroy_us": extra[2], "expose_us": extra[3],
-                "cpu_us_per_move": (sum(after) - sum(before)) * 1e6 / moves if client else None}
+            result["_x11_requests"] = opcode_delta(x_before, self.xcount.opcodes_of(self.client_pid))
+        return result
 
-    def sample_floor(self, where, count=3):
-        """Short samples of the floor, spread over the run: their median is the run's
-        floor, their spread says how far to trust it."""
-        for _ in range(count):
-            sample = self.move_cost()
-            sample["where"] = where
-            self.floor_samples.append(sample)
-
-    def floor_summary(self):
-        samples = self.floor_samples
-        if not samples:
-            return None
-        out = {"samples": samples, "opening_moves": samples[0]["opening_moves"],
-               "closing_moves": samples[0]["closing_moves"]}
-        for key in ("move_us", "create_us", "destroy_us", "expose_us", "cpu_us_per_move"):
-            values = [x[key] for x in samples if x.get(key) is not None]
-            out[key] = median(values)
-            out[key + "_min"] = min(values) if values else None
-            out[key + "_max"] = max(values) if values else None
-        m = out["move_us"]
-        out["move_spread"] = (out["move_us_max"] - out["move_us_min"]) / m if m else None
-        # half the samples lie within this of the median
-        devs = sorted(abs(x["move_us"] - m) for x in samples)
-        out["move_mad"] = median(devs) / m if m else None
-        return out
-
-    def apply_floor(self, burst, floor):
-        """The floor of a burst from the run's median samples."""
-        starts = burst.pop("_starts", None)
-        if not starts or not floor:
-            return
-        o, c = floor["opening_moves"], floor["closing_moves"]
-        gone = floor_gone_s(starts, o, c, floor["move_us"] / 1e6, floor["expose_us"] / o / 1e6,
-                            floor["create_us"] / 1e6, floor["destroy_us"] / 1e6)
-        moves_only = floor_gone_s(starts, o, c, floor["move_us"] / 1e6)
-        n = burst["pokes"]
-        burst["move_us"] = floor["move_us"]
-        burst["floor_gone_s"] = gone
-        burst["floor_moves_only_s"] = moves_only
-        burst["floor_ratio"] = gone / burst["ideal_s"]
-        burst["gone_per_floor"] = burst["all_gone_s"] / gone if burst["all_gone_s"] else None
-        # what the floor's thread spends, by row (seconds)
-        burst["floor_parts_s"] = {
-            "moves": n * (o + c) * floor["move_us"] / 1e6,
-            "exposures": n * floor["expose_us"] / 1e6,
-            "create_show": n * floor["create_us"] / 1e6,
-            "destroy": n * floor["destroy_us"] / 1e6,
-        }
-        work = burst.get("work")
-        if work and work.get("move", (0, 0))[0]:
-            # The same floor at the pace the burst's own moves went: every row scaled by
-            # the burst's mean move against the samples' median.
-            own = work["move"][1] / work["move"][0] * 1e6
-            scale = own / floor["move_us"]
-            stats = {}
-            burst["own_move_us"] = own
-            burst["own_floor_gone_s"] = floor_gone_s(
-                starts, o, c, own / 1e6, scale * floor["expose_us"] / o / 1e6,
-                scale * floor["create_us"] / 1e6, scale * floor["destroy_us"] / 1e6, stats)
-            burst["own_floor_late"] = stats
-            burst["gone_per_own_floor"] = (burst["all_gone_s"] / burst["own_floor_gone_s"]
-                                           if burst["all_gone_s"] else None)
-        if floor["cpu_us_per_move"]:
-            # the samples' CPU (client + wineserver) covers everything a bare popup does
-            burst["floor_cpu_s"] = n * (o + c) * floor["cpu_us_per_move"] / 1e6
-            cpu = burst["tindra_cpu_s"] + (burst["wineserver_cpu_s"] or 0.0)
-            burst["cpu_per_floor"] = cpu / burst["floor_cpu_s"]
+    def burst_and_floor(self, count, label, timed=False):
+        """The program's burst of `count`, then the floor's with the same arrivals; when
+        `timed`, three such pairs and the medians of their times and CPU."""
+        pairs = []
+        for i in range(TIMED_REPEATS if timed else 1):
+            b = self.burst(count, f"{label}{i}_" if i else label)
+            f = self.floor(count, b.pop("_starts", None))
+            self.say(f"the floor of {count}: gone after {f['all_gone_s']:.2f} s, CPU "
+                     f"{f['client_cpu_s']:.1f} s + {f['wineserver_cpu_s']:.1f} s, "
+                     f"{f['most_open']} open at most, {f['moves'] / count:.0f} moves a popup")
+            pairs.append((b, f))
+        result, result["floor"] = pairs[0]
+        if timed:
+            result["timed"] = {
+                "bursts": len(pairs),
+                "gone_s": median([b["all_gone_s"] for b, _ in pairs if b["all_gone_s"]]),
+                "cpu_s": median([b["tindra_cpu_s"] + (b["wineserver_cpu_s"] or 0.0) for b, _ in pairs]),
+                "floor_gone_s": median([f["all_gone_s"] for _, f in pairs]),
+                "floor_cpu_s": median([f["cpu_s"] for _, f in pairs]),
+            }
+        return result
 
     def burst(self, count, label, quiet=False):
         self.settle()
-        if not quiet:
-            self.sample_floor(f"before burst {count}")
         mark = self.watcher.mark()
         span = self.trace.offset() if self.trace else None
         x_before = self.xcount.opcodes_of(self.pid) if self.xcount else None
@@ -364,7 +330,7 @@ class Bench:
             result["work"] = {k: [counters_after[k][0] - counters_before[k][0],
                                   counters_after[k][1] - counters_before[k][1]]
                               for k in counters_after}
-        if not quiet and latencies:
+        if latencies:
             result["_starts"] = [ms / 1000 for ms in itertools.accumulate(latencies)]
         if not quiet:
             self.say(f"burst of {count}: acked in {all_acked:.2f} s, gone after "
@@ -372,28 +338,37 @@ class Bench:
                      f"CPU {result['tindra_cpu_s']:.1f} s + {result['wineserver_cpu_s'] or 0:.1f} s")
         return result
 
-    def count_requests(self):
-        """wineserver and X11 requests per popup: Tindra's during each burst, and the bare
-        window's during the last floor sample (whose client thread made them)."""
+    def counted(self):
+        """wineserver and X11 requests per popup of a 50- and a 200-burst and of the
+        floor's: the run goes on traced from here (Tindra.exe started again behind the
+        trace and the counting display) unless it was traced from the start."""
+        if not self.trace:
+            self.stop_tindra()
+            self.start_traced()
+            self.start_tindra()
+            self.warm_up()
+        return self.count_requests({f"burst{n}": self.burst_and_floor(n, label)
+                                    for n, label in ((50, "k"), (200, "l"))})
+
+    def count_requests(self, bursts):
+        """Requests per popup of each burst that was traced: Tindra.exe's thread's and
+        its connections' during the burst, and tindra-bench's during the floor's."""
         out = {}
-        start, end, popups = self.last_move_span
-        bare = self.trace.count((start, end), self.trace.thread_of(self.client_pid))
-        out["bare"] = {"popups": popups, "per_popup": {k: v / popups for k, v in bare.items()}}
-        if self.xcount:
-            x, n = self.last_move_x
-            out["bare"]["x11_per_popup"] = sum(x.values()) / n
-            out["bare"]["x11_by_opcode"] = {str(k): v / n for k, v in sorted(x.items())}
-        tindra = self.trace.thread_of(self.pid)
-        for key in ("burst50", "burst200"):
-            b = self.results.get(key)
-            if b and "_trace_span" in b:
-                counts = self.trace.count(b.pop("_trace_span"), tindra)
-                n = b["pokes"]
-                out[key] = {"popups": n, "per_popup": {k: v / n for k, v in counts.items()}}
-                if "_x11_requests" in b:
-                    x = b.pop("_x11_requests")
-                    out[key]["x11_per_popup"] = sum(x.values()) / n
-                    out[key]["x11_by_opcode"] = {str(k): v / n for k, v in sorted(x.items())}
+        tindra, client = self.trace.thread_of(self.pid), self.trace.thread_of(self.client_pid)
+        for key, b in bursts.items():
+            f = b.get("floor") or {}
+            if "_trace_span" not in b or "_trace_span" not in f:
+                continue
+            n = b["pokes"]
+            out[key] = {"popups": n}
+            for who, part, thread in (("tindra", b, tindra), ("floor", f, client)):
+                counts = self.trace.count(part.pop("_trace_span"), thread)
+                x = part.pop("_x11_requests", None)
+                out[key][who] = {"per_popup": {k: v / n for k, v in counts.items()}}
+                if x is not None:
+                    out[key][who]["x11_per_popup"] = sum(x.values()) / n
+                    out[key][who]["x11_by_opcode"] = {str(k): v / n for k, v in sorted(x.items())}
+            out[key]["floor"]["moves_per_popup"] = f["moves"] / n
         return out
 
     def idle(self):
@@ -467,40 +442,48 @@ class Bench:
                  f"{before} -> {peak[0]} (highest) -> {result['rss_kib_after']} KiB")
         return result
 
+    def start_traced(self):
+        self.trace = RequestTrace(os.path.join(self.args.out_dir, "requests.log"))
+        self.xcount = XRequestCounter(os.environ["DISPLAY"])
+
+    def warm_up(self):
+        """One-time costs (artwork, window classes) out of the figures, the program's
+        and the floor's."""
+        for text in ("0;warm", "1;warm", "2;warm"):
+            self.poke(text)
+        self.settle()
+        self.floor(3)
+
     def run(self):
         started = time.monotonic()
         load_before = os.getloadavg()
         self.say_uptime()
+        # The machine's own load, before this run adds to it.
+        self.untimed = why_untimed(load_before[0], self.args.trace_requests)
+        self.say("times and CPU against the floor: " +
+                 (f"skipped, {self.untimed}" if self.untimed else
+                  f"medians of {TIMED_REPEATS} bursts of each"))
         self.watcher = RootWatcher()
         if self.args.trace_requests:
-            self.trace = RequestTrace(os.path.join(self.args.out_dir, "requests.log"))
-            self.xcount = XRequestCounter(os.environ["DISPLAY"])
+            self.start_traced()
         self.start_update_server()
         try:
             self.start_tindra()
-            # Warm-up: one-time costs (artwork, window classes) out of the figures.
-            for text in ("0;warm", "1;warm", "2;warm"):
-                self.poke(text)
-            self.settle()
-            self.sample_floor("start", 4)
+            self.warm_up()
+            timed = not self.untimed
             phases = {"idle": self.idle, "single": self.singles,
-                       "burst50": lambda: self.burst(50, "b"),
-                       "burst200": lambda: self.burst(200, "c"), "many": self.many,
-                       "flood": self.flood}
+                      "burst50": lambda: self.burst_and_floor(50, "b", timed),
+                      "burst200": lambda: self.burst_and_floor(200, "c", timed),
+                      "many": self.many, "flood": self.flood, "count": self.counted}
             for name in self.args.phases.split(","):
-                self.results[name] = phases[name]()
-            self.sample_floor("end")
-            floor = self.floor_summary()
-            self.results["move"] = floor
-            for key in ("burst50", "burst200"):
-                if key in self.results:
-                    self.apply_floor(self.results[key], floor)
-            if self.trace:
-                self.results["requests"] = self.count_requests()
-            self.say(f"a popup step's window move alone: median {floor['move_us']:.0f} us of "
-                     f"{len(floor['samples'])} samples ({floor['move_us_min']:.0f} to "
-                     f"{floor['move_us_max']:.0f}); {floor['opening_moves']} + "
-                     f"{floor['closing_moves']} moves a popup")
+                self.results["requests" if name == "count" else name] = phases[name]()
+            bursts = {k: self.results[k] for k in ("burst50", "burst200") if k in self.results}
+            if self.trace and "requests" not in self.results:
+                self.results["requests"] = self.count_requests(bursts)
+            for b in bursts.values():  # what only the counting needed
+                for part in (b, b["floor"]):
+                    for key in [k for k in part if k.startswith("_")]:
+                        del part[key]
         finally:
             self.stop()
         self.say_uptime()
@@ -508,20 +491,25 @@ class Bench:
             "exe": self.args.exe, "label": self.args.label, "host": socket.gethostname(),
             "cpus": os.cpu_count(), "date": datetime.datetime.now().isoformat(timespec="seconds"),
             "load_average": os.getloadavg(), "load_average_before": load_before,
-            "architecture": pe_architecture(self.args.exe),
+            "untimed": self.untimed, "architecture": pe_architecture(self.args.exe),
             "minutes": (time.monotonic() - started) / 60,
         }
         return self.results
 
-    def stop(self):
+    def stop_tindra(self):
         if self.client:
             try:
                 self.client.ask("poke end")
             except (RuntimeError, OSError):
                 pass
             self.client.close()
+            self.client = None
         if self.tindra:
             wine_session.stop_program(self.tindra)
+            self.tindra = None
+
+    def stop(self):
+        self.stop_tindra()
         if self.server:
             self.server.stop()
         if self.watcher:

@@ -112,19 +112,22 @@ class XRequestCounter:
                     data = s.recv(65536)
                 except OSError:
                     data = b""
-                if not data:
-                    for end in (s, other):
-                        pairs.pop(end, None)
-                        end.close()
-                    continue
-                if parser:
+                if parser and data:
                     opcodes = parser.feed(data)
                     if opcodes:
                         with self.lock:
                             for op in opcodes:
                                 key = (parser.pid, op)
                                 self.opcodes[key] = self.opcodes.get(key, 0) + 1
-                other.sendall(data)
+                try:
+                    if data:
+                        other.sendall(data)
+                except OSError:  # the other end went away meanwhile
+                    data = b""
+                if not data:
+                    for end in (s, other):
+                        pairs.pop(end, None)
+                        end.close()
         for s in pairs:
             s.close()
 

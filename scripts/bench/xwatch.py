@@ -35,8 +35,8 @@ class RootWatcher:
         self.lock = threading.Condition()
         self.size = {}      # X window -> (width, height)
         self.created = {}   # X window -> (width, height) at creation
-        self.popups = {}    # X window of a popup -> {"mapped", "visible", "gone"}
-        self.order = []     # popups in the order they were mapped
+        self.popups = {}    # X window of a popup now -> {"mapped", "visible", "gone"}
+        self.order = []     # every popup's record, in the order they were mapped
         self.running = True
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.thread.start()
@@ -58,6 +58,8 @@ class RootWatcher:
                 self.size[window] = (w, h)
                 if kind == self.CREATE:
                     self.created[window] = (w, h)
+                    # The X server reuses the ids of destroyed windows: this one is new.
+                    self.popups.pop(window, None)
                 p = self.popups.get(window)
                 if p and p["mapped"] and not p["visible"] and h > 1:
                     p["visible"] = now
@@ -66,7 +68,7 @@ class RootWatcher:
                 if self.created.get(window) == POPUP_SIZE_PX and window not in self.popups:
                     self.popups[window] = {"mapped": now, "visible": now if h > 1 else None,
                                            "gone": None}
-                    self.order.append(window)
+                    self.order.append(self.popups[window])
             elif kind in (self.UNMAP, self.DESTROY):
                 p = self.popups.get(window)
                 if p and not p["gone"]:
@@ -82,7 +84,7 @@ class RootWatcher:
 
     def since(self, mark):
         with self.lock:
-            return [dict(self.popups[w]) for w in self.order[mark:]]
+            return [dict(p) for p in self.order[mark:]]
 
     def open_count(self):
         with self.lock:
@@ -101,7 +103,7 @@ class RootWatcher:
     def wait_popups(self, mark, count, key, timeout):
         """Waits until `count` popups mapped after `mark` all have `key` set."""
         def done():
-            got = [self.popups[w] for w in self.order[mark:]]
+            got = self.order[mark:]
             return len(got) >= count and all(p[key] for p in got[:count])
         return self.wait(done, timeout)
 

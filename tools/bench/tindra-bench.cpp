@@ -1,6 +1,6 @@
-// tindra-bench: the messenger's side of the benchmark (scripts/bench.py). Holds one
-// DDE conversation with a running Tindra and answers commands read line by line from
-// standard input, one line of reply each. Times are the performance counter in
+// tindra-bench: the messenger's side of the benchmark (scripts/bench.py), and its floor.
+// Holds one DDE conversation with a running Tindra and answers commands read line by
+// line from standard input, one line of reply each. Times are the performance counter in
 // microseconds, so that the caller can put them on its own clock (see "clock").
 //
 //   clock                 -> clock T
@@ -12,10 +12,9 @@
 //                            (pokes notices of CHARS characters, N times, back to back)
 //   close                 -> closed N   (clicks every open popup)
 //   count                 -> count popups=N windows=N gdi=N user=N
-//   movecost N            -> movecost OPENING CLOSING US_PER_MOVE CREATE_US SHOW_US
-//                            DESTROY_US EXPOSE_US
-//                            (one login popup's sequence on a bare window, N times; the
-//                            last four are per popup)
+//   floor N [US,...]      -> floor T_FIRST T_GONE CREATED MOST_OPEN MOVES DRAWS | floor failed
+//                            (N login popups on the floor's bare windows, popup i let in
+//                            no earlier than the i-th US after the start; see FloorBurst)
 //   counters              -> counters NAME=COUNT:US ... late=TICKS:US
 //                            (Tindra's step counters, see common/win32/step_counters.h)
 //   quit
@@ -23,10 +22,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/intake.h"
 #include "app/win32/FrmMain_win32.h"
 #include "common/errors.h"
 #include "common/popup_geometry.h"
@@ -36,6 +37,7 @@
 #include "common/win32/screen.h"
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindra.h"
+#include "popup/tick_schedule.h"
 #include "popup/win32/FrmTindra_controls.h"
 #include "tools/harness/win_support.h"
 
@@ -80,131 +82,240 @@ int ClickEveryPopup() {
   return n;
 }
 
-// A window with the popup frame's styles and nothing in it, driven by the popup's own
-// code: every step reads the geometry back and changes it with the same single call
-// as the popup does, but draws nothing and waits for no timer. What a step costs here
-// is the least any popup pays for it on this machine.
-class BareWindow final : private PopupWindow {
+// The floor: what any program pays that shows a burst's notifications as Tindra does,
+// each in a window of its own that grows by rows, holds and collapses. Its popups are
+// played by the popup's own code (FrmTindra: the steps and their sizes) and ticked by
+// the popups' own schedule (TickSchedule, on one platform timer of the same period);
+// they are placed and let in by the program's own rules (NextPopupY, at most
+// kMaxOpenPopups open, the rest waiting in line). A step that gains rows copies them
+// from one plain memory picture. Nothing else: no artwork, text, accessibility or
+// settings. Single-threaded, like the program's user-interface thread.
+class FloorBurst {
  public:
-  BareWindow() : core_(*this, popupCount_) {}
-  ~BareWindow() override = default;
-  BareWindow(const BareWindow&) = delete;
-  BareWindow& operator=(const BareWindow&) = delete;
-
-  struct Run {
-    int opening = 0, closing = 0;
-    LONGLONG moveUs = 0;
-    // What else any popup's window costs: created, shown, destroyed, and the
-    // exposures the X server reports while it grows, handled by the message loop.
-    LONGLONG createUs = 0, showUs = 0, destroyUs = 0, exposeUs = 0;
+  struct Result {
+    LONGLONG firstUs = 0, goneUs = 0;
+    int created = 0, mostOpen = 0, moves = 0, draws = 0;
   };
 
-  // One login popup from its start to its unload, the hold skipped. Its queue is
-  // emptied once the opening is over, as a program's message loop would between ticks.
-  Run PlayLogin() {
-    core_.Start(u"bench", 0, 15000, 14000);
-    while (!core_.unloaded()) {
-      PopupTimer next = PopupTimer::tmrEffect1;
-      for (size_t i = 0; i < kPopupTimerCount; ++i)
-        if (enabled_[i]) next = TimerAt(i);
-      if (next != phase_ && phase_ == PopupTimer::tmrEffect1) run_.exposeUs += Pump();
-      phase_ = next;
-      core_.Timer(next);
-    }
-    const LONGLONG start = NowUs();
-    window_.reset();
-    run_.destroyUs = NowUs() - start;
-    return run_;
-  }
+  // Plays `count` login popups; popup i is let in no earlier than starts[i]
+  // microseconds after the start (at once where starts has no entry).
+  Result Play(int count, const std::vector<LONGLONG>& starts);
 
  private:
-  static LONGLONG Pump() {
-    const LONGLONG start = NowUs();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    return NowUs() - start;
-  }
+  class Popup;
+  double NowMs() const { return static_cast<double>(NowUs()) / 1000.0; }
+  void Prepare();
+  void LetIn(int count, const std::vector<LONGLONG>& starts);
+  void RunTicks();
+  void SetSource();
 
+  static constexpr wchar_t kClass[] = L"TindraBenchFloorWindow";
+  TickSchedule schedule_{kEffectIntervalMs};
+  std::vector<std::unique_ptr<Popup>> open_;
+  int32_t popupCount_ = 0;  // the popups loaded, as the program counts them
+  int32_t slot_ = 0;
+  int32_t left_ = 0, bottom_ = 0;  // the column's left edge, the work area's bottom (twips)
+  float tpp_ = win32::TwipsPerPixelY();
+  win32::UniqueWindow source_;  // the message-only window of the platform timer
+  int32_t sourceDelayMs_ = -1;
+  win32::UniqueBitmap canvas_;
+  win32::UniqueDc canvasDc_;  // after canvas_: freed first, while the bitmap is selected
+  Result result_;
+  int next_ = 0;  // the next popup to let in
+};
+
+class FloorBurst::Popup final : private PopupWindow {
+ public:
+  explicit Popup(FloorBurst& burst) : burst_(burst), core_(*this, burst.popupCount_) {
+    for (size_t i = 0; i < kPopupTimerCount; ++i) intervals_[i] = InitialInterval(TimerAt(i));
+  }
+  ~Popup() override { burst_.schedule_.DisarmAll(this); }
+  Popup(const Popup&) = delete;
+  Popup& operator=(const Popup&) = delete;
+
+  void Start(int32_t nSX, int32_t nSY) { core_.Start(u"floor", 0, nSX, nSY); }
+  void Tick(int timer) { core_.Timer(TimerAt(static_cast<size_t>(timer))); }
+  bool gone() const { return core_.unloaded(); }
+
+ private:
   void Load() override {
-    const LONGLONG start = NowUs();
-    static const bool registered = [] {
-      WNDCLASSW wc{};
-      wc.lpfnWndProc = &DefWindowProcW;
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = L"TindraBenchBareWindow";
-      return RegisterClassW(&wc) != 0;
-    }();
-    if (!registered) Raise(kErrInvalidPropertyValue);
-    window_.reset(CreateWindowExW(win32::kPopupFrameExStyle, L"TindraBenchBareWindow", L"",
-                                  win32::kPopupFrameStyle, 0, 0, ToWindowPixels(kPopupWidth, tpp_),
-                                  ToWindowPixels(kPopupMaxHeight, tpp_), nullptr, nullptr,
+    window_.reset(CreateWindowExW(win32::kPopupFrameExStyle, kClass, L"", win32::kPopupFrameStyle,
+                                  0, 0, ToWindowPixels(kPopupWidth, burst_.tpp_),
+                                  ToWindowPixels(kPopupMaxHeight, burst_.tpp_), nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr));
     if (!window_) Raise(kErrInvalidPropertyValue);
-    run_.createUs = NowUs() - start;
+    ++burst_.result_.created;
     core_.Form_Load();
   }
-  RECT Rect() const {
-    RECT r{};
-    GetWindowRect(window_.get(), &r);
-    return r;
-  }
-  float Left() override { return FromWindowPixels(Rect().left, tpp_); }
-  float Top() override { return FromWindowPixels(Rect().top, tpp_); }
-  float Width() override { return FromWindowPixels(Rect().right - Rect().left, tpp_); }
-  float Height() override { return FromWindowPixels(Rect().bottom - Rect().top, tpp_); }
+  // The window's rectangle as the popup last set it, in whole pixels as the window
+  // system reports it: reading it back is no part of the work a step must do.
+  float Left() override { return FromWindowPixels(x_, burst_.tpp_); }
+  float Top() override { return FromWindowPixels(y_, burst_.tpp_); }
+  float Width() override { return FromWindowPixels(cx_, burst_.tpp_); }
+  float Height() override { return FromWindowPixels(cy_, burst_.tpp_); }
   void Move(float left, float top, float width, float height) override {
-    const LONGLONG start = NowUs();
-    SetWindowPos(window_.get(), nullptr, ToWindowPixels(left, tpp_), ToWindowPixels(top, tpp_),
-                 std::max(0, ToWindowPixels(width, tpp_)),
-                 std::max(0, ToWindowPixels(height, tpp_)), win32::kPopupMoveFlags);
-    run_.moveUs += NowUs() - start;
-    if (phase_ == PopupTimer::tmrEffect1) ++run_.opening;
-    if (phase_ == PopupTimer::tmrEffect2) ++run_.closing;
+    x_ = ToWindowPixels(left, burst_.tpp_);
+    y_ = ToWindowPixels(top, burst_.tpp_);
+    cx_ = std::max(0, ToWindowPixels(width, burst_.tpp_));
+    cy_ = std::max(0, ToWindowPixels(height, burst_.tpp_));
+    SetWindowPos(window_.get(), nullptr, x_, y_, cx_, cy_, win32::kPopupMoveFlags);
+    ++burst_.result_.moves;
+    // The rows gained, once the window shows; the rows that stay keep their pixels.
+    if (shown_ && cy_ > drawnRows_ && cx_ > 0) {
+      win32::WindowDc dc(window_.get(), DCX_CACHE);
+      if (dc)
+        BitBlt(dc.get(), 0, drawnRows_, cx_, cy_ - drawnRows_, burst_.canvasDc_.get(), 0,
+               drawnRows_, SRCCOPY);
+      ++burst_.result_.draws;
+    }
+    drawnRows_ = shown_ ? cy_ : 0;
   }
   void ShowLook(const PopupLook&) override {}
-  void SetTimerInterval(PopupTimer, int32_t) override {}
+  void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
+    intervals_[TimerIndex(timer)] = milliseconds;
+    Apply(timer);
+  }
   void SetTimerEnabled(PopupTimer timer, bool enabled) override {
     enabled_[TimerIndex(timer)] = enabled;
+    Apply(timer);
   }
   void ShowTopmost() override {
-    const LONGLONG start = NowUs();
     SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
-    run_.showUs = NowUs() - start;
+    shown_ = true;
   }
-  void Announce(const std::u16string&) override {}  // the floor counts window moves only
-  void Unload() override { core_.Form_Unload(); }
+  void Announce(const std::u16string&) override {}
+  void Unload() override {
+    core_.Form_Unload();
+    burst_.schedule_.DisarmAll(this);
+    window_.reset();
+  }
   // Every setting at its default: the floor always plays the whole sequence.
   DisplayPreferences Preferences() override { return {}; }
 
-  int32_t popupCount_ = 0;  // the popup's count of loaded popups: it alone
+  void Apply(PopupTimer timer) {
+    const size_t i = TimerIndex(timer);
+    const TickSchedule::Key key{this, static_cast<int>(i)};
+    if (enabled_[i] && intervals_[i] > 0) {
+      burst_.schedule_.Arm(key, intervals_[i], burst_.NowMs());
+    } else {
+      burst_.schedule_.Disarm(key);
+    }
+  }
+
+  FloorBurst& burst_;
   FrmTindra core_;
   win32::UniqueWindow window_;
-  float tpp_ = win32::TwipsPerPixelY();
+  int x_ = 0, y_ = 0;  // where the window is created, at its design size
+  int cx_ = ToWindowPixels(kPopupWidth, burst_.tpp_),
+      cy_ = ToWindowPixels(kPopupMaxHeight, burst_.tpp_);
+  int drawnRows_ = 0;
+  bool shown_ = false;
+  int32_t intervals_[kPopupTimerCount] = {};
   bool enabled_[kPopupTimerCount] = {};
-  PopupTimer phase_ = PopupTimer::tmrEffect1;
-  Run run_;
 };
 
-std::string MoveCost(std::istringstream& in) {
-  int times = 20;
-  in >> times;
-  times = std::max(1, times);
-  BareWindow::Run run;  // every run makes the same moves
-  BareWindow::Run sum;
-  for (int i = 0; i < times; ++i) {
-    run = BareWindow().PlayLogin();
-    sum.moveUs += run.moveUs;
-    sum.createUs += run.createUs;
-    sum.showUs += run.showUs;
-    sum.destroyUs += run.destroyUs;
-    sum.exposeUs += run.exposeUs;
+void FloorBurst::Prepare() {
+  static const bool registered = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kClass;
+    return RegisterClassW(&wc) != 0;
+  }();
+  if (!registered) Raise(kErrInvalidPropertyValue);
+  source_.reset(CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), nullptr));
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  bottom_ = PixelsToTwips(area.bottom, tpp_);
+  left_ = PixelsToTwips(area.right, tpp_) - (kPopupWidth + kPopupColumnGap);
+  // One picture, the popup's size, that every step's new rows come from.
+  const int width = ToWindowPixels(kPopupWidth, tpp_);
+  const int height = ToWindowPixels(kPopupMaxHeight, tpp_);
+  win32::WindowDc screen;
+  canvasDc_.reset(CreateCompatibleDC(screen.get()));
+  canvas_.reset(CreateCompatibleBitmap(screen.get(), width, height));
+  if (!source_ || !canvasDc_ || !canvas_) Raise(kErrInvalidPropertyValue);
+  SelectObject(canvasDc_.get(), canvas_.get());
+  PatBlt(canvasDc_.get(), 0, 0, width, height, WHITENESS);
+}
+
+void FloorBurst::LetIn(int count, const std::vector<LONGLONG>& starts) {
+  while (next_ < count && popupCount_ < kMaxOpenPopups &&
+         (static_cast<size_t>(next_) >= starts.size() ||
+          NowUs() - result_.firstUs >= starts[static_cast<size_t>(next_)])) {
+    const int32_t y = NextPopupY(bottom_, slot_, popupCount_);
+    open_.push_back(std::make_unique<Popup>(*this));
+    open_.back()->Start(left_, y);
+    ++next_;
+    result_.mostOpen = std::max(result_.mostOpen, popupCount_);
   }
-  const int moves = std::max(1, (run.opening + run.closing) * times);
+}
+
+void FloorBurst::RunTicks() {
+  for (const TickSchedule::Key& key : schedule_.TakeDue(NowMs())) {
+    // An earlier tick may have stopped this timer.
+    if (!schedule_.IsArmed(key)) continue;
+    static_cast<Popup*>(const_cast<void*>(key.owner))->Tick(key.timer);
+  }
+  std::erase_if(open_, [](const std::unique_ptr<Popup>& p) { return p->gone(); });
+}
+
+void FloorBurst::SetSource() {
+  const int32_t delay = schedule_.NextDelayMs(NowMs());
+  if (delay == sourceDelayMs_) return;
+  if (delay < 0) {
+    KillTimer(source_.get(), 1);
+  } else {
+    SetTimer(source_.get(), 1, static_cast<UINT>(delay), nullptr);
+  }
+  sourceDelayMs_ = delay;
+}
+
+FloorBurst::Result FloorBurst::Play(int count, const std::vector<LONGLONG>& starts) {
+  Prepare();
+  result_.firstUs = NowUs();
+  while (next_ < count || !open_.empty()) {
+    LetIn(count, starts);
+    SetSource();
+    DWORD wait = INFINITE;
+    if (static_cast<size_t>(next_) < starts.size() && popupCount_ < kMaxOpenPopups) {
+      const LONGLONG due = starts[static_cast<size_t>(next_)] - (NowUs() - result_.firstUs);
+      wait = static_cast<DWORD>(std::max<LONGLONG>(0, (due + 999) / 1000));
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_TIMER && msg.hwnd == source_.get()) {
+        RunTicks();
+      } else {
+        DispatchMessageW(&msg);
+      }
+    }
+  }
+  result_.goneUs = NowUs();
+  KillTimer(source_.get(), 1);
+  return result_;
+}
+
+// floor N [START_US,...]: one burst of the floor, see FloorBurst.
+std::string Floor(std::istringstream& in) {
+  int count = 0;
+  std::string list;
+  in >> count >> list;
+  FloorBurst::Result r;
+  try {
+    std::vector<LONGLONG> starts;
+    std::istringstream items(list);
+    for (std::string item; std::getline(items, item, ',');)
+      if (!item.empty()) starts.push_back(std::stoll(item));
+    r = FloorBurst().Play(std::max(0, count), starts);
+  } catch (...) {
+    return "floor failed";
+  }
   std::ostringstream out;
-  out << "movecost " << run.opening << ' ' << run.closing << ' '
-      << static_cast<double>(sum.moveUs) / moves;
-  for (LONGLONG us : {sum.createUs, sum.showUs, sum.destroyUs, sum.exposeUs})
-    out << ' ' << static_cast<double>(us) / times;
+  out << "floor " << r.firstUs << ' ' << r.goneUs << ' ' << r.created << ' ' << r.mostOpen << ' '
+      << r.moves << ' ' << r.draws;
   return out.str();
 }
 
@@ -264,7 +375,7 @@ class Bench {
     if (command == "flood") return Flood(in);
     if (command == "close") return "closed " + std::to_string(ClickEveryPopup());
     if (command == "count") return Counts();
-    if (command == "movecost") return MoveCost(in);
+    if (command == "floor") return Floor(in);
     if (command == "counters") return counters_.Reply();
     return "error unknown command";
   }
