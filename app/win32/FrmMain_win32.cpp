@@ -204,10 +204,9 @@ void FrmMainWindow::UnloadMainForm() {
 void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                               const int32_t& nSY) {
   // Only a popup that closes while others wait says so: ordinary traffic posts nothing.
-  FrmTindraWindow* popup = NewFrmTindraWindow(gPopupCount, [this] {
+  OpenPopup(gPopupCount, sName, iMode, nSX, nSY, [this] {
     if (hwnd_ && form_.waiting() > 0) PostMessageW(hwnd_, kPopupClosedMessage, 0, 0);
   });
-  Start(*popup, sName, iMode, nSX, nSY);
 }
 
 void FrmMainWindow::LogSkippedPopup(const AppError& error) {
