@@ -1,6 +1,6 @@
 #include "popup/FrmTindra.h"
 
-#include <cmath>
+#include <algorithm>
 
 #include "common/numeric.h"
 
@@ -60,24 +60,50 @@ int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
 
+std::optional<PopupRect> OpeningStep(const PopupRect& r) {
+  if (r.height >= kOpenEndHeight) return std::nullopt;
+  return PopupRect{r.left, r.top - kOpenStep, r.width, r.height + kOpenStep};
+}
+
+std::optional<PopupRect> CollapseStep(const PopupRect& r) {
+  if (!(r.height > kCollapseEndHeight)) return std::nullopt;
+  return PopupRect{r.left, r.top + kCollapseStep, r.width, r.height - kCollapseStep};
+}
+
+std::optional<PopupRect> ShrinkStep(const PopupRect& r) {
+  const float width = std::max(r.width - 2 * kShrinkEdgeStep, 0.0f);
+  const float height = std::max(r.height - 2 * kShrinkEdgeStep, 0.0f);
+  // The sum is taken in single precision, as the stored values are.
+  const float size = width + height;
+  if (!(size > kShrinkEndSize)) return std::nullopt;
+  return PopupRect{r.left + kShrinkEdgeStep, r.top + kShrinkEdgeStep, width, height};
+}
+
+FrmTindra::FrmTindra(PopupWindow& window, int32_t& popupCount, PixelScale scale)
+    : window_(window),
+      popupCount_(popupCount),
+      scale_(scale),
+      rect_{0, 0, ToWindowPixels(kPopupWidth, scale.x), ToWindowPixels(kPopupMaxHeight, scale.y)} {}
+
 void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                       const int32_t& nSY) {
   iPopupMode_ = iMode;
   // The first use of a control loads the window: the count grows before any text is set.
-  window_.Load();
+  window_.Create(rect_);
+  Form_Load();
   preferences_ = window_.Preferences();
   look_ = LookForMode(sName, iMode);
   window_.ShowLook(LookIn(preferences_));
+  const PopupRect design = Place();
   const float left = static_cast<float>(nSX);
   if (iMode == 1 || !preferences_.animations) {
     // At full size at once: the window still has its design height.
-    const float height = window_.Height();
-    const float top = static_cast<float>(static_cast<double>(nSY) - height);
-    window_.Move(left, top, window_.Width(), height);
+    const float top = static_cast<float>(static_cast<double>(nSY) - design.height);
+    MoveTo({left, top, design.width, design.height});
     BeginHold();
   } else {
     phase_ = Phase::kOpening;
-    window_.Move(left, static_cast<float>(nSY), window_.Width(), 0.0f);
+    MoveTo({left, static_cast<float>(nSY), design.width, 0.0f});
     window_.SetTimerInterval(PopupTimer::tmrEffect1, kEffectIntervalMs);
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, true);
   }
@@ -87,6 +113,19 @@ void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const i
 
 PopupLook FrmTindra::LookIn(const DisplayPreferences& preferences) const {
   return preferences.highContrast ? InSystemColors(look_, *preferences.highContrast) : look_;
+}
+
+PopupRect FrmTindra::Place() const {
+  return {FromWindowPixels(rect_.left, scale_.x), FromWindowPixels(rect_.top, scale_.y),
+          FromWindowPixels(rect_.width, scale_.x), FromWindowPixels(rect_.height, scale_.y)};
+}
+
+void FrmTindra::MoveTo(const PopupRect& r) {
+  const PixelRect to{ToWindowPixels(r.left, scale_.x), ToWindowPixels(r.top, scale_.y),
+                     std::max(0, ToWindowPixels(r.width, scale_.x)),
+                     std::max(0, ToWindowPixels(r.height, scale_.y))};
+  window_.Move(to);
+  rect_ = to;
 }
 
 void FrmTindra::BeginHold() {
@@ -111,16 +150,12 @@ void FrmTindra::Form_Unload() {
 
 void FrmTindra::tmrEffect1_Timer() {
   if (unloaded_) return;
-  if (window_.Height() >= kOpenEndHeight) {
-    window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
-    BeginHold();
+  if (const std::optional<PopupRect> next = OpeningStep(Place())) {
+    MoveTo(*next);
     return;
   }
-  const float left = window_.Left();
-  const float top = window_.Top();
-  const float width = window_.Width();
-  const float height = window_.Height();
-  window_.Move(left, top - kOpenStep, width, height + kOpenStep);
+  window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
+  BeginHold();
 }
 
 void FrmTindra::tmrDelay_Timer() {
@@ -141,12 +176,8 @@ void FrmTindra::tmrDelay_Timer() {
 
 void FrmTindra::tmrEffect2_Timer() {
   if (unloaded_) return;
-  if (window_.Height() > kCollapseEndHeight) {
-    const float left = window_.Left();
-    const float top = window_.Top();
-    const float width = window_.Width();
-    const float height = window_.Height();
-    window_.Move(left, top + kCollapseStep, width, height - kCollapseStep);
+  if (const std::optional<PopupRect> next = CollapseStep(Place())) {
+    MoveTo(*next);
     return;
   }
   window_.SetTimerEnabled(PopupTimer::tmrEffect2, false);
@@ -155,16 +186,8 @@ void FrmTindra::tmrEffect2_Timer() {
 
 void FrmTindra::tmrEffect3_Timer() {
   if (unloaded_) return;
-  const float left = window_.Left() + kShrinkEdgeStep;
-  const float top = window_.Top() + kShrinkEdgeStep;
-  float width = window_.Width() - 2 * kShrinkEdgeStep;
-  if (width < 0.0f) width = 0.0f;
-  float height = window_.Height() - 2 * kShrinkEdgeStep;
-  if (height < 0.0f) height = 0.0f;
-  // The sum is taken in single precision, as the stored values are.
-  const float size = width + height;
-  if (size > kShrinkEndSize) {
-    window_.Move(left, top, width, height);
+  if (const std::optional<PopupRect> next = ShrinkStep(Place())) {
+    MoveTo(*next);
     return;
   }
   window_.SetTimerEnabled(PopupTimer::tmrEffect3, false);

@@ -1,8 +1,9 @@
 #pragma once
 // The behaviour of one notification popup, independent of the window system: the
 // texts and colours per kind of notification, the placement done by Start, and the
-// open / hold / close effect sequence driven by the four timers. The window itself
-// (Windows, or a fake in tests) is reached through PopupWindow.
+// open / hold / close effect sequence driven by the four timers. The popup keeps its
+// own rectangle and tells its window (Windows, or a fake in tests), reached through
+// PopupWindow, what to do: one call per effect step.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -110,23 +111,48 @@ inline constexpr PopupTimer TimerAt(size_t index) { return static_cast<PopupTime
 // Interval of each timer when the window is created (0: it cannot fire).
 int32_t InitialInterval(PopupTimer timer);
 
-// The operations the popup's code uses on its window. Geometry is read afresh on
-// every call, as the window system reports it.
+// A window's place and size in whole pixels, as the window system keeps them.
+struct PixelRect {
+  int32_t left, top, width, height;
+  int32_t bottom() const { return top + height; }
+  bool operator==(const PixelRect&) const = default;
+};
+
+// The screen's twips per pixel on each axis (15 on a 96-dpi display).
+struct PixelScale {
+  float x, y;
+};
+
+// A popup's place and size in twips, in single precision, as its effects compute them.
+struct PopupRect {
+  float left, top, width, height;
+  bool operator==(const PopupRect&) const = default;
+};
+
+// One tick of each effect on a popup that stands at `r`: where the popup moves, or
+// nothing when the effect ends on this tick, without a move.
+// Opening (tmrEffect1): 50 up and 50 taller while it is under 1950 high; no clamping.
+std::optional<PopupRect> OpeningStep(const PopupRect& r);
+// Collapsing (tmrEffect2): 50 down and 50 lower while it is over 50 high.
+std::optional<PopupRect> CollapseStep(const PopupRect& r);
+// Shrinking (tmrEffect3): each edge 50 inwards, width and height at least 0, while the
+// new width and height add up to more than 100.
+std::optional<PopupRect> ShrinkStep(const PopupRect& r);
+
+// What the popup's code asks of its window. The popup keeps its own rectangle: the
+// window is told where it goes and never asked where it is.
 class PopupWindow {
  public:
   virtual ~PopupWindow() = default;
-  // Creates the window and its controls if they do not exist yet; the window's load
-  // event (FrmTindra::Form_Load) runs inside. Raises AppError when it fails.
-  virtual void Load() = 0;
-  virtual float Left() = 0;
-  virtual float Top() = 0;
-  virtual float Width() = 0;
-  virtual float Height() = 0;
-  // Sets position and size together, in one window operation.
-  virtual void Move(float left, float top, float width, float height) = 0;
+  // Creates the window, hidden, at `rect`, with its controls. Raises AppError when it
+  // fails. Called once, first.
+  virtual void Create(const PixelRect& rect) = 0;
+  // Moves the window to `rect`, position and size together in one window operation, and
+  // draws the rows it gains.
+  virtual void Move(const PixelRect& rect) = 0;
   // Shows `look`: the labels' texts and colours and the envelope, and, as the window's
-  // own text where tools read what the popup shows, WindowText(look). Raises AppError
-  // when the window is not loaded.
+  // own text where tools read what the popup shows, WindowText(look); a window already
+  // shown is painted again. Raises AppError when the window is not created.
   virtual void ShowLook(const PopupLook& look) = 0;
   virtual void SetTimerInterval(PopupTimer timer, int32_t milliseconds) = 0;
   virtual void SetTimerEnabled(PopupTimer timer, bool enabled) = 0;
@@ -149,18 +175,18 @@ class PopupWindow {
 // when it loads and lowers it when it unloads.
 class FrmTindra {
  public:
-  FrmTindra(PopupWindow& window, int32_t& popupCount) : window_(window), popupCount_(popupCount) {}
+  // `scale` is the screen's, on which the window's pixels lie.
+  FrmTindra(PopupWindow& window, int32_t& popupCount, PixelScale scale);
 
-  // Fills in the texts for iMode (and the window's text), places the window with its left edge at
-  // nSX and its bottom edge at nSY (twips), starts the first effect timer, shows the window topmost
-  // and announces it (SpokenText). Loads the window on the way (the count += 1). Reads the
-  // window's Preferences: with animations off every mode is placed at full size and holds at once,
-  // as a logout is; with high contrast on the look is InSystemColors.
+  // Loads the window (created at its design size; the count += 1), fills in the texts for
+  // iMode (and the window's text), places the window with its left edge at nSX and its
+  // bottom edge at nSY (twips), starts the first effect timer, shows the window topmost and
+  // announces it (SpokenText). Reads the window's Preferences: with animations off every
+  // mode is placed at full size and holds at once, as a logout is; with high contrast on
+  // the look is InSystemColors.
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY);
 
-  // Load event: the count += 1 (Overflow past the 32-bit range).
-  void Form_Load();
   // Unload event: stops tmrEffect1, tmrEffect2, tmrEffect3 and tmrDelay, in that
   // order, then the count -= 1. Runs once; later calls do nothing.
   void Form_Unload();
@@ -197,11 +223,19 @@ class FrmTindra {
 
  private:
   enum class Phase { kCreated, kOpening, kHolding, kClosing };
+  // Load event: the count += 1 (Overflow past the 32-bit range).
+  void Form_Load();
   void BeginHold();
+  // The rectangle in twips, as the window holds it.
+  PopupRect Place() const;
+  // Moves the window to `r`, rounded to whole pixels as the window system keeps it.
+  void MoveTo(const PopupRect& r);
   PopupLook LookIn(const DisplayPreferences& preferences) const;
 
   PopupWindow& window_;
   int32_t& popupCount_;
+  PixelScale scale_;
+  PixelRect rect_;  // where the window is
   int16_t iPopupMode_ = 0;
   bool loaded_ = false;
   bool unloaded_ = false;

@@ -95,26 +95,15 @@ FrmMainWindow::~FrmMainWindow() {
 }
 
 void FrmMainWindow::Create() {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &Procedure;
-  wc.hInstance = instance_;
-  // Resource icons from LoadIcon are shared: never destroyed.
-  wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(kBellIconId));
-  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kBellIconId), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON),
-                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kFrmMainClass;
-  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    Raise(kErrInvalidPropertyValue);
-
   const float tx = TwipsPerPixelX(), ty = TwipsPerPixelY();
   RECT rc{0, 0, ToWindowPixels(kClientWidth, tx), ToWindowPixels(kClientHeight, ty)};
   AdjustWindowRectEx(&rc, kFormStyle, FALSE, 0);
   // Created hidden and never shown: no taskbar button either.
-  hwnd_ = CreateWindowExW(0, kFrmMainClass, WidePtr(std::u16string(FrmMain::kCaption)), kFormStyle,
+  const wchar_t* windowClass = RegisteredClass({.name = kFrmMainClass,
+                                                .cursor = IDC_ARROW,
+                                                .background = COLOR_BTNFACE,
+                                                .icon = kBellIconId});
+  hwnd_ = CreateWindowExW(0, windowClass, WidePtr(std::u16string(FrmMain::kCaption)), kFormStyle,
                           CW_USEDEFAULT, CW_USEDEFAULT, rc.right - rc.left, rc.bottom - rc.top,
                           nullptr, nullptr, instance_, this);
   if (!hwnd_) Raise(kErrInvalidPropertyValue);
@@ -215,10 +204,9 @@ void FrmMainWindow::UnloadMainForm() {
 void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                               const int32_t& nSY) {
   // Only a popup that closes while others wait says so: ordinary traffic posts nothing.
-  FrmTindraWindow* popup = NewFrmTindraWindow(gPopupCount, [this] {
+  OpenPopup(gPopupCount, sName, iMode, nSX, nSY, [this] {
     if (hwnd_ && form_.waiting() > 0) PostMessageW(hwnd_, kPopupClosedMessage, 0, 0);
   });
-  Start(*popup, sName, iMode, nSX, nSY);
 }
 
 void FrmMainWindow::LogSkippedPopup(const AppError& error) {

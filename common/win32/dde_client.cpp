@@ -103,14 +103,9 @@ class RawClient : public win32::WindowBase<RawClient> {
   }
 
   PokeOutcome Run(const PokeRequest& r) {
-    static const wchar_t kClass[] = L"TindraPokeRawClient";
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &Procedure;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kClass;
-    RegisterClassW(&wc);  // a second registration in the same process fails harmlessly
-    window_.reset(CreateWindowExW(0, kClass, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                                  wc.hInstance, this));
+    window_.reset(CreateWindowExW(0, RegisteredClass({.name = L"TindraPokeRawClient"}), L"",
+                                  WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), this));
     if (!window_) return PokeOutcome::kFailed;
     const HWND self = window_.get();
 

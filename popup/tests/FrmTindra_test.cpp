@@ -12,7 +12,6 @@ namespace tindra {
 namespace {
 
 using testing::FakePopupWindow;
-using testing::PixelRect;
 using T = PopupTimer;
 
 // A 1280 x 994 work area at 96 dpi: bottom edge 14910 twips, popup column at 16415.
@@ -165,61 +164,36 @@ TEST_F(PopupTest, StartAnnouncesWhatThePopupSaysOnceItIsShown) {
 
 // ---- the end of each effect ----
 
-// One tick at each effect's end height or size and just past it. At one twip per pixel
-// the window holds any whole twips value exactly, so the boundaries show without
-// rounding. A tick at the boundary ends the effect without a move (the opening starts
-// the hold, a closing unloads); one just past it makes one more move, to `move`, and
-// the tick after that ends the effect.
-TEST_F(PopupTest, EachEffectEndsAtItsBoundaryWithoutAMove) {
+// One tick at each effect's end height or size and just past it. A tick at the boundary
+// ends the effect without a move (the opening starts the hold, a closing unloads); one just
+// past it makes one more move, to `to`, and the tick after that ends the effect.
+TEST(PopupStepTest, EachEffectEndsAtItsBoundaryWithoutAMove) {
+  using Step = std::optional<PopupRect> (*)(const PopupRect&);
   struct Case {
     const char* what;
-    int16_t mode;
-    PopupTimer timer;
-    PixelRect from;
-    std::optional<PixelRect> move;
+    Step step;
+    PopupRect from;
+    std::optional<PopupRect> to;
   };
   for (const Case& c : {
-           Case{"opening at 1950", 0, T::tmrEffect1, {100, 1000, 2685, 1950}, std::nullopt},
+           Case{"opening at 1950", &OpeningStep, {100, 1000, 2685, 1950}, std::nullopt},
            Case{"opening at 1949 does not clamp",
-                0,
-                T::tmrEffect1,
+                &OpeningStep,
                 {100, 1001, 2685, 1949},
-                PixelRect{100, 951, 2685, 1999}},
-           Case{"collapse at 50", 0, T::tmrEffect2, {100, 4950, 2685, 50}, std::nullopt},
+                PopupRect{100, 951, 2685, 1999}},
+           Case{"collapse at 50", &CollapseStep, {100, 4950, 2685, 50}, std::nullopt},
            Case{"collapse at 51",
-                0,
-                T::tmrEffect2,
+                &CollapseStep,
                 {100, 4949, 2685, 51},
-                PixelRect{100, 4999, 2685, 1}},
-           Case{"shrink 150 x 150 (50 + 50)", 1, T::tmrEffect3, {100, 200, 150, 150}, std::nullopt},
-           Case{"shrink 151 x 150",
-                1,
-                T::tmrEffect3,
-                {100, 200, 151, 150},
-                PixelRect{150, 250, 51, 50}},
+                PopupRect{100, 4999, 2685, 1}},
+           Case{"shrink 150 x 150 (50 + 50)", &ShrinkStep, {100, 200, 150, 150}, std::nullopt},
+           Case{"shrink 151 x 150", &ShrinkStep, {100, 200, 151, 150}, PopupRect{150, 250, 51, 50}},
        }) {
     SCOPED_TRACE(c.what);
-    popupCount = 0;
-    FakePopupWindow w(1.0f, popupCount);
-    StartPopup(w, c.mode);
-    w.SetRect(c.from);
-    w.moves.clear();
-    const auto ended = [&] {
-      if (c.timer == T::tmrEffect1) return !w.TimerRunning(c.timer) && w.TimerRunning(T::tmrDelay);
-      return w.unloaded() && popupCount == 0;
-    };
-    // The opening goes on by itself; the closing timers are fired here as their ticks.
-    const bool opening = c.timer == T::tmrEffect1;
-    w.Fire(c.timer);
-    if (c.move) {
-      ASSERT_EQ(w.moves.size(), 1u);
-      EXPECT_EQ(w.rect(), *c.move);
-      EXPECT_TRUE(!opening || w.TimerRunning(c.timer));
-      EXPECT_FALSE(ended());
-      w.Fire(c.timer);
+    EXPECT_EQ(c.step(c.from), c.to);
+    if (c.to) {
+      EXPECT_EQ(c.step(*c.to), std::nullopt);
     }
-    EXPECT_EQ(w.moves.size(), c.move ? 1u : 0u);
-    EXPECT_TRUE(ended());
   }
 }
 

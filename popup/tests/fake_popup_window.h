@@ -1,7 +1,6 @@
 #pragma once
-// A popup window for tests: it keeps its geometry in whole pixels, as the window
-// system does, runs the four timers on a simulated clock, and records what was done.
-#include <algorithm>
+// A popup window for tests: it records where it was created and moved, runs the four
+// timers on a simulated clock, and records what else was done.
 #include <array>
 #include <cstdint>
 #include <stdexcept>
@@ -12,19 +11,11 @@
 
 namespace tindra::testing {
 
-struct PixelRect {
-  int32_t left, top, width, height;
-  int32_t bottom() const { return top + height; }
-  bool operator==(const PixelRect&) const = default;
-};
-
 class FakePopupWindow : public PopupWindow {
  public:
-  // A window of the design size at `twipsPerPixel` on both axes, whose popup keeps
-  // `popupCount`.
+  // A window at `twipsPerPixel` on both axes, whose popup keeps `popupCount`.
   FakePopupWindow(float twipsPerPixel, int32_t& popupCount)
-      : tppX_(twipsPerPixel), tppY_(twipsPerPixel), core_(*this, popupCount) {
-    rect_ = {0, 0, ToWindowPixels(kPopupWidth, tppX_), ToWindowPixels(kPopupMaxHeight, tppY_)};
+      : core_(*this, popupCount, PixelScale{twipsPerPixel, twipsPerPixel}) {
     for (size_t i = 0; i < timers_.size(); ++i)
       timers_[i].interval = InitialInterval(static_cast<PopupTimer>(i));
   }
@@ -32,19 +23,15 @@ class FakePopupWindow : public PopupWindow {
   FrmTindra& core() { return core_; }
 
   // --- PopupWindow ---
-  void Load() override {
-    if (created_) return;
+  void Create(const PixelRect& rect) override {
+    if (created_) throw std::logic_error("window created twice");
     created_ = true;
-    core_.Form_Load();
+    rect_ = rect;
   }
-  float Left() override { return FromWindowPixels(rect_.left, tppX_); }
-  float Top() override { return FromWindowPixels(rect_.top, tppY_); }
-  float Width() override { return FromWindowPixels(rect_.width, tppX_); }
-  float Height() override { return FromWindowPixels(rect_.height, tppY_); }
-  void Move(float left, float top, float width, float height) override {
+  void Move(const PixelRect& rect) override {
+    RequireLoaded();
     if (unloaded_) movesAfterUnload++;
-    rect_ = {ToWindowPixels(left, tppX_), ToWindowPixels(top, tppY_),
-             std::max(0, ToWindowPixels(width, tppX_)), std::max(0, ToWindowPixels(height, tppY_))};
+    rect_ = rect;
     moves.push_back(rect_);
   }
   void ShowLook(const PopupLook& shown) override {
@@ -112,7 +99,6 @@ class FakePopupWindow : public PopupWindow {
   int64_t now() const { return now_; }
   bool unloaded() const { return unloaded_; }
   PixelRect rect() const { return rect_; }
-  void SetRect(PixelRect r) { rect_ = r; }
 
   // The system's settings, as the test sets them.
   DisplayPreferences preferences;
@@ -145,7 +131,6 @@ class FakePopupWindow : public PopupWindow {
     if (!created_) throw std::logic_error("control used before the window was loaded");
   }
 
-  float tppX_, tppY_;
   FrmTindra core_;
   PixelRect rect_{};
   std::array<Timer, 4> timers_{};

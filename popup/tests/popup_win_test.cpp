@@ -160,7 +160,7 @@ class PopupWinTest : public ::testing::Test {
   // Starts a popup as the shell does and returns its window.
   HWND StartPopup(const std::u16string& name, int16_t mode, int32_t sy) {
     const std::vector<HWND> before = PopupWindows();
-    Start(*NewFrmTindraWindow(popupCount_), name, mode, geo_.nSX, sy);
+    OpenPopup(popupCount_, name, mode, geo_.nSX, sy);
     for (HWND h : PopupWindows())
       if (std::find(before.begin(), before.end(), h) == before.end()) return h;
     return nullptr;
@@ -814,7 +814,7 @@ TEST_F(PopupWinTest, WithoutAnimationsPopupsAppearAndGoAtOnce) {
 TEST_F(PopupWinTest, StartThatFailsLeavesNothingBehind) {
   popupCount_ = INT32_MAX;
   try {
-    Start(*NewFrmTindraWindow(popupCount_), u"x", 0, geo_.nSX, geo_.nSY);
+    OpenPopup(popupCount_, u"x", 0, geo_.nSX, geo_.nSY);
     ADD_FAILURE() << "no error";
   } catch (const AppError& e) {
     EXPECT_EQ(e.number(), kErrOverflow);
@@ -830,9 +830,8 @@ TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {
   // unload closes them.
   auto round = [&] {
     for (int i = 0; i < 50; ++i)
-      Start(*NewFrmTindraWindow(popupCount_),
-            u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
-            static_cast<int16_t>(i % 4), geo_.nSX, geo_.nSY - (i % 7) * 1985);
+      OpenPopup(popupCount_, u"p" + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)),
+                static_cast<int16_t>(i % 4), geo_.nSX, geo_.nSY - (i % 7) * 1985);
     Pump(30);  // let them paint and tick
     EXPECT_EQ(popupCount_, static_cast<int32_t>(PopupWindows().size()));
     bool click = false;

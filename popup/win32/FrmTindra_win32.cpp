@@ -6,7 +6,6 @@
 // real window.
 #include "popup/win32/FrmTindra_win32.h"
 
-#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -26,20 +25,40 @@
 
 namespace tindra {
 
+namespace {
+
+// The screen's dpi on each axis. It is fixed for the life of the process: read once, not
+// through two screen DCs per popup (each costs the window server a visible region).
+struct ScreenDpis {
+  int x, y;
+};
+const ScreenDpis& Dpis() {
+  static const ScreenDpis dpis{win32::ScreenDpi(LOGPIXELSX), win32::ScreenDpi(LOGPIXELSY)};
+  return dpis;
+}
+
+}  // namespace
+
 class FrmTindraWindow final : public Form,
                               private PopupWindow,
                               private win32::TickTarget,
                               public win32::WindowBase<FrmTindraWindow> {
  public:
-  explicit FrmTindraWindow(int32_t& popupCount) : core_(*this, popupCount) {
+  FrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed)
+      : core_(*this, popupCount,
+              PixelScale{1440.0f / static_cast<float>(Dpis().x),
+                         1440.0f / static_cast<float>(Dpis().y)}),
+        onClosed_(std::move(onClosed)) {
     for (size_t i = 0; i < intervals_.size(); ++i) intervals_[i] = InitialInterval(TimerAt(i));
   }
   ~FrmTindraWindow() override = default;
   FrmTindraWindow(const FrmTindraWindow&) = delete;
   FrmTindraWindow& operator=(const FrmTindraWindow&) = delete;
 
-  void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
-             const int32_t& nSY) {
+  // The popup owns itself from here until it unloads.
+  void Open(std::shared_ptr<FrmTindraWindow> self, const std::u16string& sName, int16_t iMode,
+            int32_t nSX, int32_t nSY) {
+    self_ = std::move(self);
     try {
       core_.Start(sName, iMode, nSX, nSY);
     } catch (...) {
@@ -69,55 +88,30 @@ class FrmTindraWindow final : public Form,
 
  private:
   // --- PopupWindow ---
-  void Load() override {
-    if (frame_) return;
+  void Create(const PixelRect& rect) override {
     win32::TimedWork timed(win32::Work::kCreate);
-    RegisterClasses();
-    // The screen's dpi is fixed for the life of the process: read once, not through
-    // two screen DCs per popup (each costs the window server a visible region).
-    static const int screenDpiX = win32::ScreenDpi(LOGPIXELSX);
-    static const int screenDpiY = win32::ScreenDpi(LOGPIXELSY);
-    tppX_ = 1440.0f / static_cast<float>(screenDpiX);
-    tppY_ = 1440.0f / static_cast<float>(screenDpiY);
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-
-    frame_.reset(
-        CreateWindowExW(win32::kPopupFrameExStyle, win32::kPopupClassName, win32::kPopupTitle,
-                        win32::kPopupFrameStyle, 0, 0, ToWindowPixels(kPopupWidth, tppX_),
-                        ToWindowPixels(kPopupMaxHeight, tppY_), nullptr, nullptr, instance, this));
+    frame_.reset(CreateWindowExW(
+        win32::kPopupFrameExStyle,
+        RegisteredClass({.name = win32::kPopupClassName, .cursor = IDC_ARROW}), win32::kPopupTitle,
+        win32::kPopupFrameStyle, rect.left, rect.top, rect.width, rect.height, nullptr, nullptr,
+        GetModuleHandleW(nullptr), this));
     if (!frame_) Raise(kErrInvalidPropertyValue);
-    picture_.Create(screenDpiX, screenDpiY);
-
+    picture_.Create(Dpis().x, Dpis().y);
     Forms().Add(this);
-    core_.Form_Load();
   }
 
-  float Left() override { return FromWindowPixels(WindowRect().left, tppX_); }
-  float Top() override { return FromWindowPixels(WindowRect().top, tppY_); }
-  float Width() override {
-    const RECT r = WindowRect();
-    return FromWindowPixels(r.right - r.left, tppX_);
-  }
-  float Height() override {
-    const RECT r = WindowRect();
-    return FromWindowPixels(r.bottom - r.top, tppY_);
-  }
-
-  void Move(float left, float top, float width, float height) override {
+  void Move(const PixelRect& rect) override {
     RequireWindow();
-    const int x = ToWindowPixels(left, tppX_);
-    const int y = ToWindowPixels(top, tppY_);
-    const int cx = std::max(0, ToWindowPixels(width, tppX_));
-    const int cy = std::max(0, ToWindowPixels(height, tppY_));
     // Nothing is invalidated: the system keeps the pixels of the part of the window
     // that stays (its top-left part), and only rows the window gains are drawn, here,
     // from the prepared picture.
     {
       win32::TimedWork timed(win32::Work::kMove);
-      if (!SetWindowPos(frame_.get(), nullptr, x, y, cx, cy, win32::kPopupMoveFlags))
+      if (!SetWindowPos(frame_.get(), nullptr, rect.left, rect.top, rect.width, rect.height,
+                        win32::kPopupMoveFlags))
         Raise(kErrInvalidPropertyValue);
     }
-    picture_.DrawNewRows(frame_.get(), cx, cy);
+    picture_.DrawNewRows(frame_.get(), rect.width, rect.height);
   }
 
   void ShowLook(const PopupLook& look) override {
@@ -125,7 +119,7 @@ class FrmTindraWindow final : public Form,
     picture_.SetLook(look);
     SetWindowTextW(frame_.get(), win32::WidePtr(WindowText(look)));
     // Start shows the look before the window; a shown one is painted again.
-    if (IsWindowVisible(frame_.get())) InvalidateRect(frame_.get(), nullptr, FALSE);
+    if (shown_) InvalidateRect(frame_.get(), nullptr, FALSE);
   }
 
   void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
@@ -146,6 +140,7 @@ class FrmTindraWindow final : public Form,
     win32::TimedWork timed(win32::Work::kShow);
     // The one way the popup becomes visible; the result is deliberately not checked.
     SetWindowPos(frame_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
+    shown_ = true;
   }
 
   void Announce(const std::u16string& text) override {
@@ -171,27 +166,8 @@ class FrmTindraWindow final : public Form,
   }
 
   // --- helpers ---
-  static void RegisterClasses() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSEXW frame{};
-    frame.cbSize = sizeof(frame);
-    frame.lpfnWndProc = &Procedure;
-    frame.hInstance = GetModuleHandleW(nullptr);
-    frame.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /*IDC_ARROW*/);
-    frame.lpszClassName = win32::kPopupClassName;
-    if (!RegisterClassExW(&frame)) Raise(kErrInvalidPropertyValue);
-    registered = true;
-  }
-
   void RequireWindow() const {
     if (!frame_) Raise(kErrInvalidPropertyValue);
-  }
-
-  RECT WindowRect() const {
-    RECT r{};
-    if (!frame_ || !GetWindowRect(frame_.get(), &r)) Raise(kErrInvalidPropertyValue);
-    return r;
   }
 
   // The popup's timers are logical ones, ticked by the one timer all popups share.
@@ -347,30 +323,23 @@ class FrmTindraWindow final : public Form,
   FrmTindra core_;
   win32::UniqueWindow frame_;
   win32::PopupPicture picture_;
-  float tppX_ = 15.0f, tppY_ = 15.0f;
   win32::PopupAccessibility accessibility_;
   std::array<int32_t, kPopupTimerCount> intervals_{};
   std::array<bool, kPopupTimerCount> enabled_{};
   Part pressed_ = Part::kNone;  // where the button went down, while it is held
   bool tracking_ = false;       // the pointer is on the window; its leave is tracked
+  bool shown_ = false;          // ShowTopmost has run
   bool unloading_ = false;
-  // The popup owns itself from creation until it unloads.
+  // The popup owns itself from Open until it unloads.
   std::shared_ptr<FrmTindraWindow> self_;
   std::function<void()> onClosed_;
-
-  friend FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed);
 };
 
-FrmTindraWindow* NewFrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed) {
-  auto form = std::make_shared<FrmTindraWindow>(popupCount);
-  form->self_ = form;
-  form->onClosed_ = std::move(onClosed);
-  return form.get();
-}
-
-void Start(FrmTindraWindow& form, const std::u16string& sName, const int16_t& iMode,
-           const int32_t& nSX, const int32_t& nSY) {
-  form.Start(sName, iMode, nSX, nSY);
+void OpenPopup(int32_t& popupCount, const std::u16string& sName, int16_t iMode, int32_t nSX,
+               int32_t nSY, std::function<void()> onClosed) {
+  auto popup = std::make_shared<FrmTindraWindow>(popupCount, std::move(onClosed));
+  FrmTindraWindow& form = *popup;
+  form.Open(std::move(popup), sName, iMode, nSX, nSY);
 }
 
 }  // namespace tindra

@@ -83,15 +83,8 @@ void PopupTicker::NoteDisarmed(TickSchedule::Key key) noexcept { dueUs_.erase(ke
 void PopupTicker::Reschedule() {
   if (ticking_) return;
   if (!window_) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &Procedure;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kTickerClassName;
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-      Raise(kErrInvalidPropertyValue);
-    window_.reset(CreateWindowExW(0, kTickerClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  wc.hInstance, this));
+    window_.reset(CreateWindowExW(0, RegisteredClass({.name = kTickerClassName}), L"", 0, 0, 0, 0,
+                                  0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this));
     if (!window_) Raise(kErrInvalidPropertyValue);
   }
   const double now = NowMs();

@@ -62,19 +62,14 @@ class ProgressWindow : public WindowBase<ProgressWindow> {
 };
 
 HWND CreateProgressWindow(ProgressWindow& window, HINSTANCE instance, HFONT font) {
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = &ProgressWindow::Procedure;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  RegisterClassW(&wc);
+  const wchar_t* windowClass = ProgressWindow::RegisteredClass(
+      {.name = kClassName, .cursor = IDC_WAIT, .background = COLOR_BTNFACE});
   const int w = 300;
   const int h = 110;
   RECT work = {0, 0, 800, 600};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   HWND hwnd =
-      CreateWindowExW(0, kClassName, L"Tindra", WS_CAPTION | WS_POPUP | WS_BORDER | WS_SYSMENU,
+      CreateWindowExW(0, windowClass, L"Tindra", WS_CAPTION | WS_POPUP | WS_BORDER | WS_SYSMENU,
                       (work.left + work.right - w) / 2, (work.top + work.bottom - h) / 2, w, h,
                       nullptr, nullptr, instance, &window);
   if (!hwnd) return nullptr;
