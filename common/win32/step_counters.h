@@ -38,7 +38,7 @@ struct StepCounters {
   uint32_t works;
   WorkCounter work[static_cast<size_t>(Work::kCount)];
   // Effect ticks of popups and how late each came against "one interval after the
-  // popup's previous tick began" (the benchmark's floor model schedules so).
+  // popup's previous tick began", the pace the popups' schedule aims at.
   int64_t lateTicks;
   int64_t lateUs;
   // When the wait the message loop is in now began (0: not waiting), so that a reader

@@ -115,6 +115,7 @@ class FloorBurst {
   int32_t popupCount_ = 0;  // the popups loaded, as the program counts them
   int32_t slot_ = 0;
   int32_t left_ = 0, bottom_ = 0;  // the column's left edge, the work area's bottom (twips)
+  float tppX_ = win32::TwipsPerPixelX();
   float tpp_ = win32::TwipsPerPixelY();
   win32::UniqueWindow source_;  // the message-only window of the platform timer
   int32_t sourceDelayMs_ = -1;
@@ -126,7 +127,8 @@ class FloorBurst {
 
 class FloorBurst::Popup final : private PopupWindow {
  public:
-  explicit Popup(FloorBurst& burst) : burst_(burst), core_(*this, burst.popupCount_) {
+  explicit Popup(FloorBurst& burst)
+      : burst_(burst), core_(*this, burst.popupCount_, PixelScale{burst.tppX_, burst.tpp_}) {
     for (size_t i = 0; i < kPopupTimerCount; ++i) intervals_[i] = InitialInterval(TimerAt(i));
   }
   ~Popup() override { burst_.schedule_.DisarmAll(this); }
@@ -138,37 +140,26 @@ class FloorBurst::Popup final : private PopupWindow {
   bool gone() const { return core_.unloaded(); }
 
  private:
-  void Load() override {
+  void Create(const PixelRect& rect) override {
     window_.reset(CreateWindowExW(win32::kPopupFrameExStyle, kClass, L"", win32::kPopupFrameStyle,
-                                  0, 0, ToWindowPixels(kPopupWidth, burst_.tpp_),
-                                  ToWindowPixels(kPopupMaxHeight, burst_.tpp_), nullptr, nullptr,
+                                  rect.left, rect.top, rect.width, rect.height, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr));
     if (!window_) Raise(kErrInvalidPropertyValue);
     ++burst_.result_.created;
-    core_.Form_Load();
   }
-  // The window's rectangle as the popup last set it, in whole pixels as the window
-  // system reports it: reading it back is no part of the work a step must do.
-  float Left() override { return FromWindowPixels(x_, burst_.tpp_); }
-  float Top() override { return FromWindowPixels(y_, burst_.tpp_); }
-  float Width() override { return FromWindowPixels(cx_, burst_.tpp_); }
-  float Height() override { return FromWindowPixels(cy_, burst_.tpp_); }
-  void Move(float left, float top, float width, float height) override {
-    x_ = ToWindowPixels(left, burst_.tpp_);
-    y_ = ToWindowPixels(top, burst_.tpp_);
-    cx_ = std::max(0, ToWindowPixels(width, burst_.tpp_));
-    cy_ = std::max(0, ToWindowPixels(height, burst_.tpp_));
-    SetWindowPos(window_.get(), nullptr, x_, y_, cx_, cy_, win32::kPopupMoveFlags);
+  void Move(const PixelRect& rect) override {
+    SetWindowPos(window_.get(), nullptr, rect.left, rect.top, rect.width, rect.height,
+                 win32::kPopupMoveFlags);
     ++burst_.result_.moves;
     // The rows gained, once the window shows; the rows that stay keep their pixels.
-    if (shown_ && cy_ > drawnRows_ && cx_ > 0) {
+    if (shown_ && rect.height > drawnRows_ && rect.width > 0) {
       win32::WindowDc dc(window_.get(), DCX_CACHE);
       if (dc)
-        BitBlt(dc.get(), 0, drawnRows_, cx_, cy_ - drawnRows_, burst_.canvasDc_.get(), 0,
-               drawnRows_, SRCCOPY);
+        BitBlt(dc.get(), 0, drawnRows_, rect.width, rect.height - drawnRows_,
+               burst_.canvasDc_.get(), 0, drawnRows_, SRCCOPY);
       ++burst_.result_.draws;
     }
-    drawnRows_ = shown_ ? cy_ : 0;
+    drawnRows_ = shown_ ? rect.height : 0;
   }
   void ShowLook(const PopupLook&) override {}
   void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
@@ -205,9 +196,6 @@ class FloorBurst::Popup final : private PopupWindow {
   FloorBurst& burst_;
   FrmTindra core_;
   win32::UniqueWindow window_;
-  int x_ = 0, y_ = 0;  // where the window is created, at its design size
-  int cx_ = ToWindowPixels(kPopupWidth, burst_.tpp_),
-      cy_ = ToWindowPixels(kPopupMaxHeight, burst_.tpp_);
   int drawnRows_ = 0;
   bool shown_ = false;
   int32_t intervals_[kPopupTimerCount] = {};
@@ -215,14 +203,8 @@ class FloorBurst::Popup final : private PopupWindow {
 };
 
 void FloorBurst::Prepare() {
-  static const bool registered = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kClass;
-    return RegisterClassW(&wc) != 0;
-  }();
-  if (!registered) Raise(kErrInvalidPropertyValue);
+  if (!win32::RegisterWindowClass({.name = kClass}, &DefWindowProcW))
+    Raise(kErrInvalidPropertyValue);
   source_.reset(CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 GetModuleHandleW(nullptr), nullptr));
   RECT area{};
