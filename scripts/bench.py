@@ -9,16 +9,16 @@ private Wine prefix), as `make bench` does:
 It starts a local update server (so the start-up update passes quietly), starts
 Tindra.exe, and drives it from build/win/tools/bench/tindra-bench.exe, a DDE client
 that holds one conversation like the messenger and plays the floor (each burst's
-popups on bare windows, with the popup's own steps and schedule) after each burst. An X client in this script watches
-the root window: a popup is "mapped" when its X window is mapped and "visible" from
-its first height above one pixel (the X window of a zero-height window is one pixel
-tall). Tindra's and wineserver's CPU time and context switches come from /proc.
+popups on bare windows, with the popup's own steps and schedule) after each burst.
+An X client in this script watches the root window: a popup is "mapped" when its X
+window is mapped and "visible" from its first height above one pixel (the X window
+of a zero-height window is one pixel tall). Tindra's and wineserver's CPU time and context switches come from /proc.
 
     scripts/bench.py --compare OLD.json NEW.json    prints two runs side by side
 
 Its parts are in scripts/bench/: xwatch (the X watcher), procfs (the /proc readers),
-floor (the targets against the floor, the load rule and the percentiles), measure (the client and the phases of a
-run) and report (the tables).
+floor (the targets against the floor, the load rule and the percentiles), measure
+(the client and the phases of a run) and report (the tables).
 """
 import argparse
 import datetime
