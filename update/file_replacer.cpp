@@ -5,6 +5,7 @@
 #include "common/errors.h"
 #include "common/msgbox.h"
 #include "common/text.h"
+#include "update/install_files.h"
 #include "update/install_rules.h"
 #include "update/program_role.h"
 #include "update/update_events.h"
@@ -13,21 +14,17 @@ namespace tindra {
 
 namespace {
 
-// Where the replacer works: OLD.exe, NEW.exe, the old program's backup and the
-// failed-install record, all in the program folder.
+// Where the replacer works: OLD.exe's files in the program folder, the new file by
+// the name it was given (the case of its letters may differ from "New_" + OLD), and
+// the backup the install chose.
 struct Paths {
-  std::u16string folder;
-  std::u16string oldName;
-  std::u16string oldPath;
+  InstallFiles at;
   std::u16string newPath;
   std::u16string backupPath;
-  std::u16string recordPath;
-  std::u16string pendingPath;
-  std::u16string handBackPath;
 };
 
 // OLD.exe's command line: its quoted path.
-std::u16string OldCommandLine(const Paths& p) { return u"\"" + p.oldPath + u"\""; }
+std::u16string OldCommandLine(const Paths& p) { return u"\"" + p.at.Program() + u"\""; }
 
 class Replacer {
  public:
@@ -38,19 +35,19 @@ class Replacer {
     ReplacerExit code = Install();
     if (code == kReplaced) {
       const FirstRun run = StartAndWatch();
-      LogFirstRun(s_.log, p_.oldName, run);
+      LogFirstRun(s_.log, p_.at.exeFile, run);
       if (!ShouldRollBack(run)) {
         // Proved itself: the old program is no longer needed. Still starting: the
         // backup stays until the next update.
         if (run.ready && hadOld_) s_.files.RemoveFile(p_.backupPath);
-        s_.files.RemoveFile(p_.pendingPath);
+        s_.files.RemoveFile(p_.at.Pending());
         return kReplaced;
       }
       // The new program could not start: the old one comes back, when there is one
       // and it can be put back.
       RecordFailure(FirstRunReason(run));
       if (!hadOld_ || !PutBack()) {
-        s_.files.RemoveFile(p_.pendingPath);
+        s_.files.RemoveFile(p_.at.Pending());
         return kNotRolledBack;
       }
       code = kRolledBack;
@@ -65,12 +62,12 @@ class Replacer {
   // settles it as a failed install and backs off even where no record can be written.
   static void StartOldAgain(const UpdateServices& s, const Paths& p) {
     const std::u16string value = s.processes.NewHandBackValue();
-    if (!value.empty() && WriteHandBack(s.files, p.handBackPath, value)) {
+    if (!value.empty() && WriteHandBack(s.files, p.at.HandBack(), value)) {
       s.processes.TellFailedHandOver(value);
-      s.files.RemoveFile(p.pendingPath);
+      s.files.RemoveFile(p.at.Pending());
     }
     uint32_t error = 0;
-    s.processes.Start(OldCommandLine(p), p.folder, kSwDefault, error);
+    s.processes.Start(OldCommandLine(p), p.at.folder, kSwDefault, error);
   }
 
  private:
@@ -86,12 +83,12 @@ class Replacer {
   bool PutBack() {
     std::unique_ptr<HeldFile> held = s_.files.Hold(p_.backupPath, HoldFor::kRename);
     if (!held ||
-        CheckHeldProgram(s_.trust, *held, p_.oldName).verdict != ProgramVerdict::kTrusted) {
+        CheckHeldProgram(s_.trust, *held, p_.at.exeFile).verdict != ProgramVerdict::kTrusted) {
       return false;
     }
     const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
     for (;;) {
-      if (held->MoveOver(p_.oldPath)) return true;
+      if (held->MoveOver(p_.at.Program())) return true;
       if (Remaining(deadline) == 0) return false;
       s_.processes.Sleep(waits_.pollMs);
     }
@@ -100,10 +97,10 @@ class Replacer {
   // True once OLD.exe can be opened for exclusive writing (or does not exist). A
   // read-only file will not become free by waiting.
   bool WaitUntilFree(uint64_t deadline) {
-    if (s_.files.IsReadOnly(p_.oldPath)) return false;
-    s_.processes.WaitForProgramsOf(p_.oldPath, Remaining(deadline));
+    if (s_.files.IsReadOnly(p_.at.Program())) return false;
+    s_.processes.WaitForProgramsOf(p_.at.Program(), Remaining(deadline));
     for (;;) {
-      if (s_.files.IsFree(p_.oldPath)) return true;
+      if (s_.files.IsFree(p_.at.Program())) return true;
       if (Remaining(deadline) == 0) return false;
       s_.processes.Sleep(waits_.pollMs);
     }
@@ -115,10 +112,10 @@ class Replacer {
   // fails it gives no floor of its own.
   bool Acceptable(HeldFile& held) {
     RevisionRule newer;
-    const std::optional<int32_t> old = TrustedRevision(s_, p_.oldPath, p_.oldName);
+    const std::optional<int32_t> old = TrustedRevision(s_, p_.at.Program(), p_.at.exeFile);
     newer.atLeast = std::max(old ? *old + 1 : 0, s_.floors.program);
     const ProgramCheck check =
-        CheckAndLog(s_.log, s_.trust, held, p_.newPath, p_.oldName, newer, &refusal_);
+        CheckAndLog(s_.log, s_.trust, held, p_.newPath, p_.at.exeFile, newer, &refusal_);
     revision_ = check.revision;
     return check.verdict == ProgramVerdict::kTrusted;
   }
@@ -129,7 +126,7 @@ class Replacer {
   std::u16string FreeBackupPath() {
     std::u16string chosen;
     for (int i = 1; i <= 9; ++i) {
-      const std::u16string candidate = p_.oldPath + u".bak" + (i == 1 ? u"" : ToDecimal(i));
+      const std::u16string candidate = p_.at.Backup(i);
       const bool gone = s_.files.RemoveFile(candidate) && !s_.files.Exists(candidate);
       if (gone && chosen.empty()) chosen = candidate;
     }
@@ -143,7 +140,7 @@ class Replacer {
         {.step = u"install", .file = FileNameOf(p_.newPath), .verdict = u"failed", .reason = why});
     s_.files.RemoveFile(p_.newPath);
     if (!revision_) return;
-    RecordFailedInstall(s_.files, p_.recordPath, *revision_, s_.processes.Now(), why);
+    RecordFailedInstall(s_.files, p_.at.FailedRecord(), *revision_, s_.processes.Now(), why);
   }
 
   // Puts the held new file in place of OLD.exe, which is kept as the backup. On any
@@ -155,7 +152,7 @@ class Replacer {
     if (!held) {
       // Held by someone else: its revision, when it can be read and trusted, is still
       // recorded, so that the next start does not hand over again.
-      revision_ = TrustedRevision(s_, p_.newPath, p_.oldName);
+      revision_ = TrustedRevision(s_, p_.newPath, p_.at.exeFile);
       RecordFailure(u"the new program is held open by another program");
       return kNotReplaced;
     }
@@ -166,25 +163,25 @@ class Replacer {
     };
     if (!Acceptable(*held)) return fail(u"refused: " + refusal_);
     const uint64_t deadline = s_.processes.Ticks() + waits_.freeMs;
-    if (!WaitUntilFree(deadline)) return fail(p_.oldName + u" is read-only or still in use");
+    if (!WaitUntilFree(deadline)) return fail(p_.at.exeFile + u" is read-only or still in use");
 
     // The old program gets a second name, the backup; the rename of the new file over
     // OLD.exe then replaces it in one step.
-    hadOld_ = s_.files.IsFile(p_.oldPath);
+    hadOld_ = s_.files.IsFile(p_.at.Program());
     if (hadOld_) {
       p_.backupPath = FreeBackupPath();
-      if (p_.backupPath.empty() || !s_.files.LinkOrCopy(p_.oldPath, p_.backupPath)) {
-        return fail(u"no backup of " + p_.oldName + u" could be made");
+      if (p_.backupPath.empty() || !s_.files.LinkOrCopy(p_.at.Program(), p_.backupPath)) {
+        return fail(u"no backup of " + p_.at.exeFile + u" could be made");
       }
     }
     for (;;) {
-      if (held->MoveOver(p_.oldPath)) return kReplaced;
+      if (held->MoveOver(p_.at.Program())) return kReplaced;
       if (Remaining(deadline) == 0) break;
       s_.processes.Sleep(waits_.pollMs);
     }
     // OLD.exe was never touched: only the backup's name goes.
     if (hadOld_) s_.files.RemoveFile(p_.backupPath);
-    return fail(u"the new program could not be moved over " + p_.oldName);
+    return fail(u"the new program could not be moved over " + p_.at.exeFile);
   }
 
   // Starts the program and watches it until its own DDE service answers (another
@@ -194,13 +191,13 @@ class Replacer {
     FirstRun run;
     uint32_t error = 0;
     std::unique_ptr<StartedProgram> program =
-        s_.processes.Start(OldCommandLine(p_), p_.folder, kSwDefault, error);
+        s_.processes.Start(OldCommandLine(p_), p_.at.folder, kSwDefault, error);
     if (!program) {
       run.ended = true;
       run.exitCode = error;
       return run;
     }
-    const std::u16string service(FileStem(p_.oldName));
+    const std::u16string service(FileStem(p_.at.exeFile));
     const uint64_t deadline = s_.processes.Ticks() + waits_.readyMs;
     while (Remaining(deadline) > 0) {
       if (std::optional<uint32_t> code = program->WaitForEnd(waits_.pollMs)) {
@@ -260,16 +257,11 @@ ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& 
   }
   Paths p;
   try {
-    p.folder = s.files.ProgramFolder();
+    p.at = InstallFiles{s.files.ProgramFolder(), names->first};
   } catch (const AppError&) {
     return kNotReplaced;  // nowhere to work
   }
-  p.oldName = names->first;
-  p.oldPath = p.folder + u"\\" + p.oldName;
-  p.newPath = p.folder + u"\\" + names->second;
-  p.recordPath = p.folder + u"\\" + FailedInstallFileName(names->first);
-  p.pendingPath = p.folder + u"\\" + PendingInstallFileName(names->first);
-  p.handBackPath = p.folder + u"\\" + HandBackFileName(names->first);
+  p.newPath = p.at.In(names->second);
   try {
     return Replacer(s, probe, waits, p).Run();
   } catch (...) {

@@ -78,10 +78,6 @@ bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
   return FetchCompanion(s, url, path, roleFile, rule) == Fetched::kDone;
 }
 
-std::u16string FailedInstallFileName(std::u16string_view exeFile) {
-  return std::u16string(FileStem(exeFile)) + u"_failed.txt";
-}
-
 std::string FormatFailedInstall(const FailedInstall& r) {
   std::string text = "revision=" + std::to_string(r.revision) +
                      "\r\nwhen=" + std::to_string(r.when) +
@@ -198,10 +194,6 @@ bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32
   return revision && MayFetch(record, *revision, now);
 }
 
-std::u16string HandBackFileName(std::u16string_view exeFile) {
-  return std::u16string(FileStem(exeFile)) + u"_handback.txt";
-}
-
 namespace {
 std::string HandBackText(std::u16string_view value) {
   return "value=" + Utf16ToUtf8(value) + "\r\n";
@@ -218,10 +210,6 @@ bool TakeHandBack(ProgramFiles& files, const std::u16string& path, std::u16strin
   if (!text || *text != HandBackText(value)) return false;
   files.RemoveFile(path);
   return true;
-}
-
-std::u16string PendingInstallFileName(std::u16string_view exeFile) {
-  return std::u16string(FileStem(exeFile)) + u"_pending.txt";
 }
 
 std::string FormatPendingInstall(const PendingInstall& p) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "update/install_files.h"
 #include "update/update_services.h"
 
 namespace tindra {
@@ -62,8 +63,6 @@ struct FailedInstall {
   bool operator==(const FailedInstall&) const = default;
 };
 
-// The record's file name for a program: "Tindra.exe" -> "Tindra_failed.txt".
-std::u16string FailedInstallFileName(std::u16string_view exeFile);
 // "revision=28\r\nwhen=1700000000\r\nfailures=1\r\n", then, when there is a reason,
 // "reason=...\r\n" (UTF-8, one line, at most kFailedReasonMax bytes) starting at byte
 // kFailedRecordHead: the lines between are empty. Programs of earlier revisions read
@@ -103,8 +102,7 @@ bool RecordFailedInstall(ProgramFiles& files, const std::u16string& recordPath, 
 // to seven letters.)
 inline constexpr char16_t kFailedHandOverVariable[] = u"TINDRA_INSTALL_FAILED";
 inline constexpr size_t kHandBackLength = 7;
-// "Tindra.exe" -> "Tindra_handback.txt", which holds "value=" + the value.
-std::u16string HandBackFileName(std::u16string_view exeFile);
+// The hand-back file (InstallFiles::HandBack) holds "value=" + the value.
 bool WriteHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value);
 // Whether the hand-back file at `path` holds `value` (not empty); the file is then
 // removed, so that the value counts once.
@@ -118,8 +116,7 @@ struct PendingInstall {
   int64_t when = 0;
   bool operator==(const PendingInstall&) const = default;
 };
-// "Tindra.exe" -> "Tindra_pending.txt"; "revision=28\r\nwhen=1700000000\r\n".
-std::u16string PendingInstallFileName(std::u16string_view exeFile);
+// "revision=28\r\nwhen=1700000000\r\n".
 std::string FormatPendingInstall(const PendingInstall& pending);
 std::optional<PendingInstall> ParsePendingInstall(std::string_view text);
 bool WritePendingInstall(ProgramFiles& files, const std::u16string& path,

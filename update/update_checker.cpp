@@ -2,6 +2,7 @@
 
 #include "common/msgbox.h"
 #include "update/companion_rules.h"
+#include "update/install_files.h"
 #include "update/install_rules.h"
 #include "update/update_events.h"
 
@@ -20,11 +21,11 @@ std::optional<CheckerArgs> ReadCheckerCommandLine(std::u16string_view commandLin
 
 CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
                            const UpdateServices& s, const std::atomic<bool>& cancelled) {
-  const std::u16string folder = s.files.ProgramFolder();
-  const std::u16string target = folder + u"\\" + kNewPrefix + args.exeFile;
-  const std::u16string replacer = folder + u"\\" + kReplacerName;
+  const InstallFiles own{s.files.ProgramFolder(), args.exeFile};
+  const std::u16string target = own.NewProgram();
+  const std::u16string replacer = own.In(kReplacerName);
   if (!ClearPlaceFor(s.files, target)) return kCheckerStale;
-  s.network.RemoveLeftoverDownloads(folder,
+  s.network.RemoveLeftoverDownloads(own.folder,
                                     {std::u16string(kNewPrefix) + args.exeFile + kPartSuffix,
                                      std::u16string(kReplacerName) + kPartSuffix});
 
@@ -39,7 +40,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   LogRevisions(s.log, args.exeFile, latest, u"running", args.revision);
   if (!latest || *latest <= args.revision) return kCheckerNothing;
   // A revision whose install failed is left alone for a while.
-  const std::u16string record = folder + u"\\" + FailedInstallFileName(args.exeFile);
+  const std::u16string record = own.FailedRecord();
   if (const auto failed = ReadFailedInstall(s.files, record);
       !MayFetch(failed, *latest, s.processes.Now())) {
     s.log.Write({.step = u"version",

@@ -53,7 +53,6 @@ TEST(InstallRules, FailuresOfOneRevisionAreCountedAndTheRecordReadsBack) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(ParseFailedInstall(bad), std::nullopt);
   }
-  EXPECT_EQ(FailedInstallFileName(u"Tindra.exe"), u"Tindra_failed.txt");
 }
 
 TEST(InstallRules, ReplacerIsFetchedWhenMissingUntrustedOrBelowTheFloorAndKeptOnlyWhenTrusted) {

@@ -1,0 +1,35 @@
+#pragma once
+// The files of one program in the program folder: the program itself, the new program
+// the checker leaves for the replacer, the records kept beside it and the old
+// program's backups. The launcher, the checker and the replacer name them all here.
+#include <string>
+#include <string_view>
+
+namespace tindra {
+
+// Every path is empty while the folder is unknown (empty), so that nothing is looked
+// for or written anywhere else. A drive's root ("C:\") gives "C:\\Tindra.exe", which
+// the file system accepts.
+struct InstallFiles {
+  std::u16string folder;
+  std::u16string exeFile;  // "Tindra.exe"
+
+  // `name` in the folder.
+  std::u16string In(std::u16string_view name) const;
+  std::u16string Program() const;     // Tindra.exe
+  std::u16string NewProgram() const;  // New_Tindra.exe, which the checker leaves
+  // Tindra_failed.txt: the installs that failed (for a companion: the fetches refused).
+  std::u16string FailedRecord() const;
+  std::u16string Pending() const;   // Tindra_pending.txt: a hand-over not yet decided
+  std::u16string HandBack() const;  // Tindra_handback.txt: the replacer's word that it failed
+  // The old program's backup: Tindra.exe.bak, then Tindra.exe.bak2 to .bak9.
+  std::u16string Backup(int n) const;
+};
+
+// The records' file names for a program: "Tindra.exe" -> "Tindra_failed.txt",
+// "Tindra_pending.txt", "Tindra_handback.txt".
+std::u16string FailedInstallFileName(std::u16string_view exeFile);
+std::u16string PendingInstallFileName(std::u16string_view exeFile);
+std::u16string HandBackFileName(std::u16string_view exeFile);
+
+}  // namespace tindra
