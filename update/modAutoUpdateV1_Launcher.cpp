@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "fileutil/modFile.h"
 #include "update/companion_rules.h"
+#include "update/install_files.h"
 #include "update/install_rules.h"
 #include "update/program_role.h"
 #include "update/update_events.h"
@@ -46,58 +47,20 @@ void StartCommand(Processes& processes, const std::u16string& commandLine, int32
   if (!processes.Start(commandLine, u"", windowState, error)) Raise(kErrFileNotFound);
 }
 
-// The program folder and the companions' files in it. Every path is empty while the
-// folder is unknown, so that nothing is looked for or written anywhere else. A drive's
-// root ("C:\") gives "C:\\Vantorel.exe", which the file system accepts.
-struct Paths {
-  std::u16string folder;
-  std::u16string checker;        // Vantorel.exe
-  std::u16string replacer;       // Pellmora.exe
-  std::u16string checkerRecord;  // a refused checker revision, left alone for a while
-
-  static Paths In(const std::u16string& folder) {
-    Paths p{.folder = folder};
-    p.checker = p.File(kCheckerName);
-    p.replacer = p.File(kReplacerName);
-    p.checkerRecord = p.File(FailedInstallFileName(kCheckerName));
-    return p;
-  }
-  // `name` in the folder.
-  std::u16string File(std::u16string_view name) const {
-    return folder.empty() ? std::u16string() : folder + u"\\" + std::u16string(name);
-  }
-};
-
-// The files of the program itself ("Tindra.exe") beside it.
-struct ProgramPaths {
-  std::u16string newProgram;  // New_Tindra.exe, which the checker leaves
-  std::u16string record;      // Tindra_failed.txt: the failed installs
-  std::u16string pending;     // Tindra_pending.txt: a hand-over not yet decided
-  std::u16string handBack;    // Tindra_handback.txt: the replacer's word that it failed
-
-  static ProgramPaths Of(const Paths& at, const std::u16string& exeFile) {
-    return {.newProgram = at.File(kNewPrefix + exeFile),
-            .record = at.File(FailedInstallFileName(exeFile)),
-            .pending = at.File(PendingInstallFileName(exeFile)),
-            .handBack = at.File(HandBackFileName(exeFile))};
-  }
-};
-
 // The program folder, or nothing (every path then stays empty) when it cannot be
 // named.
-Paths ProgramFolderFor(std::u16string_view procedure, ProgramFiles& files) {
-  return Paths::In(
-      Reported(procedure, [&] { return files.ProgramFolder(); }).value_or(std::u16string()));
+std::u16string ProgramFolderFor(std::u16string_view procedure, ProgramFiles& files) {
+  return Reported(procedure, [&] { return files.ProgramFolder(); }).value_or(std::u16string());
 }
 
 // The checker in place: its revision, from its check on the held file, when it is
 // there, trusted as Vantorel.exe and no older than this build's floor. Nothing when it
 // is missing, unreadable, untrusted or below the floor, so that such a checker is
 // fetched again; only a checker with a revision is one that may run.
-std::optional<int32_t> CheckerInPlace(const UpdateServices& s, const Paths& at) {
+std::optional<int32_t> CheckerInPlace(const UpdateServices& s, const std::u16string& checker) {
   const auto revision = Reported(kSelfUpdate, [&]() -> std::optional<int32_t> {
-    if (!s.files.FindOrdinaryFile(at.checker)) return std::nullopt;
-    return TrustedRevisionAndLog(s, at.checker, kCheckerName, FloorRule(s.floors.checker));
+    if (!s.files.FindOrdinaryFile(checker)) return std::nullopt;
+    return TrustedRevisionAndLog(s, checker, kCheckerName, FloorRule(s.floors.checker));
   });
   return revision.value_or(std::nullopt);
 }
@@ -114,13 +77,14 @@ Fetched FetchNamed(const UpdateServices& s, const std::u16string& baseUrl, std::
 
 // Fetches the checker, then the replacer, as `plan` says. -1 when a trusted checker is
 // in place afterwards.
-int16_t FetchCompanions(const UpdateServices& s, const Paths& at, const std::u16string& baseUrl,
+int16_t FetchCompanions(const UpdateServices& s, const InstallFiles& checker,
+                        const InstallFiles& replacer, const std::u16string& baseUrl,
                         const CompanionPlan& plan) {
-  switch (FetchNamed(s, baseUrl, kCheckerName, at.checker, plan.checker)) {
+  switch (FetchNamed(s, baseUrl, kCheckerName, checker.Program(), plan.checker)) {
     case Fetched::kDone:
       break;
     case Fetched::kRefused:
-      RecordFailedInstall(s.files, at.checkerRecord, *plan.checker.exact, s.processes.Now());
+      RecordFailedInstall(s.files, checker.FailedRecord(), *plan.checker.exact, s.processes.Now());
       [[fallthrough]];
     case Fetched::kNotFetched:
       // The trusted checker in place still runs, so that the program's own update
@@ -134,9 +98,9 @@ int16_t FetchCompanions(const UpdateServices& s, const Paths& at, const std::u16
   // When the replacer cannot be fetched, the one in place stays, and the checker, now
   // current, makes sure of a trusted replacer before it leaves a new program.
   RevisionRule replacerRule = plan.replacer;
-  const std::optional<int32_t> inPlace = TrustedRevision(s, at.replacer, kReplacerName);
+  const std::optional<int32_t> inPlace = TrustedRevision(s, replacer.Program(), kReplacerName);
   if (inPlace && inPlace > replacerRule.atLeast) replacerRule.atLeast = inPlace;
-  FetchNamed(s, baseUrl, kReplacerName, at.replacer, replacerRule);
+  FetchNamed(s, baseUrl, kReplacerName, replacer.Program(), replacerRule);
   return -1;
 }
 
@@ -144,16 +108,18 @@ int16_t FetchCompanions(const UpdateServices& s, const Paths& at, const std::u16
 // floor, in the program folder, and returns when it has ended. It is held against
 // writers from its check until then; any other is passed over like one that cannot
 // start.
-void RunChecker(const UpdateServices& s, const Paths& at, const std::u16string& parameters) {
-  std::unique_ptr<HeldFile> held = s.files.Hold(at.checker, HoldFor::kRun);
+void RunChecker(const UpdateServices& s, const InstallFiles& own,
+                const std::u16string& parameters) {
+  const std::u16string checker = own.In(kCheckerName);
+  std::unique_ptr<HeldFile> held = s.files.Hold(checker, HoldFor::kRun);
   if (!held ||
-      CheckAndLog(s.log, s.trust, *held, at.checker, kCheckerName, FloorRule(s.floors.checker))
+      CheckAndLog(s.log, s.trust, *held, checker, kCheckerName, FloorRule(s.floors.checker))
               .verdict != ProgramVerdict::kTrusted) {
     return;
   }
   const int32_t noOwner = 0;
   const int16_t no = 0;
-  s.processes.StartProcessAndWait(at.checker, noOwner, parameters, at.folder, no, no);
+  s.processes.StartProcessAndWait(checker, noOwner, parameters, own.folder, no, no);
   LogCheckerRun(s);
 }
 
@@ -161,20 +127,20 @@ void RunChecker(const UpdateServices& s, const Paths& at, const std::u16string& 
 // older than this build's floor; it is held from its check until it has been started.
 // First writes what a later start finds when the replacer never decides. False when
 // it was not started.
-bool StartReplacer(const UpdateServices& s, const Paths& at, const ProgramPaths& own,
-                   const std::u16string& exeFile, std::optional<int32_t> newRevision) {
-  std::unique_ptr<HeldFile> held = s.files.Hold(at.replacer, HoldFor::kRun);
+bool StartReplacer(const UpdateServices& s, const InstallFiles& own, const std::u16string& replacer,
+                   std::optional<int32_t> newRevision) {
+  std::unique_ptr<HeldFile> held = s.files.Hold(replacer, HoldFor::kRun);
   if (!held ||
-      CheckAndLog(s.log, s.trust, *held, at.replacer, kReplacerName, FloorRule(s.floors.replacer))
+      CheckAndLog(s.log, s.trust, *held, replacer, kReplacerName, FloorRule(s.floors.replacer))
               .verdict != ProgramVerdict::kTrusted) {
     return false;
   }
-  WritePendingInstall(s.files, own.pending,
+  WritePendingInstall(s.files, own.Pending(),
                       PendingInstall{newRevision.value_or(0), s.processes.Now()});
   try {
-    StartCommand(s.processes, ReplacerCommandLine(at.replacer, exeFile), kSwShowMinimized);
+    StartCommand(s.processes, ReplacerCommandLine(replacer, own.exeFile), kSwShowMinimized);
   } catch (...) {
-    s.files.RemoveFile(own.pending);
+    s.files.RemoveFile(own.Pending());
     throw;
   }
   return true;
@@ -183,25 +149,26 @@ bool StartReplacer(const UpdateServices& s, const Paths& at, const ProgramPaths&
 // Hands the new program over to the replacer, and the program ends. A new program is
 // handed over only when it is trusted as this program, and not again while its failed
 // install's back-off runs: otherwise it goes, and start-up goes on.
-void HandOver(const UpdateServices& s, const Paths& at, const ProgramPaths& own,
-              const std::u16string& exeFile) {
-  const std::optional<int32_t> newRevision = TrustedRevisionAndLog(s, own.newProgram, exeFile);
-  const std::optional<FailedInstall> record = ReadFailedInstall(s.files, own.record);
+void HandOver(const UpdateServices& s, const InstallFiles& own) {
+  const std::optional<int32_t> newRevision =
+      TrustedRevisionAndLog(s, own.NewProgram(), own.exeFile);
+  const std::optional<FailedInstall> record = ReadFailedInstall(s.files, own.FailedRecord());
   if (!MayHandOver(record, newRevision, s.processes.Now())) {
     s.log.Write({.step = u"hand-over",
-                 .file = kNewPrefix + exeFile,
+                 .file = kNewPrefix + own.exeFile,
                  .verdict = u"skipped",
                  .reason = !newRevision ? u"not trusted"
                            : record     ? BackoffReason(*record)
                                         : u"held back after a failed install"});
-    s.files.RemoveFile(own.newProgram);
+    s.files.RemoveFile(own.NewProgram());
     return;
   }
 
   // A trusted replacer takes over, and the program ends.
+  const std::u16string replacer = own.In(kReplacerName);
   const bool started = Reported(kRunUpdate, [&] {
-                         return s.files.FindOrdinaryFile(at.replacer).has_value() &&
-                                StartReplacer(s, at, own, exeFile, newRevision);
+                         return s.files.FindOrdinaryFile(replacer).has_value() &&
+                                StartReplacer(s, own, replacer, newRevision);
                        }).value_or(false);
   if (started) {
     s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"ok"});
@@ -213,16 +180,16 @@ void HandOver(const UpdateServices& s, const Paths& at, const ProgramPaths& own,
   // recorded like a failed install, so that no later start repeats this, and the
   // program goes on taking notifications.
   Reported(kRunUpdate, [&] {
-    ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + at.replacer, kMbOk);
+    ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk);
   });
   Reported(kRunUpdate, [&] {
-    StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), at.folder),
+    StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), own.folder),
                  kSwShowNormal);
   });
   const std::u16string why = u"no trusted replacer could be started";
   s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"failed", .reason = why});
-  s.files.RemoveFile(own.newProgram);
-  RecordFailedInstall(s.files, own.record, newRevision.value_or(0), s.processes.Now(), why);
+  s.files.RemoveFile(own.NewProgram());
+  RecordFailedInstall(s.files, own.FailedRecord(), newRevision.value_or(0), s.processes.Now(), why);
 }
 
 }  // namespace
@@ -265,8 +232,10 @@ std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
 }
 
 int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serverHost) {
-  const Paths at = ProgramFolderFor(kSelfUpdate, s.files);
-  const std::optional<int32_t> inPlace = CheckerInPlace(s, at);
+  const std::u16string folder = ProgramFolderFor(kSelfUpdate, s.files);
+  const InstallFiles checker{folder, kCheckerName};
+  const InstallFiles replacer{folder, kReplacerName};
+  const std::optional<int32_t> inPlace = CheckerInPlace(s, checker.Program());
 
   // The latest revision, as the server announces it. Nothing read: the user is told,
   // and the update stops here.
@@ -294,7 +263,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
   const CompanionFacts facts{.checkerInPlace = inPlace,
                              .announced = announced,
                              .signedBuild = TrustsAnyProgram(s.trust),
-                             .refusedChecker = ReadFailedInstall(s.files, at.checkerRecord),
+                             .refusedChecker = ReadFailedInstall(s.files, checker.FailedRecord()),
                              .now = s.processes.Now(),
                              .floors = s.floors};
   const CompanionPlan plan = PlanCompanions(facts);
@@ -312,7 +281,7 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
                    .reason = BackoffReason(*facts.refusedChecker)});
       break;
     case CompanionStep::kFetch:
-      return FetchCompanions(s, at, baseUrl, plan);
+      return FetchCompanions(s, checker, replacer, baseUrl, plan);
   }
   return -1;
 }
@@ -326,24 +295,22 @@ void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
     if (!current.value_or(0)) return;
   }
 
-  const Paths at = ProgramFolderFor(kRunUpdate, s.files);
-  // The executable's name as the directory lists it; without the program's own file
-  // there is nothing to update. When the search fails, the name stays as formed.
-  std::u16string exeFile = Reported(kRunUpdate, [&] {
-                             return s.files.ProgramBaseName() + u".exe";
-                           }).value_or(std::u16string());
-  const auto found =
-      Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(at.File(exeFile)); });
-  if (found) exeFile = found->value_or(u"");
-  if (exeFile.empty()) return;
-  const ProgramPaths own = ProgramPaths::Of(at, exeFile);
+  // The program's own file as the directory lists it; without it there is nothing to
+  // update. When the search fails, the name stays as formed.
+  InstallFiles own{ProgramFolderFor(kRunUpdate, s.files), Reported(kRunUpdate, [&] {
+                                                            return s.files.ProgramBaseName() +
+                                                                   u".exe";
+                                                          }).value_or(std::u16string())};
+  const auto found = Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(own.Program()); });
+  if (found) own.exeFile = found->value_or(u"");
+  if (own.exeFile.empty()) return;
 
   // Right after the replacer failed to install a new program nothing more is tried
   // at this start: the program goes on taking notifications. The replacer says so
   // with a value that its hand-back file holds too; a value from anyone else does
   // not count.
   const std::u16string handedBack = s.processes.TakeFailedHandOver();
-  if (!own.handBack.empty() && TakeHandBack(s.files, own.handBack, handedBack)) {
+  if (!own.folder.empty() && TakeHandBack(s.files, own.HandBack(), handedBack)) {
     s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the install just failed"});
     return;
   }
@@ -353,26 +320,27 @@ void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
   const std::optional<int16_t> revision =
       Reported(kRunUpdate, [&] { return s.files.ProgramRevision(); });
   const std::u16string parameters =
-      revision ? CheckerParameters(*revision, exeFile) : std::u16string();
+      revision ? CheckerParameters(*revision, own.exeFile) : std::u16string();
 
   // A hand-over that never came back (the replacer ended before it had decided)
   // counts as a failed install of that revision: the new file it left goes, and
   // nothing more is tried.
-  if (revision && !own.pending.empty() &&
-      SettlePendingInstall(s.files, own.pending, own.record, *revision, s.processes.Now())) {
-    s.files.RemoveFile(own.newProgram);
+  if (revision && !own.folder.empty() &&
+      SettlePendingInstall(s.files, own.Pending(), own.FailedRecord(), *revision,
+                           s.processes.Now())) {
+    s.files.RemoveFile(own.NewProgram());
     s.log.Write({.step = u"update", .verdict = u"skipped", .reason = kHandOverNeverCameBack});
     return;
   }
 
   // The checker runs; the call returns when it has ended.
-  Reported(kRunUpdate, [&] { RunChecker(s, at, parameters); });
+  Reported(kRunUpdate, [&] { RunChecker(s, own, parameters); });
 
   // Whether the checker left a new program; it is handed over, or it goes.
   const auto newProgram =
-      Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(own.newProgram); });
+      Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(own.NewProgram()); });
   if (!newProgram || !*newProgram) return;
-  HandOver(s, at, own, exeFile);
+  HandOver(s, own);
 }
 
 }  // namespace tindra
