@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -19,32 +18,10 @@ constexpr uint16_t kVersionInfoId = 1;
 // first one there is.
 constexpr uint16_t kPreferredLanguages[] = {0x0000, 0x0412, 0x0012, 0x0409};
 constexpr uint32_t kHighBit = 0x80000000u;
-constexpr uint16_t kPe32Magic = 0x10b;
-constexpr uint16_t kPe32PlusMagic = 0x20b;
 constexpr uint32_t kResourceDirectoryIndex = 2;
 // The Windows loader refuses images with more sections than this.
 constexpr uint16_t kMaxSections = 96;
 constexpr char kSignature[4] = {'F', 'E', '2', 'X'};
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-class SpanReader : public ByteReader {
- public:
-  explicit SpanReader(std::span<const uint8_t> data) : data_(data) {}
-  uint64_t Size() const override { return data_.size(); }
-  bool Read(uint64_t offset, void* out, size_t n) const override {
-    if (offset > data_.size() || n > data_.size() - offset) return false;
-    if (n) std::memcpy(out, data_.data() + offset, n);
-    return true;
-  }
-
- private:
-  std::span<const uint8_t> data_;
-};
 
 class FileReader : public ByteReader {
  public:
@@ -80,23 +57,14 @@ class PeImage {
 
   // Reads the headers; false when this is not a PE image we can walk.
   bool Open() {
-    std::array<uint8_t, 64> dos{};
-    if (!file_.Read(0, dos.data(), dos.size()) || dos[0] != 'M' || dos[1] != 'Z') return false;
-    const uint64_t pe = Le32(&dos[0x3C]);
-    std::array<uint8_t, 24> nt{};
-    if (!file_.Read(pe, nt.data(), nt.size())) return false;
-    if (nt[0] != 'P' || nt[1] != 'E' || nt[2] != 0 || nt[3] != 0) return false;
-    const uint16_t sectionCount = Le16(&nt[6]);
-    const uint16_t optionalSize = Le16(&nt[20]);
-    if (sectionCount > kMaxSections) return false;
-
-    const uint64_t optional = pe + nt.size();
-    std::array<uint8_t, 2> magic{};
-    if (!file_.Read(optional, magic.data(), magic.size())) return false;
+    const std::optional<PeHeaders> headers = ReadPeHeaders(file_);
+    if (!headers || headers->sectionCount > kMaxSections) return false;
+    const uint64_t optional = headers->optionalHeader;
+    const uint16_t optionalSize = headers->optionalHeaderSize;
     uint32_t countOffset;
-    if (Le16(magic.data()) == kPe32Magic)
+    if (headers->magic == kPe32Magic)
       countOffset = 92;
-    else if (Le16(magic.data()) == kPe32PlusMagic)
+    else if (headers->magic == kPe32PlusMagic)
       countOffset = 108;
     else
       return false;
@@ -111,7 +79,7 @@ class PeImage {
     if (resourceRva_ == 0) return false;
 
     const uint64_t table = optional + optionalSize;
-    for (uint16_t i = 0; i < sectionCount; ++i) {
+    for (uint16_t i = 0; i < headers->sectionCount; ++i) {
       std::array<uint8_t, 40> header{};
       if (!file_.Read(table + uint64_t{i} * header.size(), header.data(), header.size()))
         return false;

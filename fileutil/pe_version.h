@@ -11,18 +11,9 @@
 #include <vector>
 
 #include "fileutil/modFile.h"
+#include "fileutil/pe_headers.h"
 
 namespace tindra {
-
-// Random-access bytes: a file on disk or an image in memory.
-class ByteReader {
- public:
-  virtual ~ByteReader() = default;
-  virtual uint64_t Size() const = 0;
-  // Fills out[0..n) from `offset`; false when that range is not all inside the data
-  // or cannot be read.
-  virtual bool Read(uint64_t offset, void* out, size_t n) const = 0;
-};
 
 // The largest version resource taken; real ones stay far below 64 KiB.
 inline constexpr uint32_t kMaxVersionResource = 16u * 1024 * 1024;

@@ -1,8 +1,7 @@
 #include "update/companion_rules.h"
 
-#include <cstring>
-
 #include "common/text.h"
+#include "fileutil/pe_headers.h"
 
 namespace tindra {
 
@@ -22,17 +21,6 @@ std::optional<int32_t> Digits(std::u16string_view s, size_t maxDigits) {
     n = n * 10 + (c - u'0');
   }
   return n;
-}
-
-uint32_t Le32(std::string_view b, size_t at) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i)
-    v |= static_cast<uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-  return v;
-}
-uint16_t Le16(std::string_view b, size_t at) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
-                               static_cast<unsigned char>(b[at + 1]) << 8);
 }
 
 // A bare file name ending in ".exe" (any case), with a name in front of it.
@@ -123,17 +111,13 @@ std::u16string VersionFileName(std::u16string_view exeFile) {
 }
 
 bool LooksLikeWindowsProgram(std::string_view head) {
-  if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
-  uint32_t pe = Le32(head, 0x3C);
-  // Signature, file header (20 bytes) and the optional header's magic.
-  if (pe > head.size() || head.size() - pe < 4 + 20 + 2) return false;
-  if (std::memcmp(head.data() + pe, "PE\0\0", 4) != 0) return false;
-  uint16_t characteristics = Le16(head, pe + 4 + 18);
-  uint16_t magic = Le16(head, pe + 24);
+  const std::optional<PeHeaders> headers =
+      ReadPeHeaders(SpanReader({reinterpret_cast<const uint8_t*>(head.data()), head.size()}));
+  if (!headers) return false;
   const uint16_t kExecutable = 0x0002;
   const uint16_t kDll = 0x2000;
-  return (characteristics & kExecutable) && !(characteristics & kDll) &&
-         (magic == 0x10B || magic == 0x20B);
+  return (headers->characteristics & kExecutable) && !(headers->characteristics & kDll) &&
+         (headers->magic == kPe32Magic || headers->magic == kPe32PlusMagic);
 }
 
 }  // namespace tindra

@@ -6,8 +6,9 @@
 #include "common/msgbox.h"
 #include "common/text.h"
 #include "update/install_files.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
 #include "update/program_role.h"
+#include "update/trusted_fetch.h"
 #include "update/update_events.h"
 
 namespace tindra {
@@ -24,7 +25,10 @@ struct Paths {
 };
 
 // OLD.exe's command line: its quoted path.
-std::u16string OldCommandLine(const Paths& p) { return u"\"" + p.at.Program() + u"\""; }
+std::u16string OldCommandLine(const Paths& p) {
+  const std::u16string program = p.at.Program();
+  return u"\"" + program + u"\"";
+}
 
 class Replacer {
  public:
@@ -241,6 +245,49 @@ class Replacer {
 };
 
 }  // namespace
+
+std::u16string ReplacerExitReason(uint32_t code) {
+  switch (code) {
+    case kReplaced:
+      return u"replaced";
+    case kNotReplaced:
+      return u"nothing replaced";
+    case kReplacerBadArgs:
+      return u"bad arguments";
+    case kRolledBack:
+      return u"the new program failed and the old one is back";
+    case kNotRolledBack:
+      return u"the new program failed and could not be rolled back";
+    default:
+      return OtherExitReason(code);
+  }
+}
+
+void LogReplacerEnd(UpdateLog& log, uint32_t code) {
+  LogEnd(log, code, code == kReplaced, ReplacerExitReason(code));
+}
+
+bool ShouldRollBack(const FirstRun& run) {
+  return !run.ready && (run.stuck || run.fatal || (run.ended && run.exitCode != 0));
+}
+
+std::u16string FirstRunReason(const FirstRun& run) {
+  if (run.ready) return u"its service answered";
+  if (run.fatal) return u"showed a fatal error before it answered";
+  if (!run.ended) return u"still starting when the watch ended";
+  if (run.exitCode >= 0xC0000000u) return OtherExitReason(run.exitCode) + u" before it answered";
+  return u"ended with exit code " + ToDecimal(run.exitCode) + u" before it answered";
+}
+
+void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& run) {
+  UpdateEvent e;
+  e.step = u"watch";
+  e.file = program;
+  e.verdict = ShouldRollBack(run) ? u"failed" : u"ok";
+  e.reason = FirstRunReason(run);
+  if (run.ended) e.exitCode = run.exitCode;
+  log.Write(e);
+}
 
 ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
                          ServiceProbe& probe, const ReplacerWaits& waits) {

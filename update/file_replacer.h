@@ -31,6 +31,7 @@
 // is started again.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "update/companion_rules.h"
@@ -48,6 +49,10 @@ enum ReplacerExit : int {
   kNotRolledBack = 4,  // the new program failed and could not be rolled back (or there
                        // was no old one)
 };
+// What the replacer's exit code means, for the log ("replaced", ...).
+std::u16string ReplacerExitReason(uint32_t code);
+// The replacer's own last line: step "end", its exit code and what it means.
+void LogReplacerEnd(UpdateLog& log, uint32_t code);
 
 // How long the replacer waits for the old program to be free, and for the new one
 // to answer; how often it looks.
@@ -65,6 +70,26 @@ inline constexpr uint32_t kStuckExitCode = 1460;
 // The exit code of a new program the replacer ended because it showed its fatal
 // error (ERROR_FUNCTION_FAILED).
 inline constexpr uint32_t kFatalExitCode = 1627;
+
+// How a new program fared while the replacer watched it.
+struct FirstRun {
+  bool ready = false;  // its service answered
+  bool ended = false;  // it ended before that, with exitCode
+  uint32_t exitCode = 0;
+  // Neither ready nor ended at the end of the watch, and none of its windows
+  // answered (held by a fault, or hung): the replacer ended it.
+  bool stuck = false;
+  // It showed its fatal error before it was ready: the replacer ended it.
+  bool fatal = false;
+};
+// A new program that ended abnormally before it was ready, showed its fatal error,
+// or was stuck, is rolled back. One that is ready, still starting while it answers
+// its window messages (a box waiting for the user) or that ended normally (it handed
+// over again, or found another copy running) stays.
+bool ShouldRollBack(const FirstRun& run);
+// How it fared, as the reason a rollback records, and as a "watch" line.
+std::u16string FirstRunReason(const FirstRun& run);
+void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& run);
 
 // Who answers to a program's DDE service name.
 class ServiceProbe {

@@ -10,8 +10,10 @@
 #include "fileutil/modFile.h"
 #include "update/companion_rules.h"
 #include "update/install_files.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
 #include "update/program_role.h"
+#include "update/trusted_fetch.h"
+#include "update/update_checker.h"
 #include "update/update_events.h"
 
 namespace tindra {

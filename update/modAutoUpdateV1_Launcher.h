@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "update/companion_rules.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
 #include "update/program_role.h"
 #include "update/update_services.h"
 

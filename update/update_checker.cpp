@@ -3,7 +3,8 @@
 #include "common/msgbox.h"
 #include "update/companion_rules.h"
 #include "update/install_files.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
+#include "update/trusted_fetch.h"
 #include "update/update_events.h"
 
 namespace tindra {
@@ -71,6 +72,44 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
     return kCheckerCancelled;
   }
   return kCheckerReady;
+}
+
+std::u16string CheckerExitReason(uint32_t code) {
+  switch (code) {
+    case kCheckerNothing:
+      return u"nothing to install";
+    case kCheckerReady:
+      return u"a new program is ready";
+    case kCheckerBadArgs:
+      return u"bad parameters";
+    case kCheckerStale:
+      return u"a stale New_ file could not be removed";
+    case kCheckerFailed:
+      return u"the download or its check failed";
+    case kCheckerCancelled:
+      return u"cancelled by the user";
+    default:
+      return OtherExitReason(code);
+  }
+}
+
+void LogCheckerEnd(UpdateLog& log, uint32_t code) {
+  LogEnd(log, code, code == kCheckerNothing || code == kCheckerReady, CheckerExitReason(code));
+}
+
+void LogCheckerRun(const UpdateServices& s) {
+  const std::optional<uint32_t> code = s.processes.LastWaitExitCode();
+  UpdateEvent e;
+  e.step = u"run";
+  e.file = kCheckerName;
+  e.verdict = !code ? u"failed" : *code <= kCheckerReady ? u"ok" : u"failed";
+  e.reason = code ? CheckerExitReason(*code) : u"not started";
+  if (const std::optional<uint64_t> cut = s.processes.LastWaitCutAt()) {
+    e.verdict = u"failed";
+    e.reason = BoundReason({.endedBy = TransferBound::kCeiling, .boundMs = *cut});
+  }
+  e.exitCode = code;
+  s.log.Write(e);
 }
 
 }  // namespace tindra

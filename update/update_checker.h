@@ -35,6 +35,12 @@ enum CheckerExit : int {
   kCheckerFailed = 4,     // the download or its check failed
   kCheckerCancelled = 5,  // the user closed the checker's window
 };
+// What the checker's exit code means, for the log ("nothing to install", ...).
+std::u16string CheckerExitReason(uint32_t code);
+// The checker's own last line: step "end", its exit code and what it means.
+void LogCheckerEnd(UpdateLog& log, uint32_t code);
+// Tindra's line after the checker it waited for has ended (or did not start).
+void LogCheckerRun(const UpdateServices& s);
 
 // The parameters of the checker's command line; a box explains a bad one (and
 // nothing is returned).

@@ -4,9 +4,7 @@
 #include <cstdio>
 
 #include "common/text.h"
-#include "update/companion_rules.h"
-#include "update/file_replacer.h"
-#include "update/update_checker.h"
+#include "update/install_records.h"
 
 namespace tindra {
 
@@ -16,12 +14,6 @@ std::u16string Hex(uint32_t code) {
   char buf[16];
   std::snprintf(buf, sizeof(buf), "0x%08X", static_cast<unsigned>(code));
   return Ascii(buf);
-}
-
-// An exit code no companion gives itself: an exception code ends a program that
-// crashed; anything else is unknown.
-std::u16string OtherExit(uint32_t code) {
-  return code >= 0xC0000000u ? u"crashed with exception " + Hex(code) : u"unknown exit code";
 }
 
 std::u16string SignatureReason(ProgramInspector& inspector, HeldFile& held, const Signature& file) {
@@ -55,6 +47,12 @@ std::u16string RuleText(const RevisionRule& rule) {
   return text;
 }
 
+}  // namespace
+
+std::u16string OtherExitReason(uint32_t code) {
+  return code >= 0xC0000000u ? u"crashed with exception " + Hex(code) : u"unknown exit code";
+}
+
 void LogEnd(UpdateLog& log, uint32_t code, bool ok, std::u16string reason) {
   UpdateEvent e;
   e.step = u"end";
@@ -63,8 +61,6 @@ void LogEnd(UpdateLog& log, uint32_t code, bool ok, std::u16string reason) {
   e.exitCode = code;
   log.Write(e);
 }
-
-}  // namespace
 
 std::u16string FileNameOf(std::u16string_view path) {
   const size_t slash = path.find_last_of(u"\\/");
@@ -118,83 +114,6 @@ RevisionRule FloorRule(int32_t floor) {
   RevisionRule rule;
   if (floor > 0) rule.atLeast = floor;
   return rule;
-}
-
-std::u16string CheckerExitReason(uint32_t code) {
-  switch (code) {
-    case kCheckerNothing:
-      return u"nothing to install";
-    case kCheckerReady:
-      return u"a new program is ready";
-    case kCheckerBadArgs:
-      return u"bad parameters";
-    case kCheckerStale:
-      return u"a stale New_ file could not be removed";
-    case kCheckerFailed:
-      return u"the download or its check failed";
-    case kCheckerCancelled:
-      return u"cancelled by the user";
-    default:
-      return OtherExit(code);
-  }
-}
-
-std::u16string ReplacerExitReason(uint32_t code) {
-  switch (code) {
-    case kReplaced:
-      return u"replaced";
-    case kNotReplaced:
-      return u"nothing replaced";
-    case kReplacerBadArgs:
-      return u"bad arguments";
-    case kRolledBack:
-      return u"the new program failed and the old one is back";
-    case kNotRolledBack:
-      return u"the new program failed and could not be rolled back";
-    default:
-      return OtherExit(code);
-  }
-}
-
-void LogCheckerEnd(UpdateLog& log, uint32_t code) {
-  LogEnd(log, code, code == kCheckerNothing || code == kCheckerReady, CheckerExitReason(code));
-}
-
-void LogReplacerEnd(UpdateLog& log, uint32_t code) {
-  LogEnd(log, code, code == kReplaced, ReplacerExitReason(code));
-}
-
-void LogCheckerRun(const UpdateServices& s) {
-  const std::optional<uint32_t> code = s.processes.LastWaitExitCode();
-  UpdateEvent e;
-  e.step = u"run";
-  e.file = kCheckerName;
-  e.verdict = !code ? u"failed" : *code <= kCheckerReady ? u"ok" : u"failed";
-  e.reason = code ? CheckerExitReason(*code) : u"not started";
-  if (const std::optional<uint64_t> cut = s.processes.LastWaitCutAt()) {
-    e.verdict = u"failed";
-    e.reason = BoundReason({.endedBy = TransferBound::kCeiling, .boundMs = *cut});
-  }
-  e.exitCode = code;
-  s.log.Write(e);
-}
-
-std::u16string FirstRunReason(const FirstRun& run) {
-  if (run.ready) return u"its service answered";
-  if (run.fatal) return u"showed a fatal error before it answered";
-  if (!run.ended) return u"still starting when the watch ended";
-  if (run.exitCode >= 0xC0000000u) return OtherExit(run.exitCode) + u" before it answered";
-  return u"ended with exit code " + ToDecimal(run.exitCode) + u" before it answered";
-}
-
-void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& run) {
-  UpdateEvent e;
-  e.step = u"watch";
-  e.file = program;
-  e.verdict = ShouldRollBack(run) ? u"failed" : u"ok";
-  e.reason = FirstRunReason(run);
-  if (run.ended) e.exitCode = run.exitCode;
-  log.Write(e);
 }
 
 std::u16string UtcText(int64_t secondsSince1970) {

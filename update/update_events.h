@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/install_rules.h"
+#include "update/install_records.h"
 #include "update/update_services.h"
 
 namespace tindra {
@@ -31,20 +31,13 @@ std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std:
 // The rule for a program kept in place: no older than `floor` (none when 0).
 RevisionRule FloorRule(int32_t floor);
 
-// What the companions' exit codes mean (update_checker.h, file_replacer.h).
-std::u16string CheckerExitReason(uint32_t code);
-std::u16string ReplacerExitReason(uint32_t code);
-
-// A companion's own last line: step "end", its exit code and what it means.
-void LogCheckerEnd(UpdateLog& log, uint32_t code);
-void LogReplacerEnd(UpdateLog& log, uint32_t code);
-// Tindra's line after the checker it waited for has ended (or did not start).
-void LogCheckerRun(const UpdateServices& s);
-
-// How a new program fared while the replacer watched it, as a "watch" line, and the
-// reason a rollback records.
-std::u16string FirstRunReason(const FirstRun& run);
-void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& run);
+// What an exit code no companion gives itself means: an exception code ends a program
+// that crashed ("crashed with exception 0xC0000005"); anything else is unknown. The
+// companions' own codes are explained beside them (update_checker.h, file_replacer.h).
+std::u16string OtherExitReason(uint32_t code);
+// A companion's own last line: step "end", its exit code, whether that is success,
+// and what it means.
+void LogEnd(UpdateLog& log, uint32_t code, bool ok, std::u16string reason);
 
 // How a revision's failed installs hold it back, for a "skipped" line: the revision,
 // the failures and when the back-off ends ("2026-12-10 16:09 UTC").

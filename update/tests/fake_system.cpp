@@ -5,7 +5,7 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "fileutil/tests/test_blocks.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
 
 namespace tindra::testing {
 

@@ -11,7 +11,7 @@
 #include "common/msgbox.h"
 #include "fileutil/modFile.h"
 #include "update/file_replacer.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
 #include "update/update_services.h"
 
 namespace tindra::testing {

@@ -122,5 +122,29 @@ TEST(ProgramRole, TheSignatureIsCheckedBeforeTheRoleAndTheRoleBeforeTheRevision)
   EXPECT_FALSE(TrustsAnyProgram(unsigned_build));
 }
 
+TEST(ProgramRole, AHeldFileIsCheckedAsItWasWhenHeldAndMovesWithItsEntry) {
+  testing::FakeSystem p;
+  const std::u16string part = u"C:\\Prog\\Vantorel.exe.part";
+  const std::u16string target = u"C:\\Prog\\Vantorel.exe";
+  p.AddFile(part);
+  p.versions[part] = u"1.00.28";
+  std::unique_ptr<HeldFile> held = p.Hold(part, HoldFor::kRename);
+  ASSERT_TRUE(held);
+  // Whatever comes to the path after the hold is not what the check reads.
+  p.signatures[part] = Signature{SignatureStatus::kValid, "other"};
+  p.versions[part] = u"1.00.26";
+  const ProgramCheck check = CheckHeldProgram(p, *held, u"Vantorel.exe");
+  EXPECT_EQ(check.verdict, ProgramVerdict::kTrusted);
+  EXPECT_EQ(check.revision, 28);
+  EXPECT_EQ(p.CheckFile(part, u"Vantorel.exe").verdict, ProgramVerdict::kForeign);
+  // The move renames the entry: the file and what it holds are at the target now.
+  ASSERT_TRUE(held->MoveOver(target));
+  EXPECT_FALSE(p.HasFile(part));
+  EXPECT_TRUE(p.HasFile(target));
+  EXPECT_EQ(p.versions[target], u"1.00.26");
+  // A name with nothing at it cannot be held.
+  EXPECT_FALSE(p.Hold(part, HoldFor::kRun));
+}
+
 }  // namespace
 }  // namespace tindra

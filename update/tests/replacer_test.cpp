@@ -261,5 +261,26 @@ TEST(Replacer, RepeatedFailuresOfOneRevisionCountOn) {
             (FailedInstall{28, q.now, 3, u"the new program is held open by another program"}));
 }
 
+TEST(Replacer, OnlyAnAbnormalEndBeforeReadyRollsBack) {
+  struct Row {
+    const char* what;
+    FirstRun run;
+    bool rollBack;
+  };
+  const Row rows[] = {
+      {"ready", {true, false, 0}, false},
+      {"ready, then ended", {true, true, 1}, false},
+      {"crashed at start", {false, true, 0xC0000005u}, true},
+      {"ended with an error code", {false, true, 1}, true},
+      {"ended normally before ready", {false, true, 0}, false},
+      {"still starting when the wait ended", {false, false, 0}, false},
+      {"stuck when the wait ended, and ended", {false, true, 1460, true}, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(ShouldRollBack(row.run), row.rollBack);
+  }
+}
+
 }  // namespace
 }  // namespace tindra

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/text.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
 
 namespace tindra {
 namespace {

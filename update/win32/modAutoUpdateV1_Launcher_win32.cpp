@@ -1,8 +1,8 @@
 #include "update/win32/modAutoUpdateV1_Launcher_win32.h"
 
 #include "common/errors.h"
-#include "update/install_rules.h"
 #include "update/modAutoUpdateV1_Launcher.h"
+#include "update/trusted_fetch.h"
 #include "update/update_events.h"
 #include "update/win32/processes_win32.h"
 #include "update/win32/program_files_win32.h"

@@ -13,7 +13,7 @@
 #include "common/win32/guard.h"
 #include "common/win32/handle.h"
 #include "common/win32/message_wait.h"
-#include "update/install_rules.h"
+#include "update/install_records.h"
 
 namespace tindra::win32 {
 

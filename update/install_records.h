@@ -1,56 +1,18 @@
 #pragma once
-// The rules that keep an update from locking the user out: a companion is fetched
-// beside its target and moves over it only once trusted; the replacer is repaired
-// before a new program is left for it; an install that fails is recorded, and the
-// same revision is not fetched again for a while; a new program that cannot start
-// is rolled back.
+// The records that keep a failed update from locking the user out, small files in the
+// program folder (named by update/install_files.h): an install that failed is
+// recorded, and the same revision is not fetched or handed over again for a while; the
+// replacer hands back to the old program with a one-time value; a hand-over the
+// replacer never decided is found at the next start and counts as a failure.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "update/install_files.h"
-#include "update/update_services.h"
+#include "update/program_files.h"
 
 namespace tindra {
-
-// A download lands beside its target under this suffix until it has been checked.
-inline constexpr char16_t kPartSuffix[] = u".part";
-
-// The revision of the program at `path`, held while it is checked, when it is
-// trusted for `roleFile`; nothing when it is missing, unreadable, untrusted or has
-// none.
-std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
-                                       std::u16string_view roleFile);
-
-// Clears `path` for a file the update puts there: a file there goes (read-only or
-// not), and so does an empty folder of that name. False when the place stays taken: a
-// file that cannot go yet is tried again next time; a folder that holds something is
-// the user's, and a box tells the user why no update can come until it is moved.
-bool ClearPlaceFor(ProgramFiles& files, const std::u16string& path);
-
-// How a fetch ended.
-enum class Fetched {
-  kDone,        // the checked file is at its target
-  kNotFetched,  // the download (or the hold, or the move) failed
-  kRefused,     // it arrived but failed its check (signer, image, role or revision)
-};
-
-// Fetches `url` beside `target` (at `target` + kPartSuffix, whose place is cleared
-// first), holds the download against writers, checks it for the role `roleFile` and
-// the revision rule, and moves the held file over `target` (read-only or not).
-// Whatever fails leaves `target` as it was and no partial file, and is logged.
-Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
-                       const std::u16string& target, std::u16string_view roleFile,
-                       const RevisionRule& rule = {});
-
-// Makes sure a program trusted as `roleFile`, of revision `floor` or later, is at
-// `path`, fetching it from `url` when it is missing, fails its check or is older
-// (the fetched one is then no older than a trusted one in place). True when such
-// a program is there afterwards.
-bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
-                            const std::u16string& path, std::u16string_view roleFile,
-                            int32_t floor);
 
 // What the replacer leaves in the program folder when it could not install a
 // revision: the revision, when (seconds since 1970), how many times in a row, and
@@ -126,9 +88,8 @@ inline constexpr char16_t kHandOverNeverCameBack[] = u"the last hand-over never 
 // Settles a pending install found at the start of a program of revision `running`:
 // one of a newer revision than the running one failed, and is recorded at
 // `recordPath` like a failed install, with that reason (unless the replacer recorded
-// it already). The
-// pending file then goes; it stays, for a day, only when the record cannot be
-// written. True when an install failed so: this start hands over no more.
+// it already). The pending file then goes; it stays, for a day, only when the record
+// cannot be written. True when an install failed so: this start hands over no more.
 bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath,
                           const std::u16string& recordPath, int32_t running, int64_t now);
 
@@ -138,22 +99,5 @@ bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath
 // replacer failed, the launcher stops before it gets here.)
 bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
                  int64_t now);
-
-// How a new program fared while the replacer watched it.
-struct FirstRun {
-  bool ready = false;  // its service answered
-  bool ended = false;  // it ended before that, with exitCode
-  uint32_t exitCode = 0;
-  // Neither ready nor ended at the end of the watch, and none of its windows
-  // answered (held by a fault, or hung): the replacer ended it.
-  bool stuck = false;
-  // It showed its fatal error before it was ready: the replacer ended it.
-  bool fatal = false;
-};
-// A new program that ended abnormally before it was ready, showed its fatal error,
-// or was stuck, is rolled back. One that is ready, still starting while it answers
-// its window messages (a box waiting for the user) or that ended normally (it handed
-// over again, or found another copy running) stays.
-bool ShouldRollBack(const FirstRun& run);
 
 }  // namespace tindra

@@ -1,0 +1,75 @@
+#include "update/trusted_fetch.h"
+
+#include "common/msgbox.h"
+#include "update/update_events.h"
+
+namespace tindra {
+
+std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
+                                       std::u16string_view roleFile) {
+  const UpdateServices unlogged{s.files, s.trust, s.network, s.processes, NoUpdateLog(), s.floors};
+  return TrustedRevisionAndLog(unlogged, path, roleFile);
+}
+
+bool ClearPlaceFor(ProgramFiles& files, const std::u16string& path) {
+  if (files.RemoveFile(path)) return true;
+  if (files.IsFile(path)) return false;
+  if (files.RemoveEmptyFolder(path)) return true;
+  ShowMessage(
+      u"새 버전을 받을 자리에 같은 이름의 폴더가 있어 업데이트할 수 없습니다."
+      u" 이 폴더를 옮기거나 지워 주십시오.\r\n\r\n" +
+          path,
+      kMbOk | kMbIconError);
+  return false;
+}
+
+Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
+                       const std::u16string& target, std::u16string_view roleFile,
+                       const RevisionRule& rule) {
+  const std::u16string part = target + kPartSuffix;
+  // Nothing is downloaded while the place is taken: the log says so, rather than
+  // blame the transfer.
+  if (s.files.Exists(part) && !ClearPlaceFor(s.files, part)) {
+    s.log.Write({.step = u"download",
+                 .file = FileNameOf(part),
+                 .url = url,
+                 .verdict = u"failed",
+                 .reason = s.files.IsFile(part) ? u"a file of that name cannot be removed"
+                                                : u"a folder of that name holds files"});
+    return Fetched::kNotFetched;
+  }
+  Fetched result = Fetched::kNotFetched;
+  if (s.network.DownloadToFile(url, part)) {
+    std::unique_ptr<HeldFile> held = s.files.Hold(part, HoldFor::kRename);
+    if (held) {
+      if (CheckAndLog(s.log, s.trust, *held, part, roleFile, rule).verdict !=
+          ProgramVerdict::kTrusted) {
+        result = Fetched::kRefused;
+      } else if (held->MoveOver(target)) {
+        return Fetched::kDone;
+      } else {
+        s.log.Write({.step = u"install",
+                     .file = FileNameOf(part),
+                     .verdict = u"failed",
+                     .reason = u"it could not be moved over " + FileNameOf(target)});
+      }
+    }
+  }
+  s.files.RemoveFile(part);
+  return result;
+}
+
+bool EnsureTrustedCompanion(const UpdateServices& s, const std::u16string& url,
+                            const std::u16string& path, std::u16string_view roleFile,
+                            int32_t floor) {
+  const RevisionRule rule = FloorRule(floor);
+  if (std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun)) {
+    if (CheckAndLog(s.log, s.trust, *held, path, roleFile, rule).verdict ==
+        ProgramVerdict::kTrusted) {
+      return true;
+    }
+  }
+  return FetchCompanion(s, url, path, roleFile, rule) == Fetched::kDone;
+}
+
+}  // namespace tindra
