@@ -299,10 +299,10 @@ void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
 
   // The program's own file as the directory lists it; without it there is nothing to
   // update. When the search fails, the name stays as formed.
-  InstallFiles own{ProgramFolderFor(kRunUpdate, s.files), Reported(kRunUpdate, [&] {
-                                                            return s.files.ProgramBaseName() +
-                                                                   u".exe";
-                                                          }).value_or(std::u16string())};
+  InstallFiles own{.folder = ProgramFolderFor(kRunUpdate, s.files)};
+  own.exeFile = Reported(kRunUpdate, [&] {
+                  return s.files.ProgramBaseName() + u".exe";
+                }).value_or(std::u16string());
   const auto found = Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(own.Program()); });
   if (found) own.exeFile = found->value_or(u"");
   if (own.exeFile.empty()) return;

@@ -17,8 +17,11 @@ UpdateNetwork& Transfers(UpdateLog& log, const UpdateSetup& setup,
 }  // namespace
 
 Win32UpdateServices::Win32UpdateServices(UpdateLog& log, const UpdateSetup& setup)
-    : processes(setup.ownJobs),
-      services_{files, trust, Transfers(log, setup, network_, logged_), processes, log,
-                BuildFloors()} {}
+    : processes(setup.ownJobs), services_{files,
+                                          trust,
+                                          Transfers(log, setup, network_, logged_),
+                                          processes,
+                                          log,
+                                          BuildFloors()} {}
 
 }  // namespace tindra::win32
