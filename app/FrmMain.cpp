@@ -17,7 +17,7 @@ void FrmMain::Form_Load() {
 
   const int16_t skipSelfUpdate = 0;
   updating_ = true;
-  host_.RunAutoUpdate(gServerHost, skipSelfUpdate);
+  host_.UpdateAtStartup(gServerHost, skipSelfUpdate);
   updating_ = false;
 
   nSlot_ = 0;

@@ -30,9 +30,9 @@ class FrmMainHost {
   virtual bool AnotherInstanceRunning() = 0;
   // Ends the process at once without unloading any form. Only fakes return.
   virtual void EndProcessNow() = 0;
-  // The start-up self-update from the update server at `serverHost`; may end the
-  // process.
-  virtual void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) = 0;
+  // Runs the start-up self-update (RunAutoUpdate) from the update server at
+  // `serverHost`; may end the process.
+  virtual void UpdateAtStartup(const std::u16string& serverHost, const int16_t& skipSelfUpdate) = 0;
   // The work area in pixels. A failed query leaves `rc` as it was.
   virtual void GetWorkArea(WorkArea& rc) = 0;
   virtual float TwipsPerPixelX() = 0;

@@ -1,9 +1,7 @@
 #include "update/modAutoUpdateV1_Launcher.h"
 
-#include <exception>
-#include <new>
 #include <optional>
-#include <utility>
+#include <type_traits>
 
 #include "common/errors.h"
 #include "common/msgbox.h"
@@ -23,29 +21,27 @@ namespace tindra {
 namespace {
 
 constexpr char16_t kModule[] = u"modAutoUpdateV1_Launcher";
+// The two procedures, as their error boxes name them.
+constexpr char16_t kSelfUpdate[] = u"AutoUpdaterSelfUpdate";
+constexpr char16_t kRunUpdate[] = u"RunAutoUpdate";
 
-// One update procedure's statements, each run guarded: an error is reported for the
-// procedure, and the procedure goes on with its next statement.
-class Statements {
- public:
-  explicit Statements(std::u16string_view procedure) : procedure_(procedure) {}
-  // Runs `statement`; false when it raised.
-  template <typename F>
-  bool operator()(F&& statement) const {
-    return ReportAndContinue(procedure_, kModule, std::forward<F>(statement));
-  }
-  // The value of `expression`, or `fallback` when it raised. A test that raises goes on
-  // inside the branch it guards, so a branch's fallback is true.
-  template <typename T, typename F>
-  T Or(T fallback, F&& expression) const {
-    T value = fallback;
-    (*this)([&] { value = expression(); });
+// Runs a step of `procedure` that can raise: a platform call that reports a fault
+// (a rejected path, a drive that is not ready, a command that cannot start), an
+// overflow, a message box. An error is shown in the procedure's error box ("Error 76
+// (Path not found) in procedure RunAutoUpdate of Module modAutoUpdateV1_Launcher")
+// and the update survives it: the step's value is then nothing (false for a step
+// without one), and the caller says how it goes on.
+template <typename Step>
+auto Reported(std::u16string_view procedure, Step&& step) {
+  using Value = std::invoke_result_t<Step&>;
+  if constexpr (std::is_void_v<Value>) {
+    return ReportAndContinue(procedure, kModule, step);
+  } else {
+    std::optional<Value> value;
+    ReportAndContinue(procedure, kModule, [&] { value.emplace(step()); });
     return value;
   }
-
- private:
-  std::u16string_view procedure_;
-};
+}
 
 // Starts a command line without waiting; File not found (53) when it cannot start.
 void StartCommand(Processes& processes, const std::u16string& commandLine, int32_t windowState) {
@@ -53,68 +49,79 @@ void StartCommand(Processes& processes, const std::u16string& commandLine, int32
   if (!processes.Start(commandLine, u"", windowState, error)) Raise(kErrFileNotFound);
 }
 
-// The program folder and the companions' files in it. Every path is empty while the
-// folder is unknown, so that nothing is looked for or written anywhere else. A drive's
-// root ("C:\") gives "C:\\Vantorel.exe", which the file system accepts.
-struct Paths {
-  std::u16string folder;
-  std::u16string checker;        // Vantorel.exe
-  std::u16string replacer;       // Pellmora.exe
-  std::u16string checkerRecord;  // a refused checker revision, left alone for a while
+// The program folder, or nothing (every path then stays empty) when it cannot be
+// named.
+std::u16string ProgramFolderFor(std::u16string_view procedure, ProgramFiles& files) {
+  return Reported(procedure, [&] { return files.ProgramFolder(); }).value_or(std::u16string());
+}
 
-  static Paths In(const std::u16string& folder) {
-    Paths p{.folder = folder};
-    p.checker = p.File(kCheckerName);
-    p.replacer = p.File(kReplacerName);
-    p.checkerRecord = p.File(FailedInstallFileName(kCheckerName));
-    return p;
-  }
-  // `name` in the folder.
-  std::u16string File(std::u16string_view name) const {
-    return folder.empty() ? std::u16string() : folder + u"\\" + std::u16string(name);
-  }
-};
-
-// The files of the program itself ("Tindra.exe") beside it.
-struct ProgramPaths {
-  std::u16string newProgram;  // New_Tindra.exe, which the checker leaves
-  std::u16string record;      // Tindra_failed.txt: the failed installs
-  std::u16string pending;     // Tindra_pending.txt: a hand-over not yet decided
-  std::u16string handBack;    // Tindra_handback.txt: the replacer's word that it failed
-
-  static ProgramPaths Of(const Paths& at, const std::u16string& exeFile) {
-    return {.newProgram = at.File(kNewPrefix + exeFile),
-            .record = at.File(FailedInstallFileName(exeFile)),
-            .pending = at.File(PendingInstallFileName(exeFile)),
-            .handBack = at.File(HandBackFileName(exeFile))};
-  }
-};
+// The checker in place: its revision, from its check on the held file, when it is
+// there, trusted as Vantorel.exe and no older than this build's floor. Nothing when it
+// is missing, unreadable, untrusted or below the floor, so that such a checker is
+// fetched again; only a checker with a revision is one that may run.
+std::optional<int32_t> CheckerInPlace(const UpdateServices& s, const std::u16string& checker) {
+  const auto revision = Reported(kSelfUpdate, [&]() -> std::optional<int32_t> {
+    if (!s.files.FindOrdinaryFile(checker)) return std::nullopt;
+    return TrustedRevisionAndLog(s, checker, kCheckerName, FloorRule(s.floors.checker));
+  });
+  return revision.value_or(std::nullopt);
+}
 
 // Fetches the companion `name` from the update folder over its file in the program
 // folder, under `rule`. Without a folder to put it in, nothing is fetched.
-Fetched FetchNamed(const Statements& run, const UpdateServices& s, const std::u16string& baseUrl,
-                   std::u16string_view name, const std::u16string& target,
-                   const RevisionRule& rule) {
+Fetched FetchNamed(const UpdateServices& s, const std::u16string& baseUrl, std::u16string_view name,
+                   const std::u16string& target, const RevisionRule& rule) {
   if (target.empty()) return Fetched::kNotFetched;
-  std::u16string url;
-  run([&] { url = baseUrl + std::u16string(name); });
-  return run.Or(Fetched::kNotFetched, [&] { return FetchCompanion(s, url, target, name, rule); });
+  const std::u16string url = baseUrl + std::u16string(name);
+  return Reported(kSelfUpdate, [&] { return FetchCompanion(s, url, target, name, rule); })
+      .value_or(Fetched::kNotFetched);
+}
+
+// Fetches the checker, then the replacer, as `plan` says. -1 when a trusted checker is
+// in place afterwards.
+int16_t FetchCompanions(const UpdateServices& s, const InstallFiles& checker,
+                        const InstallFiles& replacer, const std::u16string& baseUrl,
+                        const CompanionPlan& plan) {
+  switch (FetchNamed(s, baseUrl, kCheckerName, checker.Program(), plan.checker)) {
+    case Fetched::kDone:
+      break;
+    case Fetched::kRefused:
+      RecordFailedInstall(s.files, checker.FailedRecord(), *plan.checker.exact, s.processes.Now());
+      [[fallthrough]];
+    case Fetched::kNotFetched:
+      // The trusted checker in place still runs, so that the program's own update
+      // still comes while the server cannot give the checker; the replacer is left
+      // as it is. A checker that was not fetched (no answer, an error status, a cut
+      // body, a time-out, a file that cannot be replaced) is tried again at the next
+      // start: unlike a refused one, it says nothing against that revision.
+      return plan.checkerInPlaceRuns ? -1 : 0;
+  }
+
+  // When the replacer cannot be fetched, the one in place stays, and the checker, now
+  // current, makes sure of a trusted replacer before it leaves a new program.
+  RevisionRule replacerRule = plan.replacer;
+  const std::optional<int32_t> inPlace = TrustedRevision(s, replacer.Program(), kReplacerName);
+  if (inPlace && inPlace > replacerRule.atLeast) replacerRule.atLeast = inPlace;
+  FetchNamed(s, baseUrl, kReplacerName, replacer.Program(), replacerRule);
+  return -1;
 }
 
 // Runs the checker, when it is trusted as Vantorel.exe and no older than this build's
 // floor, in the program folder, and returns when it has ended. It is held against
 // writers from its check until then; any other is passed over like one that cannot
 // start.
-void RunChecker(const UpdateServices& s, const Paths& at, const std::u16string& parameters) {
-  std::unique_ptr<HeldFile> held = s.files.Hold(at.checker, HoldFor::kRun);
+void RunChecker(const UpdateServices& s, const InstallFiles& own,
+                const std::u16string& parameters) {
+  const std::u16string checker = own.In(kCheckerName);
+  std::unique_ptr<HeldFile> held = s.files.Hold(checker, HoldFor::kRun);
   if (!held ||
-      CheckAndLog(s.log, s.trust, *held, at.checker, kCheckerName, FloorRule(s.floors.checker))
+      CheckAndLog(s.log, s.trust, *held, checker, kCheckerName, FloorRule(s.floors.checker))
               .verdict != ProgramVerdict::kTrusted) {
     return;
   }
   const int32_t noOwner = 0;
   const int16_t no = 0;
-  s.processes.StartProcessAndWait(at.checker, noOwner, parameters, at.folder, no, no);
+  s.processes.StartProcessAndWait(checker, noOwner, parameters, own.folder, no, no);
   LogCheckerRun(s);
 }
 
@@ -122,20 +129,20 @@ void RunChecker(const UpdateServices& s, const Paths& at, const std::u16string& 
 // older than this build's floor; it is held from its check until it has been started.
 // First writes what a later start finds when the replacer never decides. False when
 // it was not started.
-bool StartReplacer(const UpdateServices& s, const Paths& at, const ProgramPaths& own,
-                   const std::u16string& exeFile, std::optional<int32_t> newRevision) {
-  std::unique_ptr<HeldFile> held = s.files.Hold(at.replacer, HoldFor::kRun);
+bool StartReplacer(const UpdateServices& s, const InstallFiles& own, const std::u16string& replacer,
+                   std::optional<int32_t> newRevision) {
+  std::unique_ptr<HeldFile> held = s.files.Hold(replacer, HoldFor::kRun);
   if (!held ||
-      CheckAndLog(s.log, s.trust, *held, at.replacer, kReplacerName, FloorRule(s.floors.replacer))
+      CheckAndLog(s.log, s.trust, *held, replacer, kReplacerName, FloorRule(s.floors.replacer))
               .verdict != ProgramVerdict::kTrusted) {
     return false;
   }
-  WritePendingInstall(s.files, own.pending,
+  WritePendingInstall(s.files, own.Pending(),
                       PendingInstall{newRevision.value_or(0), s.processes.Now()});
   try {
-    StartCommand(s.processes, ReplacerCommandLine(at.replacer, exeFile), kSwShowMinimized);
+    StartCommand(s.processes, ReplacerCommandLine(replacer, own.exeFile), kSwShowMinimized);
   } catch (...) {
-    s.files.RemoveFile(own.pending);
+    s.files.RemoveFile(own.Pending());
     throw;
   }
   return true;
@@ -144,56 +151,68 @@ bool StartReplacer(const UpdateServices& s, const Paths& at, const ProgramPaths&
 // Hands the new program over to the replacer, and the program ends. A new program is
 // handed over only when it is trusted as this program, and not again while its failed
 // install's back-off runs: otherwise it goes, and start-up goes on.
-void HandOver(const Statements& run, const UpdateServices& s, const Paths& at,
-              const ProgramPaths& own, const std::u16string& exeFile) {
-  std::optional<int32_t> newRevision;
-  run([&] { newRevision = TrustedRevisionAndLog(s, own.newProgram, exeFile); });
-  std::optional<FailedInstall> record;
-  const bool mayHandOver = run.Or(false, [&] {
-    record = ReadFailedInstall(s.files, own.record);
-    return MayHandOver(record, newRevision, s.processes.Now());
-  });
-  if (!mayHandOver) {
+void HandOver(const UpdateServices& s, const InstallFiles& own) {
+  const std::optional<int32_t> newRevision =
+      TrustedRevisionAndLog(s, own.NewProgram(), own.exeFile);
+  const std::optional<FailedInstall> record = ReadFailedInstall(s.files, own.FailedRecord());
+  if (!MayHandOver(record, newRevision, s.processes.Now())) {
     s.log.Write({.step = u"hand-over",
-                 .file = kNewPrefix + exeFile,
+                 .file = kNewPrefix + own.exeFile,
                  .verdict = u"skipped",
                  .reason = !newRevision ? u"not trusted"
                            : record     ? BackoffReason(*record)
                                         : u"held back after a failed install"});
-    run([&] { s.files.RemoveFile(own.newProgram); });
+    s.files.RemoveFile(own.NewProgram());
     return;
   }
 
   // A trusted replacer takes over, and the program ends.
-  const bool noReplacer =
-      run.Or(true, [&] { return !s.files.FindOrdinaryFile(at.replacer).has_value(); });
-  if (!noReplacer) {
-    const bool started =
-        run.Or(false, [&] { return StartReplacer(s, at, own, exeFile, newRevision); });
-    if (started) {
-      s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"ok"});
-      s.processes.EndProcess();
-    }
+  const std::u16string replacer = own.In(kReplacerName);
+  const bool started = Reported(kRunUpdate, [&] {
+                         return s.files.FindOrdinaryFile(replacer).has_value() &&
+                                StartReplacer(s, own, replacer, newRevision);
+                       }).value_or(false);
+  if (started) {
+    s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"ok"});
+    s.processes.EndProcess();
   }
 
   // No replacer that can take over (missing, untrusted or not starting). The
   // user is told and shown the folder; the new program goes and its failure is
   // recorded like a failed install, so that no later start repeats this, and the
   // program goes on taking notifications.
-  run([&] { ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + at.replacer, kMbOk); });
-  run([&] {
-    StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), at.folder),
+  Reported(kRunUpdate, [&] {
+    ShowMessage(u"파일교체 프로그램을 찾을 수 없습니다.\r\n\r\n" + replacer, kMbOk);
+  });
+  Reported(kRunUpdate, [&] {
+    StartCommand(s.processes, ExplorerCommandLine(s.files.WindowsFolder(), own.folder),
                  kSwShowNormal);
   });
   const std::u16string why = u"no trusted replacer could be started";
   s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"failed", .reason = why});
-  run([&] { s.files.RemoveFile(own.newProgram); });
-  run([&] {
-    RecordFailedInstall(s.files, own.record, newRevision.value_or(0), s.processes.Now(), why);
-  });
+  s.files.RemoveFile(own.NewProgram());
+  RecordFailedInstall(s.files, own.FailedRecord(), newRevision.value_or(0), s.processes.Now(), why);
 }
 
 }  // namespace
+
+CompanionPlan PlanCompanions(const CompanionFacts& facts) {
+  CompanionPlan plan;
+  plan.checker = FloorRule(facts.floors.checker);
+  plan.checker.exact = facts.announced;
+  plan.replacer = FloorRule(facts.floors.replacer);
+  plan.checkerInPlaceRuns = facts.checkerInPlace.has_value();
+  if (facts.checkerInPlace.value_or(0) >= facts.announced) {
+    plan.step = CompanionStep::kCurrent;
+  } else if (!facts.signedBuild) {
+    plan.step = CompanionStep::kUnsignedBuild;
+  } else if (!MayFetch(facts.refusedChecker, facts.announced, facts.now)) {
+    plan.step = CompanionStep::kBackingOff;
+  } else {
+    plan.step = CompanionStep::kFetch;
+  }
+  return plan;
+}
 
 std::u16string CheckerParameters(int16_t revision, const std::u16string& exeFileName) {
   return ToDecimal(revision) + u";" + exeFileName;
@@ -215,190 +234,115 @@ std::u16string ReplacerCommandLine(const std::u16string& replacerPath,
 }
 
 int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serverHost) {
-  const Statements run(u"AutoUpdaterSelfUpdate");
+  const std::u16string folder = ProgramFolderFor(kSelfUpdate, s.files);
+  const InstallFiles checker{folder, kCheckerName};
+  const InstallFiles replacer{folder, kReplacerName};
+  const std::optional<int32_t> inPlace = CheckerInPlace(s, checker.Program());
 
-  // Not done until every step below has passed.
-  int16_t result = 0;
-  // The files it works on, in the program folder.
-  Paths at;
-  run([&] { at = Paths::In(s.files.ProgramFolder()); });
-
-  // The local checker's revision, from its check on the held file: "0" when it is
-  // missing, unreadable, untrusted or below this build's floor, so that such a checker
-  // is fetched again. Only a checker with a revision is one that may run.
-  const bool missing =
-      run.Or(true, [&] { return !s.files.FindOrdinaryFile(at.checker).has_value(); });
-  std::optional<int32_t> localRevision;
-  if (!missing) {
-    run([&] {
-      localRevision =
-          TrustedRevisionAndLog(s, at.checker, kCheckerName, FloorRule(s.floors.checker));
-    });
-  }
-  const std::u16string local = ToDecimal(localRevision.value_or(0));
-
-  // The version file's name and the update folder's address.
-  std::u16string versionFile;
-  run([&] { versionFile = VersionFileName(kCheckerName); });
-  std::u16string baseUrl;
-  run([&] { baseUrl = GetUpdateBaseUrl(serverHost); });
-
-  // The latest revision, as the server announces it.
-  std::u16string text;
-  run([&] { text = s.network.ReadUrlText(baseUrl + versionFile); });
-
-  // Nothing read: the user is told, and the update stops here.
-  const bool empty = run.Or(true, [&] { return TrimSpaces(text).empty(); });
-  if (empty) {
-    LogRevisions(s.log, kCheckerName, std::nullopt, u"in place", localRevision);
-    run([&] {
+  // The latest revision, as the server announces it. Nothing read: the user is told,
+  // and the update stops here.
+  const std::u16string baseUrl = GetUpdateBaseUrl(serverHost);
+  const std::u16string text =
+      Reported(kSelfUpdate, [&] {
+        return s.network.ReadUrlText(baseUrl + VersionFileName(kCheckerName));
+      }).value_or(std::u16string());
+  if (TrimSpaces(text).empty()) {
+    LogRevisions(s.log, kCheckerName, std::nullopt, u"in place", inPlace);
+    Reported(kSelfUpdate, [&] {
       ShowMessage(std::u16string(kCheckerName) + u"의 최신버전 정보를 읽어올 수 없습니다!",
                   kMbOk | kMbIconError);
     });
-    return result;
+    return 0;
   }
 
-  // The announced revision: halves round to even; beyond 32 bits is an Overflow, and
-  // latest stays 0.
-  int32_t latest = 0;
-  run([&] { latest = ToInt32(ReadNumber(text)); });
-
+  // Halves round to even; beyond 32 bits is an Overflow, and the announced revision
+  // stays 0.
+  const int32_t announced =
+      Reported(kSelfUpdate, [&] { return ToInt32(ReadNumber(text)); }).value_or(0);
   // What the server announces against what is in place, at every start.
-  LogRevisions(s.log, kCheckerName, latest, u"in place", localRevision);
+  LogRevisions(s.log, kCheckerName, announced, u"in place", inPlace);
 
-  // Whether the local checker is older than the announced revision.
-  bool older = run.Or(true, [&] { return ReadNumber(local) < static_cast<double>(latest); });
-
-  // An unsigned build trusts no program it could fetch: it leaves them on the server.
-  if (older) {
-    run([&] { older = TrustsAnyProgram(s.trust); });
-    if (!older)
+  const CompanionFacts facts{.checkerInPlace = inPlace,
+                             .announced = announced,
+                             .signedBuild = TrustsAnyProgram(s.trust),
+                             .refusedChecker = ReadFailedInstall(s.files, checker.FailedRecord()),
+                             .now = s.processes.Now(),
+                             .floors = s.floors};
+  const CompanionPlan plan = PlanCompanions(facts);
+  switch (plan.step) {
+    case CompanionStep::kCurrent:
+      break;
+    case CompanionStep::kUnsignedBuild:
       s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"unsigned build"});
+      break;
+    case CompanionStep::kBackingOff:
+      // The trusted checker in place runs meanwhile.
+      s.log.Write({.step = u"version",
+                   .file = kCheckerName,
+                   .verdict = u"skipped",
+                   .reason = BackoffReason(*facts.refusedChecker)});
+      break;
+    case CompanionStep::kFetch:
+      return FetchCompanions(s, checker, replacer, baseUrl, plan);
   }
-
-  // A checker revision that was announced but refused when fetched is left alone for
-  // a while; the trusted checker in place runs meanwhile.
-  if (older) {
-    run([&] {
-      const std::optional<FailedInstall> refused = ReadFailedInstall(s.files, at.checkerRecord);
-      older = MayFetch(refused, latest, s.processes.Now());
-      if (!older) {
-        s.log.Write({.step = u"version",
-                     .file = kCheckerName,
-                     .verdict = u"skipped",
-                     .reason = BackoffReason(*refused)});
-      }
-    });
-  }
-
-  if (older) {
-    // The checker, signed for its role, must carry the announced revision, so that a
-    // stale file on the server cannot start an update loop, and be no older than this
-    // build's floor.
-    RevisionRule checkerRule = FloorRule(s.floors.checker);
-    checkerRule.exact = latest;
-    switch (FetchNamed(run, s, baseUrl, kCheckerName, at.checker, checkerRule)) {
-      case Fetched::kDone:
-        break;
-      case Fetched::kRefused:
-        run([&] { RecordFailedInstall(s.files, at.checkerRecord, latest, s.processes.Now()); });
-        [[fallthrough]];
-      case Fetched::kNotFetched:
-        // The trusted checker in place still runs, so that the program's own update
-        // still comes while the server cannot give the checker; the replacer is left
-        // as it is. A checker that was not fetched (no answer, an error status, a cut
-        // body, a time-out, a file that cannot be replaced) is tried again at the next
-        // start: unlike a refused one, it says nothing against that revision.
-        if (localRevision) result = -1;
-        return result;
-    }
-
-    // The replacer, signed for its role, whose revision the server does not announce,
-    // must be no older than this build's floor nor than a trusted one in place. When it
-    // cannot be fetched, the one in place stays, and the checker, now current, makes
-    // sure of a trusted replacer before it leaves a new program.
-    RevisionRule replacerRule = FloorRule(s.floors.replacer);
-    run([&] {
-      const std::optional<int32_t> inPlace = TrustedRevision(s, at.replacer, kReplacerName);
-      if (inPlace && inPlace > replacerRule.atLeast) replacerRule.atLeast = inPlace;
-    });
-    FetchNamed(run, s, baseUrl, kReplacerName, at.replacer, replacerRule);
-  }
-
-  // Every step passed.
-  result = -1;
-  return result;
+  return -1;
 }
 
 void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
                    const int16_t& skipSelfUpdate) {
-  const Statements run(u"RunAutoUpdate");
-
   // The companions are brought up to date first; when that fails nothing more runs.
-  const bool stop =
-      run.Or(true, [&] { return !skipSelfUpdate && !AutoUpdaterSelfUpdate(s, serverHost); });
-  if (stop) return;
+  if (!skipSelfUpdate) {
+    const std::optional<int16_t> current =
+        Reported(kRunUpdate, [&] { return AutoUpdaterSelfUpdate(s, serverHost); });
+    if (!current.value_or(0)) return;
+  }
 
-  // The files it works on, in the program folder.
-  Paths at;
-  run([&] { at = Paths::In(s.files.ProgramFolder()); });
-
-  // The executable's name as the directory lists it; without the program's own file
-  // there is nothing to update.
-  std::u16string exeFile;
-  run([&] { exeFile = s.files.ProgramBaseName() + u".exe"; });
-  run([&] { exeFile = s.files.FindOrdinaryFile(at.File(exeFile)).value_or(u""); });
-  const bool noExe = run.Or(true, [&] { return exeFile.empty(); });
-  if (noExe) return;
-  ProgramPaths own;
-  run([&] { own = ProgramPaths::Of(at, exeFile); });
+  // The program's own file as the directory lists it; without it there is nothing to
+  // update. When the search fails, the name stays as formed.
+  InstallFiles own{.folder = ProgramFolderFor(kRunUpdate, s.files)};
+  own.exeFile = Reported(kRunUpdate, [&] {
+                  return s.files.ProgramBaseName() + u".exe";
+                }).value_or(std::u16string());
+  const auto found = Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(own.Program()); });
+  if (found) own.exeFile = found->value_or(u"");
+  if (own.exeFile.empty()) return;
 
   // Right after the replacer failed to install a new program nothing more is tried
   // at this start: the program goes on taking notifications. The replacer says so
   // with a value that its hand-back file holds too; a value from anyone else does
   // not count.
-  bool afterFailure = false;
-  run([&] {
-    const std::u16string value = s.processes.TakeFailedHandOver();
-    afterFailure = !own.handBack.empty() && TakeHandBack(s.files, own.handBack, value);
-  });
-  if (afterFailure) {
+  const std::u16string handedBack = s.processes.TakeFailedHandOver();
+  if (!own.folder.empty() && TakeHandBack(s.files, own.HandBack(), handedBack)) {
     s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the install just failed"});
     return;
   }
 
-  // The checker's parameters: this program's revision and file name.
-  std::optional<int16_t> revision;
-  std::u16string parameters;
-  run([&] {
-    revision = s.files.ProgramRevision();
-    parameters = CheckerParameters(*revision, exeFile);
-  });
+  // The checker's parameters: this program's revision and file name (none when the
+  // revision cannot be read).
+  const std::optional<int16_t> revision =
+      Reported(kRunUpdate, [&] { return s.files.ProgramRevision(); });
+  const std::u16string parameters =
+      revision ? CheckerParameters(*revision, own.exeFile) : std::u16string();
 
   // A hand-over that never came back (the replacer ended before it had decided)
   // counts as a failed install of that revision: the new file it left goes, and
   // nothing more is tried.
-  run([&] {
-    afterFailure =
-        revision && !own.pending.empty() &&
-        SettlePendingInstall(s.files, own.pending, own.record, *revision, s.processes.Now());
-    if (afterFailure) s.files.RemoveFile(own.newProgram);
-  });
-  if (afterFailure) {
+  if (revision && !own.folder.empty() &&
+      SettlePendingInstall(s.files, own.Pending(), own.FailedRecord(), *revision,
+                           s.processes.Now())) {
+    s.files.RemoveFile(own.NewProgram());
     s.log.Write({.step = u"update", .verdict = u"skipped", .reason = kHandOverNeverCameBack});
     return;
   }
 
   // The checker runs; the call returns when it has ended.
-  run([&] { RunChecker(s, at, parameters); });
+  Reported(kRunUpdate, [&] { RunChecker(s, own, parameters); });
 
-  // Whether the checker left a new program.
-  const bool nothingNew =
-      run.Or(true, [&] { return !s.files.FindOrdinaryFile(own.newProgram).has_value(); });
-  if (nothingNew) return;
-
-  // It is handed over, or it goes.
-  HandOver(run, s, at, own, exeFile);
+  // Whether the checker left a new program; it is handed over, or it goes.
+  const auto newProgram =
+      Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(own.NewProgram()); });
+  if (!newProgram || !*newProgram) return;
+  HandOver(s, own);
 }
 
 }  // namespace tindra

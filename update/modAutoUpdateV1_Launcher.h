@@ -3,10 +3,13 @@
 // services. The program's entry point, which passes the Win32 services, is
 // update/win32/modAutoUpdateV1_Launcher_win32.h.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "update/companion_rules.h"
+#include "update/install_records.h"
+#include "update/program_role.h"
 #include "update/update_services.h"
 
 namespace tindra {
@@ -17,9 +20,45 @@ namespace tindra {
 // Keeps Vantorel.exe and Pellmora.exe current. -1 when a trusted checker is in place
 // afterwards (current, just fetched, or kept because the announced one could not be
 // fetched or was refused); 0 when the latest revision cannot be read or no trusted
-// checker is left. Every error is reported and the procedure goes on after the
-// failing statement.
+// checker is left. An error of a step that can raise is reported, and the procedure
+// goes on without that step's value.
 int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serverHost);
+
+// What the self-update knows once the server has announced a checker revision.
+struct CompanionFacts {
+  // The checker in place: its revision when it is trusted and at its floor.
+  std::optional<int32_t> checkerInPlace;
+  int32_t announced = 0;
+  // False for an unsigned build, which trusts no program it could fetch.
+  bool signedBuild = true;
+  // The record of a checker revision that was refused when it was fetched.
+  std::optional<FailedInstall> refusedChecker;
+  int64_t now = 0;
+  ReleaseFloors floors;
+};
+
+enum class CompanionStep {
+  kFetch,          // the checker, then the replacer
+  kCurrent,        // the checker in place is no older than the announced one
+  kUnsignedBuild,  // it would trust nothing it fetched: both stay on the server
+  kBackingOff,     // the announced checker was refused, and is left alone a while
+};
+
+struct CompanionPlan {
+  CompanionStep step = CompanionStep::kCurrent;
+  // What a fetched checker must be: signed for its role, of the announced revision
+  // (so that a stale file on the server cannot start an update loop), and at its
+  // floor. A fetched replacer must be at its floor, and no older than a trusted one
+  // in place.
+  RevisionRule checker;
+  RevisionRule replacer;
+  // Whether a trusted checker still runs when none can be fetched: the one in place.
+  bool checkerInPlaceRuns = false;
+};
+
+// The self-update's decision: whether the companions are fetched, under which rules,
+// and what runs when the checker does not come.
+CompanionPlan PlanCompanions(const CompanionFacts& facts);
 
 // Runs the self-update, the update checker, and hands over to the file replacer
 // when a new executable is ready (ending the process).

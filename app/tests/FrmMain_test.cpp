@@ -68,7 +68,7 @@ class FakeHost : public FrmMainHost {
     return anotherInstance;
   }
   void EndProcessNow() override { calls.push_back("end-process"); }
-  void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skip) override {
+  void UpdateAtStartup(const std::u16string& serverHost, const int16_t& skip) override {
     calls.push_back(skip == 0 ? "update(false)" : "update(true)");
     hostAtUpdate = serverHost;
     if (duringUpdate) {

@@ -155,7 +155,8 @@ std::u16string FrmMainWindow::BuiltInUpdateHost() { return ProgramUpdateHost(); 
 // are shown here (BoxesOfTheMainWindow), in the same order, each waiting for the user
 // as before. An error that escapes the update is raised again here, where Form_Load's
 // guard reports it as before; the update may also end the process itself.
-void FrmMainWindow::RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) {
+void FrmMainWindow::UpdateAtStartup(const std::u16string& serverHost,
+                                    const int16_t& skipSelfUpdate) {
   const std::u16string host = serverHost;
   const int16_t skip = skipSelfUpdate;
   UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -167,7 +168,7 @@ void FrmMainWindow::RunAutoUpdate(const std::u16string& serverHost, const int16_
     try {
       // The shell's start of the checker may use COM: an apartment of this thread's own.
       ComScope com;
-      tindra::RunAutoUpdate(host, skip, ProgramStartupBounds());
+      RunAutoUpdateOnThisMachine(host, skip, ProgramStartupBounds());
     } catch (...) {
       error = std::current_exception();
     }

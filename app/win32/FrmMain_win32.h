@@ -5,7 +5,7 @@
 // Threads: the thread that creates the window is the program's one user-interface
 // thread; every window of the program, message boxes included, belongs to it. The
 // start-up update alone runs on a thread of its own, which owns no window of the
-// program, while this thread waits for it taking messages (see RunAutoUpdate).
+// program, while this thread waits for it taking messages (see UpdateAtStartup).
 #include <windows.h>
 
 #include <string>
@@ -41,7 +41,7 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   std::u16string BuiltInUpdateHost() override;
   bool AnotherInstanceRunning() override;
   [[noreturn]] void EndProcessNow() override;
-  void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate) override;
+  void UpdateAtStartup(const std::u16string& serverHost, const int16_t& skipSelfUpdate) override;
   void GetWorkArea(WorkArea& rc) override;
   float TwipsPerPixelX() override;
   float TwipsPerPixelY() override;

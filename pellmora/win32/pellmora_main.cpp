@@ -15,10 +15,8 @@
 #include "common/win32/dll_search.h"
 #include "update/file_replacer.h"
 #include "update/update_events.h"
-#include "update/win32/processes_win32.h"
-#include "update/win32/program_files_win32.h"
-#include "update/win32/program_trust_win32.h"
 #include "update/win32/update_log_win32.h"
+#include "update/win32/update_services_win32.h"
 // This copy's build settings (TINDRA_PROGRAM_*).
 #include "tindra_program.h"
 
@@ -47,17 +45,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   // mode): a new program that crashes ends, and is rolled back.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetMessageCaption(u"Pellmora");
-  Win32ProgramFiles files;
-  Win32ProgramInspector trust;
-  Win32Processes processes(/*ownJobs=*/true);
   Win32UpdateLog log(u"Pellmora");
-  // The replacer transfers nothing.
-  UpdateServices services{files, trust, NoUpdateNetwork(), processes, log, BuildFloors()};
+  // The replacer transfers nothing, and ends whole what it starts.
+  const Win32UpdateServices update(log, {.ownJobs = true});
   DdeServiceProbe probe;
   ReplacerWaits waits;
   waits.freeMs = TINDRA_PROGRAM_WAIT_MS;
   waits.readyMs = TINDRA_PROGRAM_READY_WAIT_MS;
-  const ReplacerExit code = RunReplacer(FromWide(GetCommandLineW()), services, probe, waits);
+  const ReplacerExit code =
+      RunReplacer(FromWide(GetCommandLineW()), update.services(), probe, waits);
   LogReplacerEnd(log, code);
   return code;
 }

@@ -302,6 +302,60 @@ TEST_F(UpdateTest, UnsignedBuildFetchesNothing) {
   EXPECT_EQ(p.log, (Log{kFindChecker, kRead}));
 }
 
+// The decision alone: whether the companions are fetched, under which rules, and
+// whether the checker in place runs when the fetch brings none.
+TEST(PlanCompanions, FetchesAnOlderCheckerUnlessTheBuildOrABackOffSaysNo) {
+  const int64_t now = 1700000000;
+  const FailedInstall refusedAnHourAgo{27, now - 3600, 1};
+  struct Row {
+    const char* what;
+    std::optional<int32_t> inPlace;
+    int32_t announced;
+    bool signedBuild;
+    std::optional<FailedInstall> refused;
+    CompanionStep step;
+  };
+  const Row rows[] = {
+      {"no checker in place", std::nullopt, 27, true, std::nullopt, CompanionStep::kFetch},
+      {"an older one", 26, 27, true, std::nullopt, CompanionStep::kFetch},
+      {"the announced one", 27, 27, true, std::nullopt, CompanionStep::kCurrent},
+      {"a newer one", 31, 27, true, std::nullopt, CompanionStep::kCurrent},
+      {"none, and nothing announced", std::nullopt, 0, true, std::nullopt, CompanionStep::kCurrent},
+      {"an unsigned build", 26, 27, false, std::nullopt, CompanionStep::kUnsignedBuild},
+      {"an unsigned build, the revision refused too", 26, 27, false, refusedAnHourAgo,
+       CompanionStep::kUnsignedBuild},
+      {"the announced revision refused an hour ago", 26, 27, true, refusedAnHourAgo,
+       CompanionStep::kBackingOff},
+      {"refused two days ago", 26, 27, true, FailedInstall{27, now - 2 * 24 * 3600, 1},
+       CompanionStep::kFetch},
+      {"refused twice, a day and a half ago", 26, 27, true, FailedInstall{27, now - 36 * 3600, 2},
+       CompanionStep::kBackingOff},
+      {"another revision refused", 26, 28, true, refusedAnHourAgo, CompanionStep::kFetch},
+      {"refused after now by the clock", 26, 27, true, FailedInstall{27, now + 60, 1},
+       CompanionStep::kFetch},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    for (const ReleaseFloors floors : {ReleaseFloors{}, ReleaseFloors{27, 28, 29}}) {
+      const CompanionPlan plan = PlanCompanions({.checkerInPlace = row.inPlace,
+                                                 .announced = row.announced,
+                                                 .signedBuild = row.signedBuild,
+                                                 .refusedChecker = row.refused,
+                                                 .now = now,
+                                                 .floors = floors});
+      EXPECT_EQ(plan.step, row.step);
+      EXPECT_EQ(plan.checkerInPlaceRuns, row.inPlace.has_value());
+      // The fetched checker carries the announced revision; both are held to their
+      // floors (none when 0).
+      EXPECT_EQ(plan.checker.exact, row.announced);
+      const auto floor = [](int32_t f) { return f ? std::optional(f) : std::nullopt; };
+      EXPECT_EQ(plan.checker.atLeast, floor(floors.checker));
+      EXPECT_EQ(plan.replacer.exact, std::nullopt);
+      EXPECT_EQ(plan.replacer.atLeast, floor(floors.replacer));
+    }
+  }
+}
+
 TEST(BaseUrl, UsesTheServerHostAsGiven) {
   EXPECT_EQ(GetUpdateBaseUrl(u"10.1.2.3:8080"), u"http://10.1.2.3:8080/download/자동업데이트_v1/");
 }

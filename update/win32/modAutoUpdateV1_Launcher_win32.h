@@ -17,9 +17,10 @@ struct StartupBounds {
   uint32_t checkerGraceMs = 10000;
 };
 
-// Called once by the main form's load handler with the update server's host and
-// skipSelfUpdate = 0 (false). May end the process instead of returning.
-void RunAutoUpdate(const std::u16string& serverHost, const int16_t& skipSelfUpdate,
-                   const StartupBounds& bounds = {});
+// RunAutoUpdate over the Win32 services of this machine. Called once by the main
+// form's load handler with the update server's host and skipSelfUpdate = 0 (false).
+// May end the process instead of returning.
+void RunAutoUpdateOnThisMachine(const std::u16string& serverHost, const int16_t& skipSelfUpdate,
+                                const StartupBounds& bounds = {});
 
 }  // namespace tindra

@@ -22,11 +22,9 @@
 #include "common/win32/window.h"
 #include "update/update_checker.h"
 #include "update/update_events.h"
-#include "update/win32/processes_win32.h"
-#include "update/win32/program_files_win32.h"
-#include "update/win32/program_trust_win32.h"
 #include "update/win32/update_log_win32.h"
 #include "update/win32/update_network_win32.h"
+#include "update/win32/update_services_win32.h"
 // This copy's build settings (TINDRA_PROGRAM_*).
 #include "tindra_program.h"
 
@@ -111,18 +109,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
       limits.readMs = TINDRA_PROGRAM_NET_READ_MS;
       limits.deadlineMs = TINDRA_PROGRAM_NET_DEADLINE_MS;
       limits.cancel = &gCancelled;
-      Win32ProgramFiles files;
-      Win32ProgramInspector trust;
-      Win32UpdateNetwork network(limits);
-      LoggedNetwork logged(network, log);
-      Win32Processes processes;
-      UpdateServices services{files, trust, logged, processes, log, BuildFloors()};
+      const Win32UpdateServices update(log, {.transfers = limits});
 #ifdef TINDRA_PROGRAM_TEST_HOST
       const std::u16string host = TestUpdateHost(TINDRA_PROGRAM_UPDATE_HOST);
 #else
       const std::u16string host = Ascii(TINDRA_PROGRAM_UPDATE_HOST);
 #endif
-      result = CheckForUpdate(*parsed, host, services, gCancelled);
+      result = CheckForUpdate(*parsed, host, update.services(), gCancelled);
     } catch (...) {
       result = kCheckerFailed;
     }
