@@ -138,7 +138,7 @@ class Bench:
         print(f"bench: {text}", flush=True)
 
     def say_uptime(self):
-        """The machine's load as `uptime` shows it: times taken above 1.0 do not judge."""
+        """The machine's load as `uptime` shows it: times of a run that began at 0.5 or more do not judge."""
         up = subprocess.run(["uptime"], capture_output=True, text=True, check=False)
         self.say(f"uptime: {up.stdout.strip()}")
 

@@ -2,10 +2,7 @@
 figures of one or more runs, where a burst's time went, the program against its floor
 with the targets, and the wineserver requests per popup by name."""
 
-from bench.floor import COUNT_TARGET, TIME_TARGET, judged
-
-# Above this load average (the 1-minute figure `uptime` shows) times do not judge.
-UNFIT_LOAD = 1.0
+from bench.floor import COUNT_TARGET, QUIET_LOAD, TIME_TARGET, judged
 
 
 def print_runs(runs):
@@ -15,8 +12,11 @@ def print_runs(runs):
         meta = run["meta"]
         label = meta.get("label") or "run"
         loads = [v[0] for v in (meta.get("load_average_before"), meta.get("load_average")) if v]
-        fit = ("" if not loads or max(loads) <= UNFIT_LOAD else
-               f"; above {UNFIT_LOAD}: UNFIT FOR JUDGING times and CPU (the request counts stand)")
+        # Judged by the load as the run began: the run's own work raises the later figure.
+        before = meta.get("load_average_before")
+        fit = ("" if before and before[0] < QUIET_LOAD else
+               f"; not under {QUIET_LOAD} as it began: UNFIT FOR JUDGING times and CPU "
+               "(the request counts stand)")
         print(f"{label}: {meta.get('exe', '?')} ({meta.get('architecture', 'architecture not recorded')}); "
               f"load average before / after: "
               f"{' / '.join(f'{v:.2f}' for v in loads) if loads else 'not recorded'}{fit}")
