@@ -5,6 +5,15 @@
 
 namespace tindra {
 
+namespace {
+
+// A record beside the program, named after its stem: "Tindra.exe" -> "Tindra" + suffix.
+std::u16string RecordName(std::u16string_view exeFile, std::u16string_view suffix) {
+  return std::u16string(FileStem(exeFile)) + std::u16string(suffix);
+}
+
+}  // namespace
+
 std::u16string InstallFiles::In(std::u16string_view name) const {
   return folder.empty() ? std::u16string() : folder + u"\\" + std::u16string(name);
 }
@@ -13,28 +22,18 @@ std::u16string InstallFiles::Program() const { return In(exeFile); }
 
 std::u16string InstallFiles::NewProgram() const { return In(kNewPrefix + exeFile); }
 
-std::u16string InstallFiles::FailedRecord() const { return In(FailedInstallFileName(exeFile)); }
+std::u16string InstallFiles::FailedRecord() const {
+  return In(RecordName(exeFile, u"_failed.txt"));
+}
 
-std::u16string InstallFiles::Pending() const { return In(PendingInstallFileName(exeFile)); }
+std::u16string InstallFiles::Pending() const { return In(RecordName(exeFile, u"_pending.txt")); }
 
-std::u16string InstallFiles::HandBack() const { return In(HandBackFileName(exeFile)); }
+std::u16string InstallFiles::HandBack() const { return In(RecordName(exeFile, u"_handback.txt")); }
 
 std::u16string InstallFiles::Backup(int n) const {
   const std::u16string program = Program();
   if (program.empty()) return program;
   return program + u".bak" + (n == 1 ? u"" : ToDecimal(n));
-}
-
-std::u16string FailedInstallFileName(std::u16string_view exeFile) {
-  return std::u16string(FileStem(exeFile)) + u"_failed.txt";
-}
-
-std::u16string PendingInstallFileName(std::u16string_view exeFile) {
-  return std::u16string(FileStem(exeFile)) + u"_pending.txt";
-}
-
-std::u16string HandBackFileName(std::u16string_view exeFile) {
-  return std::u16string(FileStem(exeFile)) + u"_handback.txt";
 }
 
 }  // namespace tindra

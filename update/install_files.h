@@ -26,10 +26,4 @@ struct InstallFiles {
   std::u16string Backup(int n) const;
 };
 
-// The records' file names for a program: "Tindra.exe" -> "Tindra_failed.txt",
-// "Tindra_pending.txt", "Tindra_handback.txt".
-std::u16string FailedInstallFileName(std::u16string_view exeFile);
-std::u16string PendingInstallFileName(std::u16string_view exeFile);
-std::u16string HandBackFileName(std::u16string_view exeFile);
-
 }  // namespace tindra
