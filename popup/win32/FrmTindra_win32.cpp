@@ -236,13 +236,20 @@ class FrmTindraWindow final : public Form,
         return 0;
       case WM_MOUSEMOVE:
         // The first move over the window: the system tells of the leave (WM_MOUSELEAVE)
-        // without any polling. A popup whose leave could not be tracked is never
-        // held, so that it cannot stay for ever.
-        if (!tracking_ && !unloading_) {
+        // without any polling. A popup whose leave could not be tracked is never held,
+        // so that it cannot stay for ever. Nor is one that the pointer had left by the
+        // time its move was handled (behind a busy queue): some systems then track
+        // nothing and report success, and no leave would ever come.
+        if (!tracking_ && !unloading_ && PointerIsOn(h)) {
           TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, h, 0};
           if (TrackMouseEvent(&track)) {
-            tracking_ = true;
-            core_.Form_MouseEnter();
+            if (PointerIsOn(h)) {
+              tracking_ = true;
+              core_.Form_MouseEnter();
+            } else {
+              track.dwFlags = TME_LEAVE | TME_CANCEL;
+              TrackMouseEvent(&track);
+            }
           }
         }
         return 0;
@@ -285,6 +292,12 @@ class FrmTindraWindow final : public Form,
 
   // The parts of the window that take clicks, each where its control would stand.
   enum class Part { kNone, kPicture1, kPicNote, kLblName, kLblDesc };
+
+  // Whether the pointer is on `h` now, not on a window in front of it.
+  static bool PointerIsOn(HWND h) {
+    POINT at{};
+    return GetCursorPos(&at) && WindowFromPoint(at) == h;
+  }
 
   static POINT PointOf(LPARAM lParam) {
     return POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
