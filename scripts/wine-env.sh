@@ -100,14 +100,15 @@ xvfb_alive() {
 }
 
 # quiet_server_start STATE: tools/update_server.py on a free port, announcing revision
-# 0; its pid in STATE/quiet.pid, its port in STATE/quiet.port.
+# 0; its pid in STATE/quiet.pid, its port in STATE/quiet.port, its requests in
+# STATE/quiet.log.
 quiet_server_start() {
   local state=$1 _
   mkdir -p "$state/quiet-root"
   printf '0' >"$state/quiet-root/Vantorel_lastver.txt"
   rm -f "$state/quiet.port"
   setsid python3 "$_wine_env_root/tools/update_server.py" --root "$state/quiet-root" --port 0 \
-    </dev/null >"$state/quiet.port" 2>"$state/quiet.err" 8>&- &
+    --log "$state/quiet.log" </dev/null >"$state/quiet.port" 2>"$state/quiet.err" 8>&- &
   echo $! >"$state/quiet.pid"
   for _ in $(seq 100); do
     [ -s "$state/quiet.port" ] && return 0

@@ -12,6 +12,10 @@ mkdir -p "$out"
 trap 'tindra_stop "$poke"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
+# Pokes one text; a failure names it and tindra-poke's exit code (see the README).
+poke_text() {
+  wine "$poke" "$1" || fail "poke '$1': tindra-poke exited with $?"
+}
 
 # The popup column on a 1280 x 994-pixel work area: left 1094 px, 179 px wide, with
 # room for three slots of 131 px at 133-px steps.
@@ -44,19 +48,21 @@ slot0="183x135+1092+861"
 tindra_start "$exe"
 wine "$poke" --wait 15 "" || fail "Tindra did not answer"
 
-wine "$poke" "0;사용자" || fail "poke"
+poke_text "0;사용자"
 sleep 1.2
 shoot login "$slot0"
 wait_clear "$slot0"
-wine "$poke" "1;홍길동" || fail "poke"
+poke_text "1;홍길동"
 sleep 0.3
 shoot logout "$slot0"
 wait_clear "$slot0"
-wine "$poke" "2;새 공지가 도착했습니다" || fail "poke"
+poke_text "2;새 공지가 도착했습니다"
 sleep 1.2
 shoot notice "$slot0"
 wait_clear "$slot0"
-wine "$poke" "0;김민준" && wine "$poke" "1;이서연" && wine "$poke" "7;회의가 곧 시작됩니다" || fail "poke"
+poke_text "0;김민준"
+poke_text "1;이서연"
+poke_text "7;회의가 곧 시작됩니다"
 sleep 1.2
 shoot stack "183x400+1092+596"
 rm -f "$out/screen.png" "$out/clear.png"

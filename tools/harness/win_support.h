@@ -87,18 +87,23 @@ inline int CountWindowsOf(DWORD pid) {
 
 // ---- waiting ----
 
+// Milliseconds on the performance counter, the clock the popups' timers run on. Tests
+// time with it rather than with the tick count, which advances in steps of up to
+// 16 ms (more on a loaded machine under Wine) and so reads a time span short.
+inline ULONGLONG NowMs() { return static_cast<ULONGLONG>(win32::CounterUs() / 1000); }
+
 // Handles this thread's messages for `ms` milliseconds, looking at its queue at least
 // every 5 ms. A thread that waits must keep doing so: a DDE client broadcasts to every
 // top-level window, this thread's included, and waits for each to answer.
 inline void Pump(DWORD ms) {
-  const ULONGLONG end = GetTickCount64() + ms;
+  const ULONGLONG end = NowMs() + ms;
   for (;;) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG now = NowMs();
     if (now >= end) return;
     MsgWaitForMultipleObjects(0, nullptr, FALSE,
                               static_cast<DWORD>(std::min<ULONGLONG>(end - now, 5)), QS_ALLINPUT);
@@ -108,9 +113,9 @@ inline void Pump(DWORD ms) {
 // Handles messages until `done()` holds, looking every `stepMs`; false on timeout.
 template <typename Done>
 bool PumpUntil(Done done, DWORD timeoutMs, DWORD stepMs = 5) {
-  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  const ULONGLONG end = NowMs() + timeoutMs;
   while (!done()) {
-    if (GetTickCount64() >= end) return false;
+    if (NowMs() >= end) return false;
     Pump(stepMs);
   }
   return true;

@@ -1402,6 +1402,15 @@ SCENARIOS = [
 ]
 
 
+def keep_evidence(env):
+    """Copies what the failed scenario left (its server's log, the program folders'
+    logs and records, not the programs) into the folder the test slot keeps for it."""
+    dest = os.environ.get("TINDRA_TEST_EVIDENCE")
+    if dest and os.path.isdir(env.work):
+        shutil.copytree(env.work, os.path.join(dest, "work"), dirs_exist_ok=True,
+                        ignore=shutil.ignore_patterns("*.exe", "*.dll"))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -1437,6 +1446,7 @@ def main():
                 failed.append(name)
                 detail = str(e) if isinstance(e, Failure) else traceback.format_exc()
                 print("FAIL %s: %s" % (name, detail), flush=True)
+                keep_evidence(env)
             finally:
                 env.end_all()
     finally:
