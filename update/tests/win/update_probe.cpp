@@ -125,16 +125,22 @@ std::vector<DWORD> Processes(const std::wstring& name) {
 
 int Version(const std::wstring& path) {
   DWORD ignored = 0;
+  // A failure says which call failed and why, for the test's message.
+  auto failed = [](const wchar_t* call) {
+    Print(std::wstring(call) + L" failed with error " + std::to_wstring(GetLastError()));
+    return 1;
+  };
   DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (!size) return 1;
+  if (!size) return failed(L"GetFileVersionInfoSizeW");
   std::vector<char> block(size);
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return 1;
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+    return failed(L"GetFileVersionInfoW");
   wchar_t* value = nullptr;
   UINT len = 0;
   if (!VerQueryValueW(block.data(), L"\\StringFileInfo\\041204B0\\FileVersion",
                       reinterpret_cast<void**>(&value), &len) ||
       !value) {
-    return 1;
+    return failed(L"VerQueryValueW");
   }
   Print(std::wstring(value, len && value[len - 1] == 0 ? len - 1 : len));
   return 0;

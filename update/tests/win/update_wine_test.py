@@ -160,8 +160,9 @@ class Env:
         return folder
 
     def version(self, path):
+        """The file's version text; when it cannot be read, why, for the failure's message."""
         rc, out = self.probe("version", path)
-        return out.strip() if rc == 0 else ""
+        return out.strip() if rc == 0 else "(unreadable: exit %d, %s)" % (rc, out.strip())
 
     def end_all(self):
         """Ends Tindra politely when it listens, then whatever of ours still runs."""
