@@ -163,6 +163,7 @@ slot_stop() {
   if [ -f "$state/prefix/system.reg" ]; then
     WINEPREFIX="$state/prefix" wineserver -k >/dev/null 2>&1 || true
   fi
+  rm -f "$state/keeper.pid"  # the slot keeper ended with the wineserver
   for pid in "$state/quiet.pid" "$state/xvfb.pid"; do
     [ -f "$pid" ] || continue
     kill "$(cat "$pid")" 2>/dev/null || true

@@ -38,6 +38,7 @@ wine_build_env() {
 slot_check() {
   local state=$1 id=$2 answer
   slot_start "$state" || { echo "wine-slot: slot $id cannot be made (see above)" >&2; return 1; }
+  slot_keep_desktop "$state" "$win_build" || return 1
   if ! timeout 120 wine cmd /c exit </dev/null >"$state/check.log" 2>&1; then
     echo "wine-slot: slot $id cannot run a Windows program (wine cmd /c exit; its output:" \
       "$(tr '\n' ' ' <"$state/check.log" | cut -c1-400))" >&2
@@ -53,6 +54,22 @@ print(urllib.request.urlopen(url, timeout=10).read().decode())' "$TINDRA_TEST_UP
     return 1
   fi
   rm -f "$state/quiet.log"
+}
+
+# slot_keep_desktop STATE WIN_BUILD: runs the build's slot keeper in the slot unless it
+# runs (tools/harness/slot_keeper.c: it keeps the slot's Wine desktop from ending and
+# starting again between two tests); its pid in STATE/keeper.pid.
+slot_keep_desktop() {
+  local state=$1 keeper="$2/tools/harness/tindra-slot-keeper.exe"
+  [ -f "$state/keeper.pid" ] &&
+    grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$(cat "$state/keeper.pid")/environ" 2>/dev/null &&
+    return 0
+  if [ ! -f "$keeper" ]; then
+    echo "wine-slot: $keeper is not built" >&2
+    return 1
+  fi
+  setsid wine "$keeper" </dev/null >/dev/null 2>&1 8>&- &
+  echo $! >"$state/keeper.pid"
 }
 
 if [ "${1:-}" = --check ]; then
@@ -92,7 +109,7 @@ if [ "${CTEST_RESOURCE_GROUP_COUNT:-0}" -ge 1 ]; then
 fi
 [[ "$slot" =~ ^[0-9]+$ ]] || { echo "wine-slot: CTest gave no slot number ($slot)" >&2; exit 1; }
 state="$win_build/test-slots/$slot"
-if ! slot_start "$state"; then
+if ! slot_start "$state" || ! slot_keep_desktop "$state" "$win_build"; then
   echo "wine-slot: SLOT $slot COULD NOT BE MADE (see above); the test did not run" >&2
   exit 1
 fi

@@ -91,7 +91,8 @@ long KernelHandlesOf(HANDLE process, DWORD pid) {
   return count;
 }
 
-long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
+long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs,
+                const std::function<void()>& meanwhile) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
@@ -101,7 +102,11 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
   CloseHandle(pi.hThread);
   win32::UniqueHandle process(pi.hProcess);
   const bool ended = PumpUntil(
-      [&] { return WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT; }, timeoutMs, 20);
+      [&] {
+        if (meanwhile) meanwhile();
+        return WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT;
+      },
+      timeoutMs, 20);
   if (!ended) {
     TerminateProcess(process.get(), 99);
     WaitForSingleObject(process.get(), 5000);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -158,9 +159,11 @@ long UserObjectsOf(HANDLE process, DWORD pid);
 // GetProcessHandleCount succeeds with 0, so there the system's handle list is read.
 long KernelHandlesOf(HANDLE process, DWORD pid);
 
-// Runs a command line, handling messages meanwhile; its exit code, -1 when it did not
-// end in time (it is ended then), -2 when it could not start.
-long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
+// Runs a command line, handling messages and calling `meanwhile` (when given) about
+// every 20 ms while it runs; its exit code, -1 when it did not end in time (it is ended
+// then), -2 when it could not start.
+long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs,
+                const std::function<void()>& meanwhile = {});
 
 // ---- the screen ----
 
