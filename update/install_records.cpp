@@ -221,8 +221,8 @@ bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath
     return false;
   }
   const std::optional<FailedInstall> record = ReadFailedInstall(files, recordPath);
-  const bool recorded =
-      record && record->revision == pending->revision && record->when >= pending->when;
+  const bool recorded = record && !IsRefusal(*record) && record->revision == pending->revision &&
+                        record->when >= pending->when;
   FailedInstall failure = NextFailure(record, pending->revision, pending->when);
   failure.reason = kHandOverNeverCameBack;
   const bool written = recorded || WriteFailedInstall(files, recordPath, failure);

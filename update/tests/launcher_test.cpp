@@ -660,6 +660,20 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
          q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
          q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, 1699999500, 2};
        }, false, {kFindExe, kSettled, kRemoveNew}, FailedInstall{28, 1699999500, 2}},
+      {"the same, with a file served for 28 refused since: still a failed install",
+       [&](FakeSystem& q) {
+         q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] =
+             FailedInstall{28, 1699999500, 3, u"unsigned", std::string(64, 'a')};
+       }, false,
+       {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew},
+       FailedInstall{28, 1699999000, 1, u"the last hand-over never came back"}},
+      {"a file served for 28 refused an hour ago: the new program is handed over",
+       [&](FakeSystem& q) {
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] =
+             FailedInstall{28, 1700000000 - 3600, 1, u"unsigned", std::string(64, 'a')};
+       }, true, kHandsOver,
+       FailedInstall{28, 1700000000 - 3600, 1, u"unsigned", std::string(64, 'a')}},
       {"a hand-over of 27 left pending by a replacer that installed it: nothing failed",
        [&](FakeSystem& q) { q.texts[pending] = "revision=27\r\nwhen=1699999000\r\n"; }, true,
        {kFindExe, kSettled, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"},
