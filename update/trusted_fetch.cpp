@@ -26,9 +26,24 @@ bool ClearPlaceFor(ProgramFiles& files, const std::u16string& path) {
 
 namespace {
 
+// Whether a refusal was decided by the file's own bytes, so that another check of the
+// same file decides alike: unsigned, changed after signing, signed with another key,
+// not a program, another role or revision. A signature the platform could not check,
+// or a running program whose own signature fails, may go another way at the next
+// start: such a refusal is not recorded, and the file is checked again.
+bool DecidedByItsBytes(ProgramInspector& trust, const ProgramCheck& check) {
+  if (check.verdict != ProgramVerdict::kForeign) return true;
+  const Signature& file = check.signature;
+  return TrustsAnyProgram(trust) &&
+         (file.status == SignatureStatus::kNoSignature ||
+          file.status == SignatureStatus::kBadDigest ||
+          (file.status != SignatureStatus::kBadSignature && !file.signerKey.empty()));
+}
+
 // Checks the held download for `roleFile` under `rule`. With a failure record of the
 // announced revision, the file is first named by its SHA-256: the file refused before
-// is dropped unchecked during its back-off, and a file refused now is recorded.
+// is dropped unchecked during its back-off, and a file refused now for its bytes is
+// recorded.
 bool PassesCheck(const UpdateServices& s, HeldFile& held, const std::u16string& part,
                  std::u16string_view roleFile, const RevisionRule& rule,
                  const std::u16string& refusals) {
@@ -45,11 +60,11 @@ bool PassesCheck(const UpdateServices& s, HeldFile& held, const std::u16string& 
     }
   }
   std::u16string why;
-  if (CheckAndLog(s.log, s.trust, held, part, roleFile, rule, &why).verdict ==
-      ProgramVerdict::kTrusted) {
-    return true;
+  const ProgramCheck check = CheckAndLog(s.log, s.trust, held, part, roleFile, rule, &why);
+  if (check.verdict == ProgramVerdict::kTrusted) return true;
+  if (recorded && DecidedByItsBytes(s.trust, check)) {
+    RecordRefusal(s.files, refusals, *rule.exact, sha256, s.processes.Now(), why);
   }
-  if (recorded) RecordRefusal(s.files, refusals, *rule.exact, sha256, s.processes.Now(), why);
   return false;
 }
 

@@ -208,6 +208,23 @@ TEST(Checker, AForgedAnswerHoldsBackNothingGenuine) {
   }
 }
 
+// A refusal that another check of the same bytes may not repeat (a signature the
+// platform could not check) is not recorded: the file is checked again at the next
+// start, and kept once it passes.
+TEST(Checker, ASignatureThatCouldNotBeCheckedIsCheckedAgain) {
+  FakeSystem q;
+  Announce28(q);
+  q.signatures[kNewPart] = {SignatureStatus::kBadSignature, ""};
+  auto s = q.services();
+  const std::atomic<bool> cancelled{false};
+  EXPECT_EQ(CheckForUpdate(CheckerArgs{27, u"Tindra.exe"}, u"10.0.0.1", s, cancelled),
+            kCheckerFailed);
+  EXPECT_FALSE(q.records.contains(u"C:\\Prog\\Tindra_failed.txt"));
+  q.signatures.erase(kNewPart);
+  EXPECT_EQ(CheckForUpdate(CheckerArgs{27, u"Tindra.exe"}, u"10.0.0.1", s, cancelled),
+            kCheckerReady);
+}
+
 TEST(Checker, ABadCommandLineIsExplained) {
   FakeSystem q;
   EXPECT_FALSE(ReadCheckerCommandLine(u"Vantorel.exe 27"));
