@@ -166,7 +166,10 @@ bool RecordRefusal(ProgramFiles& files, const std::u16string& recordPath, int32_
                    std::string sha256, int64_t now, std::u16string reason) {
   if (sha256.empty()) return false;
   const std::optional<FailedInstall> previous = ReadFailedInstall(files, recordPath);
-  if (previous && !IsRefusal(*previous) && BackoffRuns(*previous, now)) return false;
+  if (previous && !IsRefusal(*previous) &&
+      (previous->revision == revision || BackoffRuns(*previous, now))) {
+    return false;
+  }
   FailedInstall refusal = NextRefusal(previous, revision, std::move(sha256), now);
   refusal.reason = std::move(reason);
   return WriteFailedInstall(files, recordPath, refusal);

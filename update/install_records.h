@@ -90,11 +90,11 @@ bool RefusedBefore(const std::optional<FailedInstall>& record, int32_t revision,
 FailedInstall NextRefusal(const std::optional<FailedInstall>& previous, int32_t revision,
                           std::string sha256, int64_t now);
 // Records that the file `sha256` served for `revision` was refused at its check, and
-// why, over the record at `recordPath`. An install's record whose back-off still runs
-// stays, so that a refusal never cuts the wait for a release that failed once
-// installed; and without a SHA-256 (the platform could not compute it) nothing is
-// recorded, since a record without one would hold the revision back. False when
-// nothing was written.
+// why, over the record at `recordPath`. An install's record of that revision, or one
+// whose back-off still runs, stays, so that a refusal never cuts short the wait for a
+// release that failed once installed (nor the doubling of its next wait); and without
+// a SHA-256 (the platform could not compute it) nothing is recorded, since a record
+// without one would hold the revision back. False when nothing was written.
 bool RecordRefusal(ProgramFiles& files, const std::u16string& recordPath, int32_t revision,
                    std::string sha256, int64_t now, std::u16string reason);
 

@@ -109,8 +109,8 @@ TEST(InstallRecords, ARefusalHoldsBackOnlyTheRefusedFile) {
             (FailedInstall{28, kT + 1, 1}));
   EXPECT_EQ(NextRefusal(FailedInstall{28, kT, 2}, 28, kForged, kT + 1).failures, 1);
 
-  // Recorded over a record: not over an install's failure whose back-off runs, nor
-  // without a digest (which would read as an install's failure).
+  // Recorded over a record: not over an install's failure of that revision or whose
+  // back-off runs, nor without a digest (which would read as an install's failure).
   const std::u16string path = u"C:\\Prog\\Tindra_failed.txt";
   struct Over {
     const char* what;
@@ -124,6 +124,8 @@ TEST(InstallRecords, ARefusalHoldsBackOnlyTheRefusedFile) {
       {"an install's failure, its back-off running", installFailed, kForged, installFailed},
       {"an install's failure, its back-off over", FailedInstall{27, kT - 2 * kDay, 1}, kForged,
        FailedInstall{28, kT, 1, u"unsigned", kForged}},
+      {"an install's failure of that revision, its back-off over",
+       FailedInstall{28, kT - 2 * kDay, 1}, kForged, FailedInstall{28, kT - 2 * kDay, 1}},
       {"no digest", std::nullopt, "", std::nullopt},
   };
   for (const Over& over : overs) {
