@@ -12,6 +12,7 @@ std::string FormatFailedInstall(const FailedInstall& r) {
   std::string text = "revision=" + std::to_string(r.revision) +
                      "\r\nwhen=" + std::to_string(r.when) +
                      "\r\nfailures=" + std::to_string(r.failures) + "\r\n";
+  if (!r.refusedSha256.empty()) text += "sha256=" + r.refusedSha256 + "\r\n";
   if (r.reason.empty()) return text;
   std::string reason = Utf16ToUtf8(r.reason);
   for (char& c : reason) {
@@ -30,11 +31,12 @@ namespace {
 
 // Lines "key=number" (CR LF or LF), each key of `keys` once at most, numbers not
 // negative; nothing for any other line, but for a line "reason=text" where `reason` is
-// given (the text, UTF-8, goes there). The numbers in the order of `keys`, -1 for a
-// key not given.
+// given (the text, UTF-8, goes there) and one "sha256=text" where `sha256` is. The
+// numbers in the order of `keys`, -1 for a key not given.
 std::optional<std::vector<int64_t>> ParseNumberLines(std::string_view text,
                                                      std::initializer_list<std::string_view> keys,
-                                                     std::u16string* reason = nullptr) {
+                                                     std::u16string* reason = nullptr,
+                                                     std::string* sha256 = nullptr) {
   std::vector<int64_t> values(keys.size(), -1);
   while (!text.empty()) {
     size_t end = text.find('\n');
@@ -48,6 +50,12 @@ std::optional<std::vector<int64_t>> ParseNumberLines(std::string_view text,
     std::string_view value = line.substr(eq + 1);
     if (reason && key == "reason") {
       *reason = Utf8ToUtf16(value);
+      continue;
+    }
+    if (sha256 && key == "sha256") {
+      if (!sha256->empty()) return std::nullopt;
+      sha256->assign(value);
+      if (sha256->empty()) return std::nullopt;
       continue;
     }
     int64_t n = 0;
@@ -68,15 +76,24 @@ std::optional<std::vector<int64_t>> ParseNumberLines(std::string_view text,
 
 std::optional<FailedInstall> ParseFailedInstall(std::string_view text) {
   std::u16string reason;
+  std::string sha256;
   const std::optional<std::vector<int64_t>> v =
-      ParseNumberLines(text, {"revision", "when", "failures"}, &reason);
+      ParseNumberLines(text, {"revision", "when", "failures"}, &reason, &sha256);
   if (!v) return std::nullopt;
   const int64_t revision = (*v)[0], when = (*v)[1], failures = (*v)[2];
   if (revision < 0 || revision > INT32_MAX || when < 0 || failures < 1 || failures > INT32_MAX) {
     return std::nullopt;
   }
+  const bool hex = std::all_of(sha256.begin(), sha256.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  });
+  if (!hex || (!sha256.empty() && sha256.size() != 64)) return std::nullopt;
   return FailedInstall{static_cast<int32_t>(revision), when, static_cast<int32_t>(failures),
-                       std::move(reason)};
+                       std::move(reason), std::move(sha256)};
+}
+
+bool IsRefusal(const FailedInstall& record) {
+  return !record.refusedSha256.empty() || record.reason == kEarlierRefusalReason;
 }
 
 std::optional<FailedInstall> ReadFailedInstall(ProgramFiles& files, const std::u16string& path) {
@@ -98,18 +115,32 @@ int64_t BackoffSeconds(int32_t failures) {
   return day << doublings;
 }
 
-bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_t now) {
-  if (!record || record->revision != latest) return true;
-  return now < record->when || now - record->when >= BackoffSeconds(record->failures);
+bool BackoffRuns(const FailedInstall& record, int64_t now) {
+  return now >= record.when && now - record.when < BackoffSeconds(record.failures);
 }
+
+bool MayFetch(const std::optional<FailedInstall>& record, int32_t latest, int64_t now) {
+  return !record || record->revision != latest || IsRefusal(*record) || !BackoffRuns(*record, now);
+}
+
+namespace {
+
+// The failures before one more of the same kind: those of `previous` when it is of the
+// same revision and kind (and, for a refusal, of the same file), else none.
+int32_t FailuresBefore(const std::optional<FailedInstall>& previous, int32_t revision,
+                       std::string_view sha256) {
+  const bool sameKind =
+      previous && IsRefusal(*previous) == !sha256.empty() && previous->refusedSha256 == sha256;
+  return sameKind && previous->revision == revision && previous->failures < INT32_MAX
+             ? previous->failures
+             : 0;
+}
+
+}  // namespace
 
 FailedInstall NextFailure(const std::optional<FailedInstall>& previous, int32_t revision,
                           int64_t now) {
-  const int32_t before =
-      previous && previous->revision == revision && previous->failures < INT32_MAX
-          ? previous->failures
-          : 0;
-  return FailedInstall{revision, now, before + 1};
+  return FailedInstall{revision, now, FailuresBefore(previous, revision, "") + 1};
 }
 
 bool RecordFailedInstall(ProgramFiles& files, const std::u16string& recordPath, int32_t revision,
@@ -117,6 +148,31 @@ bool RecordFailedInstall(ProgramFiles& files, const std::u16string& recordPath, 
   FailedInstall failure = NextFailure(ReadFailedInstall(files, recordPath), revision, now);
   failure.reason = std::move(reason);
   return WriteFailedInstall(files, recordPath, failure);
+}
+
+bool RefusedBefore(const std::optional<FailedInstall>& record, int32_t revision,
+                   std::string_view sha256, int64_t now) {
+  return record && IsRefusal(*record) && record->revision == revision &&
+         record->refusedSha256 == sha256 && BackoffRuns(*record, now);
+}
+
+FailedInstall NextRefusal(const std::optional<FailedInstall>& previous, int32_t revision,
+                          std::string sha256, int64_t now) {
+  const int32_t before = FailuresBefore(previous, revision, sha256);
+  return FailedInstall{revision, now, before + 1, {}, std::move(sha256)};
+}
+
+bool RecordRefusal(ProgramFiles& files, const std::u16string& recordPath, int32_t revision,
+                   std::string sha256, int64_t now, std::u16string reason) {
+  if (sha256.empty()) return false;
+  const std::optional<FailedInstall> previous = ReadFailedInstall(files, recordPath);
+  if (previous && !IsRefusal(*previous) &&
+      (previous->revision == revision || BackoffRuns(*previous, now))) {
+    return false;
+  }
+  FailedInstall refusal = NextRefusal(previous, revision, std::move(sha256), now);
+  refusal.reason = std::move(reason);
+  return WriteFailedInstall(files, recordPath, refusal);
 }
 
 bool MayHandOver(const std::optional<FailedInstall>& record, std::optional<int32_t> revision,
@@ -168,8 +224,8 @@ bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath
     return false;
   }
   const std::optional<FailedInstall> record = ReadFailedInstall(files, recordPath);
-  const bool recorded =
-      record && record->revision == pending->revision && record->when >= pending->when;
+  const bool recorded = record && !IsRefusal(*record) && record->revision == pending->revision &&
+                        record->when >= pending->when;
   FailedInstall failure = NextFailure(record, pending->revision, pending->when);
   failure.reason = kHandOverNeverCameBack;
   const bool written = recorded || WriteFailedInstall(files, recordPath, failure);

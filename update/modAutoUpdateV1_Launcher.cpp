@@ -68,12 +68,14 @@ std::optional<int32_t> CheckerInPlace(const UpdateServices& s, const std::u16str
 }
 
 // Fetches the companion `name` from the update folder over its file in the program
-// folder, under `rule`. Without a folder to put it in, nothing is fetched.
+// folder, under `rule` (a refusal recorded at `refusals`, when given). Without a folder
+// to put it in, nothing is fetched.
 Fetched FetchNamed(const UpdateServices& s, const std::u16string& baseUrl, std::u16string_view name,
-                   const std::u16string& target, const RevisionRule& rule) {
+                   const std::u16string& target, const RevisionRule& rule,
+                   const std::u16string& refusals = {}) {
   if (target.empty()) return Fetched::kNotFetched;
   const std::u16string url = baseUrl + std::u16string(name);
-  return Reported(kSelfUpdate, [&] { return FetchCompanion(s, url, target, name, rule); })
+  return Reported(kSelfUpdate, [&] { return FetchCompanion(s, url, target, name, rule, refusals); })
       .value_or(Fetched::kNotFetched);
 }
 
@@ -82,18 +84,19 @@ Fetched FetchNamed(const UpdateServices& s, const std::u16string& baseUrl, std::
 int16_t FetchCompanions(const UpdateServices& s, const InstallFiles& checker,
                         const InstallFiles& replacer, const std::u16string& baseUrl,
                         const CompanionPlan& plan) {
-  switch (FetchNamed(s, baseUrl, kCheckerName, checker.Program(), plan.checker)) {
+  // A refused checker is recorded by its SHA-256, so that the same file is dropped
+  // unchecked for a while and the genuine one is kept as soon as it is served.
+  switch (FetchNamed(s, baseUrl, kCheckerName, checker.Program(), plan.checker,
+                     checker.FailedRecord())) {
     case Fetched::kDone:
       break;
     case Fetched::kRefused:
-      RecordFailedInstall(s.files, checker.FailedRecord(), *plan.checker.exact, s.processes.Now());
-      [[fallthrough]];
     case Fetched::kNotFetched:
       // The trusted checker in place still runs, so that the program's own update
       // still comes while the server cannot give the checker; the replacer is left
       // as it is. A checker that was not fetched (no answer, an error status, a cut
-      // body, a time-out, a file that cannot be replaced) is tried again at the next
-      // start: unlike a refused one, it says nothing against that revision.
+      // body, a time-out, a file that cannot be replaced) or was refused is tried
+      // again at the next start: neither says anything against that revision.
       return plan.checkerInPlaceRuns ? -1 : 0;
   }
 
@@ -206,8 +209,6 @@ CompanionPlan PlanCompanions(const CompanionFacts& facts) {
     plan.step = CompanionStep::kCurrent;
   } else if (!facts.signedBuild) {
     plan.step = CompanionStep::kUnsignedBuild;
-  } else if (!MayFetch(facts.refusedChecker, facts.announced, facts.now)) {
-    plan.step = CompanionStep::kBackingOff;
   } else {
     plan.step = CompanionStep::kFetch;
   }
@@ -265,8 +266,6 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
   const CompanionFacts facts{.checkerInPlace = inPlace,
                              .announced = announced,
                              .signedBuild = TrustsAnyProgram(s.trust),
-                             .refusedChecker = ReadFailedInstall(s.files, checker.FailedRecord()),
-                             .now = s.processes.Now(),
                              .floors = s.floors};
   const CompanionPlan plan = PlanCompanions(facts);
   switch (plan.step) {
@@ -274,13 +273,6 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
       break;
     case CompanionStep::kUnsignedBuild:
       s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"unsigned build"});
-      break;
-    case CompanionStep::kBackingOff:
-      // The trusted checker in place runs meanwhile.
-      s.log.Write({.step = u"version",
-                   .file = kCheckerName,
-                   .verdict = u"skipped",
-                   .reason = BackoffReason(*facts.refusedChecker)});
       break;
     case CompanionStep::kFetch:
       return FetchCompanions(s, checker, replacer, baseUrl, plan);

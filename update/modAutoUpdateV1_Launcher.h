@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "update/companion_rules.h"
-#include "update/install_records.h"
 #include "update/program_role.h"
 #include "update/update_services.h"
 
@@ -31,17 +30,17 @@ struct CompanionFacts {
   int32_t announced = 0;
   // False for an unsigned build, which trusts no program it could fetch.
   bool signedBuild = true;
-  // The record of a checker revision that was refused when it was fetched.
-  std::optional<FailedInstall> refusedChecker;
-  int64_t now = 0;
   ReleaseFloors floors;
 };
 
+// A checker that was refused holds back no revision: its record (Vantorel_failed.txt)
+// only lets the same file be dropped unchecked when it is served again (FetchCompanion),
+// so the genuine checker is kept as soon as it is served. Earlier revisions recorded
+// refusals by the revision alone; those records hold nothing back either.
 enum class CompanionStep {
   kFetch,          // the checker, then the replacer
   kCurrent,        // the checker in place is no older than the announced one
   kUnsignedBuild,  // it would trust nothing it fetched: both stay on the server
-  kBackingOff,     // the announced checker was refused, and is left alone a while
 };
 
 struct CompanionPlan {

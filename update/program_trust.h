@@ -96,6 +96,9 @@ class ProgramInspector {
   virtual ~ProgramInspector() = default;
   // The signature of the running program (the reference for SameSigner).
   virtual Signature OwnSignature() = 0;
+  // The SHA-256 of `bytes` as 64 lowercase hexadecimal digits, computed by the
+  // platform; empty when it cannot. It names a refused file in the failure record.
+  virtual std::string Sha256(std::string_view bytes) = 0;
 };
 
 enum class ProgramVerdict {

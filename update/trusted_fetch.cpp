@@ -1,6 +1,7 @@
 #include "update/trusted_fetch.h"
 
 #include "common/msgbox.h"
+#include "update/install_records.h"
 #include "update/update_events.h"
 
 namespace tindra {
@@ -23,9 +24,55 @@ bool ClearPlaceFor(ProgramFiles& files, const std::u16string& path) {
   return false;
 }
 
+namespace {
+
+// Whether a refusal was decided by the file's own bytes, so that another check of the
+// same file decides alike: unsigned, changed after signing, signed with another key,
+// not a program, another role or revision. A signature the platform could not check,
+// or a running program whose own signature fails, may go another way at the next
+// start: such a refusal is not recorded, and the file is checked again.
+bool DecidedByItsBytes(ProgramInspector& trust, const ProgramCheck& check) {
+  if (check.verdict != ProgramVerdict::kForeign) return true;
+  const Signature& file = check.signature;
+  return TrustsAnyProgram(trust) &&
+         (file.status == SignatureStatus::kNoSignature ||
+          file.status == SignatureStatus::kBadDigest ||
+          (file.status != SignatureStatus::kBadSignature && !file.signerKey.empty()));
+}
+
+// Checks the held download for `roleFile` under `rule`. With a failure record of the
+// announced revision, the file is first named by its SHA-256: the file refused before
+// is dropped unchecked during its back-off, and a file refused now for its bytes is
+// recorded.
+bool PassesCheck(const UpdateServices& s, HeldFile& held, const std::u16string& part,
+                 std::u16string_view roleFile, const RevisionRule& rule,
+                 const std::u16string& refusals) {
+  const bool recorded = !refusals.empty() && rule.exact;
+  const std::string sha256 = recorded ? s.trust.Sha256(held.Image()) : std::string();
+  if (recorded && !sha256.empty()) {
+    const std::optional<FailedInstall> record = ReadFailedInstall(s.files, refusals);
+    if (RefusedBefore(record, *rule.exact, sha256, s.processes.Now())) {
+      s.log.Write({.step = u"check",
+                   .file = FileNameOf(part),
+                   .verdict = u"skipped",
+                   .reason = BackoffReason(*record)});
+      return false;
+    }
+  }
+  std::u16string why;
+  const ProgramCheck check = CheckAndLog(s.log, s.trust, held, part, roleFile, rule, &why);
+  if (check.verdict == ProgramVerdict::kTrusted) return true;
+  if (recorded && DecidedByItsBytes(s.trust, check)) {
+    RecordRefusal(s.files, refusals, *rule.exact, sha256, s.processes.Now(), why);
+  }
+  return false;
+}
+
+}  // namespace
+
 Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
                        const std::u16string& target, std::u16string_view roleFile,
-                       const RevisionRule& rule) {
+                       const RevisionRule& rule, const std::u16string& refusals) {
   const std::u16string part = target + kPartSuffix;
   // Nothing is downloaded while the place is taken: the log says so, rather than
   // blame the transfer.
@@ -42,8 +89,7 @@ Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
   if (s.network.DownloadToFile(url, part)) {
     std::unique_ptr<HeldFile> held = s.files.Hold(part, HoldFor::kRename);
     if (held) {
-      if (CheckAndLog(s.log, s.trust, *held, part, roleFile, rule).verdict !=
-          ProgramVerdict::kTrusted) {
+      if (!PassesCheck(s, *held, part, roleFile, rule, refusals)) {
         result = Fetched::kRefused;
       } else if (held->MoveOver(target)) {
         return Fetched::kDone;

@@ -37,9 +37,14 @@ enum class Fetched {
 // first), holds the download against writers, checks it for the role `roleFile` and
 // the revision rule, and moves the held file over `target` (read-only or not).
 // Whatever fails leaves `target` as it was and no partial file, and is logged.
+//
+// With `refusals`, the failure record of the announced revision (`rule.exact`): a
+// refused download is recorded there by its SHA-256 (install_records.h), and the same
+// file served again is dropped unchecked during its back-off; any other file is
+// checked as usual, so a forged answer holds back nothing genuine.
 Fetched FetchCompanion(const UpdateServices& s, const std::u16string& url,
                        const std::u16string& target, std::u16string_view roleFile,
-                       const RevisionRule& rule = {});
+                       const RevisionRule& rule = {}, const std::u16string& refusals = {});
 
 // Makes sure a program trusted as `roleFile`, of revision `floor` or later, is at
 // `path`, fetching it from `url` when it is missing, fails its check or is older

@@ -40,7 +40,8 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   // shows in the log.
   LogRevisions(s.log, args.exeFile, latest, u"running", args.revision);
   if (!latest || *latest <= args.revision) return kCheckerNothing;
-  // A revision whose install failed is left alone for a while.
+  // A revision whose install failed is left alone for a while (a refused file holds
+  // back no revision).
   const std::u16string record = own.FailedRecord();
   if (const auto failed = ReadFailedInstall(s.files, record);
       !MayFetch(failed, *latest, s.processes.Now())) {
@@ -58,13 +59,11 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   }
   RevisionRule announced;
   announced.exact = *latest;
-  const Fetched fetched = FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced);
-  if (fetched == Fetched::kRefused) {
-    // The server announces a revision it does not serve (or serves a file that fails
-    // its check): left alone for a while, like a failed install.
-    RecordFailedInstall(s.files, record, *latest, s.processes.Now(),
-                        u"the served program failed its check");
-  }
+  // A refused file (a forged answer, or the server announcing a revision it does not
+  // serve) is recorded by its SHA-256: that file is not checked again for a while, and
+  // the genuine one is installed as soon as it is served.
+  const Fetched fetched =
+      FetchCompanion(s, base + args.exeFile, target, args.exeFile, announced, record);
   // A cancel ends the transfer too.
   if (fetched != Fetched::kDone) return cancelled ? kCheckerCancelled : kCheckerFailed;
   if (cancelled) {

@@ -14,8 +14,9 @@
 // Before it leaves a new program, it makes sure a Pellmora.exe trusted in that role,
 // no older than the build's floor for it, is in the folder, fetching it when missing,
 // untrusted or older; a revision whose install failed (the replacer's FILE base name
-// + "_failed.txt"), or whose served file failed its check here, is not fetched again
-// until its back-off is over.
+// + "_failed.txt") is not fetched again until its back-off is over. A served file
+// that fails its check here is recorded there by its SHA-256: that same file is
+// dropped unchecked for a while, and any other file for the revision is checked.
 #include <atomic>
 #include <optional>
 #include <string>

@@ -132,10 +132,16 @@ std::u16string UtcText(int64_t secondsSince1970) {
 std::u16string BackoffReason(const FailedInstall& record) {
   const int64_t backoff = BackoffSeconds(record.failures);
   const int64_t days = backoff / (24 * 60 * 60);
-  std::u16string text = u"revision " + ToDecimal(record.revision) + u" failed to install " +
-                        ToDecimal(record.failures) + (record.failures == 1 ? u" time" : u" times") +
-                        u"; held back " + ToDecimal(days) + (days == 1 ? u" day" : u" days") +
-                        u" from the last failure, until " + UtcText(record.when + backoff);
+  const std::u16string times =
+      ToDecimal(record.failures) + (record.failures == 1 ? u" time" : u" times");
+  const std::u16string until = ToDecimal(days) + (days == 1 ? u" day" : u" days") +
+                               u" from the last failure, until " + UtcText(record.when + backoff);
+  std::u16string text = !record.refusedSha256.empty()
+                            ? u"the file served for revision " + ToDecimal(record.revision) +
+                                  u" is the one refused " + times + u" (sha256 " +
+                                  Ascii(record.refusedSha256) + u"); dropped unchecked for " + until
+                            : u"revision " + ToDecimal(record.revision) + u" failed to install " +
+                                  times + u"; held back " + until;
   if (!record.reason.empty()) text += u" (" + record.reason + u")";
   return text;
 }

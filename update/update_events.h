@@ -40,7 +40,8 @@ std::u16string OtherExitReason(uint32_t code);
 void LogEnd(UpdateLog& log, uint32_t code, bool ok, std::u16string reason);
 
 // How a revision's failed installs hold it back, for a "skipped" line: the revision,
-// the failures and when the back-off ends ("2026-12-10 16:09 UTC").
+// the failures and when the back-off ends ("2026-12-10 16:09 UTC"); for a refused
+// file, that the file served is that one, dropped unchecked until then.
 std::u16string BackoffReason(const FailedInstall& record);
 // A time given in seconds since 1970 as "2026-12-10 16:09 UTC".
 std::u16string UtcText(int64_t secondsSince1970);

@@ -26,6 +26,14 @@ const std::string kGetReplacer =
     "download http://10.0.0.1/download/자동업데이트_v1/Pellmora.exe -> C:\\Prog\\Pellmora.exe.part";
 const std::string kPutNew = "move C:\\Prog\\New_Tindra.exe.part -> C:\\Prog\\New_Tindra.exe";
 
+// A trusted replacer of revision 27 in place, and revision 28 announced and served.
+void Announce28(FakeSystem& q) {
+  q.AddFile(kReplacer);
+  q.versions[kReplacer] = u"1.00.27";
+  q.bodies[kBase + u"Tindra_lastver.txt"] = " 28\r\n";
+  q.versions[kNewPart] = u"1.00.28";
+}
+
 struct Row {
   const char* what;
   std::function<void(FakeSystem&)> script;
@@ -63,6 +71,12 @@ TEST(Checker, EndsAsTheTableSays) {
          q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 3600, 1};
        },
        kCheckerNothing, false, false},
+      {"an earlier checker's refusal of a file served for that revision an hour ago",
+       [](FakeSystem& q) {
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] =
+             FailedInstall{28, q.now - 3600, 1, kEarlierRefusalReason};
+       },
+       kCheckerReady, false, true},
       {"a failed install of that revision two days ago",
        [](FakeSystem& q) {
          q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, q.now - 2 * 86400, 1};
@@ -98,10 +112,7 @@ TEST(Checker, EndsAsTheTableSays) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakeSystem q;
-    q.AddFile(kReplacer);
-    q.versions[kReplacer] = u"1.00.27";
-    q.bodies[kBase + u"Tindra_lastver.txt"] = " 28\r\n";
-    q.versions[kNewPart] = u"1.00.28";
+    Announce28(q);
     row.script(q);
     std::atomic<bool> cancelled{row.cancel};
     auto s = q.services();
@@ -124,6 +135,94 @@ TEST(Checker, EndsAsTheTableSays) {
                   std::find(put, q.log.end(), "remove C:\\Prog\\New_Tindra.exe") == q.log.end(),
               row.exit == kCheckerReady);
   }
+}
+
+// A forged or misplaced answer for the announced revision is refused and recorded by
+// its digest: the same file served again is dropped unchecked and not recorded again,
+// and the genuine file, once served, is left at the next start.
+TEST(Checker, AForgedAnswerHoldsBackNothingGenuine) {
+  const std::u16string record = u"C:\\Prog\\Tindra_failed.txt";
+  struct Row {
+    const char* what;
+    std::function<void(FakeSystem&)> forge;
+    std::u16string why;  // the check's reason, as recorded
+    std::string logged;  // and as logged
+  };
+  // clang-format off
+  const std::vector<Row> rows = {
+      {"unsigned",
+       [](FakeSystem& q) { q.signatures[kNewPart] = {SignatureStatus::kNoSignature, ""}; },
+       u"unsigned", "reason=unsigned"},
+      {"another publisher's",
+       [](FakeSystem& q) { q.signatures[kNewPart] = {SignatureStatus::kValid, "other key"}; },
+       u"foreign signer", "reason=\"foreign signer\""},
+      {"the publisher's own revision 27 as Tindra.exe",
+       [](FakeSystem& q) { q.versions[kNewPart] = u"1.00.27"; },
+       u"wrong revision: 27, wanted 28", "reason=\"wrong revision: 27, wanted 28\""},
+      {"the publisher's checker as Tindra.exe",
+       [](FakeSystem& q) { q.names[kNewPart] = {u"Vantorel.exe", u"Vantorel"}; },
+       u"wrong role: it is Vantorel.exe", "reason=\"wrong role: it is Vantorel.exe\""},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    Announce28(q);
+    row.forge(q);
+    const std::string forged = q.DigestOf(kNewPart);
+    auto s = q.services();
+    const std::atomic<bool> cancelled{false};
+    auto check = [&] {
+      return CheckForUpdate(CheckerArgs{27, u"Tindra.exe"}, u"10.0.0.1", s, cancelled);
+    };
+    auto logged = [&](const std::string& part) {
+      return std::any_of(q.updateLog.begin(), q.updateLog.end(),
+                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+
+    EXPECT_EQ(check(), kCheckerFailed);
+    EXPECT_TRUE(logged("check file=New_Tindra.exe.part verdict=refused " + row.logged));
+    EXPECT_EQ(q.records[record], (FailedInstall{28, q.now, 1, row.why, forged}));
+
+    // An hour later the server still serves it: fetched, known by its digest, dropped
+    // unchecked, and not recorded again.
+    q.now += 3600;
+    q.log.clear();
+    q.updateLog.clear();
+    EXPECT_EQ(check(), kCheckerFailed);
+    EXPECT_TRUE(
+        logged("check file=New_Tindra.exe.part verdict=skipped reason=\"the file served "
+               "for revision 28 is the one refused 1 time (sha256 " +
+               forged + ")"));
+    EXPECT_FALSE(logged("verdict=refused"));
+    EXPECT_EQ(q.records[record].failures, 1);
+    EXPECT_FALSE(q.HasFile(u"C:\\Prog\\New_Tindra.exe"));
+
+    // Then the genuine revision 28: left at once.
+    q.signatures.erase(kNewPart);
+    q.names.erase(kNewPart);
+    q.versions[kNewPart] = u"1.00.28";
+    q.now += 60;
+    EXPECT_EQ(check(), kCheckerReady);
+    EXPECT_TRUE(q.HasFile(u"C:\\Prog\\New_Tindra.exe"));
+  }
+}
+
+// A refusal that another check of the same bytes may not repeat (a signature the
+// platform could not check) is not recorded: the file is checked again at the next
+// start, and kept once it passes.
+TEST(Checker, ASignatureThatCouldNotBeCheckedIsCheckedAgain) {
+  FakeSystem q;
+  Announce28(q);
+  q.signatures[kNewPart] = {SignatureStatus::kBadSignature, ""};
+  auto s = q.services();
+  const std::atomic<bool> cancelled{false};
+  EXPECT_EQ(CheckForUpdate(CheckerArgs{27, u"Tindra.exe"}, u"10.0.0.1", s, cancelled),
+            kCheckerFailed);
+  EXPECT_FALSE(q.records.contains(u"C:\\Prog\\Tindra_failed.txt"));
+  q.signatures.erase(kNewPart);
+  EXPECT_EQ(CheckForUpdate(CheckerArgs{27, u"Tindra.exe"}, u"10.0.0.1", s, cancelled),
+            kCheckerReady);
 }
 
 TEST(Checker, ABadCommandLineIsExplained) {

@@ -1,5 +1,6 @@
 #include "update/tests/fake_system.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/errors.h"
@@ -249,13 +250,24 @@ bool FakeSystem::WriteSmallFile(const std::u16string& path, std::string_view byt
     return true;
   }
   log.push_back("record " + U8(path) + " " + std::to_string(record->revision) + " " +
-                std::to_string(record->failures));
+                std::to_string(record->failures) +
+                (record->refusedSha256.empty() ? "" : " refused " + record->refusedSha256));
   if (recordWriteFails || unwritable.contains(path)) return false;
   records[path] = *record;
   return true;
 }
 
 Signature FakeSystem::OwnSignature() { return own; }
+
+std::string FakeSystem::Sha256(std::string_view bytes) {
+  auto it = digests_.find(bytes);
+  if (it == digests_.end()) {
+    char digest[65];
+    std::snprintf(digest, sizeof(digest), "%064zx", digests_.size() + 1);
+    it = digests_.emplace(std::string(bytes), digest).first;
+  }
+  return it->second;
+}
 
 Signature FakeSystem::SignatureOf(const std::u16string& path) const {
   auto it = signatures.find(path);
@@ -283,7 +295,10 @@ std::string FakeSystem::ImageOf(const std::u16string& path) const {
   }
   std::vector<uint8_t> image = PeImage(VersionRsrc(VersionBlock({{u"041204B0", values}})));
   image[0x44 + 18] |= 0x02;  // an executable image
-  return std::string(image.begin(), image.end());
+  // The signature is part of a signed file's bytes: files signed otherwise differ.
+  const Signature signature = SignatureOf(path);
+  return std::string(image.begin(), image.end()) + "signature " +
+         std::to_string(static_cast<int>(signature.status)) + " " + signature.signerKey;
 }
 
 std::u16string FakeSystem::ReadUrlText(const std::u16string& url) {

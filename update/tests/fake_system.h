@@ -65,7 +65,8 @@ class FakeSystem : public ProgramFiles,
   std::map<std::u16string, std::string> bodies;       // url -> FetchBody body (else fails)
   std::map<std::u16string, bool> downloadResults;     // url -> result (default true)
   // What each file holds, by path: its signature, its head (by default that of a
-  // program) and its version block's FileVersion and names. A held file keeps what
+  // program, its signature appended) and its version block's FileVersion and names.
+  // A held file keeps what
   // its file held when it was held; a move takes it along to the new name. By
   // default every file is a program signed like the running one.
   Signature own{SignatureStatus::kValid, "publisher key"};
@@ -126,6 +127,11 @@ class FakeSystem : public ProgramFiles,
 
   // ProgramInspector
   Signature OwnSignature() override;
+  // A stand-in digest: one per distinct content, numbered in the order first seen, as
+  // 64 hexadecimal digits. (The platform's SHA-256 is tested under Wine.)
+  std::string Sha256(std::string_view bytes) override;
+  // The digest of what the file at `path` holds now.
+  std::string DigestOf(const std::u16string& path) { return Sha256(ImageOf(path)); }
   // What a file at `path` holds now: its signature, and its whole image (a PE image
   // with its version block, unless `heads` gives other bytes).
   Signature SignatureOf(const std::u16string& path) const;
@@ -184,6 +190,7 @@ class FakeSystem : public ProgramFiles,
   void MoveEntry(const std::u16string& from, const std::u16string& to);
   void Call(const std::string& service);
   std::map<std::string, int> calls_;
+  std::map<std::string, std::string, std::less<>> digests_;
   std::vector<std::pair<std::string, int>> failures_;
   // The last started program: its run, when it started, its process identifier.
   std::optional<ProgramRun> lastRun_;

@@ -229,13 +229,17 @@ TEST_F(UpdateTest, CompanionsAreCheckedBeforeTheyReplaceAnything) {
     FakeSystem q;
     Serve(q, u"1.00.26", u"27");
     row.make(q);
-    // A checker that arrives and is refused is left alone for a while; the trusted
-    // checker, in place or just fetched, still runs.
+    // A checker that arrives and is refused is recorded by its digest before it goes;
+    // the trusted checker, in place or just fetched, still runs.
     const bool refusedChecker = row.tail == Log{kGetChecker, kDropChecker};
+    const std::string digest = q.DigestOf(kCheckerPart);
     EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), -1);
     Log expected{kFindChecker, kRead};
     expected.insert(expected.end(), row.tail.begin(), row.tail.end());
-    if (refusedChecker) expected.push_back("record C:\\Prog\\Vantorel_failed.txt 27 1");
+    if (refusedChecker) {
+      expected.insert(expected.end() - 1,
+                      "record C:\\Prog\\Vantorel_failed.txt 27 1 refused " + digest);
+    }
     EXPECT_EQ(q.log, expected);
   }
 }
@@ -281,17 +285,60 @@ TEST_F(UpdateTest, NoCompanionBelowItsFloorIsKept) {
   }
 }
 
-// An announced checker that was refused is not fetched again during its back-off;
-// the trusted checker in place runs meanwhile.
-TEST_F(UpdateTest, ARefusedCheckerRevisionBacksOff) {
-  for (const int64_t ago : {int64_t{3600}, int64_t{2 * 24 * 3600}}) {
-    SCOPED_TRACE(ago);
+// A refused checker holds back nothing genuine: the same file served again is dropped
+// unchecked and not recorded again, while the trusted checker in place runs, and the
+// genuine checker is kept as soon as it is served. An earlier revision's record of a
+// refusal (by the revision alone) holds nothing back either.
+TEST_F(UpdateTest, ARefusedCheckerHoldsBackOnlyThatFile) {
+  const std::u16string record = u"C:\\Prog\\Vantorel_failed.txt";
+  struct Row {
+    const char* what;
+    std::function<void(FakeSystem&)> forge;
+  };
+  const Row rows[] = {
+      {"unsigned",
+       [](FakeSystem& q) {
+         q.signatures[kCheckerPart] = {SignatureStatus::kNoSignature, ""};
+       }},
+      {"another publisher's",
+       [](FakeSystem& q) {
+         q.signatures[kCheckerPart] = {SignatureStatus::kValid, "other key"};
+       }},
+      {"the publisher's older checker",
+       [](FakeSystem& q) { q.versions[kCheckerPart] = u"1.00.26"; }},
+      {"the publisher's replacer as the checker",
+       [](FakeSystem& q) {
+         q.names[kCheckerPart] = {u"Pellmora.exe", u"Pellmora"};
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
     FakeSystem q;
     Serve(q, u"1.00.26", u"27");
-    q.records[u"C:\\Prog\\Vantorel_failed.txt"] = FailedInstall{27, q.now - ago, 1};
+    row.forge(q);
+    const std::string forged = q.DigestOf(kCheckerPart);
     EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), -1);
-    EXPECT_EQ(q.log.back() == kPutReplacer, ago > 24 * 3600) << ::testing::PrintToString(q.log);
+    EXPECT_EQ(q.records[record].refusedSha256, forged);
+
+    q.now += 3600;
+    q.log.clear();
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), -1);
+    EXPECT_EQ(q.log, (Log{kFindChecker, kRead, kGetChecker, kDropChecker}));
+    EXPECT_EQ(q.records[record].failures, 1);
+
+    q.signatures.erase(kCheckerPart);
+    q.names.erase(kCheckerPart);
+    q.versions[kCheckerPart] = u"1.00.27";
+    q.log.clear();
+    EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), -1);
+    EXPECT_EQ(q.versions[u"C:\\Prog\\Vantorel.exe"], u"1.00.27");
+    EXPECT_EQ(q.log.back(), kPutReplacer);
   }
+  FakeSystem q;
+  Serve(q, u"1.00.26", u"27");
+  q.records[record] = FailedInstall{27, q.now - 3600, 1};
+  EXPECT_EQ(AutoUpdaterSelfUpdate(q.services(), kHost), -1);
+  EXPECT_EQ(q.log.back(), kPutReplacer) << ::testing::PrintToString(q.log);
 }
 
 TEST_F(UpdateTest, UnsignedBuildFetchesNothing) {
@@ -304,35 +351,21 @@ TEST_F(UpdateTest, UnsignedBuildFetchesNothing) {
 
 // The decision alone: whether the companions are fetched, under which rules, and
 // whether the checker in place runs when the fetch brings none.
-TEST(PlanCompanions, FetchesAnOlderCheckerUnlessTheBuildOrABackOffSaysNo) {
-  const int64_t now = 1700000000;
-  const FailedInstall refusedAnHourAgo{27, now - 3600, 1};
+TEST(PlanCompanions, FetchesAnOlderCheckerUnlessTheBuildSaysNo) {
   struct Row {
     const char* what;
     std::optional<int32_t> inPlace;
     int32_t announced;
     bool signedBuild;
-    std::optional<FailedInstall> refused;
     CompanionStep step;
   };
   const Row rows[] = {
-      {"no checker in place", std::nullopt, 27, true, std::nullopt, CompanionStep::kFetch},
-      {"an older one", 26, 27, true, std::nullopt, CompanionStep::kFetch},
-      {"the announced one", 27, 27, true, std::nullopt, CompanionStep::kCurrent},
-      {"a newer one", 31, 27, true, std::nullopt, CompanionStep::kCurrent},
-      {"none, and nothing announced", std::nullopt, 0, true, std::nullopt, CompanionStep::kCurrent},
-      {"an unsigned build", 26, 27, false, std::nullopt, CompanionStep::kUnsignedBuild},
-      {"an unsigned build, the revision refused too", 26, 27, false, refusedAnHourAgo,
-       CompanionStep::kUnsignedBuild},
-      {"the announced revision refused an hour ago", 26, 27, true, refusedAnHourAgo,
-       CompanionStep::kBackingOff},
-      {"refused two days ago", 26, 27, true, FailedInstall{27, now - 2 * 24 * 3600, 1},
-       CompanionStep::kFetch},
-      {"refused twice, a day and a half ago", 26, 27, true, FailedInstall{27, now - 36 * 3600, 2},
-       CompanionStep::kBackingOff},
-      {"another revision refused", 26, 28, true, refusedAnHourAgo, CompanionStep::kFetch},
-      {"refused after now by the clock", 26, 27, true, FailedInstall{27, now + 60, 1},
-       CompanionStep::kFetch},
+      {"no checker in place", std::nullopt, 27, true, CompanionStep::kFetch},
+      {"an older one", 26, 27, true, CompanionStep::kFetch},
+      {"the announced one", 27, 27, true, CompanionStep::kCurrent},
+      {"a newer one", 31, 27, true, CompanionStep::kCurrent},
+      {"none, and nothing announced", std::nullopt, 0, true, CompanionStep::kCurrent},
+      {"an unsigned build", 26, 27, false, CompanionStep::kUnsignedBuild},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -340,8 +373,6 @@ TEST(PlanCompanions, FetchesAnOlderCheckerUnlessTheBuildOrABackOffSaysNo) {
       const CompanionPlan plan = PlanCompanions({.checkerInPlace = row.inPlace,
                                                  .announced = row.announced,
                                                  .signedBuild = row.signedBuild,
-                                                 .refusedChecker = row.refused,
-                                                 .now = now,
                                                  .floors = floors});
       EXPECT_EQ(plan.step, row.step);
       EXPECT_EQ(plan.checkerInPlaceRuns, row.inPlace.has_value());
@@ -629,6 +660,20 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
          q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
          q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, 1699999500, 2};
        }, false, {kFindExe, kSettled, kRemoveNew}, FailedInstall{28, 1699999500, 2}},
+      {"the same, with a file served for 28 refused since: still a failed install",
+       [&](FakeSystem& q) {
+         q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] =
+             FailedInstall{28, 1699999500, 3, u"unsigned", std::string(64, 'a')};
+       }, false,
+       {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew},
+       FailedInstall{28, 1699999000, 1, u"the last hand-over never came back"}},
+      {"a file served for 28 refused an hour ago: the new program is handed over",
+       [&](FakeSystem& q) {
+         q.records[u"C:\\Prog\\Tindra_failed.txt"] =
+             FailedInstall{28, 1700000000 - 3600, 1, u"unsigned", std::string(64, 'a')};
+       }, true, kHandsOver,
+       FailedInstall{28, 1700000000 - 3600, 1, u"unsigned", std::string(64, 'a')}},
       {"a hand-over of 27 left pending by a replacer that installed it: nothing failed",
        [&](FakeSystem& q) { q.texts[pending] = "revision=27\r\nwhen=1699999000\r\n"; }, true,
        {kFindExe, kSettled, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"},

@@ -106,10 +106,14 @@ TEST(UpdateEvents, TindraLogsTheRevisionsAndItsBackOffs) {
        {"version file=Vantorel.exe verdict=current reason=\"announced 27, in place 27\""}},
       {"nothing read", [&](FakeSystem& q) { q.urlTexts.clear(); },
        {"version file=Vantorel.exe verdict=failed reason=\"announced none, in place 27\""}},
-      {"a refused checker revision held back",
-       [](FakeSystem& q) { q.records[u"C:\\Prog\\Vantorel_failed.txt"] = {28, q.now - 3600, 1}; },
-       {"version file=Vantorel.exe verdict=skipped reason=\"revision 28 failed to install 1 time; "
-        "held back 1 day from the last failure, until 2023-11-15 21:13 UTC\""}},
+      {"a refused checker served again",
+       [](FakeSystem& q) {
+         q.records[u"C:\\Prog\\Vantorel_failed.txt"] = {
+             28, q.now - 3600, 1, u"unsigned", q.DigestOf(u"C:\\Prog\\Vantorel.exe.part")};
+       },
+       {"check file=Vantorel.exe.part verdict=skipped reason=\"the file served for revision 28 is "
+        "the one refused 1 time (sha256 " + std::string(63, '0') + "1); dropped unchecked for 1 "
+        "day from the last failure, until 2023-11-15 21:13 UTC (unsigned)\""}},
       {"a new program held back",
        [&](FakeSystem& q) {
          q.urlTexts[versionUrl] = u"27";

@@ -189,6 +189,12 @@ TEST(UpdateLog, TheFailureRecordKeepsItsReasonOutOfSightOfEarlierReaders) {
     EXPECT_LE(Utf16ToUtf8(read->reason).size(), kFailedReasonMax);
     EXPECT_EQ(read->reason.empty(), reason.empty());
   }
+  // A refused file's record names it in the head, so that earlier readers take the
+  // whole record for none: they hold back no revision for a refused file either.
+  const std::string digest(64, 'c');
+  const std::string refusal = FormatFailedInstall({28, 1700000000, 1, u"unsigned", digest});
+  EXPECT_NE(refusal.substr(0, kFailedRecordHead).find("\r\nsha256=" + digest + "\r\n"),
+            std::string::npos);
 }
 
 }  // namespace

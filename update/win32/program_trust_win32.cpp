@@ -1,6 +1,7 @@
 #include "update/win32/program_trust_win32.h"
 
 // After windows.h, which they need.
+#include <bcrypt.h>
 #include <softpub.h>
 #include <wintrust.h>
 
@@ -181,6 +182,25 @@ Signature Win32ProgramInspector::OwnSignature() {
     own_->alsoTrusted = CompiledTrustedKeys();
   }
   return *own_;
+}
+
+std::string Win32ProgramInspector::Sha256(std::string_view bytes) {
+  if (bytes.size() > kMaxProgramBytes) return {};
+  BYTE digest[32];
+  DWORD size = sizeof(digest);
+  if (!CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr,
+                             reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size()), digest, &size) ||
+      size != sizeof(digest)) {
+    return {};
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (BYTE b : digest) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
+  }
+  return text;
 }
 
 namespace {

@@ -27,6 +27,8 @@ class Win32ProgramInspector : public ProgramInspector {
  public:
   // The running program's signature, checked once.
   Signature OwnSignature() override;
+  // Through CryptoAPI's CNG hash (CryptHashCertificate2, which takes any bytes).
+  std::string Sha256(std::string_view bytes) override;
 
  private:
   std::optional<Signature> own_;

@@ -8,6 +8,7 @@ scenario ends every program it started. Exit status 0 when all scenarios pass.
 """
 
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -179,6 +180,11 @@ class Env:
         self.started = []
 
 
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
 def same_file(a, b):
     with open(a, "rb") as f, open(b, "rb") as g:
         return f.read() == g.read()
@@ -267,6 +273,12 @@ def expired_dev_certificate(env):
                     "-in", "req.csr", "-startdate", "20230101000000Z",
                     "-enddate", "20240101000000Z", "-out", cert], **quiet)
     return cert
+
+
+def serve_and_start(env, folder, files):
+    """Serves `files` and starts the folder's Tindra; returns once start-up has finished."""
+    env.publish(files)
+    wait_started(env, env.start(os.path.join(folder, "Tindra.exe")))
 
 
 def wait_started(env, proc):
@@ -597,7 +609,7 @@ def scenario_untrusted_companions_are_not_kept(env):
     # With checker 28 announced, each companion served tampered, unsigned, signed by
     # another key, as a web page, or (the checker) as an older signed revision: the
     # old file stays byte for byte, nothing is left behind, nothing served is started.
-    # A refused checker is recorded for its back-off, and the trusted one in place runs.
+    # A refused checker is recorded by its SHA-256, and the trusted one in place runs.
     served = [("Vantorel.exe", name, path) for name, path in hostile_copies(
         env, env.vantorel[28]).items()]
     served.append(("Vantorel.exe", "older revision", env.vantorel[27]))
@@ -660,10 +672,8 @@ def scenario_untrusted_checker_is_repaired(env):
     folder = env.program_folder("tampered checker")
     shutil.copyfile(hostile_copies(env, env.vantorel[27])["one byte changed"],
                     os.path.join(folder, "Vantorel.exe"))
-    env.publish({"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
-                 "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
-    proc = env.start(os.path.join(folder, "Tindra.exe"))
-    wait_started(env, proc)
+    serve_and_start(env, folder, {"Vantorel_lastver.txt": b"27", "Vantorel.exe": env.vantorel[27],
+                                  "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
     check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]),
           "the tampered checker was not replaced: %r" % env.requests())
     check(env.requested("Tindra_lastver.txt"), "the repaired checker did not run")
@@ -672,8 +682,9 @@ def scenario_untrusted_checker_is_repaired(env):
 
 
 def scenario_announced_checker_not_served(env):
-    # The server announces checker 28 but serves 27: it is fetched once, then left
-    # alone, and the trusted checker in place runs each time.
+    # The server announces checker 28 but serves 27: it is refused and recorded by its
+    # SHA-256, then dropped unchecked when served again, and the trusted checker in
+    # place runs each time. Once the server serves checker 28, the next start keeps it.
     folder = env.program_folder("checker announced, not served")
     env.publish({"Vantorel_lastver.txt": b"28", "Vantorel.exe": env.vantorel[27],
                  "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
@@ -682,11 +693,22 @@ def scenario_announced_checker_not_served(env):
         proc = env.start(os.path.join(folder, "Tindra.exe"))
         wait_started(env, proc)
         check(env.requested("Tindra_lastver.txt"), "attempt %d: the checker did not run" % attempt)
-        check(env.requested("Vantorel.exe") == (attempt == 1),
-              "attempt %d: checker requests %r" % (attempt, env.requests()))
+        check(env.requested("Vantorel.exe"), "attempt %d: checker requests %r" %
+              (attempt, env.requests()))
         env.end_all()
-    check(os.path.exists(os.path.join(folder, "Vantorel_failed.txt")), "no back-off record")
+    check_logged(folder, "Tindra check file=Vantorel.exe.part verdict=refused",
+                 'reason="wrong revision: 27, wanted 28')
+    check_logged(folder, "Tindra check file=Vantorel.exe.part verdict=skipped",
+                 "sha256 " + sha256_of(env.vantorel[27]))
+    with open(os.path.join(folder, "Vantorel_failed.txt"), encoding="utf-8") as f:
+        record = f.read()
+    check("failures=1" in record and "sha256=" + sha256_of(env.vantorel[27]) in record,
+          "record: %r" % record)
     check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[27]), "checker changed")
+    serve_and_start(env, folder, {"Vantorel_lastver.txt": b"28", "Vantorel.exe": env.vantorel[28],
+                                  "Pellmora.exe": env.pellmora, "Tindra_lastver.txt": b"27"})
+    check(same_file(os.path.join(folder, "Vantorel.exe"), env.vantorel[28]),
+          "the genuine checker 28 was not kept: %r" % env.requests())
 
 
 def scenario_hangul_folder_on_code_page_1252(env):
@@ -716,32 +738,62 @@ def scenario_hangul_folder_on_code_page_1252(env):
     env.end_all()
 
 
+def start_with_28_served_as(env, label, name, path):
+    """Starts Tindra 27 in a new folder with revision 28 announced and `path` served as
+    Tindra.exe; returns the folder once start-up has finished."""
+    print("    Tindra.exe: %s" % name)
+    folder = env.program_folder(label)
+    serve_and_start(env, folder,
+                    {"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28", "Tindra.exe": path})
+    return folder
+
+
 def scenario_untrusted_new_program_is_not_kept(env):
     # The server announces 28 but serves a tampered copy of 28, or revision 27: the
-    # checker keeps neither and records the revision for its back-off, so no hand-over
-    # (and no update loop, nor a download at every start) follows. Every other
-    # kind of refused program is in the checker's native table, and goes through the
-    # same platform check in untrusted_companions_are_not_kept.
+    # checker keeps neither and records the file by its SHA-256, so no hand-over (and
+    # no update loop) follows; served again, the same file is dropped unchecked and not
+    # recorded again. Every other kind of refused program is in the checker's native
+    # table, and goes through the same platform check in untrusted_companions_are_not_kept.
     served = {"one byte changed": hostile_copies(env, env.tindra[28])["one byte changed"],
               "older revision": env.tindra[27]}
     for name, path in served.items():
-        print("    Tindra.exe: %s" % name)
-        folder = env.program_folder("hostile program")
-        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
-                     "Tindra.exe": path})
-        proc = env.start(os.path.join(folder, "Tindra.exe"))
-        wait_started(env, proc)
+        folder = start_with_28_served_as(env, "hostile program", name, path)
         check(env.requested("Tindra.exe"), "the checker did not fetch the program")
         check_logged(folder, "Vantorel check file=New_Tindra.exe.part", HOSTILE_REASON[name])
         check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
         check(program_files(folder) ==
               ["Pellmora.exe", "Tindra.exe", "Tindra_failed.txt", "Vantorel.exe"],
               "files left: %r" % os.listdir(folder))
+        with open(os.path.join(folder, "Tindra_failed.txt"), encoding="utf-8") as f:
+            record = f.read()
+        check(("sha256=" + sha256_of(path)) in record, "record: %r" % record)
         env.end_all()
-        env.clear_requests()
         proc = env.start(os.path.join(folder, "Tindra.exe"))
         wait_started(env, proc)
-        check(not env.requested("Tindra.exe"), "fetched again during the back-off")
+        check_logged(folder, "Vantorel check file=New_Tindra.exe.part verdict=skipped",
+                     "is the one refused 1 time (sha256 " + sha256_of(path) + ")")
+        with open(os.path.join(folder, "Tindra_failed.txt"), encoding="utf-8") as f:
+            check(f.read() == record, "recorded again")
+        check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "program replaced")
+        env.end_all()
+
+
+def scenario_forged_answer_holds_back_nothing_genuine(env):
+    # Revision 28 is announced and answered with a forged or misplaced file, refused;
+    # then the server serves the genuine revision 28: the next start installs it.
+    hostile = hostile_copies(env, env.tindra[28])
+    forged = {"unsigned": hostile["unsigned"], "another key": hostile["another key"],
+              "older revision": env.tindra[27]}
+    for name, path in forged.items():
+        folder = start_with_28_served_as(env, "forged answer", name, path)
+        check_logged(folder, "Vantorel check file=New_Tindra.exe.part verdict=refused",
+                     HOSTILE_REASON[name])
+        env.end_all()
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        first = env.start(os.path.join(folder, "Tindra.exe"))
+        first.wait(60)  # hands over to the replacer and ends
+        check_installed(env, folder)
         env.end_all()
 
 
@@ -918,6 +970,13 @@ def scenario_end_to_end(env):
                  "Tindra.exe": env.tindra[28]})
     first = env.start(os.path.join(folder, "Tindra.exe"))
     first.wait(60)  # hands over to the replacer and ends
+    check_installed(env, folder)
+    fetched = [line for line in env.requests() if "/Tindra.exe " in line]
+    check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
+
+
+def check_installed(env, folder):
+    """Revision 28 replaces the program once Tindra has handed over, and takes pokes."""
     tindra = os.path.join(folder, "Tindra.exe")
     deadline = time.monotonic() + 60
     while not same_file(tindra, env.tindra[28]) and time.monotonic() < deadline:
@@ -929,8 +988,6 @@ def scenario_end_to_end(env):
     rc = env.poke("0;test", wait=40)
     check(rc == 0, "revision 28 takes no poke (exit %s)" % rc)
     check(env.probe("running", "Tindra.exe")[0] == 0, "revision 28 is not running")
-    fetched = [line for line in env.requests() if "/Tindra.exe " in line]
-    check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
 
 
 # ---- keys over time
@@ -1378,6 +1435,7 @@ SCENARIOS = [
     scenario_announced_checker_not_served,
     scenario_hangul_folder_on_code_page_1252,
     scenario_untrusted_new_program_is_not_kept,
+    scenario_forged_answer_holds_back_nothing_genuine,
     scenario_replacer_refuses_swapped_program,
     scenario_planted_dll_is_not_loaded,
     scenario_program_that_cannot_be_replaced,
