@@ -215,7 +215,8 @@ void FrmMainWindow::LogSkippedPopup(const AppError& error) {
   event.step = u"popup";
   event.verdict = u"skipped";
   event.reason = u"Error " + ToDecimal(error.number()) + u" (" + error.description() + u")";
-  Win32UpdateLog(u"Tindra").Write(event);
+  // On the user-interface thread: no wait for a lock another program may hold.
+  Win32UpdateLog(u"Tindra", LogLockWait::kNone).Write(event);
 }
 
 bool FrmMainWindow::ShouldNotDisturb() { return UserShouldNotBeDisturbed(); }
