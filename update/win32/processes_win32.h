@@ -35,8 +35,8 @@ class Win32Processes : public Processes {
   int64_t Now() override;
   uint64_t Ticks() override;
   void Sleep(uint32_t ms) override;
-  std::u16string TakeFailedHandOver() override;
-  void TellFailedHandOver(std::u16string_view value) override;
+  std::u16string TakeStartValue(std::u16string_view variable) override;
+  void TellStartValue(std::u16string_view variable, std::u16string_view value) override;
   std::u16string NewHandBackValue() override;
 
  private:

@@ -60,6 +60,8 @@ class Env:
                          "real crash": p("update", "tests", "fault_r28.exe"),
                          "fatal error box": p("update", "tests", "fatal_r28.exe")}
         self.crash_pellmora = p("update", "tests", "crash_pellmora_r27.exe")
+        # Revision 28 that answers its window messages for 25 s, then crashes.
+        self.slow_crash = p("update", "tests", "slow_crash_r28.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
         self.work = p("update", "tests", work)
         self.root = os.path.join(self.work, "server")
@@ -1121,6 +1123,73 @@ def scenario_replacer_that_dies_after_the_hand_over(env):
     check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
 
 
+def scenario_second_start_during_the_hand_over(env):
+    # Tindra.exe is held open for a while, so that the replacer is still waiting to
+    # replace it when the old program is started again, three times in a row (a
+    # messenger restarting its notifier): each start ends at once, nothing is recorded
+    # as failed, and once the file is free revision 28 is installed and answers.
+    folder = env.program_folder("second start")
+    tindra = os.path.join(folder, "Tindra.exe")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
+    holder = env.start(env.probe_exe, args=["hold", tindra, "600000"])
+    time.sleep(1)
+    first = env.start(tindra)
+    first.wait(90)
+    check(env.probe("running", "Pellmora.exe")[0] == 0, "no replacer at work")
+    for start in range(1, 4):
+        began = time.monotonic()
+        again = env.start(tindra)
+        again.wait(30)
+        print("    start %d ended after %.1f s" % (start, time.monotonic() - began))
+        check(env.probe("running", "Pellmora.exe")[0] == 0, "the replacer ended too early")
+    holder.kill()
+    holder.wait()
+    check(env.probe("waitgone", "Pellmora.exe", 120000)[0] == 0, "the replacer did not end")
+    check(not os.path.exists(os.path.join(folder, "Tindra_failed.txt")), "a failure was recorded")
+    check(same_file(tindra, env.tindra[28]), "revision 28 was not installed")
+    check(env.poke("0;test", wait=40) == 0, "no Tindra takes pokes")
+    check_logged(folder, "Tindra update verdict=skipped", "the replacer is at work")
+    check_logged(folder, "Tindra update verdict=skipped", "just installed")
+    check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+          "files: %r" % os.listdir(folder))
+
+
+def scenario_new_program_that_crashes_after_a_slow_start_is_rolled_back(env):
+    # The new program answers its window messages for 25 s, then crashes before it
+    # offers its service: the watch covers its whole start-up, and the old one is back.
+    folder = env.program_folder("slow crash")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.slow_crash})
+    hand_over_and_wait(env, folder)
+    check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
+    check_failure_recorded(folder, 28)
+    check_logged(folder, "Pellmora end verdict=failed", "exit=3")
+
+
+def scenario_named_objects_taken_first(env):
+    # Another program has taken the names first: every fatal-error event a replacer of
+    # an earlier revision would name, already set, and the update log's mutex, held.
+    # The genuine revision 28 is still installed and kept, and the log still written.
+    squatter = env.start(env.probe_exe, args=["squat", "600000"])
+    time.sleep(3)
+    check(squatter.poll() is None, "the names could not be taken (exit %s)" % squatter.poll())
+    folder = env.program_folder("names taken first")
+    tindra = os.path.join(folder, "Tindra.exe")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
+    began = time.monotonic()
+    hand_over_and_wait(env, folder)
+    print("    hand-over and watch over after %.1f s" % (time.monotonic() - began))
+    check(same_file(tindra, env.tindra[28]), "revision 28 was not kept")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+    check_logged(folder, "Pellmora watch", "verdict=ok")
+    check(not os.path.exists(os.path.join(folder, "Tindra_failed.txt")), "a failure was recorded")
+    squatter.kill()
+    squatter.wait()
+
+
 def scenario_redirects_are_not_followed(env):
     # The program and the checker answered with a redirect, to another server (another
     # port) or to another file of the same one: neither is followed, nothing is
@@ -1383,6 +1452,9 @@ SCENARIOS = [
     scenario_replacer_missing_or_broken_is_repaired,
     scenario_new_program_that_crashes_is_rolled_back,
     scenario_replacer_that_dies_after_the_hand_over,
+    scenario_second_start_during_the_hand_over,
+    scenario_new_program_that_crashes_after_a_slow_start_is_rolled_back,
+    scenario_named_objects_taken_first,
     scenario_redirects_are_not_followed,
     scenario_failed_install_variable_set_from_outside,
     scenario_folder_named_like_the_new_program,
@@ -1417,7 +1489,8 @@ def main():
     env = Env(os.path.abspath(args.build), os.path.abspath(args.source), work)
     for exe in (list(env.tindra.values()) + list(env.vantorel.values()) +
                 list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe,
-                                                  env.poke_exe, env.crash_pellmora] +
+                                                  env.poke_exe, env.crash_pellmora,
+                                                  env.slow_crash] +
                 list(env.crashing.values())):
         if not os.path.exists(exe):
             print("missing program: %s" % exe)
