@@ -230,32 +230,58 @@ std::unique_ptr<StartedProgram> Win32Processes::Start(const std::u16string& comm
   return started;
 }
 
-void Win32Processes::WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) {
-  const std::wstring image = ToWide(path);
-  const std::wstring name = image.substr(image.find_last_of(L"\\/") + 1);
-  const ULONGLONG deadline = GetTickCount64() + waitMs;
+namespace {
+
+// Calls `visit` with the identifier of every other process whose image file is named
+// `name`, until it returns false. False when the processes cannot be listed.
+template <typename Visit>
+bool ForEachProcessNamed(std::wstring_view name, Visit&& visit) {
   UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
+  if (!snapshot) return false;
   PROCESSENTRY32W entry;
   entry.dwSize = sizeof(entry);
   const DWORD self = GetCurrentProcessId();
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
        more = Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ProcessID == self || !SameText(entry.szExeFile, name)) continue;
-    UniqueHandle process(
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-    if (!process) continue;
+    if (!visit(entry.th32ProcessID)) break;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool AnotherProcessNamed(const std::u16string& exeFile) {
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  bool found = false;
+  const bool listed = ForEachProcessNamed(ToWide(exeFile), [&](DWORD id) {
+    DWORD its = 0;
+    found = !ProcessIdToSessionId(id, &its) || its == session;
+    return !found;
+  });
+  return found || !listed;
+}
+
+void Win32Processes::WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) {
+  const std::wstring image = ToWide(path);
+  const std::wstring name = image.substr(image.find_last_of(L"\\/") + 1);
+  const ULONGLONG deadline = GetTickCount64() + waitMs;
+  ForEachProcessNamed(name, [&](DWORD id) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    if (!process) return true;
     // A program of the same name elsewhere is not waited for; one whose image cannot
     // be named is.
     wchar_t running[MAX_PATH * 4];
     DWORD size = MAX_PATH * 4;
     if (QueryFullProcessImageNameW(process.get(), 0, running, &size) &&
         !SameText(std::wstring_view(running, size), image)) {
-      continue;
+      return true;
     }
     const ULONGLONG now = GetTickCount64();
     WaitForSingleObject(process.get(), now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
-  }
+    return true;
+  });
 }
 
 void Win32Processes::EndProcess() {

@@ -4,6 +4,10 @@
 
 namespace tindra::win32 {
 
+// Whether another process of this session runs a program file named `exeFile`
+// ("Tindra.exe"), wherever its folder; true also when the processes cannot be listed.
+bool AnotherProcessNamed(const std::u16string& exeFile);
+
 class Win32Processes : public Processes {
  public:
   // `ownJobs`: every program Start starts runs in a job of its own (the replacer's

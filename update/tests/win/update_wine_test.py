@@ -1181,8 +1181,9 @@ def scenario_new_program_that_crashes_after_a_slow_start_is_rolled_back(env):
 
 def scenario_named_objects_taken_first(env):
     # Another program has taken the names first: every fatal-error event a replacer of
-    # an earlier revision would name, already set, and the update log's mutex, held.
-    # The genuine revision 28 is still installed and kept, and the log still written.
+    # an earlier revision would name, already set, the update log's mutex, held, and
+    # Tindra's one-instance mutex. Tindra still starts, the genuine revision 28 is still
+    # installed and kept, and the log still written.
     squatter = env.start(env.probe_exe, args=["squat", "600000"])
     time.sleep(3)
     check(squatter.poll() is None, "the names could not be taken (exit %s)" % squatter.poll())
