@@ -504,6 +504,33 @@ bool RunEndsTheProcess(FakeSystem& q, int16_t skipSelfUpdate = 0) {
   return false;
 }
 
+// The program that hands over ends once the replacer holds its install lock, once the
+// replacer has ended, or after 5 s (a replacer of an earlier revision takes no lock):
+// until then a second start would not know that the replacer is at work.
+TEST_F(RunTest, TheProgramThatHandsOverEndsOnceTheReplacerHoldsItsLock) {
+  struct Row {
+    const char* what;
+    bool lockTaken;
+    std::optional<uint32_t> replacerEndsAfterMs;
+    uint64_t endsAtMs;
+  };
+  const Row rows[] = {
+      {"the lock is taken", true, std::nullopt, 0},
+      {"the replacer ends first", false, 200, 200},
+      {"neither: a replacer that takes no lock", false, std::nullopt, 5000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    Script(q);
+    if (row.lockTaken) q.heldLocks.insert(u"C:\\Prog\\Tindra_install.lock");
+    q.runs[u"\"C:\\Prog\\Pellmora.exe\" Tindra.exe;New_Tindra.exe"] = {.endsAfterMs =
+                                                                           row.replacerEndsAfterMs};
+    EXPECT_TRUE(RunEndsTheProcess(q));
+    EXPECT_EQ(q.ticks, row.endsAtMs);
+  }
+}
+
 TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
   const std::u16string checker = u"C:\\Prog\\Vantorel.exe";
   const std::u16string replacer = u"C:\\Prog\\Pellmora.exe";
