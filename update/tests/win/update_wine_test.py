@@ -932,6 +932,11 @@ def scenario_end_to_end(env):
     check(env.probe("running", "Tindra.exe")[0] == 0, "revision 28 is not running")
     fetched = [line for line in env.requests() if "/Tindra.exe " in line]
     check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
+    # The new program, just installed, ran no start-up update of its own: the user's
+    # start stays within one start-up ceiling.
+    read = [line for line in env.requests() if "/Vantorel_lastver.txt " in line]
+    check(len(read) == 1, "the version file was read %d times" % len(read))
+    check_logged(folder, "Tindra update verdict=skipped", "just installed")
 
 
 # ---- keys over time
