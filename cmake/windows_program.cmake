@@ -76,9 +76,11 @@ set(TINDRA_PROGRAM_PARTS_Pellmora
     SOURCES ${TINDRA_SOURCE_ROOT}/pellmora/win32/pellmora_main.cpp
     LIBS tindra_update_win32 tindra_dde_client
     MANIFEST ${TINDRA_MANIFEST_TEMPLATE}
-    # How long it waits for the old program to be free and for the new one to answer
-    # (milliseconds).
-    SETTINGS WAIT_MS=30000 READY_WAIT_MS=60000)
+    # How long it waits for the old program to be free, and for the new one to answer
+    # (milliseconds): the new program's whole start-up, its start-up ceiling
+    # (STARTUP_CEILING_MS above) and a minute's margin; and from when on a new program
+    # still starting must answer its window messages.
+    SETTINGS WAIT_MS=30000 READY_WAIT_MS=360000 ANSWER_FROM_MS=60000)
 
 # tindra_program_files(<target> <folder> <arguments>...): what tindra_windows_program
 # makes of its arguments before any target exists. Checks them and writes the

@@ -36,9 +36,17 @@ class Replacer {
       : s_(s), probe_(probe), waits_(waits), p_(std::move(paths)) {}
 
   ReplacerExit Run() {
+    // Until the new program is in place (or the install has failed) another start of
+    // the old program ends at once rather than hold the file or settle the hand-over
+    // as a failure; every program this replacer starts then finds the lock free.
+    lock_ = TakeInstallLock();
     ReplacerExit code = Install();
+    lock_.reset();
     if (code == kReplaced) {
       const FirstRun run = StartAndWatch();
+      // The new program had its one chance to take the replacer's word.
+      s_.processes.TellStartValue(kInstalledVariable, u"");
+      s_.files.RemoveFile(p_.at.Installed());
       LogFirstRun(s_.log, p_.at.exeFile, run);
       if (!ShouldRollBack(run)) {
         // Proved itself: the old program is no longer needed. Still starting: the
@@ -56,7 +64,7 @@ class Replacer {
       }
       code = kRolledBack;
     }
-    StartOldAgain(s_, p_);
+    StartOldAgain(s_, p_, waits_.answerMs);
     return code;
   }
 
@@ -64,17 +72,34 @@ class Replacer {
   // one-time value that the hand-back file also holds. The install is decided; but
   // when no hand-back can be written, the pending file stays, so that the old program
   // settles it as a failed install and backs off even where no record can be written.
-  static void StartOldAgain(const UpdateServices& s, const Paths& p) {
+  // A copy still running (the program that handed over, waiting a moment for this
+  // replacer's lock) is given `waitMs` to end first, so that the one started here does
+  // not end at once as a second copy.
+  static void StartOldAgain(const UpdateServices& s, const Paths& p, uint32_t waitMs) {
     const std::u16string value = s.processes.NewHandBackValue();
     if (!value.empty() && WriteHandBack(s.files, p.at.HandBack(), value)) {
-      s.processes.TellFailedHandOver(value);
+      s.processes.TellStartValue(kFailedHandOverVariable, value);
       s.files.RemoveFile(p.at.Pending());
     }
+    s.processes.WaitForProgramsOf(p.at.Program(), waitMs);
     uint32_t error = 0;
     s.processes.Start(OldCommandLine(p), p.at.folder, kSwDefault, error);
   }
 
  private:
+  // The install lock, tried for a moment: a start of the old program may be looking
+  // at it. Without it the install still goes on (another replacer of this folder
+  // finishing its watch, or a program that holds the file): the lock only keeps a
+  // second start from getting in the way.
+  std::unique_ptr<FileLock> TakeInstallLock() {
+    const uint64_t deadline = s_.processes.Ticks() + waits_.answerMs;
+    for (;;) {
+      if (std::unique_ptr<FileLock> lock = s_.files.TakeLock(p_.at.InstallLock())) return lock;
+      if (Remaining(deadline) == 0) return nullptr;
+      s_.processes.Sleep(waits_.pollMs);
+    }
+  }
+
   uint32_t Remaining(uint64_t deadline) {
     const uint64_t now = s_.processes.Ticks();
     return now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
@@ -189,10 +214,17 @@ class Replacer {
   }
 
   // Starts the program and watches it until its own DDE service answers (another
-  // program answering to the name does not count), it ends, or the wait is over;
-  // then ends it when it is stuck.
+  // program answering to the name does not count), it ends, or the wait, which covers
+  // its whole start-up, is over. From answerFromMs on it must answer its window
+  // messages at every look, or it is stuck and ended. It is told, with a one-time
+  // value that the Installed file also holds, that it was just installed: it then
+  // runs no start-up update of its own.
   FirstRun StartAndWatch() {
     FirstRun run;
+    const std::u16string value = s_.processes.NewHandBackValue();
+    if (!value.empty() && WriteHandBack(s_.files, p_.at.Installed(), value)) {
+      s_.processes.TellStartValue(kInstalledVariable, value);
+    }
     uint32_t error = 0;
     std::unique_ptr<StartedProgram> program =
         s_.processes.Start(OldCommandLine(p_), p_.at.folder, kSwDefault, error);
@@ -202,7 +234,9 @@ class Replacer {
       return run;
     }
     const std::u16string service(FileStem(p_.at.exeFile));
-    const uint64_t deadline = s_.processes.Ticks() + waits_.readyMs;
+    const uint64_t started = s_.processes.Ticks();
+    const uint64_t deadline = started + waits_.readyMs;
+    uint64_t nextLook = started + waits_.answerFromMs;
     while (Remaining(deadline) > 0) {
       if (std::optional<uint32_t> code = program->WaitForEnd(waits_.pollMs)) {
         run.ended = true;
@@ -215,17 +249,23 @@ class Replacer {
         run.ready = true;
         return run;
       }
+      if (s_.processes.Ticks() >= nextLook) {
+        if (!program->AnswersWindowMessages(waits_.answerMs)) return EndStuck(*program);
+        nextLook = s_.processes.Ticks() + waits_.lookEveryMs;
+      }
     }
     // Neither ready nor ended: a program that answers its window messages is still
     // starting (a box waiting for the user), unless that box is its fatal error; one
     // that answers none is held by a fault or hung. Either failure is ended so that the
     // old program can come back.
     if (program->ShowedFatalError()) return EndFatal(*program);
-    if (!program->AnswersWindowMessages(waits_.answerMs)) {
-      program->End(kStuckExitCode);
-      run.stuck = true;
-    }
+    if (!program->AnswersWindowMessages(waits_.answerMs)) return EndStuck(*program);
     return run;
+  }
+
+  static FirstRun EndStuck(StartedProgram& program) {
+    program.End(kStuckExitCode);
+    return FirstRun{.stuck = true};
   }
 
   // A program that showed its fatal error before it was ready has failed: it is ended,
@@ -239,6 +279,7 @@ class Replacer {
   ServiceProbe& probe_;
   const ReplacerWaits& waits_;
   Paths p_;
+  std::unique_ptr<FileLock> lock_;
   std::optional<int32_t> revision_;
   bool hadOld_ = false;
   std::u16string refusal_;  // why the check refused the new program
@@ -274,6 +315,7 @@ bool ShouldRollBack(const FirstRun& run) {
 std::u16string FirstRunReason(const FirstRun& run) {
   if (run.ready) return u"its service answered";
   if (run.fatal) return u"showed a fatal error before it answered";
+  if (run.stuck) return u"its windows answered no message before its service answered";
   if (!run.ended) return u"still starting when the watch ended";
   if (run.exitCode >= 0xC0000000u) return OtherExitReason(run.exitCode) + u" before it answered";
   return u"ended with exit code " + ToDecimal(run.exitCode) + u" before it answered";
@@ -291,8 +333,9 @@ void LogFirstRun(UpdateLog& log, std::u16string_view program, const FirstRun& ru
 
 ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& s,
                          ServiceProbe& probe, const ReplacerWaits& waits) {
-  // Set only for an old program started again after a failure.
-  s.processes.TellFailedHandOver(u"");
+  // Set only for the programs this replacer starts.
+  s.processes.TellStartValue(kFailedHandOverVariable, u"");
+  s.processes.TellStartValue(kInstalledVariable, u"");
   const std::u16string args = ArgumentsOf(commandLine);
   const std::optional<ArgPair> names = ParseReplacerArgs(args);
   if (!names) {
@@ -314,7 +357,7 @@ ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& 
   } catch (...) {
     // Whatever went wrong, the user is not left without a program.
     try {
-      Replacer::StartOldAgain(s, p);
+      Replacer::StartOldAgain(s, p, waits.answerMs);
     } catch (...) {
     }
     return kNotReplaced;

@@ -11,11 +11,11 @@
 // second name of the same file (OLD.exe.bak; OLD.exe.bak2 and on when that name
 // cannot be freed) and renames the held new file over OLD.exe in one step, so that
 // OLD.exe is never missing. If anything fails the old program stays as it was. It
-// then starts OLD.exe, and watches a new one for at most ReplacerWaits::readyMs:
-// when it ends abnormally before the DDE service of that very process answers, shows
-// its fatal error before then, or is still neither ready nor ended at the end of the
-// watch and answers no window message (held by a fault or hung; it is then ended, as
-// one that showed its fatal error is), the old program is put back
+// then starts OLD.exe, and watches a new one for at most ReplacerWaits::readyMs (its
+// whole start-up): when it ends abnormally before the DDE service of that very process
+// answers, shows its fatal error before then, or, from ReplacerWaits::answerFromMs on,
+// answers no window message at one of the looks (held by a fault or hung; it is then
+// ended, as one that showed its fatal error is), the old program is put back
 // (only a backup that, held, still passes its check) and started instead. The backup
 // is removed once the new program answers, or at the next update.
 //
@@ -29,6 +29,13 @@
 // handed over, unless no hand-back could be written either: the old program then
 // settles the pending file as a failed install. Whatever goes wrong, the old program
 // is started again.
+//
+// From its start until the new program is in place (or the install failed) it holds
+// OLD's base name + "_install.lock": a start of the old program meanwhile ends at
+// once instead of holding OLD.exe or taking the pending file for a hand-over that never
+// came back. The new program it starts is told, like the old one after a failure
+// (TINDRA_INSTALLED and OLD's base name + "_installed.txt"), that it was just
+// installed, and runs no start-up update of its own.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,10 +65,17 @@ void LogReplacerEnd(UpdateLog& log, uint32_t code);
 // to answer; how often it looks.
 struct ReplacerWaits {
   uint32_t freeMs = 30000;
-  uint32_t readyMs = 60000;
+  // The new program's whole start-up: its start-up update's ceiling (300 s), should
+  // it run one, and a minute's margin.
+  uint32_t readyMs = 360000;
   uint32_t pollMs = 100;
   // How long a window of a program neither ready nor ended may take to answer.
   uint32_t answerMs = 5000;
+  // From this long after its start a program still starting must answer its window
+  // messages, looked at this often: one that has made no window by then, or stops
+  // answering, is stuck.
+  uint32_t answerFromMs = 60000;
+  uint32_t lookEveryMs = 10000;
 };
 
 // The exit code of a new program the replacer ended because it was stuck

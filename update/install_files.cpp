@@ -30,6 +30,14 @@ std::u16string InstallFiles::Pending() const { return In(RecordName(exeFile, u"_
 
 std::u16string InstallFiles::HandBack() const { return In(RecordName(exeFile, u"_handback.txt")); }
 
+std::u16string InstallFiles::Installed() const {
+  return In(RecordName(exeFile, u"_installed.txt"));
+}
+
+std::u16string InstallFiles::InstallLock() const {
+  return In(RecordName(exeFile, u"_install.lock"));
+}
+
 std::u16string InstallFiles::Backup(int n) const {
   const std::u16string program = Program();
   if (program.empty()) return program;

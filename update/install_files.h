@@ -22,6 +22,10 @@ struct InstallFiles {
   std::u16string FailedRecord() const;
   std::u16string Pending() const;   // Tindra_pending.txt: a hand-over not yet decided
   std::u16string HandBack() const;  // Tindra_handback.txt: the replacer's word that it failed
+  // Tindra_installed.txt: the replacer's word to the new program it starts.
+  std::u16string Installed() const;
+  // Tindra_install.lock: held by the replacer until the new program is in place.
+  std::u16string InstallLock() const;
   // The old program's backup: Tindra.exe.bak, then Tindra.exe.bak2 to .bak9.
   std::u16string Backup(int n) const;
 };

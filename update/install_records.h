@@ -106,7 +106,12 @@ bool RecordRefusal(ProgramFiles& files, const std::u16string& recordPath, int32_
 // to seven letters.)
 inline constexpr char16_t kFailedHandOverVariable[] = u"TINDRA_INSTALL_FAILED";
 inline constexpr size_t kHandBackLength = 7;
-// The hand-back file (InstallFiles::HandBack) holds "value=" + the value.
+// The same for the new program the replacer starts once it is in place, with the
+// value in the file InstallFiles::Installed: that start runs no update of its own, so
+// that the user's start, the hand-over included, stays within one start-up ceiling.
+inline constexpr char16_t kInstalledVariable[] = u"TINDRA_INSTALLED";
+// The hand-back file (InstallFiles::HandBack, or InstallFiles::Installed) holds
+// "value=" + the value.
 bool WriteHandBack(ProgramFiles& files, const std::u16string& path, std::u16string_view value);
 // Whether the hand-back file at `path` holds `value` (not empty); the file is then
 // removed, so that the value counts once.
@@ -132,6 +137,8 @@ inline constexpr char16_t kHandOverNeverCameBack[] = u"the last hand-over never 
 // `recordPath` like a failed install, with that reason (unless the replacer recorded
 // it already). The pending file then goes; it stays, for a day, only when the record
 // cannot be written. True when an install failed so: this start hands over no more.
+// Called only while no replacer of the folder holds its install lock: a start while one
+// does ends at once instead.
 bool SettlePendingInstall(ProgramFiles& files, const std::u16string& pendingPath,
                           const std::u16string& recordPath, int32_t running, int64_t now);
 

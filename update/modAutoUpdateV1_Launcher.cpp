@@ -44,9 +44,43 @@ auto Reported(std::u16string_view procedure, Step&& step) {
 }
 
 // Starts a command line without waiting; File not found (53) when it cannot start.
-void StartCommand(Processes& processes, const std::u16string& commandLine, int32_t windowState) {
+std::unique_ptr<StartedProgram> StartCommand(Processes& processes,
+                                             const std::u16string& commandLine,
+                                             int32_t windowState) {
   uint32_t error = 0;
-  if (!processes.Start(commandLine, u"", windowState, error)) Raise(kErrFileNotFound);
+  std::unique_ptr<StartedProgram> started = processes.Start(commandLine, u"", windowState, error);
+  if (!started) Raise(kErrFileNotFound);
+  return started;
+}
+
+// How long a program that handed over waits for the replacer to take its install lock
+// before it ends, and how often it looks. A replacer of an earlier revision takes none.
+constexpr uint32_t kLockTakenWithinMs = 5000;
+constexpr uint32_t kLockLookMs = 50;
+
+// What the replacer said to this start as it started it, or whether one is still at
+// work in this folder.
+enum class AfterHandOver {
+  kNone,
+  kInstalled,       // the new program, just put in place
+  kFailed,          // the old program again, after the install failed
+  kReplacerAtWork,  // another start while the replacer installs
+};
+
+// The replacer's word counts only with the one-time value its file also holds, so that
+// a variable set by anyone else changes nothing. The install lock is held only by a
+// replacer of this folder (it takes a program that can write in the folder to take it
+// first), and a pending hand-over must be there too.
+AfterHandOver StartAfterHandOver(const UpdateServices& s, const InstallFiles& own) {
+  const std::u16string failed = s.processes.TakeStartValue(kFailedHandOverVariable);
+  const std::u16string installed = s.processes.TakeStartValue(kInstalledVariable);
+  if (own.folder.empty() || own.exeFile.empty()) return AfterHandOver::kNone;
+  if (TakeHandBack(s.files, own.HandBack(), failed)) return AfterHandOver::kFailed;
+  if (TakeHandBack(s.files, own.Installed(), installed)) return AfterHandOver::kInstalled;
+  if (s.files.LockHeld(own.InstallLock()) && s.files.ReadSmallFile(own.Pending(), 64)) {
+    return AfterHandOver::kReplacerAtWork;
+  }
+  return AfterHandOver::kNone;
 }
 
 // The program folder, or nothing (every path then stays empty) when it cannot be
@@ -142,11 +176,19 @@ bool StartReplacer(const UpdateServices& s, const InstallFiles& own, const std::
   }
   WritePendingInstall(s.files, own.Pending(),
                       PendingInstall{newRevision.value_or(0), s.processes.Now()});
+  std::unique_ptr<StartedProgram> started;
   try {
-    StartCommand(s.processes, ReplacerCommandLine(replacer, own.exeFile), kSwShowMinimized);
+    started =
+        StartCommand(s.processes, ReplacerCommandLine(replacer, own.exeFile), kSwShowMinimized);
   } catch (...) {
     s.files.RemoveFile(own.Pending());
     throw;
+  }
+  // Until the replacer holds its lock, a second start would not know that it is at
+  // work; this program, still running, keeps such a start out as a second copy.
+  const uint64_t deadline = s.processes.Ticks() + kLockTakenWithinMs;
+  while (!s.files.LockHeld(own.InstallLock()) && !started->WaitForEnd(kLockLookMs) &&
+         s.processes.Ticks() < deadline) {
   }
   return true;
 }
@@ -282,6 +324,32 @@ int16_t AutoUpdaterSelfUpdate(const UpdateServices& s, std::u16string_view serve
 
 void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
                    const int16_t& skipSelfUpdate) {
+  InstallFiles own{.folder = ProgramFolderFor(kRunUpdate, s.files)};
+  own.exeFile = Reported(kRunUpdate, [&] {
+                  return s.files.ProgramBaseName() + u".exe";
+                }).value_or(std::u16string());
+
+  // Right after a hand-over nothing is fetched or run at this start: the new program
+  // the replacer just put in place, and the old one it started again after a failure,
+  // go on taking notifications, so that the user's start stays within one start-up
+  // ceiling. Another start while the replacer installs ends at once: it would hold the
+  // program file the replacer is to replace, and the replacer starts a program itself.
+  switch (StartAfterHandOver(s, own)) {
+    case AfterHandOver::kNone:
+      break;
+    case AfterHandOver::kInstalled:
+      s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"just installed"});
+      return;
+    case AfterHandOver::kFailed:
+      s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the install just failed"});
+      return;
+    case AfterHandOver::kReplacerAtWork:
+      s.log.Write({.step = u"update",
+                   .verdict = u"skipped",
+                   .reason = u"the replacer is at work; it starts the program itself"});
+      s.processes.EndProcess();
+  }
+
   // The companions are brought up to date first; when that fails nothing more runs.
   if (!skipSelfUpdate) {
     const std::optional<int16_t> current =
@@ -291,23 +359,9 @@ void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
 
   // The program's own file as the directory lists it; without it there is nothing to
   // update. When the search fails, the name stays as formed.
-  InstallFiles own{.folder = ProgramFolderFor(kRunUpdate, s.files)};
-  own.exeFile = Reported(kRunUpdate, [&] {
-                  return s.files.ProgramBaseName() + u".exe";
-                }).value_or(std::u16string());
   const auto found = Reported(kRunUpdate, [&] { return s.files.FindOrdinaryFile(own.Program()); });
   if (found) own.exeFile = found->value_or(u"");
   if (own.exeFile.empty()) return;
-
-  // Right after the replacer failed to install a new program nothing more is tried
-  // at this start: the program goes on taking notifications. The replacer says so
-  // with a value that its hand-back file holds too; a value from anyone else does
-  // not count.
-  const std::u16string handedBack = s.processes.TakeFailedHandOver();
-  if (!own.folder.empty() && TakeHandBack(s.files, own.HandBack(), handedBack)) {
-    s.log.Write({.step = u"update", .verdict = u"skipped", .reason = u"the install just failed"});
-    return;
-  }
 
   // The checker's parameters: this program's revision and file name (none when the
   // revision cannot be read).

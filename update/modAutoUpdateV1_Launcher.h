@@ -60,7 +60,9 @@ struct CompanionPlan {
 CompanionPlan PlanCompanions(const CompanionFacts& facts);
 
 // Runs the self-update, the update checker, and hands over to the file replacer
-// when a new executable is ready (ending the process).
+// when a new executable is ready (ending the process). Right after a hand-over (the
+// replacer's word, update/install_records.h) nothing of that runs; while a replacer of
+// this folder still installs, the process ends at once.
 void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
                    const int16_t& skipSelfUpdate);
 

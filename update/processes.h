@@ -78,12 +78,12 @@ class Processes {
   virtual uint64_t Ticks() = 0;
   virtual void Sleep(uint32_t ms) = 0;
 
-  // The value the replacer handed this process when it started it again after it
-  // could not install a new program (empty when there is none). Read once: the
-  // programs this one starts are not given it.
-  virtual std::u16string TakeFailedHandOver() = 0;
-  // Hands the programs this process starts `value` as that value (empty: none).
-  virtual void TellFailedHandOver(std::u16string_view value) = 0;
+  // The value the replacer handed this process in the environment variable
+  // `variable` (kFailedHandOverVariable, kInstalledVariable) as it started it; empty
+  // when there is none. Read once: the programs this one starts are not given it.
+  virtual std::u16string TakeStartValue(std::u16string_view variable) = 0;
+  // Hands the programs this process starts `value` in `variable` (empty: none).
+  virtual void TellStartValue(std::u16string_view variable, std::u16string_view value) = 0;
   // A new one-time value of kHandBackLength letters that no one can foresee.
   virtual std::u16string NewHandBackValue() = 0;
 };

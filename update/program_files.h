@@ -13,6 +13,12 @@
 
 namespace tindra {
 
+// A lock taken with ProgramFiles::TakeLock, held until it is destroyed.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
 class ProgramFiles {
  public:
   virtual ~ProgramFiles() = default;
@@ -56,6 +62,13 @@ class ProgramFiles {
   virtual bool MoveOver(const std::u16string& from, const std::u16string& to) = 0;
   // The file held open for `purpose`; nothing when it cannot be opened so.
   virtual std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) = 0;
+
+  // A lock of the program folder held as the file at `path`, opened for no one else
+  // and removed when it is let go or its holder ends. Only a program that can write
+  // in the folder can take it first. Nothing when it is held already.
+  virtual std::unique_ptr<FileLock> TakeLock(const std::u16string& path) = 0;
+  // Whether some process holds the lock at `path` now.
+  virtual bool LockHeld(const std::u16string& path) = 0;
 
   // The first `maxBytes` of the file; nothing when it cannot be read.
   virtual std::optional<std::string> ReadSmallFile(const std::u16string& path, size_t maxBytes) = 0;

@@ -87,7 +87,7 @@ void UpdateLogWriter::Write(const UpdateEvent& event) {
     medium_.Debug(line + u"\r\n");
     if (log_.empty()) return;
     const std::string bytes = Utf16ToUtf8(line) + "\r\n";
-    medium_.Locked([&] {
+    const bool locked = medium_.Locked([&] {
       switch (DecideLogAction(medium_.SizeOf(log_), bytes.size(), cap_)) {
         case LogAction::kDrop:
           return;
@@ -100,6 +100,12 @@ void UpdateLogWriter::Write(const UpdateEvent& event) {
       }
       medium_.Append(log_, bytes);
     });
+    // Held by another: an append is whole without the lock, but a rotation could meet
+    // another writer's line, so the line goes only where it fits.
+    if (!locked &&
+        DecideLogAction(medium_.SizeOf(log_), bytes.size(), cap_) == LogAction::kAppend) {
+      medium_.Append(log_, bytes);
+    }
   } catch (...) {
   }
 }

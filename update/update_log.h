@@ -63,7 +63,8 @@ class LogMedium {
   virtual ~LogMedium() = default;
   virtual LocalTime Now() = 0;
   // Runs `work` while holding the lock that every program writing the log takes;
-  // false, with nothing run, when the lock cannot be had within a short wait.
+  // false, with nothing run, when the lock cannot be had within a short wait (the
+  // writer then appends the line without rotating, when it fits under the cap).
   virtual bool Locked(const std::function<void()>& work) = 0;
   // The size of the file at `path`; 0 when there is none.
   virtual uint64_t SizeOf(const std::u16string& path) = 0;

@@ -21,6 +21,7 @@
 #include "common/win32/step_counters.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "update/win32/modAutoUpdateV1_Launcher_win32.h"
+#include "update/win32/processes_win32.h"
 #include "update/win32/update_log_win32.h"
 
 namespace tindra::win32 {
@@ -129,10 +130,15 @@ void FrmMainWindow::Create() {
 
 bool FrmMainWindow::AnotherInstanceRunning() {
   // One named mutex per program name, as the DDE service is: the first copy owns it
-  // for its whole life; a copy that finds it already there is the second.
-  std::u16string name = u"Local\\Tindra.Instance." + AsciiUpper(ProgramBaseName(kShippedName));
+  // for its whole life; a copy that finds it already there is the second. Any process
+  // of the session, of any account, can make that name first: the name counts only
+  // while a process of this program's file name runs in the session, so that a name
+  // taken by another program never keeps Tindra from running.
+  const std::u16string base = ProgramBaseName(kShippedName);
+  std::u16string name = u"Local\\Tindra.Instance." + AsciiUpper(base);
   instanceMutex_.reset(CreateMutexW(nullptr, FALSE, WidePtr(name)));
-  return instanceMutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
+  return instanceMutex_ && GetLastError() == ERROR_ALREADY_EXISTS &&
+         AnotherProcessNamed(base + u".exe");
 }
 
 // TerminateProcess rather than ExitProcess: the update's thread may be anywhere, holding
@@ -215,7 +221,8 @@ void FrmMainWindow::LogSkippedPopup(const AppError& error) {
   event.step = u"popup";
   event.verdict = u"skipped";
   event.reason = u"Error " + ToDecimal(error.number()) + u" (" + error.description() + u")";
-  Win32UpdateLog(u"Tindra").Write(event);
+  // On the user-interface thread: no wait for a lock another program may hold.
+  Win32UpdateLog(u"Tindra", LogLockWait::kNone).Write(event);
 }
 
 bool FrmMainWindow::ShouldNotDisturb() { return UserShouldNotBeDisturbed(); }

@@ -89,7 +89,7 @@ program_case("a test replacer: both waits replaced, in the shipped order"
   CALL Pellmora_test NAME Pellmora REVISION 26 SETTINGS READY_WAIT_MS=20000 WAIT_MS=5000
   EXPECT "h:#define TINDRA_PROGRAM_WAIT_MS 5000\n#define TINDRA_PROGRAM_READY_WAIT_MS 20000\n"
          "!h:20000\n\n"
-         "!h:30000" "!h:60000" "rc:\"Tindra 파일 교체\"" "manifest:name=\"Pellmora\" version=\"1.0.0.26\"")
+         "!h:30000" "!h:360000" "rc:\"Tindra 파일 교체\"" "manifest:name=\"Pellmora\" version=\"1.0.0.26\"")
 program_case("a test program in the program's role, with sources of its own"
   CALL crash NAME Tindra REVISION 28 DESCRIPTION "Tindra (crashes at start)" SOURCES crash.c
   EXPECT "output:crash" "rc:VALUE \"FileDescription\", \"Tindra (crashes at start)\""

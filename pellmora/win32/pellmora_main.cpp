@@ -52,6 +52,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   ReplacerWaits waits;
   waits.freeMs = TINDRA_PROGRAM_WAIT_MS;
   waits.readyMs = TINDRA_PROGRAM_READY_WAIT_MS;
+  waits.answerFromMs = TINDRA_PROGRAM_ANSWER_FROM_MS;
   const ReplacerExit code =
       RunReplacer(FromWide(GetCommandLineW()), update.services(), probe, waits);
   LogReplacerEnd(log, code);

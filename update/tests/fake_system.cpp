@@ -230,6 +230,30 @@ ProgramCheck FakeSystem::CheckFile(const std::u16string& path, std::u16string_vi
   return CheckHeldProgram(*this, *held, roleFile, rule);
 }
 
+namespace {
+// A lock of the fake: it logs when it is taken and let go.
+class FakeLock : public FileLock {
+ public:
+  FakeLock(FakeSystem& p, std::u16string path) : p_(p), path_(std::move(path)) {
+    p_.heldLocks.insert(path_);
+    p_.log.push_back("lock " + U8(path_));
+  }
+  ~FakeLock() override {
+    p_.heldLocks.erase(path_);
+    p_.log.push_back("unlock " + U8(path_));
+  }
+
+ private:
+  FakeSystem& p_;
+  std::u16string path_;
+};
+}  // namespace
+
+std::unique_ptr<FileLock> FakeSystem::TakeLock(const std::u16string& path) {
+  if (heldLocks.contains(path)) return nullptr;
+  return std::make_unique<FakeLock>(*this, path);
+}
+
 std::optional<std::string> FakeSystem::ReadSmallFile(const std::u16string& path, size_t) {
   auto it = records.find(path);
   if (it != records.end()) return FormatFailedInstall(it->second);
@@ -373,10 +397,15 @@ void FakeSystem::EndProcess() {
   throw ProcessEnded{};
 }
 
-std::u16string FakeSystem::TakeFailedHandOver() {
+std::u16string FakeSystem::TakeStartValue(std::u16string_view variable) {
   std::u16string value;
-  value.swap(failedHandOverValue);
+  value.swap(startValues[std::u16string(variable)]);
   return value;
+}
+
+void FakeSystem::TellStartValue(std::u16string_view variable, std::u16string_view value) {
+  if (!value.empty()) log.push_back("tell " + U8(variable) + "=" + U8(value));
+  toldValues[std::u16string(variable)] = value;
 }
 
 std::optional<uint32_t> FakeSystem::ServerOf(std::u16string_view service, uint32_t waitMs) {

@@ -85,9 +85,11 @@ class FakeSystem : public ProgramFiles,
   bool recordWriteFails = false;
   std::set<std::u16string> unwritable;  // small files that cannot be written, by path
   int64_t now = 1700000000;
-  // The value in this process's failed-install variable; the one it hands on.
-  std::u16string failedHandOverValue;
-  std::u16string toldFailedHandOver;
+  // The values in this process's variables (by name); the ones it hands on.
+  std::map<std::u16string, std::u16string> startValues;
+  std::map<std::u16string, std::u16string> toldValues;
+  // Locks held by another process, and those this one holds.
+  std::set<std::u16string> heldLocks;
   // Small files other than records (hand-back and pending files): path -> text.
   std::map<std::u16string, std::string> texts;
   uint64_t ticks = 0;
@@ -122,6 +124,8 @@ class FakeSystem : public ProgramFiles,
   bool LinkOrCopy(const std::u16string& from, const std::u16string& to) override;
   bool MoveOver(const std::u16string& from, const std::u16string& to) override;
   std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;
+  std::unique_ptr<FileLock> TakeLock(const std::u16string& path) override;
+  bool LockHeld(const std::u16string& path) override { return heldLocks.contains(path); }
   std::optional<std::string> ReadSmallFile(const std::u16string& path, size_t maxBytes) override;
   bool WriteSmallFile(const std::u16string& path, std::string_view bytes) override;
 
@@ -160,8 +164,8 @@ class FakeSystem : public ProgramFiles,
   void Sleep(uint32_t ms) override { ticks += ms; }
   std::optional<uint32_t> LastWaitExitCode() override { return checkerExitCode; }
   std::optional<uint64_t> LastWaitCutAt() override { return checkerCutAt; }
-  std::u16string TakeFailedHandOver() override;
-  void TellFailedHandOver(std::u16string_view value) override { toldFailedHandOver = value; }
+  std::u16string TakeStartValue(std::u16string_view variable) override;
+  void TellStartValue(std::u16string_view variable, std::u16string_view value) override;
   std::u16string NewHandBackValue() override { return u"VALUE07"; }
 
   // ServiceProbe: the last started program answers once its time has come.

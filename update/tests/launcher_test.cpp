@@ -535,6 +535,33 @@ bool RunEndsTheProcess(FakeSystem& q, int16_t skipSelfUpdate = 0) {
   return false;
 }
 
+// The program that hands over ends once the replacer holds its install lock, once the
+// replacer has ended, or after 5 s (a replacer of an earlier revision takes no lock):
+// until then a second start would not know that the replacer is at work.
+TEST_F(RunTest, TheProgramThatHandsOverEndsOnceTheReplacerHoldsItsLock) {
+  struct Row {
+    const char* what;
+    bool lockTaken;
+    std::optional<uint32_t> replacerEndsAfterMs;
+    uint64_t endsAtMs;
+  };
+  const Row rows[] = {
+      {"the lock is taken", true, std::nullopt, 0},
+      {"the replacer ends first", false, 200, 200},
+      {"neither: a replacer that takes no lock", false, std::nullopt, 5000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    Script(q);
+    if (row.lockTaken) q.heldLocks.insert(u"C:\\Prog\\Tindra_install.lock");
+    q.runs[u"\"C:\\Prog\\Pellmora.exe\" Tindra.exe;New_Tindra.exe"] = {.endsAfterMs =
+                                                                           row.replacerEndsAfterMs};
+    EXPECT_TRUE(RunEndsTheProcess(q));
+    EXPECT_EQ(q.ticks, row.endsAtMs);
+  }
+}
+
 TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
   const std::u16string checker = u"C:\\Prog\\Vantorel.exe";
   const std::u16string replacer = u"C:\\Prog\\Pellmora.exe";
@@ -624,11 +651,16 @@ TEST_F(RunTest, EveryProgramIsCheckedForItsRoleAndHeldUntilStarted) {
 }
 
 TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
-  const std::u16string handBack = u"C:\\Prog\\Tindra_handback.txt";
+  // Named, before the program's file is found, after the name it was started as.
+  const std::u16string handBack = u"C:\\Prog\\TINDRA_handback.txt";
+  const std::u16string installed = u"C:\\Prog\\TINDRA_installed.txt";
+  const std::u16string lock = u"C:\\Prog\\TINDRA_install.lock";
+  const std::u16string pendingAsStarted = u"C:\\Prog\\TINDRA_pending.txt";
   const std::u16string pending = u"C:\\Prog\\Tindra_pending.txt";
-  const std::string kTakeHandBack = "remove C:\\Prog\\Tindra_handback.txt";
+  const std::string kTakeHandBack = "remove C:\\Prog\\TINDRA_handback.txt";
   const std::string kSettled = "remove C:\\Prog\\Tindra_pending.txt";
-  const Log kHandsOver{kFindExe, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"};
+  const Log kHandsOver =
+      Self({kFindExe, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"});
   struct Row {
     const char* what;
     std::function<void(FakeSystem&)> make;
@@ -638,35 +670,52 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
   };
   // clang-format off
   const std::vector<Row> rows = {
-      {"started again by the replacer after a failure: no checker, no hand-over, even where "
-       "no record could be written, and the value counts once",
+      {"started again by the replacer after a failure: nothing fetched, no checker, no "
+       "hand-over, even where no record could be written, and the value counts once",
        [&](FakeSystem& q) {
-         q.failedHandOverValue = u"VALUE07";
+         q.startValues[kFailedHandOverVariable] = u"VALUE07";
          q.texts[handBack] = "value=VALUE07\r\n";
-       }, false, {kFindExe, kTakeHandBack}, std::nullopt},
+       }, false, {kTakeHandBack}, std::nullopt},
+      {"the new program the replacer just put in place: nothing fetched or run",
+       [&](FakeSystem& q) {
+         q.startValues[kInstalledVariable] = u"VALUE07";
+         q.texts[installed] = "value=VALUE07\r\n";
+       }, false, {"remove C:\\Prog\\TINDRA_installed.txt"}, std::nullopt},
       {"a value set from outside, with no hand-back file: ignored",
-       [&](FakeSystem& q) { q.failedHandOverValue = u"1"; }, true, kHandsOver, std::nullopt},
+       [&](FakeSystem& q) {
+         q.startValues[kFailedHandOverVariable] = u"1";
+         q.startValues[kInstalledVariable] = u"VALUE07";
+       }, true, kHandsOver, std::nullopt},
       {"a value that is not the one the hand-back file holds: ignored",
        [&](FakeSystem& q) {
-         q.failedHandOverValue = u"OTHER07";
+         q.startValues[kFailedHandOverVariable] = u"OTHER07";
          q.texts[handBack] = "value=VALUE07\r\n";
+         q.startValues[kInstalledVariable] = u"OTHER07";
+         q.texts[installed] = "value=VALUE07\r\n";
        }, true, kHandsOver, std::nullopt},
+      {"another start while the replacer installs: it ends at once, nothing settled",
+       [&](FakeSystem& q) {
+         q.heldLocks.insert(lock);
+         q.texts[pendingAsStarted] = "revision=28\r\nwhen=1699999000\r\n";
+       }, true, {"end"}, std::nullopt},
+      {"the install lock held with no hand-over pending: a start as any other",
+       [&](FakeSystem& q) { q.heldLocks.insert(lock); }, true, kHandsOver, std::nullopt},
       {"a hand-over of 28 that never came back, at a start of 27: a failed install",
        [&](FakeSystem& q) { q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n"; }, false,
-       {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew},
+       Self({kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew}),
        FailedInstall{28, 1699999000, 1, u"the last hand-over never came back"}},
       {"the same, already recorded by the replacer: counted once",
        [&](FakeSystem& q) {
          q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
          q.records[u"C:\\Prog\\Tindra_failed.txt"] = FailedInstall{28, 1699999500, 2};
-       }, false, {kFindExe, kSettled, kRemoveNew}, FailedInstall{28, 1699999500, 2}},
+       }, false, Self({kFindExe, kSettled, kRemoveNew}), FailedInstall{28, 1699999500, 2}},
       {"the same, with a file served for 28 refused since: still a failed install",
        [&](FakeSystem& q) {
          q.texts[pending] = "revision=28\r\nwhen=1699999000\r\n";
          q.records[u"C:\\Prog\\Tindra_failed.txt"] =
              FailedInstall{28, 1699999500, 3, u"unsigned", std::string(64, 'a')};
        }, false,
-       {kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew},
+       Self({kFindExe, "record C:\\Prog\\Tindra_failed.txt 28 1", kSettled, kRemoveNew}),
        FailedInstall{28, 1699999000, 1, u"the last hand-over never came back"}},
       {"a file served for 28 refused an hour ago: the new program is handed over",
        [&](FakeSystem& q) {
@@ -676,7 +725,7 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
        FailedInstall{28, 1700000000 - 3600, 1, u"unsigned", std::string(64, 'a')}},
       {"a hand-over of 27 left pending by a replacer that installed it: nothing failed",
        [&](FakeSystem& q) { q.texts[pending] = "revision=27\r\nwhen=1699999000\r\n"; }, true,
-       {kFindExe, kSettled, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"},
+       Self({kFindExe, kSettled, kWait, kFindNew, kFindReplacer, kPending, kReplacer, "end"}),
        std::nullopt},
   };
   // clang-format on
@@ -692,7 +741,7 @@ TEST_F(RunTest, NoHandOverRightAfterAFailureOrWhileTheRecordSaysSo) {
       ended = true;
     }
     EXPECT_EQ(ended, row.ends);
-    EXPECT_EQ(q.log, Self(row.log));
+    EXPECT_EQ(q.log, row.log);
     const auto record = q.records.find(u"C:\\Prog\\Tindra_failed.txt");
     EXPECT_EQ(record == q.records.end() ? std::nullopt : std::optional(record->second), row.record);
   }
@@ -868,15 +917,18 @@ struct RunRow {
   bool replacer;
   bool ends;
   Log afterSelf;
+  // This many lines of afterSelf come before the self-update's: the program's own
+  // files are named first.
+  size_t before = 0;
 };
 
 TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
   // clang-format off
   const std::vector<RunRow> rows = {
-      {"program folder unknown: nothing found, return", "folder", 2, true, false,
-       {kRunError, "find "}},
+      {"program folder unknown: nothing found, return", "folder", 1, true, false,
+       {kRunError, "find "}, 1},
       {"program base name: nothing found, return", "base", 1, true, false,
-       {kRunError, "find C:\\Prog\\"}},
+       {kRunError, "find C:\\Prog\\"}, 1},
       {"program search: the name as formed", "find", 2, true, true,
        {kRunError, "wait C:\\Prog\\Vantorel.exe | 27;TINDRA.exe | C:\\Prog | 0 0 0",
         "find C:\\Prog\\New_TINDRA.exe", kFindReplacer,
@@ -905,7 +957,12 @@ TEST_F(RunTest, RunGoesOnWhereTheFailureTableSays) {
     Script(q, row.replacer);
     q.FailAt(row.service, row.nth);
     EXPECT_EQ(RunEndsTheProcess(q), row.ends);
-    EXPECT_EQ(q.log, Self(row.afterSelf));
+    Log wanted(row.afterSelf.begin(), row.afterSelf.begin() + row.before);
+    for (const std::string& line :
+         Self({row.afterSelf.begin() + row.before, row.afterSelf.end()})) {
+      wanted.push_back(line);
+    }
+    EXPECT_EQ(q.log, wanted);
   }
 }
 

@@ -29,6 +29,9 @@ const std::string kPutBack = "move C:\\Prog\\Tindra.exe.bak -> C:\\Prog\\Tindra.
 const std::string kBackupGone = "remove C:\\Prog\\Tindra.exe.bak";
 const std::string kNewGone = "remove C:\\Prog\\New_Tindra.exe";
 const std::string kRecorded28 = "record C:\\Prog\\Tindra_failed.txt 28 1";
+const std::string kLocked = "lock C:\\Prog\\Tindra_install.lock";
+const std::string kUnlocked = "unlock C:\\Prog\\Tindra_install.lock";
+const std::string kToldInstalled = "tell TINDRA_INSTALLED=VALUE07";
 
 struct Row {
   const char* what;
@@ -39,6 +42,14 @@ struct Row {
   Lines notLogged;  // none of these once the backup was made (earlier backups go first)
   std::u16string commandLine = kLine;
 };
+
+// The old program of revision 27 and the new one of 28, in place.
+void ScriptInstall(FakeSystem& q) {
+  q.AddFile(kOld);
+  q.AddFile(kNew);
+  q.versions[kOld] = u"1.00.27";
+  q.versions[kNew] = u"1.00.28";
+}
 
 bool InOrder(const Lines& log, const Lines& wanted) {
   auto at = log.begin();
@@ -76,12 +87,16 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
       {"a new file no newer than the old program",
        [](FakeSystem& q) { q.versions[kNew] = u"1.00.27"; }, kNotReplaced, true,
        {kNewGone, "record C:\\Prog\\Tindra_failed.txt 27 1", kStarted}, {kMoved}},
-      {"a read-only old program is not waited for",
+      {"a read-only old program is not waited for to install, only before it starts again",
        [](FakeSystem& q) { q.readOnly.insert(u"C:\\PROG\\TINDRA.EXE"); }, kNotReplaced, true,
-       {kNewGone, kRecorded28, kStarted}, {"await C:\\Prog\\Tindra.exe", kMoved}},
-      {"the old program stays in use past the wait",
+       {kNewGone, kRecorded28, "await C:\\Prog\\Tindra.exe", kStarted}, {kMoved}},
+      {"the old program stays in use past the wait: the lock is let go before it starts again",
        [](FakeSystem& q) { q.busyUntil = 1000000; }, kNotReplaced, true,
-       {"await C:\\Prog\\Tindra.exe", kNewGone, kRecorded28, kStarted}, {kLinked, kMoved}},
+       {kLocked, "await C:\\Prog\\Tindra.exe", kNewGone, kRecorded28, kUnlocked, kStarted},
+       {kLinked, kMoved, kToldInstalled}},
+      {"the install lock is held by another: the install goes on without it",
+       [](FakeSystem& q) { q.heldLocks.insert(u"C:\\Prog\\Tindra_install.lock"); }, kReplaced,
+       false, {kMoved, kStarted, kBackupGone}, {kLocked}},
       {"the old program ends within the wait",
        [](FakeSystem& q) { q.busyUntil = 1500; }, kReplaced, false,
        {"await C:\\Prog\\Tindra.exe", kLinked, kMoved, kStarted, kBackupGone}, {kRecorded28}},
@@ -90,8 +105,12 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
       {"the move keeps failing: the backup's name goes, the old program stays",
        [](FakeSystem& q) { q.moveFails = true; }, kNotReplaced, true,
        {kLinked, kMoved, kBackupGone, kNewGone, kRecorded28, kStarted}, {kPutBack}},
-      {"the new program answers: the backup goes", [](FakeSystem&) {}, kReplaced, false,
-       {kLinked, kMoved, kStarted, "answers Tindra", kBackupGone}, {kRecorded28}},
+      {"the new program answers: the backup goes; it was told it was just installed, and "
+       "the lock let go before it started",
+       [](FakeSystem&) {}, kReplaced, false,
+       {kLocked, kLinked, kMoved, kUnlocked, "write C:\\Prog\\Tindra_installed.txt value=VALUE07",
+        kToldInstalled, kStarted, "answers Tindra", "remove C:\\Prog\\Tindra_installed.txt",
+        kBackupGone}, {kRecorded28}},
       {"the new program crashes at start: the old one comes back",
        [&](FakeSystem& q) { q.runs[kStart] = {false, 50, crash, std::nullopt}; }, kRolledBack,
        true, {kMoved, kStarted, kNewGone, kRecorded28, kPutBack, kStarted}, {kBackupGone}},
@@ -155,27 +174,62 @@ TEST(Replacer, InstallsWatchesAndRollsBackAsTheTableSays) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakeSystem q;
-    q.AddFile(kOld);
-    q.AddFile(kNew);
-    q.versions[kOld] = u"1.00.27";
-    q.versions[kNew] = u"1.00.28";
+    ScriptInstall(q);
     q.texts[u"C:\\Prog\\Tindra_pending.txt"] = "revision=28\r\nwhen=1699999000\r\n";
     row.script(q);
     auto s = q.services();
     EXPECT_EQ(RunReplacer(row.commandLine, s, q, waits), row.exit);
     // Every install that was tried is decided: nothing is left pending.
     EXPECT_EQ(q.texts.contains(u"C:\\Prog\\Tindra_pending.txt"), row.exit == kReplacerBadArgs);
-    EXPECT_EQ(q.toldFailedHandOver, row.toldFailed ? u"VALUE07" : u"");
+    EXPECT_EQ(q.toldValues[kFailedHandOverVariable], row.toldFailed ? u"VALUE07" : u"");
     if (row.toldFailed) {
       EXPECT_EQ(q.texts[u"C:\\Prog\\Tindra_handback.txt"], "value=VALUE07\r\n");
     }
     EXPECT_TRUE(InOrder(q.log, row.logged)) << ::testing::PrintToString(q.log);
+    // The word to the new program holds for its start only.
+    EXPECT_EQ(q.toldValues[kInstalledVariable], u"");
+    EXPECT_FALSE(q.texts.contains(u"C:\\Prog\\Tindra_installed.txt"));
+    EXPECT_TRUE(q.heldLocks.empty() ||
+                row.what == std::string("the install lock is held by another: the install goes "
+                                        "on without it"));
     auto from = std::find_if(q.log.rbegin(), q.log.rend(),
                              [](const std::string& l) { return l.starts_with("link "); });
     const auto rest = from == q.log.rend() ? q.log.begin() : from.base();
     for (const std::string& line : row.notLogged) {
       EXPECT_EQ(std::count(rest, q.log.end(), line), 0) << line;
     }
+  }
+}
+
+// The watch lasts the new program's whole start-up, a start-up update included: a
+// crash at any point before its service answers rolls it back, while from a minute on
+// it must answer its window messages at every look.
+TEST(Replacer, TheWatchCoversTheWholeStartUp) {
+  const uint32_t crash = 0xC0000005;
+  struct Row {
+    const char* what;
+    testing::ProgramRun run;
+    ReplacerExit exit;
+    uint64_t byMs;  // the watch is over by then
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"crashes after a slow start-up of 200 s, its windows answering meanwhile",
+       {false, 200000, crash, std::nullopt}, kRolledBack, 201000},
+      {"answers its service after 200 s", {false, std::nullopt, 0, 200000}, kReplaced, 201000},
+      {"no window answers: ended at the first look, a minute in",
+       {false, std::nullopt, 0, std::nullopt, false, false}, kRolledBack, 70000},
+      {"still starting, answering, when the ceiling and its margin have passed: it stays",
+       {false, std::nullopt, 0, std::nullopt}, kReplaced, 370000},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeSystem q;
+    ScriptInstall(q);
+    q.runs[kStart] = row.run;
+    EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), row.exit);
+    EXPECT_LE(q.ticks, row.byMs);
   }
 }
 
@@ -197,7 +251,7 @@ TEST(Replacer, WithoutRecordOrHandBackThePendingFileHoldsTheOldProgramBack) {
   q.runs[kStart] = {false, 50, 0xC0000005, std::nullopt};
   EXPECT_EQ(RunReplacer(kLine, q.services(), q, ReplacerWaits{}), kRolledBack);
   EXPECT_TRUE(q.texts.contains(pending));
-  EXPECT_EQ(q.toldFailedHandOver, u"");
+  EXPECT_EQ(q.toldValues[kFailedHandOverVariable], u"");
 
   // The old program starts again; the checker leaves revision 28 once more.
   for (int start = 1; start <= 2; ++start) {

@@ -104,6 +104,16 @@ TEST(UpdateLog, LinesHoldTheFieldsThatApplyInTheirOrder) {
   EXPECT_LT(line.size(), kUpdateLogValueMax + 100);
 }
 
+// 100 bytes: the time, program and step (36), " file=" and 45 units, " verdict=ok", the
+// break.
+UpdateEvent HundredByteLine() {
+  UpdateEvent e;
+  e.step = u"check";
+  e.file = std::u16string(45, u'n');
+  e.verdict = u"ok";
+  return e;
+}
+
 TEST(UpdateLog, CapAndRotation) {
   // A line of this test is 100 bytes with its line break.
   const uint64_t line = 100;
@@ -139,13 +149,7 @@ TEST(UpdateLog, CapAndRotation) {
     if (!row.old.empty()) m.files[kOld] = row.old;
     m.replaceFails = row.replaceFails;
     UpdateLogWriter writer(m, u"C:\\Prog", u"Tindra", row.cap);
-    // 100 bytes: the time, program and step (36), " file=" and 45 units, " verdict=ok",
-    // the break.
-    UpdateEvent e;
-    e.step = u"check";
-    e.file = std::u16string(45, u'n');
-    e.verdict = u"ok";
-    writer.Write(e);
+    writer.Write(HundredByteLine());
     EXPECT_EQ(m.files[kLog].size(), row.logAfter);
     EXPECT_EQ(m.files[kOld], row.oldAfter == "log" ? row.log : row.oldAfter);
     EXPECT_FALSE(m.outsideLock);
@@ -153,11 +157,35 @@ TEST(UpdateLog, CapAndRotation) {
   }
 }
 
+// A lock that another program holds delays no line and loses none that fits: the
+// line is appended without it, but never rotated, which could meet another writer.
+TEST(UpdateLog, ALockHeldElsewhereAppendsWhatFitsAndNeverRotates) {
+  struct Row {
+    const char* what;
+    size_t before;
+    size_t after;
+  };
+  const Row rows[] = {
+      {"no log yet", 0, 100},
+      {"room left", 156, 256},
+      {"it would have to rotate: the line goes, the log stays", 157, 157},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    MemoryMedium m;
+    m.lockFails = true;
+    if (row.before) m.files[kLog] = std::string(row.before, 'a');
+    UpdateLogWriter writer(m, u"C:\\Prog", u"Tindra", 256);
+    writer.Write(HundredByteLine());
+    EXPECT_EQ(m.files[kLog].size(), row.after);
+    EXPECT_FALSE(m.files.contains(kOld));
+  }
+}
+
 TEST(UpdateLog, AFolderThatCannotBeWrittenChangesNothing) {
-  for (const char* fault : {"lock", "append", "no folder"}) {
+  for (const char* fault : {"append", "no folder"}) {
     SCOPED_TRACE(fault);
     MemoryMedium m;
-    m.lockFails = std::string(fault) == "lock";
     m.appendFails = std::string(fault) == "append";
     UpdateLogWriter writer(m, std::string(fault) == "no folder" ? u"" : u"C:\\Prog", u"Pellmora");
     writer.Write(Event(u"tampered"));

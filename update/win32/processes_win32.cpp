@@ -51,15 +51,46 @@ BOOL CALLBACK AskWindow(HWND window, LPARAM param) {
   return TRUE;
 }
 
+// `count` letters and digits drawn from the system's random source; empty when it
+// gives none.
+std::u16string RandomLetters(size_t count) {
+  static constexpr char16_t kLetters[] = u"ABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+  std::vector<unsigned char> bytes(count);
+  if (!RtlGenRandom(bytes.data(), static_cast<ULONG>(bytes.size()))) return u"";
+  std::u16string letters;
+  for (unsigned char b : bytes) letters += kLetters[b % 32];
+  return letters;
+}
+
+// The event a program this replacer starts sets as it shows its fatal error
+// (common/win32/guard.h), made before the program runs, and its name for the program.
+// Only an event this replacer created counts: a name that exists already is refused,
+// so no event another process made, set or not, is taken for the program's. The name
+// holds 80 random bits and goes only into that program's environment. With default
+// security only this account (and the system) can open the event: another account's
+// process cannot set it, read its name from the program's environment, or make one
+// the replacer adopts; the most it can do is take names of its own, which the replacer
+// never looks at. A process of this account could set it, as it could end the program.
+struct FatalEvent {
+  UniqueHandle event;
+  std::wstring name;
+};
+FatalEvent NewFatalEvent() {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::u16string letters = RandomLetters(16);
+    if (letters.empty()) break;
+    FatalEvent made{UniqueHandle(), L"Local\\Tindra.FatalError." + ToWide(letters)};
+    SetLastError(0);
+    made.event.reset(CreateEventW(nullptr, TRUE, FALSE, made.name.c_str()));
+    if (made.event && GetLastError() != ERROR_ALREADY_EXISTS) return made;
+  }
+  return {};
+}
+
 class Win32StartedProgram : public StartedProgram {
  public:
-  // Made before the program runs, so that the event it sets with its fatal error is
-  // this one whenever it comes.
-  Win32StartedProgram(HANDLE process, UniqueHandle job)
-      : process_(process),
-        job_(std::move(job)),
-        fatal_(CreateEventW(nullptr, TRUE, FALSE,
-                            FatalErrorEventName(GetProcessId(process)).c_str())) {}
+  Win32StartedProgram(HANDLE process, UniqueHandle job, UniqueHandle fatal)
+      : process_(process), job_(std::move(job)), fatal_(std::move(fatal)) {}
   uint32_t Id() override { return GetProcessId(process_.get()); }
   std::optional<uint32_t> WaitForEnd(uint32_t waitMs) override {
     if (WaitForSingleObject(process_.get(), waitMs) != WAIT_OBJECT_0) return std::nullopt;
@@ -178,47 +209,79 @@ std::unique_ptr<StartedProgram> Win32Processes::Start(const std::u16string& comm
     si.wShowWindow = static_cast<WORD>(windowState);
   }
   PROCESS_INFORMATION pi = {};
+  // The replacer's programs: the name of their fatal error's event is in the
+  // environment they start with, and in no other.
+  FatalEvent fatal;
+  if (ownJobs_) fatal = NewFatalEvent();
+  if (fatal.event) SetEnvironmentVariableW(kFatalErrorEventVariable, fatal.name.c_str());
   // Held until it is in its job, so that nothing it starts escapes it.
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
-                      ownJobs_ ? CREATE_SUSPENDED : 0, nullptr,
-                      directory.empty() ? nullptr : WidePtr(directory), &si, &pi)) {
-    error = GetLastError();
-    return nullptr;
-  }
+  const BOOL created =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, ownJobs_ ? CREATE_SUSPENDED : 0,
+                     nullptr, directory.empty() ? nullptr : WidePtr(directory), &si, &pi);
+  error = created ? 0 : GetLastError();
+  if (fatal.event) SetEnvironmentVariableW(kFatalErrorEventVariable, nullptr);
+  if (!created) return nullptr;
   UniqueHandle thread(pi.hThread);
   UniqueHandle job;
   if (ownJobs_) job = JobFor(pi.hProcess);
-  auto started = std::make_unique<Win32StartedProgram>(pi.hProcess, std::move(job));
+  auto started =
+      std::make_unique<Win32StartedProgram>(pi.hProcess, std::move(job), std::move(fatal.event));
   if (ownJobs_) ResumeThread(pi.hThread);
   return started;
 }
 
-void Win32Processes::WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) {
-  const std::wstring image = ToWide(path);
-  const std::wstring name = image.substr(image.find_last_of(L"\\/") + 1);
-  const ULONGLONG deadline = GetTickCount64() + waitMs;
+namespace {
+
+// Calls `visit` with the identifier of every other process whose image file is named
+// `name`, until it returns false. False when the processes cannot be listed.
+template <typename Visit>
+bool ForEachProcessNamed(std::wstring_view name, Visit&& visit) {
   UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
+  if (!snapshot) return false;
   PROCESSENTRY32W entry;
   entry.dwSize = sizeof(entry);
   const DWORD self = GetCurrentProcessId();
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
        more = Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ProcessID == self || !SameText(entry.szExeFile, name)) continue;
-    UniqueHandle process(
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-    if (!process) continue;
+    if (!visit(entry.th32ProcessID)) break;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool AnotherProcessNamed(const std::u16string& exeFile) {
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  bool found = false;
+  const bool listed = ForEachProcessNamed(ToWide(exeFile), [&](DWORD id) {
+    DWORD its = 0;
+    found = !ProcessIdToSessionId(id, &its) || its == session;
+    return !found;
+  });
+  return found || !listed;
+}
+
+void Win32Processes::WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) {
+  const std::wstring image = ToWide(path);
+  const std::wstring name = image.substr(image.find_last_of(L"\\/") + 1);
+  const ULONGLONG deadline = GetTickCount64() + waitMs;
+  ForEachProcessNamed(name, [&](DWORD id) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    if (!process) return true;
     // A program of the same name elsewhere is not waited for; one whose image cannot
     // be named is.
     wchar_t running[MAX_PATH * 4];
     DWORD size = MAX_PATH * 4;
     if (QueryFullProcessImageNameW(process.get(), 0, running, &size) &&
         !SameText(std::wstring_view(running, size), image)) {
-      continue;
+      return true;
     }
     const ULONGLONG now = GetTickCount64();
     WaitForSingleObject(process.get(), now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
-  }
+    return true;
+  });
 }
 
 void Win32Processes::EndProcess() {
@@ -241,29 +304,22 @@ uint64_t Win32Processes::Ticks() { return GetTickCount64(); }
 
 void Win32Processes::Sleep(uint32_t ms) { ::Sleep(ms); }
 
-std::u16string Win32Processes::TakeFailedHandOver() {
+std::u16string Win32Processes::TakeStartValue(std::u16string_view variable) {
+  const std::wstring name = ToWide(std::u16string(variable));
   wchar_t value[kHandBackLength + 2] = {};
-  const DWORD n =
-      GetEnvironmentVariableW(WidePtr(kFailedHandOverVariable), value, kHandBackLength + 2);
-  TellFailedHandOver(u"");
+  const DWORD n = GetEnvironmentVariableW(name.c_str(), value, kHandBackLength + 2);
+  TellStartValue(variable, u"");
   // Longer values are not the replacer's.
   if (n == 0 || n > kHandBackLength) return u"";
   return FromWide(std::wstring_view(value, n));
 }
 
-void Win32Processes::TellFailedHandOver(std::u16string_view value) {
+void Win32Processes::TellStartValue(std::u16string_view variable, std::u16string_view value) {
+  const std::wstring name = ToWide(std::u16string(variable));
   const std::wstring wide = ToWide(std::u16string(value));
-  SetEnvironmentVariableW(WidePtr(kFailedHandOverVariable), value.empty() ? nullptr : wide.c_str());
+  SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : wide.c_str());
 }
 
-std::u16string Win32Processes::NewHandBackValue() {
-  // Letters and digits drawn from the system's random source.
-  static constexpr char16_t kLetters[] = u"ABCDEFGHJKLMNPQRSTUVWXYZ23456789";
-  unsigned char bytes[kHandBackLength] = {};
-  if (!RtlGenRandom(bytes, sizeof(bytes))) return u"";
-  std::u16string value;
-  for (unsigned char b : bytes) value += kLetters[b % 32];
-  return value;
-}
+std::u16string Win32Processes::NewHandBackValue() { return RandomLetters(kHandBackLength); }
 
 }  // namespace tindra::win32

@@ -4,6 +4,10 @@
 
 namespace tindra::win32 {
 
+// Whether another process of this session runs a program file named `exeFile`
+// ("Tindra.exe"), wherever its folder; true also when the processes cannot be listed.
+bool AnotherProcessNamed(const std::u16string& exeFile);
+
 class Win32Processes : public Processes {
  public:
   // `ownJobs`: every program Start starts runs in a job of its own (the replacer's
@@ -35,8 +39,8 @@ class Win32Processes : public Processes {
   int64_t Now() override;
   uint64_t Ticks() override;
   void Sleep(uint32_t ms) override;
-  std::u16string TakeFailedHandOver() override;
-  void TellFailedHandOver(std::u16string_view value) override;
+  std::u16string TakeStartValue(std::u16string_view variable) override;
+  void TellStartValue(std::u16string_view variable, std::u16string_view value) override;
   std::u16string NewHandBackValue() override;
 
  private:

@@ -124,6 +124,36 @@ std::unique_ptr<HeldFile> Win32ProgramFiles::Hold(const std::u16string& path, Ho
   return std::make_unique<HeldProgram>(std::move(*held));
 }
 
+namespace {
+
+class Win32FileLock : public FileLock {
+ public:
+  explicit Win32FileLock(UniqueFile file) : file_(std::move(file)) {}
+
+ private:
+  UniqueFile file_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileLock> Win32ProgramFiles::TakeLock(const std::u16string& path) {
+  // Shared with no one, and deleted as its last handle closes: the system closes it
+  // when the holder ends in any way, so a lock never outlives its holder.
+  UniqueFile file(CreateFileW(
+      WidePtr(path), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!file) return nullptr;
+  return std::make_unique<Win32FileLock>(std::move(file));
+}
+
+bool Win32ProgramFiles::LockHeld(const std::u16string& path) {
+  // Opened to read, sharing everything: only a holder that shares nothing refuses it.
+  UniqueFile file(CreateFileW(WidePtr(path), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return !file && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 std::optional<std::string> Win32ProgramFiles::ReadSmallFile(const std::u16string& path,
                                                             size_t maxBytes) {
   UniqueFile file(CreateFileW(WidePtr(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -21,6 +21,8 @@ class Win32ProgramFiles : public ProgramFiles {
   bool LinkOrCopy(const std::u16string& from, const std::u16string& to) override;
   bool MoveOver(const std::u16string& from, const std::u16string& to) override;
   std::unique_ptr<HeldFile> Hold(const std::u16string& path, HoldFor purpose) override;
+  std::unique_ptr<FileLock> TakeLock(const std::u16string& path) override;
+  bool LockHeld(const std::u16string& path) override;
   std::optional<std::string> ReadSmallFile(const std::u16string& path, size_t maxBytes) override;
   bool WriteSmallFile(const std::u16string& path, std::string_view bytes) override;
 };

@@ -8,9 +8,13 @@ namespace tindra::win32 {
 
 namespace {
 
-// One name for every program folder: a writer holds it only for one line.
+// One name for every program folder: a writer holds it only for one line. Any process
+// of this session, of this account or another, can create or hold a mutex of this
+// name first. All it gains is a line's wait (LogLockWait) once per log, and lines
+// appended without rotation (UpdateLogWriter): it cannot cut, reorder or lose a line
+// while the log is under its cap, nor reach the log file, which the folder's rights
+// guard. A mutex that cannot be opened leaves the same lock-free appends.
 constexpr wchar_t kMutexName[] = L"Local\\TindraUpdateLog";
-constexpr DWORD kLockWaitMs = 1000;
 // A reader that opened the log without sharing it is waited for this often, briefly.
 constexpr int kShareRetries = 5;
 constexpr DWORD kShareRetryMs = 20;
@@ -30,7 +34,8 @@ std::u16string FolderOrNothing() {
 
 }  // namespace
 
-Win32LogMedium::Win32LogMedium() : mutex_(CreateMutexW(nullptr, FALSE, kMutexName)) {}
+Win32LogMedium::Win32LogMedium(LogLockWait wait)
+    : mutex_(CreateMutexW(nullptr, FALSE, kMutexName)), waitMs_(static_cast<DWORD>(wait)) {}
 
 LocalTime Win32LogMedium::Now() {
   SYSTEMTIME t;
@@ -39,15 +44,14 @@ LocalTime Win32LogMedium::Now() {
 }
 
 bool Win32LogMedium::Locked(const std::function<void()>& work) {
-  // Without a mutex each append is still whole (FILE_APPEND_DATA); only a rotation
-  // could then meet another writer's line.
-  if (!mutex_) {
-    work();
-    return true;
-  }
-  const DWORD got = WaitForSingleObject(mutex_.get(), kLockWaitMs);
+  if (!mutex_) return false;
+  const DWORD got = WaitForSingleObject(mutex_.get(), waitMs_);
   // An owner that ended while it held the lock left at most one line unfinished.
-  if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) return false;
+  if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
+    // Held longer than any writer holds it for a line: not waited for again.
+    waitMs_ = 0;
+    return false;
+  }
   struct Release {
     HANDLE h;
     ~Release() { ReleaseMutex(h); }
@@ -92,7 +96,7 @@ bool Win32LogMedium::Replace(const std::u16string& from, const std::u16string& t
 
 void Win32LogMedium::Debug(const std::u16string& line) { OutputDebugStringW(WidePtr(line)); }
 
-Win32UpdateLog::Win32UpdateLog(std::u16string program)
-    : writer_(medium_, FolderOrNothing(), std::move(program)) {}
+Win32UpdateLog::Win32UpdateLog(std::u16string program, LogLockWait wait)
+    : medium_(wait), writer_(medium_, FolderOrNothing(), std::move(program)) {}
 
 }  // namespace tindra::win32

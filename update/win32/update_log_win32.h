@@ -1,6 +1,7 @@
 #pragma once
 // The update log over Win32: Tindra_update.log in the program folder, appended under
-// a mutex that Tindra, Vantorel and Pellmora share, and OutputDebugStringW.
+// a mutex that Tindra, Vantorel and Pellmora share (or, when another holds it, without
+// it and without rotation), and OutputDebugStringW.
 #include <windows.h>
 
 #include <memory>
@@ -11,9 +12,13 @@
 
 namespace tindra::win32 {
 
+// How long a line waits for the log's lock: a moment, or, on the user-interface
+// thread, not at all.
+enum class LogLockWait : DWORD { kMoment = 200, kNone = 0 };
+
 class Win32LogMedium : public LogMedium {
  public:
-  Win32LogMedium();
+  explicit Win32LogMedium(LogLockWait wait = LogLockWait::kMoment);
   LocalTime Now() override;
   bool Locked(const std::function<void()>& work) override;
   uint64_t SizeOf(const std::u16string& path) override;
@@ -23,13 +28,14 @@ class Win32LogMedium : public LogMedium {
 
  private:
   UniqueHandle mutex_;
+  DWORD waitMs_;
 };
 
 // The log of the running program ("Tindra", "Vantorel" or "Pellmora") in its own
 // folder; only the debugger's output when the folder cannot be named.
 class Win32UpdateLog : public UpdateLog {
  public:
-  explicit Win32UpdateLog(std::u16string program);
+  explicit Win32UpdateLog(std::u16string program, LogLockWait wait = LogLockWait::kMoment);
   void Write(const UpdateEvent& event) override { writer_.Write(event); }
 
  private:

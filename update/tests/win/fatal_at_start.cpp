@@ -7,6 +7,7 @@
 #include "common/win32/guard.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  tindra::win32::TakeFatalErrorEvent();
   tindra::win32::ReportFatalAndExit(tindra::kErrInvalidPropertyValue,
                                     tindra::ErrorDescription(tindra::kErrInvalidPropertyValue));
 }

@@ -247,6 +247,24 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(file);
     return 0;
   }
+  if (cmd == L"squat" && argc >= 3) {
+    // Takes first the names another program could take: the fatal-error events of every
+    // process identifier a replacer of an earlier revision would name, already set, the
+    // update log's mutex, held, and Tindra's one-instance mutex.
+    std::vector<HANDLE> taken;
+    for (DWORD id = 4; id < 0x10000; id += 4) {
+      const std::wstring name = L"Local\\Tindra.FatalError." + std::to_wstring(id);
+      HANDLE event = CreateEventW(nullptr, TRUE, TRUE, name.c_str());
+      if (event) taken.push_back(event);
+    }
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\TindraUpdateLog");
+    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
+    // And Tindra's one-instance name.
+    if (!CreateMutexW(nullptr, TRUE, L"Local\\Tindra.Instance.TINDRA")) return 1;
+    Print(L"taken: " + std::to_wstring(taken.size()));
+    Sleep(ms(2));
+    return 0;
+  }
   if (cmd == L"signature" && argc >= 3) {
     using tindra::SignatureStatus;
     tindra::win32::Win32ProgramInspector inspector;

@@ -61,6 +61,8 @@ class Env:
                          "real crash": p("update", "tests", "fault_r28.exe"),
                          "fatal error box": p("update", "tests", "fatal_r28.exe")}
         self.crash_pellmora = p("update", "tests", "crash_pellmora_r27.exe")
+        # Revision 28 that answers its window messages for 25 s, then crashes.
+        self.slow_crash = p("update", "tests", "slow_crash_r28.exe")
         self.poke_exe = p("tools", "poke", "tindra-poke.exe")
         self.work = p("update", "tests", work)
         self.root = os.path.join(self.work, "server")
@@ -973,6 +975,11 @@ def scenario_end_to_end(env):
     check_installed(env, folder)
     fetched = [line for line in env.requests() if "/Tindra.exe " in line]
     check(len(fetched) == 1, "the program was fetched %d times" % len(fetched))
+    # The new program, just installed, ran no start-up update of its own: the user's
+    # start stays within one start-up ceiling.
+    read = [line for line in env.requests() if "/Vantorel_lastver.txt " in line]
+    check(len(read) == 1, "the version file was read %d times" % len(read))
+    check_logged(folder, "Tindra update verdict=skipped", "just installed")
 
 
 def check_installed(env, folder):
@@ -1177,6 +1184,85 @@ def scenario_replacer_that_dies_after_the_hand_over(env):
     check_failure_recorded(folder, 28, "the last hand-over never came back")
     check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending record left")
     check(not os.path.exists(os.path.join(folder, "New_Tindra.exe")), "New_ file left")
+
+
+def scenario_second_start_during_the_hand_over(env):
+    # The old program is started again three times in a row right after it handed over
+    # (a messenger restarting its notifier): first with Tindra.exe held open for a while,
+    # so that the replacer is surely still waiting to replace it, then with nothing in
+    # the way. No start records a failure or keeps revision 28 out, and afterwards a
+    # Tindra of revision 28 takes notifications.
+    for held in (True, False):
+        print("    %s" % ("Tindra.exe held open a while" if held else "nothing in the way"))
+        folder = env.program_folder("second start")
+        tindra = os.path.join(folder, "Tindra.exe")
+        env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                     "Tindra.exe": env.tindra[28]})
+        holder = env.start(env.probe_exe, args=["hold", tindra, "600000"]) if held else None
+        if held:
+            time.sleep(1)
+        first = env.start(tindra)
+        first.wait(90)
+        check(env.probe("running", "Pellmora.exe")[0] == 0, "no replacer at work")
+        for start in range(1, 4):
+            began = time.monotonic()
+            again = env.start(tindra)
+            if held:
+                again.wait(30)
+                print("      start %d ended after %.1f s" % (start, time.monotonic() - began))
+                check(env.probe("running", "Pellmora.exe")[0] == 0, "the replacer ended early")
+        if held:
+            holder.kill()
+            holder.wait()
+        check(env.probe("waitgone", "Pellmora.exe", 120000)[0] == 0, "the replacer did not end")
+        check(not os.path.exists(os.path.join(folder, "Tindra_failed.txt")),
+              "a failure was recorded")
+        check(same_file(tindra, env.tindra[28]), "revision 28 was not installed")
+        check(env.poke("0;test", wait=40) == 0, "no Tindra takes pokes")
+        check(env.version(tindra) == "1.00.0028", "not revision 28")
+        check(not os.path.exists(os.path.join(folder, "Tindra_pending.txt")), "pending file left")
+        if held:
+            check_logged(folder, "Tindra update verdict=skipped", "the replacer is at work")
+            check_logged(folder, "Tindra update verdict=skipped", "just installed")
+            check(program_files(folder) == ["Pellmora.exe", "Tindra.exe", "Vantorel.exe"],
+                  "files: %r" % os.listdir(folder))
+        env.end_all()
+
+
+def scenario_new_program_that_crashes_after_a_slow_start_is_rolled_back(env):
+    # The new program answers its window messages for 25 s, then crashes before it
+    # offers its service: the watch covers its whole start-up, and the old one is back.
+    folder = env.program_folder("slow crash")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.slow_crash})
+    hand_over_and_wait(env, folder)
+    check(env.poke("0;test", wait=30) == 0, "the old program does not take pokes")
+    check(same_file(os.path.join(folder, "Tindra.exe"), env.tindra[27]), "not rolled back")
+    check_failure_recorded(folder, 28)
+    check_logged(folder, "Pellmora end verdict=failed", "exit=3")
+
+
+def scenario_named_objects_taken_first(env):
+    # Another program has taken the names first: every fatal-error event a replacer of
+    # an earlier revision would name, already set, the update log's mutex, held, and
+    # Tindra's one-instance mutex. Tindra still starts, the genuine revision 28 is still
+    # installed and kept, and the log still written.
+    squatter = env.start(env.probe_exe, args=["squat", "600000"])
+    time.sleep(3)
+    check(squatter.poll() is None, "the names could not be taken (exit %s)" % squatter.poll())
+    folder = env.program_folder("names taken first")
+    tindra = os.path.join(folder, "Tindra.exe")
+    env.publish({"Vantorel_lastver.txt": b"27", "Tindra_lastver.txt": b"28",
+                 "Tindra.exe": env.tindra[28]})
+    began = time.monotonic()
+    hand_over_and_wait(env, folder)
+    print("    hand-over and watch over after %.1f s" % (time.monotonic() - began))
+    check(same_file(tindra, env.tindra[28]), "revision 28 was not kept")
+    check(env.poke("0;test", wait=40) == 0, "revision 28 takes no poke")
+    check_logged(folder, "Pellmora watch", "verdict=ok")
+    check(not os.path.exists(os.path.join(folder, "Tindra_failed.txt")), "a failure was recorded")
+    squatter.kill()
+    squatter.wait()
 
 
 def scenario_redirects_are_not_followed(env):
@@ -1442,6 +1528,9 @@ SCENARIOS = [
     scenario_replacer_missing_or_broken_is_repaired,
     scenario_new_program_that_crashes_is_rolled_back,
     scenario_replacer_that_dies_after_the_hand_over,
+    scenario_second_start_during_the_hand_over,
+    scenario_new_program_that_crashes_after_a_slow_start_is_rolled_back,
+    scenario_named_objects_taken_first,
     scenario_redirects_are_not_followed,
     scenario_failed_install_variable_set_from_outside,
     scenario_folder_named_like_the_new_program,
@@ -1485,7 +1574,8 @@ def main():
     env = Env(os.path.abspath(args.build), os.path.abspath(args.source), work)
     for exe in (list(env.tindra.values()) + list(env.vantorel.values()) +
                 list(env.pellmora_r.values()) + [env.pellmora, env.vantorel_r28, env.probe_exe,
-                                                  env.poke_exe, env.crash_pellmora] +
+                                                  env.poke_exe, env.crash_pellmora,
+                                                  env.slow_crash] +
                 list(env.crashing.values())):
         if not os.path.exists(exe):
             print("missing program: %s" % exe)
