@@ -499,7 +499,12 @@ TEST_F(PopupWinTest, EveryStepShowsTheTopLeftOfThePicture) {
     const Shot opening = CaptureStill(popup);
     WaitOpen(popup);
     const Shot whole = CaptureStill(popup);
-    EXPECT_TRUE(ShowsTopLeftOf(opening, whole)) << "opening";
+    const ::testing::AssertionResult shown = ShowsTopLeftOf(opening, whole);
+    EXPECT_TRUE(shown) << "opening";
+    if (!shown) {
+      KeepEvidence(opening, L"opening-" + std::to_wstring(mode) + L".png");
+      KeepEvidence(whole, L"whole-" + std::to_wstring(mode) + L".png");
+    }
     const int fullWidth = width(popup);
     // Collapsing (mode 0) loses height, shrinking (mode 3) width and height.
     ASSERT_TRUE(

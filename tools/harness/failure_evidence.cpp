@@ -42,6 +42,15 @@ void ListWindows(const std::wstring& path) {
   fclose(out);
 }
 
+}  // namespace
+
+bool KeepEvidence(const Shot& shot, const std::wstring& name) {
+  const char* folder = std::getenv("TINDRA_TEST_EVIDENCE");
+  return folder && *folder && SavePng(shot, WindowsPath(folder) + L"\\" + name);
+}
+
+namespace {
+
 class FailureEvidence : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override { kept_ = false; }
   void OnTestPartResult(const ::testing::TestPartResult& result) override {

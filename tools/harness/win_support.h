@@ -177,6 +177,9 @@ struct Shot {
 Shot Capture(RECT area);
 // Saves a shot as PNG through the platform's image encoder.
 bool SavePng(const Shot& shot, const std::wstring& path);
+// Saves a shot as `name` (a PNG) among the evidence the test slot keeps of a failed test
+// (tools/harness/failure_evidence.cpp); false outside a test slot.
+bool KeepEvidence(const Shot& shot, const std::wstring& name);
 
 // ---- the step counters ----
 
