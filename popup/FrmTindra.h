@@ -206,7 +206,8 @@ class FrmTindra {
   // bottom edge at nSY (twips), starts the first effect timer, shows the window topmost and
   // announces it (SpokenText). Reads the window's Preferences: with animations off every
   // mode is placed at full size and holds at once, as a logout is; with high contrast on
-  // the look is InSystemColors.
+  // the look is InSystemColors; the hold lasts HoldMs. Reads where the pointer is, as
+  // the popup appears.
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY);
 
@@ -249,8 +250,8 @@ class FrmTindra {
 
   // The system's settings may have changed: the window's Preferences are read again. A
   // hold that ends from now on ends as they say (an effect already under way, which
-  // lasts under half a second, finishes); a change of high contrast shows the look
-  // again in the new colours.
+  // lasts under half a second, finishes), a hold that begins from now on lasts as long
+  // as they say; a change of high contrast shows the look again in the new colours.
   void Form_SettingChange();
 
   bool loaded() const { return loaded_; }
