@@ -15,6 +15,9 @@ void FrmMain::Form_Load() {
     return;
   }
 
+  // Input before the start is not the user's (AwayWatch).
+  away_.Started(host_.ReadInputTimes());
+
   const int16_t skipSelfUpdate = 0;
   updating_ = true;
   host_.UpdateAtStartup(gServerHost, skipSelfUpdate);
@@ -68,6 +71,7 @@ void FrmMain::Form_Unload(int16_t& /*cancel*/) {
   waiting_.clear();
   // The popups; a form named like this one, in any letter case, stays.
   Forms().UnloadAllExcept(kFormName);
+  UpdateChecks();
 }
 
 void FrmMain::Command1_Click() { SetLblDDE(kTestMessage); }
@@ -86,8 +90,17 @@ bool FrmMain::Poke(const std::u16string& text) {
     ShowWaiting();
     if (waiting_.size() >= kMaxWaiting) return false;
   }
+  // The notification this poke brings, if it is one, is the next to be taken (a poke
+  // let in while a popup starts has its own, and restores this one's as it returns).
+  const std::optional<uint64_t> outerTicket = pokeTicket_;
+  const bool outerFailed = pokeFailed_;
+  pokeTicket_ = lastTicket_ + 1;
+  pokeFailed_ = false;
   SetLblDDE(cut);
-  return true;
+  const bool failed = pokeFailed_;
+  pokeTicket_ = outerTicket;
+  pokeFailed_ = outerFailed;
+  return !failed;
 }
 
 void FrmMain::lblDDE_Change() {
@@ -109,7 +122,8 @@ void FrmMain::lblDDE_Change() {
   // In line behind any that wait, so that nothing is shown out of order. A full line
   // drops it: only the test button gets here then, since Poke refuses first.
   if (waiting_.size() >= kMaxWaiting) return;
-  waiting_.push_back(m);
+  lastTicket_ += 1;
+  waiting_.push_back({m, lastTicket_});
   ShowWaiting();
 }
 
@@ -122,20 +136,54 @@ void FrmMain::ShowWaiting() {
   } done{showing_};
   // The user's state is asked only when a notification could be shown now.
   if (!waiting_.empty() && gPopupCount < kMaxOpenPopups && !host_.ShouldNotDisturb()) {
+    // The first popup of a stack starts as the user is now: away or not.
+    if (!presenceCheckOn_) LookAtInput();
     while (!waiting_.empty() && gPopupCount < kMaxOpenPopups && !unloaded_) {
-      DdeMessage next = std::move(waiting_.front());
+      Waiting next = std::move(waiting_.front());
       waiting_.pop_front();
-      ShowNotification(next);
+      if (!ShowNotification(next.message) && pokeTicket_ == next.ticket) pokeFailed_ = true;
     }
   }
+  UpdateChecks();
+}
+
+void FrmMain::UpdateChecks() {
   const bool check = !waiting_.empty() && !unloaded_;
   if (check != waitCheckOn_) {
     waitCheckOn_ = check;
     host_.SetWaitCheck(check);
   }
+  const bool presence = gPopupCount > 0 && !unloaded_;
+  if (presence != presenceCheckOn_) {
+    presenceCheckOn_ = presence;
+    host_.SetPresenceCheck(presence);
+  }
 }
 
-void FrmMain::ShowNotification(const DdeMessage& m) {
+void FrmMain::LookForTheUser() {
+  if (!loaded_ || unloaded_) return;
+  // Nothing is read while no popup is open.
+  if (gPopupCount > 0) LookAtInput();
+  UpdateChecks();
+}
+
+void FrmMain::LookAtInput() {
+  const std::optional<InputTimes> times = host_.ReadInputTimes();
+  if (!times) return;
+  away_.Look(*times);
+  if (away_.away() == userAway_) return;
+  userAway_ = away_.away();
+  host_.SetUserAway(userAway_);
+}
+
+void FrmMain::PopupClosed() {
+  if (gPopupCount == 0 && presenceCheckOn_) {
+    presenceCheckOn_ = false;
+    host_.SetPresenceCheck(false);
+  }
+}
+
+bool FrmMain::ShowNotification(const DdeMessage& m) {
   if (workAreaStale_) MeasureWorkArea();
   const int32_t y = NextPopupY(rcWorkArea_.bottom, nSlot_, gPopupCount);
   const int32_t nSX = nPopupX_;
@@ -145,7 +193,9 @@ void FrmMain::ShowNotification(const DdeMessage& m) {
     // A popup the system cannot make now (out of windows or memory) is skipped and
     // written down; the program and the popups after it go on.
     host_.LogSkippedPopup(CurrentError());
+    return false;
   }
+  return true;
 }
 
 }  // namespace tindra

@@ -4,9 +4,11 @@
 // through FrmMainHost (the Win32 window in the program, a fake in the tests).
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "app/intake.h"
+#include "app/quiet_times.h"
 #include "common/errors.h"
 #include "common/forms.h"
 
@@ -59,6 +61,16 @@ class FrmMainHost {
   // Starts or stops the check that runs FrmMain::ShowWaiting at least once a second
   // while notifications wait. Called only when that changes.
   virtual void SetWaitCheck(bool on) = 0;
+
+  // The time of the user's last input and the clock now (InputTimes); nothing when the
+  // platform cannot tell. A call into the window system, no waiting.
+  virtual std::optional<InputTimes> ReadInputTimes() = 0;
+  // Starts or stops the check that runs FrmMain::LookForTheUser twice a second while
+  // popups are open. Called only when that changes. Never raises.
+  virtual void SetPresenceCheck(bool on) = 0;
+  // Tells every open popup, and every popup opened from now on, that the user is away
+  // from the keyboard (no hold ends) or back (every hold starts again in full).
+  virtual void SetUserAway(bool away) = 0;
 };
 
 class FrmMain : public Form {
@@ -71,7 +83,9 @@ class FrmMain : public Form {
   static constexpr char16_t kButtonText[] = u"Test";
   static constexpr char16_t kTestMessage[] = u"0;test";
 
-  explicit FrmMain(FrmMainHost& host) : host_(host) {}
+  // `awayAfterMs`: after how long without input the user counts as away (AwayWatch).
+  explicit FrmMain(FrmMainHost& host, uint32_t awayAfterMs = kAwayAfterMs)
+      : host_(host), away_(awayAfterMs) {}
 
   // Form events.
   // Runs the start-up update through the host, which keeps the window answering the
@@ -97,14 +111,27 @@ class FrmMain : public Form {
   void SetLblDDE(const std::u16string& text);
 
   // A poke as the DDE source takes it: the text, cut to kMaxMessageUnits, into lblDDE.
-  // False, with nothing changed, for a notification that finds the waiting line full:
-  // the poke is refused, so that nothing is acknowledged that will not be shown.
+  // False, with nothing changed, for a notification that finds the waiting line full;
+  // false too for one shown at once whose popup could not be made (it is logged and
+  // not kept): the poke is refused, so that nothing is acknowledged that will not be
+  // shown, and the messenger can tell and send it again. One that waits in the line is
+  // acknowledged.
   bool Poke(const std::u16string& text);
 
   // Shows the waiting notifications, oldest first, while fewer than kMaxOpenPopups are
   // open and the user may be disturbed. Runs at each notification, when a popup has
   // closed, when the system's settings change and by the wait check.
   void ShowWaiting();
+
+  // The presence check, and the look as the first popup of a stack appears: with popups
+  // open, whether the user has gone away from the keyboard or come back (AwayWatch),
+  // told to the popups (SetUserAway). Nothing is read while no popup is open.
+  void LookForTheUser();
+  // A popup has closed (gPopupCount is lowered): once none is open the presence check
+  // stops. Never raises.
+  void PopupClosed();
+  // The user is away from the keyboard, as last told to the popups.
+  bool userAway() const { return userAway_; }
 
   // The desktop's work area has changed (the taskbar moved, the screen or its
   // resolution changed): the next popup is placed from the work area as it is then.
@@ -130,7 +157,19 @@ class FrmMain : public Form {
  private:
   // Reads the work area and fixes the column's left edge from it.
   void MeasureWorkArea();
-  void ShowNotification(const DdeMessage& m);
+  // False when the popup could not be made (logged).
+  bool ShowNotification(const DdeMessage& m);
+  // Starts or stops the wait check and the presence check as the line and the open
+  // popups now need them.
+  void UpdateChecks();
+  // Reads the input times and tells the popups when the user has gone or come back.
+  void LookAtInput();
+
+  // A notification in the waiting line, with the number it was taken under.
+  struct Waiting {
+    DdeMessage message;
+    uint64_t ticket;
+  };
 
   FrmMainHost& host_;
   WorkArea rcWorkArea_;
@@ -142,7 +181,15 @@ class FrmMain : public Form {
   bool workAreaStale_ = false;
   bool showing_ = false;      // ShowWaiting is running (a popup's start may let a poke in)
   bool waitCheckOn_ = false;  // as last told to the host
-  std::deque<DdeMessage> waiting_;
+  bool presenceCheckOn_ = false;
+  std::deque<Waiting> waiting_;
+  uint64_t lastTicket_ = 0;
+  // The notification of the poke being taken, and whether its popup, shown at once,
+  // could not be made.
+  std::optional<uint64_t> pokeTicket_;
+  bool pokeFailed_ = false;
+  AwayWatch away_;
+  bool userAway_ = false;  // as last told to the host
   bool updating_ = false;
   bool closeRequested_ = false;
   std::u16string lblDDE_ = kLabelDesignText;

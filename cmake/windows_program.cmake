@@ -61,9 +61,10 @@ set(TINDRA_PROGRAM_PARTS_Tindra
     MANIFEST ${TINDRA_MANIFEST_TEMPLATE}
     # The start-up update's bounds (milliseconds): each version read, each download,
     # the ceiling of the whole update with the checker's run, and how long before the
-    # ceiling a checker still running is asked to close.
+    # ceiling a checker still running is asked to close. After how long without input
+    # the user counts as away from the keyboard (milliseconds).
     SETTINGS NET_READ_MS=30000 NET_DEADLINE_MS=120000 STARTUP_CEILING_MS=300000
-             CHECKER_GRACE_MS=10000)
+             CHECKER_GRACE_MS=10000 AWAY_MS=90000)
 set(TINDRA_PROGRAM_PARTS_Vantorel
     DESCRIPTION "Tindra 업데이트 확인"
     SOURCES ${TINDRA_SOURCE_ROOT}/vantorel/win32/vantorel_main.cpp

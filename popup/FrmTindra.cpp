@@ -56,6 +56,12 @@ PopupLook InSystemColors(const PopupLook& look, const SystemColors& colors) {
   return out;
 }
 
+int32_t HoldMs(const DisplayPreferences& preferences) {
+  if (preferences.messageDurationS <= kDefaultMessageDurationS) return kHoldIntervalMs;
+  return static_cast<int32_t>(std::min(preferences.messageDurationS, kLongestMessageDurationS)) *
+         1000;
+}
+
 int32_t InitialInterval(PopupTimer timer) {
   return timer == PopupTimer::tmrDelay ? kHoldIntervalMs : 0;
 }
@@ -108,6 +114,9 @@ void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const i
     window_.SetTimerEnabled(PopupTimer::tmrEffect1, true);
   }
   window_.ShowTopmost();
+  // Where the pointer rests as the popup appears: a move the window reports there is the
+  // window's own arrival under it, not the user's.
+  pointerAt_ = window_.PointerPosition();
   window_.Announce(SpokenText(look_));
 }
 
@@ -130,6 +139,22 @@ void FrmTindra::MoveTo(const PopupRect& r) {
 
 void FrmTindra::BeginHold() {
   phase_ = Phase::kHolding;
+  SetHoldInterval();
+  window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
+}
+
+void FrmTindra::SetHoldInterval() {
+  // As Windows ships its settings the interval stays at its design value: never set.
+  const int32_t hold = HoldMs(preferences_);
+  if (hold == holdIntervalMs_) return;
+  holdIntervalMs_ = hold;
+  window_.SetTimerInterval(PopupTimer::tmrDelay, hold);
+}
+
+void FrmTindra::RestartHold() {
+  if (!loaded_ || unloaded_ || phase_ != Phase::kHolding || HoldIsKept()) return;
+  window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
+  SetHoldInterval();
   window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
 }
 
@@ -161,8 +186,9 @@ void FrmTindra::tmrEffect1_Timer() {
 void FrmTindra::tmrDelay_Timer() {
   if (unloaded_) return;
   window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
-  // The pointer rests on the popup: the hold waits for it to leave (Form_MouseLeave).
-  if (pointerOver_) return;
+  // The pointer is on the popup, or the user is away: the hold waits for the pointer to
+  // leave (Form_MouseLeave) or the user to come back (Form_UserBack).
+  if (HoldIsKept()) return;
   phase_ = Phase::kClosing;
   if (!preferences_.animations) {
     window_.Unload();  // may delete this instance
@@ -218,16 +244,34 @@ void FrmTindra::Picture1_Click() {
 
 void FrmTindra::lblName_Click() { Picture1_Click(); }
 
-void FrmTindra::Form_MouseEnter() { pointerOver_ = true; }
+void FrmTindra::Form_MouseMove(const ScreenPoint& at) {
+  if (!loaded_ || unloaded_) return;
+  // The window comes to stand under a resting pointer, or moves under it, at the same
+  // position: that is no move of the user's.
+  const bool moved = pointerAt_.has_value() && *pointerAt_ != at;
+  pointerAt_ = at;
+  if (!moved || pointerOver_) return;
+  // Held only while the system will say when the pointer leaves: a popup whose leave
+  // cannot be told is never held, so that it cannot stay for ever.
+  pointerOver_ = window_.TrackPointerLeave();
+}
 
 void FrmTindra::Form_MouseLeave() {
+  if (!pointerOver_) return;
   pointerOver_ = false;
-  if (unloaded_ || phase_ != Phase::kHolding) return;
   // The hold starts again in full: a pointer that rested on the popup was reading it
   // or about to click it, and the user gets the whole hold once more, as for a new
   // popup, to come back to it.
-  window_.SetTimerEnabled(PopupTimer::tmrDelay, false);
-  window_.SetTimerEnabled(PopupTimer::tmrDelay, true);
+  RestartHold();
+}
+
+void FrmTindra::Form_UserAway() { userAway_ = true; }
+
+void FrmTindra::Form_UserBack() {
+  if (!userAway_) return;
+  userAway_ = false;
+  // Every popup that waited, or was holding, gives the returning user its whole hold.
+  RestartHold();
 }
 
 void FrmTindra::Form_SettingChange() {

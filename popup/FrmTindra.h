@@ -80,6 +80,11 @@ struct SystemColors {
 // frame colour. Texts, envelope and layout stay as they are.
 PopupLook InSystemColors(const PopupLook& look, const SystemColors& colors);
 
+// Windows' own length of a notification ("Show notifications for", 5 s as Windows ships
+// it) and the longest it offers (5 minutes).
+inline constexpr uint32_t kDefaultMessageDurationS = 5;
+inline constexpr uint32_t kLongestMessageDurationS = 300;
+
 // What the user has asked of every window through the system's settings.
 struct DisplayPreferences {
   // Windows may animate ("Show animations in Windows"). Off: a popup appears at its
@@ -87,8 +92,14 @@ struct DisplayPreferences {
   bool animations = true;
   // High contrast is on, with these colours.
   std::optional<SystemColors> highContrast;
+  // How long notifications show ("Show notifications for"), in seconds.
+  uint32_t messageDurationS = kDefaultMessageDurationS;
   bool operator==(const DisplayPreferences&) const = default;
 };
+
+// How long a popup holds: its 2000 ms, or the user's message duration when that is
+// longer than Windows' default of 5 s (at most 5 minutes).
+int32_t HoldMs(const DisplayPreferences& preferences);
 
 // What the popup says, in its own words, for a screen reader: the name line, then
 // the description line when there is one ("김민준님이 로그인 하였습니다.").
@@ -121,6 +132,12 @@ struct PixelRect {
 // The screen's twips per pixel on each axis (15 on a 96-dpi display).
 struct PixelScale {
   float x, y;
+};
+
+// A point of the screen, in pixels.
+struct ScreenPoint {
+  int32_t x, y;
+  bool operator==(const ScreenPoint&) const = default;
 };
 
 // A popup's place and size in twips, in single precision, as its effects compute them.
@@ -167,6 +184,12 @@ class PopupWindow {
   virtual void Unload() = 0;
   // The system's settings as they are now, read afresh on every call. Never raises.
   virtual DisplayPreferences Preferences() = 0;
+  // Where the pointer is now, or nothing when the system cannot tell. Never raises.
+  virtual std::optional<ScreenPoint> PointerPosition() = 0;
+  // The pointer is on the window now: asks the system to tell when it leaves
+  // (FrmTindra::Form_MouseLeave). False when the pointer is not on the window, or its
+  // leave cannot be told: nothing will then come. Never raises.
+  virtual bool TrackPointerLeave() = 0;
 };
 
 // The code of the popup form. One instance per popup; its window calls the event
@@ -183,7 +206,8 @@ class FrmTindra {
   // bottom edge at nSY (twips), starts the first effect timer, shows the window topmost and
   // announces it (SpokenText). Reads the window's Preferences: with animations off every
   // mode is placed at full size and holds at once, as a logout is; with high contrast on
-  // the look is InSystemColors.
+  // the look is InSystemColors; the hold lasts HoldMs. Reads where the pointer is, as
+  // the popup appears.
   void Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
              const int32_t& nSY);
 
@@ -205,17 +229,29 @@ class FrmTindra {
   void Picture1_Click();
   void lblName_Click();
 
-  // The pointer came onto the window, or left it. While it is on the window the popup
-  // does not start to close: a hold that ends meanwhile waits, and when the pointer
-  // leaves during the hold, the hold starts again in full. An opening or a closing
-  // already under way goes on.
-  void Form_MouseEnter();
+  // The pointer moved over the window, to `at` on the screen; the window system also
+  // says so when the window comes to stand under a pointer that rests. Only a pointer
+  // that the user moved onto the popup after it appeared holds it: one whose position
+  // differs from where the pointer was when the popup appeared, or at the last move
+  // told. While such a pointer is on the window (its leave tracked) the popup does not
+  // start to close: a hold that ends meanwhile waits, and when the pointer leaves
+  // (Form_MouseLeave) during the hold, the hold starts again in full. An opening or a
+  // closing already under way goes on. A pointer resting where a popup appears holds
+  // nothing.
+  void Form_MouseMove(const ScreenPoint& at);
   void Form_MouseLeave();
+
+  // The user is away from the keyboard (no input for a while), or has come back. While
+  // away, no hold ends: a hold that ends meanwhile waits, at full size. On the user's
+  // return the hold starts again in full, unless the pointer holds it. A click still
+  // closes the popup at once. May be told before Start.
+  void Form_UserAway();
+  void Form_UserBack();
 
   // The system's settings may have changed: the window's Preferences are read again. A
   // hold that ends from now on ends as they say (an effect already under way, which
-  // lasts under half a second, finishes); a change of high contrast shows the look
-  // again in the new colours.
+  // lasts under half a second, finishes), a hold that begins from now on lasts as long
+  // as they say; a change of high contrast shows the look again in the new colours.
   void Form_SettingChange();
 
   bool loaded() const { return loaded_; }
@@ -226,6 +262,13 @@ class FrmTindra {
   // Load event: the count += 1 (Overflow past the 32-bit range).
   void Form_Load();
   void BeginHold();
+  // Gives tmrDelay the hold that the preferences ask for, when it has another.
+  void SetHoldInterval();
+  // The hold, when the popup holds or waits at the end of its hold, starts again in full
+  // unless something still holds it.
+  void RestartHold();
+  // The pointer or the user's absence keeps the hold from ending.
+  bool HoldIsKept() const { return pointerOver_ || userAway_; }
   // The rectangle in twips, as the window holds it.
   PopupRect Place() const;
   // Moves the window to `r`, rounded to whole pixels as the window system keeps it.
@@ -240,7 +283,13 @@ class FrmTindra {
   bool loaded_ = false;
   bool unloaded_ = false;
   Phase phase_ = Phase::kCreated;
+  // The pointer is on the window, moved there by the user, and its leave is tracked.
   bool pointerOver_ = false;
+  // Where the pointer was when the popup appeared, then at the last move told.
+  std::optional<ScreenPoint> pointerAt_;
+  bool userAway_ = false;
+  // tmrDelay's interval, as last given to the window.
+  int32_t holdIntervalMs_ = kHoldIntervalMs;
   PopupLook look_;  // in the design's colours
   DisplayPreferences preferences_;
 };

@@ -15,7 +15,7 @@ void TickSchedule::Disarm(Key key) {
   std::erase_if(timers_, [&](const Timer& t) { return t.key == key; });
 }
 
-void TickSchedule::DisarmAll(const void* owner) {
+void TickSchedule::DisarmAll(uint64_t owner) {
   std::erase_if(timers_, [&](const Timer& t) { return t.key.owner == owner; });
 }
 

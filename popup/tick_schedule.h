@@ -16,20 +16,25 @@ namespace tindra {
 
 class TickSchedule {
  public:
-  // `owner` names whoever handles the timer (a popup); `timer` tells its timers apart.
+  // `owner` names whoever handles the timer (a popup) by a number that NewOwner gave
+  // it, never one of another owner's, even one gone long ago: a tick taken for an owner
+  // that has gone cannot reach another; `timer` tells its timers apart.
   struct Key {
-    const void* owner;
+    uint64_t owner;
     int timer;
     auto operator<=>(const Key&) const = default;
   };
 
   explicit TickSchedule(int32_t periodMs) : periodMs_(periodMs) {}
 
+  // A number for a new owner: never 0, and never given before by this schedule.
+  uint64_t NewOwner() { return ++lastOwner_; }
+
   // (Re)starts a timer: due `intervalMs` after `nowMs`. An interval of 0 or less
   // stops it, as such a platform timer cannot fire.
   void Arm(Key key, int32_t intervalMs, double nowMs);
   void Disarm(Key key);
-  void DisarmAll(const void* owner);
+  void DisarmAll(uint64_t owner);
   bool IsArmed(Key key) const;
   bool empty() const { return timers_.empty(); }
 
@@ -52,6 +57,7 @@ class TickSchedule {
   std::vector<Timer> timers_;
   int32_t periodMs_;
   uint64_t nextSequence_ = 0;
+  uint64_t lastOwner_ = 0;
 };
 
 }  // namespace tindra

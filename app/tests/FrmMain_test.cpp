@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -106,14 +107,31 @@ class FakeHost : public FrmMainHost {
     return doNotDisturb;
   }
   void SetWaitCheck(bool on) override { waitChecks.push_back(on); }
+  std::optional<InputTimes> ReadInputTimes() override {
+    ++inputReads;
+    return input;
+  }
+  void SetPresenceCheck(bool on) override { presenceChecks.push_back(on); }
+  void SetUserAway(bool away) override { awayTold.push_back(away); }
 
   std::u16string failingName = u"<none>";
   std::vector<int32_t> skipped;
   bool doNotDisturb = false;
   int stateQueries = 0;
   std::vector<bool> waitChecks;
-  // The oldest popups close on their own.
-  void CloseOldest(size_t n) { open.erase(open.begin(), open.begin() + static_cast<long>(n)); }
+  // The platform's input times (nothing: it cannot tell), how often they were read,
+  // the presence check as switched, and what the popups were told of the user.
+  std::optional<InputTimes> input = InputTimes{1000, 1000};
+  int inputReads = 0;
+  std::vector<bool> presenceChecks;
+  std::vector<bool> awayTold;
+  // The oldest popups close on their own; the form hears of each, as from the popup.
+  void CloseOldest(size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      open.erase(open.begin());
+      if (form) form->PopupClosed();
+    }
+  }
 };
 
 class FrmMainTest : public ::testing::Test {
@@ -397,12 +415,56 @@ TEST_F(FrmMainTest, EndClosesAtOnceAndWhatWaitsIsNeverShown) {
   EXPECT_TRUE(host.popups.empty());
 }
 
-TEST_F(FrmMainTest, APopupThatCannotBeShownIsLoggedAndSkipped) {
+// A poke whose popup is to be shown at once and cannot be made is refused (and logged,
+// and not kept), so that the messenger can send it again; the program goes on.
+TEST_F(FrmMainTest, APopupThatCannotBeShownAtOnceIsLoggedAndItsPokeRefused) {
   form.Form_Load();
   host.failingName = u"bad";
-  for (auto t : {u"0;a", u"0;bad", u"0;c"}) ASSERT_TRUE(form.Poke(t));
+  EXPECT_TRUE(form.Poke(u"0;a"));
+  EXPECT_FALSE(form.Poke(u"0;bad"));
+  EXPECT_TRUE(form.Poke(u"0;c"));
   EXPECT_EQ(NamesShown(host), (std::vector<std::u16string>{u"a", u"c"}));
   EXPECT_EQ(host.skipped, std::vector<int32_t>{kErrInvalidPropertyValue});
+  EXPECT_EQ(form.waiting(), 0u);
+  // The test button has no one to refuse to: logged, and the program goes on.
+  host.failingName = u"test";
+  form.Command1_Click();
+  EXPECT_EQ(host.skipped.size(), 2u);
+  EXPECT_TRUE(form.Poke(u"0;d"));
+  EXPECT_EQ(host.popups.back().sName, u"d");
+}
+
+// One that waits in the line is acknowledged as it arrives; when its turn comes and its
+// popup cannot be made, it is logged and skipped, and the next one is shown. A poke
+// that arrives as the line is shown has its own answer: its own popup, shown at once
+// behind the others, decides it.
+TEST_F(FrmMainTest, ANotificationThatWaitedIsAcknowledgedAndSkippedWhenItCannotBeShown) {
+  form.Form_Load();
+  host.failingName = u"bad";
+  host.doNotDisturb = true;
+  for (auto t : {u"0;a", u"0;bad", u"0;c"}) ASSERT_TRUE(form.Poke(t)) << Utf16ToUtf8(t);
+  EXPECT_EQ(form.waiting(), 3u);
+  host.doNotDisturb = false;
+  EXPECT_TRUE(form.Poke(u"0;d"));
+  EXPECT_EQ(NamesShown(host), (std::vector<std::u16string>{u"a", u"c", u"d"}));
+  EXPECT_EQ(host.skipped, std::vector<int32_t>{kErrInvalidPropertyValue});
+
+  host.doNotDisturb = true;
+  ASSERT_TRUE(form.Poke(u"0;e"));
+  host.doNotDisturb = false;
+  EXPECT_FALSE(form.Poke(u"0;bad"));  // shown at once, behind "e"
+  EXPECT_EQ(NamesShown(host), (std::vector<std::u16string>{u"a", u"c", u"d", u"e"}));
+  EXPECT_EQ(host.skipped.size(), 2u);
+
+  // At the cap it waits, and is acknowledged.
+  host.CloseOldest(host.open.size());
+  for (int i = 0; i < kMaxOpenPopups; ++i) ASSERT_TRUE(form.Poke(u"2;" + Numbered(i)));
+  EXPECT_TRUE(form.Poke(u"0;bad"));
+  EXPECT_EQ(form.waiting(), 1u);
+  host.CloseOldest(1);
+  form.ShowWaiting();
+  EXPECT_EQ(form.waiting(), 0u);
+  EXPECT_EQ(host.skipped.size(), 3u);
 }
 
 // The column follows the work area as it is when each popup is placed; the slot rule
@@ -436,4 +498,114 @@ TEST_F(FrmMainTest, TheNextPopupIsPlacedFromTheWorkAreaAsItIsThen) {
   }
   // Read at load and at each change, not per popup.
   EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "work-area"), 4);
+}
+
+// ---- the user away from the keyboard ----
+
+// While popups are open the user's input is looked at (the presence check, twice a
+// second, and once as the first popup of a stack appears); with none open, never. The
+// user counts as away only once input has come since the start, and after
+// kAwayAfterMs without any; the first input after that brings the user back. The
+// popups are told of each change, once.
+TEST_F(FrmMainTest, TheUserIsAwayAfterAWhileWithoutInputOnceInputCameSinceTheStart) {
+  host.input = InputTimes{5000, 5000};  // the last input before the start
+  form.Form_Load();
+  EXPECT_EQ(host.inputReads, 1);
+  form.LookForTheUser();  // no popup open: nothing is read
+  EXPECT_EQ(host.inputReads, 1);
+  EXPECT_TRUE(host.presenceChecks.empty());
+
+  // A display no one touches: never away, however long.
+  host.input = InputTimes{5000, 5000 + 10 * kAwayAfterMs};
+  ASSERT_TRUE(form.Poke(u"0;a"));
+  EXPECT_EQ(host.inputReads, 2) << "as the first popup of the stack appears";
+  EXPECT_EQ(host.presenceChecks, std::vector<bool>{true});
+  form.LookForTheUser();
+  EXPECT_EQ(host.inputReads, 3);
+  EXPECT_TRUE(host.awayTold.empty());
+  ASSERT_TRUE(form.Poke(u"0;b"));
+  EXPECT_EQ(host.inputReads, 3) << "not per popup";
+
+  // Input since the start, then a while without.
+  host.input = InputTimes{20000, 20000 + kAwayAfterMs - 1};
+  form.LookForTheUser();
+  EXPECT_TRUE(host.awayTold.empty());
+  host.input->now += 1;
+  form.LookForTheUser();
+  EXPECT_EQ(host.awayTold, std::vector<bool>{true});
+  EXPECT_TRUE(form.userAway());
+  form.LookForTheUser();
+  EXPECT_EQ(host.awayTold, std::vector<bool>{true}) << "told once";
+
+  // Popups still appear; the cap stays.
+  ASSERT_TRUE(form.Poke(u"0;c"));
+  EXPECT_EQ(host.popups.size(), 3u);
+
+  // The first input brings the user back.
+  host.input = InputTimes{20000 + 2 * kAwayAfterMs, 20000 + 2 * kAwayAfterMs + 3};
+  form.LookForTheUser();
+  EXPECT_EQ(host.awayTold, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(form.userAway());
+
+  // Once none is open the check stops, and nothing is read until the next popup.
+  host.CloseOldest(host.open.size());
+  EXPECT_EQ(host.presenceChecks, (std::vector<bool>{true, false}));
+  const int reads = host.inputReads;
+  form.LookForTheUser();
+  EXPECT_EQ(host.inputReads, reads);
+  EXPECT_TRUE(host.waitChecks.empty()) << "the waiting line's check is its own";
+}
+
+// Away while no popup was open: the first popup of the next stack already starts with
+// the user away, and the user who comes back before any popup is open finds the
+// popups told so as the next one appears.
+TEST_F(FrmMainTest, TheFirstPopupOfAStackStartsAsTheUserIsThen) {
+  host.input = InputTimes{100, 100};
+  form.Form_Load();
+  host.input = InputTimes{200, 300};  // input since the start
+  ASSERT_TRUE(form.Poke(u"1;a"));
+  host.CloseOldest(1);
+  host.input = InputTimes{200, 200 + kAwayAfterMs + 5000};
+  ASSERT_TRUE(form.Poke(u"1;b"));
+  EXPECT_EQ(host.awayTold, std::vector<bool>{true});
+  host.CloseOldest(1);
+  host.input = InputTimes{200 + kAwayAfterMs + 6000, 200 + kAwayAfterMs + 7000};
+  ASSERT_TRUE(form.Poke(u"1;c"));
+  EXPECT_EQ(host.awayTold, (std::vector<bool>{true, false}));
+  EXPECT_EQ(host.popups.size(), 3u);
+}
+
+// A platform that cannot tell the input times leaves every popup to close as usual.
+TEST_F(FrmMainTest, WithoutInputTimesTheUserIsNeverAway) {
+  host.input = std::nullopt;
+  form.Form_Load();
+  ASSERT_TRUE(form.Poke(u"0;a"));
+  for (int i = 0; i < 10; ++i) form.LookForTheUser();
+  EXPECT_TRUE(host.awayTold.empty());
+  EXPECT_EQ(host.presenceChecks, std::vector<bool>{true});
+}
+
+// With the 64 open, popups waiting for the absent user, the rest wait in the line and
+// past it are refused, as in any flood.
+TEST_F(FrmMainTest, PopupsWaitingForTheUserAreCappedLikeAnyOthers) {
+  host.input = InputTimes{0, 0};
+  form.Form_Load();
+  host.input = InputTimes{10, 10 + kAwayAfterMs};
+  const int taken = kMaxOpenPopups + static_cast<int>(kMaxWaiting);
+  for (int i = 0; i < taken; ++i) ASSERT_TRUE(form.Poke(u"2;" + Numbered(i))) << i;
+  EXPECT_EQ(host.awayTold, std::vector<bool>{true});
+  EXPECT_EQ(host.popups.size(), static_cast<size_t>(kMaxOpenPopups));
+  EXPECT_EQ(form.waiting(), kMaxWaiting);
+  EXPECT_FALSE(form.Poke(u"2;more"));
+}
+
+// Unloaded: no check runs and nothing is read.
+TEST_F(FrmMainTest, AfterEndNothingLooksForTheUser) {
+  form.Form_Load();
+  ASSERT_TRUE(form.Poke(u"0;a"));
+  ASSERT_TRUE(form.Poke(u"end"));
+  const int reads = host.inputReads;
+  form.LookForTheUser();
+  EXPECT_EQ(host.inputReads, reads);
+  EXPECT_EQ(host.presenceChecks, (std::vector<bool>{true, false}));
 }

@@ -45,6 +45,13 @@ constexpr UINT kPopupClosedMessage = WM_APP + 1;
 // when a full-screen program ends.
 constexpr UINT_PTR kWaitCheckTimer = 1;
 constexpr UINT kWaitCheckMs = 500;
+// While popups are open, whether the user is at the keyboard is looked at as often: no
+// message tells of the user's input to other programs.
+constexpr UINT_PTR kPresenceCheckTimer = 2;
+constexpr UINT kPresenceCheckMs = 500;
+// Posted to itself when the system's settings change: the waiting notifications are
+// shown from there, not inside the broadcast that told of the change.
+constexpr UINT kSettingsChangedMessage = WM_APP + 3;
 
 // A box of the update's thread, waiting to be shown by the main window; `closed` is set
 // once the user has closed it.
@@ -85,7 +92,8 @@ class BoxesOfTheMainWindow : public MessageBoxes {
 
 }  // namespace
 
-FrmMainWindow::FrmMainWindow(HINSTANCE instance) : instance_(instance), form_(*this) {}
+FrmMainWindow::FrmMainWindow(HINSTANCE instance)
+    : instance_(instance), form_(*this, ProgramAwayAfterMs()) {}
 
 FrmMainWindow::~FrmMainWindow() {
   Forms().Remove(&form_);
@@ -211,31 +219,58 @@ void FrmMainWindow::UnloadMainForm() {
 void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
                               const int32_t& nSY) {
   // Only a popup that closes while others wait says so: ordinary traffic posts nothing.
-  OpenPopup(gPopupCount, sName, iMode, nSX, nSY, [this] {
-    if (hwnd_ && form_.waiting() > 0) PostMessageW(hwnd_, kPopupClosedMessage, 0, 0);
-  });
+  OpenPopup(
+      gPopupCount, sName, iMode, nSX, nSY,
+      [this] {
+        form_.PopupClosed();
+        if (hwnd_ && form_.waiting() > 0) PostMessageW(hwnd_, kPopupClosedMessage, 0, 0);
+      },
+      [](const AppError& error) noexcept { LogPopup(u"closed", error); });
 }
 
-void FrmMainWindow::LogSkippedPopup(const AppError& error) {
-  UpdateEvent event;
-  event.step = u"popup";
-  event.verdict = u"skipped";
-  event.reason = u"Error " + ToDecimal(error.number()) + u" (" + error.description() + u")";
-  // On the user-interface thread: no wait for a lock another program may hold.
-  Win32UpdateLog(u"Tindra", LogLockWait::kNone).Write(event);
+void FrmMainWindow::LogPopup(std::u16string_view verdict, const AppError& error) noexcept {
+  try {
+    UpdateEvent event;
+    event.step = u"popup";
+    event.verdict = std::u16string(verdict);
+    event.reason = u"Error " + ToDecimal(error.number()) + u" (" + error.description() + u")";
+    // On the user-interface thread: no wait for a lock another program may hold.
+    Win32UpdateLog(u"Tindra", LogLockWait::kNone).Write(event);
+  } catch (...) {
+    // Out of memory for the line: nothing more can be said.
+  }
 }
+
+void FrmMainWindow::LogSkippedPopup(const AppError& error) { LogPopup(u"skipped", error); }
 
 bool FrmMainWindow::ShouldNotDisturb() { return UserShouldNotBeDisturbed(); }
 
-void FrmMainWindow::SetWaitCheck(bool on) {
+void FrmMainWindow::SwitchTimer(UINT_PTR timer, UINT intervalMs, bool on) {
   if (!hwnd_) return;
-  // Should the timer not start, the next poke or closing popup looks again.
   if (on) {
-    SetTimer(hwnd_, kWaitCheckTimer, kWaitCheckMs, nullptr);
+    SetTimer(hwnd_, timer, intervalMs, nullptr);
   } else {
-    KillTimer(hwnd_, kWaitCheckTimer);
+    KillTimer(hwnd_, timer);
   }
 }
+
+// Should the timer not start, the next poke or closing popup looks again.
+void FrmMainWindow::SetWaitCheck(bool on) { SwitchTimer(kWaitCheckTimer, kWaitCheckMs, on); }
+
+std::optional<InputTimes> FrmMainWindow::ReadInputTimes() {
+  LASTINPUTINFO last{};
+  last.cbSize = sizeof last;
+  if (!GetLastInputInfo(&last)) return std::nullopt;
+  // The clock after the input's time, which it is measured on.
+  return InputTimes{last.dwTime, GetTickCount()};
+}
+
+// Should the timer not start, popups hold as usual: the user counts as present.
+void FrmMainWindow::SetPresenceCheck(bool on) {
+  SwitchTimer(kPresenceCheckTimer, kPresenceCheckMs, on);
+}
+
+void FrmMainWindow::SetUserAway(bool away) { SetPopupsUserAway(away); }
 
 LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -249,15 +284,26 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
       }
       break;
     case WM_TIMER:
+      if (wParam == kPresenceCheckTimer) {
+        if (TakesPokes()) form_.LookForTheUser();
+        return 0;
+      }
       if (wParam != kWaitCheckTimer) break;
       [[fallthrough]];
     case kPopupClosedMessage:
       if (TakesPokes()) form_.ShowWaiting();
       return 0;
+    case kSettingsChangedMessage:
+      settingsChangePosted_ = false;
+      if (TakesPokes()) form_.ShowWaiting();
+      return 0;
     case WM_SETTINGCHANGE:
       if (wParam == SPI_SETWORKAREA) form_.WorkAreaChanged();
-      // Presentation mode or the session's lock may have ended.
-      if (TakesPokes()) form_.ShowWaiting();
+      // Presentation mode or the session's lock may have ended. The program that
+      // broadcast the change waits for this answer: up to 64 popups are made after it,
+      // from a message of this window's own (one, however many changes come meanwhile).
+      if (TakesPokes() && !settingsChangePosted_)
+        settingsChangePosted_ = PostMessageW(hwnd, kSettingsChangedMessage, 0, 0) != FALSE;
       break;
     case WM_DISPLAYCHANGE:
       form_.WorkAreaChanged();

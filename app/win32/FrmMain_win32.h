@@ -8,7 +8,9 @@
 // program, while this thread waits for it taking messages (see UpdateAtStartup).
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/FrmMain.h"
 #include "common/win32/handle.h"
@@ -52,10 +54,17 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   void LogSkippedPopup(const AppError& error) override;
   bool ShouldNotDisturb() override;
   void SetWaitCheck(bool on) override;
+  std::optional<InputTimes> ReadInputTimes() override;
+  void SetPresenceCheck(bool on) override;
+  void SetUserAway(bool away) override;
 
  private:
   friend class WindowBase<FrmMainWindow>;
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  // Starts (or restarts) the window's timer `timer`, or stops it.
+  void SwitchTimer(UINT_PTR timer, UINT intervalMs, bool on);
+  // Writes a "popup" line with `verdict` and the error to the program's log.
+  static void LogPopup(std::u16string_view verdict, const AppError& error) noexcept;
 
   HINSTANCE instance_;
   FrmMain form_;
@@ -64,6 +73,8 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   HWND lblDDE_ = nullptr;
   UniqueHandle instanceMutex_;
   bool unloading_ = false;
+  // A settings change is posted to this window and not yet handled.
+  bool settingsChangePosted_ = false;
 };
 
 // The whole program: the main form, its load, the DDE source and the event loop.

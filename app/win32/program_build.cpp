@@ -21,4 +21,6 @@ StartupBounds ProgramStartupBounds() {
           .checkerGraceMs = TINDRA_PROGRAM_CHECKER_GRACE_MS};
 }
 
+uint32_t ProgramAwayAfterMs() { return TINDRA_PROGRAM_AWAY_MS; }
+
 }  // namespace tindra::win32

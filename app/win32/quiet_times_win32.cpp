@@ -33,6 +33,8 @@ bool ForegroundCoversItsMonitor() {
   info.windowClass = windowClass;
   info.window = ToScreenRect(window);
   info.monitor = ToScreenRect(monitor.rcMonitor);
+  info.zoomed = IsZoomed(fg) != FALSE;
+  info.hasCaption = (GetWindowLongW(fg, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
   return ForegroundIsFullScreen(info);
 }
 

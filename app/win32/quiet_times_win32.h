@@ -4,8 +4,9 @@ namespace tindra::win32 {
 
 // True while the user should not be disturbed: the platform's notification state says
 // so (away, busy, full-screen Direct3D, presenting), or the foreground window covers
-// its whole monitor and is not the desktop or the shell (which that state leaves out on
-// some systems). A few calls into the window system, no waiting.
+// its whole monitor, is neither maximized nor captioned, and is not the desktop or the
+// shell (which that state leaves out on some systems). A few calls into the window
+// system, no waiting.
 bool UserShouldNotBeDisturbed();
 
 }  // namespace tindra::win32

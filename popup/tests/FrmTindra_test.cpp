@@ -26,6 +26,23 @@ class PopupTest : public ::testing::Test {
                          int32_t sx = kSX, int32_t sy = kSY) {
     w.core().Start(name, mode, sx, sy);
   }
+  // Runs a started popup in 10 ms steps until it has unloaded or `untilMs` has passed,
+  // calling `at(now)` before each step; when it began to close (-1: never). A popup
+  // that holds or waits at the end of its hold stands still until then.
+  template <typename At>
+  static int64_t ClosingAt(FakePopupWindow& w, At at, int64_t untilMs = 12000) {
+    int64_t closingAt = -1;
+    size_t movesAtHold = 0;
+    while (!w.unloaded() && w.now() < untilMs) {
+      at(w.now());
+      if (w.TimerRunning(T::tmrDelay) && movesAtHold == 0) movesAtHold = w.moves.size();
+      if (closingAt < 0 && (w.TimerRunning(T::tmrEffect2) || w.TimerRunning(T::tmrEffect3)))
+        closingAt = w.now();
+      EXPECT_TRUE(closingAt >= 0 || movesAtHold == 0 || w.moves.size() == movesAtHold);
+      w.RunFor(10);
+    }
+    return closingAt;
+  }
 };
 
 // ---- texts and colours per mode ----
@@ -307,17 +324,20 @@ TEST_F(PopupTest, ClosingEffectDependsOnTheMode) {
   EXPECT_EQ(popupCount, 0);
 }
 
-// ---- the pointer resting on a popup ----
+// ---- the pointer on a popup ----
 
-// When the popup begins to close: the hold (2000 ms) does not end while the pointer is
-// on the popup, and starts again in full when it leaves. A login holds from 450 ms
-// (its 45th opening tick), a logout from 0. A waiting popup stands still.
-TEST_F(PopupTest, APopupUnderThePointerDoesNotStartToClose) {
+// When the popup begins to close: the hold (2000 ms) does not end while a pointer that
+// the user moved onto the popup is on it, and starts again in full when it leaves. A
+// login holds from 450 ms (its 45th opening tick), a logout from 0. A waiting popup
+// stands still. The pointer rests at (0, 0) as the popup appears and comes onto it at
+// (1100, 980).
+TEST_F(PopupTest, APopupThatTheUserMovesOntoDoesNotStartToClose) {
   struct Case {
     const char* what;
     int16_t mode;
     int64_t enterAt, leaveAt, closingAt;
   };
+  const ScreenPoint on{1100, 980};
   for (const Case& c : {Case{"never on it", 1, -1, -1, 2000},
                         Case{"on it and off again within the hold", 1, 500, 1500, 3500},
                         Case{"resting past the end of the hold", 1, 1000, 7000, 9000},
@@ -328,29 +348,226 @@ TEST_F(PopupTest, APopupUnderThePointerDoesNotStartToClose) {
     popupCount = 0;
     FakePopupWindow w(15.0f, popupCount);
     StartPopup(w, c.mode);
-    int64_t closingAt = -1;
-    size_t movesAtHold = 0;
-    while (!w.unloaded() && w.now() < 12000) {
-      if (w.now() == c.enterAt) w.core().Form_MouseEnter();
-      if (w.now() == c.leaveAt) w.core().Form_MouseLeave();
-      if (w.TimerRunning(T::tmrDelay) && movesAtHold == 0) movesAtHold = w.moves.size();
-      if (closingAt < 0 && (w.TimerRunning(T::tmrEffect2) || w.TimerRunning(T::tmrEffect3)))
-        closingAt = w.now();
-      EXPECT_TRUE(closingAt >= 0 || movesAtHold == 0 || w.moves.size() == movesAtHold);
-      w.RunFor(10);
-    }
+    const int64_t closingAt = ClosingAt(w, [&](int64_t now) {
+      if (now == c.enterAt) w.core().Form_MouseMove(on);
+      // The window system tells of more moves while the pointer is on it.
+      if (c.enterAt >= 0 && now > c.enterAt && now < c.leaveAt && now % 500 == 0)
+        w.core().Form_MouseMove({on.x, on.y - 1 + static_cast<int32_t>(now / 500 % 2)});
+      if (now == c.leaveAt) w.core().Form_MouseLeave();
+    });
     EXPECT_EQ(closingAt, c.closingAt);
     EXPECT_EQ(popupCount, 0) << "closes by itself";
+    EXPECT_EQ(w.pointerReads, 1) << "once, as it appears";
+    EXPECT_EQ(w.leaveTracks, c.enterAt >= 0 ? 1 : 0);
   }
   // A click still closes a popup under the pointer at once.
   FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 1);
-  w.core().Form_MouseEnter();
+  w.core().Form_MouseMove(on);
   w.RunFor(3000);
   w.core().Picture1_Click();
   w.core().Form_MouseLeave();  // the leave that follows does nothing
   EXPECT_EQ(w.unloadCalls, 1);
   EXPECT_EQ(popupCount, 0);
+}
+
+// The window system tells a window that comes to stand under a resting pointer of a
+// move, and may tell of more as the window grows or shrinks under it: none of them
+// holds the popup, which runs its sequence exactly as specified. A move of the
+// pointer by a single pixel, once the popup stands under it, is the user's: it holds.
+TEST_F(PopupTest, APointerRestingWhereAPopupAppearsHoldsNothing) {
+  const ScreenPoint resting{1100, 980};
+  struct Case {
+    const char* what;
+    int16_t mode;
+    std::optional<ScreenPoint> atStart;  // where the window finds the pointer at Start
+    int64_t userMovesAt;                 // the user moves the pointer one pixel, or never
+    int64_t closingAt;
+    int leaveTracks;
+  };
+  for (const Case& c : {
+           Case{"a login growing under it", 0, resting, -1, 2450, 0},
+           Case{"a logout appearing under it", 1, resting, -1, 2000, 0},
+           Case{"a notice growing under it", 3, resting, -1, 2450, 0},
+           Case{"the user moves it on the popup", 1, resting, 1500, 4000, 1},
+           Case{"where the pointer is cannot be told", 1, std::nullopt, -1, 2000, 0},
+           Case{"cannot be told, then the user moves it", 1, std::nullopt, 1500, 4000, 1},
+       }) {
+    SCOPED_TRACE(c.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    w.pointer = c.atStart;
+    StartPopup(w, c.mode);
+    ScreenPoint at = resting;
+    const int64_t closingAt = ClosingAt(w, [&](int64_t now) {
+      // The window reports the resting pointer now and then.
+      if (now % 30 == 0) w.core().Form_MouseMove(at);
+      if (now == c.userMovesAt) {
+        at.x += 1;
+        w.core().Form_MouseMove(at);
+      }
+      if (now == c.userMovesAt + 500) w.core().Form_MouseLeave();
+    });
+    EXPECT_EQ(closingAt, c.closingAt);
+    EXPECT_EQ(w.leaveTracks, c.leaveTracks);
+    EXPECT_EQ(popupCount, 0);
+  }
+
+  // Exactly the sequence of a popup that nothing touches: the same moves and timers.
+  for (int16_t mode : {0, 1, 2, 3}) {
+    SCOPED_TRACE(mode);
+    FakePopupWindow alone(15.0f, popupCount), rested(15.0f, popupCount);
+    rested.pointer = resting;
+    StartPopup(alone, mode);
+    StartPopup(rested, mode);
+    while (!rested.unloaded()) {
+      rested.core().Form_MouseMove(resting);
+      rested.RunFor(10);
+    }
+    alone.RunFor(rested.now());
+    EXPECT_TRUE(alone.unloaded());
+    EXPECT_EQ(rested.moves, alone.moves);
+    EXPECT_EQ(rested.timerLog, alone.timerLog);
+  }
+
+  // A popup whose leave the system cannot track is not held.
+  FakePopupWindow w(15.0f, popupCount);
+  w.leaveTrackable = false;
+  StartPopup(w, 1);
+  w.core().Form_MouseMove(resting);
+  w.RunFor(2000);
+  EXPECT_TRUE(w.TimerRunning(T::tmrEffect3));
+  EXPECT_EQ(w.leaveTracks, 1);
+}
+
+// ---- the user away from the keyboard ----
+
+// While the user is away no hold ends: the popup waits at full size. When the user
+// comes back, the hold starts again in full (2000 ms), whether it had ended meanwhile
+// or was still running; an opening or a closing goes on. A login holds from 450 ms, a
+// logout from 0; "back" at 5000 gives closing at 7000.
+TEST_F(PopupTest, WhileTheUserIsAwayNoHoldEnds) {
+  struct Case {
+    const char* what;
+    int16_t mode;
+    int64_t awayAt, backAt, closingAt;
+  };
+  for (const Case& c :
+       {Case{"away before it starts", 1, -10, 5000, 7000},
+        Case{"away during the hold", 1, 1000, 5000, 7000},
+        Case{"away during the opening", 0, 100, 5000, 7000},
+        Case{"away and back within the hold", 1, 500, 1500, 3500},
+        Case{"back during the opening", 0, -10, 200, 2450},
+        Case{"away while it closes", 1, 2050, 5000, 2000}, Case{"never back", 0, -10, -1, -1}}) {
+    SCOPED_TRACE(c.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    if (c.awayAt < 0) w.core().Form_UserAway();
+    StartPopup(w, c.mode);
+    const int64_t closingAt = ClosingAt(w, [&](int64_t now) {
+      if (now == c.awayAt) w.core().Form_UserAway();
+      if (now == c.backAt) w.core().Form_UserBack();
+    });
+    EXPECT_EQ(closingAt, c.closingAt);
+    if (c.closingAt < 0) {
+      EXPECT_FALSE(w.unloaded());
+      EXPECT_GE(w.rect().height, 131) << "waits at full size";
+      // A click closes it at once, away or not.
+      w.core().Picture1_Click();
+    }
+    EXPECT_EQ(popupCount, 0);
+  }
+
+  // Away and the pointer on it: neither its leave nor the user's return alone lets the
+  // hold end; the hold starts in full once both have gone.
+  for (bool leaveFirst : {true, false}) {
+    SCOPED_TRACE(leaveFirst ? "leaves, then back" : "back, then leaves");
+    FakePopupWindow w(15.0f, popupCount);
+    StartPopup(w, 1);
+    w.core().Form_MouseMove({1100, 980});
+    w.core().Form_UserAway();
+    w.RunFor(3000);
+    if (leaveFirst)
+      w.core().Form_MouseLeave();
+    else
+      w.core().Form_UserBack();
+    w.RunFor(3000);
+    EXPECT_FALSE(w.TimerRunning(T::tmrEffect3));
+    EXPECT_FALSE(w.TimerRunning(T::tmrDelay));
+    if (leaveFirst)
+      w.core().Form_UserBack();
+    else
+      w.core().Form_MouseLeave();
+    w.RunFor(1990);
+    EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+    w.RunFor(10);
+    EXPECT_TRUE(w.TimerRunning(T::tmrEffect3));
+    w.RunFor(1000);
+    EXPECT_TRUE(w.unloaded());
+  }
+  EXPECT_EQ(popupCount, 0);
+}
+
+// ---- the user's own display time ----
+
+// Windows' "Show notifications for": up to its default of 5 s the hold is the
+// specified 2 s and tmrDelay keeps its design interval (never set); longer, the hold
+// is that long, at most 5 minutes. Read at Start and on a change; a hold that begins
+// after a change (a new popup, or a hold that starts again) takes the new length.
+TEST_F(PopupTest, AMessageDurationLongerThanWindowsDefaultIsTheHold) {
+  for (auto [seconds, hold] : {std::pair<uint32_t, int32_t>{0, 2000},
+                               {1, 2000},
+                               {5, 2000},
+                               {6, 6000},
+                               {7, 7000},
+                               {15, 15000},
+                               {300, 300000},
+                               {301, 300000},
+                               {UINT32_MAX, 300000}}) {
+    SCOPED_TRACE(seconds);
+    DisplayPreferences preferences;
+    preferences.messageDurationS = seconds;
+    EXPECT_EQ(HoldMs(preferences), hold);
+  }
+  EXPECT_EQ(HoldMs(DisplayPreferences{}), 2000) << "as Windows ships it";
+
+  struct Case {
+    const char* what;
+    int16_t mode;
+    uint32_t seconds;
+    int64_t closingAt;
+  };
+  for (const Case& c : {Case{"logout, as shipped", 1, 5, 2000}, Case{"logout, 7 s", 1, 7, 7000},
+                        Case{"login, 30 s", 0, 30, 30450}, Case{"notice, 5 min", 2, 300, 300450},
+                        Case{"login, 0 (Wine)", 0, 0, 2450}}) {
+    SCOPED_TRACE(c.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    w.preferences.messageDurationS = c.seconds;
+    StartPopup(w, c.mode);
+    EXPECT_EQ(ClosingAt(
+                  w, [](int64_t) {}, 400000),
+              c.closingAt);
+    EXPECT_EQ(w.TimerInterval(T::tmrDelay), HoldMs(w.preferences));
+    EXPECT_EQ(w.TickCount(T::tmrDelay), 1);
+    EXPECT_EQ(w.preferenceReads, 1);
+  }
+
+  // Changed while a popup holds: that hold keeps its length; the hold that starts again
+  // once the pointer has left takes the new one.
+  FakePopupWindow w(15.0f, popupCount);
+  StartPopup(w, 1);
+  w.core().Form_MouseMove({1100, 980});
+  w.preferences.messageDurationS = 10;
+  w.core().Form_SettingChange();
+  EXPECT_EQ(w.TimerInterval(T::tmrDelay), 2000);
+  w.RunFor(4000);
+  w.core().Form_MouseLeave();
+  w.RunFor(9990);
+  EXPECT_TRUE(w.TimerRunning(T::tmrDelay));
+  w.RunFor(10);
+  EXPECT_TRUE(w.TimerRunning(T::tmrEffect3));
+  EXPECT_EQ(w.preferenceReads, 2);
 }
 
 // ---- animations off ----

@@ -3,6 +3,7 @@
 // timers on a simulated clock, and records what else was done.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -65,6 +66,14 @@ class FakePopupWindow : public PopupWindow {
     preferenceReads++;
     return preferences;
   }
+  std::optional<ScreenPoint> PointerPosition() override {
+    pointerReads++;
+    return pointer;
+  }
+  bool TrackPointerLeave() override {
+    leaveTracks++;
+    return leaveTrackable;
+  }
 
   // --- the simulated clock ---
   // Fires due timers in time order until `milliseconds` have passed or nothing is
@@ -103,6 +112,12 @@ class FakePopupWindow : public PopupWindow {
   // The system's settings, as the test sets them.
   DisplayPreferences preferences;
   int preferenceReads = 0;
+  // Where the pointer is (nothing: the system cannot tell), and whether its leave can
+  // be tracked.
+  std::optional<ScreenPoint> pointer = ScreenPoint{0, 0};
+  int pointerReads = 0;
+  bool leaveTrackable = true;
+  int leaveTracks = 0;
   PopupLook look;
   int looksShown = 0;
   int shownTopmost = 0;

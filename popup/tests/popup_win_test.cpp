@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -703,17 +704,20 @@ struct PointerParked {
   ~PointerParked() { MovePointer(POINT{0, 0}); }
 };
 
-// A login grows under a resting pointer and stays there well past its hold; the
-// logout beside it closes on time; once the pointer leaves, the login holds again in
-// full and closes by itself.
-TEST_F(PopupWinTest, APopupUnderThePointerStaysUntilItLeaves) {
+// The user moves the pointer onto a login as it grows: it stays there well past its
+// hold; the logout beside it closes on time; once the pointer leaves, the login holds
+// again in full and closes by itself.
+TEST_F(PopupWinTest, APopupThatTheUserMovesOntoStaysUntilThePointerLeaves) {
   PointerParked parked;
+  MovePointer(POINT{0, 0});
   const int bottom = Px(geo_.nSY, geo_.tppY), left = Px(geo_.nSX, geo_.tppX);
-  MovePointer(POINT{left + 90, bottom - 20});
   const ULONGLONG started = NowMs();
   HWND rested = StartPopup(u"홍길동", 0, geo_.nSY);
   HWND beside = StartPopup(u"김민준", 1, geo_.nSY - 1985);
   ASSERT_TRUE(rested && beside);
+  // Onto the login as soon as it is tall enough to stand under the pointer.
+  ASSERT_TRUE(PumpUntil([&] { return Rect(rested).top <= bottom - 30; }, 2000));
+  MovePointer(POINT{left + 90, bottom - 20});
   ASSERT_TRUE(PumpUntil([&] { return Gone(beside); }, 6000));
   const ULONGLONG besideGone = NowMs() - started;
   EXPECT_GE(besideGone, 2000u);
@@ -733,6 +737,51 @@ TEST_F(PopupWinTest, APopupUnderThePointerStaysUntilItLeaves) {
   ASSERT_TRUE(PumpUntil([&] { return Gone(rested); }, 6000)) << "closes by itself";
   EXPECT_GE(NowMs() - left_at, 2000u) << "after a full hold";
   EXPECT_EQ(popupCount_, 0);
+  EXPECT_EQ(GetForegroundWindow(), foreground_);
+}
+
+// The pointer left resting where the next popups appear (where the user clicked one
+// away, say) holds none of them: a login grows under it, a logout and a notice appear
+// under it, one after the other in the same slot, and each closes on time. Once one
+// stands under it, a move of the pointer by a single pixel is the user's, and holds it.
+TEST_F(PopupWinTest, APointerRestingWhereThePopupsAppearHoldsNone) {
+  PointerParked parked;
+  const int bottom = Px(geo_.nSY, geo_.tppY), left = Px(geo_.nSX, geo_.tppX);
+  const POINT resting{left + 90, bottom - 20};
+  MovePointer(resting);
+  Pump(500);  // rests
+  struct Kind {
+    const char16_t* text;
+    int16_t mode;
+  };
+  for (Kind k : {Kind{u"홍길동", 0}, Kind{u"김민준", 1}, Kind{u"새 공지가 도착했습니다", 3}}) {
+    SCOPED_TRACE(k.mode);
+    const ULONGLONG started = NowMs();
+    HWND popup = StartPopup(k.text, k.mode, geo_.nSY);
+    ASSERT_TRUE(popup);
+    bool under = false;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+          if (Gone(popup)) return true;
+          under = under || WindowFromPoint(resting) == popup;
+          return false;
+        },
+        15000))
+        << "held: a popup held by the resting pointer would never close";
+    const ULONGLONG gone = NowMs() - started;
+    EXPECT_TRUE(under) << "the popup never stood under the pointer";
+    EXPECT_GE(gone, 2000u);
+    EXPECT_EQ(popupCount_, 0);
+  }
+
+  HWND popup = StartPopup(u"김민준", 1, geo_.nSY);
+  ASSERT_TRUE(popup);
+  Pump(500);
+  MovePointer(POINT{resting.x + 1, resting.y});
+  Pump(4000);
+  EXPECT_TRUE(IsWindow(popup)) << "held for the user who moved the pointer";
+  MovePointer(POINT{0, 0});
+  EXPECT_TRUE(PumpUntil([&] { return Gone(popup); }, 6000));
   EXPECT_EQ(GetForegroundWindow(), foreground_);
 }
 
@@ -832,6 +881,50 @@ TEST_F(PopupWinTest, StartThatFailsLeavesNothingBehind) {
   EXPECT_TRUE(PopupWindows().empty());
   EXPECT_EQ(Forms().size(), 0u);
   popupCount_ = 0;
+}
+
+// A popup whose picture cannot be composed (the process is out of graphics objects as
+// its first step draws) closes itself and says why; the program goes on, and the next
+// popup, once objects are free again, is drawn as usual.
+TEST_F(PopupWinTest, APopupThatCannotDrawClosesItselfAndTheProgramGoesOn) {
+  std::vector<int32_t> failures;
+  const auto failed = [&](const AppError& e) { failures.push_back(e.number()); };
+  const std::vector<HWND> before = PopupWindows();
+  OpenPopup(popupCount_, u"홍길동", 0, geo_.nSX, geo_.nSY, {}, failed);
+  const std::vector<HWND> after = PopupWindows();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  HWND popup = after.back();
+  for (HWND h : after)
+    if (std::find(before.begin(), before.end(), h) == before.end()) popup = h;
+  // Every graphics object the process may still make, before the popup's first paint.
+  std::vector<HBRUSH> taken;
+  for (int i = 0; i < 200000; ++i) {
+    HBRUSH b = CreateSolidBrush(RGB(i & 0xFF, 1, 2));
+    if (!b) break;
+    taken.push_back(b);
+  }
+  const bool exhausted = taken.size() < 200000;
+  std::printf("out of graphics objects after %zu brushes\n", taken.size());
+  if (exhausted) {
+    Pump(300);
+    EXPECT_TRUE(Gone(popup)) << "a popup that cannot draw closes itself";
+  }
+  for (HBRUSH b : taken) DeleteObject(b);
+  if (!exhausted) {
+    Forms().UnloadAllExcept(u"FrmMain");
+    GTEST_SKIP() << "the process did not run out of graphics objects";
+  }
+  EXPECT_EQ(failures, std::vector<int32_t>{kErrInvalidPropertyValue});
+  EXPECT_EQ(popupCount_, 0);
+
+  HWND next = StartPopup(u"홍길동", 1, geo_.nSY);
+  ASSERT_TRUE(next);
+  Pump(300);
+  EXPECT_TRUE(IsWindow(next));
+  const Shot shot = Capture(Rect(next));
+  // Drawn: the red line of a logout.
+  EXPECT_GT(CountColour(shot, PartBox(kLblDescBox, geo_), 255, 0, 0).count, 50);
+  EXPECT_EQ(failures.size(), 1u);
 }
 
 TEST_F(PopupWinTest, ManyPopupsLeaveNoHandlesBehind) {

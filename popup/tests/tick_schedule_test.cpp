@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -10,8 +11,8 @@ namespace {
 
 using Key = TickSchedule::Key;
 
-const int kOwnerA = 1, kOwnerB = 2;
-const Key kA0{&kOwnerA, 0}, kA1{&kOwnerA, 1}, kB0{&kOwnerB, 0};
+const uint64_t kOwnerA = 1, kOwnerB = 2;
+const Key kA0{kOwnerA, 0}, kA1{kOwnerA, 1}, kB0{kOwnerB, 0};
 
 // Source ticks at the given times; how often each key fired.
 std::map<int, int> FiresOf(TickSchedule& s, const Key& key, const std::vector<double>& ticks) {
@@ -75,7 +76,7 @@ TEST(TickScheduleTest, StoppingRestartingAndUnloading) {
   EXPECT_FALSE(s.IsArmed(kB0));
   s.Arm(kA0, 0, 20.0);  // an interval of 0 cannot fire
   EXPECT_FALSE(s.IsArmed(kA0));
-  s.DisarmAll(&kOwnerA);
+  s.DisarmAll(kOwnerA);
   EXPECT_TRUE(s.empty());
   EXPECT_TRUE(s.TakeDue(5000.0).empty());
 }
@@ -99,6 +100,33 @@ TEST(TickScheduleTest, TheSourceTicksEveryPeriodOnlyWhileAnEffectRuns) {
     for (auto [key, interval] : c.armed) s.Arm(key, interval, 0.0);
     EXPECT_EQ(s.NextDelayMs(c.now), c.delay);
   }
+}
+
+// A popup that goes and a new one started after it (the platform may give it the same
+// address) never share a number: a tick taken for the first, still to be handled when
+// the second has armed its timers, finds its key no longer armed.
+TEST(TickScheduleTest, AnOwnerGoneAndANewOneNeverShareANumber) {
+  TickSchedule s(10);
+  const uint64_t first = s.NewOwner();
+  EXPECT_NE(first, 0u);
+  s.Arm({first, 0}, 10, 0.0);
+  const std::vector<Key> taken = s.TakeDue(10.0);
+  ASSERT_EQ(taken, (std::vector<Key>{Key{first, 0}}));
+  s.DisarmAll(first);  // clicked away before its tick was handled
+  const uint64_t second = s.NewOwner();
+  EXPECT_NE(second, first);
+  s.Arm({second, 0}, 10, 10.0);
+  EXPECT_FALSE(s.IsArmed(taken[0])) << "the old tick would reach the new popup";
+  EXPECT_TRUE(s.IsArmed({second, 0}));
+  std::vector<uint64_t> owners{first, second};
+  for (int i = 0; i < 1000; ++i) {
+    const uint64_t next = s.NewOwner();
+    s.Arm({next, 0}, 10, 0.0);
+    s.DisarmAll(next);
+    owners.push_back(next);
+  }
+  std::sort(owners.begin(), owners.end());
+  EXPECT_EQ(std::adjacent_find(owners.begin(), owners.end()), owners.end());
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 // real window.
 #include "popup/win32/FrmTindra_win32.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "common/errors.h"
 #include "common/forms.h"
@@ -37,6 +40,19 @@ const ScreenDpis& Dpis() {
   return dpis;
 }
 
+// The user is away from the keyboard, as the shell last said (SetPopupsUserAway).
+bool gUserAway = false;
+
+}  // namespace
+
+class FrmTindraWindow;
+
+namespace {
+// The popups open now, in the order they opened, for SetPopupsUserAway.
+std::vector<FrmTindraWindow*>& OpenPopups() {
+  static std::vector<FrmTindraWindow*> open;
+  return open;
+}
 }  // namespace
 
 class FrmTindraWindow final : public Form,
@@ -44,11 +60,13 @@ class FrmTindraWindow final : public Form,
                               private win32::TickTarget,
                               public win32::WindowBase<FrmTindraWindow> {
  public:
-  FrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed)
+  FrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed,
+                  std::function<void(const AppError&)> onFailed)
       : core_(*this, popupCount,
               PixelScale{1440.0f / static_cast<float>(Dpis().x),
                          1440.0f / static_cast<float>(Dpis().y)}),
-        onClosed_(std::move(onClosed)) {
+        onClosed_(std::move(onClosed)),
+        onFailed_(std::move(onFailed)) {
     for (size_t i = 0; i < intervals_.size(); ++i) intervals_[i] = InitialInterval(TimerAt(i));
   }
   ~FrmTindraWindow() override = default;
@@ -59,7 +77,9 @@ class FrmTindraWindow final : public Form,
   void Open(std::shared_ptr<FrmTindraWindow> self, const std::u16string& sName, int16_t iMode,
             int32_t nSX, int32_t nSY) {
     self_ = std::move(self);
+    OpenPopups().push_back(this);
     try {
+      if (gUserAway) core_.Form_UserAway();
       core_.Start(sName, iMode, nSX, nSY);
     } catch (...) {
       // A popup that could not be started does not stay loaded (it would hold the
@@ -71,6 +91,20 @@ class FrmTindraWindow final : public Form,
 
   // --- Form ---
   std::u16string FormName() const override { return u"FrmTindra"; }
+
+  // The user went away from the keyboard or came back (may unload).
+  void UserAway(bool away) {
+    // Held for the length of the handler, which may unload the popup.
+    std::shared_ptr<FrmTindraWindow> keep = self_;
+    if (!keep || unloading_) return;
+    Handle([&] {
+      if (away) {
+        core_.Form_UserAway();
+      } else {
+        core_.Form_UserBack();
+      }
+    });
+  }
 
   // Unloads the popup (Form and PopupWindow share this): the unload event, the
   // window destroyed, the instance deleted at once or, when a message of this popup
@@ -162,7 +196,36 @@ class FrmTindraWindow final : public Form,
           SystemColors{GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT),
                        GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_WINDOWFRAME)};
     }
+    // Windows' "Show notifications for", in seconds; Wine 8 knows no such setting.
+    ULONG duration = 0;
+    if (SystemParametersInfoW(SPI_GETMESSAGEDURATION, 0, &duration, 0))
+      preferences.messageDurationS = duration;
     return preferences;
+  }
+
+  std::optional<ScreenPoint> PointerPosition() override {
+    POINT at{};
+    if (!GetCursorPos(&at)) return std::nullopt;
+    return ScreenPoint{at.x, at.y};
+  }
+
+  // Tracks the leave (WM_MOUSELEAVE) without any polling. Not while the pointer is off
+  // the window by the time its move is handled (behind a busy queue): some systems then
+  // track nothing and report success, and no leave would ever come.
+  bool TrackPointerLeave() override {
+    if (!frame_ || unloading_) return false;
+    if (tracking_) return true;
+    HWND h = frame_.get();
+    if (!PointerIsOn(h)) return false;
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, h, 0};
+    if (!TrackMouseEvent(&track)) return false;
+    if (!PointerIsOn(h)) {
+      track.dwFlags = TME_LEAVE | TME_CANCEL;
+      TrackMouseEvent(&track);
+      return false;
+    }
+    tracking_ = true;
+    return true;
   }
 
   // --- helpers ---
@@ -186,6 +249,7 @@ class FrmTindraWindow final : public Form,
   // Destroys the windows and lets the instance go: it is deleted now, or when the
   // messages of this popup being handled further up the stack have returned.
   void Teardown() noexcept {
+    std::erase(OpenPopups(), this);
     win32::PopupTicker::Instance().DisarmAll(*this);
     Forms().Remove(this);
     accessibility_.Detach();  // while the window still exists
@@ -194,6 +258,20 @@ class FrmTindraWindow final : public Form,
     if (onClosed_) onClosed_();
     std::shared_ptr<FrmTindraWindow> last = std::move(self_);
     // `last` may be the final owner: nothing after this line touches the instance.
+  }
+
+  // Runs one event of the popup. An error in it (the picture that cannot be composed
+  // for want of graphics objects, say) closes this popup, which says why; the program
+  // and the other popups go on. May unload.
+  template <typename F>
+  void Handle(F&& handler) {
+    try {
+      handler();
+    } catch (...) {
+      const AppError error = CurrentError();
+      if (onFailed_) onFailed_(error);
+      Unload();  // once unloading, again does nothing
+    }
   }
 
   // Holding the instance keeps it alive while a message is handled, even when the
@@ -214,7 +292,7 @@ class FrmTindraWindow final : public Form,
       case WM_NCPAINT:
         return 0;  // no border, no caption: nothing outside the client area
       case WM_PAINT:
-        picture_.Paint(h);
+        Handle([&] { picture_.Paint(h); });
         return 0;
       case WM_LBUTTONDOWN:
         // Every part takes its own clicks; those without an action absorb them.
@@ -235,31 +313,22 @@ class FrmTindraWindow final : public Form,
         if (reinterpret_cast<HWND>(lParam) != h) pressed_ = Part::kNone;
         return 0;
       case WM_MOUSEMOVE:
-        // The first move over the window: the system tells of the leave (WM_MOUSELEAVE)
-        // without any polling. A popup whose leave could not be tracked is never held,
-        // so that it cannot stay for ever. Nor is one that the pointer had left by the
-        // time its move was handled (behind a busy queue): some systems then track
-        // nothing and report success, and no leave would ever come.
-        if (!tracking_ && !unloading_ && PointerIsOn(h)) {
-          TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, h, 0};
-          if (TrackMouseEvent(&track)) {
-            if (PointerIsOn(h)) {
-              tracking_ = true;
-              core_.Form_MouseEnter();
-            } else {
-              track.dwFlags = TME_LEAVE | TME_CANCEL;
-              TrackMouseEvent(&track);
-            }
-          }
+        // Where the pointer was as the system made the move, on the screen: the client
+        // coordinates shift as the window grows or shrinks under a resting pointer. The
+        // popup's code tells a move of the user's from the window's own arrival.
+        if (!unloading_) {
+          const DWORD at = GetMessagePos();
+          const ScreenPoint point{static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))};
+          Handle([&] { core_.Form_MouseMove(point); });
         }
         return 0;
       case WM_MOUSELEAVE:
         tracking_ = false;
-        if (!unloading_) core_.Form_MouseLeave();
+        if (!unloading_) Handle([&] { core_.Form_MouseLeave(); });
         return 0;
       case WM_SETTINGCHANGE:
       case WM_SYSCOLORCHANGE:
-        if (!unloading_) core_.Form_SettingChange();
+        if (!unloading_) Handle([&] { core_.Form_SettingChange(); });
         break;
       case WM_CLOSE:
         Unload();
@@ -287,7 +356,7 @@ class FrmTindraWindow final : public Form,
     if (!keep || unloading_) return;
     const PopupTimer which = TimerAt(static_cast<size_t>(timer));
     win32::TimedWork timed(win32::Work::kPopupLogic);
-    win32::GuardedHandler([&] { core_.Timer(which); });
+    win32::GuardedHandler([&] { Handle([&] { core_.Timer(which); }); });
   }
 
   // The parts of the window that take clicks, each where its control would stand.
@@ -329,8 +398,10 @@ class FrmTindraWindow final : public Form,
 
   void OnClick(Part part) {  // may unload
     if (unloading_) return;
-    if (part == Part::kPicture1) core_.Picture1_Click();
-    if (part == Part::kLblName) core_.lblName_Click();
+    Handle([&] {
+      if (part == Part::kPicture1) core_.Picture1_Click();
+      if (part == Part::kLblName) core_.lblName_Click();
+    });
   }
 
   FrmTindra core_;
@@ -346,13 +417,27 @@ class FrmTindraWindow final : public Form,
   // The popup owns itself from Open until it unloads.
   std::shared_ptr<FrmTindraWindow> self_;
   std::function<void()> onClosed_;
+  std::function<void(const AppError&)> onFailed_;
 };
 
 void OpenPopup(int32_t& popupCount, const std::u16string& sName, int16_t iMode, int32_t nSX,
-               int32_t nSY, std::function<void()> onClosed) {
-  auto popup = std::make_shared<FrmTindraWindow>(popupCount, std::move(onClosed));
+               int32_t nSY, std::function<void()> onClosed,
+               std::function<void(const AppError&)> onFailed) {
+  auto popup =
+      std::make_shared<FrmTindraWindow>(popupCount, std::move(onClosed), std::move(onFailed));
   FrmTindraWindow& form = *popup;
   form.Open(std::move(popup), sName, iMode, nSX, nSY);
+}
+
+void SetPopupsUserAway(bool away) {
+  if (away == gUserAway) return;
+  gUserAway = away;
+  // A copy: a popup may unload as it is told.
+  const std::vector<FrmTindraWindow*> open = OpenPopups();
+  for (FrmTindraWindow* popup : open) {
+    if (std::find(OpenPopups().begin(), OpenPopups().end(), popup) != OpenPopups().end())
+      popup->UserAway(away);
+  }
 }
 
 }  // namespace tindra

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "common/errors.h"
+
 namespace tindra {
 
 // Creates a popup that keeps `popupCount` (the program's gPopupCount, which must outlive
@@ -15,7 +17,15 @@ namespace tindra {
 // has unloaded and lowered the count; it must not raise. Raises AppError when a window
 // operation fails (kErrInvalidPropertyValue) or the count overflows; the popup has then
 // already unloaded and deleted itself.
+// An error in one of the popup's own events later on (its picture cannot be composed
+// for want of graphics objects, say) closes that popup and nothing else: `onFailed`,
+// when given, is told the error first; it must not raise.
 void OpenPopup(int32_t& popupCount, const std::u16string& sName, int16_t iMode, int32_t nSX,
-               int32_t nSY, std::function<void()> onClosed = {});
+               int32_t nSY, std::function<void()> onClosed = {},
+               std::function<void(const AppError&)> onFailed = {});
+
+// Whether the user is away from the keyboard: told to every open popup
+// (FrmTindra::Form_UserAway, Form_UserBack) and to every popup opened from now on.
+void SetPopupsUserAway(bool away);
 
 }  // namespace tindra

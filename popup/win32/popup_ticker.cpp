@@ -31,10 +31,6 @@ double NowMs() {
   return static_cast<double>(c.QuadPart) * 1000.0 / frequency;
 }
 
-TickTarget* TargetOf(const TickSchedule::Key& key) {
-  return static_cast<TickTarget*>(const_cast<void*>(key.owner));
-}
-
 }  // namespace
 
 PopupTicker& PopupTicker::Instance() {
@@ -45,20 +41,32 @@ PopupTicker& PopupTicker::Instance() {
 PopupTicker::PopupTicker() : schedule_(kEffectIntervalMs) {}
 
 void PopupTicker::Arm(TickTarget& target, int timer, int32_t intervalMs) {
-  schedule_.Arm({&target, timer}, intervalMs, NowMs());
-  NoteArmed({&target, timer}, intervalMs);
+  if (target.tickOwner_ == 0) {
+    target.tickOwner_ = schedule_.NewOwner();
+    targets_[target.tickOwner_] = &target;
+  }
+  const TickSchedule::Key key{target.tickOwner_, timer};
+  schedule_.Arm(key, intervalMs, NowMs());
+  NoteArmed(key, intervalMs);
   Reschedule();
 }
 
 void PopupTicker::Disarm(TickTarget& target, int timer) {
-  schedule_.Disarm({&target, timer});
-  NoteDisarmed({&target, timer});
+  // A target never armed has the number 0, which no owner has.
+  const TickSchedule::Key key{target.tickOwner_, timer};
+  schedule_.Disarm(key);
+  NoteDisarmed(key);
   Reschedule();
 }
 
 void PopupTicker::DisarmAll(TickTarget& target) noexcept {
-  schedule_.DisarmAll(&target);
-  dueUs_.erase(dueUs_.lower_bound({&target, INT_MIN}), dueUs_.upper_bound({&target, INT_MAX}));
+  const uint64_t owner = target.tickOwner_;
+  if (owner == 0) return;
+  schedule_.DisarmAll(owner);
+  targets_.erase(owner);
+  dueUs_.erase(dueUs_.lower_bound({owner, INT_MIN}), dueUs_.upper_bound({owner, INT_MAX}));
+  // Ticks of its already taken from the schedule find no target and are dropped.
+  target.tickOwner_ = 0;
   // A source tick with nothing due costs one message; the next one stops it.
 }
 
@@ -135,10 +143,13 @@ void PopupTicker::RunPending() {
     const TickSchedule::Key key = pending_.front();
     pending_.pop_front();
     // An earlier handler may have stopped this timer or unloaded its popup (which
-    // disarms all of the popup's timers).
+    // disarms all of the popup's timers); a popup started meanwhile has a number of its
+    // own.
     if (!schedule_.IsArmed(key)) continue;
+    const auto target = targets_.find(key.owner);
+    if (target == targets_.end()) continue;
     NoteTickBegins(key);
-    TargetOf(key)->OnTick(key.timer);
+    target->second->OnTick(key.timer);
   }
 }
 

@@ -22,6 +22,12 @@ class TickTarget {
 
  protected:
   ~TickTarget() = default;
+
+ private:
+  friend class PopupTicker;
+  // Its number in the schedule while it has timers there (0: none yet): a new target
+  // at the address of one that has gone gets a number of its own.
+  uint64_t tickOwner_ = 0;
 };
 
 class PopupTicker : public WindowBase<PopupTicker> {
@@ -49,6 +55,8 @@ class PopupTicker : public WindowBase<PopupTicker> {
   void NoteDisarmed(TickSchedule::Key key) noexcept;
 
   TickSchedule schedule_;
+  // The targets by their numbers in the schedule, from their first Arm to DisarmAll.
+  std::map<uint64_t, TickTarget*> targets_;
   // Ticks taken from the schedule but not yet handled: a busy tick hands the rest
   // over to a message of its own so that pokes waiting in the queue come first.
   std::deque<TickSchedule::Key> pending_;

@@ -22,7 +22,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -112,7 +114,8 @@ class FloorBurst {
   static constexpr wchar_t kClass[] = L"TindraBenchFloorWindow";
   TickSchedule schedule_{kEffectIntervalMs};
   std::vector<std::unique_ptr<Popup>> open_;
-  int32_t popupCount_ = 0;  // the popups loaded, as the program counts them
+  std::map<uint64_t, Popup*> byOwner_;  // the open popups by their numbers in the schedule
+  int32_t popupCount_ = 0;              // the popups loaded, as the program counts them
   int32_t slot_ = 0;
   int32_t left_ = 0, bottom_ = 0;  // the column's left edge, the work area's bottom (twips)
   float tppX_ = win32::TwipsPerPixelX();
@@ -128,10 +131,16 @@ class FloorBurst {
 class FloorBurst::Popup final : private PopupWindow {
  public:
   explicit Popup(FloorBurst& burst)
-      : burst_(burst), core_(*this, burst.popupCount_, PixelScale{burst.tppX_, burst.tpp_}) {
+      : burst_(burst),
+        core_(*this, burst.popupCount_, PixelScale{burst.tppX_, burst.tpp_}),
+        owner_(burst.schedule_.NewOwner()) {
     for (size_t i = 0; i < kPopupTimerCount; ++i) intervals_[i] = InitialInterval(TimerAt(i));
+    burst_.byOwner_[owner_] = this;
   }
-  ~Popup() override { burst_.schedule_.DisarmAll(this); }
+  ~Popup() override {
+    burst_.schedule_.DisarmAll(owner_);
+    burst_.byOwner_.erase(owner_);
+  }
   Popup(const Popup&) = delete;
   Popup& operator=(const Popup&) = delete;
 
@@ -177,15 +186,18 @@ class FloorBurst::Popup final : private PopupWindow {
   void Announce(const std::u16string&) override {}
   void Unload() override {
     core_.Form_Unload();
-    burst_.schedule_.DisarmAll(this);
+    burst_.schedule_.DisarmAll(owner_);
     window_.reset();
   }
   // Every setting at its default: the floor always plays the whole sequence.
   DisplayPreferences Preferences() override { return {}; }
+  // No pointer: the floor asks nothing of it, and no move ever holds a popup.
+  std::optional<ScreenPoint> PointerPosition() override { return std::nullopt; }
+  bool TrackPointerLeave() override { return false; }
 
   void Apply(PopupTimer timer) {
     const size_t i = TimerIndex(timer);
-    const TickSchedule::Key key{this, static_cast<int>(i)};
+    const TickSchedule::Key key{owner_, static_cast<int>(i)};
     if (enabled_[i] && intervals_[i] > 0) {
       burst_.schedule_.Arm(key, intervals_[i], burst_.NowMs());
     } else {
@@ -195,6 +207,7 @@ class FloorBurst::Popup final : private PopupWindow {
 
   FloorBurst& burst_;
   FrmTindra core_;
+  const uint64_t owner_;  // its number in the schedule
   win32::UniqueWindow window_;
   int drawnRows_ = 0;
   bool shown_ = false;
@@ -238,7 +251,8 @@ void FloorBurst::RunTicks() {
   for (const TickSchedule::Key& key : schedule_.TakeDue(NowMs())) {
     // An earlier tick may have stopped this timer.
     if (!schedule_.IsArmed(key)) continue;
-    static_cast<Popup*>(const_cast<void*>(key.owner))->Tick(key.timer);
+    const auto popup = byOwner_.find(key.owner);
+    if (popup != byOwner_.end()) popup->second->Tick(key.timer);
   }
   std::erase_if(open_, [](const std::unique_ptr<Popup>& p) { return p->gone(); });
 }
