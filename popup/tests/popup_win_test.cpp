@@ -465,6 +465,12 @@ Shot CaptureStill(HWND popup) {
   return Capture(Rect(popup));
 }
 
+// What the popup's own window surface holds: what the system kept of what it drew.
+Shot CaptureSurface(HWND popup) {
+  const RECT r = Rect(popup);
+  return Capture(RECT{0, 0, r.right - r.left, r.bottom - r.top}, popup);
+}
+
 // The top-left `part.width` x `part.height` pixels of `whole` equal `part`.
 ::testing::AssertionResult ShowsTopLeftOf(const Shot& part, const Shot& whole) {
   if (part.width > whole.width || part.height > whole.height)
@@ -498,10 +504,12 @@ TEST_F(PopupWinTest, EveryStepShowsTheTopLeftOfThePicture) {
     ASSERT_TRUE(popup);
     ASSERT_TRUE(PumpUntil([&] { return height(popup) >= full / 2; }, 5000));
     const Shot opening = CaptureStill(popup);
+    const Shot openingSurface = CaptureSurface(popup);
     WaitOpen(popup);
     const Shot whole = CaptureStill(popup);
     const ::testing::AssertionResult shown = ShowsTopLeftOf(opening, whole);
-    EXPECT_TRUE(shown) << "opening";
+    EXPECT_TRUE(shown) << "opening; the window's own surface: "
+                       << ShowsTopLeftOf(openingSurface, CaptureSurface(popup)).message();
     if (!shown) {
       KeepEvidence(opening, L"opening-" + std::to_wstring(mode) + L".png");
       KeepEvidence(whole, L"whole-" + std::to_wstring(mode) + L".png");

@@ -117,14 +117,14 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs,
   return static_cast<long>(code);
 }
 
-Shot Capture(RECT area) {
+Shot Capture(RECT area, HWND window) {
   Shot shot;
   shot.x = area.left;
   shot.y = area.top;
   shot.width = area.right - area.left;
   shot.height = area.bottom - area.top;
   shot.pixels.resize(static_cast<size_t>(shot.width) * shot.height);
-  HDC screen = GetDC(nullptr);
+  HDC screen = GetDC(window);
   HDC memory = CreateCompatibleDC(screen);
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -143,7 +143,7 @@ Shot Capture(RECT area) {
   SelectObject(memory, old);
   DeleteObject(dib);
   DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(window, screen);
   return shot;
 }
 
