@@ -24,38 +24,38 @@ rm -rf "$win/repeat" "$win"/test-evidence/run-*
 mkdir -p "$win/repeat"
 (cd "$win" && bash "$here/wine-slot.sh" true) || exit 1
 
-status=0
-for i in $(seq "$runs"); do
-  began=$(date +%s)
-  TINDRA_EVIDENCE_RUN=run-$i ctest --test-dir "$win" -j "$slots" \
-    --resource-spec-file "$win/test-slots.json" --output-junit "$win/repeat/run-$i.xml" "$@" \
-    >"$win/repeat/run-$i.log" 2>&1 || status=1
-  python3 - "$win/repeat/run-$i.xml" "$i" "$runs" "$(($(date +%s) - began))" <<'EOF'
-import sys
-import xml.etree.ElementTree as ET
-cases = ET.parse(sys.argv[1]).getroot().iter("testcase")
-failed = [c.get("name") for c in cases if c.get("status") == "fail"]
-total = len(list(ET.parse(sys.argv[1]).getroot().iter("testcase")))
-what = "passed" if not failed else "FAILED %d: %s" % (len(failed), ", ".join(failed))
-print("run %s/%s: %d tests in %s s, %s" % (sys.argv[2], sys.argv[3], total, sys.argv[4], what),
-      flush=True)
-EOF
-done
-
-python3 - "$win" "$runs" <<'EOF'
+# Reads CTest's JUnit reports: "line I SECONDS" prints run I's line, "tally" the tally of
+# every run. Evidence folders are named as test-evidence.sh names them.
+report() {
+  python3 - "$win" "$runs" "$@" <<'EOF'
 import os
+import re
 import sys
 import xml.etree.ElementTree as ET
-win, runs = sys.argv[1], int(sys.argv[2])
+win, runs, what = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+
+
+def cases(i):
+    path = os.path.join(win, "repeat", "run-%d.xml" % i)
+    return [(c.get("name"), c.get("status") == "fail")
+            for c in ET.parse(path).getroot().iter("testcase")]
+
+
+if what == "line":
+    i = int(sys.argv[4])
+    run = cases(i)
+    failed = [name for name, fail in run if fail]
+    verdict = "passed" if not failed else "FAILED %d: %s" % (len(failed), ", ".join(failed))
+    print("run %d/%d: %d tests in %s s, %s" % (i, runs, len(run), sys.argv[5], verdict), flush=True)
+    sys.exit(0)
 tally = {}
 for i in range(1, runs + 1):
-    for case in ET.parse(os.path.join(win, "repeat", "run-%d.xml" % i)).getroot().iter("testcase"):
-        name = case.get("name")
+    for name, fail in cases(i):
         entry = tally.setdefault(name, {"runs": 0, "failures": []})
         entry["runs"] += 1
-        if case.get("status") == "fail":
+        if fail:
             folder = os.path.join(win, "test-evidence", "run-%d" % i,
-                                  "".join(ch if ch.isalnum() or ch in "._-" else "_" for ch in name))
+                                  re.sub(r"[^A-Za-z0-9._-]", "_", name))
             entry["failures"].append(folder if os.path.isdir(folder) else
                                      "run %d (no evidence kept; see %s)" %
                                      (i, os.path.join(win, "repeat", "run-%d.log" % i)))
@@ -66,4 +66,15 @@ for name, entry in sorted(failing.items()):
     for where in entry["failures"]:
         print("    " + where)
 EOF
+}
+
+status=0
+for i in $(seq "$runs"); do
+  began=$(date +%s)
+  TINDRA_EVIDENCE_RUN=run-$i ctest --test-dir "$win" -j "$slots" \
+    --resource-spec-file "$win/test-slots.json" --output-junit "$win/repeat/run-$i.xml" "$@" \
+    >"$win/repeat/run-$i.log" 2>&1 || status=1
+  report line "$i" "$(($(date +%s) - began))"
+done
+report tally
 exit $status

@@ -7,9 +7,12 @@
 #   output.log    everything the test printed, Wine's own messages included
 #                 (WINEDEBUG is -all unless the test names channels in
 #                 TINDRA_TEST_WINEDEBUG, e.g. "err+all")
-#   screen.png    the slot's display at the moment of the failure
-#   windows.txt   the display's windows (xwininfo -tree): a Windows program's shown
-#                 windows carry their titles
+#   screen.png    the slot's display once the test has ended
+#   windows.txt   the display's windows then (xwininfo -tree): a Windows program's
+#                 shown windows carry their titles
+#   at-failure.png, windows-at-failure.txt
+#                 the screen and its windows at a GoogleTest case's first failed
+#                 assertion (tools/harness/failure_evidence.cpp)
 #   processes.txt the processes of the slot's Wine prefix, and whether its wineserver ran
 #   server.log    the requests the slot's quiet update server answered
 #   anything the test itself put in TINDRA_TEST_EVIDENCE (its own server's log, the
