@@ -3,6 +3,7 @@
 #include "app/intake.h"
 #include "app/modMain.h"
 #include "common/numeric.h"
+#include "common/scope_exit.h"
 #include "common/text.h"
 
 namespace tindra {
@@ -130,10 +131,7 @@ void FrmMain::lblDDE_Change() {
 void FrmMain::ShowWaiting() {
   if (!loaded_ || unloaded_ || showing_) return;
   showing_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{showing_};
+  const ScopeExit done([this] { showing_ = false; });
   // The user's state is asked only when a notification could be shown now.
   if (!waiting_.empty() && gPopupCount < kMaxOpenPopups && !host_.ShouldNotDisturb()) {
     // The first popup of a stack starts as the user is now: away or not.

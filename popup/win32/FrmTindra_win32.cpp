@@ -14,6 +14,7 @@
 
 #include "common/errors.h"
 #include "common/forms.h"
+#include "common/scope_exit.h"
 #include "common/win32/ansi.h"
 #include "common/win32/guard.h"
 #include "common/win32/handle.h"
@@ -113,10 +114,7 @@ class FrmTindraWindow final : public Form,
     if (unloading_) return;
     unloading_ = true;
     win32::TimedWork timed(win32::Work::kUnload);
-    struct Finish {
-      FrmTindraWindow* self;
-      ~Finish() { self->Teardown(); }
-    } finish{this};
+    const ScopeExit finish([this] { Teardown(); });
     core_.Form_Unload();
   }
 

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "common/errors.h"
+#include "common/scope_exit.h"
 #include "common/win32/guard.h"
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindra.h"
@@ -123,10 +124,7 @@ void PopupTicker::OnSourceTick() {
 
 void PopupTicker::RunPending() {
   ticking_ = true;
-  struct EndTick {
-    PopupTicker* self;
-    ~EndTick() { self->ticking_ = false; }
-  } endTick{this};
+  const ScopeExit endTick([this] { ticking_ = false; });
   double sliceStart = NowMs();
   while (!pending_.empty()) {
     if (NowMs() - sliceStart >= kSliceMs) {
