@@ -117,14 +117,14 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs,
   return static_cast<long>(code);
 }
 
-Shot Capture(RECT area, HWND window) {
+Shot Capture(RECT area) {
   Shot shot;
   shot.x = area.left;
   shot.y = area.top;
   shot.width = area.right - area.left;
   shot.height = area.bottom - area.top;
   shot.pixels.resize(static_cast<size_t>(shot.width) * shot.height);
-  HDC screen = GetDC(window);
+  HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -143,7 +143,7 @@ Shot Capture(RECT area, HWND window) {
   SelectObject(memory, old);
   DeleteObject(dib);
   DeleteDC(memory);
-  ReleaseDC(window, screen);
+  ReleaseDC(nullptr, screen);
   return shot;
 }
 

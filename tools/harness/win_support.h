@@ -174,9 +174,7 @@ struct Shot {
   uint32_t At(int px, int py) const { return pixels[static_cast<size_t>(py) * width + px]; }
 };
 
-// `area` of the screen, or with `window` given, of that window's client area as the
-// window's own surface holds it (what the system kept of what it drew).
-Shot Capture(RECT area, HWND window = nullptr);
+Shot Capture(RECT area);
 // Saves a shot as PNG through the platform's image encoder.
 bool SavePng(const Shot& shot, const std::wstring& path);
 // Saves a shot as `name` (a PNG) among the evidence the test slot keeps of a failed test
