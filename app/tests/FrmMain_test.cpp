@@ -348,10 +348,10 @@ TEST_F(FrmMainTest, AFloodWaitsBeyondTheOpenCapInOrderAndIsRefusedPastTheLine) {
   host.CloseOldest(3);
   form.ShowWaiting();
   ASSERT_EQ(host.popups.size(), static_cast<size_t>(kMaxOpenPopups + 3));
-  int32_t nSlot = 0;
-  std::vector<int32_t> expectedY;
-  for (int32_t open = 0; open < kMaxOpenPopups; ++open) NextPopupY(14910, nSlot, open);
-  for (int i = 0; i < 3; ++i) expectedY.push_back(NextPopupY(14910, nSlot, kMaxOpenPopups - 1));
+  // Slots are 1985 twips apart from the bottom, 14910; slot 7 would reach above the
+  // screen, so the 8th popup and every 7th after it stand at 14890 and the stack goes on
+  // from slot 1. The 64th is such a wrap: the next three stand on slots 1, 2 and 3.
+  const int32_t expectedY[] = {12925, 10940, 8955};
   for (int i = 0; i < 3; ++i) EXPECT_EQ(host.popups[kMaxOpenPopups + i].nSY, expectedY[i]) << i;
 
   // A poke finds room again at once; the line empties in order, and its check stops.

@@ -1,26 +1,18 @@
 #include "app/win32/FrmMain_win32.h"
 
-#include <atomic>
-#include <exception>
-#include <thread>
-
 #include "app/modMain.h"
-#include "app/win32/dde_server.h"
 #include "app/win32/program_build.h"
 #include "app/win32/quiet_times_win32.h"
+#include "app/win32/startup_update.h"
 #include "common/errors.h"
 #include "common/numeric.h"
+#include "common/scope_exit.h"
 #include "common/text.h"
 #include "common/twips.h"
 #include "common/win32/ansi.h"
-#include "common/win32/com.h"
-#include "common/win32/guard.h"
-#include "common/win32/message_wait.h"
 #include "common/win32/program_path.h"
 #include "common/win32/screen.h"
-#include "common/win32/step_counters.h"
 #include "popup/win32/FrmTindra_win32.h"
-#include "update/win32/modAutoUpdateV1_Launcher_win32.h"
 #include "update/win32/processes_win32.h"
 #include "update/win32/update_log_win32.h"
 
@@ -35,10 +27,6 @@ constexpr int kLblLeft = 90, kLblTop = 90, kLblWidth = 2490, kLblHeight = 375;
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-// The program's base name (its DDE service name) when the platform cannot name the
-// running file: the name it is shipped under.
-constexpr char16_t kShippedName[] = u"Tindra";
-
 // Posted by a popup that has closed while notifications wait: the next may be shown.
 constexpr UINT kPopupClosedMessage = WM_APP + 1;
 // While notifications wait, the user's state is looked at this often: no message tells
@@ -52,43 +40,6 @@ constexpr UINT kPresenceCheckMs = 500;
 // Posted to itself when the system's settings change: the waiting notifications are
 // shown from there, not inside the broadcast that told of the change.
 constexpr UINT kSettingsChangedMessage = WM_APP + 3;
-
-// A box of the update's thread, waiting to be shown by the main window; `closed` is set
-// once the user has closed it.
-struct PendingBox {
-  std::u16string_view text;
-  uint32_t style;
-  UniqueHandle closed;
-};
-std::atomic<const PendingBox*> gPendingBox{nullptr};
-// Asks the main window to show the pending box. The message carries nothing: one sent
-// by another program finds no box, or shows the pending one a moment early, once.
-constexpr UINT kWmShowBox = WM_APP + 2;
-
-// The update's boxes, shown on the user-interface thread: the update's thread sends
-// each to the main window and waits until the user has closed it, as a box on its own
-// thread would. A box of the user-interface thread itself is shown directly.
-class BoxesOfTheMainWindow : public MessageBoxes {
- public:
-  explicit BoxesOfTheMainWindow(HWND window) : window_(window), uiThread_(GetCurrentThreadId()) {}
-  void Show(std::u16string_view text, uint32_t style) override {
-    if (GetCurrentThreadId() == uiThread_) {
-      PlatformMessageBoxes().Show(text, style);
-      return;
-    }
-    const PendingBox box{text, style, UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
-    if (!box.closed) Raise(kErrInvalidPropertyValue);
-    gPendingBox = &box;
-    SendMessageW(window_, kWmShowBox, 0, 0);
-    // Shown by this message or an earlier one: the box is open until the user closes it.
-    if (IsWindow(window_)) WaitForSingleObject(box.closed.get(), INFINITE);
-    gPendingBox = nullptr;
-  }
-
- private:
-  HWND window_;
-  DWORD uiThread_;
-};
 
 }  // namespace
 
@@ -149,48 +100,19 @@ bool FrmMainWindow::AnotherInstanceRunning() {
          AnotherProcessNamed(base + u".exe");
 }
 
-// TerminateProcess rather than ExitProcess: the update's thread may be anywhere, holding
-// any lock that ExitProcess's clean-up would wait for.
-void FrmMainWindow::EndProcessNow() {
-  TerminateProcess(GetCurrentProcess(), 0);
-  ExitProcess(0);
-}
+// Ended at once, as the update ends it: the update's thread may be anywhere, holding any
+// lock that an orderly exit's clean-up would wait for.
+void FrmMainWindow::EndProcessNow() { Win32Processes().EndProcess(); }
 
 std::u16string FrmMainWindow::BuiltInUpdateHost() { return ProgramUpdateHost(); }
 
-// The update runs on a thread of its own, and this thread, the one user-interface
-// thread, waits for it taking messages. Why so, and not the other way round: the
-// update's steps block (transfers, the checker's whole run) and cannot take messages,
-// while every window of the program must, so the windows stay on this thread and the
-// blocking work goes elsewhere. Only the system reaches the form meanwhile: broadcasts
-// and WM_NULL are answered by the window procedure, a close or the session's end go to
-// the form (CloseRequested, SessionEnding), the test button and pokes are refused until
-// Form_Load has finished, and the DDE service is not registered yet. The update's boxes
-// are shown here (BoxesOfTheMainWindow), in the same order, each waiting for the user
-// as before. An error that escapes the update is raised again here, where Form_Load's
-// guard reports it as before; the update may also end the process itself.
+// On a thread of its own, while this one takes messages: see startup_update.h.
 void FrmMainWindow::UpdateAtStartup(const std::u16string& serverHost,
                                     const int16_t& skipSelfUpdate) {
-  const std::u16string host = serverHost;
-  const int16_t skip = skipSelfUpdate;
-  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!done) Raise(kErrInvalidPropertyValue);
-  BoxesOfTheMainWindow boxes(hwnd_);
-  ScopedMessageBoxes shownHere(boxes);
-  std::exception_ptr error;
-  std::thread update([&] {
-    try {
-      // The shell's start of the checker may use COM: an apartment of this thread's own.
-      ComScope com;
-      RunAutoUpdateOnThisMachine(host, skip, ProgramStartupBounds());
-    } catch (...) {
-      error = std::current_exception();
-    }
-    SetEvent(done.get());
-  });
-  WaitTakingMessages(done.get());
-  update.join();
-  if (error) std::rethrow_exception(error);
+  StartupUpdate update(hwnd_);
+  startupUpdate_ = &update;
+  const ScopeExit over([this] { startupUpdate_ = nullptr; });
+  update.Run(serverHost, skipSelfUpdate);
 }
 
 void FrmMainWindow::GetWorkArea(WorkArea& rc) {
@@ -309,10 +231,7 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
       form_.WorkAreaChanged();
       break;
     case kWmShowBox:
-      if (const PendingBox* box = gPendingBox.exchange(nullptr)) {
-        PlatformMessageBoxes().Show(box->text, box->style);
-        SetEvent(box->closed.get());
-      }
+      if (startupUpdate_) startupUpdate_->ShowSentBox(lParam);
       return 0;
     case WM_CLOSE:
       // Closed from outside: the same unload as "end", once start-up is over.
@@ -332,41 +251,6 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
       break;
   }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
-int RunTindra(HINSTANCE instance) {
-  // A single-threaded apartment: through it the popups hand their accessible objects
-  // to other processes (screen readers).
-  ComScope com;
-  FrmMainWindow window(instance);
-  GuardedHandler([&] {
-    window.Create();
-    window.form().Form_Load();
-  });
-
-  // Closed while it started: the unload has run, and the loop only ends.
-  const bool closed = !window.TakesPokes();
-  // Pokes are taken only once start-up has finished.
-  DdeServer dde(ProgramBaseName(kShippedName), FrmMain::kTopic, FrmMain::kItem,
-                [&window](const std::u16string& text) {
-                  return window.TakesPokes() && window.form().Poke(text);
-                });
-  if (!closed && !dde.Start()) {
-    // Unreachable by the messenger, a hidden copy would only block every later one.
-    GuardedHandler([&] { window.UnloadMainForm(); });
-    return 1;
-  }
-
-  MSG msg{};
-  auto next = [&msg] {
-    TimedWork timed(Work::kWaiting);
-    return GetMessageW(&msg, nullptr, 0, 0) > 0;
-  };
-  while (next()) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  return static_cast<int>(msg.wParam);
 }
 
 }  // namespace tindra::win32

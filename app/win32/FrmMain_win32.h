@@ -3,9 +3,10 @@
 // Command1 and lblDDE. It is the platform side (FrmMainHost) of the form's logic.
 //
 // Threads: the thread that creates the window is the program's one user-interface
-// thread; every window of the program, message boxes included, belongs to it. The
-// start-up update alone runs on a thread of its own, which owns no window of the
-// program, while this thread waits for it taking messages (see UpdateAtStartup).
+// thread; every window of the program, the update's message boxes included, belongs to
+// it. The start-up update alone runs on a thread of its own, which owns no window of the
+// program (the shell and COM may make windows of their own there), while this thread
+// waits for it taking messages (see startup_update.h).
 #include <windows.h>
 
 #include <optional>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "app/FrmMain.h"
+#include "app/win32/startup_update.h"
 #include "common/win32/handle.h"
 #include "common/win32/window.h"
 
@@ -23,6 +25,9 @@ inline constexpr int kCommand1Id = 1;
 inline constexpr int kLblDDEId = 2;
 // The program's icon, also the main form's class icon.
 inline constexpr int kBellIconId = 1;
+// The program's base name (its DDE service name) when the platform cannot name the
+// running file: the name it is shipped under.
+inline constexpr char16_t kShippedName[] = u"Tindra";
 
 class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow> {
  public:
@@ -72,13 +77,11 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   HWND command1_ = nullptr;
   HWND lblDDE_ = nullptr;
   UniqueHandle instanceMutex_;
+  // The start-up update while it runs: the boxes it sends are shown through it.
+  StartupUpdate* startupUpdate_ = nullptr;
   bool unloading_ = false;
   // A settings change is posted to this window and not yet handled.
   bool settingsChangePosted_ = false;
 };
-
-// The whole program: the main form, its load, the DDE source and the event loop.
-// Returns the process exit code.
-int RunTindra(HINSTANCE instance);
 
 }  // namespace tindra::win32

@@ -128,7 +128,7 @@ class FrmTindraWindow final : public Form,
         win32::kPopupFrameStyle, rect.left, rect.top, rect.width, rect.height, nullptr, nullptr,
         GetModuleHandleW(nullptr), this));
     if (!frame_) Raise(kErrInvalidPropertyValue);
-    picture_.Create(Dpis().x, Dpis().y);
+    picture_.LayOut(Dpis().x, Dpis().y);
     Forms().Add(this);
   }
 

@@ -25,7 +25,7 @@ RECT PixelBox(const TwipsBox& box, float tppX, float tppY) {
 
 }  // namespace
 
-void PopupPicture::Create(int dpiX, int dpiY) {
+void PopupPicture::LayOut(int dpiX, int dpiY) {
   const float tppX = 1440.0f / static_cast<float>(dpiX);
   const float tppY = 1440.0f / static_cast<float>(dpiY);
   boxes_.picture1 = PixelBox(kPicture1Box, tppX, tppY);

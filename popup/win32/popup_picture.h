@@ -25,7 +25,7 @@ class PopupPicture {
  public:
   // Lays the controls out at the screen's dpi and makes the labels' font. Raises
   // AppError (kErrInvalidPropertyValue) when the font cannot be made.
-  void Create(int dpiX, int dpiY);
+  void LayOut(int dpiX, int dpiY);
   // Frees every GDI object it holds.
   void Release() noexcept;
 
