@@ -173,13 +173,17 @@ void FrmTindra::Form_Unload() {
   popupCount_ = CheckedSub<int32_t>(popupCount_, 1);
 }
 
-void FrmTindra::tmrEffect1_Timer() {
-  if (unloaded_) return;
-  if (const std::optional<PopupRect> next = OpeningStep(Place())) {
+bool FrmTindra::EffectStep(PopupTimer timer, const std::optional<PopupRect>& next) {
+  if (next) {
     MoveTo(*next);
-    return;
+    return true;
   }
-  window_.SetTimerEnabled(PopupTimer::tmrEffect1, false);
+  window_.SetTimerEnabled(timer, false);
+  return false;
+}
+
+void FrmTindra::tmrEffect1_Timer() {
+  if (unloaded_ || EffectStep(PopupTimer::tmrEffect1, OpeningStep(Place()))) return;
   BeginHold();
 }
 
@@ -201,22 +205,12 @@ void FrmTindra::tmrDelay_Timer() {
 }
 
 void FrmTindra::tmrEffect2_Timer() {
-  if (unloaded_) return;
-  if (const std::optional<PopupRect> next = CollapseStep(Place())) {
-    MoveTo(*next);
-    return;
-  }
-  window_.SetTimerEnabled(PopupTimer::tmrEffect2, false);
+  if (unloaded_ || EffectStep(PopupTimer::tmrEffect2, CollapseStep(Place()))) return;
   window_.Unload();  // may delete this instance
 }
 
 void FrmTindra::tmrEffect3_Timer() {
-  if (unloaded_) return;
-  if (const std::optional<PopupRect> next = ShrinkStep(Place())) {
-    MoveTo(*next);
-    return;
-  }
-  window_.SetTimerEnabled(PopupTimer::tmrEffect3, false);
+  if (unloaded_ || EffectStep(PopupTimer::tmrEffect3, ShrinkStep(Place()))) return;
   window_.Unload();  // may delete this instance
 }
 

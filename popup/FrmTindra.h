@@ -273,6 +273,9 @@ class FrmTindra {
   PopupRect Place() const;
   // Moves the window to `r`, rounded to whole pixels as the window system keeps it.
   void MoveTo(const PopupRect& r);
+  // An effect timer's tick: moves to `next`, or with no step left stops `timer` and
+  // returns false, for the caller's end of the effect.
+  bool EffectStep(PopupTimer timer, const std::optional<PopupRect>& next);
   PopupLook LookIn(const DisplayPreferences& preferences) const;
 
   PopupWindow& window_;

@@ -23,7 +23,6 @@
 #include "common/twips.h"
 #include "common/win32/screen.h"
 #include "popup/FrmTindra.h"
-#include "popup/win32/FrmTindra_controls.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "tools/harness/win_support.h"
 

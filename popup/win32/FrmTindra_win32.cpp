@@ -22,7 +22,6 @@
 #include "common/win32/step_counters.h"
 #include "common/win32/window.h"
 #include "popup/FrmTindra.h"
-#include "popup/win32/FrmTindra_controls.h"
 #include "popup/win32/popup_accessibility.h"
 #include "popup/win32/popup_picture.h"
 #include "popup/win32/popup_ticker.h"

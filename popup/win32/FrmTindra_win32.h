@@ -1,6 +1,8 @@
 #pragma once
 // The notification popup's window (Windows): FrmTindra carried out on a real window.
 // One instance per notification, which owns itself and deletes itself when it unloads.
+#include <windows.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,3 +31,27 @@ void OpenPopup(int32_t& popupCount, const std::u16string& sName, int16_t iMode, 
 void SetPopupsUserAway(bool away);
 
 }  // namespace tindra
+
+// How the popup's window can be recognised from outside (tests, tools): its class, its
+// styles and window operations. It has no child windows: its controls are drawn by the
+// window itself, and its window text holds what the labels show, the two lines joined by
+// CR LF, or a notice's text alone (WindowText in FrmTindra.h).
+namespace tindra::win32 {
+
+inline constexpr wchar_t kPopupClassName[] = L"TindraPopup";
+// The window's text from its creation until Start sets what it shows.
+inline constexpr wchar_t kPopupTitle[] = L"Form1";
+
+// The frame: a borderless tool window that is never activated.
+inline constexpr DWORD kPopupFrameStyle = WS_POPUP | WS_CLIPCHILDREN;
+inline constexpr DWORD kPopupFrameExStyle = WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW;
+// The one call of each effect step: position and size together, nothing redrawn by
+// the system (the popup draws its contents itself).
+inline constexpr UINT kPopupMoveFlags =
+    SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE | SWP_NOREDRAW;
+// The one way the popup becomes visible: topmost, shown, not activated.
+inline constexpr UINT kPopupShowTopmostFlags =
+    SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
+static_assert(kPopupShowTopmostFlags == 0x0053);
+
+}  // namespace tindra::win32

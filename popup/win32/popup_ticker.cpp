@@ -21,16 +21,8 @@ constexpr UINT kContinueMessage = WM_APP + 1;
 constexpr double kSliceMs = kEffectIntervalMs / 2.0;
 constexpr UINT kWaitingMessages = QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT;
 
-double NowMs() {
-  static const double frequency = [] {
-    LARGE_INTEGER f{};
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER c{};
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) * 1000.0 / frequency;
-}
+// The schedule's clock: the performance counter the step counters read, in ms.
+double NowMs() { return static_cast<double>(CounterUs()) / 1000.0; }
 
 }  // namespace
 

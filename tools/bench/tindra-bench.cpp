@@ -40,7 +40,7 @@
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindra.h"
 #include "popup/tick_schedule.h"
-#include "popup/win32/FrmTindra_controls.h"
+#include "popup/win32/FrmTindra_win32.h"
 #include "tools/harness/win_support.h"
 
 using namespace tindra;

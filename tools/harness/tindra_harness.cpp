@@ -4,7 +4,7 @@
 
 #include "app/win32/FrmMain_win32.h"
 #include "common/win32/ansi.h"
-#include "popup/win32/FrmTindra_controls.h"
+#include "popup/win32/FrmTindra_win32.h"
 
 namespace tindra::test {
 

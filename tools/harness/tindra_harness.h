@@ -23,7 +23,7 @@ struct PopupInfo {
   HWND hwnd;
   RECT rect;  // screen pixels
   LONG exStyle;
-  // What the labels show, read from the window text (FrmTindra_controls.h).
+  // What the labels show, read from the window text (popup/win32/FrmTindra_win32.h).
   std::u16string name;  // lblName's text
   std::u16string desc;  // lblDesc's text
   bool noteVisible;     // picNote shown: a notice, whose text is one line
