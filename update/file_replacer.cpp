@@ -169,7 +169,8 @@ class Replacer {
         {.step = u"install", .file = FileNameOf(p_.newPath), .verdict = u"failed", .reason = why});
     s_.files.RemoveFile(p_.newPath);
     if (!revision_) return;
-    RecordFailedInstall(s_.files, p_.at.FailedRecord(), *revision_, s_.processes.Now(), why);
+    RecordFailedInstall(s_.files, p_.at.FailedRecord(), *revision_, s_.processes.UtcSecondsNow(),
+                        why);
   }
 
   // Puts the held new file in place of OLD.exe, which is kept as the backup. On any

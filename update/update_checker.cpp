@@ -44,7 +44,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   // back no revision).
   const std::u16string record = own.FailedRecord();
   if (const auto failed = ReadFailedInstall(s.files, record);
-      !MayFetch(failed, *latest, s.processes.Now())) {
+      !MayFetch(failed, *latest, s.processes.UtcSecondsNow())) {
     s.log.Write({.step = u"version",
                  .file = args.exeFile,
                  .verdict = u"skipped",
