@@ -1,5 +1,6 @@
 #include "update/companion_rules.h"
 
+#include "common/msgbox.h"
 #include "common/text.h"
 #include "fileutil/pe_headers.h"
 
@@ -45,6 +46,12 @@ std::u16string ArgumentsOf(std::u16string_view commandLine) {
     while (i < commandLine.size() && !IsBlank(commandLine[i])) ++i;
   }
   return TrimBlanks(commandLine.substr(i));
+}
+
+void ShowBadArguments(std::u16string_view args, std::u16string_view usage) {
+  ShowMessage(
+      u"잘못된 실행 인수입니다: \"" + std::u16string(args) + u"\"\r\n\r\n" + std::u16string(usage),
+      kMbOk | kMbIconError);
 }
 
 bool IsBareFileName(std::u16string_view name) {

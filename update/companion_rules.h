@@ -23,6 +23,10 @@ std::u16string GetUpdateBaseUrl(std::u16string_view host);
 // blanks around it removed.
 std::u16string ArgumentsOf(std::u16string_view commandLine);
 
+// The error box a companion shows when its arguments do not parse: the arguments
+// as given, a blank line, then `usage` (how to call it, and what was left alone).
+void ShowBadArguments(std::u16string_view args, std::u16string_view usage);
+
 // A bare file name of the program folder: not empty, no folder part ("\", "/",
 // ":"), not "." or "..", no ".." anywhere, no wildcard, quote, "|", "<", ">" or
 // control character, at most 255 units.

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "common/errors.h"
-#include "common/msgbox.h"
 #include "common/text.h"
 #include "update/install_files.h"
 #include "update/install_records.h"
@@ -169,7 +168,8 @@ class Replacer {
         {.step = u"install", .file = FileNameOf(p_.newPath), .verdict = u"failed", .reason = why});
     s_.files.RemoveFile(p_.newPath);
     if (!revision_) return;
-    RecordFailedInstall(s_.files, p_.at.FailedRecord(), *revision_, s_.processes.Now(), why);
+    RecordFailedInstall(s_.files, p_.at.FailedRecord(), *revision_, s_.processes.UtcSecondsNow(),
+                        why);
   }
 
   // Puts the held new file in place of OLD.exe, which is kept as the backup. On any
@@ -339,10 +339,9 @@ ReplacerExit RunReplacer(std::u16string_view commandLine, const UpdateServices& 
   const std::u16string args = ArgumentsOf(commandLine);
   const std::optional<ArgPair> names = ParseReplacerArgs(args);
   if (!names) {
-    ShowMessage(u"잘못된 실행 인수입니다: \"" + args +
-                    u"\"\r\n\r\n사용법: Pellmora.exe 기존파일.exe;New_기존파일.exe"
-                    u" (예: Tindra.exe;New_Tindra.exe)\r\n\r\n아무 파일도 바꾸지 않았습니다.",
-                kMbOk | kMbIconError);
+    ShowBadArguments(args,
+                     u"사용법: Pellmora.exe 기존파일.exe;New_기존파일.exe"
+                     u" (예: Tindra.exe;New_Tindra.exe)\r\n\r\n아무 파일도 바꾸지 않았습니다.");
     return kReplacerBadArgs;
   }
   Paths p;

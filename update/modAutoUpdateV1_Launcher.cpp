@@ -175,7 +175,7 @@ bool StartReplacer(const UpdateServices& s, const InstallFiles& own, const std::
     return false;
   }
   WritePendingInstall(s.files, own.Pending(),
-                      PendingInstall{newRevision.value_or(0), s.processes.Now()});
+                      PendingInstall{newRevision.value_or(0), s.processes.UtcSecondsNow()});
   std::unique_ptr<StartedProgram> started;
   try {
     started =
@@ -200,7 +200,7 @@ void HandOver(const UpdateServices& s, const InstallFiles& own) {
   const std::optional<int32_t> newRevision =
       TrustedRevisionAndLog(s, own.NewProgram(), own.exeFile);
   const std::optional<FailedInstall> record = ReadFailedInstall(s.files, own.FailedRecord());
-  if (!MayHandOver(record, newRevision, s.processes.Now())) {
+  if (!MayHandOver(record, newRevision, s.processes.UtcSecondsNow())) {
     s.log.Write({.step = u"hand-over",
                  .file = kNewPrefix + own.exeFile,
                  .verdict = u"skipped",
@@ -236,7 +236,8 @@ void HandOver(const UpdateServices& s, const InstallFiles& own) {
   const std::u16string why = u"no trusted replacer could be started";
   s.log.Write({.step = u"hand-over", .file = kReplacerName, .verdict = u"failed", .reason = why});
   s.files.RemoveFile(own.NewProgram());
-  RecordFailedInstall(s.files, own.FailedRecord(), newRevision.value_or(0), s.processes.Now(), why);
+  RecordFailedInstall(s.files, own.FailedRecord(), newRevision.value_or(0),
+                      s.processes.UtcSecondsNow(), why);
 }
 
 }  // namespace
@@ -375,7 +376,7 @@ void RunAutoUpdate(const UpdateServices& s, std::u16string_view serverHost,
   // nothing more is tried.
   if (revision && !own.folder.empty() &&
       SettlePendingInstall(s.files, own.Pending(), own.FailedRecord(), *revision,
-                           s.processes.Now())) {
+                           s.processes.UtcSecondsNow())) {
     s.files.RemoveFile(own.NewProgram());
     s.log.Write({.step = u"update", .verdict = u"skipped", .reason = kHandOverNeverCameBack});
     return;

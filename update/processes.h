@@ -73,7 +73,7 @@ class Processes {
   [[noreturn]] virtual void EndProcess() = 0;
 
   // Seconds since 1970 (UTC).
-  virtual int64_t Now() = 0;
+  virtual int64_t UtcSecondsNow() = 0;
   // Milliseconds on a steady clock, for deadlines.
   virtual uint64_t Ticks() = 0;
   virtual void Sleep(uint32_t ms) = 0;

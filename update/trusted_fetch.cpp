@@ -51,7 +51,7 @@ bool PassesCheck(const UpdateServices& s, HeldFile& held, const std::u16string& 
   const std::string sha256 = recorded ? s.trust.Sha256(held.Image()) : std::string();
   if (recorded && !sha256.empty()) {
     const std::optional<FailedInstall> record = ReadFailedInstall(s.files, refusals);
-    if (RefusedBefore(record, *rule.exact, sha256, s.processes.Now())) {
+    if (RefusedBefore(record, *rule.exact, sha256, s.processes.UtcSecondsNow())) {
       s.log.Write({.step = u"check",
                    .file = FileNameOf(part),
                    .verdict = u"skipped",
@@ -63,7 +63,7 @@ bool PassesCheck(const UpdateServices& s, HeldFile& held, const std::u16string& 
   const ProgramCheck check = CheckAndLog(s.log, s.trust, held, part, roleFile, rule, &why);
   if (check.verdict == ProgramVerdict::kTrusted) return true;
   if (recorded && DecidedByItsBytes(s.trust, check)) {
-    RecordRefusal(s.files, refusals, *rule.exact, sha256, s.processes.Now(), why);
+    RecordRefusal(s.files, refusals, *rule.exact, sha256, s.processes.UtcSecondsNow(), why);
   }
   return false;
 }

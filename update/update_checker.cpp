@@ -1,6 +1,5 @@
 #include "update/update_checker.h"
 
-#include "common/msgbox.h"
 #include "update/companion_rules.h"
 #include "update/install_files.h"
 #include "update/install_records.h"
@@ -13,9 +12,7 @@ std::optional<CheckerArgs> ReadCheckerCommandLine(std::u16string_view commandLin
   const std::u16string args = ArgumentsOf(commandLine);
   std::optional<CheckerArgs> parsed = ParseCheckerArgs(args);
   if (!parsed) {
-    ShowMessage(u"잘못된 실행 인수입니다: \"" + args +
-                    u"\"\r\n\r\n사용법: Vantorel.exe 리비전;파일이름.exe (예: 27;Tindra.exe)",
-                kMbOk | kMbIconError);
+    ShowBadArguments(args, u"사용법: Vantorel.exe 리비전;파일이름.exe (예: 27;Tindra.exe)");
   }
   return parsed;
 }
@@ -44,7 +41,7 @@ CheckerExit CheckForUpdate(const CheckerArgs& args, std::u16string_view host,
   // back no revision).
   const std::u16string record = own.FailedRecord();
   if (const auto failed = ReadFailedInstall(s.files, record);
-      !MayFetch(failed, *latest, s.processes.Now())) {
+      !MayFetch(failed, *latest, s.processes.UtcSecondsNow())) {
     s.log.Write({.step = u"version",
                  .file = args.exeFile,
                  .verdict = u"skipped",

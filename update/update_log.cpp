@@ -83,7 +83,7 @@ UpdateLogWriter::UpdateLogWriter(LogMedium& medium, std::u16string folder, std::
 void UpdateLogWriter::Write(const UpdateEvent& event) {
   // The log only tells: whatever fails here changes nothing else.
   try {
-    const std::u16string line = FormatLogLine(medium_.Now(), program_, event);
+    const std::u16string line = FormatLogLine(medium_.LocalTimeNow(), program_, event);
     medium_.Debug(line + u"\r\n");
     if (log_.empty()) return;
     const std::string bytes = Utf16ToUtf8(line) + "\r\n";

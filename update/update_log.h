@@ -61,7 +61,7 @@ std::u16string FormatLogLine(const LocalTime& time, std::u16string_view program,
 class LogMedium {
  public:
   virtual ~LogMedium() = default;
-  virtual LocalTime Now() = 0;
+  virtual LocalTime LocalTimeNow() = 0;
   // Runs `work` while holding the lock that every program writing the log takes;
   // false, with nothing run, when the lock cannot be had within a short wait (the
   // writer then appends the line without rotating, when it fits under the cap).

@@ -159,7 +159,7 @@ class FakeSystem : public ProgramFiles,
                                         uint32_t& error) override;
   void WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) override;
   [[noreturn]] void EndProcess() override;
-  int64_t Now() override { return now; }
+  int64_t UtcSecondsNow() override { return now; }
   uint64_t Ticks() override { return ticks; }
   void Sleep(uint32_t ms) override { ticks += ms; }
   std::optional<uint32_t> LastWaitExitCode() override { return checkerExitCode; }

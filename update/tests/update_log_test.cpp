@@ -28,7 +28,7 @@ class MemoryMedium : public LogMedium {
   bool locked = false;
   bool outsideLock = false;  // a file was touched without the lock
 
-  LocalTime Now() override { return LocalTime{2026, 12, 9, 16, 2, 11, 42}; }
+  LocalTime LocalTimeNow() override { return LocalTime{2026, 12, 9, 16, 2, 11, 42}; }
   bool Locked(const std::function<void()>& work) override {
     if (lockFails) return false;
     locked = true;

@@ -290,7 +290,7 @@ void Win32Processes::EndProcess() {
   ExitProcess(0);
 }
 
-int64_t Win32Processes::Now() {
+int64_t Win32Processes::UtcSecondsNow() {
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);
   ULARGE_INTEGER t;

@@ -36,7 +36,7 @@ class Win32Processes : public Processes {
                                         uint32_t& error) override;
   void WaitForProgramsOf(const std::u16string& path, uint32_t waitMs) override;
   [[noreturn]] void EndProcess() override;
-  int64_t Now() override;
+  int64_t UtcSecondsNow() override;
   uint64_t Ticks() override;
   void Sleep(uint32_t ms) override;
   std::u16string TakeStartValue(std::u16string_view variable) override;

@@ -37,7 +37,7 @@ std::u16string FolderOrNothing() {
 Win32LogMedium::Win32LogMedium(LogLockWait wait)
     : mutex_(CreateMutexW(nullptr, FALSE, kMutexName)), waitMs_(static_cast<DWORD>(wait)) {}
 
-LocalTime Win32LogMedium::Now() {
+LocalTime Win32LogMedium::LocalTimeNow() {
   SYSTEMTIME t;
   GetLocalTime(&t);
   return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};

@@ -19,7 +19,7 @@ enum class LogLockWait : DWORD { kMoment = 200, kNone = 0 };
 class Win32LogMedium : public LogMedium {
  public:
   explicit Win32LogMedium(LogLockWait wait = LogLockWait::kMoment);
-  LocalTime Now() override;
+  LocalTime LocalTimeNow() override;
   bool Locked(const std::function<void()>& work) override;
   uint64_t SizeOf(const std::u16string& path) override;
   bool Append(const std::u16string& path, std::string_view bytes) override;
