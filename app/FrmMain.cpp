@@ -1,12 +1,14 @@
 #include "app/FrmMain.h"
 
 #include "app/intake.h"
-#include "app/modMain.h"
 #include "common/numeric.h"
 #include "common/scope_exit.h"
 #include "common/text.h"
 
 namespace tindra {
+
+std::u16string gServerHost;
+int32_t gPopupCount = 0;
 
 void FrmMain::Form_Load() {
   gServerHost = host_.BuiltInUpdateHost();

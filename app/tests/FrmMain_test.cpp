@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/modMain.h"
 #include "build_config.h"
 #include "common/errors.h"
 #include "common/text.h"

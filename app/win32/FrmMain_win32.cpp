@@ -1,6 +1,5 @@
 #include "app/win32/FrmMain_win32.h"
 
-#include "app/modMain.h"
 #include "app/win32/program_build.h"
 #include "app/win32/quiet_times_win32.h"
 #include "app/win32/startup_update.h"
