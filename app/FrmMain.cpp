@@ -1,6 +1,5 @@
 #include "app/FrmMain.h"
 
-#include "app/intake.h"
 #include "common/numeric.h"
 #include "common/scope_exit.h"
 #include "common/text.h"
@@ -196,6 +195,97 @@ bool FrmMain::ShowNotification(const DdeMessage& m) {
     return false;
   }
   return true;
+}
+
+std::u16string_view CutText(std::u16string_view text, size_t maxUnits) {
+  if (text.size() <= maxUnits) return text;
+  size_t n = maxUnits;
+  // A high surrogate as the last unit kept would lose its low half.
+  if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+  return text.substr(0, n);
+}
+
+DdeMessage ParseDdeMessage(std::u16string_view text) {
+  DdeMessage m;
+  if (text.empty()) return m;
+  // Case-sensitive and whole: "End", "END" and "end " are ordinary notifications.
+  if (text == u"end") {
+    m.kind = DdeMessage::Kind::kEnd;
+    return m;
+  }
+  m.kind = DdeMessage::Kind::kNotification;
+  const char16_t first = text[0];
+  m.iMode = (first >= u'0' && first <= u'9') ? static_cast<int16_t>(first - u'0') : 0;
+  if (text.size() > 2) m.sName = std::u16string(CutText(text.substr(2), kMaxNameUnits));
+  return m;
+}
+
+int32_t NextPopupY(int32_t bottom, int32_t& nSlot, int32_t popupCount) {
+  // Freed slots are reused only once every popup has closed.
+  if (popupCount == 0) nSlot = 0;
+  int32_t y = CheckedSub(bottom, CheckedMul(nSlot, kSlotPitch));
+  // Measured from the top of the screen: a popup standing on y must not reach above 0.
+  if (y < kPopupMaxHeight) {
+    y = CheckedSub(bottom, kWrapLift);
+    nSlot = 1;
+  } else {
+    nSlot = CheckedAdd(nSlot, int32_t{1});
+  }
+  return y;
+}
+
+bool StateHoldsNotifications(UserNotificationState state) {
+  switch (state) {
+    case UserNotificationState::kNotPresent:
+    case UserNotificationState::kBusy:
+    case UserNotificationState::kRunningD3DFullScreen:
+    case UserNotificationState::kPresentationMode:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ForegroundIsFullScreen(const ForegroundInfo& f) {
+  if (!f.exists || f.isDesktopOrShell) return false;
+  // The desktop's icons stand in windows of these classes, which cover the screen.
+  if (f.windowClass == u"Progman" || f.windowClass == u"WorkerW") return false;
+  // A maximized window covers its monitor wherever no taskbar takes part of it (an
+  // auto-hidden taskbar, a second monitor), its frame just outside the monitor's edges;
+  // it is an ordinary window all the same, and so is any with a title bar.
+  if (f.zoomed || f.hasCaption) return false;
+  const ScreenRect& w = f.window;
+  const ScreenRect& m = f.monitor;
+  if (m.right <= m.left || m.bottom <= m.top) return false;
+  return w.left <= m.left && w.top <= m.top && w.right >= m.right && w.bottom >= m.bottom;
+}
+
+void AwayWatch::Started(const std::optional<InputTimes>& times) {
+  if (times) inputAtStart_ = times->lastInput;
+}
+
+AwayWatch::Change AwayWatch::Look(const InputTimes& times) {
+  if (!inputSeen_) {
+    if (!inputAtStart_) {
+      inputAtStart_ = times.lastInput;
+      return Change::kNone;
+    }
+    // Only input since the start counts: until then the user has not been here.
+    if (times.lastInput == *inputAtStart_) return Change::kNone;
+    inputSeen_ = true;
+  }
+  if (away_) {
+    if (times.lastInput == inputWhenAway_) return Change::kNone;
+    away_ = false;
+    return Change::kBack;
+  }
+  // Right across the clock's wrap; an input stamped a moment after `now` was read
+  // (the two come from separate calls) is input just now.
+  const int64_t since = static_cast<int32_t>(times.now - times.lastInput);
+  if (since < static_cast<int64_t>(awayAfterMs_)) return Change::kNone;
+  away_ = true;
+  inputWhenAway_ = times.lastInput;
+  return Change::kAway;
 }
 
 }  // namespace tindra

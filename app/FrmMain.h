@@ -1,18 +1,151 @@
 #pragma once
 // The hidden main form: start-up, the DDE intake into lblDDE, the test button and
-// shutdown. The logic is portable; everything it needs from the window system goes
-// through FrmMainHost (the Win32 window in the program, a fake in the tests).
+// shutdown, with the rules it follows: what a poked text asks for, where each popup
+// stands, and when the user should not be disturbed. The logic is portable; everything
+// it needs from the window system goes through FrmMainHost (the Win32 window in the
+// program, a fake in the tests).
 #include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "app/intake.h"
-#include "app/quiet_times.h"
 #include "common/errors.h"
 #include "common/forms.h"
+#include "common/twips.h"
+#include "popup/FrmTindra.h"
 
 namespace tindra {
+
+// --- The intake: what a poked text asks for, and where its popup stands ---
+
+// A wrapped popup stands this far above slot 0.
+inline constexpr int32_t kWrapLift = 20;
+
+// The most of a name a popup keeps, shows and announces, in UTF-16 code units. The
+// name line is 2490 twips wide (166 pixels at 96 dpi) and shows one line of 9.75-point
+// (13-pixel) type: even a line of the narrowest letters (i, l: about 3 pixels) holds
+// no more than about 55. 128 keeps everything that can show with room to spare, and a
+// flood of long pokes cannot make the popups or the waiting line large.
+inline constexpr size_t kMaxNameUnits = 128;
+// A whole message: the mode, the separator and the longest name.
+inline constexpr size_t kMaxMessageUnits = kMaxNameUnits + 2;
+
+// The popups open at once. Well above what anyone reads at a time (a column holds 7 on a
+// 1024-pixel screen, 16 on a 2160-pixel one), so ordinary traffic, bursts of a few dozen
+// included, never meets it, and low enough that every popup keeps its own pace (each
+// step is a window move) and a flood stays far from the 10,000 window and GDI objects
+// a process may hold.
+inline constexpr int32_t kMaxOpenPopups = 64;
+// The notifications that may wait for a popup: beyond the cap above, or while the
+// user should not be disturbed. Four times the open cap: as fast as popups can go
+// (each step a window move), a full line is shown in about a minute, and it holds at
+// most 256 short names. Past it, a poke is refused, so that a messenger can tell and
+// try again.
+inline constexpr size_t kMaxWaiting = 256;
+
+// `text` cut to at most `maxUnits` UTF-16 code units, never between the two halves
+// of a surrogate pair (the cut is then one unit shorter).
+std::u16string_view CutText(std::u16string_view text, size_t maxUnits);
+
+// What one text of lblDDE asks for.
+struct DdeMessage {
+  enum class Kind { kNothing, kEnd, kNotification };
+  Kind kind = Kind::kNothing;
+  int16_t iMode = 0;     // digit of the first character, 0 for any other character
+  std::u16string sName;  // from the third character on (the second is a separator)
+};
+
+// "" is nothing, exactly "end" closes the program, anything else is a notification.
+// The name is cut to kMaxNameUnits.
+DdeMessage ParseDdeMessage(std::u16string_view text);
+
+// Where the next popup's lower edge goes, in screen twips, and the slot after it.
+// `bottom` is the work area's bottom edge; `popupCount` the popups loaded now
+// (0 restarts the stack at slot 0). Updates nSlot. 32-bit checked arithmetic:
+// Overflow rather than a wrapped value.
+int32_t NextPopupY(int32_t bottom, int32_t& nSlot, int32_t popupCount);
+
+// --- Quiet times: when the user should not be disturbed ---
+
+// The platform's answer about the user (QUERY_USER_NOTIFICATION_STATE's values).
+enum class UserNotificationState : int32_t {
+  kUnknown = 0,  // the question could not be asked
+  kNotPresent = 1,
+  kBusy = 2,
+  kRunningD3DFullScreen = 3,
+  kPresentationMode = 4,
+  kAcceptsNotifications = 5,
+  kQuietTime = 6,
+  kApp = 7,
+};
+
+// True for the answers that hold notifications back: away (locked, screen saver),
+// busy, a full-screen Direct3D program, presentation mode.
+bool StateHoldsNotifications(UserNotificationState state);
+
+struct ScreenRect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// The foreground window as the full-screen check sees it.
+struct ForegroundInfo {
+  bool exists = false;
+  // The desktop window or the shell's window: they cover the screen without being a
+  // program the user is absorbed in.
+  bool isDesktopOrShell = false;
+  std::u16string_view windowClass;
+  ScreenRect window;   // its rectangle, screen pixels
+  ScreenRect monitor;  // the whole monitor it is on (not its work area)
+  // Maximized (IsZoomed): an ordinary window laid out over its monitor's work area,
+  // which covers the whole monitor where no taskbar takes part of it.
+  bool zoomed = false;
+  // It has a title bar (WS_CAPTION): a window the user moves and sizes, not a
+  // full-screen program.
+  bool hasCaption = false;
+};
+
+// True when the foreground window covers the whole of its monitor, is neither
+// maximized nor captioned, and is not the desktop or the shell (the desktop's own
+// classes, "Progman" and "WorkerW", included): a full-screen video, game or slide show.
+bool ForegroundIsFullScreen(const ForegroundInfo& foreground);
+
+// After how long without input the user counts as away from the keyboard (a test copy
+// of the program is built with a shorter one).
+inline constexpr uint32_t kAwayAfterMs = 90000;
+
+// The platform's clock and the time of the user's last keyboard or mouse input on that
+// clock, in milliseconds (GetTickCount's, which wraps after 49.7 days).
+struct InputTimes {
+  uint32_t lastInput = 0;
+  uint32_t now = 0;
+};
+
+// Whether the user is away from the keyboard: no input for `awayAfterMs`, counted only
+// once some input has come since the program started, so that a display no one uses (a
+// test's, a demo's, a wall screen) never counts as away. Back at the first input after.
+class AwayWatch {
+ public:
+  enum class Change { kNone, kAway, kBack };
+
+  explicit AwayWatch(uint32_t awayAfterMs) : awayAfterMs_(awayAfterMs) {}
+
+  // The last input as the program starts (nothing: the platform could not tell; the
+  // first Look counts as the start then): it is not yet the user's.
+  void Started(const std::optional<InputTimes>& times);
+  // A look at the input times now: whether the user has just gone away or come back.
+  Change Look(const InputTimes& times);
+  bool away() const { return away_; }
+
+ private:
+  uint32_t awayAfterMs_;
+  std::optional<uint32_t> inputAtStart_;
+  bool inputSeen_ = false;
+  bool away_ = false;
+  uint32_t inputWhenAway_ = 0;
+};
+
+// --- The form ---
 
 // The program's process-wide state (module modMain).
 // Host of the update server, as text; set once at start-up from the built-in constant.

@@ -1,9 +1,8 @@
-#include "app/intake.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 
+#include "app/FrmMain.h"
 #include "common/errors.h"
 
 using namespace tindra;

@@ -1,6 +1,6 @@
-#include "app/quiet_times.h"
-
 #include <gtest/gtest.h>
+
+#include "app/FrmMain.h"
 
 using namespace tindra;
 using State = UserNotificationState;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "common/win32/ansi.h"
 #include "tools/harness/tindra_harness.h"
 
 using namespace tindra;

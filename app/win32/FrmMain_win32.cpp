@@ -1,7 +1,12 @@
 #include "app/win32/FrmMain_win32.h"
 
+#include <cstring>
+
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+#include "app/win32/popup_log.h"
 #include "app/win32/program_build.h"
-#include "app/win32/quiet_times_win32.h"
 #include "app/win32/startup_update.h"
 #include "common/errors.h"
 #include "common/numeric.h"
@@ -9,11 +14,12 @@
 #include "common/text.h"
 #include "common/twips.h"
 #include "common/win32/ansi.h"
+#include "common/win32/guard.h"
 #include "common/win32/program_path.h"
 #include "common/win32/screen.h"
+#include "common/win32/step_counters.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "update/win32/processes_win32.h"
-#include "update/win32/update_log_win32.h"
 
 namespace tindra::win32 {
 
@@ -39,6 +45,46 @@ constexpr UINT kPresenceCheckMs = 500;
 // Posted to itself when the system's settings change: the waiting notifications are
 // shown from there, not inside the broadcast that told of the change.
 constexpr UINT kSettingsChangedMessage = WM_APP + 3;
+
+ScreenRect ToScreenRect(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+bool ForegroundCoversItsMonitor() {
+  HWND fg = GetForegroundWindow();
+  // A hidden or minimized window covers nothing, whatever its rectangle says.
+  if (!fg || !IsWindowVisible(fg) || IsIconic(fg)) return false;
+  ForegroundInfo info;
+  info.exists = true;
+  info.isDesktopOrShell = fg == GetDesktopWindow() || fg == GetShellWindow();
+  if (info.isDesktopOrShell) return false;
+  RECT window{};
+  if (!GetWindowRect(fg, &window)) return false;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  HMONITOR on = MonitorFromWindow(fg, MONITOR_DEFAULTTONULL);
+  if (!on || !GetMonitorInfoW(on, &monitor)) return false;
+  wchar_t name[64] = {};
+  const int n = GetClassNameW(fg, name, 64);
+  const std::u16string windowClass = FromWide(std::wstring_view(name, n > 0 ? n : 0));
+  info.windowClass = windowClass;
+  info.window = ToScreenRect(window);
+  info.monitor = ToScreenRect(monitor.rcMonitor);
+  info.zoomed = IsZoomed(fg) != FALSE;
+  info.hasCaption = (GetWindowLongW(fg, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+  return ForegroundIsFullScreen(info);
+}
+
+// True while the user should not be disturbed: the platform's notification state says
+// so (away, busy, full-screen Direct3D, presenting), or the foreground window covers
+// its whole monitor, is neither maximized nor captioned, and is not the desktop or the
+// shell (which that state leaves out on some systems). A few calls into the window
+// system, no waiting.
+bool UserShouldNotBeDisturbed() {
+  QUERY_USER_NOTIFICATION_STATE state{};
+  if (SUCCEEDED(SHQueryUserNotificationState(&state)) &&
+      StateHoldsNotifications(static_cast<UserNotificationState>(state)))
+    return true;
+  return ForegroundCoversItsMonitor();
+}
 
 }  // namespace
 
@@ -87,16 +133,7 @@ void FrmMainWindow::Create() {
 }
 
 bool FrmMainWindow::AnotherInstanceRunning() {
-  // One named mutex per program name, as the DDE service is: the first copy owns it
-  // for its whole life; a copy that finds it already there is the second. Any process
-  // of the session, of any account, can make that name first: the name counts only
-  // while a process of this program's file name runs in the session, so that a name
-  // taken by another program never keeps Tindra from running.
-  const std::u16string base = ProgramBaseName(kShippedName);
-  std::u16string name = u"Local\\Tindra.Instance." + AsciiUpper(base);
-  instanceMutex_.reset(CreateMutexW(nullptr, FALSE, WidePtr(name)));
-  return instanceMutex_ && GetLastError() == ERROR_ALREADY_EXISTS &&
-         AnotherProcessNamed(base + u".exe");
+  return singleInstance_.AnotherCopyRunning(ProgramBaseName(kShippedName));
 }
 
 // Ended at once, as the update ends it: the update's thread may be anywhere, holding any
@@ -146,23 +183,10 @@ void FrmMainWindow::ShowPopup(const std::u16string& sName, const int16_t& iMode,
         form_.PopupClosed();
         if (hwnd_ && form_.waiting() > 0) PostMessageW(hwnd_, kPopupClosedMessage, 0, 0);
       },
-      [](const AppError& error) noexcept { LogPopup(u"closed", error); });
+      [](const AppError& error) noexcept { LogPopupFailure(u"closed", error); });
 }
 
-void FrmMainWindow::LogPopup(std::u16string_view verdict, const AppError& error) noexcept {
-  try {
-    UpdateEvent event;
-    event.step = u"popup";
-    event.verdict = std::u16string(verdict);
-    event.reason = u"Error " + ToDecimal(error.number()) + u" (" + error.description() + u")";
-    // On the user-interface thread: no wait for a lock another program may hold.
-    Win32UpdateLog(u"Tindra", LogLockWait::kNone).Write(event);
-  } catch (...) {
-    // Out of memory for the line: nothing more can be said.
-  }
-}
-
-void FrmMainWindow::LogSkippedPopup(const AppError& error) { LogPopup(u"skipped", error); }
+void FrmMainWindow::LogSkippedPopup(const AppError& error) { LogPopupFailure(u"skipped", error); }
 
 bool FrmMainWindow::ShouldNotDisturb() { return UserShouldNotBeDisturbed(); }
 
@@ -250,6 +274,107 @@ LRESULT FrmMainWindow::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
       break;
   }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+namespace {
+// DDEML's callback carries no context; the one running server.
+DdeServer* g_server = nullptr;
+}  // namespace
+
+bool DecodePokedText(UINT format, const BYTE* data, size_t size, std::u16string& text) {
+  text.clear();
+  if (format == CF_TEXT) {
+    const void* nul = size ? std::memchr(data, 0, size) : nullptr;
+    size_t n = nul ? static_cast<size_t>(static_cast<const BYTE*>(nul) - data) : size;
+    text = FromAnsi(std::string_view(reinterpret_cast<const char*>(data), n));
+    return true;
+  }
+  if (format == CF_UNICODETEXT) {
+    // The data may be unaligned and of odd length: copy whole code units only.
+    size_t units = size / 2;
+    std::u16string all(units, u'\0');
+    if (units) std::memcpy(all.data(), data, units * 2);
+    size_t end = all.find(u'\0');
+    text = end == std::u16string::npos ? std::move(all) : all.substr(0, end);
+    return true;
+  }
+  return false;
+}
+
+DdeServer::DdeServer(std::u16string service, std::u16string topic, std::u16string item,
+                     PokeHandler onPoke)
+    : serviceName_(std::move(service)),
+      topicName_(std::move(topic)),
+      itemName_(std::move(item)),
+      onPoke_(std::move(onPoke)) {}
+
+bool DdeServer::Start() {
+  if (g_server) return false;
+  // Advises, requests and executes are refused by DDEML itself.
+  const DWORD flags = APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS | CBF_FAIL_EXECUTES |
+                      CBF_SKIP_ALLNOTIFICATIONS;
+  if (DdeInitializeW(&inst_, &DdeServer::Callback, flags, 0) != DMLERR_NO_ERROR) {
+    inst_ = 0;
+    return false;
+  }
+  g_server = this;
+  service_ = win32::DdeString(inst_, serviceName_);
+  topic_ = win32::DdeString(inst_, topicName_);
+  item_ = win32::DdeString(inst_, itemName_);
+  if (!service_ || !topic_ || !item_) return false;
+  registered_ = DdeNameService(inst_, service_.get(), nullptr, DNS_REGISTER) != nullptr;
+  return registered_;
+}
+
+DdeServer::~DdeServer() {
+  if (!inst_) return;
+  if (registered_) DdeNameService(inst_, service_.get(), nullptr, DNS_UNREGISTER);
+  for (win32::DdeString* s : {&service_, &topic_, &item_}) s->reset();
+  DdeUninitialize(inst_);
+  if (g_server == this) g_server = nullptr;
+}
+
+bool DdeServer::Is(HSZ a, HSZ b) const {
+  // DDE names compare without regard to letter case.
+  return a && b && DdeCmpStringHandles(a, b) == 0;
+}
+
+HDDEDATA CALLBACK DdeServer::Callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2,
+                                      HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+  return GuardedHandler([&]() -> HDDEDATA {
+    DdeServer* self = g_server;
+    if (!self) return nullptr;
+    switch (type) {
+      case XTYP_CONNECT:
+        // hsz1 is the topic, hsz2 the service.
+        return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(
+            self->Is(hsz1, self->topic_.get()) && self->Is(hsz2, self->service_.get())));
+      case XTYP_POKE:
+        return self->OnPoke(format, hsz1, hsz2, data);
+      case XTYP_EXECUTE:
+        return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
+      default:
+        // Wildcard connects, requests, advises and everything else: nothing.
+        return nullptr;
+    }
+  });
+}
+
+HDDEDATA DdeServer::OnPoke(UINT format, HSZ topic, HSZ item, HDDEDATA data) {
+  TimedWork timed(Work::kPoke);
+  const auto refused = reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
+  if (!Is(topic, topic_.get()) || !Is(item, item_.get()) || !data) return refused;
+  if (format != CF_TEXT && format != CF_UNICODETEXT) return refused;
+
+  DWORD size = 0;
+  BYTE* bytes = DdeAccessData(data, &size);
+  if (!bytes) return refused;
+  std::u16string text;
+  bool ok = size <= kMaxPokeBytes && DecodePokedText(format, bytes, size, text);
+  // The data belongs to DDEML; release our view of it before running any handler.
+  DdeUnaccessData(data);
+  if (!ok) return refused;
+  return reinterpret_cast<HDDEDATA>(onPoke_(text) ? DDE_FACK : DDE_FNOTPROCESSED);
 }
 
 }  // namespace tindra::win32

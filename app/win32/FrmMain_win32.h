@@ -1,6 +1,11 @@
 #pragma once
 // The main form as a Win32 window: hidden, never shown, with the real child controls
 // Command1 and lblDDE. It is the platform side (FrmMainHost) of the form's logic.
+// Last, lblDDE's DDE link (DdeServer), through DDEML: conversations on one topic of the
+// service, and text poked into one item; every other transaction is refused. Clients
+// that use plain DDE messages (WM_DDE_INITIATE, WM_DDE_POKE, WM_DDE_TERMINATE) instead
+// of DDEML are answered by DDEML as well. Create, start and destroy the link on the
+// user-interface thread; at most one at a time.
 //
 // Threads: the thread that creates the window is the program's one user-interface
 // thread; every window of the program, the update's message boxes included, belongs to
@@ -8,12 +13,17 @@
 // program (the shell and COM may make windows of their own there), while this thread
 // waits for it taking messages (see startup_update.h).
 #include <windows.h>
+// ddeml.h needs windows.h first.
+#include <ddeml.h>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/FrmMain.h"
+#include "app/win32/single_instance.h"
 #include "app/win32/startup_update.h"
 #include "common/win32/handle.h"
 #include "common/win32/window.h"
@@ -68,20 +78,54 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   // Starts (or restarts) the window's timer `timer`, or stops it.
   void SwitchTimer(UINT_PTR timer, UINT intervalMs, bool on);
-  // Writes a "popup" line with `verdict` and the error to the program's log.
-  static void LogPopup(std::u16string_view verdict, const AppError& error) noexcept;
 
   HINSTANCE instance_;
   FrmMain form_;
   HWND hwnd_ = nullptr;
   HWND command1_ = nullptr;
   HWND lblDDE_ = nullptr;
-  UniqueHandle instanceMutex_;
+  SingleInstance singleInstance_;
   // The start-up update while it runs: the boxes it sends are shown through it.
   StartupUpdate* startupUpdate_ = nullptr;
   bool unloading_ = false;
   // A settings change is posted to this window and not yet handled.
   bool settingsChangePosted_ = false;
+};
+
+// Text of a poke: CF_TEXT in the ANSI code page or CF_UNICODETEXT. The text ends at
+// its first NUL or at the end of the data, whichever comes first. Other formats give
+// no text.
+bool DecodePokedText(UINT format, const BYTE* data, size_t size, std::u16string& text);
+
+class DdeServer {
+ public:
+  // Returns false to refuse the poke (DDE_FNOTPROCESSED).
+  using PokeHandler = std::function<bool(const std::u16string& text)>;
+
+  // Pokes larger than this are refused unread.
+  static constexpr DWORD kMaxPokeBytes = 1024 * 1024;
+
+  DdeServer(std::u16string service, std::u16string topic, std::u16string item, PokeHandler onPoke);
+  ~DdeServer();
+  DdeServer(const DdeServer&) = delete;
+  DdeServer& operator=(const DdeServer&) = delete;
+
+  // Registers the service. False when DDEML cannot be set up.
+  bool Start();
+
+ private:
+  static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,
+                                    HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
+  HDDEDATA OnPoke(UINT format, HSZ topic, HSZ item, HDDEDATA data);
+  bool Is(HSZ a, HSZ b) const;
+
+  std::u16string serviceName_, topicName_, itemName_;
+  PokeHandler onPoke_;
+  DWORD inst_ = 0;
+  DdeString service_;
+  DdeString topic_;
+  DdeString item_;
+  bool registered_ = false;
 };
 
 }  // namespace tindra::win32

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "app/win32/FrmMain_win32.h"
-#include "app/win32/dde_server.h"
 #include "common/win32/com.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/guard.h"

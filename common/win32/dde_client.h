@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "common/win32/dde_string.h"
+#include "common/win32/handle.h"
 
 namespace tindra::poke {
 

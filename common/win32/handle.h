@@ -1,10 +1,14 @@
 #pragma once
 // One RAII owner for every kind of Win32 handle: a unique_ptr with a deleter per kind.
 #include <windows.h>
+// ddeml.h needs windows.h first.
+#include <ddeml.h>
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <type_traits>
+#include <utility>
 
 namespace tindra::win32 {
 
@@ -118,6 +122,41 @@ class PaintDc {
   HWND hwnd_;
   PAINTSTRUCT ps_{};
   HDC dc_;
+};
+
+// A DDEML string handle, owned. It must go before its DDEML instance is
+// uninitialized: owners reset their strings first.
+class DdeString {
+ public:
+  DdeString() = default;
+  DdeString(DWORD inst, const std::u16string& text)
+      : inst_(inst),
+        hsz_(DdeCreateStringHandleW(inst, reinterpret_cast<const wchar_t*>(text.c_str()),
+                                    CP_WINUNICODE)) {}
+  ~DdeString() { reset(); }
+  DdeString(DdeString&& other) noexcept
+      : inst_(other.inst_), hsz_(std::exchange(other.hsz_, nullptr)) {}
+  DdeString& operator=(DdeString&& other) noexcept {
+    if (this != &other) {
+      reset();
+      inst_ = other.inst_;
+      hsz_ = std::exchange(other.hsz_, nullptr);
+    }
+    return *this;
+  }
+  DdeString(const DdeString&) = delete;
+  DdeString& operator=(const DdeString&) = delete;
+
+  void reset() noexcept {
+    if (hsz_) DdeFreeStringHandle(inst_, hsz_);
+    hsz_ = nullptr;
+  }
+  HSZ get() const noexcept { return hsz_; }
+  explicit operator bool() const noexcept { return hsz_ != nullptr; }
+
+ private:
+  DWORD inst_ = 0;
+  HSZ hsz_ = nullptr;
 };
 
 }  // namespace tindra::win32

@@ -1,10 +1,10 @@
-#include "popup/tick_schedule.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <vector>
+
+#include "popup/FrmTindra.h"
 
 namespace tindra {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "common/win32/handle.h"
 #include "common/win32/window.h"
-#include "popup/tick_schedule.h"
+#include "popup/FrmTindra.h"
 
 namespace tindra::win32 {
 

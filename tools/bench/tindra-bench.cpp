@@ -29,17 +29,15 @@
 #include <string>
 #include <vector>
 
-#include "app/intake.h"
+#include "app/FrmMain.h"
 #include "app/win32/FrmMain_win32.h"
 #include "common/errors.h"
-#include "common/popup_geometry.h"
 #include "common/text.h"
 #include "common/win32/dde_client.h"
 #include "common/win32/handle.h"
 #include "common/win32/screen.h"
 #include "common/win32/step_counters.h"
 #include "popup/FrmTindra.h"
-#include "popup/tick_schedule.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "tools/harness/win_support.h"
 
