@@ -2,18 +2,42 @@
 // What the popup shows: Picture1 with the two labels and the envelope on it, laid out
 // in the window's pixels, composed once into a memory picture and copied to the
 // window by a paint or by a step that gains rows (every step, when the look has a
-// border). Owns the font, the envelope icon
-// and the picture's DC and bitmap. User-interface thread only.
+// border). Owns the font, the envelope icon and the picture's DC and bitmap.
+// User-interface thread only. Its artwork comes from the program's resources
+// (popup/popup.rc): the background image decoded by the platform's imaging component
+// and scaled to the screen's dpi, and the envelope icon at a given size.
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/win32/handle.h"
 #include "popup/FrmTindra.h"
-#include "popup/win32/popup_artwork.h"
 
 namespace tindra::win32 {
+
+// A top-down 32-bit image whose transparent pixels are already laid on white.
+struct BackgroundImage {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint32_t> pixels;  // 0x00RRGGBB, row by row
+};
+
+// The background scaled by dpiX / 96 and dpiY / 96. Decoded once per size and kept;
+// empty when the resource is missing or cannot be decoded (the popup then shows
+// white). Holds no GDI object.
+const BackgroundImage& PopupBackground(int dpiX, int dpiY);
+
+// The header of a top-down 32-bit image of width x height pixels (0x00RRGGBB).
+BITMAPINFO TopDownBitmapInfo(int width, int height);
+
+// Draws `image` with its top-left corner at (x, y) of `dc`.
+void DrawBackground(HDC dc, const BackgroundImage& image, int x, int y);
+
+// The envelope icon at size x size pixels (the best of its images, stretched);
+// empty when the resource is missing.
+UniqueIcon LoadEnvelopeIcon(int size);
 
 // The controls' boxes, in the window's pixels. Picture1 stands at the window's
 // top-left corner, so its coordinates are the window's; the others stand on it.
