@@ -12,7 +12,7 @@
 
 #include "common/errors.h"
 #include "common/forms.h"
-#include "common/twips.h"
+#include "common/numeric.h"
 #include "popup/FrmTindra.h"
 
 namespace tindra {

@@ -1,7 +1,7 @@
 #pragma once
 // Integer arithmetic that raises Overflow (error 6) instead of wrapping, the
-// conversions from floating point that round halves to even, and reading
-// numbers from text.
+// conversions from floating point that round halves to even, reading numbers from
+// text, and twips against the screen's pixels.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -52,5 +52,28 @@ double ReadNumber(std::u16string_view text);
 // whole number without leading zeros ("0027" -> "27", "000" -> "0"); anything else,
 // the empty text included, is returned unchanged.
 std::u16string FormatZero(std::u16string_view text);
+
+// Twips (1/1440 inch) and the window system's pixels, converted with the screen's
+// twips-per-pixel factor of the axis (15 on a 96-dpi display).
+// A pixel coordinate in twips: the product in double precision, rounded to the
+// nearest integer with halves to even; Overflow outside the 32-bit range.
+int32_t PixelsToTwips(int32_t pixels, float twipsPerPixel);
+
+// Twips in whole window pixels: divided by the factor and rounded to the nearest pixel,
+// halves to even; Overflow when it does not fit, Invalid procedure call for a factor
+// that is not positive.
+int32_t ToWindowPixels(double twips, float twipsPerPixel);
+
+// Window pixels in single-precision twips, as the popup keeps its size and place.
+float FromWindowPixels(int32_t pixels, float twipsPerPixel);
+
+// The screen's twips per pixel on each axis, worked out from its logical pixels per
+// inch: 1440 / dpi (15 on a 96-dpi display).
+struct PixelScale {
+  float x, y;
+  static PixelScale OfDpi(int dpiX, int dpiY) {
+    return {1440.0f / static_cast<float>(dpiX), 1440.0f / static_cast<float>(dpiY)};
+  }
+};
 
 }  // namespace tindra

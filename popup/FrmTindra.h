@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/twips.h"
+#include "common/numeric.h"
 
 namespace tindra {
 
@@ -139,11 +139,6 @@ struct PixelRect {
   int32_t left, top, width, height;
   int32_t bottom() const { return top + height; }
   bool operator==(const PixelRect&) const = default;
-};
-
-// The screen's twips per pixel on each axis (15 on a 96-dpi display).
-struct PixelScale {
-  float x, y;
 };
 
 // A point of the screen, in pixels.

@@ -12,12 +12,9 @@
 #include "common/numeric.h"
 #include "common/scope_exit.h"
 #include "common/text.h"
-#include "common/twips.h"
 #include "common/win32/ansi.h"
-#include "common/win32/guard.h"
 #include "common/win32/program_path.h"
-#include "common/win32/screen.h"
-#include "common/win32/step_counters.h"
+#include "common/win32/window.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "update/win32/processes_win32.h"
 
@@ -157,8 +154,9 @@ void FrmMainWindow::GetWorkArea(WorkArea& rc) {
   if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &r, 0)) rc = {r.left, r.top, r.right, r.bottom};
 }
 
-float FrmMainWindow::TwipsPerPixelX() { return win32::TwipsPerPixelX(); }
-float FrmMainWindow::TwipsPerPixelY() { return win32::TwipsPerPixelY(); }
+// The popups' scale: the work area is measured in the twips they are placed in.
+float FrmMainWindow::TwipsPerPixelX() { return ScreenScale().x; }
+float FrmMainWindow::TwipsPerPixelY() { return ScreenScale().y; }
 
 void FrmMainWindow::SetLabelWindowText(const std::u16string& text) {
   if (!SetWindowTextW(lblDDE_, WidePtr(text))) Raise(kErrInvalidPropertyValue);

@@ -4,9 +4,8 @@
 #include "app/win32/FrmMain_win32.h"
 #include "common/win32/com.h"
 #include "common/win32/dll_search.h"
-#include "common/win32/guard.h"
 #include "common/win32/program_path.h"
-#include "common/win32/step_counters.h"
+#include "common/win32/window.h"
 
 namespace tindra::win32 {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "common/win32/step_counters.h"
+#include "common/win32/window.h"
 #include "tools/harness/win_support.h"
 
 using namespace tindra::win32;

@@ -1,11 +1,10 @@
-#include "common/twips.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <limits>
 
 #include "common/errors.h"
+#include "common/numeric.h"
 
 using namespace tindra;
 

@@ -1,5 +1,19 @@
 #pragma once
-// The one way a window of the programs and tools is tied to its C++ object:
+// Where the window system calls the program: the guard on every callback, the counters
+// of the work done there, and the window base.
+//
+// The guard, at the edge of every window procedure, timer callback and DDE callback: nothing may
+// unwind into the window system. An error that escapes an event handler is reported
+// in a message box captioned "Tindra" and ends the program, as an unhandled run-time
+// error does.
+//
+// The counters: where the user-interface thread's time goes, for the benchmark: counts and
+// performance-counter time of each kind of work, kept in a shared section that the
+// benchmark's client creates (kStepCountersName). Without that section nothing is
+// counted or timed. Times are exclusive: a timed span inside another counts only for
+// itself. User-interface thread only.
+//
+// The window base: the one way a window of the programs and tools is tied to its C++ object:
 //
 //   class ProgressWindow : public WindowBase<ProgressWindow> {
 //    public:
@@ -17,10 +31,132 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
+#include <string>
 
-#include "common/win32/guard.h"
+#include "common/errors.h"
+#include "common/msgbox.h"
+#include "common/text.h"  // ToDecimal
+#include "common/win32/handle.h"
 
 namespace tindra::win32 {
+
+// --- The guard ---
+
+// The event a program sets as it shows its fatal error: a replacer watching the
+// program's first start tells that box from one waiting for the user by it
+// (update/win32/processes_win32.cpp). The replacer creates it under a name drawn from
+// the system's random source, refusing one that exists already, and hands the name to
+// that program alone in this environment variable. The program opens it (never creates
+// it) as it starts and clears the variable, so that no program it starts sets it.
+inline constexpr wchar_t kFatalErrorEventVariable[] = L"TINDRA_FATAL_EVENT";
+
+inline UniqueHandle& FatalErrorEvent() {
+  static UniqueHandle event;
+  return event;
+}
+
+// Called first thing by a program a replacer may watch.
+inline void TakeFatalErrorEvent() {
+  wchar_t name[96] = {};
+  const DWORD n = GetEnvironmentVariableW(kFatalErrorEventVariable, name, 96);
+  SetEnvironmentVariableW(kFatalErrorEventVariable, nullptr);
+  if (n == 0 || n >= 96) return;
+  FatalErrorEvent().reset(OpenEventW(EVENT_MODIFY_STATE, FALSE, name));
+}
+
+// The name a replacer of an earlier revision gives the event: it is created by that
+// replacer before the program runs, and only opened here.
+inline std::wstring EarlierFatalErrorEventName(DWORD processId) {
+  return L"Local\\Tindra.FatalError." + std::to_wstring(processId);
+}
+
+[[noreturn]] inline void ReportFatalAndExit(int32_t number, const std::u16string& description) {
+  // Set before the box, which may stay open for good.
+  if (FatalErrorEvent()) SetEvent(FatalErrorEvent().get());
+  const UniqueHandle earlier(OpenEventW(EVENT_MODIFY_STATE, FALSE,
+                                        EarlierFatalErrorEventName(GetCurrentProcessId()).c_str()));
+  if (earlier) SetEvent(earlier.get());
+  ShowMessage(u"Run-time error '" + ToDecimal(number) + u"':\r\n\r\n" + description, kMbOk);
+  ExitProcess(static_cast<UINT>(number ? number : 1));
+}
+
+// Runs `handler`; on any error reports it and ends the process. Returns what the
+// handler returns.
+template <typename F>
+auto GuardedHandler(F&& handler) noexcept -> decltype(handler()) {
+  try {
+    return handler();
+  } catch (...) {
+    const AppError e = CurrentError();
+    ReportFatalAndExit(e.number(), e.description());
+  }
+}
+
+// --- The counters ---
+
+inline constexpr wchar_t kStepCountersName[] = L"Local\\TindraStepCounters";
+
+enum class Work : uint32_t {
+  kMove,        // the window operation of a step (or of Start)
+  kDraw,        // drawing a step's new rows
+  kPopupLogic,  // the rest of a popup's tick
+  kCreate,      // a popup's windows and resources created (its load)
+  kShow,        // a popup made topmost and visible
+  kUnload,      // a popup's unload: its windows destroyed
+  kPaint,       // WM_PAINT of a popup's controls
+  kTicker,      // the shared ticker: its schedule, its platform timer
+  kQueueLook,   // the ticker looking for waiting pokes and clicks
+  kPoke,        // a poke taken: decoded, placed, its popup started
+  kWaiting,     // the message loop: waiting, and what the system does inside it
+  kCount
+};
+
+struct WorkCounter {
+  int64_t count;
+  int64_t us;
+};
+
+// The section's layout; version 1.
+struct StepCounters {
+  uint32_t version;
+  uint32_t works;
+  WorkCounter work[static_cast<size_t>(Work::kCount)];
+  // Effect ticks of popups and how late each came against "one interval after the
+  // popup's previous tick began", the pace the popups' schedule aims at.
+  int64_t lateTicks;
+  int64_t lateUs;
+  // When the wait the message loop is in now began (0: not waiting), so that a reader
+  // can count the part of a long wait up to the moment it reads.
+  int64_t waitingSinceUs;
+};
+
+// The shared counters, or null when no benchmark has made them (looked up once).
+StepCounters* SharedStepCounters() noexcept;
+
+// Counts and times one span of `work` while it lives.
+class TimedWork {
+ public:
+  explicit TimedWork(Work work) noexcept;
+  ~TimedWork();
+  TimedWork(const TimedWork&) = delete;
+  TimedWork& operator=(const TimedWork&) = delete;
+
+ private:
+  StepCounters* counters_;
+  Work work_;
+  int64_t start_ = 0;
+  int64_t childUs_ = 0;
+  TimedWork* parent_ = nullptr;
+};
+
+// Microseconds on the performance counter.
+int64_t CounterUs() noexcept;
+
+// Records an effect tick of a popup that began `lateUs` after it was due.
+void CountTickLateness(int64_t lateUs) noexcept;
+
+// --- The window base ---
 
 // A window class of the program's module, besides its procedure.
 struct WindowClass {

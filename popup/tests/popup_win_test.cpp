@@ -20,8 +20,7 @@
 
 #include "common/errors.h"
 #include "common/forms.h"
-#include "common/twips.h"
-#include "common/win32/screen.h"
+#include "common/numeric.h"
 #include "popup/FrmTindra.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "tools/harness/win_support.h"
@@ -65,8 +64,8 @@ struct Geometry {
 
 Geometry ScreenGeometry() {
   Geometry g{};
-  g.tppX = TwipsPerPixelX();
-  g.tppY = TwipsPerPixelY();
+  g.tppX = ScreenScale().x;
+  g.tppY = ScreenScale().y;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &g.workArea, 0);
   g.nSX = static_cast<int32_t>(std::lround(g.workArea.right * g.tppX)) - 2785;
   g.nSY = static_cast<int32_t>(std::lround(g.workArea.bottom * g.tppY));
@@ -677,7 +676,7 @@ Shot LoadPng(const std::wstring& path) {
 // README's screenshots (taken of the real program, with two pixels of the desktop
 // around the popup), at 120 and 144 dpi the popup alone.
 TEST_F(PopupWinTest, EachKindShowsThePictureInDocs) {
-  const int dpi = ScreenDpi(LOGPIXELSY);
+  const int dpi = TheScreenDpi().y;
   struct Kind {
     const char16_t* text;
     int16_t mode;
@@ -812,7 +811,7 @@ TEST_F(PopupWinTest, WithoutAnimationsPopupsAppearAndGoAtOnce) {
   ASSERT_TRUE(open);
   WaitOpen(open);
   ASSERT_TRUE(animations.Set(false));
-  const int dpi = ScreenDpi(LOGPIXELSY);
+  const int dpi = TheScreenDpi().y;
   std::map<HWND, RECT> first;
   std::map<HWND, ULONGLONG> started;
   const int full = Px(1965, geo_.tppY);

@@ -17,10 +17,7 @@
 #include "common/forms.h"
 #include "common/scope_exit.h"
 #include "common/win32/ansi.h"
-#include "common/win32/guard.h"
 #include "common/win32/handle.h"
-#include "common/win32/screen.h"
-#include "common/win32/step_counters.h"
 #include "common/win32/window.h"
 #include "popup/FrmTindra.h"
 #include "popup/win32/popup_accessibility.h"
@@ -29,16 +26,6 @@
 namespace tindra {
 
 namespace {
-
-// The screen's dpi on each axis. It is fixed for the life of the process: read once, not
-// through two screen DCs per popup (each costs the window server a visible region).
-struct ScreenDpis {
-  int x, y;
-};
-const ScreenDpis& Dpis() {
-  static const ScreenDpis dpis{win32::ScreenDpi(LOGPIXELSX), win32::ScreenDpi(LOGPIXELSY)};
-  return dpis;
-}
 
 // The user is away from the keyboard, as the shell last said (SetPopupsUserAway).
 bool gUserAway = false;
@@ -62,9 +49,7 @@ class FrmTindraWindow final : public Form,
  public:
   FrmTindraWindow(int32_t& popupCount, std::function<void()> onClosed,
                   std::function<void(const AppError&)> onFailed)
-      : core_(*this, popupCount,
-              PixelScale{1440.0f / static_cast<float>(Dpis().x),
-                         1440.0f / static_cast<float>(Dpis().y)}),
+      : core_(*this, popupCount, win32::ScreenScale()),
         onClosed_(std::move(onClosed)),
         onFailed_(std::move(onFailed)) {}
   ~FrmTindraWindow() override = default;
@@ -125,7 +110,7 @@ class FrmTindraWindow final : public Form,
         win32::kPopupFrameStyle, rect.left, rect.top, rect.width, rect.height, nullptr, nullptr,
         GetModuleHandleW(nullptr), this));
     if (!frame_) Raise(kErrInvalidPropertyValue);
-    picture_.LayOut(Dpis().x, Dpis().y);
+    picture_.LayOut(win32::TheScreenDpi().x, win32::TheScreenDpi().y);
     Forms().Add(this);
   }
 
@@ -424,6 +409,14 @@ namespace tindra::win32 {
 
 namespace {
 
+// The screen's logical pixels per inch on one axis (LOGPIXELSX or LOGPIXELSY); 96
+// when it cannot be read.
+int ReadScreenDpi(int axis) {
+  WindowDc dc;
+  const int dpi = dc ? GetDeviceCaps(dc.get(), axis) : 96;
+  return dpi > 0 ? dpi : 96;
+}
+
 constexpr wchar_t kTickerClassName[] = L"TindraPopupTicker";
 constexpr UINT_PTR kSourceTimerId = 1;
 constexpr UINT kContinueMessage = WM_APP + 1;
@@ -437,6 +430,11 @@ constexpr UINT kWaitingMessages = QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT;
 double NowMs() { return static_cast<double>(CounterUs()) / 1000.0; }
 
 }  // namespace
+
+const ScreenDpi& TheScreenDpi() {
+  static const ScreenDpi dpi{ReadScreenDpi(LOGPIXELSX), ReadScreenDpi(LOGPIXELSY)};
+  return dpi;
+}
 
 TickTarget::TickTarget() {
   for (size_t i = 0; i < intervals_.size(); ++i) intervals_[i] = InitialInterval(TimerAt(i));

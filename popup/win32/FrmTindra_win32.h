@@ -45,6 +45,16 @@ void SetPopupsUserAway(bool away);
 // CR LF, or a notice's text alone (WindowText in FrmTindra.h).
 namespace tindra::win32 {
 
+// The screen's logical pixels per inch on each axis, read once: the process is DPI-aware,
+// and the screen's dpi is fixed for its life (each read costs the window server a
+// screen DC). 96 when it cannot be read.
+struct ScreenDpi {
+  int x, y;
+};
+const ScreenDpi& TheScreenDpi();
+// The screen's twips per pixel, from TheScreenDpi.
+inline PixelScale ScreenScale() { return PixelScale::OfDpi(TheScreenDpi().x, TheScreenDpi().y); }
+
 inline constexpr wchar_t kPopupClassName[] = L"TindraPopup";
 // The window's text from its creation until Start sets what it shows.
 inline constexpr wchar_t kPopupTitle[] = L"Form1";

@@ -10,10 +10,8 @@
 
 #include "common/errors.h"
 #include "common/numeric.h"
-#include "common/twips.h"
 #include "common/win32/ansi.h"
 #include "common/win32/com.h"
-#include "common/win32/step_counters.h"
 #include "common/win32/window.h"
 #include "popup/popup_resources.h"
 
@@ -138,8 +136,8 @@ RECT PixelBox(const TwipsBox& box, float tppX, float tppY) {
 }  // namespace
 
 void PopupPicture::LayOut(int dpiX, int dpiY) {
-  const float tppX = 1440.0f / static_cast<float>(dpiX);
-  const float tppY = 1440.0f / static_cast<float>(dpiY);
+  const PixelScale scale = PixelScale::OfDpi(dpiX, dpiY);
+  const float tppX = scale.x, tppY = scale.y;
   boxes_.picture1 = PixelBox(kPicture1Box, tppX, tppY);
   boxes_.note = PixelBox(kPicNoteBox, tppX, tppY);
   boxes_.name = PixelBox(kLblNameBox, tppX, tppY);

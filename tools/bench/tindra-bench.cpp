@@ -35,8 +35,7 @@
 #include "common/text.h"
 #include "common/win32/dde_client.h"
 #include "common/win32/handle.h"
-#include "common/win32/screen.h"
-#include "common/win32/step_counters.h"
+#include "common/win32/window.h"
 #include "popup/FrmTindra.h"
 #include "popup/win32/FrmTindra_win32.h"
 #include "tools/harness/win_support.h"
@@ -116,8 +115,8 @@ class FloorBurst {
   int32_t popupCount_ = 0;              // the popups loaded, as the program counts them
   int32_t slot_ = 0;
   int32_t left_ = 0, bottom_ = 0;  // the column's left edge, the work area's bottom (twips)
-  float tppX_ = win32::TwipsPerPixelX();
-  float tpp_ = win32::TwipsPerPixelY();
+  float tppX_ = win32::ScreenScale().x;
+  float tpp_ = win32::ScreenScale().y;
   win32::UniqueWindow source_;  // the message-only window of the platform timer
   int32_t sourceDelayMs_ = -1;
   win32::UniqueBitmap canvas_;

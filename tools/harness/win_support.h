@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/win32/handle.h"
-#include "common/win32/step_counters.h"
+#include "common/win32/window.h"
 
 namespace tindra::test {
 

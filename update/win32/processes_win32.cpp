@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "common/win32/ansi.h"
-#include "common/win32/guard.h"
 #include "common/win32/handle.h"
 #include "common/win32/message_wait.h"
+#include "common/win32/window.h"
 #include "update/install_records.h"
 
 namespace tindra::win32 {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "common/errors.h"
-#include "common/win32/guard.h"
+#include "common/win32/window.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   tindra::win32::TakeFatalErrorEvent();

@@ -1,4 +1,4 @@
-#include "common/win32/step_counters.h"
+#include "common/win32/window.h"
 
 namespace tindra::win32 {
 
