@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "common/numeric.h"
 
@@ -90,6 +91,7 @@ FrmTindra::FrmTindra(PopupWindow& window, int32_t& popupCount, PixelScale scale)
     : window_(window),
       popupCount_(popupCount),
       scale_(scale),
+      boxes_(LayOutBoxes(scale)),
       rect_{0, 0, ToWindowPixels(kPopupWidth, scale.x), ToWindowPixels(kPopupMaxHeight, scale.y)} {}
 
 void FrmTindra::Start(const std::u16string& sName, const int16_t& iMode, const int32_t& nSX,
@@ -238,6 +240,41 @@ void FrmTindra::Picture1_Click() {
 }
 
 void FrmTindra::lblName_Click() { Picture1_Click(); }
+
+PopupBoxes LayOutBoxes(PixelScale scale) {
+  const auto box = [&](const TwipsBox& b) {
+    const int32_t left = ToWindowPixels(b.left, scale.x);
+    const int32_t top = ToWindowPixels(b.top, scale.y);
+    return PixelBox{left, top, left + ToWindowPixels(b.width, scale.x),
+                    top + ToWindowPixels(b.height, scale.y)};
+  };
+  return {box(kPicture1Box), box(kPicNoteBox), box(kLblNameBox), box(kLblDescBox)};
+}
+
+PopupPart FrmTindra::PartAt(const WindowPoint& at) const {
+  if (look_.noteVisible && boxes_.note.Contains(at)) return PopupPart::kPicNote;
+  if (boxes_.name.Contains(at)) return PopupPart::kLblName;
+  if (boxes_.desc.Contains(at)) return PopupPart::kLblDesc;
+  return boxes_.picture1.Contains(at) ? PopupPart::kPicture1 : PopupPart::kNone;
+}
+
+void FrmTindra::Form_MouseDown(const WindowPoint& at) { pressed_ = PartAt(at); }
+
+PopupPart FrmTindra::Form_MouseUp(const WindowPoint& at) {
+  const PopupPart pressed = std::exchange(pressed_, PopupPart::kNone);
+  if (pressed == PopupPart::kNone) return PopupPart::kNone;
+  // Released on the box of the part pressed, whatever now stands in front of it.
+  const PixelBox& box = pressed == PopupPart::kPicNote   ? boxes_.note
+                        : pressed == PopupPart::kLblName ? boxes_.name
+                        : pressed == PopupPart::kLblDesc ? boxes_.desc
+                                                         : boxes_.picture1;
+  return box.Contains(at) ? pressed : PopupPart::kNone;
+}
+
+void FrmTindra::Form_Click(PopupPart part) {
+  if (part == PopupPart::kPicture1) Picture1_Click();
+  if (part == PopupPart::kLblName) lblName_Click();
+}
 
 void FrmTindra::Form_MouseMove(const ScreenPoint& at) {
   if (!loaded_ || unloaded_) return;

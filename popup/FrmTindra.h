@@ -147,6 +147,32 @@ struct ScreenPoint {
   bool operator==(const ScreenPoint&) const = default;
 };
 
+// A point of the popup's window, in pixels from its top-left corner.
+struct WindowPoint {
+  int32_t x, y;
+};
+
+// A box of the window's pixels: left and top inside it, right and bottom just outside.
+struct PixelBox {
+  int32_t left, top, right, bottom;
+  bool Contains(const WindowPoint& at) const {
+    return at.x >= left && at.x < right && at.y >= top && at.y < bottom;
+  }
+  bool operator==(const PixelBox&) const = default;
+};
+
+// The controls' boxes in the window's pixels, laid out as child windows of that size
+// would be: left, top, width and height each rounded from twips. Picture1 stands at the
+// window's top-left corner and covers it; the others stand on it.
+struct PopupBoxes {
+  PixelBox picture1, note, name, desc;
+  bool operator==(const PopupBoxes&) const = default;
+};
+PopupBoxes LayOutBoxes(PixelScale scale);
+
+// The parts of the popup that take clicks, each where its control stands.
+enum class PopupPart { kNone, kPicture1, kPicNote, kLblName, kLblDesc };
+
 // A popup's place and size in twips, in single precision, as its effects compute them.
 struct PopupRect {
   float left, top, width, height;
@@ -236,6 +262,22 @@ class FrmTindra {
   void Picture1_Click();
   void lblName_Click();
 
+  // The mouse's button went down at `at`: the part on top there is pressed, in the
+  // order the controls stack: the envelope (only while it is shown), the name line,
+  // the description line, then Picture1. Every part takes its own clicks; those
+  // without an action absorb them.
+  void Form_MouseDown(const WindowPoint& at);
+  // The button came up at `at`: the part clicked, when the button went down on that
+  // same part, as a control's own window counts a click; none otherwise. The press ends.
+  PopupPart Form_MouseUp(const WindowPoint& at);
+  // The press is lost (another window took the mouse): no click follows it.
+  void Form_PressLost() { pressed_ = PopupPart::kNone; }
+  // The click event of `part` (may unload).
+  void Form_Click(PopupPart part);
+  // The part on top at `at`, none outside the window.
+  PopupPart PartAt(const WindowPoint& at) const;
+  const PopupBoxes& boxes() const { return boxes_; }
+
   // The pointer moved over the window, to `at` on the screen; the window system also
   // says so when the window comes to stand under a pointer that rests. Only a pointer
   // that the user moved onto the popup after it appeared holds it: one whose position
@@ -288,7 +330,9 @@ class FrmTindra {
   PopupWindow& window_;
   int32_t& popupCount_;
   PixelScale scale_;
-  PixelRect rect_;  // where the window is
+  PopupBoxes boxes_;
+  PixelRect rect_;                        // where the window is
+  PopupPart pressed_ = PopupPart::kNone;  // where the button went down, while it is held
   int16_t iPopupMode_ = 0;
   bool loaded_ = false;
   bool unloaded_ = false;

@@ -5,7 +5,6 @@
 
 #include "app/win32/program_build.h"
 #include "common/errors.h"
-#include "common/win32/com.h"
 #include "common/win32/handle.h"
 #include "common/win32/message_wait.h"
 #include "update/win32/modAutoUpdateV1_Launcher_win32.h"

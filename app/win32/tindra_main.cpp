@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "app/win32/FrmMain_win32.h"
-#include "common/win32/com.h"
 #include "common/win32/dll_search.h"
+#include "common/win32/handle.h"
 #include "common/win32/program_path.h"
 #include "common/win32/window.h"
 

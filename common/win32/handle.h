@@ -1,5 +1,7 @@
 #pragma once
-// One RAII owner for every kind of Win32 handle: a unique_ptr with a deleter per kind.
+// One RAII owner for every kind of Win32 handle: a unique_ptr with a deleter per kind;
+// besides, the owners of a DDEML string and of the thread's COM apartment.
+#include <objbase.h>
 #include <windows.h>
 // ddeml.h needs windows.h first.
 #include <ddeml.h>
@@ -157,6 +159,22 @@ class DdeString {
  private:
   DWORD inst_ = 0;
   HSZ hsz_ = nullptr;
+};
+
+// COM for the calling thread in a single-threaded apartment, for as long as the object
+// lives; balanced only when this call initialised it (or found it already initialised
+// the same way).
+class ComScope {
+ public:
+  ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  ~ComScope() {
+    if (ok_) CoUninitialize();
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  bool ok_;
 };
 
 }  // namespace tindra::win32

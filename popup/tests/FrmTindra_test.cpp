@@ -696,6 +696,73 @@ TEST_F(PopupTest, ClickDuringTheHoldClosesAtOnce) {
   EXPECT_EQ(w.TickCount(T::tmrEffect2) + w.TickCount(T::tmrEffect3), 0);
 }
 
+// The controls' boxes, worked out by hand from their twips: left, top, width and
+// height each divided by the factor and rounded, halves to even (765 / 18 = 42.5 -> 42).
+TEST(PopupBoxesTest, EachControlIsLaidOutAsAChildWindowOfItsSize) {
+  EXPECT_EQ(LayOutBoxes({15.0f, 15.0f}),
+            (PopupBoxes{{0, 0, 181, 132}, {19, 81, 51, 113}, {6, 31, 172, 45}, {3, 51, 169, 67}}));
+  EXPECT_EQ(LayOutBoxes({18.0f, 18.0f}),
+            (PopupBoxes{{0, 0, 151, 110}, {16, 68, 43, 95}, {5, 26, 143, 38}, {2, 42, 140, 55}}));
+}
+
+// A click at 96 dpi (boxes above): pressed and released on the same part, which the
+// envelope takes only while it shows; Picture1 and the name line close the popup.
+TEST_F(PopupTest, AClickIsAPressAndAReleaseOnTheSamePart) {
+  struct Row {
+    const char* what;
+    int16_t mode;
+    WindowPoint down, up;
+    bool pressLost;
+    PopupPart clicked;
+    bool closes;
+  };
+  const Row rows[] = {
+      {"the name line", 0, {10, 35}, {171, 44}, false, PopupPart::kLblName, true},
+      {"from the name line onto the description",
+       0,
+       {10, 35},
+       {10, 55},
+       false,
+       PopupPart::kNone,
+       false},
+      {"the description line, no action",
+       0,
+       {10, 55},
+       {168, 66},
+       false,
+       PopupPart::kLblDesc,
+       false},
+      {"a notice's envelope, no action", 2, {20, 90}, {50, 112}, false, PopupPart::kPicNote, false},
+      {"where a login hides its envelope: Picture1",
+       0,
+       {20, 90},
+       {20, 90},
+       false,
+       PopupPart::kPicture1,
+       true},
+      {"Picture1's last pixel", 0, {180, 131}, {180, 131}, false, PopupPart::kPicture1, true},
+      {"released just outside the window", 0, {2, 2}, {181, 2}, false, PopupPart::kNone, false},
+      {"a press that another window took away", 0, {2, 2}, {2, 2}, true, PopupPart::kNone, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    popupCount = 0;
+    FakePopupWindow w(15.0f, popupCount);
+    StartPopup(w, row.mode);
+    w.core().Form_MouseDown(row.down);
+    if (row.pressLost) w.core().Form_PressLost();
+    const PopupPart clicked = w.core().Form_MouseUp(row.up);
+    EXPECT_EQ(clicked, row.clicked);
+    w.core().Form_Click(clicked);
+    EXPECT_EQ(w.unloaded(), row.closes);
+  }
+  // A release with no press before it clicks nothing.
+  popupCount = 0;
+  FakePopupWindow w(15.0f, popupCount);
+  StartPopup(w, 0);
+  EXPECT_EQ(w.core().Form_MouseUp({10, 35}), PopupPart::kNone);
+}
+
 TEST_F(PopupTest, NoStepRunsAfterTheUnload) {
   FakePopupWindow w(15.0f, popupCount);
   StartPopup(w, 0);

@@ -74,12 +74,37 @@ Geometry ScreenGeometry() {
 
 int Px(double twips, float tpp) { return static_cast<int>(std::nearbyint(twips / tpp)); }
 
-// A part's box in pixels relative to the popup window, laid out as the form lays out
-// its controls: left, top, width and height each rounded from twips.
+// A part's box in pixels relative to the popup window at the dpi settings the tests run
+// at (96, 120, 144), worked out by hand: left, top, width and height each divided by the
+// twips per pixel (15, 12, 10) and rounded, halves to even (2715 / 10 = 271.5 -> 272).
 RECT PartBox(const TwipsBox& b, const Geometry& g) {
-  const int left = ToWindowPixels(b.left, g.tppX), top = ToWindowPixels(b.top, g.tppY);
-  return RECT{left, top, left + ToWindowPixels(b.width, g.tppX),
-              top + ToWindowPixels(b.height, g.tppY)};
+  struct Boxes {
+    float tpp;
+    RECT picture1, note, name, desc;
+  };
+  static const Boxes kAt[] = {
+      {15.0f, {0, 0, 181, 132}, {19, 81, 51, 113}, {6, 31, 172, 45}, {3, 51, 169, 67}},
+      {12.0f, {0, 0, 226, 165}, {24, 101, 64, 141}, {8, 39, 216, 57}, {4, 64, 212, 84}},
+      {10.0f, {0, 0, 272, 198}, {28, 122, 76, 170}, {9, 46, 258, 67}, {4, 76, 253, 100}},
+  };
+  for (const Boxes& at : kAt) {
+    if (at.tpp != g.tppX || at.tpp != g.tppY) continue;
+    if (&b == &kPicNoteBox) return at.note;
+    if (&b == &kLblNameBox) return at.name;
+    if (&b == &kLblDescBox) return at.desc;
+    return at.picture1;
+  }
+  ADD_FAILURE() << "no boxes worked out for " << g.tppX << " x " << g.tppY << " twips per pixel";
+  return RECT{};
+}
+
+// Where the background image's white right margin starts: its 176 design pixels at the
+// screen's dpi (176 at 96, 220 at 120, 264 at 144).
+int ArtworkWidth(const Geometry& g) {
+  if (g.tppX == 12.0f) return 220;
+  if (g.tppX == 10.0f) return 264;
+  if (g.tppX != 15.0f) ADD_FAILURE() << "no artwork width worked out for " << g.tppX;
+  return 176;
 }
 
 using test::Capture;
@@ -411,7 +436,7 @@ TEST_F(PopupWinTest, ScreenShowsTextsColoursAndArtworkPerMode) {
 
     // The artwork: frame on the left edge, pale cyan inside, white beyond the
     // image's right edge and in its transparent corner.
-    const int gifWidth = MulDiv(176, static_cast<int>(std::lround(1440 / geo_.tppX)), 96);
+    const int gifWidth = ArtworkWidth(geo_);
     EXPECT_TRUE(Near(shot.At(0, shot.height / 2), 70, 150, 186, 30));
     const uint32_t inside = shot.At(shot.width / 2, 8);
     EXPECT_TRUE(B(inside) > 230 && G(inside) > 230 && R(inside) < B(inside)) << std::hex << inside;
@@ -1017,7 +1042,7 @@ TEST_F(PopupWinTest, ScalesWithTheScreenDpi) {
   // The artwork grew too: the frame runs down the left edge and the image's white
   // right margin starts at 176 * dpi / 96.
   EXPECT_TRUE(Near(shot.At(0, shot.height / 2), 70, 150, 186, 30));
-  const int gifWidth = MulDiv(176, dpi, 96);
+  const int gifWidth = ArtworkWidth(geo_);
   if (shot.width > gifWidth) {
     EXPECT_EQ(shot.At(gifWidth, shot.height / 2), 0xFFFFFFu);
   }

@@ -1,9 +1,9 @@
 // The popup form on Windows: a borderless, topmost tool window that is never
 // activated, and four timers. Its controls have no window of their own: the window
 // shows the picture box Picture1 that covers it, with the two labels and the envelope
-// picture box on Picture1 (PopupPicture draws them), and finds which of them a click
-// is on by their boxes. The behaviour lives in FrmTindra; this file only carries it out on a
-// real window.
+// picture box on Picture1 (PopupPicture draws them), and tells FrmTindra of the mouse,
+// which finds the part a click is on by their boxes. The behaviour lives in FrmTindra;
+// this file only carries it out on a real window.
 #include "popup/win32/FrmTindra_win32.h"
 
 #include <algorithm>
@@ -110,7 +110,7 @@ class FrmTindraWindow final : public Form,
         win32::kPopupFrameStyle, rect.left, rect.top, rect.width, rect.height, nullptr, nullptr,
         GetModuleHandleW(nullptr), this));
     if (!frame_) Raise(kErrInvalidPropertyValue);
-    picture_.LayOut(win32::TheScreenDpi().x, win32::TheScreenDpi().y);
+    picture_.LayOut(core_.boxes(), win32::TheScreenDpi().x, win32::TheScreenDpi().y);
     Forms().Add(this);
   }
 
@@ -260,22 +260,22 @@ class FrmTindraWindow final : public Form,
         Handle([&] { picture_.Paint(h); });
         return 0;
       case WM_LBUTTONDOWN:
-        // Every part takes its own clicks; those without an action absorb them.
         SetCapture(h);
-        pressed_ = PartAt(PointOf(lParam));
+        core_.Form_MouseDown(PointOf(lParam));
         return 0;
       case WM_LBUTTONUP: {
-        const Part pressed = GetCapture() == h ? pressed_ : Part::kNone;
-        pressed_ = Part::kNone;
-        if (GetCapture() == h) ReleaseCapture();
-        // A click: pressed and released on the same part, as a control's own window
-        // would count it.
-        const POINT at = PointOf(lParam);
-        if (pressed != Part::kNone && PtInRect(&BoxOf(pressed), at)) OnClick(pressed);
+        PopupPart clicked = PopupPart::kNone;
+        if (GetCapture() == h) {
+          clicked = core_.Form_MouseUp(PointOf(lParam));
+          ReleaseCapture();
+        } else {
+          core_.Form_PressLost();
+        }
+        if (clicked != PopupPart::kNone) OnClick(clicked);
         return 0;
       }
       case WM_CAPTURECHANGED:
-        if (reinterpret_cast<HWND>(lParam) != h) pressed_ = Part::kNone;
+        if (reinterpret_cast<HWND>(lParam) != h) core_.Form_PressLost();
         return 0;
       case WM_MOUSEMOVE:
         // Where the pointer was as the system made the move, on the screen: the client
@@ -324,58 +324,27 @@ class FrmTindraWindow final : public Form,
     win32::GuardedHandler([&] { Handle([&] { core_.Timer(which); }); });
   }
 
-  // The parts of the window that take clicks, each where its control would stand.
-  enum class Part { kNone, kPicture1, kPicNote, kLblName, kLblDesc };
-
   // Whether the pointer is on `h` now, not on a window in front of it.
   static bool PointerIsOn(HWND h) {
     POINT at{};
     return GetCursorPos(&at) && WindowFromPoint(at) == h;
   }
 
-  static POINT PointOf(LPARAM lParam) {
-    return POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  static WindowPoint PointOf(LPARAM lParam) {
+    return WindowPoint{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
   }
 
-  const RECT& BoxOf(Part part) const {
-    switch (part) {
-      case Part::kPicNote:
-        return picture_.boxes().note;
-      case Part::kLblName:
-        return picture_.boxes().name;
-      case Part::kLblDesc:
-        return picture_.boxes().desc;
-      default:
-        return picture_.boxes().picture1;
-    }
-  }
-
-  // The part on top at `at`, in the order the controls stack: the envelope (only
-  // while it is shown), the name line, the description line, then Picture1, which
-  // covers the whole window.
-  Part PartAt(POINT at) const {
-    for (Part part : {Part::kPicNote, Part::kLblName, Part::kLblDesc}) {
-      if (part == Part::kPicNote && !picture_.noteVisible()) continue;
-      if (PtInRect(&BoxOf(part), at)) return part;
-    }
-    return PtInRect(&picture_.boxes().picture1, at) ? Part::kPicture1 : Part::kNone;
-  }
-
-  void OnClick(Part part) {  // may unload
+  void OnClick(PopupPart part) {  // may unload
     if (unloading_) return;
-    Handle([&] {
-      if (part == Part::kPicture1) core_.Picture1_Click();
-      if (part == Part::kLblName) core_.lblName_Click();
-    });
+    Handle([&] { core_.Form_Click(part); });
   }
 
   FrmTindra core_;
   win32::UniqueWindow frame_;
   win32::PopupPicture picture_;
   win32::PopupAccessibility accessibility_;
-  Part pressed_ = Part::kNone;  // where the button went down, while it is held
-  bool tracking_ = false;       // the pointer is on the window; its leave is tracked
-  bool shown_ = false;          // ShowTopmost has run
+  bool tracking_ = false;  // the pointer is on the window; its leave is tracked
+  bool shown_ = false;     // ShowTopmost has run
   bool unloading_ = false;
   // The popup owns itself from Open until it unloads.
   std::shared_ptr<FrmTindraWindow> self_;

@@ -11,7 +11,7 @@
 #include "common/errors.h"
 #include "common/numeric.h"
 #include "common/win32/ansi.h"
-#include "common/win32/com.h"
+#include "common/win32/handle.h"
 #include "common/win32/window.h"
 #include "popup/popup_resources.h"
 
@@ -124,24 +124,12 @@ UniqueIcon LoadEnvelopeIcon(int size) {
 
 namespace {
 
-// A control's box in pixels, laid out as a child window of that size would be:
-// left, top, width and height each rounded from twips.
-RECT PixelBox(const TwipsBox& box, float tppX, float tppY) {
-  const int left = ToWindowPixels(box.left, tppX);
-  const int top = ToWindowPixels(box.top, tppY);
-  return RECT{left, top, left + ToWindowPixels(box.width, tppX),
-              top + ToWindowPixels(box.height, tppY)};
-}
+RECT RectOf(const PixelBox& box) { return RECT{box.left, box.top, box.right, box.bottom}; }
 
 }  // namespace
 
-void PopupPicture::LayOut(int dpiX, int dpiY) {
-  const PixelScale scale = PixelScale::OfDpi(dpiX, dpiY);
-  const float tppX = scale.x, tppY = scale.y;
-  boxes_.picture1 = PixelBox(kPicture1Box, tppX, tppY);
-  boxes_.note = PixelBox(kPicNoteBox, tppX, tppY);
-  boxes_.name = PixelBox(kLblNameBox, tppX, tppY);
-  boxes_.desc = PixelBox(kLblDescBox, tppX, tppY);
+void PopupPicture::LayOut(const PopupBoxes& boxes, int dpiX, int dpiY) {
+  boxes_ = {RectOf(boxes.picture1), RectOf(boxes.note), RectOf(boxes.name), RectOf(boxes.desc)};
 
   // 9.75 points at the screen's real vertical dpi, rounded to whole pixels.
   font_.reset(CreateFontW(-ToInt32(kLabelFontPoints * dpiY / 72.0), 0, 0, 0, FW_BOLD, FALSE, FALSE,

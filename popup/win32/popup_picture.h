@@ -39,22 +39,19 @@ void DrawBackground(HDC dc, const BackgroundImage& image, int x, int y);
 // empty when the resource is missing.
 UniqueIcon LoadEnvelopeIcon(int size);
 
-// The controls' boxes, in the window's pixels. Picture1 stands at the window's
-// top-left corner, so its coordinates are the window's; the others stand on it.
-struct PopupBoxes {
+// The controls' boxes (PopupBoxes) as the drawing calls take them.
+struct PictureBoxes {
   RECT picture1{}, note{}, name{}, desc{};
 };
 
 class PopupPicture {
  public:
-  // Lays the controls out at the screen's dpi and makes the labels' font. Raises
-  // AppError (kErrInvalidPropertyValue) when the font cannot be made.
-  void LayOut(int dpiX, int dpiY);
+  // Lays the controls out in `boxes` and makes the labels' font and the background at
+  // the screen's dpi. Raises AppError (kErrInvalidPropertyValue) when the font cannot
+  // be made.
+  void LayOut(const PopupBoxes& boxes, int dpiX, int dpiY);
   // Frees every GDI object it holds.
   void Release() noexcept;
-
-  const PopupBoxes& boxes() const { return boxes_; }
-  bool noteVisible() const { return look_.noteVisible; }
 
   // What the labels and the envelope show. The picture is composed again and drawn
   // whole.
@@ -81,7 +78,7 @@ class PopupPicture {
   // The look's border round the window's `width` x `height` pixels, when it has one.
   void DrawFrame(HDC dc, int width, int height) const;
 
-  PopupBoxes boxes_;
+  PictureBoxes boxes_;
   UniqueFont font_;
   UniqueIcon envelope_;
   const BackgroundImage* background_ = nullptr;
