@@ -34,7 +34,8 @@ StepCounters* SharedStepCounters() noexcept {
   return counters;
 }
 
-TimedWork::TimedWork(Work work) noexcept : counters_(SharedStepCounters()), work_(work) {
+TimedWork::TimedWork(Work work) noexcept
+    : counters_(work == Work::kNone ? nullptr : SharedStepCounters()), work_(work) {
   if (!counters_) return;
   parent_ = g_innermost;
   g_innermost = this;

@@ -26,8 +26,8 @@
 // its procedure, and the window is created with the object as its creation parameter
 // (CreateWindowExW's last argument). The procedure stores the object at WM_NCCREATE and
 // forwards every message from then on to HandleMessage, through the guard: nothing
-// unwinds into the window system. An object that goes before its window calls Unhook
-// first.
+// unwinds into the window system, and each message is counted as Derived::WorkOf says.
+// An object that goes before its window calls Unhook first.
 #include <windows.h>
 
 #include <atomic>
@@ -109,7 +109,8 @@ enum class Work : uint32_t {
   kQueueLook,   // the ticker looking for waiting pokes and clicks
   kPoke,        // a poke taken: decoded, placed, its popup started
   kWaiting,     // the message loop: waiting, and what the system does inside it
-  kCount
+  kCount,
+  kNone = kCount  // a span that is not counted
 };
 
 struct WorkCounter {
@@ -200,6 +201,7 @@ class WindowBase {
       auto* self = reinterpret_cast<Derived*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
       if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
       if (msg == WM_NCDESTROY) Unhook(hwnd);
+      const TimedWork timed(Derived::WorkOf(msg));
       return self->HandleMessage(hwnd, msg, wParam, lParam);
     });
   }
@@ -217,6 +219,9 @@ class WindowBase {
  protected:
   // No message reaches the object any more.
   static void Unhook(HWND hwnd) noexcept { SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0); }
+  // The kind of work the benchmark's counters count a message of this window as; a
+  // window that counts some declares its own.
+  static constexpr Work WorkOf(UINT /*msg*/) noexcept { return Work::kNone; }
 };
 
 }  // namespace tindra::win32

@@ -242,6 +242,9 @@ class FrmTindraWindow final : public Form,
   // Holding the instance keeps it alive while a message is handled, even when the
   // handler unloads it.
   friend class win32::WindowBase<FrmTindraWindow>;
+  static constexpr win32::Work WorkOf(UINT message) noexcept {
+    return message == WM_PAINT ? win32::Work::kPaint : win32::Work::kNone;
+  }
   LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     std::shared_ptr<FrmTindraWindow> keep = self_;
     if (!keep) return DefWindowProcW(h, message, wParam, lParam);
@@ -320,7 +323,6 @@ class FrmTindraWindow final : public Form,
     std::shared_ptr<FrmTindraWindow> keep = self_;
     if (!keep || unloading_) return;
     const PopupTimer which = TimerAt(static_cast<size_t>(timer));
-    win32::TimedWork timed(win32::Work::kPopupLogic);
     win32::GuardedHandler([&] { Handle([&] { core_.Timer(which); }); });
   }
 
@@ -543,14 +545,18 @@ void PopupTicker::RunPending() {
     const auto target = targets_.find(key.owner);
     if (target == targets_.end()) continue;
     NoteTickBegins(key);
+    const TimedWork timed(Work::kPopupLogic);
     target->second->OnTick(key.timer);
   }
+}
+
+Work PopupTicker::WorkOf(UINT message) noexcept {
+  return message == WM_TIMER || message == kContinueMessage ? Work::kTicker : Work::kNone;
 }
 
 LRESULT PopupTicker::HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
   const bool tick = message == WM_TIMER && wParam == kSourceTimerId;
   if (!tick && message != kContinueMessage) return DefWindowProcW(h, message, wParam, lParam);
-  TimedWork timed(Work::kTicker);
   if (tick) {
     OnSourceTick();
   } else {

@@ -115,6 +115,9 @@ class PopupTicker : public WindowBase<PopupTicker> {
   PopupTicker();
   friend class WindowBase<PopupTicker>;
   LRESULT HandleMessage(HWND h, UINT message, WPARAM wParam, LPARAM lParam);
+  // Its ticks and the rest of a tick are the ticker's work; each popup's part of a tick
+  // is counted as the popup's logic, as it begins (RunPending).
+  static Work WorkOf(UINT message) noexcept;
   void OnSourceTick();
   void RunPending();
   void Reschedule();

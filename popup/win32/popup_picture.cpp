@@ -170,7 +170,6 @@ void PopupPicture::Redraw(HWND window) {
 }
 
 void PopupPicture::Paint(HWND window) {
-  TimedWork timed(Work::kPaint);
   PaintDc dc(window);
   if (!dc.get()) return;
   if (!composed_) Compose();

@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -84,11 +83,11 @@ int ClickEveryPopup() {
 // The floor: what any program pays that shows a burst's notifications as Tindra does,
 // each in a window of its own that grows by rows, holds and collapses. Its popups are
 // played by the popup's own code (FrmTindra: the steps and their sizes) and ticked by
-// the popups' own schedule (TickSchedule, on one platform timer of the same period);
-// they are placed and let in by the program's own rules (NextPopupY, at most
-// kMaxOpenPopups open, the rest waiting in line). A step that gains rows copies them
-// from one plain memory picture. Nothing else: no artwork, text, accessibility or
-// settings. Single-threaded, like the program's user-interface thread.
+// the popups' own ticker (PopupTicker, with the timers each popup keeps); they are placed and let
+// in by the program's own rules (NextPopupY, at most kMaxOpenPopups open, the rest waiting in
+// line). A step that gains rows copies them from one plain memory picture. Nothing else: no
+// artwork, text, accessibility or settings. Single-threaded, like the program's user-interface
+// thread.
 class FloorBurst {
  public:
   struct Result {
@@ -102,47 +101,31 @@ class FloorBurst {
 
  private:
   class Popup;
-  double NowMs() const { return static_cast<double>(NowUs()) / 1000.0; }
   void Prepare();
   void LetIn(int count, const std::vector<LONGLONG>& starts);
-  void RunTicks();
-  void SetSource();
 
   static constexpr wchar_t kClass[] = L"TindraBenchFloorWindow";
-  TickSchedule schedule_{kEffectIntervalMs};
   std::vector<std::unique_ptr<Popup>> open_;
-  std::map<uint64_t, Popup*> byOwner_;  // the open popups by their numbers in the schedule
-  int32_t popupCount_ = 0;              // the popups loaded, as the program counts them
+  int32_t popupCount_ = 0;  // the popups loaded, as the program counts them
   int32_t slot_ = 0;
   int32_t left_ = 0, bottom_ = 0;  // the column's left edge, the work area's bottom (twips)
   float tppX_ = win32::ScreenScale().x;
   float tpp_ = win32::ScreenScale().y;
-  win32::UniqueWindow source_;  // the message-only window of the platform timer
-  int32_t sourceDelayMs_ = -1;
   win32::UniqueBitmap canvas_;
   win32::UniqueDc canvasDc_;  // after canvas_: freed first, while the bitmap is selected
   Result result_;
   int next_ = 0;  // the next popup to let in
 };
 
-class FloorBurst::Popup final : private PopupWindow {
+class FloorBurst::Popup final : private PopupWindow, private win32::TickTarget {
  public:
   explicit Popup(FloorBurst& burst)
-      : burst_(burst),
-        core_(*this, burst.popupCount_, PixelScale{burst.tppX_, burst.tpp_}),
-        owner_(burst.schedule_.NewOwner()) {
-    for (size_t i = 0; i < kPopupTimerCount; ++i) intervals_[i] = InitialInterval(TimerAt(i));
-    burst_.byOwner_[owner_] = this;
-  }
-  ~Popup() override {
-    burst_.schedule_.DisarmAll(owner_);
-    burst_.byOwner_.erase(owner_);
-  }
+      : burst_(burst), core_(*this, burst.popupCount_, PixelScale{burst.tppX_, burst.tpp_}) {}
+  ~Popup() override { win32::PopupTicker::Instance().DisarmAll(*this); }
   Popup(const Popup&) = delete;
   Popup& operator=(const Popup&) = delete;
 
   void Start(int32_t nSX, int32_t nSY) { core_.Start(u"floor", 0, nSX, nSY); }
-  void Tick(int timer) { core_.Timer(TimerAt(static_cast<size_t>(timer))); }
   bool gone() const { return core_.unloaded(); }
 
  private:
@@ -169,13 +152,9 @@ class FloorBurst::Popup final : private PopupWindow {
   }
   void ShowLook(const PopupLook&) override {}
   void SetTimerInterval(PopupTimer timer, int32_t milliseconds) override {
-    intervals_[TimerIndex(timer)] = milliseconds;
-    Apply(timer);
+    SetInterval(timer, milliseconds);
   }
-  void SetTimerEnabled(PopupTimer timer, bool enabled) override {
-    enabled_[TimerIndex(timer)] = enabled;
-    Apply(timer);
-  }
+  void SetTimerEnabled(PopupTimer timer, bool enabled) override { SetEnabled(timer, enabled); }
   void ShowTopmost() override {
     SetWindowPos(window_.get(), HWND_TOPMOST, 0, 0, 0, 0, win32::kPopupShowTopmostFlags);
     shown_ = true;
@@ -183,7 +162,7 @@ class FloorBurst::Popup final : private PopupWindow {
   void Announce(const std::u16string&) override {}
   void Unload() override {
     core_.Form_Unload();
-    burst_.schedule_.DisarmAll(owner_);
+    win32::PopupTicker::Instance().DisarmAll(*this);
     window_.reset();
   }
   // Every setting at its default: the floor always plays the whole sequence.
@@ -192,31 +171,19 @@ class FloorBurst::Popup final : private PopupWindow {
   std::optional<ScreenPoint> PointerPosition() override { return std::nullopt; }
   bool TrackPointerLeave() override { return false; }
 
-  void Apply(PopupTimer timer) {
-    const size_t i = TimerIndex(timer);
-    const TickSchedule::Key key{owner_, static_cast<int>(i)};
-    if (enabled_[i] && intervals_[i] > 0) {
-      burst_.schedule_.Arm(key, intervals_[i], burst_.NowMs());
-    } else {
-      burst_.schedule_.Disarm(key);
-    }
-  }
+  // An unloaded popup's ticks were all disarmed: none reaches it.
+  void OnTick(int timer) override { core_.Timer(TimerAt(static_cast<size_t>(timer))); }
 
   FloorBurst& burst_;
   FrmTindra core_;
-  const uint64_t owner_;  // its number in the schedule
   win32::UniqueWindow window_;
   int drawnRows_ = 0;
   bool shown_ = false;
-  int32_t intervals_[kPopupTimerCount] = {};
-  bool enabled_[kPopupTimerCount] = {};
 };
 
 void FloorBurst::Prepare() {
   if (!win32::RegisterWindowClass({.name = kClass}, &DefWindowProcW))
     Raise(kErrInvalidPropertyValue);
-  source_.reset(CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                GetModuleHandleW(nullptr), nullptr));
   RECT area{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   bottom_ = PixelsToTwips(area.bottom, tpp_);
@@ -227,7 +194,7 @@ void FloorBurst::Prepare() {
   win32::WindowDc screen;
   canvasDc_.reset(CreateCompatibleDC(screen.get()));
   canvas_.reset(CreateCompatibleBitmap(screen.get(), width, height));
-  if (!source_ || !canvasDc_ || !canvas_) Raise(kErrInvalidPropertyValue);
+  if (!canvasDc_ || !canvas_) Raise(kErrInvalidPropertyValue);
   SelectObject(canvasDc_.get(), canvas_.get());
   PatBlt(canvasDc_.get(), 0, 0, width, height, WHITENESS);
 }
@@ -244,33 +211,11 @@ void FloorBurst::LetIn(int count, const std::vector<LONGLONG>& starts) {
   }
 }
 
-void FloorBurst::RunTicks() {
-  for (const TickSchedule::Key& key : schedule_.TakeDue(NowMs())) {
-    // An earlier tick may have stopped this timer.
-    if (!schedule_.IsArmed(key)) continue;
-    const auto popup = byOwner_.find(key.owner);
-    if (popup != byOwner_.end()) popup->second->Tick(key.timer);
-  }
-  std::erase_if(open_, [](const std::unique_ptr<Popup>& p) { return p->gone(); });
-}
-
-void FloorBurst::SetSource() {
-  const int32_t delay = schedule_.NextDelayMs(NowMs());
-  if (delay == sourceDelayMs_) return;
-  if (delay < 0) {
-    KillTimer(source_.get(), 1);
-  } else {
-    SetTimer(source_.get(), 1, static_cast<UINT>(delay), nullptr);
-  }
-  sourceDelayMs_ = delay;
-}
-
 FloorBurst::Result FloorBurst::Play(int count, const std::vector<LONGLONG>& starts) {
   Prepare();
   result_.firstUs = NowUs();
   while (next_ < count || !open_.empty()) {
     LetIn(count, starts);
-    SetSource();
     DWORD wait = INFINITE;
     if (static_cast<size_t>(next_) < starts.size() && popupCount_ < kMaxOpenPopups) {
       const LONGLONG due = starts[static_cast<size_t>(next_)] - (NowUs() - result_.firstUs);
@@ -278,16 +223,10 @@ FloorBurst::Result FloorBurst::Play(int count, const std::vector<LONGLONG>& star
     }
     MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_TIMER && msg.hwnd == source_.get()) {
-        RunTicks();
-      } else {
-        DispatchMessageW(&msg);
-      }
-    }
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    std::erase_if(open_, [](const std::unique_ptr<Popup>& p) { return p->gone(); });
   }
   result_.goneUs = NowUs();
-  KillTimer(source_.get(), 1);
   return result_;
 }
 
