@@ -1,7 +1,7 @@
 #include "update/program_role.h"
 
 #include "common/text.h"
-#include "update/companion_rules.h"
+#include "update/install_files.h"
 
 namespace tindra {
 
@@ -20,6 +20,12 @@ bool RevisionAllowed(std::optional<int32_t> revision, const RevisionRule& rule) 
   return !rule.atLeast || *revision >= *rule.atLeast;
 }
 
+RevisionRule FloorRule(int32_t floor) {
+  RevisionRule rule;
+  if (floor > 0) rule.atLeast = floor;
+  return rule;
+}
+
 ProgramNames NamesOf(const VersionStrings& strings) {
   auto text = [&](const char16_t* key) {
     const auto it = strings.find(key);
@@ -32,6 +38,18 @@ std::optional<int32_t> RevisionOf(const VersionStrings& strings) {
   const auto it = strings.find(u"FileVersion");
   if (it == strings.end() || it->second.damaged) return std::nullopt;
   return RevisionOfVersion(it->second.text);
+}
+
+std::u16string_view LastDottedPart(std::u16string_view version) {
+  const size_t dot = version.rfind(u'.');
+  return dot == std::u16string_view::npos ? version : version.substr(dot + 1);
+}
+
+std::optional<int32_t> RevisionOfVersion(std::u16string_view version) {
+  std::u16string_view last = LastDottedPart(version);
+  // Leading zeros may stand in front of the number ("0028").
+  while (last.size() > 1 && last.front() == u'0') last.remove_prefix(1);
+  return DecimalDigits(last, 9);
 }
 
 ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
