@@ -34,24 +34,6 @@ ProgramNames NamesOf(const VersionStrings& strings) {
   return ProgramNames{text(u"OriginalFilename"), text(u"InternalName")};
 }
 
-std::optional<int32_t> RevisionOf(const VersionStrings& strings) {
-  const auto it = strings.find(u"FileVersion");
-  if (it == strings.end() || it->second.damaged) return std::nullopt;
-  return RevisionOfVersion(it->second.text);
-}
-
-std::u16string_view LastDottedPart(std::u16string_view version) {
-  const size_t dot = version.rfind(u'.');
-  return dot == std::u16string_view::npos ? version : version.substr(dot + 1);
-}
-
-std::optional<int32_t> RevisionOfVersion(std::u16string_view version) {
-  std::u16string_view last = LastDottedPart(version);
-  // Leading zeros may stand in front of the number ("0028").
-  while (last.size() > 1 && last.front() == u'0') last.remove_prefix(1);
-  return DecimalDigits(last, 9);
-}
-
 ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
                               std::u16string_view roleFile, const RevisionRule& rule) {
   ProgramCheck check;
@@ -66,7 +48,8 @@ ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
     check.verdict = ProgramVerdict::kWrongRole;
     return check;
   }
-  check.revision = RevisionOf(*strings);
+  // The revision is the build number of its FileVersion.
+  check.revision = BuildNumberOf(*strings);
   if (!RevisionAllowed(check.revision, rule)) check.verdict = ProgramVerdict::kWrongRevision;
   return check;
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "fileutil/version_scan.h"
+#include "fileutil/version_number.h"
 #include "update/program_trust.h"
 
 namespace tindra {
@@ -56,15 +56,6 @@ RevisionRule FloorRule(int32_t floor);
 
 // The names of a version block's strings.
 ProgramNames NamesOf(const VersionStrings& strings);
-// The revision of a version block's FileVersion; nothing when it has none.
-std::optional<int32_t> RevisionOf(const VersionStrings& strings);
-
-// The text after a version's last "." (all of it when it has none): "1.00.0028" ->
-// "0028".
-std::u16string_view LastDottedPart(std::u16string_view version);
-// The revision a version text carries: its last dotted part, all digits
-// ("1.00.28" -> 28, "1.00.0028" -> 28). Nothing when that part is not a number.
-std::optional<int32_t> RevisionOfVersion(std::u16string_view version);
 
 // One check of a held program, verdict and revision together.
 struct ProgramCheck {

@@ -1,5 +1,4 @@
-// Which program a file is, which revision a version text carries, and which revisions
-// may replace one in place.
+// Which program a file is, and which revisions may replace one in place.
 #include "update/program_role.h"
 
 #include <gtest/gtest.h>
@@ -145,16 +144,6 @@ TEST(ProgramRole, AHeldFileIsCheckedAsItWasWhenHeldAndMovesWithItsEntry) {
   EXPECT_EQ(p.versions[target], u"1.00.26");
   // A name with nothing at it cannot be held.
   EXPECT_FALSE(p.Hold(part, HoldFor::kRun));
-}
-
-TEST(VersionFile, RevisionCarriedByAVersionText) {
-  EXPECT_EQ(RevisionOfVersion(u"1.00.28"), 28);
-  EXPECT_EQ(RevisionOfVersion(u"1.00.0028"), 28);
-  EXPECT_EQ(RevisionOfVersion(u"1.00.0"), 0);
-  EXPECT_EQ(RevisionOfVersion(u"0027"), 27);
-  EXPECT_FALSE(RevisionOfVersion(u""));
-  EXPECT_FALSE(RevisionOfVersion(u"Not specified"));
-  EXPECT_FALSE(RevisionOfVersion(u"1.00."));
 }
 
 }  // namespace
