@@ -93,4 +93,14 @@ std::u16string Trim(std::u16string_view s, std::u16string_view blanks) {
 
 std::u16string TrimSpaces(std::u16string_view s) { return Trim(s, u" "); }
 
+std::optional<int32_t> DecimalDigits(std::u16string_view s, size_t maxDigits) {
+  if (s.empty() || s.size() > maxDigits) return std::nullopt;
+  int32_t n = 0;
+  for (char16_t c : s) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    n = n * 10 + (c - u'0');
+  }
+  return n;
+}
+
 }  // namespace tindra

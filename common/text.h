@@ -1,5 +1,8 @@
 #pragma once
 // Text inside the program is UTF-16 code units; positions and lengths count code units.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +24,9 @@ std::u16string AsciiUpper(std::u16string_view s);
 std::u16string Trim(std::u16string_view s, std::u16string_view blanks);
 // Removes leading and trailing U+0020 only; tabs and line breaks stay.
 std::u16string TrimSpaces(std::u16string_view s);
+
+// The number `s` spells when it is 1 to `maxDigits` (at most 9) decimal digits and
+// nothing else; nothing otherwise.
+std::optional<int32_t> DecimalDigits(std::u16string_view s, size_t maxDigits);
 
 }  // namespace tindra

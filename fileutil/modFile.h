@@ -6,6 +6,7 @@
 // All three are called on the user-interface thread. GetFileVer and
 // GetFileVerNumber may show message boxes (through common/msgbox.h).
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,9 @@ class VersionBlockSource {
 VersionBlockSource& DefaultVersionBlockSource();
 // The source in use; DefaultVersionBlockSource() unless replaced.
 VersionBlockSource& CurrentVersionBlockSource();
+// The raw block of `fileName` from the source in use, as GetFileVer reads it; nothing
+// when the file has no block or it cannot be read. Reports and shows nothing.
+std::optional<std::vector<uint8_t>> ReadVersionBlock(const std::u16string& fileName);
 
 // Replaces the source for the lifetime of the object (tests, tools).
 class ScopedVersionBlockSource {

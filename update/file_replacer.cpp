@@ -4,6 +4,7 @@
 
 #include "common/errors.h"
 #include "common/text.h"
+#include "update/command_lines.h"
 #include "update/install_files.h"
 #include "update/install_records.h"
 #include "update/program_role.h"

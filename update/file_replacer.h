@@ -41,7 +41,6 @@
 #include <string>
 #include <string_view>
 
-#include "update/companion_rules.h"
 #include "update/update_services.h"
 
 namespace tindra {

@@ -1,9 +1,17 @@
 #include "update/install_files.h"
 
 #include "common/text.h"
-#include "update/companion_rules.h"
 
 namespace tindra {
+
+std::u16string_view FileStem(std::u16string_view fileName) {
+  return fileName.substr(0, fileName.rfind(u'.'));
+}
+
+std::u16string FileNameOf(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u"\\/");
+  return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+}
 
 namespace {
 

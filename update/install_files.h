@@ -1,11 +1,22 @@
 #pragma once
 // The files of one program in the program folder: the program itself, the new program
 // the checker leaves for the replacer, the records kept beside it and the old
-// program's backups. The launcher, the checker and the replacer name them all here.
+// program's backups. The launcher, the checker and the replacer name them all here,
+// and take a path's file name and a file name's stem here.
 #include <string>
 #include <string_view>
 
 namespace tindra {
+
+// The prefix of the new program the checker leaves for the replacer ("New_Tindra.exe").
+inline constexpr char16_t kNewPrefix[] = u"New_";
+
+// A file name up to, not including, its last "." ("Tindra.exe" -> "Tindra"); all of
+// it when it has none.
+std::u16string_view FileStem(std::u16string_view fileName);
+
+// The file name at the end of a path.
+std::u16string FileNameOf(std::u16string_view path);
 
 // Every path is empty while the folder is unknown (empty), so that nothing is looked
 // for or written anywhere else. A drive's root ("C:\") gives "C:\\Tindra.exe", which

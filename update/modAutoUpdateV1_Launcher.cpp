@@ -8,7 +8,6 @@
 #include "common/numeric.h"
 #include "common/text.h"
 #include "fileutil/modFile.h"
-#include "update/companion_rules.h"
 #include "update/install_files.h"
 #include "update/install_records.h"
 #include "update/program_role.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "update/companion_rules.h"
 #include "update/program_role.h"
+#include "update/server_layout.h"
 #include "update/update_services.h"
 
 namespace tindra {

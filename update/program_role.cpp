@@ -1,7 +1,7 @@
 #include "update/program_role.h"
 
 #include "common/text.h"
-#include "update/companion_rules.h"
+#include "update/install_files.h"
 
 namespace tindra {
 
@@ -20,18 +20,18 @@ bool RevisionAllowed(std::optional<int32_t> revision, const RevisionRule& rule) 
   return !rule.atLeast || *revision >= *rule.atLeast;
 }
 
+RevisionRule FloorRule(int32_t floor) {
+  RevisionRule rule;
+  if (floor > 0) rule.atLeast = floor;
+  return rule;
+}
+
 ProgramNames NamesOf(const VersionStrings& strings) {
   auto text = [&](const char16_t* key) {
     const auto it = strings.find(key);
     return it == strings.end() || it->second.damaged ? std::u16string() : it->second.text;
   };
   return ProgramNames{text(u"OriginalFilename"), text(u"InternalName")};
-}
-
-std::optional<int32_t> RevisionOf(const VersionStrings& strings) {
-  const auto it = strings.find(u"FileVersion");
-  if (it == strings.end() || it->second.damaged) return std::nullopt;
-  return RevisionOfVersion(it->second.text);
 }
 
 ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
@@ -48,7 +48,8 @@ ProgramCheck CheckHeldProgram(ProgramInspector& inspector, HeldFile& held,
     check.verdict = ProgramVerdict::kWrongRole;
     return check;
   }
-  check.revision = RevisionOf(*strings);
+  // The revision is the build number of its FileVersion.
+  check.revision = BuildNumberOf(*strings);
   if (!RevisionAllowed(check.revision, rule)) check.verdict = ProgramVerdict::kWrongRevision;
   return check;
 }

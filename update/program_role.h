@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "fileutil/version_scan.h"
+#include "fileutil/version_number.h"
 #include "update/program_trust.h"
 
 namespace tindra {
@@ -51,11 +51,11 @@ struct RevisionRule {
   std::optional<int32_t> atLeast;
 };
 bool RevisionAllowed(std::optional<int32_t> revision, const RevisionRule& rule);
+// The rule for a program kept in place: no older than `floor` (none when 0).
+RevisionRule FloorRule(int32_t floor);
 
 // The names of a version block's strings.
 ProgramNames NamesOf(const VersionStrings& strings);
-// The revision of a version block's FileVersion; nothing when it has none.
-std::optional<int32_t> RevisionOf(const VersionStrings& strings);
 
 // One check of a held program, verdict and revision together.
 struct ProgramCheck {

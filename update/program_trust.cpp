@@ -1,6 +1,6 @@
 #include "update/program_trust.h"
 
-#include "update/companion_rules.h"
+#include "fileutil/pe_headers.h"
 
 namespace tindra {
 
@@ -61,6 +61,16 @@ bool UsageAllowsCodeSigning(const std::optional<std::vector<std::string>>& usage
     if (usage == kCodeSigningUsage) return true;
   }
   return false;
+}
+
+bool LooksLikeWindowsProgram(std::string_view head) {
+  const std::optional<PeHeaders> headers =
+      ReadPeHeaders(SpanReader({reinterpret_cast<const uint8_t*>(head.data()), head.size()}));
+  if (!headers) return false;
+  const uint16_t kExecutable = 0x0002;
+  const uint16_t kDll = 0x2000;
+  return (headers->characteristics & kExecutable) && !(headers->characteristics & kDll) &&
+         (headers->magic == kPe32Magic || headers->magic == kPe32PlusMagic);
 }
 
 ProgramVerdict CheckSignedImage(const Signature& own, const Signature& file,

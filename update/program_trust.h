@@ -109,6 +109,10 @@ enum class ProgramVerdict {
   kWrongRole,      // signed and a program, but its version block names another program
 };
 
+// True when `head` (the first bytes of a file, at least 4 KiB when the file has
+// them) starts a 32-bit or 64-bit Windows executable image that is not a DLL.
+bool LooksLikeWindowsProgram(std::string_view head);
+
 // The signer, then the image: `file` is the signature of the held bytes `image`.
 // The role and the revision are checked on top of this by CheckHeldProgram
 // (update/program_role.h).

@@ -1,10 +1,24 @@
 #include "update/trusted_fetch.h"
 
 #include "common/msgbox.h"
+#include "update/install_files.h"
 #include "update/install_records.h"
 #include "update/update_events.h"
 
 namespace tindra {
+
+std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
+                                             std::u16string_view roleFile,
+                                             const RevisionRule& rule) {
+  std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun);
+  if (!held) {
+    LogCheck(s.log, path, false, u"missing or unreadable");
+    return std::nullopt;
+  }
+  const ProgramCheck check = CheckAndLog(s.log, s.trust, *held, path, roleFile, rule);
+  if (check.verdict != ProgramVerdict::kTrusted) return std::nullopt;
+  return check.revision;
+}
 
 std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
                                        std::u16string_view roleFile) {

@@ -15,8 +15,12 @@ namespace tindra {
 inline constexpr char16_t kPartSuffix[] = u".part";
 
 // The revision of the program at `path`, held while it is checked, when it is
-// trusted for `roleFile`; nothing when it is missing, unreadable, untrusted or has
-// none.
+// trusted for `roleFile` (under `rule`); nothing when it is missing, unreadable,
+// untrusted or has none. TrustedRevisionAndLog writes the check as a "check" line (a
+// file that cannot be held as "missing or unreadable"); TrustedRevision writes none.
+std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
+                                             std::u16string_view roleFile,
+                                             const RevisionRule& rule = {});
 std::optional<int32_t> TrustedRevision(const UpdateServices& s, const std::u16string& path,
                                        std::u16string_view roleFile);
 

@@ -1,8 +1,9 @@
 #include "update/update_checker.h"
 
-#include "update/companion_rules.h"
 #include "update/install_files.h"
 #include "update/install_records.h"
+#include "update/logged_network.h"
+#include "update/server_layout.h"
 #include "update/trusted_fetch.h"
 #include "update/update_events.h"
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/companion_rules.h"
+#include "update/command_lines.h"
 #include "update/update_services.h"
 
 namespace tindra {

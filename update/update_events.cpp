@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/text.h"
+#include "update/install_files.h"
 #include "update/install_records.h"
 
 namespace tindra {
@@ -31,15 +32,6 @@ std::u16string SignatureReason(ProgramInspector& inspector, HeldFile& held, cons
   }
 }
 
-void LogCheck(UpdateLog& log, const std::u16string& path, bool trusted, std::u16string reason) {
-  UpdateEvent e;
-  e.step = u"check";
-  e.file = FileNameOf(path);
-  e.verdict = trusted ? u"trusted" : u"refused";
-  e.reason = std::move(reason);
-  log.Write(e);
-}
-
 std::u16string RuleText(const RevisionRule& rule) {
   std::u16string text;
   if (rule.exact) text = u", wanted " + ToDecimal(*rule.exact);
@@ -48,6 +40,15 @@ std::u16string RuleText(const RevisionRule& rule) {
 }
 
 }  // namespace
+
+void LogCheck(UpdateLog& log, const std::u16string& path, bool trusted, std::u16string reason) {
+  UpdateEvent e;
+  e.step = u"check";
+  e.file = FileNameOf(path);
+  e.verdict = trusted ? u"trusted" : u"refused";
+  e.reason = std::move(reason);
+  log.Write(e);
+}
 
 std::u16string OtherExitReason(uint32_t code) {
   return code >= 0xC0000000u ? u"crashed with exception " + Hex(code) : u"unknown exit code";
@@ -60,11 +61,6 @@ void LogEnd(UpdateLog& log, uint32_t code, bool ok, std::u16string reason) {
   e.reason = std::move(reason);
   e.exitCode = code;
   log.Write(e);
-}
-
-std::u16string FileNameOf(std::u16string_view path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
 }
 
 std::u16string RefusalReason(ProgramInspector& inspector, HeldFile& held, const ProgramCheck& check,
@@ -95,25 +91,6 @@ ProgramCheck CheckAndLog(UpdateLog& log, ProgramInspector& inspector, HeldFile& 
   if (reason) *reason = why;
   LogCheck(log, path, check.verdict == ProgramVerdict::kTrusted, std::move(why));
   return check;
-}
-
-std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
-                                             std::u16string_view roleFile,
-                                             const RevisionRule& rule) {
-  std::unique_ptr<HeldFile> held = s.files.Hold(path, HoldFor::kRun);
-  if (!held) {
-    LogCheck(s.log, path, false, u"missing or unreadable");
-    return std::nullopt;
-  }
-  const ProgramCheck check = CheckAndLog(s.log, s.trust, *held, path, roleFile, rule);
-  if (check.verdict != ProgramVerdict::kTrusted) return std::nullopt;
-  return check.revision;
-}
-
-RevisionRule FloorRule(int32_t floor) {
-  RevisionRule rule;
-  if (floor > 0) rule.atLeast = floor;
-  return rule;
 }
 
 std::u16string UtcText(int64_t secondsSince1970) {
@@ -156,69 +133,6 @@ void LogRevisions(UpdateLog& log, std::u16string_view file, std::optional<int32_
                                                         : u"behind",
              .reason = u"announced " + revision(announced) + u", " + std::u16string(localRole) +
                        u" " + revision(local)});
-}
-
-std::u16string BoundReason(const TransferSeen& seen) {
-  const std::u16string seconds = ToDecimal(static_cast<long long>((seen.boundMs + 999) / 1000));
-  switch (seen.endedBy) {
-    case TransferBound::kStepTimeout:
-      return u"ended by the " + seconds + u" s step time-out";
-    case TransferBound::kRequest:
-      return u"ended by its " + seconds + u" s bound";
-    case TransferBound::kCeiling:
-      return u"ended by the " + seconds + u" s start-up ceiling";
-    case TransferBound::kSize:
-      return u"ended by the size limit";
-    case TransferBound::kCancel:
-      return u"cancelled";
-    case TransferBound::kNone:
-      break;
-  }
-  return u"";
-}
-
-std::u16string LoggedNetwork::ReadUrlText(const std::u16string& url) {
-  std::u16string text = inner_.ReadUrlText(url);
-  Logged(u"read", url, u"", !text.empty());
-  return text;
-}
-
-bool LoggedNetwork::FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) {
-  const bool ok = inner_.FetchBody(url, maxBytes, body);
-  Logged(u"read", url, u"", ok);
-  return ok;
-}
-
-bool LoggedNetwork::DownloadToFile(const std::u16string& url, const std::u16string& localPath) {
-  const bool ok = inner_.DownloadToFile(url, localPath);
-  Logged(u"download", url, FileNameOf(localPath), ok);
-  return ok;
-}
-
-void LoggedNetwork::Logged(std::u16string_view step, const std::u16string& url,
-                           std::u16string_view file, bool ok) {
-  const TransferSeen seen = inner_.LastTransfer();
-  UpdateEvent e;
-  e.step = step;
-  e.file = file;
-  e.url = url;
-  if (seen.status) e.status = seen.status;
-  e.bytes = seen.bytes;
-  e.verdict = ok ? u"ok" : u"failed";
-  if (!ok) {
-    if (seen.endedBy != TransferBound::kNone) {
-      e.reason = BoundReason(seen);
-    } else if (seen.status == 0) {
-      e.reason = u"no answer from the server";
-    } else if (seen.status < 200 || seen.status > 299) {
-      e.reason = u"HTTP status " + ToDecimal(seen.status);
-    } else if (seen.bytes == 0) {
-      e.reason = u"empty body";
-    } else {
-      e.reason = u"incomplete, too large or too slow";
-    }
-  }
-  log_.Write(e);
 }
 
 }  // namespace tindra

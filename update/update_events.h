@@ -1,7 +1,8 @@
 #pragma once
 // What the update's steps write to the update log (update/update_log.h): the checks
-// with the cause of a refusal, the transfers with their status and size, the
-// companions' exit codes. The reasons are also what the failure record keeps.
+// with the cause of a refusal, the revisions announced and held back, the companions'
+// exit codes. The reasons are also what the failure record keeps. The transfers are
+// logged by update/logged_network.h.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,13 +24,8 @@ std::u16string RefusalReason(ProgramInspector& inspector, HeldFile& held, const 
 ProgramCheck CheckAndLog(UpdateLog& log, ProgramInspector& inspector, HeldFile& held,
                          const std::u16string& path, std::u16string_view roleFile,
                          const RevisionRule& rule = {}, std::u16string* reason = nullptr);
-// TrustedRevision, its check (under `rule`) logged the same way (a file that cannot be
-// held as "missing or unreadable").
-std::optional<int32_t> TrustedRevisionAndLog(const UpdateServices& s, const std::u16string& path,
-                                             std::u16string_view roleFile,
-                                             const RevisionRule& rule = {});
-// The rule for a program kept in place: no older than `floor` (none when 0).
-RevisionRule FloorRule(int32_t floor);
+// A "check" line for the file at `path`: "trusted", or "refused" for `reason`.
+void LogCheck(UpdateLog& log, const std::u16string& path, bool trusted, std::u16string reason);
 
 // What an exit code no companion gives itself means: an exception code ends a program
 // that crashed ("crashed with exception 0xC0000005"); anything else is unknown. The
@@ -52,33 +48,5 @@ std::u16string UtcText(int64_t secondsSince1970);
 // Its verdict: "current", "behind", or "failed" when nothing readable was announced.
 void LogRevisions(UpdateLog& log, std::u16string_view file, std::optional<int32_t> announced,
                   std::u16string_view localRole, std::optional<int32_t> local);
-
-// The file name at the end of a path.
-std::u16string FileNameOf(std::u16string_view path);
-
-// Why a transfer ended early, for a "reason=": "ended by its 30 s bound", "ended by the
-// 300 s start-up ceiling", ...; empty when no bound ended it.
-std::u16string BoundReason(const TransferSeen& seen);
-
-// Every transfer of `inner`, logged as a "read" or "download" line with its URL, HTTP
-// status, bytes and verdict.
-class LoggedNetwork : public UpdateNetwork {
- public:
-  LoggedNetwork(UpdateNetwork& inner, UpdateLog& log) : inner_(inner), log_(log) {}
-  TransferSeen LastTransfer() override { return inner_.LastTransfer(); }
-  std::u16string ReadUrlText(const std::u16string& url) override;
-  bool FetchBody(const std::u16string& url, size_t maxBytes, std::string& body) override;
-  bool DownloadToFile(const std::u16string& url, const std::u16string& localPath) override;
-  void RemoveLeftoverDownloads(const std::u16string& folder,
-                               std::initializer_list<std::u16string> partFiles) override {
-    inner_.RemoveLeftoverDownloads(folder, partFiles);
-  }
-
- private:
-  void Logged(std::u16string_view step, const std::u16string& url, std::u16string_view file,
-              bool ok);
-  UpdateNetwork& inner_;
-  UpdateLog& log_;
-};
 
 }  // namespace tindra

@@ -1,5 +1,8 @@
-// GetFileVerNumber over blocks built in memory: the results the self-update relies on
-// and what each failing step leaves.
+// Reading a version number: GetFileVerNumber over blocks built in memory (the results
+// the self-update relies on and what each failing step leaves), and the build number
+// the update takes for a program's revision.
+#include "fileutil/version_number.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -97,6 +100,38 @@ TEST(GetFileVerNumber, DamagedBlockIsReportedByGetFileVerEvenWhenSilent) {
   EXPECT_EQ(GetFileVerNumber(u"f", true, true), u"FileVersion");
   ASSERT_EQ(h.boxes.shown.size(), 1u);
   EXPECT_EQ(h.boxes.shown[0], testing::kScanError);
+}
+
+TEST(BuildNumber, CarriedByAVersionText) {
+  EXPECT_EQ(BuildNumberOf(u"1.00.28"), 28);
+  EXPECT_EQ(BuildNumberOf(u"1.00.0028"), 28);
+  EXPECT_EQ(BuildNumberOf(u"1.00.0"), 0);
+  EXPECT_EQ(BuildNumberOf(u"0027"), 27);
+  EXPECT_FALSE(BuildNumberOf(u""));
+  EXPECT_FALSE(BuildNumberOf(u"Not specified"));
+  EXPECT_FALSE(BuildNumberOf(u"1.00."));
+}
+
+TEST(BuildNumber, OfAFilesOwnBlockSilently) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> block;
+    std::optional<int32_t> expected;
+  };
+  const Case cases[] = {
+      {"a program's block", WithFileVersion(u"1.00.0027"), 27},
+      {"no block", {}, std::nullopt},
+      {"no FileVersion", testing::VersionBlock({{u"041204B0", {{u"ProductVersion", u"1.2.3"}}}}),
+       std::nullopt},
+      {"a damaged FileVersion",
+       testing::VersionBlock({{u"041204B0", {{u"FileVersion", u"1.00.0027", false}}}}),
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    Harness h(c.block);
+    EXPECT_EQ(FileBuildNumber(u"Tindra.exe"), c.expected) << c.what;
+    EXPECT_TRUE(h.boxes.shown.empty()) << c.what;
+  }
 }
 
 }  // namespace

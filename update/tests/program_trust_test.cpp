@@ -1,7 +1,10 @@
-// The trust rule and the order of a program's checks, over a scripted inspector.
+// The trust rule, the check that a file is a program, and the order of a program's checks,
+// over a scripted inspector.
 #include "update/program_trust.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "update/program_role.h"
 #include "update/tests/fake_system.h"
@@ -162,6 +165,38 @@ TEST(ProgramTrust, CheckProgramTestsSignerThenImageThenRevision) {
     EXPECT_EQ(p.CheckFile(f, u"Tindra.exe", RevisionRule{row.revision, std::nullopt}).verdict,
               row.verdict);
   }
+}
+
+// A minimal image header: "MZ", e_lfanew, "PE\0\0", the file header and the
+// optional header's magic.
+std::string Image(uint16_t characteristics, uint16_t magic, bool pe = true) {
+  std::string b(0x100, '\0');
+  b[0] = 'M';
+  b[1] = 'Z';
+  b[0x3C] = 0x80;
+  if (pe) b.replace(0x80, 4, std::string("PE\0\0", 4));
+  b[0x80 + 4 + 18] = static_cast<char>(characteristics & 0xFF);
+  b[0x80 + 4 + 19] = static_cast<char>(characteristics >> 8);
+  b[0x80 + 24] = static_cast<char>(magic & 0xFF);
+  b[0x80 + 25] = static_cast<char>(magic >> 8);
+  return b;
+}
+
+TEST(DownloadedProgram, MustBeAWindowsExecutable) {
+  EXPECT_TRUE(LooksLikeWindowsProgram(Image(0x0102, 0x10B)));
+  EXPECT_TRUE(LooksLikeWindowsProgram(Image(0x0022, 0x20B)));
+  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x2102, 0x10B)));  // a DLL
+  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x0100, 0x10B)));  // not executable
+  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x0102, 0x0107)));
+  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x0102, 0x10B, false)));
+  EXPECT_FALSE(LooksLikeWindowsProgram("<html><body>404</body></html>"));
+  EXPECT_FALSE(LooksLikeWindowsProgram(""));
+  std::string truncated = Image(0x0102, 0x10B).substr(0, 0x90);
+  EXPECT_FALSE(LooksLikeWindowsProgram(truncated));
+  std::string farOff = Image(0x0102, 0x10B);
+  farOff[0x3C] = 0x7F;
+  farOff[0x3D] = 0x7F;
+  EXPECT_FALSE(LooksLikeWindowsProgram(farOff));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "common/text.h"
 #include "update/file_replacer.h"
+#include "update/logged_network.h"
 #include "update/modAutoUpdateV1_Launcher.h"
 #include "update/tests/fake_system.h"
 #include "update/update_checker.h"

@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "build_config.h"
 #include "common/errors.h"
 #include "common/win32/ansi.h"
 #include "common/win32/handle.h"
 #include "common/win32/program_path.h"
+#include "fileutil/version_number.h"
 #include "update/win32/program_trust_win32.h"
 
 namespace tindra::win32 {
@@ -33,21 +32,9 @@ std::u16string Win32ProgramFiles::WindowsFolder() {
 std::u16string Win32ProgramFiles::ProgramBaseName() { return win32::ProgramBaseName(); }
 
 int16_t Win32ProgramFiles::ProgramRevision() {
-  // The last part of the file version in the program's own version block.
-  std::wstring path = ToWide(ProgramPath());
-  DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size > 0) {
-    std::vector<char> block(size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT len = 0;
-    if (GetFileVersionInfoW(path.c_str(), 0, size, block.data()) &&
-        VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &len) && fixed &&
-        len >= sizeof(VS_FIXEDFILEINFO) && LOWORD(fixed->dwFileVersionLS) <= 32767) {
-      return static_cast<int16_t>(LOWORD(fixed->dwFileVersionLS));
-    }
-  }
-  return TINDRA_REVISION;
+  // The build number of the file version in the program's own version block.
+  const std::optional<int32_t> build = FileBuildNumber(ProgramPath());
+  return build && *build <= 32767 ? static_cast<int16_t>(*build) : TINDRA_REVISION;
 }
 
 std::optional<std::u16string> Win32ProgramFiles::FindOrdinaryFile(const std::u16string& path) {

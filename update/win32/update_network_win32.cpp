@@ -1,6 +1,7 @@
 #include "update/win32/update_network_win32.h"
 
 #include <cwchar>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -102,6 +103,13 @@ bool Blocking(RequestState& state, HINTERNET h, Call&& call) {
   return ok;
 }
 
+// Sets each of the time-outs `options` (INTERNET_OPTION_..._TIMEOUT) of `h` to
+// kNetTimeoutMs.
+void SetTimeouts(HINTERNET h, std::initializer_list<DWORD> options) {
+  DWORD timeout = kNetTimeoutMs;
+  for (DWORD option : options) InternetSetOptionA(h, option, &timeout, sizeof(timeout));
+}
+
 // InternetOpenA with the agent "VB OpenUrl" and the system's proxy settings, its
 // connect, send and receive time-outs set to kNetTimeoutMs. Null on failure.
 UniqueInternet OpenInternetSession() {
@@ -109,12 +117,9 @@ UniqueInternet OpenInternetSession() {
   UniqueInternet session(
       InternetOpenA("VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return session;
-  DWORD timeout = kNetTimeoutMs;
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-                       INTERNET_OPTION_DATA_RECEIVE_TIMEOUT}) {
-    InternetSetOptionA(session.get(), option, &timeout, sizeof(timeout));
-  }
+  SetTimeouts(session.get(), {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                              INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+                              INTERNET_OPTION_DATA_RECEIVE_TIMEOUT});
   return session;
 }
 
@@ -211,17 +216,12 @@ bool SendRequest(RequestHandles& h, const std::u16string& url) {
                                         parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
                                         0));
     if (!h.connection) return false;
-    DWORD timeout = kNetTimeoutMs;
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                         INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-      InternetSetOptionA(h.connection.get(), option, &timeout, sizeof(timeout));
-    }
+    SetTimeouts(h.connection.get(), {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                     INTERNET_OPTION_RECEIVE_TIMEOUT});
     h.request.reset(HttpOpenRequestA(h.connection.get(), "GET", UrlBytes(FromWide(path)).c_str(),
                                      nullptr, nullptr, nullptr, kRequestFlags, 0));
     if (!h.request) return false;
-    for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-      InternetSetOptionA(h.request.get(), option, &timeout, sizeof(timeout));
-    }
+    SetTimeouts(h.request.get(), {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT});
     // Connects, sends and waits for the whole header of the answer.
     if (!Blocking(state, h.request.get(),
                   [&] { return HttpSendRequestA(h.request.get(), nullptr, 0, nullptr, 0); })) {

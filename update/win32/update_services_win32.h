@@ -4,7 +4,7 @@
 // program that transfers, the network with each transfer logged.
 #include <optional>
 
-#include "update/update_events.h"
+#include "update/logged_network.h"
 #include "update/update_services.h"
 #include "update/win32/processes_win32.h"
 #include "update/win32/program_files_win32.h"

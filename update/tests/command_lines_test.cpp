@@ -1,5 +1,5 @@
-// The companions' command lines, names and checks on what the server sends.
-#include "update/companion_rules.h"
+// The companions' command lines and the bare file names they take.
+#include "update/command_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -77,60 +77,6 @@ TEST(CompanionArgs, ReplacerTakesAnExeAndNewPlusItsName) {
     EXPECT_EQ(ParseReplacerArgs(row.args).has_value(), row.taken);
   }
   EXPECT_EQ(ParseReplacerArgs(u"Tindra.exe;New_Tindra.exe")->second, u"New_Tindra.exe");
-}
-
-TEST(VersionFile, OneNumberWithBlanksAroundIt) {
-  EXPECT_EQ(ParseLatestRevision("28"), 28);
-  EXPECT_EQ(ParseLatestRevision("28\r\n"), 28);
-  EXPECT_EQ(ParseLatestRevision(" \t0028 \n"), 28);
-  for (std::string bad :
-       {"", "\r\n", "<html>404", "28a", "2 8", "-1", "1e3", "27.5", "1234567890"}) {
-    EXPECT_FALSE(ParseLatestRevision(bad)) << bad;
-  }
-  EXPECT_EQ(VersionFileName(u"Tindra.exe"), u"Tindra_lastver.txt");
-  EXPECT_EQ(VersionFileName(u"my.app.exe"), u"my.app_lastver.txt");
-}
-
-TEST(VersionFile, RevisionCarriedByAVersionText) {
-  EXPECT_EQ(RevisionOfVersion(u"1.00.28"), 28);
-  EXPECT_EQ(RevisionOfVersion(u"1.00.0028"), 28);
-  EXPECT_EQ(RevisionOfVersion(u"1.00.0"), 0);
-  EXPECT_EQ(RevisionOfVersion(u"0027"), 27);
-  EXPECT_FALSE(RevisionOfVersion(u""));
-  EXPECT_FALSE(RevisionOfVersion(u"Not specified"));
-  EXPECT_FALSE(RevisionOfVersion(u"1.00."));
-}
-
-// A minimal image header: "MZ", e_lfanew, "PE\0\0", the file header and the
-// optional header's magic.
-std::string Image(uint16_t characteristics, uint16_t magic, bool pe = true) {
-  std::string b(0x100, '\0');
-  b[0] = 'M';
-  b[1] = 'Z';
-  b[0x3C] = 0x80;
-  if (pe) b.replace(0x80, 4, std::string("PE\0\0", 4));
-  b[0x80 + 4 + 18] = static_cast<char>(characteristics & 0xFF);
-  b[0x80 + 4 + 19] = static_cast<char>(characteristics >> 8);
-  b[0x80 + 24] = static_cast<char>(magic & 0xFF);
-  b[0x80 + 25] = static_cast<char>(magic >> 8);
-  return b;
-}
-
-TEST(DownloadedProgram, MustBeAWindowsExecutable) {
-  EXPECT_TRUE(LooksLikeWindowsProgram(Image(0x0102, 0x10B)));
-  EXPECT_TRUE(LooksLikeWindowsProgram(Image(0x0022, 0x20B)));
-  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x2102, 0x10B)));  // a DLL
-  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x0100, 0x10B)));  // not executable
-  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x0102, 0x0107)));
-  EXPECT_FALSE(LooksLikeWindowsProgram(Image(0x0102, 0x10B, false)));
-  EXPECT_FALSE(LooksLikeWindowsProgram("<html><body>404</body></html>"));
-  EXPECT_FALSE(LooksLikeWindowsProgram(""));
-  std::string truncated = Image(0x0102, 0x10B).substr(0, 0x90);
-  EXPECT_FALSE(LooksLikeWindowsProgram(truncated));
-  std::string farOff = Image(0x0102, 0x10B);
-  farOff[0x3C] = 0x7F;
-  farOff[0x3D] = 0x7F;
-  EXPECT_FALSE(LooksLikeWindowsProgram(farOff));
 }
 
 }  // namespace
