@@ -2,7 +2,6 @@
 
 #include "common/numeric.h"
 #include "common/scope_exit.h"
-#include "common/text.h"
 
 namespace tindra {
 

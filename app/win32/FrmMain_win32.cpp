@@ -11,7 +11,6 @@
 #include "common/errors.h"
 #include "common/numeric.h"
 #include "common/scope_exit.h"
-#include "common/text.h"
 #include "common/win32/ansi.h"
 #include "common/win32/program_path.h"
 #include "common/win32/window.h"
@@ -89,6 +88,7 @@ FrmMainWindow::FrmMainWindow(HINSTANCE instance)
     : instance_(instance), form_(*this, ProgramAwayAfterMs()) {}
 
 FrmMainWindow::~FrmMainWindow() {
+  dde_.reset();  // no poke reaches the form any more
   Forms().Remove(&form_);
   if (hwnd_ && IsWindow(hwnd_)) {
     Unhook(hwnd_);
@@ -127,6 +127,13 @@ void FrmMainWindow::Create() {
   SendMessageW(lblDDE_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 
   Forms().Add(&form_);
+}
+
+bool FrmMainWindow::StartDdeLink() {
+  dde_ = std::make_unique<DdeServer>(
+      ProgramBaseName(kShippedName), FrmMain::kTopic, FrmMain::kItem,
+      [this](const std::u16string& text) { return TakesPokes() && form_.Poke(text); });
+  return dde_->Start();
 }
 
 bool FrmMainWindow::AnotherInstanceRunning() {

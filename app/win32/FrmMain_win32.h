@@ -4,8 +4,8 @@
 // Last, lblDDE's DDE link (DdeServer), through DDEML: conversations on one topic of the
 // service, and text poked into one item; every other transaction is refused. Clients
 // that use plain DDE messages (WM_DDE_INITIATE, WM_DDE_POKE, WM_DDE_TERMINATE) instead
-// of DDEML are answered by DDEML as well. Create, start and destroy the link on the
-// user-interface thread; at most one at a time.
+// of DDEML are answered by DDEML as well. The window opens its link once start-up is
+// over (StartDdeLink) and closes it as it goes; at most one link runs at a time.
 //
 // Threads: the thread that creates the window is the program's one user-interface
 // thread; every window of the program, the update's message boxes included, belongs to
@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,8 @@ inline constexpr int kBellIconId = 1;
 // running file: the name it is shipped under.
 inline constexpr char16_t kShippedName[] = u"Tindra";
 
+class DdeServer;
+
 class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow> {
  public:
   explicit FrmMainWindow(HINSTANCE instance);
@@ -53,6 +56,10 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   FrmMain& form() { return form_; }
   // True while pokes are taken: after Form_Load, before the unload.
   bool TakesPokes() const { return form_.loaded() && !unloading_; }
+  // Opens lblDDE's DDE link under the program's base name (DdeServer), once start-up
+  // has finished: pokes go to FrmMain::Poke while the form takes them. False when
+  // DDEML cannot be set up.
+  bool StartDdeLink();
 
   // FrmMainHost
   std::u16string BuiltInUpdateHost() override;
@@ -90,6 +97,7 @@ class FrmMainWindow final : public FrmMainHost, public WindowBase<FrmMainWindow>
   bool unloading_ = false;
   // A settings change is posted to this window and not yet handled.
   bool settingsChangePosted_ = false;
+  std::unique_ptr<DdeServer> dde_;
 };
 
 // Text of a poke: CF_TEXT in the ANSI code page or CF_UNICODETEXT. The text ends at

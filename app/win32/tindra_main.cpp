@@ -4,7 +4,6 @@
 #include "app/win32/FrmMain_win32.h"
 #include "common/win32/dll_search.h"
 #include "common/win32/handle.h"
-#include "common/win32/program_path.h"
 #include "common/win32/window.h"
 
 namespace tindra::win32 {
@@ -25,11 +24,7 @@ int RunTindra(HINSTANCE instance) {
   // Closed while it started: the unload has run, and the loop only ends.
   const bool closed = !window.TakesPokes();
   // Pokes are taken only once start-up has finished.
-  DdeServer dde(ProgramBaseName(kShippedName), FrmMain::kTopic, FrmMain::kItem,
-                [&window](const std::u16string& text) {
-                  return window.TakesPokes() && window.form().Poke(text);
-                });
-  if (!closed && !dde.Start()) {
+  if (!closed && !window.StartDdeLink()) {
     // Unreachable by the messenger, a hidden copy would only block every later one.
     GuardedHandler([&] { window.UnloadMainForm(); });
     return 1;
