@@ -16,7 +16,7 @@
 //                            (N login popups on the floor's bare windows, popup i let in
 //                            no earlier than the i-th US after the start; see FloorBurst)
 //   counters              -> counters NAME=COUNT:US ... late=TICKS:US
-//                            (Tindra's step counters, see common/win32/step_counters.h)
+//                            (Tindra's step counters, see common/win32/window.h)
 //   quit
 #include <windows.h>
 

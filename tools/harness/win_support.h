@@ -183,7 +183,7 @@ bool KeepEvidence(const Shot& shot, const std::wstring& name);
 
 // ---- the step counters ----
 
-// The section a program keeps its step counters in (see common/win32/step_counters.h),
+// The section a program keeps its step counters in (see common/win32/window.h),
 // made as the benchmark's client makes it: before the program counts anything.
 class StepCountersSection {
  public:

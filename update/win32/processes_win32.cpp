@@ -63,7 +63,7 @@ std::u16string RandomLetters(size_t count) {
 }
 
 // The event a program this replacer starts sets as it shows its fatal error
-// (common/win32/guard.h), made before the program runs, and its name for the program.
+// (common/win32/window.h), made before the program runs, and its name for the program.
 // Only an event this replacer created counts: a name that exists already is refused,
 // so no event another process made, set or not, is taken for the program's. The name
 // holds 80 random bits and goes only into that program's environment. With default
