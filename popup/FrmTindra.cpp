@@ -251,10 +251,24 @@ PopupBoxes LayOutBoxes(PixelScale scale) {
   return {box(kPicture1Box), box(kPicNoteBox), box(kLblNameBox), box(kLblDescBox)};
 }
 
+const PixelBox& FrmTindra::BoxOf(PopupPart part) const {
+  switch (part) {
+    case PopupPart::kPicNote:
+      return boxes_.note;
+    case PopupPart::kLblName:
+      return boxes_.name;
+    case PopupPart::kLblDesc:
+      return boxes_.desc;
+    default:
+      return boxes_.picture1;
+  }
+}
+
 PopupPart FrmTindra::PartAt(const WindowPoint& at) const {
-  if (look_.noteVisible && boxes_.note.Contains(at)) return PopupPart::kPicNote;
-  if (boxes_.name.Contains(at)) return PopupPart::kLblName;
-  if (boxes_.desc.Contains(at)) return PopupPart::kLblDesc;
+  for (PopupPart part : {PopupPart::kPicNote, PopupPart::kLblName, PopupPart::kLblDesc}) {
+    if (part == PopupPart::kPicNote && !look_.noteVisible) continue;
+    if (BoxOf(part).Contains(at)) return part;
+  }
   return boxes_.picture1.Contains(at) ? PopupPart::kPicture1 : PopupPart::kNone;
 }
 
@@ -262,13 +276,8 @@ void FrmTindra::Form_MouseDown(const WindowPoint& at) { pressed_ = PartAt(at); }
 
 PopupPart FrmTindra::Form_MouseUp(const WindowPoint& at) {
   const PopupPart pressed = std::exchange(pressed_, PopupPart::kNone);
-  if (pressed == PopupPart::kNone) return PopupPart::kNone;
   // Released on the box of the part pressed, whatever now stands in front of it.
-  const PixelBox& box = pressed == PopupPart::kPicNote   ? boxes_.note
-                        : pressed == PopupPart::kLblName ? boxes_.name
-                        : pressed == PopupPart::kLblDesc ? boxes_.desc
-                                                         : boxes_.picture1;
-  return box.Contains(at) ? pressed : PopupPart::kNone;
+  return pressed != PopupPart::kNone && BoxOf(pressed).Contains(at) ? pressed : PopupPart::kNone;
 }
 
 void FrmTindra::Form_Click(PopupPart part) {

@@ -326,6 +326,8 @@ class FrmTindra {
   // returns false, for the caller's end of the effect.
   bool EffectStep(PopupTimer timer, const std::optional<PopupRect>& next);
   PopupLook LookIn(const DisplayPreferences& preferences) const;
+  // The box of `part` (Picture1's for none).
+  const PixelBox& BoxOf(PopupPart part) const;
 
   PopupWindow& window_;
   int32_t& popupCount_;
